@@ -1,0 +1,37 @@
+// Small host services: time counter, translations, message boxes, named references, search path.
+#pragma once
+
+#include "zt/zt_export.h"
+#include "zt/zt_string.h"
+
+class QWidget;
+
+// Milliseconds since an arbitrary start, monotonic.
+ZTHOST_API double ZT_GetTimeCounter();
+
+// The translation of a user text, or the text itself when no translation is known.
+ZTHOST_API CZtStringW ZT_GetTranslation(const wchar_t* text);
+// Hands a module's translations to the host: the raw resource data of the module.
+ZTHOST_API int ZT_RegisterTranslations(const char* moduleName, const void* data, unsigned size);
+
+// Message box types (buttons | icon) and answers, with the Windows values.
+constexpr unsigned ZT_MB_OK = 0x0, ZT_MB_OKCANCEL = 0x1, ZT_MB_YESNOCANCEL = 0x3,
+                   ZT_MB_YESNO = 0x4, ZT_MB_ICONERROR = 0x10, ZT_MB_ICONQUESTION = 0x20,
+                   ZT_MB_ICONWARNING = 0x30, ZT_MB_ICONINFORMATION = 0x40;
+constexpr int ZT_IDOK = 1, ZT_IDCANCEL = 2, ZT_IDYES = 6, ZT_IDNO = 7;
+
+// Shows a message box (or, without a visible GUI, records it and answers at once).
+ZTHOST_API int ZT_MessageBox_(QWidget* parent, const wchar_t* text, const wchar_t* title,
+                              unsigned type);
+
+// Process-wide counters keyed by name, shared by every component of the process.
+class ZTHOST_API CZtNamedReference {
+public:
+    // Both return the count after the change. Release of an unknown name returns 0.
+    static int AddRef(const wchar_t* name);
+    static int Release(const wchar_t* name);
+};
+
+// Looks a file up in the host's search folders; 0 when found (path filled, at most
+// ZT_MAX_PATH characters with its terminator), -5 when not found, -4 for null arguments.
+ZTHOST_API int ZT_SearchPath(const wchar_t* fileName, wchar_t* path, int pathSize);

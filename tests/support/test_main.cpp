@@ -1,0 +1,29 @@
+// Test entry: a QApplication on the offscreen platform around the GoogleTest run.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <cstdlib>
+
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define VEROVE_ASAN 1
+#endif
+#endif
+#if defined(__SANITIZE_ADDRESS__)
+#define VEROVE_ASAN 1
+#endif
+
+#ifdef VEROVE_ASAN
+// Qt's offscreen platform plugin keeps its screen object until exit.
+extern "C" const char* __lsan_default_suppressions() { return "leak:libqoffscreen.so\n"; }
+#endif
+
+int main(int argc, char** argv) {
+    // gtest_discover_tests runs us without the test's environment: choose the platform here.
+    if (!std::getenv("QT_QPA_PLATFORM") && !std::getenv("DISPLAY")) {
+        setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    }
+    QApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
