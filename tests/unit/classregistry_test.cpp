@@ -120,7 +120,7 @@ TEST_F(ClassRegistry, PlainObjectsAnswerTheRootInterfaceOnly) {
 }
 
 TEST_F(ClassRegistry, LoadsPluginClassesWithExportedConstructors) {
-    const std::wstring path = QString(VEROVE_BIN_DIR "/zt_test_plugin.so").toStdWString();
+    const std::wstring path = QString(ZT_TEST_PLUGIN).toStdWString();
     std::wstring error;
     EXPECT_EQ(zthost::LoadPluginLibrary(path, &error), 1) << error.c_str();
     EXPECT_TRUE(zthost::LogContains(
