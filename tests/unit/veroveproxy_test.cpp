@@ -98,49 +98,51 @@ bool WaitForEvents(std::size_t count,
                                      [&] { return Events().events.size() >= count; });
 }
 
-std::wstring Wide(const QString& text) {
-    return text.toStdWString();
-}
-
 void Touch(const std::filesystem::path& path) {
     std::ofstream(path) << "not a library";
 }
 
+// Each test starts with an empty search path (no SDK), a clear log and no events. Tests that
+// use the simulated unit open it with OpenSimulator; it is closed with its features put back.
 class VeroveProxy : public ::testing::Test {
 protected:
     void SetUp() override {
+        ASSERT_TRUE(m_dir.isValid());
+        m_path = std::filesystem::path(m_dir.path().toStdString());
         zthost::SetDetailLogging(false);
-        zthost::SetSearchFolders({Wide(m_empty.path())});
+        zthost::SetSearchFolders({m_path.wstring()});
         zthost::ClearCapturedLog();
         ClearEvents();
     }
     void TearDown() override {
         zthost::SetDetailLogging(false);
-        Proxy().SetFeatureCallback(kSim, nullptr);
+        if (m_handle == kSim) {
+            Proxy().SetFeatureCallback(m_handle, nullptr);
+            Proxy().Abort(m_handle);
+            Proxy().SetTriggerMode(m_handle, L"InternalExpose");
+            Proxy().SetExposureTime(m_handle, 0.0);
+            EXPECT_EQ(Proxy().Close(m_handle), 0);
+        }
         EXPECT_EQ(zthost::NamedReferenceCount(L"ANDOR_ATCORE_DLL"), 0) << "library left in use";
     }
 
-    QTemporaryDir m_empty;
-};
-
-// The simulated unit, open for the test; the features tests change are put back afterwards.
-class VeroveProxySimulator : public VeroveProxy {
-protected:
-    void SetUp() override {
-        VeroveProxy::SetUp();
+    void OpenSimulator() {
         ASSERT_EQ(Proxy().Open(kSim, &m_handle), 0);
         ASSERT_EQ(m_handle, kSim);
         zthost::ClearCapturedLog();
     }
-    void TearDown() override {
-        Proxy().Abort(m_handle);
-        Proxy().SetTriggerMode(m_handle, L"InternalExpose");
-        Proxy().SetExposureTime(m_handle, 0.0);
-        EXPECT_EQ(Proxy().Close(m_handle), 0);
-        VeroveProxy::TearDown();
+
+    // A library installed under its full version behind the plain name, as the SDK does.
+    void InstallVersioned(const char* name, const char* version) {
+        const std::string full = std::string(name) + "." + version;
+        Touch(m_path / full);
+        std::filesystem::create_symlink(full, m_path / name);
     }
+    std::wstring Path(const char* name) const { return (m_path / name).wstring(); }
 
     int m_handle = 0;
+    QTemporaryDir m_dir;  // the search folder
+    std::filesystem::path m_path;
 };
 
 // ---- Argument checks --------------------------------------------------------------------------
@@ -186,7 +188,8 @@ TEST_F(VeroveProxy, HandlesBelowOneAreRefusedWithoutTrace) {
             Line(L"CZtVeroveProxy::SetFrameCount", L"CZtVeroveProxy::SetFrameCount(-2, 5)")}));
 }
 
-TEST_F(VeroveProxySimulator, MissingOutputsAndNamesAreRefused) {
+TEST_F(VeroveProxy, SimulatorMissingOutputsAndNamesAreRefused) {
+    OpenSimulator();
     zthost::SetDetailLogging(true);
     zthost::ClearCapturedLog();
     int number = 0;
@@ -209,7 +212,8 @@ TEST_F(VeroveProxySimulator, MissingOutputsAndNamesAreRefused) {
 
 // ---- Simulated unit ---------------------------------------------------------------------------
 
-TEST_F(VeroveProxySimulator, AnswersFromItsInitialTables) {
+TEST_F(VeroveProxy, SimulatorAnswersFromItsInitialTables) {
+    OpenSimulator();
     int width = 0, height = 0, size = 0, verove = 0;
     ASSERT_EQ(Proxy().GetSensorSize(m_handle, &width, &height), 0);
     EXPECT_EQ(width, 800);
@@ -265,7 +269,8 @@ TEST_F(VeroveProxySimulator, AnswersFromItsInitialTables) {
     EXPECT_EQ(maximum, 0.05);
 }
 
-TEST_F(VeroveProxySimulator, InventsDefaultsForAbsentFeatures) {
+TEST_F(VeroveProxy, SimulatorInventsDefaultsForAbsentFeatures) {
+    OpenSimulator();
     bool flag = false;
     ASSERT_EQ(Proxy().GetBool(m_handle, L"NoSuchBool", &flag), 0);
     EXPECT_TRUE(flag);
@@ -293,7 +298,8 @@ TEST_F(VeroveProxySimulator, InventsDefaultsForAbsentFeatures) {
     EXPECT_TRUE(flag);
 }
 
-TEST_F(VeroveProxySimulator, MapsEnumerationStringsToTheirIndex) {
+TEST_F(VeroveProxy, SimulatorMapsEnumerationStringsToTheirIndex) {
+    OpenSimulator();
     const std::vector<std::tuple<const wchar_t*, const wchar_t*, int>> table = {
         {L"TriggerMode", L"InternalExpose", 0},
         {L"TriggerMode", L"InternalSoftware", 1},
@@ -330,7 +336,8 @@ TEST_F(VeroveProxySimulator, MapsEnumerationStringsToTheirIndex) {
     ASSERT_EQ(Proxy().SetGrayScaleSequenceEncoding(m_handle, L"8BitDIP"), 0);
 }
 
-TEST_F(VeroveProxySimulator, NamedOperationsWriteTheirFeatureAndLogTheirCall) {
+TEST_F(VeroveProxy, SimulatorNamedOperationsWriteTheirFeatureAndLogTheirCall) {
+    OpenSimulator();
     CZtVeroveProxy& proxy = Proxy();
     const int h = m_handle;
     const auto integer = [&](const wchar_t* feature) {
@@ -430,7 +437,8 @@ TEST_F(VeroveProxySimulator, NamedOperationsWriteTheirFeatureAndLogTheirCall) {
     }
 }
 
-TEST_F(VeroveProxySimulator, ReportsUnusableSizes) {
+TEST_F(VeroveProxy, SimulatorReportsUnusableSizes) {
+    OpenSimulator();
     ASSERT_EQ(Proxy().SetInt32(m_handle, L"ImageSizeBytes", 0), 0);
     int size = 77;
     EXPECT_EQ(Proxy().GetImageSizeBytes(m_handle, &size), -1);
@@ -447,7 +455,8 @@ TEST_F(VeroveProxySimulator, ReportsUnusableSizes) {
     ASSERT_EQ(Proxy().SetInt32(m_handle, L"SensorWidth", 800), 0);
 }
 
-TEST_F(VeroveProxySimulator, TracesEveryCallWithDetailedLogging) {
+TEST_F(VeroveProxy, SimulatorTracesEveryCallWithDetailedLogging) {
+    OpenSimulator();
     int width = 0;
     ASSERT_EQ(Proxy().GetInt32(m_handle, L"SensorWidth", &width), 0);
     EXPECT_TRUE(zthost::CapturedLog().empty()) << "no trace without detailed logging\n"
@@ -476,6 +485,7 @@ TEST_F(VeroveProxySimulator, TracesEveryCallWithDetailedLogging) {
 }
 
 TEST_F(VeroveProxy, CallbackForwardsToTheEventSlot) {
+    OpenSimulator();
     zthost::SetDetailLogging(true);
     ASSERT_EQ(Proxy().SetFeatureCallback(kSim, nullptr), 0);
     EXPECT_EQ(CZtVeroveProxy::Callback(42, L"IsExposing", nullptr), 0);
@@ -498,7 +508,8 @@ TEST_F(VeroveProxy, CallbackForwardsToTheEventSlot) {
                              L"CZtVeroveProxy::Callback(42, feature IsExposing) - end")));
 }
 
-TEST_F(VeroveProxySimulator, ExposeEndsAfterTheExposureTime) {
+TEST_F(VeroveProxy, SimulatorExposeEndsAfterTheExposureTime) {
+    OpenSimulator();
     ASSERT_EQ(Proxy().SetTriggerMode(m_handle, L"InternalExpose"), 0);
     ASSERT_EQ(Proxy().SetExposureTime(m_handle, 0.5), 0);
     ASSERT_EQ(Proxy().SetFeatureCallback(m_handle, RecordEvent), 0);
@@ -530,7 +541,8 @@ TEST_F(VeroveProxySimulator, ExposeEndsAfterTheExposureTime) {
     EXPECT_TRUE(HasLine(Line(L"CZtVeroveProxy::Expose", L"CZtVeroveProxy::Expose(123456789)")));
 }
 
-TEST_F(VeroveProxySimulator, AbortEndsTheExposureAtOnceAndCancelsTheTimer) {
+TEST_F(VeroveProxy, SimulatorAbortEndsTheExposureAtOnceAndCancelsTheTimer) {
+    OpenSimulator();
     ASSERT_EQ(Proxy().SetExposureTime(m_handle, 0.3), 0);
     ASSERT_EQ(Proxy().SetFeatureCallback(m_handle, RecordEvent), 0);
     ASSERT_EQ(Proxy().Expose(m_handle), 0);
@@ -551,7 +563,8 @@ TEST_F(VeroveProxySimulator, AbortEndsTheExposureAtOnceAndCancelsTheTimer) {
     EXPECT_FALSE(EventsSoFar()[3].exposing);
 }
 
-TEST_F(VeroveProxySimulator, ExternalTriggerExposesUntilAborted) {
+TEST_F(VeroveProxy, SimulatorExternalTriggerExposesUntilAborted) {
+    OpenSimulator();
     ASSERT_EQ(Proxy().SetTriggerMode(m_handle, L"ExternalExpose"), 0);
     ASSERT_EQ(Proxy().SetExposureTime(m_handle, 0.1), 0);
     ASSERT_EQ(Proxy().SetFeatureCallback(m_handle, RecordEvent), 0);
@@ -590,37 +603,20 @@ TEST_F(VeroveProxy, CloseStopsTheSimulatorEvenWhileExposing) {
 
 // ---- Library check and version ---------------------------------------------------------------
 
-class VeroveProxyLibraries : public VeroveProxy {
-protected:
-    void SetUp() override {
-        VeroveProxy::SetUp();
-        ASSERT_TRUE(m_dir.isValid());
-        m_path = std::filesystem::path(m_dir.path().toStdString());
-        zthost::SetSearchFolders({m_path.wstring()});
-    }
-    // A library installed under its full version behind the plain name, as the SDK does.
-    void InstallVersioned(const char* name, const char* version) {
-        const std::string full = std::string(name) + "." + version;
-        Touch(m_path / full);
-        std::filesystem::create_symlink(full, m_path / name);
-    }
-    std::wstring Path(const char* name) const { return (m_path / name).wstring(); }
-    static bool Check(bool bitflowRequired, std::int64_t minimum, const wchar_t* requirement) {
-        return CZtVeroveProxy::AndorDLLCheck(bitflowRequired, minimum, requirement, true, "Tag");
-    }
-    static std::int64_t Version(int major, int minor, int build, int revision) {
-        return (std::int64_t{major} << 48) | (std::int64_t{minor} << 32) |
-               (std::int64_t{build} << 16) | revision;
-    }
-    static std::wstring CheckLine(const std::wstring& message) {
-        return Line(L"CZtVeroveProxy::AndorDLLCheck", message);
-    }
+bool Check(bool bitflowRequired, std::int64_t minimum, const wchar_t* requirement) {
+    return CZtVeroveProxy::AndorDLLCheck(bitflowRequired, minimum, requirement, true, "Tag");
+}
 
-    QTemporaryDir m_dir;
-    std::filesystem::path m_path;
-};
+std::int64_t Version(int major, int minor, int build, int revision) {
+    return (std::int64_t{major} << 48) | (std::int64_t{minor} << 32) | (std::int64_t{build} << 16) |
+           revision;
+}
 
-TEST_F(VeroveProxyLibraries, CheckNeedsTheSdkLibrary) {
+std::wstring CheckLine(const std::wstring& message) {
+    return Line(L"CZtVeroveProxy::AndorDLLCheck", message);
+}
+
+TEST_F(VeroveProxy, DllCheckNeedsTheSdkLibrary) {
     EXPECT_FALSE(Check(false, 0, nullptr));
     EXPECT_EQ(zthost::CapturedLog(),
               std::vector<std::wstring>{CheckLine(L"Tag:: libatcore.so not found")});
@@ -629,7 +625,7 @@ TEST_F(VeroveProxyLibraries, CheckNeedsTheSdkLibrary) {
     EXPECT_TRUE(zthost::CapturedLog().empty()) << "quiet without log";
 }
 
-TEST_F(VeroveProxyLibraries, CheckPassesWithoutBitflowUnlessRequired) {
+TEST_F(VeroveProxy, DllCheckPassesWithoutBitflowUnlessRequired) {
     Touch(m_path / "libatcore.so");
     EXPECT_TRUE(Check(false, Version(5, 7, 0, 0), nullptr));
     EXPECT_EQ(zthost::CapturedLog(),
@@ -637,7 +633,7 @@ TEST_F(VeroveProxyLibraries, CheckPassesWithoutBitflowUnlessRequired) {
     EXPECT_FALSE(Check(true, 0, nullptr));
 }
 
-TEST_F(VeroveProxyLibraries, CheckWantsTheShimWithBitflow) {
+TEST_F(VeroveProxy, DllCheckWantsTheShimWithBitflow) {
     Touch(m_path / "libatcore.so");
     Touch(m_path / "libatcl_bitflow.so");
     EXPECT_FALSE(Check(false, 0, nullptr));
@@ -652,7 +648,7 @@ TEST_F(VeroveProxyLibraries, CheckWantsTheShimWithBitflow) {
     EXPECT_TRUE(zthost::LogContains(L"The driver requires Pack 1.\r\nNo BitFlow found."));
 }
 
-TEST_F(VeroveProxyLibraries, CheckComparesTheShimVersionNumerically) {
+TEST_F(VeroveProxy, DllCheckComparesTheShimVersionNumerically) {
     Touch(m_path / "libatcore.so");
     Touch(m_path / "libatcl_bitflow.so");
     InstallVersioned("libAndorBitflowShim.so", "5.10.0.0");
@@ -673,7 +669,7 @@ TEST_F(VeroveProxyLibraries, CheckComparesTheShimVersionNumerically) {
                           L"https://andor.oxinst.com/downloads/\r\n")));
 }
 
-TEST_F(VeroveProxyLibraries, UnknownShimVersionFailsOnlyAgainstAMinimum) {
+TEST_F(VeroveProxy, DllCheckUnknownShimVersionFailsOnlyAgainstAMinimum) {
     Touch(m_path / "libatcore.so");
     Touch(m_path / "libatcl_bitflow.so");
     InstallVersioned("libAndorBitflowShim.so", "5.7");
@@ -683,7 +679,7 @@ TEST_F(VeroveProxyLibraries, UnknownShimVersionFailsOnlyAgainstAMinimum) {
     EXPECT_FALSE(Check(false, Version(0, 0, 0, 1), nullptr));
 }
 
-TEST_F(VeroveProxyLibraries, InitialiseLibraryFailsForAnOldShim) {
+TEST_F(VeroveProxy, InitialiseLibraryFailsForAnOldShim) {
     Touch(m_path / "libatcore.so");
     Touch(m_path / "libatcl_bitflow.so");
     InstallVersioned("libAndorBitflowShim.so", "5.6.65535.65535");
@@ -710,7 +706,7 @@ TEST_F(VeroveProxyLibraries, InitialiseLibraryFailsForAnOldShim) {
     EXPECT_TRUE(zthost::LogContains(L"device error code -1"));
 }
 
-TEST_F(VeroveProxyLibraries, SdkVersionComesFromTheVersionedFileName) {
+TEST_F(VeroveProxy, SdkVersionComesFromTheVersionedFileName) {
     CZtStringW version = L"stale";
     EXPECT_EQ(Proxy().GetSDKVersion(&version), 0);
     EXPECT_EQ(version, L"") << "no library";
@@ -720,7 +716,7 @@ TEST_F(VeroveProxyLibraries, SdkVersionComesFromTheVersionedFileName) {
     EXPECT_EQ(version, L"3.15.30092.2");
 
     QTemporaryDir other;
-    zthost::SetSearchFolders({Wide(other.path())});
+    zthost::SetSearchFolders({other.path().toStdWString()});
     for (const char* name : {"libatcore.so.3", "libatcore.so.3.15.x.2", "libatcore.so.1.2.3.4.5",
                              "libatcore.so.1.70000.0.0"}) {
         const std::filesystem::path folder(other.path().toStdString());
