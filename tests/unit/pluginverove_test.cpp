@@ -205,7 +205,8 @@ protected:
             }
         }
         for (const std::wstring& name : connected) {
-            Connect(false, name.find(L"Sim_") != std::wstring::npos, 0, name.c_str(), nullptr,
+            std::wstring buffer = name;
+            Connect(false, name.find(L"Sim_") != std::wstring::npos, 0, L"", buffer.data(),
                     nullptr);
         }
         zthost::ResetForTests();
@@ -294,6 +295,7 @@ TEST_F(PluginShell, DisconnectWithoutNameAddressesDeviceZeroOfTheKind) {
     zthost::ClearCapturedLog();
     ASSERT_TRUE(Connect(false, true, 0, L"", nullptr, nullptr));
     EXPECT_TRUE(Log(L"Connect: Request to disconnect."));
+    EXPECT_EQ(Manager()->GetDeviceCount(), 0);
     EXPECT_TRUE(Log(
         L"Connect: Device unique name not given, defaulting to CZtStimulationDeviceVeroveSim_0."));
     EXPECT_TRUE(Log(L"Connect: Device CZtStimulationDeviceVeroveSim_0 removed from static devices."));
@@ -307,7 +309,8 @@ TEST_F(PluginShell, DisconnectWithoutNameAddressesDeviceZeroOfTheKind) {
 }
 
 TEST_F(PluginShell, DisconnectOfUnknownDeviceFails) {
-    EXPECT_FALSE(Connect(false, false, 0, L"CZtStimulationDeviceVerove_4", nullptr, nullptr));
+    wchar_t name[ZT_MAX_PATH] = L"CZtStimulationDeviceVerove_4";
+    EXPECT_FALSE(Connect(false, false, 0, L"", name, nullptr));
     EXPECT_TRUE(Log(L"Connect: GetStaticDevice(CZtStimulationDeviceVerove_4) failed."));
 }
 
