@@ -13,6 +13,7 @@
 #include <QTemporaryDir>
 #include <csignal>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "zt/zt_settings.h"
@@ -355,4 +356,34 @@ TEST_F(SettingsFile, DevicesSharingTheFileKeepTheirOwnLevels) {
               std::vector<std::wstring>{L"B"});
     EXPECT_EQ(Shutters(manager.GetLiteVariant(0), L"CZtStimulationDeviceVerove_1"),
               std::vector<std::wstring>{L"D"});
+}
+
+TEST_F(SettingsFile, ReadersNeverSeeAHalfWrittenFile) {
+    auto treeOf = [](std::int32_t mark) {
+        CZtLiteVariantW tree = SampleTree();
+        tree.AddInt(L"Mark", mark);
+        tree.AddString(L"Padding", std::wstring(20000, L'p').c_str());
+        return tree;
+    };
+    ASSERT_EQ(ZT_SaveSettingsFile(L"Verove", treeOf(1)), 0);
+    std::vector<std::thread> writers;
+    for (std::int32_t mark : {1, 2}) {
+        writers.emplace_back([&treeOf, mark] {
+            const CZtLiteVariantW tree = treeOf(mark);
+            for (int i = 0; i < 20; ++i) {
+                EXPECT_EQ(ZT_SaveSettingsFile(L"Verove", tree), 0);
+            }
+        });
+    }
+    for (int i = 0; i < 40; ++i) {
+        CZtLiteVariantW loaded;
+        ASSERT_EQ(ZT_LoadSettingsFile(L"Verove", &loaded), 0);
+        const std::int32_t mark = CZtLiteVariantR(loaded).GetInt(L"Mark", 0);
+        EXPECT_TRUE(mark == 1 || mark == 2) << mark;
+    }
+    for (std::thread& writer : writers) {
+        writer.join();
+    }
+    EXPECT_FALSE(zthost::LogContains(L"does not read"));
+    EXPECT_EQ(Files(), QStringList{"Verove.bin"});
 }
