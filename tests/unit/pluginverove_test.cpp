@@ -195,7 +195,24 @@ protected:
             ASSERT_EQ(zthost::RegisterClass(record, &ConstructRecordingDevice), 0);
         }
     }
-    void TearDown() override { zthost::ResetForTests(); }
+    void TearDown() override {
+        // Disconnect what the tests connected, so the plug-in lets go of its devices.
+        std::vector<std::wstring> connected;
+        for (int i = 0; i < Manager()->GetDeviceCount(); ++i) {
+            SZtStimulationDeviceRecord info;
+            if (Manager()->GetDeviceInfo(i, &info) == 0 &&
+                info.uniqueName.Str().rfind(L"CZtStimulationDeviceVerove", 0) == 0) {
+                connected.push_back(info.uniqueName.Str());
+            }
+        }
+        for (const std::wstring& name : connected) {
+            if (VerovePluginState().connectedInstances > 0) {
+                Connect(false, name.find(L"Sim_") != std::wstring::npos, 0, name.c_str(), nullptr,
+                        nullptr);
+            }
+        }
+        zthost::ResetForTests();
+    }
 
     static bool Log(const std::wstring& text) { return zthost::LogContains(L"Verove " + text); }
     static IZtStimulationDeviceManager* Manager() {
