@@ -72,7 +72,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         CZtLiteVariantR reader(tree);
         ReadAll(&reader);
         CZtLiteVariantW again;
-        if (ZT_SaveSettingsFile(L"First", tree) != 0 || ZT_LoadSettingsFile(L"First", &again) != 0 ||
+        if (ZT_SaveSettingsFile(L"First", tree) != 0 ||
+            ZT_LoadSettingsFile(L"First", &again) != 0 ||
             ZT_SaveSettingsFile(L"Second", again) != 0 ||
             FileBytes(Folder() / "First.bin") != FileBytes(Folder() / "Second.bin")) {
             std::abort();

@@ -20,9 +20,8 @@ constexpr const wchar_t* kCamToDMDName = L"m_pdCalibrationMatrixCamToDMD";
 
 // The row-major matrix after the text that names it, in the log's three-row layout.
 std::wstring MatrixText(const wchar_t* title, const CZtMatrix3& m) {
-    return ZT_FormatW(
-        L"%s\n[\t%.2f,\t%.2f,\t%.2f\n\t%.2f,\t%.2f,\t%.2f\n\t%.2f,\t%.2f,\t%.2f\t]", title, m[0],
-        m[1], m[2], m[3], m[4], m[5], m[6], m[7], m[8]);
+    return ZT_FormatW(L"%s\n[\t%.2f,\t%.2f,\t%.2f\n\t%.2f,\t%.2f,\t%.2f\n\t%.2f,\t%.2f,\t%.2f\t]",
+                      title, m[0], m[1], m[2], m[3], m[4], m[5], m[6], m[7], m[8]);
 }
 
 // The key with its rotation token ("#R" up to the next "#" or the end) taken out.
@@ -107,14 +106,14 @@ int CZtCalibrationData::UpdateRotationMatrix() {
 }
 
 int CZtCalibrationData::UpdateFlipMatrix() {
-    IZtGrabberProvider* grabber = IZtGrabberProvider::GetInstance();
+    IZtGrabberProvider* grabber = m_owner ? m_owner->GetGrabberProvider() : nullptr;
     if (!grabber) {
         return -9;
     }
     CZtLock lock(m_csLock);
     m_pdFlipMatrix = kIdentity;
     double angles[4] = {};
-    if (grabber->CameraAngleParamsGet(&angles[0], &angles[1], &angles[2], &angles[3]) != 0) {
+    if (grabber->CameraAngleParamsGet(angles) != 0) {
         return -9;
     }
     // The image is mirrored when the first and the last angle parameter disagree.
@@ -131,13 +130,12 @@ int CZtCalibrationData::UpdateTranslationVector() {
     if (!m_owner || m_owner->GetCurrentFormat(&format) != 0) {
         return -9;
     }
-    const SZtRect& image = format.rcImage;
+    const SZtRect& image = format.value.imageRect;
     m_pdTranslationVector = {static_cast<double>((image.right - image.left) / 2),
                              static_cast<double>((image.bottom - image.top) / 2), 1.0};
     VEROVE_LOG_DETAIL("CZtCalibrationData::UpdateTranslationVector",
                       L"Translation vector updated to:\n[\t%.2f,\t%.2f,\t%.2f\t]",
-                      m_pdTranslationVector[0], m_pdTranslationVector[1],
-                      m_pdTranslationVector[2]);
+                      m_pdTranslationVector[0], m_pdTranslationVector[1], m_pdTranslationVector[2]);
     UpdateMapping();
     return 0;
 }
@@ -150,22 +148,20 @@ void CZtCalibrationData::UpdateMapping() {
     cblas_dgemm(CblasRowMajor, CblasNoTrans, CblasNoTrans, 3, 3, 3, 1.0,
                 m_pdCalibrationMatrixCamToDMD.data(), 3, unrotated.data(), 3, 0.0,
                 m_pdMappingCamToDMD.data(), 3);
-    // A singular matrix keeps the previous DMD -> camera mapping.
-    CZtMatrix3 inverse = m_pdMappingCamToDMD;
-    if (InvertMatrix(inverse.data(), 3) != 0) {
+    // A singular matrix leaves the previous DMD -> camera mapping in place.
+    if (InvertMatrix(3, m_pdMappingCamToDMD.data(), m_pdMappingDMDToCam.data()) != 0) {
         VEROVE_LOG("CZtCalibrationData::UpdateMapping", L"Very bad calibration.");
-    } else {
-        m_pdMappingDMDToCam = inverse;
     }
-    VEROVE_LOG("CZtCalibrationData::UpdateMapping", L"%s",
-               MatrixText(L"Mapping matrix DMD -> Camera updated to:", m_pdMappingDMDToCam)
-                   .c_str());
-    VEROVE_LOG("CZtCalibrationData::UpdateMapping", L"%s",
-               MatrixText(L"Mapping matrix Camera -> DMD updated to:", m_pdMappingCamToDMD)
-                   .c_str());
+    VEROVE_LOG(
+        "CZtCalibrationData::UpdateMapping", L"%s",
+        MatrixText(L"Mapping matrix DMD -> Camera updated to:", m_pdMappingDMDToCam).c_str());
+    VEROVE_LOG(
+        "CZtCalibrationData::UpdateMapping", L"%s",
+        MatrixText(L"Mapping matrix Camera -> DMD updated to:", m_pdMappingCamToDMD).c_str());
 }
 
-// ---- Camera --------------------------------------------------------------------------------------
+// ---- Camera
+// --------------------------------------------------------------------------------------
 
 int CZtCalibrationData::SetCameraRotation(double degrees) {
     const double rotation = std::fmod(std::fmod(degrees, 360.0) + 360.0, 360.0);
@@ -189,16 +185,27 @@ double CZtCalibrationData::GetCameraRotation() {
 }
 
 void CZtCalibrationData::SetCameraRect(const SZtRect& rect) {
-    std::lock_guard<std::mutex> lock(m_rectMutex);
+    std::lock_guard<std::mutex> lock(m_cameraMutex);
     m_cameraRect = rect;
 }
 
 SZtRect CZtCalibrationData::GetCameraRect() {
-    std::lock_guard<std::mutex> lock(m_rectMutex);
+    std::lock_guard<std::mutex> lock(m_cameraMutex);
     return m_cameraRect;
 }
 
-// ---- Configurations and state --------------------------------------------------------------------
+void CZtCalibrationData::SetScanAreaDesc(const SZtScanAreaDesc& desc) {
+    std::lock_guard<std::mutex> lock(m_cameraMutex);
+    m_scanAreaDesc = desc;
+}
+
+SZtScanAreaDesc CZtCalibrationData::GetScanAreaDesc() {
+    std::lock_guard<std::mutex> lock(m_cameraMutex);
+    return m_scanAreaDesc;
+}
+
+// ---- Configurations and state
+// --------------------------------------------------------------------
 
 void CZtCalibrationData::UpdateState() {
     EZtCalibrationState state;
@@ -219,7 +226,9 @@ CZtConfigurationData* CZtCalibrationData::LockCurrentConfiguration() {
     return &m_currentConfiguration;
 }
 
-void CZtCalibrationData::UnlockCurrentConfiguration() { m_csCurrentConfiguration.Leave(); }
+void CZtCalibrationData::UnlockCurrentConfiguration() {
+    m_csCurrentConfiguration.Leave();
+}
 
 CZtConfigurationData* CZtCalibrationData::LockCalibrationConfiguration() {
     m_csCalibrationConfiguration.Enter();
@@ -249,7 +258,8 @@ void CZtCalibrationData::ClearCalibrationConfiguration() {
     m_calibrationConfiguration.Clear();
 }
 
-// ---- Stored calibrations -------------------------------------------------------------------------
+// ---- Stored calibrations
+// -------------------------------------------------------------------------
 
 // Reads the settings file and enters "Verove" / device / "Definition" / "Calibration".
 int CZtCalibrationData::ReadCalibrationLevel(CZtLiteVariantR* reader) {
@@ -375,7 +385,8 @@ int CZtCalibrationData::LoadCalibration(bool* changed) {
                 }
                 CZtConfigurationData stored;
                 RebuildFromKey(key, &stored);
-                const EZtCalibrationState state = m_currentConfiguration.CompareSuggestState(stored);
+                const EZtCalibrationState state =
+                    m_currentConfiguration.CompareSuggestState(stored);
                 if (state == Calibrated) {
                     chosen = key;
                     break;

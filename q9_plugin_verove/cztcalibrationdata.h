@@ -10,6 +10,7 @@
 #include "cztcalibrationowner.h"
 #include "cztconfigurationdata.h"
 #include "zt/zt_grabber.h"
+#include "zt/zt_settings.h"
 #include "zt/zt_sync.h"
 
 // A 3x3 matrix in row-major order, acting on column vectors (x, y, 1).
@@ -58,6 +59,9 @@ public:
     // callback never waits for a calibration in progress.
     void SetCameraRect(const SZtRect& rect);
     SZtRect GetCameraRect();
+    // The stimulation scan-area description kept for the device, read and written whole.
+    void SetScanAreaDesc(const SZtScanAreaDesc& desc);
+    SZtScanAreaDesc GetScanAreaDesc();
 
     void UpdateState();
     EZtCalibrationState GetCalibrationState() const { return m_state.load(); }
@@ -92,8 +96,9 @@ private:
     CZtMatrix3 m_pdCalibrationMatrixCamToDMD;
     CZtMatrix3 m_pdMappingCamToDMD;
     CZtMatrix3 m_pdMappingDMDToCam;
-    // Guarded by m_rectMutex, a leaf lock.
-    std::mutex m_rectMutex;
+    // Guarded by m_cameraMutex, a leaf lock.
+    std::mutex m_cameraMutex;
+    SZtScanAreaDesc m_scanAreaDesc{};
     SZtRect m_cameraRect{};
     // Guarded by m_csCurrentConfiguration.
     CZtConfigurationData m_currentConfiguration;

@@ -4,6 +4,7 @@
 #include "cztconfigurationdata.h"
 #include "zt/zt_string.h"
 
+class IZtGrabberProvider;
 struct SZtGrabberFormatDesc;
 
 // Implemented by the stimulation device; its operations may be called from any thread that uses
@@ -14,6 +15,8 @@ public:
     virtual CZtStringW GetUniqueName() = 0;
     // The device's settings file ("<name>.bin"), shared by every device of its kind.
     virtual CZtStringW GetSettingsFileName() = 0;
+    // The host's grabber (the active camera), borrowed; null when the host has none.
+    virtual IZtGrabberProvider* GetGrabberProvider() = 0;
     virtual bool HasDriver() = 0;
     // The driver's current camera format; non-zero when there is none.
     virtual int GetCurrentFormat(SZtGrabberFormatDesc* format) = 0;
