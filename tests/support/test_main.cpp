@@ -15,13 +15,17 @@
 
 #ifdef VEROVE_ASAN
 // Qt's offscreen platform plugin keeps its screen object until exit.
-extern "C" const char* __lsan_default_suppressions() { return "leak:libqoffscreen.so\n"; }
+extern "C" const char* __lsan_default_suppressions() {
+    return "leak:libqoffscreen.so\n";
+}
 #endif
 
 #if defined(__SANITIZE_THREAD__)
 // glibc guards its time-zone state with an internal lock ThreadSanitizer cannot see; the host log
 // reaches it through Qt's local-time conversion from every thread that logs.
-extern "C" const char* __tsan_default_suppressions() { return "race:tzset_internal\n"; }
+extern "C" const char* __tsan_default_suppressions() {
+    return "race:tzset_internal\n";
+}
 #endif
 
 int main(int argc, char** argv) {
