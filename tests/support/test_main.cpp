@@ -15,7 +15,17 @@
 
 #ifdef VEROVE_ASAN
 // Qt's offscreen platform plugin keeps its screen object until exit.
-extern "C" const char* __lsan_default_suppressions() { return "leak:libqoffscreen.so\n"; }
+extern "C" const char* __lsan_default_suppressions() {
+    return "leak:libqoffscreen.so\n";
+}
+#endif
+
+#if defined(__SANITIZE_THREAD__)
+// Qt is not built with ThreadSanitizer: its cross-thread hand-offs (queued and blocking-queued
+// calls, QMutex, QSemaphore) synchronise through futexes the sanitizer cannot see.
+extern "C" const char* __tsan_default_suppressions() {
+    return "race:libQt5Core.so\n";
+}
 #endif
 
 int main(int argc, char** argv) {
