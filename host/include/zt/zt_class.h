@@ -48,7 +48,9 @@ protected:
     ~CZtClass() override = default;
 
 private:
+    friend class CZtRTTI;  // names the object after the class it was created as
     std::atomic<long> m_refCount{1};
+    std::wstring m_className;
 };
 
 // The class factory.

@@ -13,7 +13,8 @@ namespace zthost {
 
 // ---- Diagnostic log -------------------------------------------------------------------------
 // Every DiagOutputExW line goes to the log file (when one is set) and to an in-memory capture.
-ZTHOST_API void SetLogFile(const std::wstring& path);  // empty: no file
+// Starts a new log file (empty: none); false when it cannot be opened (no file then).
+ZTHOST_API bool SetLogFile(const std::wstring& path);
 ZTHOST_API std::wstring LogFilePath();
 ZTHOST_API void SetDetailLogging(bool on);
 ZTHOST_API std::vector<std::wstring> CapturedLog();
@@ -59,6 +60,7 @@ ZTHOST_API int RegisterClass(const SZtClassRecord& record, ZT_CONSTRUCTOR constr
 // 0, -5 when the class is not registered.
 ZTHOST_API int UnregisterClass(const std::wstring& className);
 ZTHOST_API bool FindClassRecord(const std::wstring& className, SZtClassRecord* record);
+ZTHOST_API std::vector<std::wstring> RegisteredClassNames();  // sorted
 // Loads a plug-in library, reads the class records it carries in its resources (":/ztclasses/")
 // and registers each class with its exported ZT_ConstructorFor<Class>. Returns the number of
 // classes registered, or -1 with error filled.
@@ -67,7 +69,17 @@ ZTHOST_API int LoadPluginLibrary(const std::wstring& path, std::wstring* error);
 // ---- Host context ----------------------------------------------------------------------------
 ZTHOST_API IZtHostContext* HostContext();
 ZTHOST_API IZtPluginManager* PluginManager();
-// Forgets every registered static device, module registration and class added by tests.
+
+// ---- Stimulation devices ---------------------------------------------------------------------
+// Makes the static device uniqueName the one GetActive answers (the user's choice); an empty
+// name returns to the default, the first device. 0, -5 when no device has that name.
+ZTHOST_API int SetActiveStimulationDevice(const std::wstring& uniqueName);
+// How often the stimulation-device manager was told that the device list changed.
+ZTHOST_API int StimulationDeviceUpdateCount();
+
+// Forgets every registered static device (releasing its reference), module registration and
+// registered class, and returns the log capture, message boxes, translations, named references,
+// search folders and detail switch to their start state. The log file setting is kept.
 ZTHOST_API void ResetForTests();
 
 }  // namespace zthost

@@ -1,0 +1,132 @@
+// The plug-in manager: module events delivered by priority, handled events, unregistering.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "zt/zt_module.h"
+#include "zthost/zthost.h"
+
+namespace {
+
+// Thread-bound. A module that records the events it receives into a shared journal.
+class RecordingModule : public IZtModuleQ9 {
+public:
+    RecordingModule(std::wstring name, std::vector<std::wstring>* journal, bool handles = false)
+        : m_name(std::move(name)), m_journal(journal), m_handles(handles) {}
+
+    int OnModuleEvent(const wchar_t* eventName, std::intptr_t param, bool* handled,
+                      void* list) override {
+        m_journal->push_back(m_name + L":" + eventName + L":" + std::to_wstring(param));
+        if (m_handles) {
+            *handled = true;
+        }
+        if (onEvent) {
+            onEvent();
+        }
+        return 0;
+    }
+    std::function<void()> onEvent;
+
+    long AddRef() override { return 1; }
+    long Release() override { return 1; }
+    void* QueryInterface(const char*) override { return nullptr; }
+    int SetHostContext(IZtHostContext*) override { return 0; }
+    void Reserved01() override {}
+    int Reserved02() override { return 0; }
+    int Reserved03() override { return 0; }
+    int Reserved04() override { return 0; }
+    int RegisterModuleEvents() override { return 0; }
+    int Reserved06() override { return 0; }
+    int Reserved07() override { return 0; }
+    int Reserved08() override { return 0; }
+    int Reserved09() override { return 0; }
+    int Reserved10() override { return 0; }
+    void Reserved12() override {}
+    void Reserved13() override {}
+    void Reserved14() override {}
+
+private:
+    std::wstring m_name;
+    std::vector<std::wstring>* m_journal;
+    bool m_handles;
+};
+
+class PluginManager : public ::testing::Test {
+protected:
+    void SetUp() override { zthost::ResetForTests(); }
+    void TearDown() override { zthost::ResetForTests(); }
+
+    IZtPluginManager* manager = zthost::PluginManager();
+    std::vector<std::wstring> journal;
+};
+
+TEST_F(PluginManager, DeliversInAscendingPriorityThenRegistrationOrder) {
+    RecordingModule a(L"a", &journal), b(L"b", &journal), c(L"c", &journal), d(L"d", &journal);
+    ASSERT_EQ(manager->RegisterModuleEvent(L"Refresh", &a, 5), 0);
+    ASSERT_EQ(manager->RegisterModuleEvent(L"Refresh", &b, -1), 0);
+    ASSERT_EQ(manager->RegisterModuleEvent(L"Refresh", &c, 5), 0);
+    ASSERT_EQ(manager->RegisterModuleEvent(L"Refresh", &d, -1), 0);
+    ASSERT_EQ(manager->RegisterModuleEvent(L"Other", &a, 0), 0);
+
+    bool handled = true;  // the manager starts every delivery unhandled
+    EXPECT_EQ(manager->SendModuleEvent(L"Refresh", 7, &handled, nullptr), 4);
+    EXPECT_FALSE(handled);
+    EXPECT_EQ(journal, (std::vector<std::wstring>{L"b:Refresh:7", L"d:Refresh:7", L"a:Refresh:7",
+                                                  L"c:Refresh:7"}));
+    journal.clear();
+    EXPECT_EQ(manager->SendModuleEvent(L"Nobody", 0, nullptr, nullptr), 0);
+    EXPECT_TRUE(journal.empty());
+}
+
+TEST_F(PluginManager, HandledEndsTheDelivery) {
+    RecordingModule first(L"first", &journal), taker(L"taker", &journal, true),
+        late(L"late", &journal);
+    manager->RegisterModuleEvent(L"Start", &first, 0);
+    manager->RegisterModuleEvent(L"Start", &taker, 1);
+    manager->RegisterModuleEvent(L"Start", &late, 2);
+    bool handled = false;
+    EXPECT_EQ(manager->SendModuleEvent(L"Start", 1, &handled, nullptr), 2);
+    EXPECT_TRUE(handled);
+    EXPECT_EQ(journal, (std::vector<std::wstring>{L"first:Start:1", L"taker:Start:1"}));
+    journal.clear();
+    EXPECT_EQ(manager->SendModuleEvent(L"Start", 2, nullptr, nullptr), 2);  // no flag given
+}
+
+TEST_F(PluginManager, UnregisterAndRefusals) {
+    RecordingModule a(L"a", &journal), b(L"b", &journal);
+    EXPECT_EQ(manager->RegisterModuleEvent(nullptr, &a, 0), -4);
+    EXPECT_EQ(manager->RegisterModuleEvent(L"E", nullptr, 0), -4);
+    EXPECT_EQ(manager->RegisterModuleEvent(L"E", &a, 0), 0);
+    EXPECT_EQ(manager->RegisterModuleEvent(L"E", &a, 3), -10);
+    EXPECT_TRUE(zthost::LogContains(L"module already registered for \"E\""));
+    EXPECT_EQ(manager->RegisterModuleEvent(L"E", &b, 0), 0);
+
+    EXPECT_EQ(manager->UnregisterModuleEvent(L"E", &a), 0);
+    EXPECT_EQ(manager->UnregisterModuleEvent(L"E", &a), -5);
+    EXPECT_EQ(manager->UnregisterModuleEvent(L"F", &b), -5);
+    EXPECT_EQ(manager->UnregisterModuleEvent(L"E", nullptr), -4);
+    EXPECT_EQ(manager->SendModuleEvent(L"E", 0, nullptr, nullptr), 1);
+    EXPECT_EQ(journal, std::vector<std::wstring>{L"b:E:0"});
+}
+
+TEST_F(PluginManager, ModuleUnregisteredDuringDeliveryIsNotCalled) {
+    RecordingModule first(L"first", &journal), second(L"second", &journal);
+    first.onEvent = [&] { manager->UnregisterModuleEvent(L"E", &second); };
+    manager->RegisterModuleEvent(L"E", &first, 0);
+    manager->RegisterModuleEvent(L"E", &second, 1);
+    EXPECT_EQ(manager->SendModuleEvent(L"E", 0, nullptr, nullptr), 1);
+    EXPECT_EQ(journal, std::vector<std::wstring>{L"first:E:0"});
+}
+
+TEST_F(PluginManager, HostContextOffersTheManagers) {
+    IZtHostContext* context = zthost::HostContext();
+    ASSERT_NE(context, nullptr);
+    EXPECT_EQ(context->GetPluginManager(), zthost::PluginManager());
+    EXPECT_NE(context->GetStimulationDeviceManager(), nullptr);
+    EXPECT_EQ(context->GetGrabberProvider(), nullptr);
+    EXPECT_EQ(context->GetDeviceManager(), nullptr);
+}
+
+}  // namespace
