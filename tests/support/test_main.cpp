@@ -15,7 +15,26 @@
 
 #ifdef VEROVE_ASAN
 // Qt's offscreen platform plugin keeps its screen object until exit.
-extern "C" const char* __lsan_default_suppressions() { return "leak:libqoffscreen.so\n"; }
+extern "C" const char* __lsan_default_suppressions() {
+    return "leak:libqoffscreen.so\n";
+}
+#endif
+
+#if defined(__SANITIZE_THREAD__)
+#define VEROVE_TSAN 1
+#endif
+#if defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+#define VEROVE_TSAN 1
+#endif
+#endif
+
+#ifdef VEROVE_TSAN
+// glibc guards its time zone state with an internal lock ThreadSanitizer cannot see; the host
+// log's timestamps (QDateTime) reach it from every logging thread.
+extern "C" const char* __tsan_default_suppressions() {
+    return "race:tzset_internal\n";
+}
 #endif
 
 int main(int argc, char** argv) {
