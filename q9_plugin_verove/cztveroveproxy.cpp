@@ -1,0 +1,1084 @@
+// The plug-in's only gateway to the vendor SDK (atcore), with a built-in simulated unit.
+#include "cztveroveproxy.h"
+
+#include <charconv>
+#include <cmath>
+#include <optional>
+#include <string_view>
+#include <vector>
+
+#if defined(_WIN32)
+#include <windows.h>
+#else
+#include <filesystem>
+#endif
+
+#include "verove_log.h"
+#include "zt/zt_log.h"
+#include "zt/zt_util.h"
+
+namespace {
+
+#if defined(_WIN32)
+constexpr const wchar_t* kAtcoreLibrary = L"atcore.dll";
+constexpr const wchar_t* kBitflowLibrary = L"atcl_bitflow.dll";
+constexpr const wchar_t* kBitflowShim = L"AndorBitflowShim.dll";
+#else
+constexpr const wchar_t* kAtcoreLibrary = L"libatcore.so";
+constexpr const wchar_t* kBitflowLibrary = L"libatcl_bitflow.so";
+constexpr const wchar_t* kBitflowShim = L"libAndorBitflowShim.so";
+#endif
+constexpr const wchar_t* kDownloadPage = L"https://andor.oxinst.com/downloads/";
+
+// 5.7.0.0, packed like a version resource: major.minor in the high, build.revision in the low half.
+constexpr std::int64_t kMinimumShimVersion = (5LL << 48) | (7LL << 32);
+
+// The process-wide event callback slot; the last setter wins.
+std::atomic<ZtVeroveEventCallback> g_eventCallback{nullptr};
+
+void FireEvent(int handle, const wchar_t* feature) {
+    if (const ZtVeroveEventCallback callback = g_eventCallback.load()) {
+        try {
+            callback(handle, feature);
+        } catch (...) {
+            VEROVE_LOG("CZtVeroveProxy::FireEvent",
+                       L"Error: the event callback threw an exception");
+        }
+    }
+}
+
+// The fixed file version of a library (major << 48 | minor << 32 | build << 16 | revision).
+std::optional<std::uint64_t> ReadFileVersion(const wchar_t* path) {
+#if defined(_WIN32)
+    DWORD ignored = 0;
+    const DWORD size = GetFileVersionInfoSizeW(path, &ignored);
+    if (size == 0) {
+        return std::nullopt;
+    }
+    std::vector<BYTE> data(size);
+    VS_FIXEDFILEINFO* info = nullptr;
+    UINT length = 0;
+    if (!GetFileVersionInfoW(path, 0, size, data.data()) ||
+        !VerQueryValueW(data.data(), L"\\", reinterpret_cast<void**>(&info), &length) || !info ||
+        length < sizeof(VS_FIXEDFILEINFO)) {
+        return std::nullopt;
+    }
+    return (std::uint64_t{info->dwFileVersionMS} << 32) | info->dwFileVersionLS;
+#else
+    // Linux libraries carry no version resource; the SDK installs each one under its full
+    // version ("libatcore.so.3.15.30092.2") behind the plain name's symlink.
+    std::error_code error;
+    const std::filesystem::path target =
+        std::filesystem::canonical(CZtStringW(path).ToUtf8(), error);
+    if (error) {
+        return std::nullopt;
+    }
+    const std::string name = target.filename().string();
+    const std::size_t suffix = name.rfind(".so.");
+    if (suffix == std::string::npos) {
+        return std::nullopt;
+    }
+    std::string_view rest = std::string_view(name).substr(suffix + 4);
+    std::uint64_t version = 0;
+    for (int part = 0; part < 4; ++part) {
+        unsigned number = 0;
+        const auto [end, status] = std::from_chars(rest.data(), rest.data() + rest.size(), number);
+        if (status != std::errc() || number > 0xFFFF) {
+            return std::nullopt;
+        }
+        version = (version << 16) | number;
+        rest.remove_prefix(end - rest.data());
+        const bool last = part == 3;
+        if (last ? !rest.empty() : (rest.empty() || rest.front() != '.')) {
+            return std::nullopt;
+        }
+        if (!last) {
+            rest.remove_prefix(1);
+        }
+    }
+    return version;
+#endif
+}
+
+std::wstring FormatVersion(std::uint64_t version) {
+    return ZT_FormatW(L"%d.%d.%d.%d", static_cast<int>((version >> 48) & 0xFFFF),
+                      static_cast<int>((version >> 32) & 0xFFFF),
+                      static_cast<int>((version >> 16) & 0xFFFF),
+                      static_cast<int>(version & 0xFFFF));
+}
+
+// -7 for a handle below 1, -6 for a missing output, -4 for a missing feature name.
+int CheckCall(int handle, const wchar_t* feature) {
+    if (handle < 1) {
+        return -7;
+    }
+    return feature ? 0 : -4;
+}
+
+int CheckCall(int handle, const wchar_t* feature, const void* output) {
+    if (handle < 1) {
+        return -7;
+    }
+    if (!output) {
+        return -6;
+    }
+    return feature ? 0 : -4;
+}
+
+// Milliseconds to wait for a simulated exposure of the given length in seconds.
+ZT_DWORD ExposureTimeout(double seconds) {
+    const double ms = std::trunc(seconds * 1000.0);
+    if (!(ms > 0.0)) {
+        return 0;
+    }
+    return ms >= static_cast<double>(ZT_INFINITE) ? ZT_INFINITE - 1 : static_cast<ZT_DWORD>(ms);
+}
+
+template <typename SdkCall>
+int CallSdk(const char* function, const char* sdkFunction, SdkCall sdk) {
+    try {
+        return sdk();
+    } catch (...) {
+        VEROVE_LOG(function, L"Error: %hs() threw an exception", sdkFunction);
+        return -1;
+    }
+}
+
+}  // namespace
+
+// Thread-bound. The begin/end trace of one proxy call: the end line is written on every way out
+// of the scope and carries the elapsed time and, after a failure, the device error code.
+class CZtVeroveProxy::CallTrace {
+public:
+    CallTrace(const char* function, std::wstring name, bool hasHandle = false, int handle = 0)
+        : m_function(function),
+          m_name(std::move(name)),
+          m_hasHandle(hasHandle),
+          m_handle(handle),
+          m_start(ZT_GetTimeCounter()) {
+        if (m_hasHandle) {
+            VEROVE_LOG_DETAIL(m_function, L"%s(%d) - start", m_name.c_str(), m_handle);
+        } else {
+            VEROVE_LOG_DETAIL(m_function, L"%s - start", m_name.c_str());
+        }
+    }
+
+    ~CallTrace() {
+        try {
+            WriteEnd();
+        } catch (...) {
+        }
+    }
+
+    CallTrace(const CallTrace&) = delete;
+    CallTrace& operator=(const CallTrace&) = delete;
+
+    const char* Function() const { return m_function; }
+    void SetDeviceError(int code, const wchar_t* suffix = L"") {
+        m_error = true;
+        m_code = code;
+        m_suffix = suffix;
+    }
+    void SetReturned(std::wstring text) { m_returned = std::move(text); }
+
+private:
+    // Failures are always written; the rest of the trace only with detailed logging.
+    void WriteEnd() {
+        const int ms = static_cast<int>(ZT_GetTimeCounter() - m_start);
+        const wchar_t* name = m_name.c_str();
+        if (m_error) {
+            if (m_hasHandle) {
+                VEROVE_LOG(m_function,
+                           L"Error: %s(%d) - end, execution time %d ms, device error code %d%s",
+                           name, m_handle, ms, m_code, m_suffix.c_str());
+            } else {
+                VEROVE_LOG(m_function,
+                           L"Error: %s - end, execution time %d ms, device error code %d%s", name,
+                           ms, m_code, m_suffix.c_str());
+            }
+        } else if (!CZtLogFile::Detail()) {
+            return;
+        } else if (m_returned) {
+            if (m_hasHandle) {
+                VEROVE_LOG(m_function, L"%s(%d) - end, returned %s, execution time %d ms", name,
+                           m_handle, m_returned->c_str(), ms);
+            } else {
+                VEROVE_LOG(m_function, L"%s - end, returned %s, execution time %d ms", name,
+                           m_returned->c_str(), ms);
+            }
+        } else if (m_hasHandle) {
+            VEROVE_LOG(m_function, L"%s(%d) - end, execution time %d ms", name, m_handle, ms);
+        } else {
+            VEROVE_LOG(m_function, L"%s - end, execution time %d ms", name, ms);
+        }
+    }
+
+    const char* m_function;
+    std::wstring m_name;
+    bool m_hasHandle;
+    int m_handle;
+    double m_start;
+    bool m_error = false;
+    int m_code = 0;
+    std::wstring m_suffix;
+    std::optional<std::wstring> m_returned;
+};
+
+CZtVeroveProxy& CZtVeroveProxy::Instance() {
+    static CZtVeroveProxy instance;
+    return instance;
+}
+
+CZtVeroveProxy::CZtVeroveProxy() {
+    for (const wchar_t* feature : {L"IsExposing", L"OverlapMode", L"InvertMode"}) {
+        m_simBool[feature] = false;
+    }
+    for (const wchar_t* feature :
+         {L"FrameMemoryCount", L"SequenceEventCount", L"FrameIndex", L"SequenceStartIndex",
+          L"FrameCount", L"FrameCycleCount", L"SequenceLoopCount", L"SequenceLoopLength"}) {
+        m_simInt[feature] = 0;
+    }
+    m_simInt[L"DeviceCount"] = 1;
+    m_simInt[L"SensorWidth"] = 800;
+    m_simInt[L"SensorHeight"] = 600;
+    m_simInt[L"ImageSizeBytes"] = 480000;
+    for (const wchar_t* feature :
+         {L"ExposureTime", L"SequenceExposureTime", L"GrayScaleExposureTime", L"SequenceGapTime"}) {
+        m_simFloat[feature] = 0.0;
+    }
+    m_simString[L"FirmwareVersion"] = L"Simulator";
+    m_simString[L"SerialNumber"] = L"1234567890";
+    m_simString[L"SoftwareVersion"] = L"1234567890";
+    m_simString[L"DeviceType"] = L"Verove III";
+    for (const wchar_t* feature :
+         {L"TriggerMode", L"FrameIndexSource", L"OperationMode", L"PixelEncoding"}) {
+        m_simEnum[feature] = 0;
+    }
+    m_simEnum[L"GrayScaleSequenceEncoding"] = 2;
+    m_simEnumValues = {
+        {L"InternalExpose", 0},
+        {L"InternalSoftware", 1},
+        {L"ExternalExpose", 2},
+        {L"ExternalSequenceStart", 3},
+        {L"ExternalBulb", 4},
+        {L"Live", 0},
+        {L"FrameMemory", 1},
+        {L"FrameSequence", 2},
+        {L"ContinuousFrameSequence", 3},
+        {L"Software", 0},
+        {L"Hardware", 1},
+        {L"4BitDIP", 0},
+        {L"6BitDIP", 1},
+        {L"8BitDIP", 2},
+        {L"Mono1", 0},
+        {L"Mono1Packed", 1},
+    };
+}
+
+CZtVeroveProxy::~CZtVeroveProxy() {
+    StopSimulator();
+}
+
+std::shared_ptr<void> CZtVeroveProxy::LockHandle(int handle) {
+    std::shared_ptr<CZtCriticalSection> section;
+    {
+        CZtLock global(m_globalLock);
+        std::shared_ptr<CZtCriticalSection>& entry = m_handleLocks[handle];
+        if (!entry) {
+            entry = std::make_shared<CZtCriticalSection>();
+        }
+        section = entry;
+    }
+    // Entered only after the global lock is released: a thread holding a handle's lock may take
+    // the global lock, never the other way round. The section outlives its table entry while a
+    // caller still holds it, so Close may drop the entry at any time.
+    section->Enter();
+    return std::shared_ptr<void>(section.get(), [section](void*) { section->Leave(); });
+}
+
+template <typename SdkCall, typename SimCall>
+int CZtVeroveProxy::Access(CallTrace& trace, int handle, const char* sdkFunction, SdkCall sdk,
+                           SimCall sim, bool quiet) {
+    int code = AT_SUCCESS;
+    {
+        const std::shared_ptr<void> lock = LockHandle(handle);
+        if (IsSimulated(handle)) {
+            sim();
+        } else {
+            code = CallSdk(trace.Function(), sdkFunction, sdk);
+        }
+    }
+    if (code != AT_SUCCESS) {
+        if (!quiet) {
+            trace.SetDeviceError(code);
+        }
+        return -1;
+    }
+    return 0;
+}
+
+// ---- Library and device ---------------------------------------------------------------------
+
+int CZtVeroveProxy::InitialiseLibrary(bool report) {
+    static constexpr const char* kFunction = "CZtVeroveProxy::InitialiseLibrary";
+    CallTrace trace(kFunction, L"CZtVeroveProxy::InitialiseLibrary");
+    CZtLock global(m_globalLock);
+    if (m_libraryRefCount > 0) {
+        ++m_libraryRefCount;
+        return 0;
+    }
+    if (!AndorDLLCheck(false, kMinimumShimVersion,
+                       L"Andor Driver Pack 3.8.30007.0 (BitFlow SDK 5.7.0.0)", report,
+                       "CZtVeroveProxy")) {
+        trace.SetDeviceError(-1);
+        return -1;
+    }
+    if (CZtNamedReference::AddRef(L"ANDOR_ATCORE_DLL") != 1) {
+        // Another component of the process has initialised the library already.
+        ++m_libraryRefCount;
+        return 0;
+    }
+    VEROVE_LOG(kFunction, L"CZtVeroveProxy::Calling AT_InitialiseLibrary()");
+    const int code =
+        CallSdk(kFunction, "AT_InitialiseLibrary", [] { return AT_InitialiseLibrary(); });
+    if (code != AT_SUCCESS) {
+        // Give the name back, or the next attempt would take the library for initialised.
+        CZtNamedReference::Release(L"ANDOR_ATCORE_DLL");
+        trace.SetDeviceError(code);
+        return -1;
+    }
+    ++m_libraryRefCount;
+    return 0;
+}
+
+int CZtVeroveProxy::FinaliseLibrary() {
+    static constexpr const char* kFunction = "CZtVeroveProxy::FinaliseLibrary";
+    CallTrace trace(kFunction, L"CZtVeroveProxy::FinaliseLibrary");
+    CZtLock global(m_globalLock);
+    if (m_libraryRefCount == 0) {
+        return 0;
+    }
+    if (--m_libraryRefCount > 0) {
+        return 0;
+    }
+    if (CZtNamedReference::Release(L"ANDOR_ATCORE_DLL") != 0) {
+        return 0;
+    }
+    VEROVE_LOG(kFunction, L"CZtVeroveProxy::Calling AT_FinaliseLibrary()");
+    const int code = CallSdk(kFunction, "AT_FinaliseLibrary", [] { return AT_FinaliseLibrary(); });
+    if (code != AT_SUCCESS) {
+        trace.SetDeviceError(code);
+        return -1;
+    }
+    return 0;
+}
+
+bool CZtVeroveProxy::AndorDLLCheck(bool bitflowRequired, std::int64_t minimumVersion,
+                                   const wchar_t* requirementText, bool log, const char* tag) {
+    static constexpr const char* kFunction = "CZtVeroveProxy::AndorDLLCheck";
+    if (!tag) {
+        tag = "AndorDLLCheck";
+    }
+    wchar_t path[ZT_MAX_PATH] = {};
+    if (ZT_SearchPath(kAtcoreLibrary, path, ZT_MAX_PATH) != 0) {
+        if (log) {
+            VEROVE_LOG(kFunction, L"%hs:: %s not found", tag, kAtcoreLibrary);
+        }
+        return false;
+    }
+    if (ZT_SearchPath(kBitflowLibrary, path, ZT_MAX_PATH) != 0) {
+        if (log) {
+            VEROVE_LOG(kFunction, L"%hs:: %s not found", tag, kBitflowLibrary);
+        }
+        return !bitflowRequired;
+    }
+    if (ZT_SearchPath(kBitflowShim, path, ZT_MAX_PATH) != 0) {
+        if (log) {
+            VEROVE_LOG(kFunction, L"%hs:: %s found, but %s not found", tag, kBitflowLibrary,
+                       kBitflowShim);
+            VEROVE_LOG(
+                kFunction,
+                L"The driver requires %s.\r\nNo BitFlow found. Please download it from %s\r\n",
+                requirementText ? requirementText : L"Bitflow SDK", kDownloadPage);
+        }
+        return false;
+    }
+    const std::optional<std::uint64_t> version = ReadFileVersion(path);
+    if (log) {
+        if (version) {
+            VEROVE_LOG(kFunction, L"%hs:: %s version %s found", tag, path,
+                       FormatVersion(*version).c_str());
+        } else {
+            VEROVE_LOG(kFunction, L"%hs:: %s version <unknown> found", tag, path);
+        }
+    }
+    // An unreadable version counts as 0.0.0.0: too old for any minimum.
+    if (minimumVersion != 0 && minimumVersion > static_cast<std::int64_t>(version.value_or(0))) {
+        if (log) {
+            const std::wstring requirement =
+                requirementText ? ZT_FormatW(L" The driver requires %s.", requirementText) : L"";
+            VEROVE_LOG(kFunction,
+                       L"Old BitFlow SDK found.%s\r\n Please download new SDK from %s\r\n",
+                       requirement.c_str(), kDownloadPage);
+        }
+        return false;
+    }
+    return true;
+}
+
+int CZtVeroveProxy::Open(int deviceIndex, int* handle) {
+    static constexpr const char* kFunction = "CZtVeroveProxy::Open";
+    if (!handle) {
+        return -6;
+    }
+    CallTrace trace(kFunction, ZT_FormatW(L"CZtVeroveProxy::Open(%d)", deviceIndex));
+    if (deviceIndex == SimulatorIndex) {
+        if (!StartSimulator()) {
+            trace.SetDeviceError(-1);
+            return -1;
+        }
+        m_simulatedHandle = SimulatorIndex;
+        *handle = SimulatorIndex;
+        return 0;
+    }
+
+    const bool initialised = InitialiseLibrary(false) == 0;
+    const std::wstring deviceName = ZT_FormatW(L"ANDOR_ATCORE_DLL_DEV_%d", deviceIndex);
+    bool busy = false;
+    int code = 3;  // the library could not be initialised
+    AT_H sdkHandle = AT_HANDLE_UNINITIALISED;
+    {
+        CZtLock global(m_globalLock);
+        if (CZtNamedReference::AddRef(deviceName.c_str()) != 1) {
+            VEROVE_LOG(kFunction,
+                       L"CZtVeroveProxy::Open(%d) - device is busy. It is probably a camera.",
+                       deviceIndex);
+            busy = true;
+        } else if (initialised) {
+            code = CallSdk(kFunction, "AT_Open", [&] { return AT_Open(deviceIndex, &sdkHandle); });
+        }
+        // Handle 1 is the SDK's system handle, and nothing below it is a device.
+        if (!busy && code == AT_SUCCESS && sdkHandle > AT_HANDLE_SYSTEM) {
+            m_handleToIndex[sdkHandle] = deviceIndex;
+            *handle = sdkHandle;
+            return 0;
+        }
+    }
+    CZtNamedReference::Release(deviceName.c_str());
+    // Only our own reference is given back: a failed initialisation took none.
+    if (initialised) {
+        FinaliseLibrary();
+    }
+    if (busy) {
+        return -10;
+    }
+    trace.SetDeviceError(code, L" (Could not get a valid handle)");
+    return -1;
+}
+
+int CZtVeroveProxy::Close(int handle) {
+    static constexpr const char* kFunction = "CZtVeroveProxy::Close";
+    if (handle < 1) {
+        return -7;
+    }
+    CallTrace trace(kFunction, L"CZtVeroveProxy::Close", true, handle);
+    if (IsSimulated(handle)) {
+        // Stopped before taking the handle's lock: the simulator thread takes it itself.
+        StopSimulator();
+        m_simulatedHandle = -1;
+    }
+    {
+        const std::shared_ptr<void> lock = LockHandle(handle);
+        std::optional<int> deviceIndex;
+        {
+            CZtLock global(m_globalLock);
+            const auto entry = m_handleToIndex.find(handle);
+            if (entry != m_handleToIndex.end()) {
+                deviceIndex = entry->second;
+            }
+        }
+        if (deviceIndex) {
+            const int code = CallSdk(kFunction, "AT_Close", [&] { return AT_Close(handle); });
+            if (code != AT_SUCCESS) {
+                trace.SetDeviceError(code);
+            }
+            CZtNamedReference::Release(
+                ZT_FormatW(L"ANDOR_ATCORE_DLL_DEV_%d", *deviceIndex).c_str());
+            {
+                CZtLock global(m_globalLock);
+                m_handleToIndex.erase(handle);
+            }
+            FinaliseLibrary();
+        }
+    }
+    CZtLock global(m_globalLock);
+    m_handleLocks.erase(handle);
+    return 0;
+}
+
+int CZtVeroveProxy::GetDeviceCount(int* count) {
+    return GetInt32(AT_HANDLE_SYSTEM, L"DeviceCount", count);
+}
+
+int CZtVeroveProxy::IsVerove3(int handle, int* isVerove) {
+    if (const int check = CheckCall(handle, L"DeviceType", isVerove)) {
+        return check;
+    }
+    CZtStringW type;
+    if (GetString(handle, L"DeviceType", &type, true) != 0) {
+        return -1;
+    }
+    *isVerove = type == L"Verove III" ? 1 : 0;
+    return 0;
+}
+
+int CZtVeroveProxy::GetSerialNumber(int handle, CZtStringW* text) {
+    return GetString(handle, L"SerialNumber", text);
+}
+
+int CZtVeroveProxy::GetFirmwareVersion(int handle, CZtStringW* text) {
+    return GetString(handle, L"FirmwareVersion", text);
+}
+
+int CZtVeroveProxy::GetControllerFirmwareVersion(int handle, CZtStringW* text) {
+    return GetString(handle, L"ControllerFirmwareVersion", text);
+}
+
+int CZtVeroveProxy::GetSDKVersion(CZtStringW* text) {
+    if (!text) {
+        return -6;
+    }
+    text->Empty();
+    wchar_t path[ZT_MAX_PATH] = {};
+    if (ZT_SearchPath(kAtcoreLibrary, path, ZT_MAX_PATH) == 0) {
+        if (const std::optional<std::uint64_t> version = ReadFileVersion(path)) {
+            *text = CZtStringW(FormatVersion(*version));
+        }
+    }
+    return 0;
+}
+
+int CZtVeroveProxy::GetSensorSize(int handle, int* width, int* height) {
+    if (handle < 1) {
+        return -7;
+    }
+    if (!width || !height) {
+        return -6;
+    }
+    int sensorWidth = 0;
+    int sensorHeight = 0;
+    if (GetInt32(handle, L"SensorWidth", &sensorWidth) != 0 ||
+        GetInt32(handle, L"SensorHeight", &sensorHeight) != 0) {
+        return -1;
+    }
+    if (sensorWidth < 1 || sensorHeight < 1) {
+        VEROVE_LOG("CZtVeroveProxy::GetSensorSize",
+                   L"CZtVeroveProxy::GetSensorSize failed: width=%d, height=%d", sensorWidth,
+                   sensorHeight);
+        return -1;
+    }
+    *width = sensorWidth;
+    *height = sensorHeight;
+    return 0;
+}
+
+int CZtVeroveProxy::GetImageSizeBytes(int handle, int* size) {
+    if (const int check = CheckCall(handle, L"ImageSizeBytes", size)) {
+        return check;
+    }
+    int bytes = 0;
+    if (GetInt32(handle, L"ImageSizeBytes", &bytes) != 0) {
+        return -1;
+    }
+    if (bytes <= 0) {
+        VEROVE_LOG("CZtVeroveProxy::GetImageSizeBytes",
+                   L"CZtVeroveProxy::GetImageSizeBytes failed: size=%d", bytes);
+        return -1;
+    }
+    *size = bytes;
+    return 0;
+}
+
+int CZtVeroveProxy::SetFeatureCallback(int handle, ZtVeroveEventCallback callback) {
+    if (handle < 1) {
+        return -7;
+    }
+    g_eventCallback = callback;
+    if (IsSimulated(handle)) {
+        return 0;
+    }
+    CallTrace trace("CZtVeroveProxy::SetFeatureCallback",
+                    L"CZtVeroveProxy::SetFeatureCallback::IsExposing", true, handle);
+    return Access(
+        trace, handle, "AT_RegisterFeatureCallback",
+        [&] {
+            return AT_RegisterFeatureCallback(handle, L"IsExposing", &CZtVeroveProxy::Callback,
+                                              nullptr);
+        },
+        [] {});
+}
+
+int AT_EXP_CONV CZtVeroveProxy::Callback(AT_H handle, const AT_WC* feature, void* context) {
+    static constexpr const char* kFunction = "CZtVeroveProxy::Callback";
+    try {
+        const wchar_t* name = feature ? feature : L"";
+        VEROVE_LOG_DETAIL(kFunction, L"CZtVeroveProxy::Callback(%d, feature %s) - begin", handle,
+                          name);
+        if (const ZtVeroveEventCallback callback = g_eventCallback.load()) {
+            callback(handle, name);
+            VEROVE_LOG(kFunction, L"CZtVeroveProxy::Callback(%d, feature %s) - end", handle, name);
+        } else {
+            VEROVE_LOG(kFunction,
+                       L"CZtVeroveProxy::Callback(%d, feature %s) - end; no event callback is "
+                       L"registered!",
+                       handle, name);
+        }
+    } catch (...) {
+        // Nothing may be thrown back into the SDK's thread.
+    }
+    return AT_CALLBACK_SUCCESS;
+}
+
+// ---- Typed access ---------------------------------------------------------------------------
+
+int CZtVeroveProxy::GetBool(int handle, const wchar_t* feature, bool* value) {
+    if (const int check = CheckCall(handle, feature, value)) {
+        return check;
+    }
+    CallTrace trace("CZtVeroveProxy::GetBool", ZT_FormatW(L"CZtVeroveProxy::GetBool::%s", feature),
+                    true, handle);
+    AT_BOOL result = AT_FALSE;
+    const int status = Access(
+        trace, handle, "AT_GetBool", [&] { return AT_GetBool(handle, feature, &result); },
+        [&] { result = m_simBool.try_emplace(feature, true).first->second ? AT_TRUE : AT_FALSE; });
+    if (status != 0) {
+        return status;
+    }
+    *value = result != AT_FALSE;
+    VEROVE_LOG("CZtVeroveProxy::GetBool", L"CZtVeroveProxy::GetBool(%d, %s, %d)", handle, feature,
+               *value ? 1 : 0);
+    return 0;
+}
+
+int CZtVeroveProxy::SetBool(int handle, const wchar_t* feature, bool value) {
+    if (const int check = CheckCall(handle, feature)) {
+        return check;
+    }
+    VEROVE_LOG("CZtVeroveProxy::SetBool", L"CZtVeroveProxy::SetBool(%d, %s, %d)", handle, feature,
+               value ? 1 : 0);
+    CallTrace trace("CZtVeroveProxy::SetBool", ZT_FormatW(L"CZtVeroveProxy::SetBool::%s", feature),
+                    true, handle);
+    return Access(
+        trace, handle, "AT_SetBool",
+        [&] { return AT_SetBool(handle, feature, value ? AT_TRUE : AT_FALSE); },
+        [&] { m_simBool[feature] = value; });
+}
+
+int CZtVeroveProxy::GetInt32(int handle, const wchar_t* feature, int* value) {
+    if (const int check = CheckCall(handle, feature, value)) {
+        return check;
+    }
+    CallTrace trace("CZtVeroveProxy::GetInt32",
+                    ZT_FormatW(L"CZtVeroveProxy::GetInt32::%s", feature), true, handle);
+    AT_64 result = 0;
+    const int status = Access(
+        trace, handle, "AT_GetInt", [&] { return AT_GetInt(handle, feature, &result); },
+        [&] { result = m_simInt.try_emplace(feature, 0).first->second; });
+    if (status != 0) {
+        return status;
+    }
+    *value = static_cast<int>(static_cast<std::uint32_t>(result));
+    trace.SetReturned(ZT_FormatW(L"%d", *value));
+    return 0;
+}
+
+int CZtVeroveProxy::SetInt32(int handle, const wchar_t* feature, int value) {
+    if (const int check = CheckCall(handle, feature)) {
+        return check;
+    }
+    CallTrace trace("CZtVeroveProxy::SetInt32",
+                    ZT_FormatW(L"CZtVeroveProxy::SetInt32::%s", feature), true, handle);
+    const AT_64 wide = value;
+    return Access(
+        trace, handle, "AT_SetInt", [&] { return AT_SetInt(handle, feature, wide); },
+        [&] { m_simInt[feature] = wide; });
+}
+
+int CZtVeroveProxy::GetFloat(int handle, const wchar_t* feature, double* value) {
+    if (const int check = CheckCall(handle, feature, value)) {
+        return check;
+    }
+    CallTrace trace("CZtVeroveProxy::GetFloat",
+                    ZT_FormatW(L"CZtVeroveProxy::GetFloat::%s", feature), true, handle);
+    double result = 0.0;
+    const int status = Access(
+        trace, handle, "AT_GetFloat", [&] { return AT_GetFloat(handle, feature, &result); },
+        [&] { result = m_simFloat.try_emplace(feature, 0.0).first->second; });
+    if (status == 0) {
+        *value = result;
+    }
+    return status;
+}
+
+int CZtVeroveProxy::GetFloatMin(int handle, const wchar_t* feature, double* value) {
+    if (const int check = CheckCall(handle, feature, value)) {
+        return check;
+    }
+    CallTrace trace("CZtVeroveProxy::GetFloatMin",
+                    ZT_FormatW(L"CZtVeroveProxy::GetFloatMin::%s", feature), true, handle);
+    double result = 0.0;
+    const int status = Access(
+        trace, handle, "AT_GetFloatMin", [&] { return AT_GetFloatMin(handle, feature, &result); },
+        [&] { result = 0.05; });
+    if (status == 0) {
+        *value = result;
+    }
+    return status;
+}
+
+int CZtVeroveProxy::GetFloatMax(int handle, const wchar_t* feature, double* value) {
+    if (const int check = CheckCall(handle, feature, value)) {
+        return check;
+    }
+    CallTrace trace("CZtVeroveProxy::GetFloatMax",
+                    ZT_FormatW(L"CZtVeroveProxy::GetFloatMax::%s", feature), true, handle);
+    double result = 0.0;
+    const int status = Access(
+        trace, handle, "AT_GetFloatMax", [&] { return AT_GetFloatMax(handle, feature, &result); },
+        [&] { result = 0.05; });
+    if (status == 0) {
+        *value = result;
+    }
+    return status;
+}
+
+int CZtVeroveProxy::SetFloat(int handle, const wchar_t* feature, double value) {
+    if (const int check = CheckCall(handle, feature)) {
+        return check;
+    }
+    CallTrace trace("CZtVeroveProxy::SetFloat",
+                    ZT_FormatW(L"CZtVeroveProxy::SetFloat::%s", feature), true, handle);
+    return Access(
+        trace, handle, "AT_SetFloat", [&] { return AT_SetFloat(handle, feature, value); },
+        [&] { m_simFloat[feature] = value; });
+}
+
+int CZtVeroveProxy::GetEnumIndex(int handle, const wchar_t* feature, int* value) {
+    if (const int check = CheckCall(handle, feature, value)) {
+        return check;
+    }
+    CallTrace trace("CZtVeroveProxy::GetEnumIndex",
+                    ZT_FormatW(L"CZtVeroveProxy::GetEnumIndex::%s", feature), true, handle);
+    int result = 0;
+    const int status = Access(
+        trace, handle, "AT_GetEnumIndex", [&] { return AT_GetEnumIndex(handle, feature, &result); },
+        [&] { result = m_simEnum.try_emplace(feature, 0).first->second; });
+    if (status == 0) {
+        *value = result;
+    }
+    return status;
+}
+
+int CZtVeroveProxy::SetEnumString(int handle, const wchar_t* feature, const wchar_t* value) {
+    if (const int check = CheckCall(handle, feature)) {
+        return check;
+    }
+    if (!value) {
+        return -4;
+    }
+    CallTrace trace("CZtVeroveProxy::SetEnumString",
+                    ZT_FormatW(L"CZtVeroveProxy::SetEnumString::%s", feature), true, handle);
+    return Access(
+        trace, handle, "AT_SetEnumString", [&] { return AT_SetEnumString(handle, feature, value); },
+        [&] { m_simEnum[feature] = m_simEnumValues.try_emplace(value, 0).first->second; });
+}
+
+int CZtVeroveProxy::GetString(int handle, const wchar_t* feature, CZtStringW* text, bool quiet) {
+    if (const int check = CheckCall(handle, feature, text)) {
+        return check;
+    }
+    CallTrace trace("CZtVeroveProxy::GetString",
+                    ZT_FormatW(L"CZtVeroveProxy::GetString::%s", feature), true, handle);
+    std::wstring result;
+    const int status = Access(
+        trace, handle, "AT_GetString",
+        [&] {
+            AT_WC buffer[64] = {};
+            const int code = AT_GetString(handle, feature, buffer, 64);
+            buffer[63] = L'\0';
+            result = buffer;
+            return code;
+        },
+        [&] { result = m_simString.try_emplace(feature, L"SimulatorString").first->second; },
+        quiet);
+    if (status == 0) {
+        *text = CZtStringW(std::move(result));
+    }
+    return status;
+}
+
+int CZtVeroveProxy::Command(int handle, const wchar_t* feature) {
+    if (const int check = CheckCall(handle, feature)) {
+        return check;
+    }
+    VEROVE_LOG("CZtVeroveProxy::Command", L"CZtVeroveProxy::Command(%d, %s)", handle, feature);
+    CallTrace trace("CZtVeroveProxy::Command", ZT_FormatW(L"CZtVeroveProxy::Command::%s", feature),
+                    true, handle);
+    return Access(
+        trace, handle, "AT_Command", [&] { return AT_Command(handle, feature); }, [] {});
+}
+
+int CZtVeroveProxy::SetBuffer(int handle, unsigned char* buffer, int size) {
+    if (handle < 1) {
+        return -7;
+    }
+    if (!buffer) {
+        return -6;
+    }
+    VEROVE_LOG("CZtVeroveProxy::SetBuffer", L"CZtVeroveProxy::SetBuffer(%d, %d)", handle, size);
+    CallTrace trace("CZtVeroveProxy::SetBuffer", L"CZtVeroveProxy::SetBuffer", true, handle);
+    return Access(
+        trace, handle, "AT_QueueBuffer", [&] { return AT_QueueBuffer(handle, buffer, size); },
+        [] {});
+}
+
+// ---- Named operations -----------------------------------------------------------------------
+
+int CZtVeroveProxy::Abort(int handle) {
+    VEROVE_LOG("CZtVeroveProxy::Abort", L"CZtVeroveProxy::Abort(%d)", handle);
+    if (IsSimulated(handle)) {
+        // The callback runs under the handle's lock; the lock is re-entrant, so the receiver may
+        // read through the proxy.
+        const std::shared_ptr<void> lock = LockHandle(handle);
+        bool& exposing = m_simBool[L"IsExposing"];
+        if (exposing) {
+            exposing = false;
+            const bool internalTrigger = m_simEnum[L"TriggerMode"] == 0;
+            FireEvent(handle, L"IsExposing");
+            if (internalTrigger) {
+                m_simAbortPending = true;
+                m_simEvent.Set();
+            }
+        }
+    }
+    return Command(handle, L"Abort");
+}
+
+int CZtVeroveProxy::ClearFrameMemory(int handle) {
+    VEROVE_LOG("CZtVeroveProxy::ClearFrameMemory", L"CZtVeroveProxy::ClearFrameMemory(%d)", handle);
+    return Command(handle, L"ClearFrameMemory");
+}
+
+int CZtVeroveProxy::ClearSequenceMemory(int handle) {
+    VEROVE_LOG("CZtVeroveProxy::ClearSequenceMemory", L"CZtVeroveProxy::ClearSequenceMemory(%d)",
+               handle);
+    return Command(handle, L"ClearSequenceMemory");
+}
+
+int CZtVeroveProxy::Expose(int handle) {
+    VEROVE_LOG("CZtVeroveProxy::Expose", L"CZtVeroveProxy::Expose(%d)", handle);
+    const int status = Command(handle, L"Expose");
+    if (status != 0 || !IsSimulated(handle)) {
+        return status;
+    }
+    bool wasExposing = false;
+    bool internalTrigger = false;
+    {
+        const std::shared_ptr<void> lock = LockHandle(handle);
+        bool& exposing = m_simBool[L"IsExposing"];
+        wasExposing = exposing;
+        exposing = true;
+        internalTrigger = m_simEnum[L"TriggerMode"] == 0;
+    }
+    if (!wasExposing) {
+        FireEvent(handle, L"IsExposing");
+    }
+    if (internalTrigger) {
+        m_simAbortPending = false;
+        m_simEvent.Set();
+    }
+    return 0;
+}
+
+int CZtVeroveProxy::UploadFrame(int handle) {
+    VEROVE_LOG("CZtVeroveProxy::UploadFrame", L"CZtVeroveProxy::UploadFrame(%d)", handle);
+    return Command(handle, L"UploadFrame");
+}
+
+int CZtVeroveProxy::UploadGrayScaleImage(int handle) {
+    VEROVE_LOG("CZtVeroveProxy::UploadGrayScaleImage", L"CZtVeroveProxy::UploadGrayScaleImage(%d)",
+               handle);
+    return Command(handle, L"UploadGrayScaleImage");
+}
+
+int CZtVeroveProxy::UploadSequenceEvent(int handle) {
+    VEROVE_LOG("CZtVeroveProxy::UploadSequenceEvent", L"CZtVeroveProxy::UploadSequenceEvent(%d)",
+               handle);
+    return Command(handle, L"UploadSequenceEvent");
+}
+
+int CZtVeroveProxy::IsExposing(int handle, bool* exposing) {
+    bool value = false;
+    const int status = GetBool(handle, L"IsExposing", &value);
+    VEROVE_LOG("CZtVeroveProxy::IsExposing", L"CZtVeroveProxy::IsExposing(%d, %d)", handle,
+               value ? 1 : 0);
+    if (status != 0) {
+        return status;
+    }
+    if (!exposing) {
+        return -6;
+    }
+    *exposing = value;
+    return 0;
+}
+
+int CZtVeroveProxy::SetInvertMode(int handle, bool invert) {
+    VEROVE_LOG("CZtVeroveProxy::SetInvertMode", L"CZtVeroveProxy::SetInvertMode(%d, %d)", handle,
+               invert ? 1 : 0);
+    return SetBool(handle, L"InvertMode", invert);
+}
+
+int CZtVeroveProxy::SetOverlapMode(int handle, bool overlap) {
+    VEROVE_LOG("CZtVeroveProxy::SetOverlapMode", L"CZtVeroveProxy::SetOverlapMode(%d, %d)", handle,
+               overlap ? 1 : 0);
+    return SetBool(handle, L"OverlapMode", overlap);
+}
+
+int CZtVeroveProxy::SetExposureTime(int handle, double seconds) {
+    VEROVE_LOG("CZtVeroveProxy::SetExposureTime", L"CZtVeroveProxy::SetExposureTime(%d, %f)",
+               handle, seconds);
+    return SetFloat(handle, L"ExposureTime", seconds);
+}
+
+int CZtVeroveProxy::SetSequenceExposureTime(int handle, double seconds) {
+    VEROVE_LOG("CZtVeroveProxy::SetSequenceExposureTime",
+               L"CZtVeroveProxy::SetSequenceExposureTime(%d, %f)", handle, seconds);
+    return SetFloat(handle, L"SequenceExposureTime", seconds);
+}
+
+int CZtVeroveProxy::SetGrayScaleExposureTime(int handle, double seconds) {
+    return SetFloat(handle, L"GrayScaleExposureTime", seconds);
+}
+
+int CZtVeroveProxy::SetSequenceGapTime(int handle, double seconds) {
+    return SetFloat(handle, L"SequenceGapTime", seconds);
+}
+
+int CZtVeroveProxy::SetFrameIndex(int handle, int index) {
+    VEROVE_LOG("CZtVeroveProxy::SetFrameIndex", L"CZtVeroveProxy::SetFrameIndex(%d, %d)", handle,
+               index);
+    return SetInt32(handle, L"FrameIndex", index);
+}
+
+int CZtVeroveProxy::SetFrameCount(int handle, int count) {
+    VEROVE_LOG("CZtVeroveProxy::SetFrameCount", L"CZtVeroveProxy::SetFrameCount(%d, %d)", handle,
+               count);
+    return SetInt32(handle, L"FrameCount", count);
+}
+
+int CZtVeroveProxy::SetFrameCycleCount(int handle, int count) {
+    VEROVE_LOG("CZtVeroveProxy::SetFrameCycleCount", L"CZtVeroveProxy::SetFrameCycleCount(%d, %d)",
+               handle, count);
+    return SetInt32(handle, L"FrameCycleCount", count);
+}
+
+int CZtVeroveProxy::SetSequenceStartIndex(int handle, int index) {
+    VEROVE_LOG("CZtVeroveProxy::SetSequenceStartIndex",
+               L"CZtVeroveProxy::SetSequenceStartIndex(%d, %d)", handle, index);
+    return SetInt32(handle, L"SequenceStartIndex", index);
+}
+
+int CZtVeroveProxy::SetSequenceLoopCount(int handle, int count) {
+    VEROVE_LOG("CZtVeroveProxy::SetSequenceLoopCount",
+               L"CZtVeroveProxy::SetSequenceLoopCount(%d, %d)", handle, count);
+    return SetInt32(handle, L"SequenceLoopCount", count);
+}
+
+int CZtVeroveProxy::SetSequenceLoopLength(int handle, int length) {
+    return SetInt32(handle, L"SequenceLoopLength", length);
+}
+
+int CZtVeroveProxy::SetOperationMode(int handle, const wchar_t* value) {
+    VEROVE_LOG("CZtVeroveProxy::SetOperationMode", L"CZtVeroveProxy::SetOperationMode(%d, %s)",
+               handle, value ? value : L"");
+    return SetEnumString(handle, L"OperationMode", value);
+}
+
+int CZtVeroveProxy::SetTriggerMode(int handle, const wchar_t* value) {
+    return SetEnumString(handle, L"TriggerMode", value);
+}
+
+int CZtVeroveProxy::SetPixelEncoding(int handle, const wchar_t* value) {
+    return SetEnumString(handle, L"PixelEncoding", value);
+}
+
+int CZtVeroveProxy::SetGrayScaleSequenceEncoding(int handle, const wchar_t* value) {
+    return SetEnumString(handle, L"GrayScaleSequenceEncoding", value);
+}
+
+// ---- Simulator thread -----------------------------------------------------------------------
+
+bool CZtVeroveProxy::StartSimulator() {
+    std::lock_guard<std::mutex> guard(m_simThreadMutex);
+    if (m_simThread.joinable()) {
+        return true;
+    }
+    // A stop signal the previous thread left unconsumed must not start a phantom exposure.
+    m_simEvent.Reset();
+    m_simAbortPending = false;
+    m_simRunning = true;
+    try {
+        m_simThread = std::thread(&CZtVeroveProxy::SimulatorThread, this);
+    } catch (...) {
+        m_simRunning = false;
+        VEROVE_LOG("CZtVeroveProxy::StartSimulator", L"Error: the simulator thread did not start");
+        return false;
+    }
+    return true;
+}
+
+void CZtVeroveProxy::StopSimulator() {
+    // Joined outside the global lock: the thread's event callback may re-enter the proxy, which
+    // takes the global lock to find a handle's lock.
+    std::lock_guard<std::mutex> guard(m_simThreadMutex);
+    if (!m_simThread.joinable()) {
+        return;
+    }
+    m_simRunning = false;
+    m_simEvent.Set();
+    if (m_simThread.get_id() == std::this_thread::get_id()) {
+        m_simThread.detach();  // closed from its own event callback
+    } else {
+        m_simThread.join();
+    }
+}
+
+void CZtVeroveProxy::SimulatorThread() {
+    ZT_DWORD timeout = ZT_INFINITE;
+    while (m_simRunning) {
+        const ZT_DWORD wait = m_simEvent.Wait(timeout);
+        if (!m_simRunning) {
+            break;
+        }
+        if (wait == ZT_WAIT_OBJECT_0) {
+            if (m_simAbortPending.exchange(false)) {
+                timeout = ZT_INFINITE;
+            } else {
+                const std::shared_ptr<void> lock = LockHandle(SimulatorIndex);
+                timeout = ExposureTimeout(m_simFloat[L"ExposureTime"]);
+            }
+            continue;
+        }
+        bool wasExposing = false;
+        {
+            const std::shared_ptr<void> lock = LockHandle(SimulatorIndex);
+            bool& exposing = m_simBool[L"IsExposing"];
+            wasExposing = exposing;
+            exposing = false;
+        }
+        if (wasExposing) {
+            FireEvent(SimulatorIndex, L"IsExposing");
+        }
+        timeout = ZT_INFINITE;
+    }
+}

@@ -1,0 +1,366 @@
+// ReduceBits: the IPP stand-in's grey-level reduction, pinned by pictures worked out by hand.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <numeric>
+#include <string>
+#include <vector>
+
+#include "ipp.h"
+
+namespace {
+
+using Pixels = std::vector<Ipp8u>;
+
+// Runs the reduction on a tightly packed w x h picture with a buffer of the queried size.
+Pixels reduce(const Pixels& src, int w, int h, IppiDitherType dtype, int levels = 2) {
+    int size = 0;
+    EXPECT_EQ(ippiReduceBitsGetBufferSize(ippC1, {w, h}, 0, dtype, &size), ippStsNoErr);
+    Pixels buffer(size);
+    Pixels dst(src.size(), 0x5A);
+    EXPECT_EQ(ippiReduceBits_8u_C1R(src.data(), w, dst.data(), w, {w, h}, 0, dtype, levels,
+                                    buffer.data()),
+              ippStsNoErr);
+    return dst;
+}
+
+Pixels flat(int w, int h, Ipp8u value) {
+    return Pixels(static_cast<size_t>(w) * h, value);
+}
+
+int countLit(const Pixels& p) {
+    return static_cast<int>(std::count_if(p.begin(), p.end(), [](Ipp8u v) { return v != 0; }));
+}
+
+double mean(const Pixels& p) {
+    return std::accumulate(p.begin(), p.end(), 0.0) / static_cast<double>(p.size());
+}
+
+constexpr IppiDitherType kAllTypes[] = {ippDitherNone, ippDitherFS, ippDitherJJN, ippDitherStucki,
+                                        ippDitherBayer};
+constexpr IppiDitherType kDiffusion[] = {ippDitherFS, ippDitherJJN, ippDitherStucki};
+
+}  // namespace
+
+TEST(ReduceBits, NoDitherTakesTheNearestOfTwoLevels) {
+    // Two levels are 0 and 255; the threshold lies half way, at 127.5.
+    EXPECT_EQ(reduce({0, 1, 127, 128, 254, 255}, 6, 1, ippDitherNone),
+              (Pixels{0, 0, 0, 255, 255, 255}));
+}
+
+TEST(ReduceBits, NoDitherWithMoreLevelsOnAFullRamp) {
+    // Four levels are 0, 85, 170, 255 (steps of 255 / 3); thresholds at 42.5, 127.5, 212.5.
+    Pixels ramp(256);
+    std::iota(ramp.begin(), ramp.end(), 0);
+    const Pixels out = reduce(ramp, 16, 16, ippDitherNone, 4);
+    for (int v = 0; v < 256; ++v) {
+        const int expected = v < 43 ? 0 : v < 128 ? 85 : v < 213 ? 170 : 255;
+        EXPECT_EQ(out[v], expected) << "input " << v;
+    }
+    // Three levels: 0, 127.5 rounded to 128, 255; thresholds at 63.75 and 191.25.
+    EXPECT_EQ(reduce({63, 64, 191, 192}, 4, 1, ippDitherNone, 3), (Pixels{0, 128, 128, 255}));
+    // 256 levels keep every value.
+    EXPECT_EQ(reduce(ramp, 16, 16, ippDitherNone, 256), ramp);
+}
+
+TEST(ReduceBits, FlatBlackAndWhiteStayForEveryTypeAndLevelCount) {
+    for (IppiDitherType dtype : kAllTypes) {
+        for (int levels : {2, 4, 256}) {
+            EXPECT_EQ(reduce(flat(7, 5, 0), 7, 5, dtype, levels), flat(7, 5, 0))
+                << "type " << dtype << " levels " << levels;
+            EXPECT_EQ(reduce(flat(7, 5, 255), 7, 5, dtype, levels), flat(7, 5, 255))
+                << "type " << dtype << " levels " << levels;
+        }
+    }
+}
+
+TEST(ReduceBits, FloydSteinbergGolden4x2) {
+    // Flat 100, weights 7/16 right, 3/16 down-left, 5/16 down, 1/16 down-right; error leaving the
+    // picture is dropped.
+    // Row 0: x0 100 -> 0 (e 100); x1 100+43.75 = 143.75 -> 255 (e -111.25);
+    //        x2 100-48.67 = 51.33 -> 0 (e 51.33); x3 100+22.46 = 122.46 -> 0 (e 122.46).
+    // Row 1 carries: x0 31.25-20.86 = 10.39; x1 6.25-34.77+9.62 = -18.89;
+    //        x2 -6.95+16.04+22.96 = 32.05; x3 3.21+38.27 = 41.48.
+    // Row 1: x0 110.39 -> 0 (e 110.39); x1 100-18.89+48.30 = 129.40 -> 255 (e -125.60);
+    //        x2 100+32.05-54.95 = 77.10 -> 0 (e 77.10); x3 100+41.48+33.73 = 175.21 -> 255.
+    EXPECT_EQ(reduce(flat(4, 2, 100), 4, 2, ippDitherFS), (Pixels{0, 255, 0, 0,  //
+                                                                  0, 255, 0, 255}));
+}
+
+TEST(ReduceBits, JarvisJudiceNinkeGoldenRowAndColumn) {
+    // Along a row only 7/48 (x+1) and 5/48 (x+2) matter:
+    // x0 100 -> 0 (e 100); x1 100+14.58 -> 0 (e 114.58); x2 100+10.42+16.71 = 127.13 -> 0
+    // (e 127.13); x3 100+11.94+18.54 = 130.48 -> 255 (e -124.52); x4 100+13.24-18.16 -> 0.
+    EXPECT_EQ(reduce(flat(5, 1, 100), 5, 1, ippDitherJJN), (Pixels{0, 0, 0, 255, 0}));
+    // Down a column the weights are 7/48 (y+1) and 5/48 (y+2): the same sequence.
+    EXPECT_EQ(reduce(flat(1, 5, 100), 1, 5, ippDitherJJN), (Pixels{0, 0, 0, 255, 0}));
+}
+
+TEST(ReduceBits, JarvisJudiceNinkeGolden4x4) {
+    // Row 0 is the row case above cut to 4. Later rows, worked in exact fractions with all twelve
+    // taps (3 5 7 5 3 and 1 3 5 3 1 below, /48): every decision is at least 0.3 grey levels
+    // away from 127.5.
+    EXPECT_EQ(reduce(flat(4, 4, 100), 4, 4, ippDitherJJN), (Pixels{0, 0, 0, 255,    //
+                                                                   255, 0, 255, 0,  //
+                                                                   0, 255, 0, 0,    //
+                                                                   0, 0, 255, 0}));
+}
+
+TEST(ReduceBits, StuckiGoldenRowAndColumn) {
+    // Along a row only 8/42 (x+1) and 4/42 (x+2) matter:
+    // x0 100 -> 0 (e 100); x1 100+19.05 -> 0 (e 119.05); x2 100+9.52+22.68 = 132.20 -> 255
+    // (e -122.80); x3 100+11.34-23.39 = 87.95 -> 0 (e 87.95); x4 100-11.70+16.75 = 105.06 -> 0.
+    EXPECT_EQ(reduce(flat(5, 1, 100), 5, 1, ippDitherStucki), (Pixels{0, 0, 255, 0, 0}));
+    // Down a column the weights are 8/42 (y+1) and 4/42 (y+2): the same sequence.
+    EXPECT_EQ(reduce(flat(1, 5, 100), 1, 5, ippDitherStucki), (Pixels{0, 0, 255, 0, 0}));
+}
+
+TEST(ReduceBits, StuckiGolden4x4) {
+    // Row 0 is the row case above cut to 4. Later rows in exact fractions with all twelve taps
+    // (2 4 8 4 2 and 1 2 4 2 1 below, /42): every decision is at least 2.7 grey levels away.
+    EXPECT_EQ(reduce(flat(4, 4, 100), 4, 4, ippDitherStucki), (Pixels{0, 0, 255, 0,    //
+                                                                      0, 255, 0, 0,    //
+                                                                      255, 0, 255, 0,  //
+                                                                      0, 0, 255, 0}));
+}
+
+// Three 12 x 8 pictures of uniform noise (0..255) and what each kernel makes of them, lit pixels
+// as '#'. Worked in exact rational arithmetic: every decision lies at least 0.18 grey levels
+// from its threshold, far beyond float rounding. Together the three pictures tell each kernel
+// from every variant with one weight off by one unit or two unequal weights swapped.
+const Pixels kNoise[3] = {{23,  113, 172, 99,  168, 231, 10,  125, 108, 13, 197, 170,  //
+                           170, 245, 4,   141, 136, 54,  6,   234, 254, 56, 45,  39,   //
+                           230, 60,  200, 43,  245, 120, 187, 244, 38,  22, 47,  10,   //
+                           171, 117, 151, 224, 90,  87,  53,  3,   228, 15, 197, 58,   //
+                           203, 236, 180, 239, 92,  4,   251, 168, 99,  23, 34,  186,  //
+                           52,  199, 84,  28,  104, 49,  166, 247, 182, 93, 200, 131,  //
+                           221, 45,  135, 244, 240, 246, 244, 251, 236, 10, 115, 57,   //
+                           75,  24,  228, 21,  201, 52,  145, 132, 21,  30, 104, 207},
+                          {208, 61,  38,  223, 175, 145, 19,  102, 136, 202, 39,  254,  //
+                           195, 34,  48,  198, 235, 236, 202, 216, 192, 71,  80,  61,   //
+                           157, 82,  54,  249, 169, 214, 210, 154, 23,  92,  93,  67,   //
+                           177, 93,  244, 207, 182, 47,  95,  84,  179, 43,  206, 26,   //
+                           112, 113, 26,  244, 199, 27,  252, 132, 106, 218, 85,  38,   //
+                           193, 38,  151, 17,  203, 101, 148, 173, 3,   249, 132, 173,  //
+                           117, 61,  73,  128, 44,  70,  146, 249, 240, 106, 183, 203,  //
+                           134, 136, 239, 194, 169, 76,  220, 104, 15,  60,  92,  203},
+                          {221, 25,  9,   183, 228, 185, 191, 190, 170, 80,  56,  246,  //
+                           163, 212, 48,  30,  5,   134, 94,  132, 224, 135, 95,  55,   //
+                           30,  180, 234, 236, 216, 56,  93,  113, 192, 65,  82,  137,  //
+                           52,  75,  70,  206, 91,  21,  252, 149, 166, 247, 73,  54,   //
+                           42,  12,  8,   32,  247, 125, 177, 44,  104, 113, 196, 22,   //
+                           197, 234, 79,  101, 157, 66,  53,  209, 241, 93,  91,  129,  //
+                           165, 244, 217, 140, 1,   207, 185, 191, 230, 134, 9,   5,    //
+                           87,  71,  141, 231, 207, 15,  114, 117, 246, 133, 26,  24}};
+
+std::string picture(const Pixels& p, int w) {
+    std::string rows;
+    for (size_t i = 0; i < p.size(); ++i) {
+        rows += p[i] ? '#' : '.';
+        if ((i + 1) % w == 0) {
+            rows += '\n';
+        }
+    }
+    return rows;
+}
+
+TEST(ReduceBits, DiffusionGoldenOnNoise) {
+    const char* const expected[3][3] = {
+        {"..#.##..#.##\n##.#...##...\n#.#.####....\n#.##....#.#.\n"
+         "####..##...#\n.#..#.###.##\n#..######...\n..#.#..#..##\n",
+         "..#.##....##\n##.#...##...\n#.#.####....\n#.##....#.#.\n"
+         "####..##...#\n.#..#.######\n#..######...\n..#.#.#....#\n",
+         "..#.##..#.##\n##.#...##...\n#.#.####....\n#.##....#.#.\n"
+         "####..##...#\n.#..#.###.##\n#..######...\n..#.#..#..##\n"},
+        {"#..##..#.#.#\n#..######...\n#..####..#.#\n#.##...#..#.\n"
+         ".#.##.##.#..\n#.#.#.#..###\n...#..####.#\n####.##...##\n",
+         "#..###..##.#\n#..######...\n#..####.....\n#.###...#.#.\n"
+         ".#.##.##.##.\n#.#.#..#.###\n......###.##\n#####.#....#\n",
+         "#..###..##.#\n#..######...\n#..####.....\n#.##....#.#.\n"
+         ".#.##.##.##.\n#.#.#.##.###\n...#..###.##\n#####.#....#\n"},
+        {"#..#####.#.#\n##.....##...\n.####...#.##\n...#..####..\n"
+         "....###..##.\n##.#...##..#\n###..####...\n..###...##..\n",
+         "#..######..#\n##......##..\n.####..##..#\n...#..####..\n"
+         "....###...#.\n##..#..##..#\n####.#####..\n..###...##..\n",
+         "#..######..#\n##......##..\n.####..##..#\n...#..####..\n"
+         "....###...#.\n##.##..##..#\n###..#####..\n..###...#...\n"}};
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(picture(reduce(kNoise[i], 12, 8, ippDitherFS), 12), expected[i][0]) << i;
+        EXPECT_EQ(picture(reduce(kNoise[i], 12, 8, ippDitherJJN), 12), expected[i][1]) << i;
+        EXPECT_EQ(picture(reduce(kNoise[i], 12, 8, ippDitherStucki), 12), expected[i][2]) << i;
+    }
+}
+
+TEST(ReduceBits, DiffusionKeepsTheMeanOfAFlatGrey) {
+    // Error diffusion conserves intensity up to what leaves the right and bottom edges.
+    for (IppiDitherType dtype : kDiffusion) {
+        for (Ipp8u grey : {64, 128, 192}) {
+            const Pixels out = reduce(flat(32, 32, grey), 32, 32, dtype);
+            EXPECT_NEAR(countLit(out), 1024.0 * grey / 255.0, 32)
+                << "type " << dtype << " grey " << int(grey);
+        }
+    }
+    // Floyd-Steinberg on mid grey settles into an even half.
+    EXPECT_EQ(countLit(reduce(flat(32, 32, 128), 32, 32, ippDitherFS)), 512);
+}
+
+TEST(ReduceBits, DiffusionWithMoreLevelsUsesOnlyTheTwoLevelsAroundTheGrey) {
+    for (IppiDitherType dtype : kDiffusion) {
+        // 100 lies between the levels 85 and 170 of four; 60 between 0 and 128 of three.
+        const Pixels four = reduce(flat(16, 16, 100), 16, 16, dtype, 4);
+        for (Ipp8u v : four) {
+            ASSERT_TRUE(v == 85 || v == 170) << "type " << dtype << " value " << int(v);
+        }
+        EXPECT_NEAR(mean(four), 100.0, 4.0) << "type " << dtype;
+        const Pixels three = reduce(flat(16, 16, 60), 16, 16, dtype, 3);
+        for (Ipp8u v : three) {
+            ASSERT_TRUE(v == 0 || v == 128) << "type " << dtype << " value " << int(v);
+        }
+        EXPECT_NEAR(mean(three), 60.0, 4.0) << "type " << dtype;
+    }
+}
+
+TEST(ReduceBits, BayerMidGreyIsACheckerboard) {
+    // Cells with index 0..7 of the 4x4 matrix light up at 128 (128/255 of the way up is just
+    // over 8/16); those cells form a checkerboard starting lit at the ROI origin.
+    EXPECT_EQ(reduce(flat(4, 4, 128), 4, 4, ippDitherBayer), (Pixels{255, 0, 255, 0,  //
+                                                                     0, 255, 0, 255,  //
+                                                                     255, 0, 255, 0,  //
+                                                                     0, 255, 0, 255}));
+}
+
+TEST(ReduceBits, BayerLightsTheMatchingShareOfEveryTile) {
+    // A grey v lights round(16 v / 255) cells of each 4x4 tile, and a cell lit at v stays lit at
+    // every brighter grey.
+    Pixels previous = flat(8, 8, 0);
+    for (int v = 0; v < 256; ++v) {
+        const Pixels out = reduce(flat(8, 8, static_cast<Ipp8u>(v)), 8, 8, ippDitherBayer);
+        EXPECT_EQ(countLit(out), 4 * std::lround(16.0 * v / 255.0)) << "grey " << v;
+        for (size_t i = 0; i < out.size(); ++i) {
+            ASSERT_TRUE(previous[i] == 0 || out[i] == 255) << "grey " << v << " pixel " << i;
+        }
+        previous = out;
+    }
+    // 8 is just over half a sixteenth: only the index-0 cell; 7 is under it.
+    EXPECT_EQ(reduce(flat(4, 4, 8), 4, 4, ippDitherBayer),
+              (Pixels{255, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
+    // 240 lights all but the index-15 cell (x 0, y 3).
+    Pixels allButOne = flat(4, 4, 255);
+    allButOne[12] = 0;
+    EXPECT_EQ(reduce(flat(4, 4, 240), 4, 4, ippDitherBayer), allButOne);
+}
+
+TEST(ReduceBits, BayerWithFourLevels) {
+    // 100 = 85 + 15: 15/85 of a step lies between 2.5/16 and 3.5/16, so cells 0, 1, 2 take
+    // 170 and the rest 85. Index 0 is at (0,0), 1 at (2,2), 2 at (2,0).
+    EXPECT_EQ(reduce(flat(4, 4, 100), 4, 4, ippDitherBayer, 4), (Pixels{170, 85, 170, 85,  //
+                                                                        85, 85, 85, 85,    //
+                                                                        85, 85, 170, 85,   //
+                                                                        85, 85, 85, 85}));
+}
+
+TEST(ReduceBits, StepsLargerThanTheWidthTouchOnlyTheRoi) {
+    constexpr int w = 5, h = 3, srcStep = 8, dstStep = 11;
+    const Pixels tight{30, 60, 90, 120, 150, 180, 210, 240, 20, 50, 80, 110, 140, 170, 200};
+    // Bright bytes past each source row must not leak in; sentinels past each destination row
+    // must survive.
+    Pixels src(srcStep * h, 255);
+    for (int y = 0; y < h; ++y) {
+        std::copy_n(tight.begin() + y * w, w, src.begin() + y * srcStep);
+    }
+    for (IppiDitherType dtype : kAllTypes) {
+        const Pixels expected = reduce(tight, w, h, dtype);
+        int size = 0;
+        ASSERT_EQ(ippiReduceBitsGetBufferSize(ippC1, {w, h}, 0, dtype, &size), ippStsNoErr);
+        Pixels buffer(size);
+        Pixels dst(dstStep * h, 0xAB);
+        ASSERT_EQ(ippiReduceBits_8u_C1R(src.data(), srcStep, dst.data(), dstStep, {w, h}, 0, dtype,
+                                        2, buffer.data()),
+                  ippStsNoErr);
+        for (int y = 0; y < h; ++y) {
+            for (int x = 0; x < dstStep; ++x) {
+                const Ipp8u want = x < w ? expected[y * w + x] : 0xAB;
+                EXPECT_EQ(dst[y * dstStep + x], want)
+                    << "type " << dtype << " x " << x << " y " << y;
+            }
+        }
+    }
+}
+
+TEST(ReduceBits, InPlaceGivesTheSameResult) {
+    const Pixels src{30, 60, 90, 120, 150, 180, 210, 240, 20, 50, 80, 110, 140, 170, 200};
+    for (IppiDitherType dtype : kAllTypes) {
+        Pixels picture = src;
+        int size = 0;
+        ASSERT_EQ(ippiReduceBitsGetBufferSize(ippC1, {5, 3}, 0, dtype, &size), ippStsNoErr);
+        Pixels buffer(size);
+        ASSERT_EQ(ippiReduceBits_8u_C1R(picture.data(), 5, picture.data(), 5, {5, 3}, 0, dtype, 2,
+                                        buffer.data()),
+                  ippStsNoErr);
+        EXPECT_EQ(picture, reduce(src, 5, 3, dtype)) << "type " << dtype;
+    }
+}
+
+TEST(ReduceBits, WorksInAnUnalignedBufferOfExactlyTheQueriedSize) {
+    int size = 0;
+    ASSERT_EQ(ippiReduceBitsGetBufferSize(ippC1, {9, 4}, 0, ippDitherStucki, &size), ippStsNoErr);
+    // One byte more, used from byte 1: the buffer is misaligned and ends at the heap block's end.
+    Pixels storage(size + 1);
+    const Pixels src = flat(9, 4, 100);
+    Pixels dst(src.size());
+    ASSERT_EQ(ippiReduceBits_8u_C1R(src.data(), 9, dst.data(), 9, {9, 4}, 0, ippDitherStucki, 2,
+                                    storage.data() + 1),
+              ippStsNoErr);
+    EXPECT_EQ(dst, reduce(src, 9, 4, ippDitherStucki));
+}
+
+TEST(ReduceBits, WholeDmdFrame) {
+    constexpr int w = 2560, h = 1600;
+    const Pixels out = reduce(flat(w, h, 128), w, h, ippDitherFS);
+    EXPECT_NEAR(countLit(out), w * h / 2, w * h / 200);
+}
+
+TEST(ReduceBits, ArgumentErrors) {
+    Pixels src(64, 100), dst(64, 0x11), buffer(4096);
+    const IppiSize roi{8, 8};
+    auto call = [&](const Ipp8u* s, int ss, Ipp8u* d, int ds, IppiSize r, int noise, int dtype,
+                    int levels, Ipp8u* b) {
+        return ippiReduceBits_8u_C1R(s, ss, d, ds, r, noise, static_cast<IppiDitherType>(dtype),
+                                     levels, b);
+    };
+    const Ipp8u* s = src.data();
+    Ipp8u* d = dst.data();
+    Ipp8u* b = buffer.data();
+    EXPECT_EQ(call(nullptr, 8, d, 8, roi, 0, ippDitherFS, 2, b), ippStsNullPtrErr);
+    EXPECT_EQ(call(s, 8, nullptr, 8, roi, 0, ippDitherFS, 2, b), ippStsNullPtrErr);
+    EXPECT_EQ(call(s, 8, d, 8, roi, 0, ippDitherFS, 2, nullptr), ippStsNullPtrErr);
+    EXPECT_EQ(call(s, 8, d, 8, {0, 8}, 0, ippDitherFS, 2, b), ippStsSizeErr);
+    EXPECT_EQ(call(s, 8, d, 8, {8, -1}, 0, ippDitherFS, 2, b), ippStsSizeErr);
+    EXPECT_EQ(call(s, 7, d, 8, roi, 0, ippDitherFS, 2, b), ippStsStepErr);
+    EXPECT_EQ(call(s, 8, d, 0, roi, 0, ippDitherFS, 2, b), ippStsStepErr);
+    EXPECT_EQ(call(s, 8, d, 8, roi, -1, ippDitherFS, 2, b), ippStsNoiseValErr);
+    EXPECT_EQ(call(s, 8, d, 8, roi, 101, ippDitherFS, 2, b), ippStsNoiseValErr);
+    EXPECT_EQ(call(s, 8, d, 8, roi, 0, ippDitherFS, 1, b), ippStsDitherLevelsErr);
+    EXPECT_EQ(call(s, 8, d, 8, roi, 0, ippDitherFS, 257, b), ippStsDitherLevelsErr);
+    EXPECT_EQ(call(s, 8, d, 8, roi, 0, 5, 2, b), ippStsDitherTypeErr);
+    EXPECT_EQ(call(s, 8, d, 8, roi, 0, -1, 2, b), ippStsDitherTypeErr);
+    // Noise is a valid IPP request this stand-in cannot reproduce.
+    EXPECT_EQ(call(s, 8, d, 8, roi, 10, ippDitherFS, 2, b), ippStsNotSupportedModeErr);
+    // No refused call wrote anything.
+    EXPECT_EQ(dst, Pixels(64, 0x11));
+
+    int size = -1;
+    EXPECT_EQ(ippiReduceBitsGetBufferSize(ippC1, roi, 0, ippDitherFS, nullptr), ippStsNullPtrErr);
+    EXPECT_EQ(ippiReduceBitsGetBufferSize(ippC1, {0, 8}, 0, ippDitherFS, &size), ippStsSizeErr);
+    EXPECT_EQ(ippiReduceBitsGetBufferSize(ippC1, {8, 0}, 0, ippDitherFS, &size), ippStsSizeErr);
+    EXPECT_EQ(ippiReduceBitsGetBufferSize(ippC3, roi, 0, ippDitherFS, &size), ippStsChannelErr);
+    EXPECT_EQ(ippiReduceBitsGetBufferSize(ippC1, roi, 101, ippDitherFS, &size), ippStsDataTypeErr);
+    EXPECT_EQ(ippiReduceBitsGetBufferSize(ippC1, roi, 0, static_cast<IppiDitherType>(7), &size),
+              ippStsDitherTypeErr);
+    EXPECT_EQ(size, -1);
+    // A width whose error rows would not fit an int.
+    EXPECT_EQ(ippiReduceBitsGetBufferSize(ippC1, {INT32_MAX / 4, 1}, 0, ippDitherFS, &size),
+              ippStsSizeErr);
+}

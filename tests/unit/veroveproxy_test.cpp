@@ -1,0 +1,1075 @@
+// SDK proxy: argument checks, trace lines, the simulated unit, the library check and the SDK
+// traffic it sends through fake_atcore.
+#include <gtest/gtest.h>
+
+#include <QTemporaryDir>
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <regex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "cztveroveproxy.h"
+#include "fake_atcore_control.h"
+#include "zt/zt_util.h"
+#include "zthost/zthost.h"
+
+namespace {
+
+constexpr int kSim = CZtVeroveProxy::SimulatorIndex;
+
+CZtVeroveProxy& Proxy() {
+    return CZtVeroveProxy::Instance();
+}
+
+// The captured host log line of a plug-in message.
+std::wstring Line(const std::wstring& function, const std::wstring& message) {
+    return L"Verove " + function + L": " + message;
+}
+
+bool HasLine(const std::wstring& line) {
+    const std::vector<std::wstring> log = zthost::CapturedLog();
+    return std::find(log.begin(), log.end(), line) != log.end();
+}
+
+bool HasLineMatching(const std::wstring& pattern) {
+    const std::wregex expression(pattern);
+    for (const std::wstring& line : zthost::CapturedLog()) {
+        if (std::regex_match(line, expression)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+std::wstring LogText() {
+    std::wstring text;
+    for (const std::wstring& line : zthost::CapturedLog()) {
+        text += line + L"\n";
+    }
+    return text;
+}
+
+// What the event callback saw: it reads "IsExposing" back through the proxy, as the driver does.
+struct SEvent {
+    int handle = 0;
+    std::wstring feature;
+    int readStatus = 0;
+    bool exposing = false;
+    std::thread::id thread;
+};
+
+struct SEventLog {
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::vector<SEvent> events;
+};
+
+SEventLog& Events() {
+    static SEventLog log;
+    return log;
+}
+
+void RecordEvent(int handle, const wchar_t* feature) {
+    SEvent event{handle, feature, 0, false, std::this_thread::get_id()};
+    event.readStatus = Proxy().GetBool(handle, L"IsExposing", &event.exposing);
+    std::lock_guard<std::mutex> lock(Events().mutex);
+    Events().events.push_back(event);
+    Events().changed.notify_all();
+}
+
+void ClearEvents() {
+    std::lock_guard<std::mutex> lock(Events().mutex);
+    Events().events.clear();
+}
+
+std::vector<SEvent> EventsSoFar() {
+    std::lock_guard<std::mutex> lock(Events().mutex);
+    return Events().events;
+}
+
+bool WaitForEvents(std::size_t count,
+                   std::chrono::milliseconds timeout = std::chrono::seconds(20)) {
+    std::unique_lock<std::mutex> lock(Events().mutex);
+    return Events().changed.wait_for(lock, timeout,
+                                     [&] { return Events().events.size() >= count; });
+}
+
+void Touch(const std::filesystem::path& path) {
+    std::ofstream(path) << "not a library";
+}
+
+// Each test starts with an empty search path (no SDK), a clear log and no events. Tests that
+// use the simulated unit open it with OpenSimulator; it is closed with its features put back.
+class VeroveProxy : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(m_dir.isValid());
+        m_path = std::filesystem::path(m_dir.path().toStdString());
+        zthost::SetDetailLogging(false);
+        zthost::SetSearchFolders({m_path.wstring()});
+        zthost::ClearCapturedLog();
+        ClearEvents();
+    }
+    void TearDown() override {
+        zthost::SetDetailLogging(false);
+        if (m_handle == kSim) {
+            Proxy().SetFeatureCallback(m_handle, nullptr);
+            Proxy().Abort(m_handle);
+            Proxy().SetTriggerMode(m_handle, L"InternalExpose");
+            Proxy().SetExposureTime(m_handle, 0.0);
+            EXPECT_EQ(Proxy().Close(m_handle), 0);
+        }
+        EXPECT_EQ(zthost::NamedReferenceCount(L"ANDOR_ATCORE_DLL"), 0) << "library left in use";
+    }
+
+    void OpenSimulator() {
+        ASSERT_EQ(Proxy().Open(kSim, &m_handle), 0);
+        ASSERT_EQ(m_handle, kSim);
+        zthost::ClearCapturedLog();
+    }
+
+    // A library installed under its full version behind the plain name, as the SDK does.
+    void InstallVersioned(const char* name, const char* version) {
+        const std::string full = std::string(name) + "." + version;
+        Touch(m_path / full);
+        std::filesystem::create_symlink(full, m_path / name);
+    }
+    std::wstring Path(const char* name) const { return (m_path / name).wstring(); }
+
+    // The fake SDK, reset, first on the search path.
+    void UseFakeSdk() {
+        fake_atcore::Reset();
+        zthost::PrependSearchFolder(CZtStringW::FromUtf8(VEROVE_FAKE_SDK_DIR).Str());
+    }
+
+    int m_handle = 0;
+    QTemporaryDir m_dir;  // the search folder
+    std::filesystem::path m_path;
+};
+
+// ---- Argument checks --------------------------------------------------------------------------
+
+TEST_F(VeroveProxy, HandlesBelowOneAreRefusedWithoutTrace) {
+    zthost::SetDetailLogging(true);
+    CZtVeroveProxy& proxy = Proxy();
+    for (const int handle : {0, -1, -123456789}) {
+        bool flag = false;
+        int number = 0;
+        double real = 0.0;
+        CZtStringW text;
+        unsigned char buffer[4] = {};
+        EXPECT_EQ(proxy.GetBool(handle, L"IsExposing", &flag), -7);
+        EXPECT_EQ(proxy.SetBool(handle, L"InvertMode", true), -7);
+        EXPECT_EQ(proxy.GetInt32(handle, L"SensorWidth", &number), -7);
+        EXPECT_EQ(proxy.SetInt32(handle, L"FrameIndex", 1), -7);
+        EXPECT_EQ(proxy.GetFloat(handle, L"ExposureTime", &real), -7);
+        EXPECT_EQ(proxy.GetFloatMin(handle, L"ExposureTime", &real), -7);
+        EXPECT_EQ(proxy.GetFloatMax(handle, L"ExposureTime", &real), -7);
+        EXPECT_EQ(proxy.SetFloat(handle, L"ExposureTime", 1.0), -7);
+        EXPECT_EQ(proxy.GetEnumIndex(handle, L"TriggerMode", &number), -7);
+        EXPECT_EQ(proxy.SetEnumString(handle, L"TriggerMode", L"InternalExpose"), -7);
+        EXPECT_EQ(proxy.GetString(handle, L"SerialNumber", &text), -7);
+        EXPECT_EQ(proxy.Command(handle, L"Expose"), -7);
+        EXPECT_EQ(proxy.SetBuffer(handle, buffer, 4), -7);
+        EXPECT_EQ(proxy.GetSensorSize(handle, &number, &number), -7);
+        EXPECT_EQ(proxy.GetImageSizeBytes(handle, &number), -7);
+        EXPECT_EQ(proxy.IsVerove3(handle, &number), -7);
+        EXPECT_EQ(proxy.GetSerialNumber(handle, &text), -7);
+        EXPECT_EQ(proxy.SetFeatureCallback(handle, RecordEvent), -7);
+        EXPECT_EQ(proxy.Close(handle), -7);
+    }
+    EXPECT_TRUE(zthost::CapturedLog().empty()) << LogText();
+
+    // Named operations write their call text first, then refuse the handle in the same way.
+    EXPECT_EQ(proxy.Expose(0), -7);
+    EXPECT_EQ(proxy.SetFrameCount(-2, 5), -7);
+    EXPECT_EQ(
+        zthost::CapturedLog(),
+        (std::vector<std::wstring>{
+            Line(L"CZtVeroveProxy::Expose", L"CZtVeroveProxy::Expose(0)"),
+            Line(L"CZtVeroveProxy::SetFrameCount", L"CZtVeroveProxy::SetFrameCount(-2, 5)")}));
+}
+
+TEST_F(VeroveProxy, SimulatorMissingOutputsAndNamesAreRefused) {
+    OpenSimulator();
+    zthost::SetDetailLogging(true);
+    zthost::ClearCapturedLog();
+    int number = 0;
+    CZtStringW text;
+    EXPECT_EQ(Proxy().GetBool(m_handle, L"IsExposing", nullptr), -6);
+    EXPECT_EQ(Proxy().GetInt32(m_handle, L"SensorWidth", nullptr), -6);
+    EXPECT_EQ(Proxy().GetFloat(m_handle, L"ExposureTime", nullptr), -6);
+    EXPECT_EQ(Proxy().GetEnumIndex(m_handle, L"TriggerMode", nullptr), -6);
+    EXPECT_EQ(Proxy().GetString(m_handle, L"SerialNumber", nullptr), -6);
+    EXPECT_EQ(Proxy().GetSensorSize(m_handle, &number, nullptr), -6);
+    EXPECT_EQ(Proxy().GetImageSizeBytes(m_handle, nullptr), -6);
+    EXPECT_EQ(Proxy().IsVerove3(m_handle, nullptr), -6);
+    EXPECT_EQ(Proxy().SetBuffer(m_handle, nullptr, 10), -6);
+    EXPECT_EQ(Proxy().Open(kSim, nullptr), -6);
+    EXPECT_EQ(Proxy().GetSDKVersion(nullptr), -6);
+    EXPECT_EQ(Proxy().GetInt32(m_handle, nullptr, &number), -4);
+    EXPECT_EQ(Proxy().SetEnumString(m_handle, L"TriggerMode", nullptr), -4);
+    EXPECT_TRUE(zthost::CapturedLog().empty()) << LogText();
+}
+
+// ---- Simulated unit ---------------------------------------------------------------------------
+
+TEST_F(VeroveProxy, SimulatorAnswersFromItsInitialTables) {
+    OpenSimulator();
+    int width = 0, height = 0, size = 0, verove = 0;
+    ASSERT_EQ(Proxy().GetSensorSize(m_handle, &width, &height), 0);
+    EXPECT_EQ(width, 800);
+    EXPECT_EQ(height, 600);
+    ASSERT_EQ(Proxy().GetImageSizeBytes(m_handle, &size), 0);
+    EXPECT_EQ(size, 480000);
+    ASSERT_EQ(Proxy().IsVerove3(m_handle, &verove), 0);
+    EXPECT_EQ(verove, 1);
+
+    CZtStringW text;
+    ASSERT_EQ(Proxy().GetFirmwareVersion(m_handle, &text), 0);
+    EXPECT_EQ(text, L"Simulator");
+    ASSERT_EQ(Proxy().GetSerialNumber(m_handle, &text), 0);
+    EXPECT_EQ(text, L"1234567890");
+    ASSERT_EQ(Proxy().GetString(m_handle, L"SoftwareVersion", &text), 0);
+    EXPECT_EQ(text, L"1234567890");
+
+    for (const wchar_t* feature : {L"IsExposing", L"OverlapMode", L"InvertMode"}) {
+        bool value = true;
+        ASSERT_EQ(Proxy().GetBool(m_handle, feature, &value), 0);
+        EXPECT_FALSE(value) << feature;
+    }
+    const std::vector<std::pair<const wchar_t*, int>> integers = {
+        {L"FrameMemoryCount", 0}, {L"SequenceEventCount", 0}, {L"DeviceCount", 1},
+        {L"FrameIndex", 0},       {L"SequenceStartIndex", 0}, {L"FrameCount", 0},
+        {L"FrameCycleCount", 0},  {L"SequenceLoopCount", 0},  {L"SequenceLoopLength", 0}};
+    for (const auto& [feature, expected] : integers) {
+        int value = -1;
+        ASSERT_EQ(Proxy().GetInt32(m_handle, feature, &value), 0);
+        EXPECT_EQ(value, expected) << feature;
+    }
+    const std::vector<std::pair<const wchar_t*, int>> enumerations = {
+        {L"TriggerMode", 0},
+        {L"FrameIndexSource", 0},
+        {L"OperationMode", 0},
+        {L"PixelEncoding", 0},
+        {L"GrayScaleSequenceEncoding", 2}};
+    for (const auto& [feature, expected] : enumerations) {
+        int value = -1;
+        ASSERT_EQ(Proxy().GetEnumIndex(m_handle, feature, &value), 0);
+        EXPECT_EQ(value, expected) << feature;
+    }
+    for (const wchar_t* feature :
+         {L"SequenceExposureTime", L"GrayScaleExposureTime", L"SequenceGapTime"}) {
+        double value = -1.0;
+        ASSERT_EQ(Proxy().GetFloat(m_handle, feature, &value), 0);
+        EXPECT_EQ(value, 0.0) << feature;
+    }
+    double minimum = 0.0, maximum = 0.0;
+    ASSERT_EQ(Proxy().GetFloatMin(m_handle, L"ExposureTime", &minimum), 0);
+    ASSERT_EQ(Proxy().GetFloatMax(m_handle, L"AnythingAtAll", &maximum), 0);
+    EXPECT_EQ(minimum, 0.05);
+    EXPECT_EQ(maximum, 0.05);
+}
+
+TEST_F(VeroveProxy, SimulatorInventsDefaultsForAbsentFeatures) {
+    OpenSimulator();
+    bool flag = false;
+    ASSERT_EQ(Proxy().GetBool(m_handle, L"NoSuchBool", &flag), 0);
+    EXPECT_TRUE(flag);
+    flag = false;
+    ASSERT_EQ(Proxy().GetBool(m_handle, L"NoSuchBool", &flag), 0);
+    EXPECT_TRUE(flag) << "an absent bool stays true once read";
+
+    CZtStringW text;
+    ASSERT_EQ(Proxy().GetString(m_handle, L"NoSuchString", &text), 0);
+    EXPECT_EQ(text, L"SimulatorString");
+    ASSERT_EQ(Proxy().GetControllerFirmwareVersion(m_handle, &text), 0);
+    EXPECT_EQ(text, L"SimulatorString");
+
+    int number = -1;
+    ASSERT_EQ(Proxy().GetInt32(m_handle, L"NoSuchInt", &number), 0);
+    EXPECT_EQ(number, 0);
+    number = -1;
+    ASSERT_EQ(Proxy().GetEnumIndex(m_handle, L"NoSuchEnum", &number), 0);
+    EXPECT_EQ(number, 0);
+    double real = -1.0;
+    ASSERT_EQ(Proxy().GetFloat(m_handle, L"NoSuchFloat", &real), 0);
+    EXPECT_EQ(real, 0.0);
+    // Feature names are case-sensitive.
+    ASSERT_EQ(Proxy().GetBool(m_handle, L"isexposing", &flag), 0);
+    EXPECT_TRUE(flag);
+}
+
+TEST_F(VeroveProxy, SimulatorMapsEnumerationStringsToTheirIndex) {
+    OpenSimulator();
+    const std::vector<std::tuple<const wchar_t*, const wchar_t*, int>> table = {
+        {L"TriggerMode", L"InternalExpose", 0},
+        {L"TriggerMode", L"InternalSoftware", 1},
+        {L"TriggerMode", L"ExternalExpose", 2},
+        {L"TriggerMode", L"ExternalSequenceStart", 3},
+        {L"TriggerMode", L"ExternalBulb", 4},
+        {L"OperationMode", L"Live", 0},
+        {L"OperationMode", L"FrameMemory", 1},
+        {L"OperationMode", L"FrameSequence", 2},
+        {L"OperationMode", L"ContinuousFrameSequence", 3},
+        {L"FrameIndexSource", L"Software", 0},
+        {L"FrameIndexSource", L"Hardware", 1},
+        {L"GrayScaleSequenceEncoding", L"4BitDIP", 0},
+        {L"GrayScaleSequenceEncoding", L"6BitDIP", 1},
+        {L"GrayScaleSequenceEncoding", L"8BitDIP", 2},
+        {L"PixelEncoding", L"Mono1", 0},
+        {L"PixelEncoding", L"Mono1Packed", 1},
+    };
+    // Set each value after a different one, so a stale index cannot pass.
+    for (const auto& [feature, value, index] : table) {
+        ASSERT_EQ(Proxy().SetEnumString(m_handle, feature, index == 0 ? L"Hardware" : L"Live"), 0);
+        ASSERT_EQ(Proxy().SetEnumString(m_handle, feature, value), 0);
+        int read = -1;
+        ASSERT_EQ(Proxy().GetEnumIndex(m_handle, feature, &read), 0);
+        EXPECT_EQ(read, index) << feature << L" " << value;
+    }
+    ASSERT_EQ(Proxy().SetEnumString(m_handle, L"OperationMode", L"FrameSequence"), 0);
+    ASSERT_EQ(Proxy().SetEnumString(m_handle, L"OperationMode", L"NoSuchMode"), 0);
+    int read = -1;
+    ASSERT_EQ(Proxy().GetEnumIndex(m_handle, L"OperationMode", &read), 0);
+    EXPECT_EQ(read, 0) << "an unknown value string maps to index 0";
+    ASSERT_EQ(Proxy().SetOperationMode(m_handle, L"Live"), 0);
+    ASSERT_EQ(Proxy().SetPixelEncoding(m_handle, L"Mono1"), 0);
+    ASSERT_EQ(Proxy().SetGrayScaleSequenceEncoding(m_handle, L"8BitDIP"), 0);
+}
+
+TEST_F(VeroveProxy, SimulatorNamedOperationsWriteTheirFeatureAndLogTheirCall) {
+    OpenSimulator();
+    CZtVeroveProxy& proxy = Proxy();
+    const int h = m_handle;
+    const auto integer = [&](const wchar_t* feature) {
+        int value = -1;
+        EXPECT_EQ(proxy.GetInt32(h, feature, &value), 0);
+        return value;
+    };
+    const auto real = [&](const wchar_t* feature) {
+        double value = -1.0;
+        EXPECT_EQ(proxy.GetFloat(h, feature, &value), 0);
+        return value;
+    };
+    const auto enumeration = [&](const wchar_t* feature) {
+        int value = -1;
+        EXPECT_EQ(proxy.GetEnumIndex(h, feature, &value), 0);
+        return value;
+    };
+    const auto flag = [&](const wchar_t* feature) {
+        bool value = false;
+        EXPECT_EQ(proxy.GetBool(h, feature, &value), 0);
+        return value;
+    };
+
+    EXPECT_EQ(proxy.SetFrameIndex(h, 3), 0);
+    EXPECT_EQ(proxy.SetFrameCount(h, 4), 0);
+    EXPECT_EQ(proxy.SetFrameCycleCount(h, 5), 0);
+    EXPECT_EQ(proxy.SetSequenceStartIndex(h, 6), 0);
+    EXPECT_EQ(proxy.SetSequenceLoopCount(h, 7), 0);
+    EXPECT_EQ(proxy.SetSequenceLoopLength(h, -8), 0);
+    EXPECT_EQ(proxy.SetExposureTime(h, 0.25), 0);
+    EXPECT_EQ(proxy.SetSequenceExposureTime(h, 1.5), 0);
+    EXPECT_EQ(proxy.SetGrayScaleExposureTime(h, 0.05), 0);
+    EXPECT_EQ(proxy.SetSequenceGapTime(h, 0.125), 0);
+    EXPECT_EQ(proxy.SetInvertMode(h, true), 0);
+    EXPECT_EQ(proxy.SetOverlapMode(h, true), 0);
+    EXPECT_EQ(proxy.SetOperationMode(h, L"FrameMemory"), 0);
+    EXPECT_EQ(proxy.SetTriggerMode(h, L"ExternalBulb"), 0);
+    EXPECT_EQ(proxy.SetPixelEncoding(h, L"Mono1Packed"), 0);
+    EXPECT_EQ(proxy.SetGrayScaleSequenceEncoding(h, L"6BitDIP"), 0);
+    EXPECT_EQ(proxy.ClearFrameMemory(h), 0);
+    EXPECT_EQ(proxy.ClearSequenceMemory(h), 0);
+    EXPECT_EQ(proxy.UploadFrame(h), 0);
+    EXPECT_EQ(proxy.UploadGrayScaleImage(h), 0);
+    EXPECT_EQ(proxy.UploadSequenceEvent(h), 0);
+    unsigned char buffer[16] = {};
+    EXPECT_EQ(proxy.SetBuffer(h, buffer, 16), 0);
+
+    EXPECT_EQ(integer(L"FrameIndex"), 3);
+    EXPECT_EQ(integer(L"FrameCount"), 4);
+    EXPECT_EQ(integer(L"FrameCycleCount"), 5);
+    EXPECT_EQ(integer(L"SequenceStartIndex"), 6);
+    EXPECT_EQ(integer(L"SequenceLoopCount"), 7);
+    EXPECT_EQ(integer(L"SequenceLoopLength"), -8);
+    EXPECT_EQ(real(L"ExposureTime"), 0.25);
+    EXPECT_EQ(real(L"SequenceExposureTime"), 1.5);
+    EXPECT_EQ(real(L"GrayScaleExposureTime"), 0.05);
+    EXPECT_EQ(real(L"SequenceGapTime"), 0.125);
+    EXPECT_TRUE(flag(L"InvertMode"));
+    EXPECT_TRUE(flag(L"OverlapMode"));
+    EXPECT_EQ(enumeration(L"OperationMode"), 1);
+    EXPECT_EQ(enumeration(L"TriggerMode"), 4);
+    EXPECT_EQ(enumeration(L"PixelEncoding"), 1);
+    EXPECT_EQ(enumeration(L"GrayScaleSequenceEncoding"), 1);
+
+    const std::vector<std::pair<const wchar_t*, const wchar_t*>> lines = {
+        {L"SetFrameIndex", L"CZtVeroveProxy::SetFrameIndex(123456789, 3)"},
+        {L"SetFrameCount", L"CZtVeroveProxy::SetFrameCount(123456789, 4)"},
+        {L"SetFrameCycleCount", L"CZtVeroveProxy::SetFrameCycleCount(123456789, 5)"},
+        {L"SetSequenceStartIndex", L"CZtVeroveProxy::SetSequenceStartIndex(123456789, 6)"},
+        {L"SetSequenceLoopCount", L"CZtVeroveProxy::SetSequenceLoopCount(123456789, 7)"},
+        {L"SetExposureTime", L"CZtVeroveProxy::SetExposureTime(123456789, 0.250000)"},
+        {L"SetSequenceExposureTime",
+         L"CZtVeroveProxy::SetSequenceExposureTime(123456789, 1.500000)"},
+        {L"SetInvertMode", L"CZtVeroveProxy::SetInvertMode(123456789, 1)"},
+        {L"SetBool", L"CZtVeroveProxy::SetBool(123456789, InvertMode, 1)"},
+        {L"SetOverlapMode", L"CZtVeroveProxy::SetOverlapMode(123456789, 1)"},
+        {L"SetOperationMode", L"CZtVeroveProxy::SetOperationMode(123456789, FrameMemory)"},
+        {L"ClearFrameMemory", L"CZtVeroveProxy::ClearFrameMemory(123456789)"},
+        {L"Command", L"CZtVeroveProxy::Command(123456789, ClearFrameMemory)"},
+        {L"ClearSequenceMemory", L"CZtVeroveProxy::ClearSequenceMemory(123456789)"},
+        {L"UploadFrame", L"CZtVeroveProxy::UploadFrame(123456789)"},
+        {L"UploadGrayScaleImage", L"CZtVeroveProxy::UploadGrayScaleImage(123456789)"},
+        {L"UploadSequenceEvent", L"CZtVeroveProxy::UploadSequenceEvent(123456789)"},
+        {L"Command", L"CZtVeroveProxy::Command(123456789, UploadSequenceEvent)"},
+        {L"SetBuffer", L"CZtVeroveProxy::SetBuffer(123456789, 16)"},
+        {L"GetBool", L"CZtVeroveProxy::GetBool(123456789, OverlapMode, 1)"},
+    };
+    for (const auto& [function, message] : lines) {
+        EXPECT_TRUE(HasLine(Line(std::wstring(L"CZtVeroveProxy::") + function, message)))
+            << message << "\n"
+            << LogText();
+    }
+    // These four have no call text of their own.
+    for (const wchar_t* quiet : {L"SetSequenceLoopLength(", L"SetGrayScaleExposureTime(",
+                                 L"SetSequenceGapTime(", L"SetTriggerMode("}) {
+        EXPECT_FALSE(zthost::LogContains(quiet)) << quiet;
+    }
+}
+
+TEST_F(VeroveProxy, SimulatorReportsUnusableSizes) {
+    OpenSimulator();
+    ASSERT_EQ(Proxy().SetInt32(m_handle, L"ImageSizeBytes", 0), 0);
+    int size = 77;
+    EXPECT_EQ(Proxy().GetImageSizeBytes(m_handle, &size), -1);
+    EXPECT_EQ(size, 77) << "the output is written only on success";
+    EXPECT_TRUE(HasLine(Line(L"CZtVeroveProxy::GetImageSizeBytes",
+                             L"CZtVeroveProxy::GetImageSizeBytes failed: size=0")));
+    ASSERT_EQ(Proxy().SetInt32(m_handle, L"ImageSizeBytes", 480000), 0);
+
+    ASSERT_EQ(Proxy().SetInt32(m_handle, L"SensorWidth", -3), 0);
+    int width = 0, height = 0;
+    EXPECT_EQ(Proxy().GetSensorSize(m_handle, &width, &height), -1);
+    EXPECT_TRUE(HasLine(Line(L"CZtVeroveProxy::GetSensorSize",
+                             L"CZtVeroveProxy::GetSensorSize failed: width=-3, height=600")));
+    ASSERT_EQ(Proxy().SetInt32(m_handle, L"SensorWidth", 800), 0);
+}
+
+TEST_F(VeroveProxy, SimulatorTracesEveryCallWithDetailedLogging) {
+    OpenSimulator();
+    int width = 0;
+    ASSERT_EQ(Proxy().GetInt32(m_handle, L"SensorWidth", &width), 0);
+    EXPECT_TRUE(zthost::CapturedLog().empty()) << "no trace without detailed logging\n"
+                                               << LogText();
+
+    zthost::SetDetailLogging(true);
+    ASSERT_EQ(Proxy().GetInt32(m_handle, L"SensorWidth", &width), 0);
+    ASSERT_EQ(Proxy().Command(m_handle, L"UploadFrame"), 0);
+    const std::vector<std::wstring> log = zthost::CapturedLog();
+    ASSERT_EQ(log.size(), 5u) << LogText();
+    EXPECT_EQ(log[0], Line(L"CZtVeroveProxy::GetInt32",
+                           L"CZtVeroveProxy::GetInt32::SensorWidth(123456789) - start"));
+    EXPECT_TRUE(std::regex_match(
+        log[1], std::wregex(L"Verove CZtVeroveProxy::GetInt32: CZtVeroveProxy::GetInt32::"
+                            L"SensorWidth\\(123456789\\) - end, returned 800, execution time "
+                            L"\\d+ ms")))
+        << log[1];
+    EXPECT_EQ(log[2],
+              Line(L"CZtVeroveProxy::Command", L"CZtVeroveProxy::Command(123456789, UploadFrame)"));
+    EXPECT_EQ(log[3], Line(L"CZtVeroveProxy::Command",
+                           L"CZtVeroveProxy::Command::UploadFrame(123456789) - start"));
+    EXPECT_TRUE(std::regex_match(
+        log[4], std::wregex(L"Verove CZtVeroveProxy::Command: CZtVeroveProxy::Command::"
+                            L"UploadFrame\\(123456789\\) - end, execution time \\d+ ms")))
+        << log[4];
+}
+
+TEST_F(VeroveProxy, CallbackForwardsToTheEventSlot) {
+    OpenSimulator();
+    zthost::SetDetailLogging(true);
+    ASSERT_EQ(Proxy().SetFeatureCallback(kSim, nullptr), 0);
+    EXPECT_EQ(CZtVeroveProxy::Callback(42, L"IsExposing", nullptr), 0);
+    EXPECT_TRUE(HasLine(Line(L"CZtVeroveProxy::Callback",
+                             L"CZtVeroveProxy::Callback(42, feature IsExposing) - begin")));
+    EXPECT_TRUE(HasLine(Line(L"CZtVeroveProxy::Callback",
+                             L"CZtVeroveProxy::Callback(42, feature IsExposing) - end; no event "
+                             L"callback is registered!")));
+    EXPECT_TRUE(EventsSoFar().empty());
+
+    // The simulated handle only sets the slot; the last setter wins.
+    zthost::ClearCapturedLog();
+    ASSERT_EQ(Proxy().SetFeatureCallback(kSim, RecordEvent), 0);
+    EXPECT_EQ(CZtVeroveProxy::Callback(42, L"IsExposing", nullptr), 0);
+    const std::vector<SEvent> events = EventsSoFar();
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(events[0].handle, 42);
+    EXPECT_EQ(events[0].feature, L"IsExposing");
+    EXPECT_TRUE(HasLine(Line(L"CZtVeroveProxy::Callback",
+                             L"CZtVeroveProxy::Callback(42, feature IsExposing) - end")));
+}
+
+TEST_F(VeroveProxy, SimulatorExposeEndsAfterTheExposureTime) {
+    OpenSimulator();
+    ASSERT_EQ(Proxy().SetTriggerMode(m_handle, L"InternalExpose"), 0);
+    ASSERT_EQ(Proxy().SetExposureTime(m_handle, 0.5), 0);
+    ASSERT_EQ(Proxy().SetFeatureCallback(m_handle, RecordEvent), 0);
+
+    ASSERT_EQ(Proxy().Expose(m_handle), 0);
+    // The start is reported at once, on the caller's thread.
+    std::vector<SEvent> events = EventsSoFar();
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(events[0].handle, kSim);
+    EXPECT_EQ(events[0].feature, L"IsExposing");
+    EXPECT_TRUE(events[0].exposing);
+    EXPECT_EQ(events[0].thread, std::this_thread::get_id());
+    bool exposing = false;
+    ASSERT_EQ(Proxy().IsExposing(m_handle, &exposing), 0);
+    EXPECT_TRUE(
+        HasLineMatching(L"Verove CZtVeroveProxy::IsExposing: "
+                        L"CZtVeroveProxy::IsExposing\\(123456789, [01]\\)"));
+
+    // The end comes from the simulator thread, whose callback reads back through the proxy.
+    ASSERT_TRUE(WaitForEvents(2)) << "no end of exposure";
+    events = EventsSoFar();
+    ASSERT_EQ(events.size(), 2u);
+    EXPECT_EQ(events[1].handle, kSim);
+    EXPECT_EQ(events[1].readStatus, 0);
+    EXPECT_FALSE(events[1].exposing);
+    EXPECT_NE(events[1].thread, std::this_thread::get_id());
+    ASSERT_EQ(Proxy().IsExposing(m_handle, &exposing), 0);
+    EXPECT_FALSE(exposing);
+    EXPECT_TRUE(HasLine(Line(L"CZtVeroveProxy::Expose", L"CZtVeroveProxy::Expose(123456789)")));
+}
+
+TEST_F(VeroveProxy, SimulatorAbortEndsTheExposureAtOnceAndCancelsTheTimer) {
+    OpenSimulator();
+    ASSERT_EQ(Proxy().SetExposureTime(m_handle, 0.3), 0);
+    ASSERT_EQ(Proxy().SetFeatureCallback(m_handle, RecordEvent), 0);
+    ASSERT_EQ(Proxy().Expose(m_handle), 0);
+    ASSERT_EQ(Proxy().Abort(m_handle), 0);
+
+    std::vector<SEvent> events = EventsSoFar();
+    ASSERT_EQ(events.size(), 2u) << "start and abort are both reported on the caller's thread";
+    EXPECT_FALSE(events[1].exposing);
+    EXPECT_EQ(events[1].thread, std::this_thread::get_id());
+    // A cancelled timer never fires; a live one would within a tenth of this wait.
+    EXPECT_FALSE(WaitForEvents(3, std::chrono::seconds(3)));
+
+    // A second Abort has nothing to end, and the next Expose runs its full timer again.
+    ASSERT_EQ(Proxy().Abort(m_handle), 0);
+    EXPECT_EQ(EventsSoFar().size(), 2u);
+    ASSERT_EQ(Proxy().Expose(m_handle), 0);
+    ASSERT_TRUE(WaitForEvents(4));
+    EXPECT_FALSE(EventsSoFar()[3].exposing);
+}
+
+TEST_F(VeroveProxy, SimulatorExternalTriggerExposesUntilAborted) {
+    OpenSimulator();
+    ASSERT_EQ(Proxy().SetTriggerMode(m_handle, L"ExternalExpose"), 0);
+    ASSERT_EQ(Proxy().SetExposureTime(m_handle, 0.1), 0);
+    ASSERT_EQ(Proxy().SetFeatureCallback(m_handle, RecordEvent), 0);
+    ASSERT_EQ(Proxy().Expose(m_handle), 0);
+    ASSERT_EQ(Proxy().Expose(m_handle), 0);
+    EXPECT_EQ(EventsSoFar().size(), 1u) << "only the change to exposing is reported";
+    EXPECT_FALSE(WaitForEvents(2, std::chrono::seconds(2))) << "no timer without InternalExpose";
+    bool exposing = false;
+    ASSERT_EQ(Proxy().IsExposing(m_handle, &exposing), 0);
+    EXPECT_TRUE(exposing);
+    ASSERT_EQ(Proxy().Abort(m_handle), 0);
+    ASSERT_EQ(EventsSoFar().size(), 2u);
+    EXPECT_FALSE(EventsSoFar()[1].exposing);
+}
+
+TEST_F(VeroveProxy, CloseStopsTheSimulatorEvenWhileExposing) {
+    int handle = 0;
+    ASSERT_EQ(Proxy().Open(kSim, &handle), 0);
+    ASSERT_EQ(Proxy().SetTriggerMode(handle, L"InternalExpose"), 0);
+    ASSERT_EQ(Proxy().SetExposureTime(handle, 3600.0), 0);
+    ASSERT_EQ(Proxy().SetFeatureCallback(handle, RecordEvent), 0);
+    ASSERT_EQ(Proxy().Expose(handle), 0);
+    EXPECT_EQ(Proxy().Close(handle), 0);
+
+    // Reopened, the unit keeps its tables and runs a fresh thread.
+    ASSERT_EQ(Proxy().Open(kSim, &handle), 0);
+    ASSERT_EQ(Proxy().Abort(handle), 0);
+    ClearEvents();
+    ASSERT_EQ(Proxy().SetExposureTime(handle, 0.05), 0);
+    ASSERT_EQ(Proxy().Expose(handle), 0);
+    ASSERT_TRUE(WaitForEvents(2));
+    EXPECT_FALSE(EventsSoFar()[1].exposing);
+    ASSERT_EQ(Proxy().SetExposureTime(handle, 0.0), 0);
+    EXPECT_EQ(Proxy().Close(handle), 0);
+}
+
+// ---- Library check and version ---------------------------------------------------------------
+
+bool Check(bool bitflowRequired, std::int64_t minimum, const wchar_t* requirement) {
+    return CZtVeroveProxy::AndorDLLCheck(bitflowRequired, minimum, requirement, true, "Tag");
+}
+
+std::int64_t Version(int major, int minor, int build, int revision) {
+    return (std::int64_t{major} << 48) | (std::int64_t{minor} << 32) | (std::int64_t{build} << 16) |
+           revision;
+}
+
+std::wstring CheckLine(const std::wstring& message) {
+    return Line(L"CZtVeroveProxy::AndorDLLCheck", message);
+}
+
+TEST_F(VeroveProxy, DllCheckNeedsTheSdkLibrary) {
+    EXPECT_FALSE(Check(false, 0, nullptr));
+    EXPECT_EQ(zthost::CapturedLog(),
+              std::vector<std::wstring>{CheckLine(L"Tag:: libatcore.so not found")});
+    zthost::ClearCapturedLog();
+    EXPECT_FALSE(CZtVeroveProxy::AndorDLLCheck(false, 0, nullptr, false));
+    EXPECT_TRUE(zthost::CapturedLog().empty()) << "quiet without log";
+}
+
+TEST_F(VeroveProxy, DllCheckPassesWithoutBitflowUnlessRequired) {
+    Touch(m_path / "libatcore.so");
+    EXPECT_TRUE(Check(false, Version(5, 7, 0, 0), nullptr));
+    EXPECT_EQ(zthost::CapturedLog(),
+              std::vector<std::wstring>{CheckLine(L"Tag:: libatcl_bitflow.so not found")});
+    EXPECT_FALSE(Check(true, 0, nullptr));
+}
+
+TEST_F(VeroveProxy, DllCheckWantsTheShimWithBitflow) {
+    Touch(m_path / "libatcore.so");
+    Touch(m_path / "libatcl_bitflow.so");
+    EXPECT_FALSE(Check(false, 0, nullptr));
+    EXPECT_EQ(
+        zthost::CapturedLog(),
+        (std::vector<std::wstring>{
+            CheckLine(L"Tag:: libatcl_bitflow.so found, but libAndorBitflowShim.so not found"),
+            CheckLine(L"The driver requires Bitflow SDK.\r\nNo BitFlow found. Please download "
+                      L"it from https://andor.oxinst.com/downloads/\r\n")}));
+    zthost::ClearCapturedLog();
+    EXPECT_FALSE(Check(false, 0, L"Pack 1"));
+    EXPECT_TRUE(zthost::LogContains(L"The driver requires Pack 1.\r\nNo BitFlow found."));
+}
+
+TEST_F(VeroveProxy, DllCheckComparesTheShimVersionNumerically) {
+    Touch(m_path / "libatcore.so");
+    Touch(m_path / "libatcl_bitflow.so");
+    InstallVersioned("libAndorBitflowShim.so", "5.10.0.0");
+    EXPECT_TRUE(Check(false, Version(5, 7, 0, 0), L"Pack 2"));
+    EXPECT_TRUE(
+        HasLine(CheckLine(L"Tag:: " + Path("libAndorBitflowShim.so") + L" version 5.10.0.0 found")))
+        << LogText();
+    EXPECT_TRUE(Check(false, Version(5, 10, 0, 0), L"Pack 2"));
+    EXPECT_FALSE(Check(false, Version(5, 10, 0, 1), L"Pack 2"));
+    EXPECT_TRUE(
+        HasLine(CheckLine(L"Old BitFlow SDK found. The driver requires Pack 2.\r\n Please "
+                          L"download new SDK from https://andor.oxinst.com/downloads/\r\n")))
+        << LogText();
+    zthost::ClearCapturedLog();
+    EXPECT_FALSE(Check(false, Version(6, 0, 0, 0), nullptr));
+    EXPECT_TRUE(
+        HasLine(CheckLine(L"Old BitFlow SDK found.\r\n Please download new SDK from "
+                          L"https://andor.oxinst.com/downloads/\r\n")));
+}
+
+TEST_F(VeroveProxy, DllCheckUnknownShimVersionFailsOnlyAgainstAMinimum) {
+    Touch(m_path / "libatcore.so");
+    Touch(m_path / "libatcl_bitflow.so");
+    InstallVersioned("libAndorBitflowShim.so", "5.7");
+    EXPECT_TRUE(Check(false, 0, nullptr));
+    EXPECT_TRUE(HasLine(
+        CheckLine(L"Tag:: " + Path("libAndorBitflowShim.so") + L" version <unknown> found")));
+    EXPECT_FALSE(Check(false, Version(0, 0, 0, 1), nullptr));
+}
+
+TEST_F(VeroveProxy, InitialiseLibraryFailsForAnOldShim) {
+    Touch(m_path / "libatcore.so");
+    Touch(m_path / "libatcl_bitflow.so");
+    InstallVersioned("libAndorBitflowShim.so", "5.6.65535.65535");
+    zthost::SetDetailLogging(false);
+    EXPECT_EQ(Proxy().InitialiseLibrary(true), -1);
+    EXPECT_TRUE(HasLine(Line(
+        L"CZtVeroveProxy::AndorDLLCheck",
+        L"CZtVeroveProxy:: " + Path("libAndorBitflowShim.so") + L" version 5.6.65535.65535 found")))
+        << LogText();
+    EXPECT_TRUE(
+        zthost::LogContains(L"Old BitFlow SDK found. The driver requires Andor Driver Pack "
+                            L"3.8.30007.0 (BitFlow SDK 5.7.0.0).\r\n"));
+    EXPECT_TRUE(
+        HasLineMatching(L"Verove CZtVeroveProxy::InitialiseLibrary: Error: "
+                        L"CZtVeroveProxy::InitialiseLibrary - end, execution time \\d+ ms, "
+                        L"device error code -1"))
+        << LogText();
+    EXPECT_EQ(zthost::NamedReferenceCount(L"ANDOR_ATCORE_DLL"), 0);
+
+    // Without report the check stays silent, but the failure is still traced.
+    zthost::ClearCapturedLog();
+    EXPECT_EQ(Proxy().InitialiseLibrary(false), -1);
+    EXPECT_FALSE(zthost::LogContains(L"BitFlow"));
+    EXPECT_TRUE(zthost::LogContains(L"device error code -1"));
+}
+
+TEST_F(VeroveProxy, SdkVersionComesFromTheVersionedFileName) {
+    CZtStringW version = L"stale";
+    EXPECT_EQ(Proxy().GetSDKVersion(&version), 0);
+    EXPECT_EQ(version, L"") << "no library";
+
+    InstallVersioned("libatcore.so", "3.15.30092.2");
+    EXPECT_EQ(Proxy().GetSDKVersion(&version), 0);
+    EXPECT_EQ(version, L"3.15.30092.2");
+
+    QTemporaryDir other;
+    zthost::SetSearchFolders({other.path().toStdWString()});
+    for (const char* name : {"libatcore.so.3", "libatcore.so.3.15.x.2", "libatcore.so.1.2.3.4.5",
+                             "libatcore.so.1.70000.0.0"}) {
+        const std::filesystem::path folder(other.path().toStdString());
+        std::filesystem::remove(folder / "libatcore.so");
+        Touch(folder / name);
+        std::filesystem::create_symlink(name, folder / "libatcore.so");
+        EXPECT_EQ(Proxy().GetSDKVersion(&version), 0);
+        EXPECT_EQ(version, L"") << name;
+    }
+}
+
+TEST_F(VeroveProxy, WithoutTheSdkOpenFailsWithDeviceErrorThree) {
+    zthost::SetDetailLogging(true);
+    int handle = 0;
+    EXPECT_EQ(Proxy().Open(0, &handle), -1);
+    EXPECT_EQ(handle, 0);
+    EXPECT_TRUE(
+        HasLineMatching(L"Verove CZtVeroveProxy::Open: Error: CZtVeroveProxy::Open\\(0\\) - "
+                        L"end, execution time \\d+ ms, device error code 3 \\(Could not get "
+                        L"a valid handle\\)"))
+        << LogText();
+    EXPECT_EQ(zthost::NamedReferenceCount(L"ANDOR_ATCORE_DLL_DEV_0"), 0);
+    EXPECT_EQ(Proxy().FinaliseLibrary(), 0);
+}
+
+// ---- SDK traffic through fake_atcore -----------------------------------------------------------
+
+std::vector<std::string> Functions(const std::vector<fake_atcore::CallRecord>& calls) {
+    std::vector<std::string> names;
+    for (const fake_atcore::CallRecord& call : calls) {
+        names.push_back(call.function);
+    }
+    return names;
+}
+
+int CountCalls(const std::string& function) {
+    const std::vector<std::string> names = Functions(fake_atcore::Calls());
+    return static_cast<int>(std::count(names.begin(), names.end(), function));
+}
+
+TEST_F(VeroveProxy, LibraryInitialisationIsReferenceCounted) {
+    UseFakeSdk();
+    ASSERT_EQ(Proxy().InitialiseLibrary(false), 0);
+    ASSERT_EQ(Proxy().InitialiseLibrary(true), 0);
+    EXPECT_EQ(Functions(fake_atcore::Calls()), std::vector<std::string>{"AT_InitialiseLibrary"});
+    EXPECT_EQ(zthost::NamedReferenceCount(L"ANDOR_ATCORE_DLL"), 1);
+    EXPECT_TRUE(HasLine(Line(L"CZtVeroveProxy::InitialiseLibrary",
+                             L"CZtVeroveProxy::Calling AT_InitialiseLibrary()")));
+
+    EXPECT_EQ(Proxy().FinaliseLibrary(), 0);
+    EXPECT_TRUE(fake_atcore::IsInitialised()) << "one user is left";
+    EXPECT_EQ(CountCalls("AT_FinaliseLibrary"), 0);
+    EXPECT_EQ(Proxy().FinaliseLibrary(), 0);
+    EXPECT_FALSE(fake_atcore::IsInitialised());
+    EXPECT_EQ(CountCalls("AT_FinaliseLibrary"), 1);
+    EXPECT_TRUE(HasLine(
+        Line(L"CZtVeroveProxy::FinaliseLibrary", L"CZtVeroveProxy::Calling AT_FinaliseLibrary()")));
+    EXPECT_EQ(zthost::NamedReferenceCount(L"ANDOR_ATCORE_DLL"), 0);
+    EXPECT_EQ(Proxy().FinaliseLibrary(), 0) << "an unmatched finalise does nothing";
+    EXPECT_EQ(CountCalls("AT_FinaliseLibrary"), 1);
+}
+
+TEST_F(VeroveProxy, LibrarySharedWithAnotherComponent) {
+    UseFakeSdk();
+    // A camera driver of the host initialised the SDK first and still uses it.
+    ASSERT_EQ(CZtNamedReference::AddRef(L"ANDOR_ATCORE_DLL"), 1);
+    ASSERT_EQ(AT_InitialiseLibrary(), AT_SUCCESS);
+    fake_atcore::ClearCalls();
+    ASSERT_EQ(Proxy().InitialiseLibrary(false), 0);
+    EXPECT_EQ(zthost::NamedReferenceCount(L"ANDOR_ATCORE_DLL"), 2);
+    EXPECT_EQ(Proxy().FinaliseLibrary(), 0);
+    EXPECT_TRUE(fake_atcore::Calls().empty()) << "the proxy neither initialises nor finalises";
+    EXPECT_TRUE(fake_atcore::IsInitialised());
+
+    // The proxy initialises first; the camera driver joins and is the last to leave.
+    ASSERT_EQ(CZtNamedReference::Release(L"ANDOR_ATCORE_DLL"), 0);
+    ASSERT_EQ(AT_FinaliseLibrary(), AT_SUCCESS);
+    fake_atcore::ClearCalls();
+    ASSERT_EQ(Proxy().InitialiseLibrary(false), 0);
+    ASSERT_EQ(CZtNamedReference::AddRef(L"ANDOR_ATCORE_DLL"), 2);
+    EXPECT_EQ(Proxy().FinaliseLibrary(), 0);
+    EXPECT_EQ(Functions(fake_atcore::Calls()), std::vector<std::string>{"AT_InitialiseLibrary"});
+    EXPECT_TRUE(fake_atcore::IsInitialised());
+    ASSERT_EQ(CZtNamedReference::Release(L"ANDOR_ATCORE_DLL"), 0);
+    ASSERT_EQ(AT_FinaliseLibrary(), AT_SUCCESS);
+}
+
+TEST_F(VeroveProxy, OpenAndCloseHoldTheLibraryAndTheIndex) {
+    UseFakeSdk();
+    int handle = 0;
+    ASSERT_EQ(Proxy().Open(0, &handle), 0);
+    EXPECT_EQ(handle, 100);
+    EXPECT_EQ(zthost::NamedReferenceCount(L"ANDOR_ATCORE_DLL"), 1);
+    EXPECT_EQ(zthost::NamedReferenceCount(L"ANDOR_ATCORE_DLL_DEV_0"), 1);
+    std::vector<fake_atcore::CallRecord> calls = fake_atcore::Calls();
+    ASSERT_EQ(Functions(calls), (std::vector<std::string>{"AT_InitialiseLibrary", "AT_Open"}));
+    EXPECT_EQ(calls[1].value, L"0");
+
+    int count = 0;
+    ASSERT_EQ(Proxy().GetDeviceCount(&count), 0);
+    EXPECT_EQ(count, 1);
+    int width = 0, height = 0, verove = 0;
+    ASSERT_EQ(Proxy().GetSensorSize(handle, &width, &height), 0);
+    EXPECT_EQ(width * height, 800 * 600);
+    ASSERT_EQ(Proxy().IsVerove3(handle, &verove), 0);
+    EXPECT_EQ(verove, 1);
+    fake_atcore::ClearCalls();
+
+    EXPECT_EQ(Proxy().Close(handle), 0);
+    calls = fake_atcore::Calls();
+    ASSERT_EQ(Functions(calls), (std::vector<std::string>{"AT_Close", "AT_FinaliseLibrary"}));
+    EXPECT_EQ(calls[0].handle, 100);
+    EXPECT_EQ(zthost::NamedReferenceCount(L"ANDOR_ATCORE_DLL_DEV_0"), 0);
+    EXPECT_EQ(fake_atcore::OpenDeviceCount(), 0);
+    EXPECT_FALSE(fake_atcore::IsInitialised());
+}
+
+TEST_F(VeroveProxy, TypedCallsReachTheSdkAsSent) {
+    UseFakeSdk();
+    int handle = 0;
+    ASSERT_EQ(Proxy().Open(0, &handle), 0);
+    fake_atcore::ClearCalls();
+    ASSERT_EQ(Proxy().SetOperationMode(handle, L"FrameMemory"), 0);
+    ASSERT_EQ(Proxy().SetFrameIndex(handle, -2), -1) << "the fake refuses a negative index";
+    ASSERT_EQ(Proxy().SetInvertMode(handle, true), 0);
+    ASSERT_EQ(Proxy().SetExposureTime(handle, 0.5), 0);
+    ASSERT_EQ(Proxy().SetFeatureCallback(handle, RecordEvent), 0);
+    ASSERT_EQ(Proxy().ClearFrameMemory(handle), 0);
+    int size = 0;
+    ASSERT_EQ(Proxy().SetPixelEncoding(handle, L"Mono1Packed"), 0);
+    ASSERT_EQ(Proxy().GetImageSizeBytes(handle, &size), 0);
+    std::vector<unsigned char> buffer(size);
+    ASSERT_EQ(Proxy().SetBuffer(handle, buffer.data(), size), 0);
+
+    struct SExpected {
+        const char* function;
+        const wchar_t* feature;
+        const wchar_t* value;
+    };
+    const std::vector<SExpected> expected = {
+        {"AT_SetEnumString", L"OperationMode", L"FrameMemory"},
+        {"AT_SetInt", L"FrameIndex", L"-2"},
+        {"AT_SetBool", L"InvertMode", L"1"},
+        {"AT_SetFloat", L"ExposureTime", L"0.5"},
+        {"AT_RegisterFeatureCallback", L"IsExposing", L""},
+        {"AT_Command", L"ClearFrameMemory", L""},
+        {"AT_SetEnumString", L"PixelEncoding", L"Mono1Packed"},
+        {"AT_GetInt", L"ImageSizeBytes", nullptr},
+        {"AT_QueueBuffer", L"", nullptr},
+    };
+    const std::vector<fake_atcore::CallRecord> calls = fake_atcore::Calls();
+    ASSERT_EQ(calls.size(), expected.size());
+    for (std::size_t i = 0; i < calls.size(); ++i) {
+        EXPECT_EQ(calls[i].function, expected[i].function) << i;
+        EXPECT_EQ(calls[i].handle, handle) << i;
+        EXPECT_EQ(calls[i].feature, expected[i].feature) << i;
+        if (expected[i].value) {
+            EXPECT_EQ(calls[i].value, expected[i].value) << i;
+        }
+    }
+    EXPECT_EQ(calls[7].value, std::to_wstring(size));
+    EXPECT_EQ(Proxy().Close(handle), 0);
+}
+
+TEST_F(VeroveProxy, OpenOfAnIndexInUseIsBusy) {
+    UseFakeSdk();
+    int first = 0;
+    ASSERT_EQ(Proxy().Open(0, &first), 0);
+    int second = -99;
+    EXPECT_EQ(Proxy().Open(0, &second), -10);
+    EXPECT_EQ(second, -99);
+    EXPECT_TRUE(
+        HasLine(Line(L"CZtVeroveProxy::Open",
+                     L"CZtVeroveProxy::Open(0) - device is busy. It is probably a camera.")));
+    EXPECT_FALSE(zthost::LogContains(L"Could not get a valid handle"));
+    EXPECT_EQ(CountCalls("AT_Open"), 1);
+    EXPECT_EQ(zthost::NamedReferenceCount(L"ANDOR_ATCORE_DLL_DEV_0"), 1);
+    int width = 0, height = 0;
+    EXPECT_EQ(Proxy().GetSensorSize(first, &width, &height), 0) << "the first handle stays valid";
+    EXPECT_EQ(Proxy().Close(first), 0);
+    EXPECT_FALSE(fake_atcore::IsInitialised());
+
+    // A camera driver of the host holds index 0: the SDK is not even asked.
+    ASSERT_EQ(CZtNamedReference::AddRef(L"ANDOR_ATCORE_DLL_DEV_0"), 1);
+    fake_atcore::ClearCalls();
+    EXPECT_EQ(Proxy().Open(0, &second), -10);
+    EXPECT_EQ(Functions(fake_atcore::Calls()),
+              (std::vector<std::string>{"AT_InitialiseLibrary", "AT_FinaliseLibrary"}));
+    EXPECT_EQ(CZtNamedReference::Release(L"ANDOR_ATCORE_DLL_DEV_0"), 0);
+}
+
+TEST_F(VeroveProxy, OpenRefusesTheSystemHandle) {
+    UseFakeSdk();
+    fake_atcore::SetOpenReturnsSystemHandle(true);
+    int handle = 0;
+    EXPECT_EQ(Proxy().Open(0, &handle), -1);
+    EXPECT_EQ(handle, 0);
+    EXPECT_TRUE(
+        HasLineMatching(L"Verove CZtVeroveProxy::Open: Error: CZtVeroveProxy::Open\\(0\\) - "
+                        L"end, execution time \\d+ ms, device error code 0 \\(Could not get "
+                        L"a valid handle\\)"))
+        << LogText();
+    EXPECT_EQ(zthost::NamedReferenceCount(L"ANDOR_ATCORE_DLL_DEV_0"), 0);
+    EXPECT_FALSE(fake_atcore::IsInitialised());
+    EXPECT_EQ(Functions(fake_atcore::Calls()),
+              (std::vector<std::string>{"AT_InitialiseLibrary", "AT_Open", "AT_FinaliseLibrary"}));
+}
+
+TEST_F(VeroveProxy, SdkErrorCodesAreTraced) {
+    UseFakeSdk();
+    fake_atcore::InjectError("AT_Open", AT_ERR_DEVICENOTFOUND);
+    int handle = 0;
+    EXPECT_EQ(Proxy().Open(0, &handle), -1);
+    EXPECT_TRUE(
+        HasLineMatching(L"Verove CZtVeroveProxy::Open: Error: CZtVeroveProxy::Open\\(0\\) - "
+                        L"end, execution time \\d+ ms, device error code 39 \\(Could not "
+                        L"get a valid handle\\)"))
+        << LogText();
+    EXPECT_EQ(zthost::NamedReferenceCount(L"ANDOR_ATCORE_DLL_DEV_0"), 0);
+
+    ASSERT_EQ(Proxy().Open(0, &handle), 0);
+    fake_atcore::InjectError("AT_GetInt", AT_ERR_TIMEDOUT, 1, L"SensorHeight");
+    int width = 0, height = 0;
+    EXPECT_EQ(Proxy().GetSensorSize(handle, &width, &height), -1);
+    EXPECT_TRUE(
+        HasLineMatching(L"Verove CZtVeroveProxy::GetInt32: Error: "
+                        L"CZtVeroveProxy::GetInt32::SensorHeight\\(100\\) - end, execution "
+                        L"time \\d+ ms, device error code 13"))
+        << LogText();
+    fake_atcore::InjectError("AT_Command", AT_ERR_COMM, 1, L"Expose");
+    EXPECT_EQ(Proxy().Expose(handle), -1);
+    EXPECT_TRUE(zthost::LogContains(L"Error: CZtVeroveProxy::Command::Expose(100) - end"));
+
+    // In quiet mode a failed read still fails, without an error line.
+    zthost::ClearCapturedLog();
+    fake_atcore::InjectError("AT_GetString", AT_ERR_NOTIMPLEMENTED, 1, L"DeviceType");
+    int verove = 7;
+    EXPECT_EQ(Proxy().IsVerove3(handle, &verove), -1);
+    EXPECT_EQ(verove, 7);
+    EXPECT_FALSE(zthost::LogContains(L"Error:")) << LogText();
+    fake_atcore::SetDeviceString(0, L"DeviceType", L"Verove II");
+    EXPECT_EQ(Proxy().IsVerove3(handle, &verove), 0);
+    EXPECT_EQ(verove, 0);
+    EXPECT_EQ(Proxy().Close(handle), 0);
+}
+
+TEST_F(VeroveProxy, SdkExceptionsNeverLeaveTheProxy) {
+    UseFakeSdk();
+    fake_atcore::InjectException("AT_InitialiseLibrary");
+    EXPECT_EQ(Proxy().InitialiseLibrary(false), -1);
+    EXPECT_TRUE(HasLine(Line(L"CZtVeroveProxy::InitialiseLibrary",
+                             L"Error: AT_InitialiseLibrary() threw an exception")));
+    EXPECT_TRUE(
+        zthost::LogContains(L"Error: CZtVeroveProxy::InitialiseLibrary - end, execution time"));
+    EXPECT_EQ(zthost::NamedReferenceCount(L"ANDOR_ATCORE_DLL"), 0);
+    // The failed attempt left nothing behind: the next one asks the SDK again.
+    ASSERT_EQ(Proxy().InitialiseLibrary(false), 0);
+    EXPECT_EQ(CountCalls("AT_InitialiseLibrary"), 2);
+
+    int handle = 0;
+    ASSERT_EQ(Proxy().Open(0, &handle), 0);
+    fake_atcore::InjectException("AT_GetBool");
+    bool exposing = true;
+    EXPECT_EQ(Proxy().GetBool(handle, L"IsExposing", &exposing), -1);
+    EXPECT_TRUE(exposing);
+    EXPECT_TRUE(
+        HasLine(Line(L"CZtVeroveProxy::GetBool", L"Error: AT_GetBool() threw an exception")));
+    EXPECT_TRUE(zthost::LogContains(
+        L"Error: CZtVeroveProxy::GetBool::IsExposing(100) - end, execution time"));
+    EXPECT_TRUE(zthost::LogContains(L"device error code -1"));
+
+    fake_atcore::InjectException("AT_Close");
+    EXPECT_EQ(Proxy().Close(handle), 0);
+    EXPECT_TRUE(HasLine(Line(L"CZtVeroveProxy::Close", L"Error: AT_Close() threw an exception")));
+    EXPECT_EQ(zthost::NamedReferenceCount(L"ANDOR_ATCORE_DLL_DEV_0"), 0);
+
+    fake_atcore::InjectException("AT_FinaliseLibrary");
+    EXPECT_EQ(Proxy().FinaliseLibrary(), -1);
+    EXPECT_TRUE(HasLine(Line(L"CZtVeroveProxy::FinaliseLibrary",
+                             L"Error: AT_FinaliseLibrary() threw an exception")));
+    EXPECT_EQ(zthost::NamedReferenceCount(L"ANDOR_ATCORE_DLL"), 0);
+}
+
+TEST_F(VeroveProxy, CloseCleansUpWhenTheSdkRefuses) {
+    UseFakeSdk();
+    int handle = 0;
+    ASSERT_EQ(Proxy().Open(0, &handle), 0);
+    fake_atcore::InjectError("AT_Close", AT_ERR_INVALIDHANDLE);
+    EXPECT_EQ(Proxy().Close(handle), 0);
+    EXPECT_TRUE(
+        HasLineMatching(L"Verove CZtVeroveProxy::Close: Error: CZtVeroveProxy::Close\\(100\\) "
+                        L"- end, execution time \\d+ ms, device error code 12"))
+        << LogText();
+    EXPECT_EQ(zthost::NamedReferenceCount(L"ANDOR_ATCORE_DLL_DEV_0"), 0);
+    EXPECT_FALSE(fake_atcore::IsInitialised());
+
+    // Nothing of the old handle is left: it is no longer closed with the SDK, and the index opens.
+    fake_atcore::ClearCalls();
+    EXPECT_EQ(Proxy().Close(handle), 0);
+    EXPECT_TRUE(fake_atcore::Calls().empty());
+    ASSERT_EQ(Proxy().Open(0, &handle), 0);
+    EXPECT_EQ(Proxy().Close(handle), 0);
+}
+
+TEST_F(VeroveProxy, InitialiseFailureOfTheSdkIsTraced) {
+    UseFakeSdk();
+    fake_atcore::InjectError("AT_InitialiseLibrary", AT_ERR_CONNECTION);
+    int handle = 0;
+    EXPECT_EQ(Proxy().Open(0, &handle), -1);
+    EXPECT_TRUE(
+        zthost::LogContains(L"Error: CZtVeroveProxy::InitialiseLibrary - end, execution time"));
+    EXPECT_TRUE(zthost::LogContains(L"device error code 10"));
+    EXPECT_TRUE(zthost::LogContains(L"device error code 3 (Could not get a valid handle)"));
+    EXPECT_EQ(CountCalls("AT_Open"), 0);
+    EXPECT_EQ(CountCalls("AT_FinaliseLibrary"), 0);
+    EXPECT_EQ(zthost::NamedReferenceCount(L"ANDOR_ATCORE_DLL_DEV_0"), 0);
+}
+
+TEST_F(VeroveProxy, SdkCallbackReachesTheEventSlot) {
+    UseFakeSdk();
+    zthost::SetDetailLogging(true);
+    int handle = 0;
+    ASSERT_EQ(Proxy().Open(0, &handle), 0);
+    ASSERT_EQ(Proxy().SetFeatureCallback(handle, RecordEvent), 0);
+    ASSERT_EQ(Proxy().SetTriggerMode(handle, L"InternalExpose"), 0);
+    ASSERT_EQ(Proxy().SetExposureTime(handle, 0.05), 0);
+    int size = 0;
+    ASSERT_EQ(Proxy().SetPixelEncoding(handle, L"Mono1Packed"), 0);
+    ASSERT_EQ(Proxy().GetImageSizeBytes(handle, &size), 0);
+    std::vector<unsigned char> buffer(size, 0xFF);
+    ASSERT_EQ(Proxy().SetBuffer(handle, buffer.data(), size), 0);
+    ASSERT_EQ(Proxy().Expose(handle), 0);
+    ASSERT_TRUE(fake_atcore::WaitForExposureEnd(20000));
+
+    const std::vector<SEvent> events = EventsSoFar();
+    ASSERT_FALSE(events.empty());
+    EXPECT_EQ(events.back().handle, handle);
+    EXPECT_EQ(events.back().feature, L"IsExposing");
+    EXPECT_EQ(events.back().readStatus, 0) << "the callback reads back on the same handle";
+    EXPECT_FALSE(events.back().exposing);
+    EXPECT_TRUE(HasLine(Line(L"CZtVeroveProxy::Callback",
+                             L"CZtVeroveProxy::Callback(100, feature IsExposing) - begin")));
+    EXPECT_TRUE(HasLine(Line(L"CZtVeroveProxy::Callback",
+                             L"CZtVeroveProxy::Callback(100, feature IsExposing) - end")));
+    EXPECT_EQ(Proxy().Close(handle), 0);
+}
+
+}  // namespace

@@ -1,0 +1,96 @@
+// Control and inspection side of the fake SDK library: what tests and the simulated camera use.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#define FAKE_ATCORE_API __attribute__((visibility("default")))
+
+namespace fake_atcore {
+
+// One AT_* call as the library saw it.
+struct CallRecord {
+    std::string function;  // "AT_SetInt", "AT_Command", ...
+    int handle = -1;       // -1 for calls without a handle (AT_InitialiseLibrary, AT_Open)
+    std::wstring feature;  // empty for calls without a feature
+    std::wstring value;    // value written, or value read on success ("1", "0.5", "Live", ...)
+    int result = 0;        // the AT_* return code
+    double timeMs = 0;     // milliseconds since the library was loaded
+};
+
+// A frame of mirrors: the one shown now, or one held in frame memory.
+struct MirrorFrame {
+    int width = 0;
+    int height = 0;
+    // "Mono1Packed" (1 bit per mirror, most significant bit first), "Mono1" (one byte per
+    // mirror, non-zero is on) or "4BitDIP"/"6BitDIP"/"8BitDIP" (one byte per mirror holding a
+    // grey value of that many bits).
+    std::wstring encoding;
+    std::vector<std::uint8_t> bytes;  // as uploaded
+    std::vector<std::uint8_t>
+        levels;                 // one byte per mirror, 0 dark ... 255 fully on, time-averaged
+    int frameIndex = -1;        // frame-memory slot, -1 for the live buffer or none
+    std::uint64_t counter = 0;  // increases each time a new frame is shown
+    bool exposing = false;      // "IsExposing": light reaches the sample only then
+};
+
+// One uploaded sequence event.
+struct SequenceEvent {
+    std::int64_t frameIndex = 0;
+    std::int64_t frameCount = 0;
+    std::int64_t frameCycleCount = 0;
+    double exposureTime = 0;  // seconds per frame
+    double gapTime = 0;       // seconds after the event
+};
+
+// Back to the state at load: not initialised, nothing open, one Verove III of 800 x 600 mirrors,
+// default features, no calls recorded, no faults.
+FAKE_ATCORE_API void Reset();
+
+// ---- The simulated devices ------------------------------------------------------------------
+// "DeviceCount" on the system handle. Index 0 is the Verove III; further indices are devices
+// of the same model unless their "DeviceType" is changed.
+FAKE_ATCORE_API void SetDeviceCount(int count);
+// "SensorWidth"/"SensorHeight" of device 0.
+FAKE_ATCORE_API void SetSensorSize(int width, int height);
+// Sets a read-only string feature ("DeviceType", "SerialNumber", "FirmwareVersion",
+// "ControllerFirmwareVersion") of a device.
+FAKE_ATCORE_API void SetDeviceString(int index, const std::wstring& feature,
+                                     const std::wstring& value);
+// How many frames and sequence events device 0 holds; a further upload fails.
+FAKE_ATCORE_API void SetMemoryCapacity(int frames, int events);
+FAKE_ATCORE_API bool IsInitialised();
+FAKE_ATCORE_API int OpenDeviceCount();
+
+// ---- Call record ----------------------------------------------------------------------------
+FAKE_ATCORE_API std::vector<CallRecord> Calls();
+FAKE_ATCORE_API void ClearCalls();
+
+// ---- Fault injection ------------------------------------------------------------------------
+// The next count calls of function (optionally only those on feature) return code and do
+// nothing else.
+FAKE_ATCORE_API void InjectError(const std::string& function, int code, int count = 1,
+                                 const std::wstring& feature = L"");
+// The next count calls of function (optionally only those on feature) throw std::runtime_error.
+FAKE_ATCORE_API void InjectException(const std::string& function, int count = 1,
+                                     const std::wstring& feature = L"");
+// AT_Open of this index answers AT_ERR_DEVICEINUSE, as when another process holds it.
+FAKE_ATCORE_API void SetIndexBusy(int index, bool busy = true);
+// AT_Open succeeds with the system handle 1 instead of a device handle.
+FAKE_ATCORE_API void SetOpenReturnsSystemHandle(bool on);
+// Every call of function sleeps this long before it runs (0 removes the delay).
+FAKE_ATCORE_API void SetDelay(const std::string& function, int milliseconds);
+
+// ---- Mirrors --------------------------------------------------------------------------------
+FAKE_ATCORE_API MirrorFrame ShownFrame(int index = 0);
+FAKE_ATCORE_API std::vector<MirrorFrame> FrameMemory(int index = 0);
+FAKE_ATCORE_API std::vector<SequenceEvent> SequenceEvents(int index = 0);
+// An external trigger: starts the next sequence event when the trigger mode is external.
+FAKE_ATCORE_API void Trigger(int index = 0);
+// Waits until "IsExposing" is false and every callback of its changes has returned.
+FAKE_ATCORE_API bool WaitForExposureEnd(int timeoutMs, int index = 0);
+// Waits until the shown frame's counter reaches counter.
+FAKE_ATCORE_API bool WaitForFrameCounter(std::uint64_t counter, int timeoutMs, int index = 0);
+
+}  // namespace fake_atcore
