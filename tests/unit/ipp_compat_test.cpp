@@ -1,9 +1,11 @@
 // ReduceBits: the IPP stand-in's grey-level reduction, pinned by pictures worked out by hand.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <numeric>
+#include <string>
 #include <vector>
 
 #include "ipp.h"
@@ -124,23 +126,71 @@ TEST(ReduceBits, StuckiGolden4x4) {
                                                                       0, 0, 255, 0}));
 }
 
-TEST(ReduceBits, DiffusionGoldenOnAMixed5x3) {
-    const Pixels src{30,  60,  90,  120, 150,  //
-                     180, 210, 240, 20,  50,   //
-                     80,  110, 140, 170, 200};
-    // Row 0, FS: 30 -> 0; 60+13.13 -> 0; 90+31.99 -> 0; 120+53.37 -> 255 (e -81.63);
-    // 150-35.71 = 114.29 -> 0. JJN: 30 -> 0; 60+4.38 -> 0; 90+3.13+9.39 -> 0 (e 102.51);
-    // 120+6.71+14.95 -> 255 (e -113.34); 150+10.68-16.53 = 144.15 -> 255: the wider kernel
-    // passes x4 a smaller share of x3's negative error. Rows 1 and 2 were worked in exact
-    // fractions (closest decision 0.1 grey levels from the threshold).
-    EXPECT_EQ(reduce(src, 5, 3, ippDitherFS), (Pixels{0, 0, 0, 255, 0,      //
-                                                      255, 255, 255, 0, 0,  //
-                                                      0, 0, 255, 255, 255}));
-    const Pixels wide{0,   0,   0,   255, 255,  //
-                      255, 255, 255, 0,   0,    //
-                      0,   0,   255, 255, 255};
-    EXPECT_EQ(reduce(src, 5, 3, ippDitherJJN), wide);
-    EXPECT_EQ(reduce(src, 5, 3, ippDitherStucki), wide);
+// Three 12 x 8 pictures of uniform noise (0..255) and what each kernel makes of them, lit pixels
+// as '#'. Worked in exact rational arithmetic: every decision lies at least 0.18 grey levels
+// from its threshold, far beyond float rounding. Together the three pictures tell each kernel
+// from every variant with one weight off by one unit or two unequal weights swapped.
+const Pixels kNoise[3] = {{23,  113, 172, 99,  168, 231, 10,  125, 108, 13, 197, 170,  //
+                           170, 245, 4,   141, 136, 54,  6,   234, 254, 56, 45,  39,   //
+                           230, 60,  200, 43,  245, 120, 187, 244, 38,  22, 47,  10,   //
+                           171, 117, 151, 224, 90,  87,  53,  3,   228, 15, 197, 58,   //
+                           203, 236, 180, 239, 92,  4,   251, 168, 99,  23, 34,  186,  //
+                           52,  199, 84,  28,  104, 49,  166, 247, 182, 93, 200, 131,  //
+                           221, 45,  135, 244, 240, 246, 244, 251, 236, 10, 115, 57,   //
+                           75,  24,  228, 21,  201, 52,  145, 132, 21,  30, 104, 207},
+                          {208, 61,  38,  223, 175, 145, 19,  102, 136, 202, 39,  254,  //
+                           195, 34,  48,  198, 235, 236, 202, 216, 192, 71,  80,  61,   //
+                           157, 82,  54,  249, 169, 214, 210, 154, 23,  92,  93,  67,   //
+                           177, 93,  244, 207, 182, 47,  95,  84,  179, 43,  206, 26,   //
+                           112, 113, 26,  244, 199, 27,  252, 132, 106, 218, 85,  38,   //
+                           193, 38,  151, 17,  203, 101, 148, 173, 3,   249, 132, 173,  //
+                           117, 61,  73,  128, 44,  70,  146, 249, 240, 106, 183, 203,  //
+                           134, 136, 239, 194, 169, 76,  220, 104, 15,  60,  92,  203},
+                          {221, 25,  9,   183, 228, 185, 191, 190, 170, 80,  56,  246,  //
+                           163, 212, 48,  30,  5,   134, 94,  132, 224, 135, 95,  55,   //
+                           30,  180, 234, 236, 216, 56,  93,  113, 192, 65,  82,  137,  //
+                           52,  75,  70,  206, 91,  21,  252, 149, 166, 247, 73,  54,   //
+                           42,  12,  8,   32,  247, 125, 177, 44,  104, 113, 196, 22,   //
+                           197, 234, 79,  101, 157, 66,  53,  209, 241, 93,  91,  129,  //
+                           165, 244, 217, 140, 1,   207, 185, 191, 230, 134, 9,   5,    //
+                           87,  71,  141, 231, 207, 15,  114, 117, 246, 133, 26,  24}};
+
+std::string picture(const Pixels& p, int w) {
+    std::string rows;
+    for (size_t i = 0; i < p.size(); ++i) {
+        rows += p[i] ? '#' : '.';
+        if ((i + 1) % w == 0) {
+            rows += '\n';
+        }
+    }
+    return rows;
+}
+
+TEST(ReduceBits, DiffusionGoldenOnNoise) {
+    const char* const expected[3][3] = {
+        {"..#.##..#.##\n##.#...##...\n#.#.####....\n#.##....#.#.\n"
+         "####..##...#\n.#..#.###.##\n#..######...\n..#.#..#..##\n",
+         "..#.##....##\n##.#...##...\n#.#.####....\n#.##....#.#.\n"
+         "####..##...#\n.#..#.######\n#..######...\n..#.#.#....#\n",
+         "..#.##..#.##\n##.#...##...\n#.#.####....\n#.##....#.#.\n"
+         "####..##...#\n.#..#.###.##\n#..######...\n..#.#..#..##\n"},
+        {"#..##..#.#.#\n#..######...\n#..####..#.#\n#.##...#..#.\n"
+         ".#.##.##.#..\n#.#.#.#..###\n...#..####.#\n####.##...##\n",
+         "#..###..##.#\n#..######...\n#..####.....\n#.###...#.#.\n"
+         ".#.##.##.##.\n#.#.#..#.###\n......###.##\n#####.#....#\n",
+         "#..###..##.#\n#..######...\n#..####.....\n#.##....#.#.\n"
+         ".#.##.##.##.\n#.#.#.##.###\n...#..###.##\n#####.#....#\n"},
+        {"#..#####.#.#\n##.....##...\n.####...#.##\n...#..####..\n"
+         "....###..##.\n##.#...##..#\n###..####...\n..###...##..\n",
+         "#..######..#\n##......##..\n.####..##..#\n...#..####..\n"
+         "....###...#.\n##..#..##..#\n####.#####..\n..###...##..\n",
+         "#..######..#\n##......##..\n.####..##..#\n...#..####..\n"
+         "....###...#.\n##.##..##..#\n###..#####..\n..###...#...\n"}};
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(picture(reduce(kNoise[i], 12, 8, ippDitherFS), 12), expected[i][0]) << i;
+        EXPECT_EQ(picture(reduce(kNoise[i], 12, 8, ippDitherJJN), 12), expected[i][1]) << i;
+        EXPECT_EQ(picture(reduce(kNoise[i], 12, 8, ippDitherStucki), 12), expected[i][2]) << i;
+    }
 }
 
 TEST(ReduceBits, DiffusionKeepsTheMeanOfAFlatGrey) {

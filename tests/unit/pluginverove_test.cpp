@@ -27,6 +27,8 @@ struct DeviceJournal {
     std::wstring name;
     std::vector<std::wstring> calls;
     std::vector<int> connectIndices;
+    bool fromFactory = false;  // made by the plug-in through the class factory
+    bool connected = false;
     bool destroyed = false;
 };
 std::deque<DeviceJournal> g_devices;
@@ -56,16 +58,14 @@ public:
     bool Connect(bool connect, std::uint32_t brand, std::int32_t deviceIndex) override {
         Note(connect ? L"Connect(true)" : L"Connect(false)");
         m_journal->connectIndices.push_back(deviceIndex);
-        if (!connect) {
-            m_connected = false;
-            return true;
-        }
-        for (int accepted : g_acceptIndices) {
-            if (accepted == deviceIndex) {
-                m_connected = true;
+        m_connected = false;
+        if (connect) {
+            for (int accepted : g_acceptIndices) {
+                m_connected = m_connected || accepted == deviceIndex;
             }
         }
-        return m_connected;
+        m_journal->connected = m_connected;
+        return m_connected == connect;
     }
     bool OnPortActivated(bool activated, bool show) override { return true; }
     void SetUniqueName(const wchar_t* uniqueName) override {
@@ -161,8 +161,9 @@ private:
 };
 
 IZtInterface* ConstructRecordingDevice(const char*, int) {
-    IZtStimulationDevice* device = new RecordingDevice();
-    return device;
+    auto* device = new RecordingDevice();
+    g_devices.back().fromFactory = true;
+    return static_cast<IZtStimulationDevice*>(device);
 }
 
 // Registers an extra device directly with the manager, as another plug-in would.
@@ -196,20 +197,17 @@ protected:
         }
     }
     void TearDown() override {
-        // Disconnect what the tests connected, so the plug-in lets go of its devices.
+        // Disconnect what the plug-in connected, so it lets go of its devices.
         std::vector<std::wstring> connected;
-        for (int i = 0; i < Manager()->GetDeviceCount(); ++i) {
-            SZtStimulationDeviceRecord info;
-            if (Manager()->GetDeviceInfo(i, &info) == 0 &&
-                info.uniqueName.Str().rfind(L"CZtStimulationDeviceVerove", 0) == 0) {
-                connected.push_back(info.uniqueName.Str());
+        for (const DeviceJournal& journal : g_devices) {
+            if (journal.fromFactory && journal.connected && !journal.destroyed) {
+                connected.push_back(journal.name);
             }
         }
         for (const std::wstring& name : connected) {
-            if (VerovePluginState().connectedInstances > 0) {
-                Connect(false, name.find(L"Sim_") != std::wstring::npos, 0, name.c_str(), nullptr,
-                        nullptr);
-            }
+            std::wstring buffer = name;
+            Connect(false, name.find(L"Sim_") != std::wstring::npos, 0, L"", buffer.data(),
+                    nullptr);
         }
         zthost::ResetForTests();
     }
@@ -297,6 +295,7 @@ TEST_F(PluginShell, DisconnectWithoutNameAddressesDeviceZeroOfTheKind) {
     zthost::ClearCapturedLog();
     ASSERT_TRUE(Connect(false, true, 0, L"", nullptr, nullptr));
     EXPECT_TRUE(Log(L"Connect: Request to disconnect."));
+    EXPECT_EQ(Manager()->GetDeviceCount(), 0);
     EXPECT_TRUE(Log(
         L"Connect: Device unique name not given, defaulting to CZtStimulationDeviceVeroveSim_0."));
     EXPECT_TRUE(Log(L"Connect: Device CZtStimulationDeviceVeroveSim_0 removed from static devices."));
@@ -310,7 +309,8 @@ TEST_F(PluginShell, DisconnectWithoutNameAddressesDeviceZeroOfTheKind) {
 }
 
 TEST_F(PluginShell, DisconnectOfUnknownDeviceFails) {
-    EXPECT_FALSE(Connect(false, false, 0, L"CZtStimulationDeviceVerove_4", nullptr, nullptr));
+    wchar_t name[ZT_MAX_PATH] = L"CZtStimulationDeviceVerove_4";
+    EXPECT_FALSE(Connect(false, false, 0, L"", name, nullptr));
     EXPECT_TRUE(Log(L"Connect: GetStaticDevice(CZtStimulationDeviceVerove_4) failed."));
 }
 

@@ -154,12 +154,11 @@ TEST(SettingsTree, UnnamedAndRepeatedItemsKeepTheirOrder) {
 
     CZtLiteVariantR reader(tree);
     EXPECT_EQ(Children(reader),
-              (std::vector<std::wstring>{Item(EZtVariantType::Level, L"ShutterChain"),
-                                         Item(EZtVariantType::Level, L"NIDAQResource"),
-                                         Item(EZtVariantType::Level, L""),
-                                         Item(EZtVariantType::Level, L""),
-                                         Item(EZtVariantType::Level, L""),
-                                         Item(EZtVariantType::Level, L"")}));
+              (std::vector<std::wstring>{
+                  Item(EZtVariantType::Level, L"ShutterChain"),
+                  Item(EZtVariantType::Level, L"NIDAQResource"), Item(EZtVariantType::Level, L""),
+                  Item(EZtVariantType::Level, L""), Item(EZtVariantType::Level, L""),
+                  Item(EZtVariantType::Level, L"")}));
 
     ASSERT_EQ(reader.OpenLevel(L"ShutterChain"), 0);
     EXPECT_EQ(Strings(reader), (std::vector<std::wstring>{L"S1", L"S2", L"unnamed", L"S3"}));
@@ -240,11 +239,10 @@ TEST(SettingsTree, MergeKeepsOtherDevicesAndReplacesTheSavingDevicesValues) {
 
     CZtLiteVariantR reader(file);
     ASSERT_EQ(reader.OpenLevel(L"Verove"), 0);
-    EXPECT_EQ(Children(reader),
-              (std::vector<std::wstring>{Item(EZtVariantType::Int, L"FileVersion"),
-                                         Item(EZtVariantType::Level, L"CZtStimulationDeviceVerove_0"),
-                                         Item(EZtVariantType::Level,
-                                              L"CZtStimulationDeviceVerove_1")}));
+    EXPECT_EQ(Children(reader), (std::vector<std::wstring>{
+                                    Item(EZtVariantType::Int, L"FileVersion"),
+                                    Item(EZtVariantType::Level, L"CZtStimulationDeviceVerove_0"),
+                                    Item(EZtVariantType::Level, L"CZtStimulationDeviceVerove_1")}));
 }
 
 TEST(SettingsTree, AListReplacedByAnEmptyLevelHoldsOnlyTheNewEntriesAfterMerge) {
@@ -292,8 +290,9 @@ TEST(SettingsTree, ReplaceSplicesTheReplacementsItemsOrFails) {
     cleared.AddString(L"Calibration", L"");
     EXPECT_EQ(tree.Replace(L"\\Verove\\Missing", cleared), -5);
     EXPECT_EQ(tree.Replace(L"\\Missing\\Calibration", cleared), -5);
-    EXPECT_EQ(tree.Replace(L"\\Verove\\Calibration\\#C:cam\\m_pdCalibrationMatrixCamToDMD", cleared),
-              -5);  // a value, not a level
+    EXPECT_EQ(
+        tree.Replace(L"\\Verove\\Calibration\\#C:cam\\m_pdCalibrationMatrixCamToDMD", cleared),
+        -5);  // a value, not a level
     EXPECT_EQ(tree.Replace(L"Verove\\Calibration", cleared), -4);
     EXPECT_EQ(tree.Replace(nullptr, cleared), -4);
     {
@@ -309,16 +308,18 @@ TEST(SettingsTree, ReplaceSplicesTheReplacementsItemsOrFails) {
     reader.OpenLevel(L"Verove");
     EXPECT_EQ(reader.OpenLevel(L"Calibration"), -5);
     EXPECT_EQ(reader.GetString(L"Calibration", L"x"), L"");
-    EXPECT_EQ(Children(reader), (std::vector<std::wstring>{Item(EZtVariantType::String, L"Calibration"),
-                                                           Item(EZtVariantType::Int, L"After"),
-                                                           Item(EZtVariantType::Level, L"")}));
+    EXPECT_EQ(Children(reader),
+              (std::vector<std::wstring>{Item(EZtVariantType::String, L"Calibration"),
+                                         Item(EZtVariantType::Int, L"After"),
+                                         Item(EZtVariantType::Level, L"")}));
 
     // An empty part names an unnamed level; an empty replacement removes the level.
     ASSERT_EQ(tree.Replace(L"\\Verove\\", CZtLiteVariantW()), 0);
     CZtLiteVariantR removed(tree);
     removed.OpenLevel(L"Verove");
-    EXPECT_EQ(Children(removed), (std::vector<std::wstring>{Item(EZtVariantType::String, L"Calibration"),
-                                                            Item(EZtVariantType::Int, L"After")}));
+    EXPECT_EQ(Children(removed),
+              (std::vector<std::wstring>{Item(EZtVariantType::String, L"Calibration"),
+                                         Item(EZtVariantType::Int, L"After")}));
 }
 
 TEST(SettingsTree, MergeMatchesByKindNameAndOccurrence) {

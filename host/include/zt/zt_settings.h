@@ -46,8 +46,8 @@ public:
 
     // Replaces the level at path ("\\A\\B\\C": each part names a level, first match; an empty part
     // names an unnamed level) by the root items of replacement, in their order and at the level's
-    // place: a tree holding one empty level "C" empties it, an empty tree removes it. -4 for a
-    // path without a leading backslash or naming the root, -5 when a level of the path is missing.
+    // place: a tree holding one empty level "C" empties it, an empty tree removes it. -4 for a null
+    // path or one without the leading backslash, -5 when a level of the path is missing.
     // Closes every open level first.
     int Replace(const wchar_t* path, const CZtLiteVariantW& replacement);
 

@@ -17,7 +17,9 @@ const QString kMagic = QStringLiteral("ZtSettingsTree");
 enum FileType : int { kLevel = 0, kInt, kUInt, kDouble, kBool, kString };
 
 QString TooLarge(qint64 size) {
-    return QStringLiteral("%1 bytes, more than %2").arg(size).arg(SettingsFileFormat::kMaxFileBytes);
+    return QStringLiteral("%1 bytes, more than %2")
+        .arg(size)
+        .arg(SettingsFileFormat::kMaxFileBytes);
 }
 
 int FileTypeOf(EZtVariantType type) {
@@ -65,37 +67,28 @@ bool EncodeLevel(const SZtLiteVariantNode& level, int depth, QCborArray* items) 
                 value = static_cast<qint64>(child.integer);
                 break;
         }
-        items->append(QCborArray{FileTypeOf(child.type), QString::fromStdWString(child.name), value});
+        items->append(
+            QCborArray{FileTypeOf(child.type), QString::fromStdWString(child.name), value});
     }
     return true;
 }
 
 // Walks the CBOR structure without recursion, so that a hostile nesting depth is refused before
-// anything decodes it recursively.
+// anything decodes it recursively, and checks that nothing follows the one top-level item.
 bool CheckStructure(const QByteArray& data, QString* problem) {
     const int maxDepth = 2 * SettingsFileFormat::kMaxLevelDepth + 4;
     QCborStreamReader reader(data);
     int depth = 0;
-    int topItems = 0;
-    for (;;) {
+    do {
         if (reader.lastError() != QCborError::NoError) {
             *problem = reader.lastError().toString();
             return false;
         }
-        if (depth == 0) {
-            if (reader.currentOffset() >= data.size()) {
-                break;
-            }
-            ++topItems;
-        } else if (!reader.hasNext()) {
-            --depth;
-            if (!reader.leaveContainer()) {
-                break;
-            }
-            continue;
-        }
         bool advanced;
-        if (reader.isArray() || reader.isMap()) {
+        if (depth > 0 && !reader.hasNext()) {
+            --depth;
+            advanced = reader.leaveContainer();
+        } else if (reader.isArray() || reader.isMap()) {
             if (++depth > maxDepth) {
                 *problem = QStringLiteral("nested too deeply");
                 return false;
@@ -105,16 +98,13 @@ bool CheckStructure(const QByteArray& data, QString* problem) {
             advanced = reader.next();
         }
         if (!advanced) {
-            break;
+            *problem = reader.lastError().toString();
+            return false;
         }
-    }
-    if (reader.lastError() != QCborError::NoError || depth != 0) {
-        *problem = reader.lastError() != QCborError::NoError ? reader.lastError().toString()
-                                                             : QStringLiteral("truncated");
-        return false;
-    }
-    if (topItems != 2) {
-        *problem = QStringLiteral("%1 top-level items instead of 2").arg(topItems);
+    } while (depth > 0);
+    if (reader.currentOffset() != data.size()) {
+        *problem =
+            QStringLiteral("%1 bytes after the tree").arg(data.size() - reader.currentOffset());
         return false;
     }
     return true;
@@ -189,12 +179,15 @@ bool DecodeLevel(const QCborArray& items, int depth, SZtLiteVariantNode* level) 
 
 QByteArray SettingsFileFormat::Encode(const SZtLiteVariantNode& root, QString* problem) {
     QCborArray items;
-    if (!EncodeLevel(root, 1, &items)) {
+    if (!EncodeLevel(root, 0, &items)) {
         *problem = QStringLiteral("levels nested deeper than %1").arg(kMaxLevelDepth);
         return {};
     }
-    const QCborMap header{{QStringLiteral("magic"), kMagic}, {QStringLiteral("version"), kVersion}};
-    const QByteArray data = QCborValue(header).toCbor() + QCborValue(items).toCbor();
+    // Keys in this order: a file starts with its magic and version.
+    const QCborMap file{{QStringLiteral("magic"), kMagic},
+                        {QStringLiteral("version"), kVersion},
+                        {QStringLiteral("tree"), items}};
+    const QByteArray data = QCborValue(file).toCbor();
     if (data.size() > kMaxFileBytes) {
         *problem = TooLarge(data.size());
         return {};
@@ -215,26 +208,26 @@ std::unique_ptr<SZtLiteVariantNode> SettingsFileFormat::Decode(const QByteArray&
     if (!CheckStructure(data, problem)) {
         return nullptr;
     }
-    QCborStreamReader reader(data);
-    const QCborValue header = QCborValue::fromCbor(reader);
-    const QCborValue body = QCborValue::fromCbor(reader);
-    if (reader.lastError() != QCborError::NoError) {
-        *problem = reader.lastError().toString();
+    QCborParserError error;
+    const QCborValue file = QCborValue::fromCbor(data, &error);
+    if (error.error != QCborError::NoError) {
+        *problem = error.errorString();
         return nullptr;
     }
-    if (!header.isMap() || header[QStringLiteral("magic")].toString() != kMagic) {
+    if (!file.isMap() || file[QStringLiteral("magic")].toString() != kMagic) {
         *problem = QStringLiteral("not a settings tree");
         return nullptr;
     }
-    const QCborValue version = header[QStringLiteral("version")];
+    const QCborValue version = file[QStringLiteral("version")];
     if (!version.isInteger() || version.toInteger() != kVersion) {
         *problem = QStringLiteral("format version %1, this host reads %2")
                        .arg(version.toVariant().toString())
                        .arg(kVersion);
         return nullptr;
     }
+    const QCborValue tree = file[QStringLiteral("tree")];
     auto root = std::make_unique<SZtLiteVariantNode>();
-    if (!body.isArray() || !DecodeLevel(body.toArray(), 1, root.get())) {
+    if (!tree.isArray() || !DecodeLevel(tree.toArray(), 0, root.get())) {
         *problem = QStringLiteral("malformed tree");
         return nullptr;
     }

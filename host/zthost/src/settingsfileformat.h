@@ -7,9 +7,9 @@
 
 struct SZtLiteVariantNode;
 
-// Reentrant. The file is two CBOR items and nothing after them: the header map
-// {"magic": "ZtSettingsTree", "version": 1}, then the root level's items as an array. An item is
-// the array [type, name, value] with type 0 level (value: the array of its items), 1 int, 2 uint,
+// Reentrant. The file is one CBOR map and nothing after it: {"magic": "ZtSettingsTree",
+// "version": 1, "tree": [the root level's items]}, keys in that order. An item is the array
+// [type, name, value] with type 0 level (value: the array of its items), 1 int, 2 uint,
 // 3 double, 4 bool, 5 string (value of the matching CBOR type), and name a text string ("" for an
 // unnamed item).
 class SettingsFileFormat {
@@ -18,7 +18,7 @@ public:
     // Bigger files are refused on reading and writing: settings are small, and a bound keeps a
     // damaged or foreign file from exhausting memory.
     static constexpr qint64 kMaxFileBytes = 4 * 1024 * 1024;
-    // Levels nested deeper are refused, so that decoding recursion stays bounded.
+    // Levels nested deeper below the root are refused, so that decoding recursion stays bounded.
     static constexpr int kMaxLevelDepth = 64;
 
     // Empty with problem filled when the tree is too deep or too large.

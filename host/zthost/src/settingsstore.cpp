@@ -62,12 +62,13 @@ int SettingsStore::Load(const QString& path, CZtLiteVariantW* tree) {
         problem = file.errorString();
     } else {
         // One byte more than allowed, so that an oversized file is seen as such.
-        root = SettingsFileFormat::Decode(file.read(SettingsFileFormat::kMaxFileBytes + 1),
-                                          &problem);
+        root =
+            SettingsFileFormat::Decode(file.read(SettingsFileFormat::kMaxFileBytes + 1), &problem);
     }
     if (!root) {
-        ZT_DIAG_OUTPUT(L"zthost %hs: settings file %s does not read (%s); it is treated as missing.",
-                       "SettingsStore::Load", Wide(path).c_str(), Wide(problem).c_str());
+        ZT_DIAG_OUTPUT(
+            L"zthost %hs: settings file %s does not read (%s); it is treated as missing.",
+            "SettingsStore::Load", Wide(path).c_str(), Wide(problem).c_str());
         return -6;
     }
     *tree = CZtLiteVariantW(std::move(root));
@@ -111,8 +112,8 @@ int SettingsStore::Save(const QString& path, const CZtLiteVariantW& tree) {
         }
         problem = file.errorString();
     }
-    ZT_DIAG_OUTPUT(L"zthost %hs: settings file %s could not be written (%s).", "SettingsStore::Save",
-                   Wide(path).c_str(), Wide(problem).c_str());
+    ZT_DIAG_OUTPUT(L"zthost %hs: settings file %s could not be written (%s).",
+                   "SettingsStore::Save", Wide(path).c_str(), Wide(problem).c_str());
     return -8;
 }
 
