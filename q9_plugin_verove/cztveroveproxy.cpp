@@ -8,6 +8,7 @@
 #include <vector>
 
 #if defined(_WIN32)
+#define NOMINMAX
 #include <windows.h>
 #else
 #include <filesystem>

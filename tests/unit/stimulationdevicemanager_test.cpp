@@ -74,11 +74,12 @@ protected:
     void TearDown() override { zthost::ResetForTests(); }
 
     IZtStimulationDeviceManager* manager = CZtStimulationDeviceManager::GetInstance();
+    // Members, so they outlive the manager's references, which TearDown gives back.
+    CountingDevice device, first, second, other;
 };
 
 TEST_F(StimulationDeviceManager, HoldsOneReferencePerStaticDevice) {
     ASSERT_NE(manager, nullptr);
-    CountingDevice device;
     EXPECT_EQ(manager->StaticDeviceAdd(Record(L"CZtStimulationDeviceVerove_0", &device)), 0);
     EXPECT_EQ(device.refs, 2);
     EXPECT_EQ(manager->GetDeviceCount(), 1);
@@ -93,7 +94,6 @@ TEST_F(StimulationDeviceManager, HoldsOneReferencePerStaticDevice) {
 }
 
 TEST_F(StimulationDeviceManager, DeviceInfoInOrderOfAdding) {
-    CountingDevice first, second;
     ASSERT_EQ(manager->StaticDeviceAdd(Record(L"CZtStimulationDeviceVerove_0", &first)), 0);
     ASSERT_EQ(manager->StaticDeviceAdd(Record(L"CZtStimulationDeviceVerove_1", &second)), 0);
     SZtStimulationDeviceRecord info;
@@ -108,7 +108,6 @@ TEST_F(StimulationDeviceManager, DeviceInfoInOrderOfAdding) {
 }
 
 TEST_F(StimulationDeviceManager, RefusalsTakeNoReference) {
-    CountingDevice device, other;
     EXPECT_EQ(manager->StaticDeviceAdd(Record(L"", &device)), -4);
     EXPECT_EQ(manager->StaticDeviceAdd(Record(L"Dev", nullptr)), -4);
     EXPECT_EQ(manager->StaticDeviceAdd(Record(L"Dev", &device)), 0);
@@ -124,7 +123,6 @@ TEST_F(StimulationDeviceManager, RefusalsTakeNoReference) {
 
 TEST_F(StimulationDeviceManager, ActiveDeviceIsTheChosenOrTheFirst) {
     EXPECT_EQ(manager->GetActive(), nullptr);
-    CountingDevice first, second;
     manager->StaticDeviceAdd(Record(L"A", &first));
     manager->StaticDeviceAdd(Record(L"B", &second));
     EXPECT_EQ(manager->GetActive(), &first);
@@ -140,7 +138,6 @@ TEST_F(StimulationDeviceManager, UpdatesAreCountedAndResetReleasesDevices) {
     EXPECT_EQ(manager->Update(), 0);
     EXPECT_EQ(manager->Update(), 0);
     EXPECT_EQ(zthost::StimulationDeviceUpdateCount(), 2);
-    CountingDevice device;
     manager->StaticDeviceAdd(Record(L"A", &device));
     zthost::ResetForTests();
     EXPECT_EQ(device.refs, 1);

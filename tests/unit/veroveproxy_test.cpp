@@ -15,6 +15,8 @@
 #include <vector>
 
 #include "cztveroveproxy.h"
+#include "fake_atcore_control.h"
+#include "zt/zt_util.h"
 #include "zthost/zthost.h"
 
 namespace {
@@ -139,6 +141,12 @@ protected:
         std::filesystem::create_symlink(full, m_path / name);
     }
     std::wstring Path(const char* name) const { return (m_path / name).wstring(); }
+
+    // The fake SDK, reset, first on the search path.
+    void UseFakeSdk() {
+        fake_atcore::Reset();
+        zthost::PrependSearchFolder(CZtStringW::FromUtf8(VEROVE_FAKE_SDK_DIR).Str());
+    }
 
     int m_handle = 0;
     QTemporaryDir m_dir;  // the search folder
@@ -740,6 +748,328 @@ TEST_F(VeroveProxy, WithoutTheSdkOpenFailsWithDeviceErrorThree) {
         << LogText();
     EXPECT_EQ(zthost::NamedReferenceCount(L"ANDOR_ATCORE_DLL_DEV_0"), 0);
     EXPECT_EQ(Proxy().FinaliseLibrary(), 0);
+}
+
+// ---- SDK traffic through fake_atcore -----------------------------------------------------------
+
+std::vector<std::string> Functions(const std::vector<fake_atcore::CallRecord>& calls) {
+    std::vector<std::string> names;
+    for (const fake_atcore::CallRecord& call : calls) {
+        names.push_back(call.function);
+    }
+    return names;
+}
+
+int CountCalls(const std::string& function) {
+    const std::vector<std::string> names = Functions(fake_atcore::Calls());
+    return static_cast<int>(std::count(names.begin(), names.end(), function));
+}
+
+TEST_F(VeroveProxy, LibraryInitialisationIsReferenceCounted) {
+    UseFakeSdk();
+    ASSERT_EQ(Proxy().InitialiseLibrary(false), 0);
+    ASSERT_EQ(Proxy().InitialiseLibrary(true), 0);
+    EXPECT_EQ(Functions(fake_atcore::Calls()), std::vector<std::string>{"AT_InitialiseLibrary"});
+    EXPECT_EQ(zthost::NamedReferenceCount(L"ANDOR_ATCORE_DLL"), 1);
+    EXPECT_TRUE(HasLine(Line(L"CZtVeroveProxy::InitialiseLibrary",
+                             L"CZtVeroveProxy::Calling AT_InitialiseLibrary()")));
+
+    EXPECT_EQ(Proxy().FinaliseLibrary(), 0);
+    EXPECT_TRUE(fake_atcore::IsInitialised()) << "one user is left";
+    EXPECT_EQ(CountCalls("AT_FinaliseLibrary"), 0);
+    EXPECT_EQ(Proxy().FinaliseLibrary(), 0);
+    EXPECT_FALSE(fake_atcore::IsInitialised());
+    EXPECT_EQ(CountCalls("AT_FinaliseLibrary"), 1);
+    EXPECT_TRUE(HasLine(
+        Line(L"CZtVeroveProxy::FinaliseLibrary", L"CZtVeroveProxy::Calling AT_FinaliseLibrary()")));
+    EXPECT_EQ(zthost::NamedReferenceCount(L"ANDOR_ATCORE_DLL"), 0);
+    EXPECT_EQ(Proxy().FinaliseLibrary(), 0) << "an unmatched finalise does nothing";
+    EXPECT_EQ(CountCalls("AT_FinaliseLibrary"), 1);
+}
+
+TEST_F(VeroveProxy, LibrarySharedWithAnotherComponent) {
+    UseFakeSdk();
+    // A camera driver of the host initialised the SDK first and still uses it.
+    ASSERT_EQ(CZtNamedReference::AddRef(L"ANDOR_ATCORE_DLL"), 1);
+    ASSERT_EQ(AT_InitialiseLibrary(), AT_SUCCESS);
+    fake_atcore::ClearCalls();
+    ASSERT_EQ(Proxy().InitialiseLibrary(false), 0);
+    EXPECT_EQ(zthost::NamedReferenceCount(L"ANDOR_ATCORE_DLL"), 2);
+    EXPECT_EQ(Proxy().FinaliseLibrary(), 0);
+    EXPECT_TRUE(fake_atcore::Calls().empty()) << "the proxy neither initialises nor finalises";
+    EXPECT_TRUE(fake_atcore::IsInitialised());
+
+    // The proxy initialises first; the camera driver joins and is the last to leave.
+    ASSERT_EQ(CZtNamedReference::Release(L"ANDOR_ATCORE_DLL"), 0);
+    ASSERT_EQ(AT_FinaliseLibrary(), AT_SUCCESS);
+    fake_atcore::ClearCalls();
+    ASSERT_EQ(Proxy().InitialiseLibrary(false), 0);
+    ASSERT_EQ(CZtNamedReference::AddRef(L"ANDOR_ATCORE_DLL"), 2);
+    EXPECT_EQ(Proxy().FinaliseLibrary(), 0);
+    EXPECT_EQ(Functions(fake_atcore::Calls()), std::vector<std::string>{"AT_InitialiseLibrary"});
+    EXPECT_TRUE(fake_atcore::IsInitialised());
+    ASSERT_EQ(CZtNamedReference::Release(L"ANDOR_ATCORE_DLL"), 0);
+    ASSERT_EQ(AT_FinaliseLibrary(), AT_SUCCESS);
+}
+
+TEST_F(VeroveProxy, OpenAndCloseHoldTheLibraryAndTheIndex) {
+    UseFakeSdk();
+    int handle = 0;
+    ASSERT_EQ(Proxy().Open(0, &handle), 0);
+    EXPECT_EQ(handle, 100);
+    EXPECT_EQ(zthost::NamedReferenceCount(L"ANDOR_ATCORE_DLL"), 1);
+    EXPECT_EQ(zthost::NamedReferenceCount(L"ANDOR_ATCORE_DLL_DEV_0"), 1);
+    std::vector<fake_atcore::CallRecord> calls = fake_atcore::Calls();
+    ASSERT_EQ(Functions(calls), (std::vector<std::string>{"AT_InitialiseLibrary", "AT_Open"}));
+    EXPECT_EQ(calls[1].value, L"0");
+
+    int count = 0;
+    ASSERT_EQ(Proxy().GetDeviceCount(&count), 0);
+    EXPECT_EQ(count, 1);
+    int width = 0, height = 0, verove = 0;
+    ASSERT_EQ(Proxy().GetSensorSize(handle, &width, &height), 0);
+    EXPECT_EQ(width * height, 800 * 600);
+    ASSERT_EQ(Proxy().IsVerove3(handle, &verove), 0);
+    EXPECT_EQ(verove, 1);
+    fake_atcore::ClearCalls();
+
+    EXPECT_EQ(Proxy().Close(handle), 0);
+    calls = fake_atcore::Calls();
+    ASSERT_EQ(Functions(calls), (std::vector<std::string>{"AT_Close", "AT_FinaliseLibrary"}));
+    EXPECT_EQ(calls[0].handle, 100);
+    EXPECT_EQ(zthost::NamedReferenceCount(L"ANDOR_ATCORE_DLL_DEV_0"), 0);
+    EXPECT_EQ(fake_atcore::OpenDeviceCount(), 0);
+    EXPECT_FALSE(fake_atcore::IsInitialised());
+}
+
+TEST_F(VeroveProxy, TypedCallsReachTheSdkAsSent) {
+    UseFakeSdk();
+    int handle = 0;
+    ASSERT_EQ(Proxy().Open(0, &handle), 0);
+    fake_atcore::ClearCalls();
+    ASSERT_EQ(Proxy().SetOperationMode(handle, L"FrameMemory"), 0);
+    ASSERT_EQ(Proxy().SetFrameIndex(handle, -2), -1) << "the fake refuses a negative index";
+    ASSERT_EQ(Proxy().SetInvertMode(handle, true), 0);
+    ASSERT_EQ(Proxy().SetExposureTime(handle, 0.5), 0);
+    ASSERT_EQ(Proxy().SetFeatureCallback(handle, RecordEvent), 0);
+    ASSERT_EQ(Proxy().ClearFrameMemory(handle), 0);
+    int size = 0;
+    ASSERT_EQ(Proxy().SetPixelEncoding(handle, L"Mono1Packed"), 0);
+    ASSERT_EQ(Proxy().GetImageSizeBytes(handle, &size), 0);
+    std::vector<unsigned char> buffer(size);
+    ASSERT_EQ(Proxy().SetBuffer(handle, buffer.data(), size), 0);
+
+    struct SExpected {
+        const char* function;
+        const wchar_t* feature;
+        const wchar_t* value;
+    };
+    const std::vector<SExpected> expected = {
+        {"AT_SetEnumString", L"OperationMode", L"FrameMemory"},
+        {"AT_SetInt", L"FrameIndex", L"-2"},
+        {"AT_SetBool", L"InvertMode", L"1"},
+        {"AT_SetFloat", L"ExposureTime", L"0.5"},
+        {"AT_RegisterFeatureCallback", L"IsExposing", L""},
+        {"AT_Command", L"ClearFrameMemory", L""},
+        {"AT_SetEnumString", L"PixelEncoding", L"Mono1Packed"},
+        {"AT_GetInt", L"ImageSizeBytes", nullptr},
+        {"AT_QueueBuffer", L"", nullptr},
+    };
+    const std::vector<fake_atcore::CallRecord> calls = fake_atcore::Calls();
+    ASSERT_EQ(calls.size(), expected.size());
+    for (std::size_t i = 0; i < calls.size(); ++i) {
+        EXPECT_EQ(calls[i].function, expected[i].function) << i;
+        EXPECT_EQ(calls[i].handle, handle) << i;
+        EXPECT_EQ(calls[i].feature, expected[i].feature) << i;
+        if (expected[i].value) {
+            EXPECT_EQ(calls[i].value, expected[i].value) << i;
+        }
+    }
+    EXPECT_EQ(calls[7].value, std::to_wstring(size));
+    EXPECT_EQ(Proxy().Close(handle), 0);
+}
+
+TEST_F(VeroveProxy, OpenOfAnIndexInUseIsBusy) {
+    UseFakeSdk();
+    int first = 0;
+    ASSERT_EQ(Proxy().Open(0, &first), 0);
+    int second = -99;
+    EXPECT_EQ(Proxy().Open(0, &second), -10);
+    EXPECT_EQ(second, -99);
+    EXPECT_TRUE(
+        HasLine(Line(L"CZtVeroveProxy::Open",
+                     L"CZtVeroveProxy::Open(0) - device is busy. It is probably a camera.")));
+    EXPECT_FALSE(zthost::LogContains(L"Could not get a valid handle"));
+    EXPECT_EQ(CountCalls("AT_Open"), 1);
+    EXPECT_EQ(zthost::NamedReferenceCount(L"ANDOR_ATCORE_DLL_DEV_0"), 1);
+    int width = 0, height = 0;
+    EXPECT_EQ(Proxy().GetSensorSize(first, &width, &height), 0) << "the first handle stays valid";
+    EXPECT_EQ(Proxy().Close(first), 0);
+    EXPECT_FALSE(fake_atcore::IsInitialised());
+
+    // A camera driver of the host holds index 0: the SDK is not even asked.
+    ASSERT_EQ(CZtNamedReference::AddRef(L"ANDOR_ATCORE_DLL_DEV_0"), 1);
+    fake_atcore::ClearCalls();
+    EXPECT_EQ(Proxy().Open(0, &second), -10);
+    EXPECT_EQ(Functions(fake_atcore::Calls()),
+              (std::vector<std::string>{"AT_InitialiseLibrary", "AT_FinaliseLibrary"}));
+    EXPECT_EQ(CZtNamedReference::Release(L"ANDOR_ATCORE_DLL_DEV_0"), 0);
+}
+
+TEST_F(VeroveProxy, OpenRefusesTheSystemHandle) {
+    UseFakeSdk();
+    fake_atcore::SetOpenReturnsSystemHandle(true);
+    int handle = 0;
+    EXPECT_EQ(Proxy().Open(0, &handle), -1);
+    EXPECT_EQ(handle, 0);
+    EXPECT_TRUE(
+        HasLineMatching(L"Verove CZtVeroveProxy::Open: Error: CZtVeroveProxy::Open\\(0\\) - "
+                        L"end, execution time \\d+ ms, device error code 0 \\(Could not get "
+                        L"a valid handle\\)"))
+        << LogText();
+    EXPECT_EQ(zthost::NamedReferenceCount(L"ANDOR_ATCORE_DLL_DEV_0"), 0);
+    EXPECT_FALSE(fake_atcore::IsInitialised());
+    EXPECT_EQ(Functions(fake_atcore::Calls()),
+              (std::vector<std::string>{"AT_InitialiseLibrary", "AT_Open", "AT_FinaliseLibrary"}));
+}
+
+TEST_F(VeroveProxy, SdkErrorCodesAreTraced) {
+    UseFakeSdk();
+    fake_atcore::InjectError("AT_Open", AT_ERR_DEVICENOTFOUND);
+    int handle = 0;
+    EXPECT_EQ(Proxy().Open(0, &handle), -1);
+    EXPECT_TRUE(
+        HasLineMatching(L"Verove CZtVeroveProxy::Open: Error: CZtVeroveProxy::Open\\(0\\) - "
+                        L"end, execution time \\d+ ms, device error code 39 \\(Could not "
+                        L"get a valid handle\\)"))
+        << LogText();
+    EXPECT_EQ(zthost::NamedReferenceCount(L"ANDOR_ATCORE_DLL_DEV_0"), 0);
+
+    ASSERT_EQ(Proxy().Open(0, &handle), 0);
+    fake_atcore::InjectError("AT_GetInt", AT_ERR_TIMEDOUT, 1, L"SensorHeight");
+    int width = 0, height = 0;
+    EXPECT_EQ(Proxy().GetSensorSize(handle, &width, &height), -1);
+    EXPECT_TRUE(
+        HasLineMatching(L"Verove CZtVeroveProxy::GetInt32: Error: "
+                        L"CZtVeroveProxy::GetInt32::SensorHeight\\(100\\) - end, execution "
+                        L"time \\d+ ms, device error code 13"))
+        << LogText();
+    fake_atcore::InjectError("AT_Command", AT_ERR_COMM, 1, L"Expose");
+    EXPECT_EQ(Proxy().Expose(handle), -1);
+    EXPECT_TRUE(zthost::LogContains(L"Error: CZtVeroveProxy::Command::Expose(100) - end"));
+
+    // In quiet mode a failed read still fails, without an error line.
+    zthost::ClearCapturedLog();
+    fake_atcore::InjectError("AT_GetString", AT_ERR_NOTIMPLEMENTED, 1, L"DeviceType");
+    int verove = 7;
+    EXPECT_EQ(Proxy().IsVerove3(handle, &verove), -1);
+    EXPECT_EQ(verove, 7);
+    EXPECT_FALSE(zthost::LogContains(L"Error:")) << LogText();
+    fake_atcore::SetDeviceString(0, L"DeviceType", L"Verove II");
+    EXPECT_EQ(Proxy().IsVerove3(handle, &verove), 0);
+    EXPECT_EQ(verove, 0);
+    EXPECT_EQ(Proxy().Close(handle), 0);
+}
+
+TEST_F(VeroveProxy, SdkExceptionsNeverLeaveTheProxy) {
+    UseFakeSdk();
+    fake_atcore::InjectException("AT_InitialiseLibrary");
+    EXPECT_EQ(Proxy().InitialiseLibrary(false), -1);
+    EXPECT_TRUE(HasLine(Line(L"CZtVeroveProxy::InitialiseLibrary",
+                             L"Error: AT_InitialiseLibrary() threw an exception")));
+    EXPECT_TRUE(
+        zthost::LogContains(L"Error: CZtVeroveProxy::InitialiseLibrary - end, execution time"));
+    EXPECT_EQ(zthost::NamedReferenceCount(L"ANDOR_ATCORE_DLL"), 0);
+    // The failed attempt left nothing behind: the next one asks the SDK again.
+    ASSERT_EQ(Proxy().InitialiseLibrary(false), 0);
+    EXPECT_EQ(CountCalls("AT_InitialiseLibrary"), 2);
+
+    int handle = 0;
+    ASSERT_EQ(Proxy().Open(0, &handle), 0);
+    fake_atcore::InjectException("AT_GetBool");
+    bool exposing = true;
+    EXPECT_EQ(Proxy().GetBool(handle, L"IsExposing", &exposing), -1);
+    EXPECT_TRUE(exposing);
+    EXPECT_TRUE(
+        HasLine(Line(L"CZtVeroveProxy::GetBool", L"Error: AT_GetBool() threw an exception")));
+    EXPECT_TRUE(zthost::LogContains(
+        L"Error: CZtVeroveProxy::GetBool::IsExposing(100) - end, execution time"));
+    EXPECT_TRUE(zthost::LogContains(L"device error code -1"));
+
+    fake_atcore::InjectException("AT_Close");
+    EXPECT_EQ(Proxy().Close(handle), 0);
+    EXPECT_TRUE(HasLine(Line(L"CZtVeroveProxy::Close", L"Error: AT_Close() threw an exception")));
+    EXPECT_EQ(zthost::NamedReferenceCount(L"ANDOR_ATCORE_DLL_DEV_0"), 0);
+
+    fake_atcore::InjectException("AT_FinaliseLibrary");
+    EXPECT_EQ(Proxy().FinaliseLibrary(), -1);
+    EXPECT_TRUE(HasLine(Line(L"CZtVeroveProxy::FinaliseLibrary",
+                             L"Error: AT_FinaliseLibrary() threw an exception")));
+    EXPECT_EQ(zthost::NamedReferenceCount(L"ANDOR_ATCORE_DLL"), 0);
+}
+
+TEST_F(VeroveProxy, CloseCleansUpWhenTheSdkRefuses) {
+    UseFakeSdk();
+    int handle = 0;
+    ASSERT_EQ(Proxy().Open(0, &handle), 0);
+    fake_atcore::InjectError("AT_Close", AT_ERR_INVALIDHANDLE);
+    EXPECT_EQ(Proxy().Close(handle), 0);
+    EXPECT_TRUE(
+        HasLineMatching(L"Verove CZtVeroveProxy::Close: Error: CZtVeroveProxy::Close\\(100\\) "
+                        L"- end, execution time \\d+ ms, device error code 12"))
+        << LogText();
+    EXPECT_EQ(zthost::NamedReferenceCount(L"ANDOR_ATCORE_DLL_DEV_0"), 0);
+    EXPECT_FALSE(fake_atcore::IsInitialised());
+
+    // Nothing of the old handle is left: it is no longer closed with the SDK, and the index opens.
+    fake_atcore::ClearCalls();
+    EXPECT_EQ(Proxy().Close(handle), 0);
+    EXPECT_TRUE(fake_atcore::Calls().empty());
+    ASSERT_EQ(Proxy().Open(0, &handle), 0);
+    EXPECT_EQ(Proxy().Close(handle), 0);
+}
+
+TEST_F(VeroveProxy, InitialiseFailureOfTheSdkIsTraced) {
+    UseFakeSdk();
+    fake_atcore::InjectError("AT_InitialiseLibrary", AT_ERR_CONNECTION);
+    int handle = 0;
+    EXPECT_EQ(Proxy().Open(0, &handle), -1);
+    EXPECT_TRUE(
+        zthost::LogContains(L"Error: CZtVeroveProxy::InitialiseLibrary - end, execution time"));
+    EXPECT_TRUE(zthost::LogContains(L"device error code 10"));
+    EXPECT_TRUE(zthost::LogContains(L"device error code 3 (Could not get a valid handle)"));
+    EXPECT_EQ(CountCalls("AT_Open"), 0);
+    EXPECT_EQ(CountCalls("AT_FinaliseLibrary"), 0);
+    EXPECT_EQ(zthost::NamedReferenceCount(L"ANDOR_ATCORE_DLL_DEV_0"), 0);
+}
+
+TEST_F(VeroveProxy, SdkCallbackReachesTheEventSlot) {
+    UseFakeSdk();
+    zthost::SetDetailLogging(true);
+    int handle = 0;
+    ASSERT_EQ(Proxy().Open(0, &handle), 0);
+    ASSERT_EQ(Proxy().SetFeatureCallback(handle, RecordEvent), 0);
+    ASSERT_EQ(Proxy().SetTriggerMode(handle, L"InternalExpose"), 0);
+    ASSERT_EQ(Proxy().SetExposureTime(handle, 0.05), 0);
+    int size = 0;
+    ASSERT_EQ(Proxy().SetPixelEncoding(handle, L"Mono1Packed"), 0);
+    ASSERT_EQ(Proxy().GetImageSizeBytes(handle, &size), 0);
+    std::vector<unsigned char> buffer(size, 0xFF);
+    ASSERT_EQ(Proxy().SetBuffer(handle, buffer.data(), size), 0);
+    ASSERT_EQ(Proxy().Expose(handle), 0);
+    ASSERT_TRUE(fake_atcore::WaitForExposureEnd(20000));
+
+    const std::vector<SEvent> events = EventsSoFar();
+    ASSERT_FALSE(events.empty());
+    EXPECT_EQ(events.back().handle, handle);
+    EXPECT_EQ(events.back().feature, L"IsExposing");
+    EXPECT_EQ(events.back().readStatus, 0) << "the callback reads back on the same handle";
+    EXPECT_FALSE(events.back().exposing);
+    EXPECT_TRUE(HasLine(Line(L"CZtVeroveProxy::Callback",
+                             L"CZtVeroveProxy::Callback(100, feature IsExposing) - begin")));
+    EXPECT_TRUE(HasLine(Line(L"CZtVeroveProxy::Callback",
+                             L"CZtVeroveProxy::Callback(100, feature IsExposing) - end")));
+    EXPECT_EQ(Proxy().Close(handle), 0);
 }
 
 }  // namespace

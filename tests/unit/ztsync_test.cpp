@@ -50,7 +50,8 @@ TEST(ZtEvent, WaitEndsWhenAnotherThreadSets) {
     setter.join();
 }
 
-// Starts waiters that each wait once on the event, counts how many got through.
+// Thread-safe counts. Starts waiters that each wait once on the event, counts how many got
+// through.
 struct Waiters {
     Waiters(CZtEvent& event, int count) {
         for (int i = 0; i < count; ++i) {

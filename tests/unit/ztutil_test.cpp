@@ -138,7 +138,8 @@ TEST_F(MessageBox, HeadlessBoxesAreRecordedAndAnsweredAtOnce) {
     EXPECT_TRUE(zthost::MessageBoxes().empty());
 }
 
-// Clicks the button of the first message box that shows up and tells what it saw.
+// Thread-bound (GUI thread). Clicks the button of the first message box that shows up and
+// tells what it saw.
 struct BoxClicker {
     explicit BoxClicker(QMessageBox::StandardButton button) {
         timer.setInterval(10);

@@ -53,7 +53,7 @@ private:
     std::wstring m_className;
 };
 
-// The class factory.
+// Thread-safe. The class factory.
 class ZTHOST_API CZtRTTI {
 public:
     // Creates an object of a registered class and returns its interface interfaceName, holding

@@ -8,6 +8,7 @@ ZTHOST_API void DiagOutputLocation(const char* file, int line);
 // Writes one formatted line (wide-printf convention of CZtStringW::Format) to the host log.
 ZTHOST_API void DiagOutputExW(const wchar_t* format, ...);
 
+// Thread-safe.
 class ZTHOST_API CZtLogFile {
 public:
     // Whether detailed logging is on; detail lines are written only then.

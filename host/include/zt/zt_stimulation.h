@@ -88,6 +88,7 @@ protected:
     virtual ~IZtStimulationDeviceManager() = default;
 };
 
+// Thread-safe (the manager it answers is).
 class ZTHOST_API CZtStimulationDeviceManager {
 public:
     // The host's manager, or null when the host runs without one.

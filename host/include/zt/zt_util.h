@@ -24,7 +24,7 @@ constexpr int ZT_IDOK = 1, ZT_IDCANCEL = 2, ZT_IDYES = 6, ZT_IDNO = 7;
 ZTHOST_API int ZT_MessageBox_(QWidget* parent, const wchar_t* text, const wchar_t* title,
                               unsigned type);
 
-// Process-wide counters keyed by name, shared by every component of the process.
+// Thread-safe. Process-wide counters keyed by name, shared by every component of the process.
 class ZTHOST_API CZtNamedReference {
 public:
     // Both return the count after the change. Release of an unknown name returns 0.

@@ -5,8 +5,9 @@
 #include "zthost/zthost.h"
 
 ClassRegistry& ClassRegistry::Instance() {
-    static ClassRegistry registry;
-    return registry;
+    // Never destroyed: plug-in objects torn down at exit may still call in.
+    static ClassRegistry* const registry = new ClassRegistry;
+    return *registry;
 }
 
 int ClassRegistry::Register(const SZtClassRecord& record, ZT_CONSTRUCTOR constructor) {

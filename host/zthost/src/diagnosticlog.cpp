@@ -1,11 +1,12 @@
 // The diagnostic log: DiagOutputLocation/DiagOutputExW, CZtLogFile and the host's log controls.
 #include "diagnosticlog.h"
 
-#include <QDateTime>
 #include <QString>
 #include <algorithm>
+#include <chrono>
 #include <cstdarg>
 #include <cstring>
+#include <ctime>
 #include <sstream>
 #include <thread>
 
@@ -28,6 +29,25 @@ std::string BaseName(const char* path) {
     return base ? base + 1 : path;
 }
 
+// "yyyy-MM-dd hh:mm:ss.zzz" in local time.
+std::string LocalTimestamp() {
+    const auto now = std::chrono::system_clock::now();
+    const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
+    const auto millis =
+        std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() %
+        1000;
+    std::tm local{};
+#if defined(_WIN32)
+    localtime_s(&local, &seconds);
+#else
+    localtime_r(&seconds, &local);
+#endif
+    char text[32];
+    const size_t length = std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
+    std::snprintf(text + length, sizeof text - length, ".%03d", static_cast<int>(millis));
+    return text;
+}
+
 std::FILE* OpenForWriting(const std::wstring& path) {
 #if defined(_WIN32)
     return _wfopen(path.c_str(), L"wb");
@@ -44,24 +64,19 @@ DiagnosticLog& DiagnosticLog::Instance() {
     return *log;
 }
 
-DiagnosticLog::~DiagnosticLog() {
-    if (m_file) {
-        std::fclose(m_file);
-    }
-}
-
 void DiagnosticLog::Write(const std::wstring& message, const char* file, int line) {
-    std::string prefix =
-        QDateTime::currentDateTime().toString("yyyy-MM-dd hh:mm:ss.zzz").toStdString();
     std::ostringstream thread;
     thread << std::this_thread::get_id();
-    prefix += " [" + thread.str() + "]";
+    std::string suffix = " [" + thread.str() + "]";
     if (file) {
-        prefix += " [" + BaseName(file) + ":" + std::to_string(line) + "]";
+        suffix += " [" + BaseName(file) + ":" + std::to_string(line) + "]";
     }
-    const std::string text = prefix + " " + CZtStringW(message).ToUtf8() + "\n";
+    suffix += " " + CZtStringW(message).ToUtf8() + "\n";
 
     std::lock_guard lock(m_mutex);
+    // Stamped under the lock: the file's lines are in time order, and the C library's time zone
+    // state is touched by one thread at a time.
+    const std::string text = LocalTimestamp() + suffix;
     if (m_file) {
         std::fwrite(text.data(), 1, text.size(), m_file);
         // Flushed per line: the log is read after crashes.

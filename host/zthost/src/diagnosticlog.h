@@ -28,7 +28,6 @@ public:
 
 private:
     DiagnosticLog() = default;
-    ~DiagnosticLog();
 
     // A long-running host must not grow without bound; tests read far fewer lines.
     static constexpr size_t kMaxCapturedLines = 100000;

@@ -5,6 +5,8 @@
 #include <QMessageBox>
 #include <QString>
 #include <QThread>
+#include <future>
+#include <memory>
 
 #include "zt/zt_log.h"
 #include "zt/zt_util.h"
@@ -60,8 +62,9 @@ int RunBox(QWidget* parent, const QString& text, const QString& title, unsigned 
 }  // namespace
 
 MessageBoxes& MessageBoxes::Instance() {
-    static MessageBoxes boxes;
-    return boxes;
+    // Never destroyed: plug-in objects torn down at exit may still call in.
+    static MessageBoxes* const boxes = new MessageBoxes;
+    return *boxes;
 }
 
 int MessageBoxes::Show(QWidget* parent, const std::wstring& text, const std::wstring& title,
@@ -75,9 +78,14 @@ int MessageBoxes::Show(QWidget* parent, const std::wstring& text, const std::wst
         if (QThread::currentThread() == app->thread()) {
             record.answer = RunBox(parent, qText, qTitle, type);
         } else {
+            // The answer comes back through a promise rather than a blocking queued call, so
+            // the hand-off is one that thread checkers can follow.
+            auto answer = std::make_shared<std::promise<int>>();
+            std::future<int> future = answer->get_future();
             QMetaObject::invokeMethod(
-                app, [&] { return RunBox(parent, qText, qTitle, type); },
-                Qt::BlockingQueuedConnection, &record.answer);
+                app, [=] { answer->set_value(RunBox(parent, qText, qTitle, type)); },
+                Qt::QueuedConnection);
+            record.answer = future.get();
         }
     } else {
         record.answer = NextHeadlessAnswer(record.buttons);

@@ -6,8 +6,9 @@
 #include "zthost/zthost.h"
 
 NamedReferences& NamedReferences::Instance() {
-    static NamedReferences references;
-    return references;
+    // Never destroyed: plug-in objects torn down at exit may still call in.
+    static NamedReferences* const references = new NamedReferences;
+    return *references;
 }
 
 int NamedReferences::AddRef(const std::wstring& name) {

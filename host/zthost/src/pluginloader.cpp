@@ -69,8 +69,9 @@ int RegisterRecordFile(QLibrary& library, const QString& file) {
 }  // namespace
 
 PluginLoader& PluginLoader::Instance() {
-    static PluginLoader loader;
-    return loader;
+    // Never destroyed: plug-in objects torn down at exit may still call in.
+    static PluginLoader* const loader = new PluginLoader;
+    return *loader;
 }
 
 int PluginLoader::Load(const std::wstring& path, std::wstring* error) {

@@ -18,8 +18,9 @@
 namespace fs = std::filesystem;
 
 SearchPath& SearchPath::Instance() {
-    static SearchPath searchPath;
-    return searchPath;
+    // Never destroyed: plug-in objects torn down at exit may still call in.
+    static SearchPath* const searchPath = new SearchPath;
+    return *searchPath;
 }
 
 std::vector<std::wstring> SearchPath::DefaultFolders() {

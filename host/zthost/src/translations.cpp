@@ -6,8 +6,9 @@
 #include "zthost/zthost.h"
 
 Translations& Translations::Instance() {
-    static Translations translations;
-    return translations;
+    // Never destroyed: plug-in objects torn down at exit may still call in.
+    static Translations* const translations = new Translations;
+    return *translations;
 }
 
 std::wstring Translations::Translate(const std::wstring& text) {

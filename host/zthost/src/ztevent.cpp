@@ -19,8 +19,9 @@ namespace {
 class NamedEventTable {
 public:
     static NamedEventTable& Instance() {
-        static NamedEventTable table;
-        return table;
+        // Never destroyed: plug-in objects torn down at exit may still call in.
+        static NamedEventTable* const table = new NamedEventTable;
+        return *table;
     }
 
     std::shared_ptr<CZtEvent::State> Open(const std::wstring& name, bool manual, bool initial) {

@@ -1,0 +1,136 @@
+// The plug-in as the host loads it: the shared library, its class records, its exports resolved
+// by name, and a first connect through them.
+#include <gtest/gtest.h>
+
+#include <QLibrary>
+#include <algorithm>
+#include <string>
+
+#include "zt/zt_module.h"
+#include "zt/zt_stimulation.h"
+#include "zt/zt_util.h"
+#include "zthost/zthost.h"
+
+namespace {
+
+const std::wstring kPluginPath = QStringLiteral(VEROVE_BIN_DIR "/q9_plugin_verove.so").toStdWString();
+
+using ConnectFn = bool (*)(bool, bool, std::uint32_t, const wchar_t*, wchar_t*, bool*);
+using QueryDMDInterfaceFn = int (*)(const wchar_t*, void**);
+using ShowConfigDialog2Fn = int (*)(void*, bool, std::uint32_t);
+using GetAssociatedDeviceInfoFn = bool (*)(std::uint32_t*, std::uint32_t*, std::uint32_t*, bool);
+
+class PluginLoading : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        std::wstring error;
+        registered = zthost::LoadPluginLibrary(kPluginPath, &error);
+        ASSERT_GT(registered, 0) << std::string(error.begin(), error.end());
+        library = new QLibrary(QString::fromStdWString(kPluginPath));
+        ASSERT_TRUE(library->load()) << library->errorString().toStdString();
+    }
+    void SetUp() override {
+        zthost::ClearCapturedLog();
+        zthost::SetSearchFolders({});
+    }
+
+    template <class Fn>
+    static Fn Resolve(const char* name) {
+        return reinterpret_cast<Fn>(library->resolve(name));
+    }
+
+    static inline int registered = 0;
+    static inline QLibrary* library = nullptr;  // stays loaded, as in the host
+};
+
+TEST_F(PluginLoading, RegistersItsClassesFromTheLibraryRecords) {
+    EXPECT_EQ(registered, 5);
+    SZtClassRecord record;
+    ASSERT_TRUE(zthost::FindClassRecord(L"CZtModuleVerove", &record));
+    EXPECT_EQ(record.friendlyName, L"Q9 Verove Module");
+    EXPECT_EQ(record.version, 5);
+    EXPECT_EQ(record.priority, L"01.00.00.00");
+    EXPECT_EQ(record.parents, std::vector<std::wstring>{L"IZtModuleQ9"});
+    ASSERT_TRUE(zthost::FindClassRecord(L"CZtStimulationDeviceVerove", &record));
+    EXPECT_EQ(record.friendlyName, L"DMD Stimulation device");
+    EXPECT_EQ(record.parents,
+              (std::vector<std::wstring>{L"IZtStimulationDevice", L"IZtStimulationDeviceEx"}));
+    EXPECT_TRUE(zthost::FindClassRecord(L"CZtVeroveAggregator", &record));
+}
+
+TEST_F(PluginLoading, HandsItsTranslationsToTheHostAtLoad) {
+    const std::vector<std::string> modules = zthost::TranslationModules();
+    EXPECT_NE(std::find(modules.begin(), modules.end(), "q9_plugin_verove"), modules.end());
+}
+
+TEST_F(PluginLoading, ExportsEveryEntryPointByName) {
+    for (const char* name :
+         {"Connect", "GetAssociatedDeviceInfo", "OnPortActivated", "QueryDMDInterface",
+          "SetTraxPort", "ShowStimulationDeviceConfigDialog", "ShowStimulationDeviceConfigDialog2",
+          "ZT_ConstructorForCZtModuleVerove", "ZT_ConstructorForCZtModuleVeroveSim",
+          "ZT_ConstructorForCZtStimulationDeviceVerove",
+          "ZT_ConstructorForCZtStimulationDeviceVeroveSim",
+          "ZT_ConstructorForCZtVeroveAggregator"}) {
+        EXPECT_NE(library->resolve(name), nullptr) << name;
+    }
+    // Nothing of the plug-in's own classes leaks out of the library.
+    EXPECT_EQ(library->resolve("_ZN14CZtVeroveProxy8InstanceEv"), nullptr);
+}
+
+TEST_F(PluginLoading, ModulesAreCreatedByClassNameAndRegisterForTheirEvents) {
+    for (const char* className : {"CZtModuleVerove", "CZtModuleVeroveSim"}) {
+        auto* module =
+            static_cast<IZtModuleQ9*>(CZtRTTI::CreateAndQuery(className, "IZtModuleQ9"));
+        ASSERT_NE(module, nullptr) << className;
+        EXPECT_EQ(module->QueryInterface("IZtStimulationDevice"), nullptr);
+        EXPECT_EQ(module->SetHostContext(zthost::HostContext()), 0);
+        EXPECT_EQ(module->RegisterModuleEvents(), 0);
+        bool handled = false;
+        EXPECT_EQ(zthost::PluginManager()->SendModuleEvent(L"InitSwLifeDeviceOnStartup", 0,
+                                                           &handled, nullptr),
+                  1);
+        for (const wchar_t* event : {L"ZT_MODULEEVENT_DM_AFTER_REFRESH",
+                                     L"InitSwLifeDeviceOnStartup",
+                                     L"ZT_MODULEEVENT_ND_EXPERIMENT_START",
+                                     L"ZT_MODULEEVENT_ND_EXPERIMENT_END",
+                                     L"ZT_MODULEEVENT_CAMERA_NEW_PARAMS",
+                                     L"ZT_MODULEEVENT_DEVICE_BEFORE_CHANGED",
+                                     L"ZT_MODULEEVENT_GRABBER_AFTER_SELECT"}) {
+            EXPECT_EQ(zthost::PluginManager()->UnregisterModuleEvent(event, module), 0);
+        }
+        module->Release();
+    }
+}
+
+TEST_F(PluginLoading, ConnectWithoutDeviceClassFailsCleanlyForBothKinds) {
+    auto connect = Resolve<ConnectFn>("Connect");
+    ASSERT_NE(connect, nullptr);
+    wchar_t name[ZT_MAX_PATH] = L"";
+    bool conflict = false;
+    EXPECT_FALSE(connect(true, true, 0, L"", name, &conflict));
+    EXPECT_TRUE(zthost::LogContains(L"Verove Connect: Request to connect."));
+    EXPECT_TRUE(zthost::LogContains(
+        L"Verove Connect: Could not create device CZtStimulationDeviceVeroveSim."));
+    EXPECT_FALSE(connect(true, false, 0, L"", name, &conflict));
+    EXPECT_TRUE(zthost::LogContains(
+        L"Verove Connect: Could not create device CZtStimulationDeviceVerove."));
+    EXPECT_STREQ(name, L"");
+    EXPECT_FALSE(conflict);
+    EXPECT_EQ(CZtStimulationDeviceManager::GetInstance()->GetDeviceCount(), 0);
+}
+
+TEST_F(PluginLoading, ExportsAddressingMissingDevicesAnswerWithTheirCodes) {
+    void* out = nullptr;
+    EXPECT_EQ(Resolve<QueryDMDInterfaceFn>("QueryDMDInterface")(L"x", nullptr), -4);
+    EXPECT_EQ(Resolve<QueryDMDInterfaceFn>("QueryDMDInterface")(L"x", &out), -5);
+    EXPECT_EQ(Resolve<ShowConfigDialog2Fn>("ShowStimulationDeviceConfigDialog2")(nullptr, false, 2),
+              -13);
+    EXPECT_TRUE(zthost::LogContains(L"Verove ShowStimulationDeviceConfigDialog2: device "
+                                    L"CZtStimulationDeviceVerove_2 not found in stim. dev. "
+                                    L"manager."));
+    std::uint32_t light = 0, switcher = 0, port = 0;
+    EXPECT_FALSE(Resolve<GetAssociatedDeviceInfoFn>("GetAssociatedDeviceInfo")(&light, &switcher,
+                                                                                &port, true));
+}
+
+}  // namespace

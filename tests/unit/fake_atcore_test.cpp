@@ -1,0 +1,685 @@
+// The fake SDK library: its simulated Verove III as the SDK's callers see it, and its controls.
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <mutex>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "atcore.h"
+#include "fake_atcore_control.h"
+
+namespace {
+
+// The fake's own AT_* entry points, looked up in the loaded library: the test program also
+// carries the loader's AT_* functions, which must not stand in for them here.
+struct Sdk {
+    void* library = dlopen(VEROVE_FAKE_SDK_DIR "/libatcore.so", RTLD_NOW | RTLD_NOLOAD);
+#define SDK_ENTRY(name) \
+    decltype(&::name) name = reinterpret_cast<decltype(&::name)>(dlsym(library, #name));
+    SDK_ENTRY(AT_InitialiseLibrary)
+    SDK_ENTRY(AT_FinaliseLibrary)
+    SDK_ENTRY(AT_Open)
+    SDK_ENTRY(AT_Close)
+    SDK_ENTRY(AT_RegisterFeatureCallback)
+    SDK_ENTRY(AT_UnregisterFeatureCallback)
+    SDK_ENTRY(AT_SetInt)
+    SDK_ENTRY(AT_GetInt)
+    SDK_ENTRY(AT_SetFloat)
+    SDK_ENTRY(AT_GetFloat)
+    SDK_ENTRY(AT_GetFloatMin)
+    SDK_ENTRY(AT_GetFloatMax)
+    SDK_ENTRY(AT_SetBool)
+    SDK_ENTRY(AT_GetBool)
+    SDK_ENTRY(AT_SetEnumIndex)
+    SDK_ENTRY(AT_SetEnumString)
+    SDK_ENTRY(AT_GetEnumIndex)
+    SDK_ENTRY(AT_GetEnumCount)
+    SDK_ENTRY(AT_GetEnumStringByIndex)
+    SDK_ENTRY(AT_Command)
+    SDK_ENTRY(AT_SetString)
+    SDK_ENTRY(AT_GetString)
+    SDK_ENTRY(AT_QueueBuffer)
+    SDK_ENTRY(AT_Flush)
+#undef SDK_ENTRY
+};
+
+Sdk& sdk() {
+    static Sdk instance;
+    return instance;
+}
+
+constexpr int kTimeoutMs = 10000;
+
+// Records the "IsExposing" callbacks: the thread they came on and the value read back from
+// inside the callback, which also proves the library takes calls from there.
+struct ExposingLog {
+    std::mutex mutex;
+    std::vector<std::thread::id> threads;
+    std::vector<int> values;
+
+    static int AT_EXP_CONV Callback(AT_H handle, const AT_WC* feature, void* context) {
+        auto* log = static_cast<ExposingLog*>(context);
+        AT_BOOL exposing = -1;
+        sdk().AT_GetBool(handle, feature, &exposing);
+        std::lock_guard<std::mutex> lock(log->mutex);
+        log->threads.push_back(std::this_thread::get_id());
+        log->values.push_back(exposing);
+        return AT_CALLBACK_SUCCESS;
+    }
+    std::vector<int> Values() {
+        std::lock_guard<std::mutex> lock(mutex);
+        return values;
+    }
+};
+
+class FakeAtcore : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_NE(sdk().library, nullptr) << "the fake SDK library is not loaded";
+        ASSERT_NE(sdk().AT_Open, nullptr);
+        fake_atcore::Reset();
+        ASSERT_EQ(sdk().AT_InitialiseLibrary(), AT_SUCCESS);
+        ASSERT_EQ(sdk().AT_Open(0, &handle), AT_SUCCESS);
+    }
+    void TearDown() override { fake_atcore::Reset(); }
+
+    std::wstring String(const wchar_t* feature) {
+        AT_WC text[64] = {};
+        EXPECT_EQ(sdk().AT_GetString(handle, feature, text, 64), AT_SUCCESS) << feature;
+        return text;
+    }
+    AT_64 Int(const wchar_t* feature) {
+        AT_64 value = -1;
+        EXPECT_EQ(sdk().AT_GetInt(handle, feature, &value), AT_SUCCESS) << feature;
+        return value;
+    }
+    int EnumIndex(const wchar_t* feature) {
+        int value = -1;
+        EXPECT_EQ(sdk().AT_GetEnumIndex(handle, feature, &value), AT_SUCCESS) << feature;
+        return value;
+    }
+    bool Exposing() {
+        AT_BOOL value = -1;
+        EXPECT_EQ(sdk().AT_GetBool(handle, L"IsExposing", &value), AT_SUCCESS);
+        return value == AT_TRUE;
+    }
+    void SetEnum(const wchar_t* feature, const wchar_t* value) {
+        ASSERT_EQ(sdk().AT_SetEnumString(handle, feature, value), AT_SUCCESS) << feature;
+    }
+    void Set(const wchar_t* feature, AT_64 value) {
+        ASSERT_EQ(sdk().AT_SetInt(handle, feature, value), AT_SUCCESS) << feature;
+    }
+    void SetSeconds(const wchar_t* feature, double value) {
+        ASSERT_EQ(sdk().AT_SetFloat(handle, feature, value), AT_SUCCESS) << feature;
+    }
+    int Command(const wchar_t* command) { return sdk().AT_Command(handle, command); }
+    // Queues a buffer of the current frame size with one lit mirror at (x, y), packed or not.
+    void QueueFrame(std::vector<AT_U8>& buffer, int x, int y) {
+        const bool packed = EnumIndex(L"PixelEncoding") == 1;
+        buffer.assign(static_cast<std::size_t>(Int(L"ImageSizeBytes")), 0);
+        const int width = static_cast<int>(Int(L"SensorWidth"));
+        if (packed) {
+            buffer[y * (width / 8) + x / 8] = static_cast<AT_U8>(0x80 >> (x % 8));
+        } else {
+            buffer[static_cast<std::size_t>(y) * width + x] = 1;
+        }
+        ASSERT_EQ(sdk().AT_QueueBuffer(handle, buffer.data(), static_cast<int>(buffer.size())),
+                  AT_SUCCESS);
+    }
+    // Two frames in frame memory (lit mirror at x = 1, then x = 2) and one event per frame.
+    void UploadTwoFrameSequence(double seconds) {
+        SetEnum(L"PixelEncoding", L"Mono1Packed");
+        for (int x = 1; x <= 2; ++x) {
+            QueueFrame(frames[x - 1], x, 0);
+            ASSERT_EQ(Command(L"UploadFrame"), AT_SUCCESS);
+        }
+        for (int index = 0; index < 2; ++index) {
+            Set(L"FrameIndex", index);
+            Set(L"FrameCount", 1);
+            Set(L"FrameCycleCount", 1);
+            SetSeconds(L"SequenceExposureTime", seconds);
+            ASSERT_EQ(Command(L"UploadSequenceEvent"), AT_SUCCESS);
+        }
+        Set(L"SequenceStartIndex", 0);
+        Set(L"SequenceLoopLength", 2);
+        Set(L"SequenceLoopCount", 1);
+    }
+
+    AT_H handle = AT_HANDLE_UNINITIALISED;
+    std::vector<AT_U8> frames[2];
+};
+
+TEST_F(FakeAtcore, LibraryNeedsInitialisationAndCountsDevices) {
+    fake_atcore::Reset();
+    AT_64 count = -1;
+    EXPECT_EQ(sdk().AT_GetInt(AT_HANDLE_SYSTEM, L"DeviceCount", &count), AT_ERR_NOTINITIALISED);
+    AT_H h = 0;
+    EXPECT_EQ(sdk().AT_Open(0, &h), AT_ERR_NOTINITIALISED);
+    EXPECT_EQ(sdk().AT_FinaliseLibrary(), AT_ERR_NOTINITIALISED);
+
+    ASSERT_EQ(sdk().AT_InitialiseLibrary(), AT_SUCCESS);
+    EXPECT_TRUE(fake_atcore::IsInitialised());
+    EXPECT_EQ(sdk().AT_GetInt(AT_HANDLE_SYSTEM, L"DeviceCount", &count), AT_SUCCESS);
+    EXPECT_EQ(count, 1);
+    fake_atcore::SetDeviceCount(3);
+    EXPECT_EQ(sdk().AT_GetInt(AT_HANDLE_SYSTEM, L"DeviceCount", &count), AT_SUCCESS);
+    EXPECT_EQ(count, 3);
+    EXPECT_EQ(sdk().AT_GetInt(AT_HANDLE_SYSTEM, L"SensorWidth", &count), AT_ERR_NOTIMPLEMENTED);
+}
+
+TEST_F(FakeAtcore, OpenGivesADeviceHandleOncePerIndex) {
+    EXPECT_GE(handle, 2);
+    AT_H second = 0;
+    EXPECT_EQ(sdk().AT_Open(0, &second), AT_ERR_DEVICEINUSE);
+    EXPECT_EQ(sdk().AT_Open(1, &second), AT_ERR_DEVICENOTFOUND);
+    EXPECT_EQ(sdk().AT_Open(-1, &second), AT_ERR_DEVICENOTFOUND);
+    EXPECT_EQ(sdk().AT_Open(0, nullptr), AT_ERR_NULL_HANDLE);
+    AT_64 value = 0;
+    EXPECT_EQ(sdk().AT_GetInt(handle + 1, L"SensorWidth", &value), AT_ERR_INVALIDHANDLE);
+    EXPECT_EQ(sdk().AT_GetInt(handle, nullptr, &value), AT_ERR_NULL_FEATURE);
+    EXPECT_EQ(sdk().AT_GetInt(handle, L"SensorWidth", nullptr), AT_ERR_NULL_VALUE);
+    EXPECT_EQ(fake_atcore::OpenDeviceCount(), 1);
+
+    EXPECT_EQ(sdk().AT_Close(handle), AT_SUCCESS);
+    EXPECT_EQ(sdk().AT_Close(handle), AT_ERR_INVALIDHANDLE);
+    EXPECT_EQ(sdk().AT_GetInt(handle, L"SensorWidth", &value), AT_ERR_INVALIDHANDLE);
+    ASSERT_EQ(sdk().AT_Open(0, &second), AT_SUCCESS);
+
+    // Finalising closes what is still open.
+    EXPECT_EQ(sdk().AT_FinaliseLibrary(), AT_SUCCESS);
+    EXPECT_EQ(fake_atcore::OpenDeviceCount(), 0);
+    ASSERT_EQ(sdk().AT_InitialiseLibrary(), AT_SUCCESS);
+    EXPECT_EQ(sdk().AT_Open(0, &second), AT_SUCCESS);
+}
+
+TEST_F(FakeAtcore, IdentityStringsAndTheirLengthLimit) {
+    EXPECT_EQ(String(L"DeviceType"), L"Verove III");
+    EXPECT_FALSE(String(L"SerialNumber").empty());
+    EXPECT_FALSE(String(L"FirmwareVersion").empty());
+    EXPECT_FALSE(String(L"ControllerFirmwareVersion").empty());
+
+    AT_WC tiny[10] = {};  // "Verove III" needs 11 with its terminator
+    EXPECT_EQ(sdk().AT_GetString(handle, L"DeviceType", tiny, 10), AT_ERR_EXCEEDEDMAXSTRINGLENGTH);
+    EXPECT_EQ(sdk().AT_GetString(handle, L"DeviceType", tiny, 0), AT_ERR_EXCEEDEDMAXSTRINGLENGTH);
+    EXPECT_EQ(sdk().AT_SetString(handle, L"DeviceType", L"Other"), AT_ERR_READONLY);
+    EXPECT_EQ(sdk().AT_GetString(handle, L"NoSuchFeature", tiny, 10), AT_ERR_NOTIMPLEMENTED);
+
+    fake_atcore::SetDeviceString(0, L"DeviceType", L"Camera");
+    EXPECT_EQ(String(L"DeviceType"), L"Camera");
+}
+
+TEST_F(FakeAtcore, ImageSizeFollowsSensorAndPixelEncoding) {
+    EXPECT_EQ(Int(L"SensorWidth"), 800);
+    EXPECT_EQ(Int(L"SensorHeight"), 600);
+    SetEnum(L"PixelEncoding", L"Mono1");
+    EXPECT_EQ(Int(L"ImageSizeBytes"), 480000);
+    SetEnum(L"PixelEncoding", L"Mono1Packed");
+    EXPECT_EQ(Int(L"ImageSizeBytes"), 60000);
+
+    fake_atcore::SetSensorSize(1024, 768);
+    EXPECT_EQ(Int(L"SensorWidth"), 1024);
+    EXPECT_EQ(Int(L"ImageSizeBytes"), 1024 * 768 / 8);
+    EXPECT_EQ(sdk().AT_SetInt(handle, L"SensorWidth", 640), AT_ERR_READONLY);
+    EXPECT_EQ(sdk().AT_SetInt(handle, L"ImageSizeBytes", 1), AT_ERR_READONLY);
+}
+
+TEST_F(FakeAtcore, EnumerationsHaveTheDeviceValuesInOrder) {
+    const std::vector<std::pair<const wchar_t*, std::vector<std::wstring>>> table = {
+        {L"TriggerMode",
+         {L"InternalExpose", L"InternalSoftware", L"ExternalExpose", L"ExternalSequenceStart",
+          L"ExternalBulb"}},
+        {L"OperationMode", {L"Live", L"FrameMemory", L"FrameSequence", L"ContinuousFrameSequence"}},
+        {L"FrameIndexSource", {L"Software", L"Hardware"}},
+        {L"GrayScaleSequenceEncoding", {L"4BitDIP", L"6BitDIP", L"8BitDIP"}},
+        {L"PixelEncoding", {L"Mono1", L"Mono1Packed"}},
+    };
+    for (const auto& [feature, values] : table) {
+        int count = 0;
+        ASSERT_EQ(sdk().AT_GetEnumCount(handle, feature, &count), AT_SUCCESS);
+        ASSERT_EQ(count, static_cast<int>(values.size())) << feature;
+        for (int i = 0; i < count; ++i) {
+            AT_WC text[64] = {};
+            ASSERT_EQ(sdk().AT_GetEnumStringByIndex(handle, feature, i, text, 64), AT_SUCCESS);
+            EXPECT_EQ(text, values[i]);
+            SetEnum(feature, values[i].c_str());
+            EXPECT_EQ(EnumIndex(feature), i) << feature << " " << values[i];
+        }
+        AT_WC text[64] = {};
+        EXPECT_EQ(sdk().AT_GetEnumStringByIndex(handle, feature, count, text, 64),
+                  AT_ERR_OUTOFRANGE);
+        EXPECT_EQ(sdk().AT_SetEnumString(handle, feature, L"Bogus"), AT_ERR_INDEXNOTAVAILABLE);
+        EXPECT_EQ(EnumIndex(feature), count - 1) << "a refused value leaves the old one";
+        EXPECT_EQ(sdk().AT_SetEnumIndex(handle, feature, count), AT_ERR_OUTOFRANGE);
+        EXPECT_EQ(sdk().AT_SetEnumIndex(handle, feature, 0), AT_SUCCESS);
+    }
+    fake_atcore::Reset();
+    ASSERT_EQ(sdk().AT_InitialiseLibrary(), AT_SUCCESS);
+    ASSERT_EQ(sdk().AT_Open(0, &handle), AT_SUCCESS);
+    EXPECT_EQ(EnumIndex(L"GrayScaleSequenceEncoding"), 2);
+    EXPECT_EQ(EnumIndex(L"OperationMode"), 0);
+}
+
+TEST_F(FakeAtcore, FloatsKeepToTheirRangeAndTypesAreChecked) {
+    for (const wchar_t* feature :
+         {L"ExposureTime", L"SequenceExposureTime", L"GrayScaleExposureTime", L"SequenceGapTime"}) {
+        double min = -1, max = -1, value = -1;
+        ASSERT_EQ(sdk().AT_GetFloatMin(handle, feature, &min), AT_SUCCESS);
+        ASSERT_EQ(sdk().AT_GetFloatMax(handle, feature, &max), AT_SUCCESS);
+        EXPECT_LT(min, max) << feature;
+        EXPECT_EQ(sdk().AT_SetFloat(handle, feature, max * 2), AT_ERR_OUTOFRANGE);
+        EXPECT_EQ(sdk().AT_SetFloat(handle, feature, min - 1), AT_ERR_OUTOFRANGE);
+        EXPECT_EQ(sdk().AT_SetFloat(handle, feature, 0.05), AT_SUCCESS);
+        EXPECT_EQ(sdk().AT_GetFloat(handle, feature, &value), AT_SUCCESS);
+        EXPECT_EQ(value, 0.05);
+    }
+    AT_64 i = 0;
+    double d = 0;
+    EXPECT_EQ(sdk().AT_GetInt(handle, L"ExposureTime", &i), AT_ERR_NOTIMPLEMENTED);
+    EXPECT_EQ(sdk().AT_GetFloat(handle, L"SensorWidth", &d), AT_ERR_NOTIMPLEMENTED);
+    EXPECT_EQ(sdk().AT_SetBool(handle, L"IsExposing", AT_TRUE), AT_ERR_READONLY);
+    EXPECT_EQ(sdk().AT_SetInt(handle, L"FrameIndex", -1), AT_ERR_OUTOFRANGE);
+    EXPECT_EQ(Command(L"NoSuchCommand"), AT_ERR_NOTIMPLEMENTED);
+}
+
+TEST_F(FakeAtcore, UploadFrameCopiesTheQueuedBufferIntoFrameMemory) {
+    SetEnum(L"PixelEncoding", L"Mono1Packed");
+    EXPECT_EQ(Command(L"UploadFrame"), AT_ERR_NODATA) << "no buffer queued yet";
+    std::vector<AT_U8> buffer;
+    QueueFrame(buffer, 9, 0);
+    ASSERT_EQ(Command(L"UploadFrame"), AT_SUCCESS);
+    buffer[1] = 0;  // the device holds its own copy
+    buffer[2] = 0xff;
+    ASSERT_EQ(Command(L"UploadFrame"), AT_SUCCESS);
+    EXPECT_EQ(Int(L"FrameMemoryCount"), 2);
+
+    std::vector<fake_atcore::MirrorFrame> memory = fake_atcore::FrameMemory();
+    ASSERT_EQ(memory.size(), 2u);
+    EXPECT_EQ(memory[0].encoding, L"Mono1Packed");
+    EXPECT_EQ(memory[0].bytes.size(), 60000u);
+    EXPECT_EQ(memory[0].bytes[1], 0x40);
+    EXPECT_EQ(memory[1].bytes[1], 0);
+    EXPECT_EQ(memory[1].bytes[2], 0xff);
+    EXPECT_EQ(memory[0].levels[9], 255);
+    EXPECT_EQ(memory[0].levels[8], 0);
+
+    // A packed-size buffer is too small once the frame is one byte per mirror.
+    SetEnum(L"PixelEncoding", L"Mono1");
+    EXPECT_EQ(Command(L"UploadFrame"), AT_ERR_INVALIDSIZE);
+    EXPECT_EQ(Command(L"ClearFrameMemory"), AT_SUCCESS);
+    EXPECT_EQ(Int(L"FrameMemoryCount"), 0);
+    EXPECT_EQ(sdk().AT_QueueBuffer(handle, nullptr, 10), AT_ERR_NULL_QUEUE_PTR);
+}
+
+TEST_F(FakeAtcore, MemoriesFailUploadsWhenFull) {
+    fake_atcore::SetMemoryCapacity(2, 1);
+    std::vector<AT_U8> buffer;
+    SetEnum(L"PixelEncoding", L"Mono1Packed");
+    QueueFrame(buffer, 0, 0);
+    EXPECT_EQ(Command(L"UploadFrame"), AT_SUCCESS);
+    EXPECT_EQ(Command(L"UploadFrame"), AT_SUCCESS);
+    EXPECT_EQ(Command(L"UploadFrame"), AT_ERR_BUFFERFULL);
+    EXPECT_EQ(Command(L"UploadSequenceEvent"), AT_SUCCESS);
+    EXPECT_EQ(Command(L"UploadSequenceEvent"), AT_ERR_BUFFERFULL);
+    EXPECT_EQ(Int(L"FrameMemoryCount"), 2);
+    EXPECT_EQ(Int(L"SequenceEventCount"), 1);
+}
+
+TEST_F(FakeAtcore, UploadSequenceEventRecordsTheCurrentSettings) {
+    UploadTwoFrameSequence(0.25);
+    Set(L"FrameIndex", 1);
+    Set(L"FrameCount", 1);
+    Set(L"FrameCycleCount", 3);
+    SetSeconds(L"SequenceExposureTime", 0.02);
+    SetSeconds(L"SequenceGapTime", 0.5);
+    ASSERT_EQ(Command(L"UploadSequenceEvent"), AT_SUCCESS);
+    EXPECT_EQ(Int(L"SequenceEventCount"), 3);
+
+    std::vector<fake_atcore::SequenceEvent> events = fake_atcore::SequenceEvents();
+    ASSERT_EQ(events.size(), 3u);
+    EXPECT_EQ(events[0].exposureTime, 0.25);
+    EXPECT_EQ(events[2].frameIndex, 1);
+    EXPECT_EQ(events[2].frameCycleCount, 3);
+    EXPECT_EQ(events[2].exposureTime, 0.02);
+    EXPECT_EQ(events[2].gapTime, 0.5);
+
+    Set(L"FrameIndex", 1);
+    Set(L"FrameCount", 2);  // frame 2 was never uploaded
+    EXPECT_EQ(Command(L"UploadSequenceEvent"), AT_ERR_OUTOFRANGE);
+    EXPECT_EQ(Command(L"ClearSequenceMemory"), AT_SUCCESS);
+    EXPECT_EQ(Int(L"SequenceEventCount"), 0);
+    EXPECT_EQ(Int(L"FrameMemoryCount"), 2) << "frames stay";
+}
+
+TEST_F(FakeAtcore, LiveExposeShowsTheQueuedBufferUntilAbort) {
+    SetEnum(L"OperationMode", L"Live");
+    SetEnum(L"TriggerMode", L"InternalSoftware");
+    EXPECT_EQ(Command(L"Expose"), AT_ERR_NODATA);
+    SetEnum(L"PixelEncoding", L"Mono1Packed");
+    std::vector<AT_U8> buffer;
+    QueueFrame(buffer, 9, 0);
+    const std::uint64_t before = fake_atcore::ShownFrame().counter;
+    ASSERT_EQ(Command(L"Expose"), AT_SUCCESS);
+    buffer[1] = 0xff;  // written after Expose: not shown
+
+    fake_atcore::MirrorFrame shown = fake_atcore::ShownFrame();
+    EXPECT_EQ(shown.counter, before + 1);
+    EXPECT_EQ(shown.width, 800);
+    EXPECT_EQ(shown.height, 600);
+    EXPECT_EQ(shown.encoding, L"Mono1Packed");
+    EXPECT_EQ(shown.frameIndex, -1);
+    EXPECT_EQ(shown.bytes[1], 0x40);
+    ASSERT_EQ(shown.levels.size(), 480000u);
+    EXPECT_EQ(shown.levels[9], 255);
+    EXPECT_EQ(shown.levels[10], 0);
+    EXPECT_TRUE(shown.exposing);
+    EXPECT_TRUE(Exposing()) << "a software-triggered exposure holds until Abort";
+
+    ASSERT_EQ(Command(L"Abort"), AT_SUCCESS);
+    EXPECT_FALSE(Exposing());
+    EXPECT_FALSE(fake_atcore::ShownFrame().exposing);
+
+    // Unpacked frames and the inverted mirror state.
+    SetEnum(L"PixelEncoding", L"Mono1");
+    ASSERT_EQ(sdk().AT_SetBool(handle, L"InvertMode", AT_TRUE), AT_SUCCESS);
+    QueueFrame(buffer, 3, 2);
+    ASSERT_EQ(Command(L"Expose"), AT_SUCCESS);
+    shown = fake_atcore::ShownFrame();
+    EXPECT_EQ(shown.encoding, L"Mono1");
+    EXPECT_EQ(shown.levels[2 * 800 + 3], 0);
+    EXPECT_EQ(shown.levels[0], 255);
+}
+
+TEST_F(FakeAtcore, FrameMemoryExposeShowsTheFrameAtFrameIndex) {
+    UploadTwoFrameSequence(0.1);
+    SetEnum(L"OperationMode", L"FrameMemory");
+    SetEnum(L"TriggerMode", L"InternalSoftware");
+    Set(L"FrameIndex", 1);
+    ASSERT_EQ(Command(L"Expose"), AT_SUCCESS);
+    fake_atcore::MirrorFrame shown = fake_atcore::ShownFrame();
+    EXPECT_EQ(shown.frameIndex, 1);
+    EXPECT_EQ(shown.levels[2], 255);
+    EXPECT_EQ(shown.levels[1], 0);
+    ASSERT_EQ(Command(L"Abort"), AT_SUCCESS);
+
+    ASSERT_EQ(Command(L"ClearFrameMemory"), AT_SUCCESS);
+    EXPECT_EQ(Command(L"Expose"), AT_ERR_NODATA);
+    EXPECT_FALSE(Exposing());
+}
+
+TEST_F(FakeAtcore, FrameSequenceShowsEachEventThenEnds) {
+    UploadTwoFrameSequence(0.01);
+    SetEnum(L"OperationMode", L"FrameSequence");
+    SetEnum(L"TriggerMode", L"InternalExpose");
+    const std::uint64_t before = fake_atcore::ShownFrame().counter;
+    ASSERT_EQ(Command(L"Expose"), AT_SUCCESS);
+    ASSERT_TRUE(fake_atcore::WaitForExposureEnd(kTimeoutMs));
+    fake_atcore::MirrorFrame shown = fake_atcore::ShownFrame();
+    EXPECT_EQ(shown.counter, before + 2) << "one frame per event, one loop";
+    EXPECT_EQ(shown.frameIndex, 1);
+    EXPECT_FALSE(shown.exposing);
+
+    Set(L"SequenceStartIndex", 1);
+    Set(L"SequenceLoopLength", 2);  // runs past the last event
+    EXPECT_EQ(Command(L"Expose"), AT_ERR_NODATA);
+}
+
+TEST_F(FakeAtcore, ExternalTriggerStartsEachEvent) {
+    UploadTwoFrameSequence(0.001);
+    SetEnum(L"OperationMode", L"FrameSequence");
+    SetEnum(L"TriggerMode", L"ExternalExpose");
+    const std::uint64_t before = fake_atcore::ShownFrame().counter;
+    ASSERT_EQ(Command(L"Expose"), AT_SUCCESS);
+    EXPECT_TRUE(Exposing());
+    EXPECT_EQ(fake_atcore::ShownFrame().counter, before) << "armed, waiting for a trigger";
+
+    fake_atcore::Trigger();
+    ASSERT_TRUE(fake_atcore::WaitForFrameCounter(before + 1, kTimeoutMs));
+    EXPECT_EQ(fake_atcore::ShownFrame().frameIndex, 0);
+    fake_atcore::Trigger();
+    ASSERT_TRUE(fake_atcore::WaitForExposureEnd(kTimeoutMs));
+    EXPECT_EQ(fake_atcore::ShownFrame().frameIndex, 1);
+    EXPECT_EQ(fake_atcore::ShownFrame().counter, before + 2);
+}
+
+TEST_F(FakeAtcore, GreyScaleImageBecomesBitPlanesAndLoopsUntilAbort) {
+    SetEnum(L"PixelEncoding", L"Mono1");
+    SetEnum(L"GrayScaleSequenceEncoding", L"4BitDIP");
+    std::vector<AT_U8> buffer(480000, 0);
+    for (int x = 0; x < 16; ++x) {
+        buffer[x] = static_cast<AT_U8>(x);
+    }
+    ASSERT_EQ(sdk().AT_QueueBuffer(handle, buffer.data(), static_cast<int>(buffer.size())),
+              AT_SUCCESS);
+    ASSERT_EQ(Command(L"UploadGrayScaleImage"), AT_SUCCESS);
+    EXPECT_EQ(Int(L"FrameMemoryCount"), 4);
+    EXPECT_EQ(Int(L"SequenceEventCount"), 4);
+    std::vector<fake_atcore::MirrorFrame> planes = fake_atcore::FrameMemory();
+    ASSERT_EQ(planes.size(), 4u);
+    // Mirror 5 (0101) is lit in planes 0 and 2; mirror 10 (1010) in planes 1 and 3.
+    EXPECT_EQ(planes[0].levels[5], 255);
+    EXPECT_EQ(planes[1].levels[5], 0);
+    EXPECT_EQ(planes[2].levels[5], 255);
+    EXPECT_EQ(planes[3].levels[10], 255);
+
+    Set(L"SequenceStartIndex", 0);
+    Set(L"SequenceLoopLength", 4);
+    SetSeconds(L"GrayScaleExposureTime", 0.001);
+    SetEnum(L"OperationMode", L"ContinuousFrameSequence");
+    SetEnum(L"TriggerMode", L"InternalExpose");
+    const std::uint64_t before = fake_atcore::ShownFrame().counter;
+    ASSERT_EQ(Command(L"Expose"), AT_SUCCESS);
+    // More frames than one loop has: it keeps going.
+    ASSERT_TRUE(fake_atcore::WaitForFrameCounter(before + 9, kTimeoutMs));
+    EXPECT_TRUE(Exposing());
+    fake_atcore::MirrorFrame shown = fake_atcore::ShownFrame();
+    EXPECT_EQ(shown.encoding, L"4BitDIP");
+    EXPECT_EQ(shown.levels[15], 255);
+    EXPECT_EQ(shown.levels[5], 5 * 17);
+    EXPECT_EQ(shown.levels[16], 0);
+    ASSERT_EQ(Command(L"Abort"), AT_SUCCESS);
+    EXPECT_FALSE(Exposing());
+
+    SetEnum(L"PixelEncoding", L"Mono1Packed");  // the buffer is now a packed frame's size
+    std::vector<AT_U8> packed;
+    QueueFrame(packed, 0, 0);
+    EXPECT_EQ(Command(L"UploadGrayScaleImage"), AT_ERR_INVALIDSIZE);
+}
+
+TEST_F(FakeAtcore, TimedExposureEndsOnTheLibraryThreadWithCallbacks) {
+    ExposingLog log;
+    ASSERT_EQ(sdk().AT_RegisterFeatureCallback(handle, L"IsExposing", &ExposingLog::Callback, &log),
+              AT_SUCCESS);
+    EXPECT_EQ(sdk().AT_RegisterFeatureCallback(handle, L"IsExposing", nullptr, &log),
+              AT_ERR_NULL_EVCALLBACK);
+    SetEnum(L"OperationMode", L"Live");
+    SetEnum(L"TriggerMode", L"InternalExpose");
+    SetSeconds(L"ExposureTime", 0.05);
+    std::vector<AT_U8> buffer;
+    QueueFrame(buffer, 0, 0);
+    ASSERT_EQ(Command(L"Expose"), AT_SUCCESS);
+    ASSERT_TRUE(fake_atcore::WaitForExposureEnd(kTimeoutMs));
+    EXPECT_FALSE(Exposing());
+    EXPECT_EQ(log.Values(), (std::vector<int>{1, 0}));
+    {
+        std::lock_guard<std::mutex> lock(log.mutex);
+        for (std::thread::id id : log.threads) {
+            EXPECT_NE(id, std::this_thread::get_id()) << "callbacks come on the library's thread";
+        }
+    }
+
+    // Abort ends a long exposure at once.
+    SetSeconds(L"ExposureTime", 600);
+    ASSERT_EQ(Command(L"Expose"), AT_SUCCESS);
+    ASSERT_EQ(Command(L"Abort"), AT_SUCCESS);
+    EXPECT_FALSE(Exposing());
+    ASSERT_TRUE(fake_atcore::WaitForExposureEnd(kTimeoutMs));
+    // Both changes are reported; each callback reads the value of its time, which for the rise
+    // may already be the end again.
+    std::vector<int> values = log.Values();
+    ASSERT_EQ(values.size(), 4u);
+    EXPECT_EQ(values[3], 0);
+
+    // Unregistered: no more calls.
+    ASSERT_EQ(
+        sdk().AT_UnregisterFeatureCallback(handle, L"IsExposing", &ExposingLog::Callback, &log),
+        AT_SUCCESS);
+    ASSERT_EQ(Command(L"Expose"), AT_SUCCESS);
+    ASSERT_EQ(Command(L"Abort"), AT_SUCCESS);
+    ASSERT_TRUE(fake_atcore::WaitForExposureEnd(kTimeoutMs));
+    EXPECT_EQ(log.Values().size(), 4u);
+}
+
+// A callback that starts the next exposure from inside the callback, as a driver restarting a
+// pattern would: the library must take the call on its own thread without deadlock.
+TEST_F(FakeAtcore, CallbackMayCallBackIntoTheLibrary) {
+    struct Restart {
+        AT_H handle;
+        std::atomic<int> ends{0};
+        static int AT_EXP_CONV Callback(AT_H h, const AT_WC* feature, void* context) {
+            auto* self = static_cast<Restart*>(context);
+            AT_BOOL exposing = AT_TRUE;
+            sdk().AT_GetBool(h, feature, &exposing);
+            if (!exposing && ++self->ends < 3) {
+                sdk().AT_Command(h, L"Expose");
+            }
+            return AT_CALLBACK_SUCCESS;
+        }
+    } restart{handle};
+    ASSERT_EQ(sdk().AT_RegisterFeatureCallback(handle, L"IsExposing", &Restart::Callback, &restart),
+              AT_SUCCESS);
+    SetEnum(L"TriggerMode", L"InternalExpose");
+    SetSeconds(L"ExposureTime", 0.001);
+    std::vector<AT_U8> buffer;
+    QueueFrame(buffer, 0, 0);
+    const std::uint64_t before = fake_atcore::ShownFrame().counter;
+    ASSERT_EQ(Command(L"Expose"), AT_SUCCESS);
+    for (int i = 0; i < 100 && restart.ends < 3; ++i) {
+        ASSERT_TRUE(fake_atcore::WaitForExposureEnd(kTimeoutMs));
+    }
+    EXPECT_EQ(restart.ends, 3);
+    EXPECT_EQ(fake_atcore::ShownFrame().counter, before + 3);
+}
+
+TEST_F(FakeAtcore, InjectedErrorsHitTheNamedCallsOnly) {
+    fake_atcore::InjectError("AT_SetInt", AT_ERR_COMM, 2, L"FrameIndex");
+    EXPECT_EQ(sdk().AT_SetInt(handle, L"FrameCount", 3), AT_SUCCESS);
+    EXPECT_EQ(sdk().AT_SetInt(handle, L"FrameIndex", 5), AT_ERR_COMM);
+    EXPECT_EQ(sdk().AT_SetInt(handle, L"FrameIndex", 5), AT_ERR_COMM);
+    EXPECT_EQ(Int(L"FrameIndex"), 0) << "a failed call changes nothing";
+    EXPECT_EQ(sdk().AT_SetInt(handle, L"FrameIndex", 5), AT_SUCCESS);
+    EXPECT_EQ(Int(L"FrameIndex"), 5);
+
+    fake_atcore::InjectError("AT_Command", AT_ERR_TIMEDOUT);
+    EXPECT_EQ(Command(L"ClearFrameMemory"), AT_ERR_TIMEDOUT);
+    EXPECT_EQ(Command(L"ClearFrameMemory"), AT_SUCCESS);
+}
+
+TEST_F(FakeAtcore, InjectedExceptionIsThrownOnce) {
+    fake_atcore::InjectException("AT_Command", 1, L"Expose");
+    EXPECT_EQ(Command(L"Abort"), AT_SUCCESS);
+    EXPECT_THROW(Command(L"Expose"), std::runtime_error);
+    EXPECT_FALSE(Exposing());
+    std::vector<fake_atcore::CallRecord> calls = fake_atcore::Calls();
+    ASSERT_GE(calls.size(), 2u);
+    EXPECT_EQ(calls[calls.size() - 2].feature, L"Expose");
+    EXPECT_EQ(calls[calls.size() - 2].result, -1);
+    std::vector<AT_U8> buffer;
+    QueueFrame(buffer, 0, 0);
+    EXPECT_EQ(Command(L"Expose"), AT_SUCCESS);
+}
+
+TEST_F(FakeAtcore, OpenFaults) {
+    ASSERT_EQ(sdk().AT_Close(handle), AT_SUCCESS);
+    fake_atcore::SetIndexBusy(0);
+    AT_H h = 0;
+    EXPECT_EQ(sdk().AT_Open(0, &h), AT_ERR_DEVICEINUSE);
+    fake_atcore::SetIndexBusy(0, false);
+    fake_atcore::SetOpenReturnsSystemHandle(true);
+    EXPECT_EQ(sdk().AT_Open(0, &h), AT_SUCCESS);
+    EXPECT_EQ(h, AT_HANDLE_SYSTEM);
+    fake_atcore::SetOpenReturnsSystemHandle(false);
+    EXPECT_EQ(sdk().AT_Open(0, &h), AT_SUCCESS);
+    EXPECT_GE(h, 2);
+}
+
+TEST_F(FakeAtcore, DelayHoldsTheCallBack) {
+    fake_atcore::SetDelay("AT_GetInt", 50);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(Int(L"SensorWidth"), 800);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(50));
+    fake_atcore::SetDelay("AT_GetInt", 0);
+}
+
+TEST_F(FakeAtcore, CallRecordShowsWhatTheCallerDid) {
+    fake_atcore::ClearCalls();
+    EXPECT_TRUE(fake_atcore::Calls().empty());
+    SetEnum(L"OperationMode", L"FrameMemory");
+    SetSeconds(L"ExposureTime", 0.5);
+    Int(L"SensorHeight");
+    EXPECT_EQ(sdk().AT_SetEnumString(handle, L"OperationMode", L"Bogus"), AT_ERR_INDEXNOTAVAILABLE);
+    Command(L"Abort");
+
+    std::vector<fake_atcore::CallRecord> calls = fake_atcore::Calls();
+    ASSERT_EQ(calls.size(), 5u);
+    auto expect = [&](std::size_t i, const char* function, const wchar_t* feature,
+                      const wchar_t* value, int result) {
+        EXPECT_EQ(calls[i].function, function) << i;
+        EXPECT_EQ(calls[i].handle, handle) << i;
+        EXPECT_EQ(calls[i].feature, feature) << i;
+        EXPECT_EQ(calls[i].value, value) << i;
+        EXPECT_EQ(calls[i].result, result) << i;
+    };
+    expect(0, "AT_SetEnumString", L"OperationMode", L"FrameMemory", AT_SUCCESS);
+    expect(1, "AT_SetFloat", L"ExposureTime", L"0.5", AT_SUCCESS);
+    expect(2, "AT_GetInt", L"SensorHeight", L"600", AT_SUCCESS);
+    expect(3, "AT_SetEnumString", L"OperationMode", L"Bogus", AT_ERR_INDEXNOTAVAILABLE);
+    expect(4, "AT_Command", L"Abort", L"", AT_SUCCESS);
+    for (std::size_t i = 1; i < calls.size(); ++i) {
+        EXPECT_GE(calls[i].timeMs, calls[i - 1].timeMs);
+    }
+}
+
+// Calls from several threads while exposures start, end and call back: run under ThreadSanitizer.
+TEST_F(FakeAtcore, ConcurrentCallsDuringExposures) {
+    ExposingLog log;
+    ASSERT_EQ(sdk().AT_RegisterFeatureCallback(handle, L"IsExposing", &ExposingLog::Callback, &log),
+              AT_SUCCESS);
+    SetEnum(L"TriggerMode", L"InternalExpose");
+    SetSeconds(L"ExposureTime", 0.001);
+    std::vector<AT_U8> buffer;
+    QueueFrame(buffer, 0, 0);
+    std::atomic<bool> stop{false};
+    std::vector<std::thread> readers;
+    for (int t = 0; t < 2; ++t) {
+        readers.emplace_back([&] {
+            while (!stop) {
+                AT_BOOL exposing;
+                AT_64 count;
+                sdk().AT_GetBool(handle, L"IsExposing", &exposing);
+                sdk().AT_GetInt(handle, L"FrameMemoryCount", &count);
+                sdk().AT_SetFloat(handle, L"SequenceExposureTime", 0.01);
+                fake_atcore::ShownFrame();
+            }
+        });
+    }
+    for (int i = 0; i < 50; ++i) {
+        ASSERT_EQ(Command(L"Expose"), AT_SUCCESS);
+        if (i % 2) {
+            ASSERT_EQ(Command(L"Abort"), AT_SUCCESS);
+        }
+        ASSERT_TRUE(fake_atcore::WaitForExposureEnd(kTimeoutMs));
+    }
+    stop = true;
+    for (std::thread& reader : readers) {
+        reader.join();
+    }
+    std::vector<int> values = log.Values();
+    ASSERT_EQ(values.size(), 100u);
+}
+
+}  // namespace
