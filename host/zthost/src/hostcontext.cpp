@@ -3,6 +3,7 @@
 
 #include "classregistry.h"
 #include "diagnosticlog.h"
+#include "layoutmanager.h"
 #include "messageboxes.h"
 #include "namedreferences.h"
 #include "searchpath.h"
@@ -42,6 +43,7 @@ void ResetForTests() {
     ::HostContext::Instance().Plugins().Clear();
     ::HostContext::Instance().Devices().Clear();
     ::HostContext::Instance().Grabber().Clear();
+    LayoutManager::Instance().Clear();
     ClassRegistry::Instance().Clear();
     MessageBoxes::Instance().Clear();
     MessageBoxes::Instance().SetGuiShown(false);
