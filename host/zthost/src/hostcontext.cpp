@@ -40,6 +40,8 @@ int StimulationDeviceUpdateCount() {
 void ResetForTests() {
     ::HostContext::Instance().StimulationDevices().Clear();
     ::HostContext::Instance().Plugins().Clear();
+    ::HostContext::Instance().Devices().Clear();
+    ::HostContext::Instance().Grabber().Clear();
     ClassRegistry::Instance().Clear();
     MessageBoxes::Instance().Clear();
     MessageBoxes::Instance().SetGuiShown(false);

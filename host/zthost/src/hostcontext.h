@@ -1,6 +1,8 @@
 // HostContext: the reference host's context handed to modules, owner of its managers.
 #pragma once
 
+#include "devicemanager.h"
+#include "grabberprovider.h"
 #include "pluginmanager.h"
 #include "stimulationdevicemanager.h"
 #include "zt/zt_module.h"
@@ -14,11 +16,16 @@ public:
     IZtStimulationDeviceManager* GetStimulationDeviceManager() override {
         return &m_stimulationDevices;
     }
-    IZtGrabberProvider* GetGrabberProvider() override { return nullptr; }
-    DMApi* GetDeviceManager() override { return nullptr; }
+    // Each answers once the simulated microscope has configured it (zthost/microscope.h).
+    IZtGrabberProvider* GetGrabberProvider() override {
+        return m_grabber.IsPresent() ? &m_grabber : nullptr;
+    }
+    DMApi* GetDeviceManager() override { return m_devices.IsPresent() ? &m_devices : nullptr; }
 
     PluginManager& Plugins() { return m_pluginManager; }
     StimulationDeviceManager& StimulationDevices() { return m_stimulationDevices; }
+    DeviceManager& Devices() { return m_devices; }
+    GrabberProvider& Grabber() { return m_grabber; }
 
 private:
     HostContext() = default;
@@ -26,4 +33,6 @@ private:
 
     PluginManager m_pluginManager;
     StimulationDeviceManager m_stimulationDevices;
+    DeviceManager m_devices;
+    GrabberProvider m_grabber;
 };

@@ -77,9 +77,11 @@ ZTHOST_API int SetActiveStimulationDevice(const std::wstring& uniqueName);
 // How often the stimulation-device manager was told that the device list changed.
 ZTHOST_API int StimulationDeviceUpdateCount();
 
-// Forgets every registered static device (releasing its reference), module registration and
-// registered class, and returns the log capture, message boxes, translations, named references,
-// search folders and detail switch to their start state. The log file setting is kept.
+// Forgets every registered static device (releasing its reference), module registration,
+// registered class and the simulated microscope's devices and camera (the host then has no device
+// manager and no grabber provider), and returns the log capture, message boxes, translations,
+// named references, search folders and detail switch to their start state. The log file setting
+// is kept.
 ZTHOST_API void ResetForTests();
 
 }  // namespace zthost

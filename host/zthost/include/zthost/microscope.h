@@ -1,0 +1,74 @@
+// Control side of the simulated microscope: the devices and the camera the host offers.
+// Plug-ins never include this header; they reach the devices through DMApi and
+// IZtGrabberProvider.
+#pragma once
+
+#include <array>
+#include <string>
+#include <vector>
+
+#include "zt/zt_export.h"
+#include "zt/zt_grabber.h"
+
+namespace zthost {
+
+// ---- Device manager ----------------------------------------------------------------------------
+// One logical device. The fields after physicalId belong to the types named beside them.
+struct LogicalDeviceSetup {
+    ZT_DWORD id = 0;  // never 0
+    int type = 0;     // EZtLogDevType, or any other code
+    std::wstring key;
+    bool visible = true;
+    bool active = true;
+    ZT_DWORD physicalId = 0;
+    std::vector<ZT_DWORD> capabilities;
+    int position = 0;                         // nosepiece, filter changer: from 0
+    std::vector<std::wstring> positionNames;  // nosepiece: objective codes; filter changer: filters
+    std::vector<bool> linesUsed;              // multi-laser launch: one entry per line
+    bool manualZoom = false;                  // zoom
+    double zoom = 1.0;                        // zoom
+};
+
+// Adds a device after the others: 0; -4 for id 0, or a nosepiece or filter changer whose position
+// is not one of its positions; -10 when the id is taken. The host then has a device manager.
+ZTHOST_API int AddLogicalDevice(const LogicalDeviceSetup& device);
+// Replaces the device with device.id, keeping its place: 0, -4 as above, -5 when none has the id.
+ZTHOST_API int UpdateLogicalDevice(const LogicalDeviceSetup& device);
+// 0, -5 when no device has the id.
+ZTHOST_API int RemoveLogicalDevice(ZT_DWORD id);
+// False when no device has the id.
+ZTHOST_API bool FindLogicalDevice(ZT_DWORD id, LogicalDeviceSetup* device);
+// The number of galvo XY scanners. The host then has a device manager.
+ZTHOST_API void SetGalvoXYCount(int count);
+// Whether IZtHostContext::GetDeviceManager answers; devices are kept either way.
+ZTHOST_API void SetDeviceManagerPresent(bool present);
+
+// ---- Grabber -----------------------------------------------------------------------------------
+struct CameraSetup {
+    bool hasCamera = true;  // false: the grabber has no active camera (camera queries give -6)
+    int grabberIndex = 0;   // the active secondary grabber
+    std::wstring name = L"Camera";
+    bool confocal = false;
+    int scannerTypeIndex = 0;      // "ScannerTypeIndex"
+    int channelCount = 1;          // Interp_Rotate_Get answers channels 1 .. channelCount
+    double rotationDegrees = 0.0;  // the software rotation (CameraAngleSWGet gives it in radians)
+    std::array<double, 4> angleParams = {1.0, 0.0, 0.0, 1.0};  // mirrored when [0] and [3] differ
+    std::int32_t sensorWidth = 2048;
+    std::int32_t sensorHeight = 2048;
+    double binningX = 1.0;
+    double binningY = 1.0;
+    std::int32_t bitDepth = 16;
+    std::wstring formatName = L"Full sensor";
+    bool roiOn = false;
+    SZtRect roi;  // sensor pixels
+};
+
+// Replaces the camera: 0, -4 for a non-positive sensor size, binning or channel count, or an ROI
+// that is on but empty or off the sensor. The host then has a grabber provider.
+ZTHOST_API int SetCamera(const CameraSetup& camera);
+// The camera as it is now (ROI changes made through the provider included).
+ZTHOST_API CameraSetup Camera();
+// Whether IZtHostContext::GetGrabberProvider answers; the camera is kept either way.
+ZTHOST_API void SetGrabberPresent(bool present);
+
+}  // namespace zthost

@@ -1,0 +1,194 @@
+// The simulated camera behind the grabber provider: its descriptor, angles, format and ROI.
+#include "grabberprovider.h"
+
+#include <cmath>
+#include <cwchar>
+#include <numbers>
+#include <string_view>
+
+namespace {
+
+bool RoiFitsSensor(const SZtRect& roi, const zthost::CameraSetup& camera) {
+    return roi.left >= 0 && roi.top >= 0 && roi.left < roi.right && roi.top < roi.bottom &&
+           roi.right <= camera.sensorWidth && roi.bottom <= camera.sensorHeight;
+}
+
+}  // namespace
+
+int GrabberProvider::SecGrabber_GetActive(int* grabberIndex) {
+    if (!grabberIndex) {
+        return -4;
+    }
+    std::lock_guard lock(m_mutex);
+    if (!m_camera.hasCamera) {
+        return -6;
+    }
+    *grabberIndex = m_camera.grabberIndex;
+    return 0;
+}
+
+int GrabberProvider::CameraGet_WRP(int grabberIndex, SZtCameraDesc* camera) {
+    if (!camera) {
+        return -4;
+    }
+    std::lock_guard lock(m_mutex);
+    if (!m_camera.hasCamera) {
+        return -6;
+    }
+    if (grabberIndex != m_camera.grabberIndex) {
+        return -5;
+    }
+    camera->name = CZtStringW(m_camera.name);
+    camera->index = m_camera.grabberIndex;
+    return 0;
+}
+
+int GrabberProvider::IsConfocal(bool* confocal) {
+    if (!confocal) {
+        return -4;
+    }
+    std::lock_guard lock(m_mutex);
+    *confocal = m_camera.confocal;
+    return 0;
+}
+
+int GrabberProvider::GetPropertyInt(const wchar_t* name, std::int32_t* value) {
+    if (!name || !value) {
+        return -4;
+    }
+    if (std::wstring_view(name) != L"ScannerTypeIndex") {
+        return -5;
+    }
+    std::lock_guard lock(m_mutex);
+    *value = m_camera.scannerTypeIndex;
+    return 0;
+}
+
+int GrabberProvider::Interp_Rotate_Get(int channel, double* degrees) {
+    if (!degrees) {
+        return -4;
+    }
+    std::lock_guard lock(m_mutex);
+    if (channel < 1 || channel > m_camera.channelCount) {
+        return -5;
+    }
+    *degrees = m_camera.rotationDegrees;
+    return 0;
+}
+
+int GrabberProvider::CameraAngleParamsGet(double* params) {
+    if (!params) {
+        return -4;
+    }
+    std::lock_guard lock(m_mutex);
+    if (!m_camera.hasCamera) {
+        return -6;
+    }
+    for (size_t i = 0; i < m_camera.angleParams.size(); ++i) {
+        params[i] = m_camera.angleParams[i];
+    }
+    return 0;
+}
+
+int GrabberProvider::CameraAngleSWGet(double* radians) {
+    if (!radians) {
+        return -4;
+    }
+    std::lock_guard lock(m_mutex);
+    if (!m_camera.hasCamera) {
+        return -6;
+    }
+    *radians = m_camera.rotationDegrees * std::numbers::pi / 180.0;
+    return 0;
+}
+
+int GrabberProvider::CameraSettingsGet(SZtGrabberFormatDesc* format) {
+    if (!format) {
+        return -4;
+    }
+    std::lock_guard lock(m_mutex);
+    if (!m_camera.hasCamera) {
+        return -6;
+    }
+    SZtGrabberFormatValue& value = format->value;
+    value.sensorRect = SZtRect{0, 0, m_camera.sensorWidth, m_camera.sensorHeight};
+    value.imageRect = m_camera.roiOn ? m_camera.roi : value.sensorRect;
+    value.binningX = m_camera.binningX;
+    value.binningY = m_camera.binningY;
+    value.bitDepth = m_camera.bitDepth;
+    // The same rule the plug-in applies to the angle parameters, so the format and they agree.
+    value.flipY = std::fabs(m_camera.angleParams[0] - m_camera.angleParams[3]) > 0.0001;
+    std::wcsncpy(format->name, m_camera.formatName.c_str(), std::size(format->name) - 1);
+    format->name[std::size(format->name) - 1] = L'\0';
+    return 0;
+}
+
+int GrabberProvider::CameraRoiGet(SZtRect* roi) {
+    if (!roi) {
+        return -4;
+    }
+    std::lock_guard lock(m_mutex);
+    *roi = m_camera.roi;
+    return 0;
+}
+
+int GrabberProvider::CameraRoiIsOn(bool* on) {
+    if (!on) {
+        return -4;
+    }
+    std::lock_guard lock(m_mutex);
+    *on = m_camera.roiOn;
+    return 0;
+}
+
+int GrabberProvider::CameraRoiSet(const SZtRect* roi) {
+    std::lock_guard lock(m_mutex);
+    if (!roi || !RoiFitsSensor(*roi, m_camera)) {
+        return -4;
+    }
+    m_camera.roi = *roi;
+    return 0;
+}
+
+int GrabberProvider::CameraRoiEnable(bool on) {
+    std::lock_guard lock(m_mutex);
+    if (on && !RoiFitsSensor(m_camera.roi, m_camera)) {
+        return -4;
+    }
+    m_camera.roiOn = on;
+    return 0;
+}
+
+int GrabberProvider::SetCamera(const zthost::CameraSetup& camera) {
+    const bool usable = camera.sensorWidth > 0 && camera.sensorHeight > 0 &&
+                        camera.binningX > 0.0 && camera.binningY > 0.0 && camera.channelCount > 0 &&
+                        (!camera.roiOn || RoiFitsSensor(camera.roi, camera));
+    if (!usable) {
+        return -4;
+    }
+    std::lock_guard lock(m_mutex);
+    m_camera = camera;
+    m_present = true;
+    return 0;
+}
+
+zthost::CameraSetup GrabberProvider::Camera() {
+    std::lock_guard lock(m_mutex);
+    return m_camera;
+}
+
+void GrabberProvider::SetPresent(bool present) {
+    std::lock_guard lock(m_mutex);
+    m_present = present;
+}
+
+bool GrabberProvider::IsPresent() {
+    std::lock_guard lock(m_mutex);
+    return m_present;
+}
+
+void GrabberProvider::Clear() {
+    std::lock_guard lock(m_mutex);
+    m_camera = zthost::CameraSetup{};
+    m_present = false;
+}

@@ -1,0 +1,45 @@
+// The simulated microscope's control functions: they configure the host context's device manager
+// and grabber provider.
+#include "zthost/microscope.h"
+
+#include "hostcontext.h"
+
+namespace zthost {
+
+int AddLogicalDevice(const LogicalDeviceSetup& device) {
+    return ::HostContext::Instance().Devices().Add(device);
+}
+
+int UpdateLogicalDevice(const LogicalDeviceSetup& device) {
+    return ::HostContext::Instance().Devices().Update(device);
+}
+
+int RemoveLogicalDevice(ZT_DWORD id) {
+    return ::HostContext::Instance().Devices().Remove(id);
+}
+
+bool FindLogicalDevice(ZT_DWORD id, LogicalDeviceSetup* device) {
+    return ::HostContext::Instance().Devices().Find(id, device);
+}
+
+void SetGalvoXYCount(int count) {
+    ::HostContext::Instance().Devices().SetGalvoXYCount(count);
+}
+
+void SetDeviceManagerPresent(bool present) {
+    ::HostContext::Instance().Devices().SetPresent(present);
+}
+
+int SetCamera(const CameraSetup& camera) {
+    return ::HostContext::Instance().Grabber().SetCamera(camera);
+}
+
+CameraSetup Camera() {
+    return ::HostContext::Instance().Grabber().Camera();
+}
+
+void SetGrabberPresent(bool present) {
+    ::HostContext::Instance().Grabber().SetPresent(present);
+}
+
+}  // namespace zthost

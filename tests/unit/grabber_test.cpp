@@ -1,0 +1,216 @@
+// The grabber provider: the simulated camera as the plug-in reads it, set up through the
+// simulated microscope's control side.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <numbers>
+#include <string>
+
+#include "zt/zt_grabber.h"
+#include "zthost/microscope.h"
+#include "zthost/zthost.h"
+
+namespace {
+
+class Grabber : public ::testing::Test {
+protected:
+    void SetUp() override { zthost::ResetForTests(); }
+    void TearDown() override { zthost::ResetForTests(); }
+
+    IZtGrabberProvider* Provider() { return zthost::HostContext()->GetGrabberProvider(); }
+
+    static zthost::CameraSetup Sensor(int width, int height) {
+        zthost::CameraSetup camera;
+        camera.sensorWidth = width;
+        camera.sensorHeight = height;
+        return camera;
+    }
+};
+
+TEST_F(Grabber, HostHasOneOnlyOnceACameraIsSet) {
+    EXPECT_EQ(Provider(), nullptr);
+    ASSERT_EQ(zthost::SetCamera(Sensor(640, 480)), 0);
+    ASSERT_NE(Provider(), nullptr);
+    zthost::SetGrabberPresent(false);
+    EXPECT_EQ(Provider(), nullptr);
+    zthost::SetGrabberPresent(true);
+    EXPECT_NE(Provider(), nullptr);
+    zthost::ResetForTests();
+    EXPECT_EQ(Provider(), nullptr);
+    EXPECT_EQ(zthost::Camera().sensorWidth, zthost::CameraSetup{}.sensorWidth);
+}
+
+TEST_F(Grabber, CameraDescriptorAndScannerType) {
+    auto camera = Sensor(512, 512);
+    camera.grabberIndex = 2;
+    camera.name = L"Confocal A1";
+    camera.confocal = true;
+    camera.scannerTypeIndex = 1;
+    ASSERT_EQ(zthost::SetCamera(camera), 0);
+    IZtGrabberProvider* g = Provider();
+    ASSERT_NE(g, nullptr);
+
+    int active = -1;
+    ASSERT_EQ(g->SecGrabber_GetActive(&active), 0);
+    EXPECT_EQ(active, 2);
+    SZtCameraDesc desc;
+    ASSERT_EQ(g->CameraGet_WRP(active, &desc), 0);
+    EXPECT_EQ(desc.name, L"Confocal A1");
+    EXPECT_EQ(g->CameraGet_WRP(0, &desc), -5) << "not the active grabber";
+
+    bool confocal = false;
+    ASSERT_EQ(g->IsConfocal(&confocal), 0);
+    EXPECT_TRUE(confocal);
+    std::int32_t scanner = -1;
+    ASSERT_EQ(g->GetPropertyInt(L"ScannerTypeIndex", &scanner), 0);
+    EXPECT_EQ(scanner, 1);
+    EXPECT_EQ(g->GetPropertyInt(L"ScannerType", &scanner), -5);
+    EXPECT_EQ(g->GetPropertyInt(nullptr, &scanner), -4);
+    EXPECT_EQ(scanner, 1);
+}
+
+TEST_F(Grabber, WithoutACameraCameraQueriesFail) {
+    auto camera = Sensor(640, 480);
+    camera.hasCamera = false;
+    ASSERT_EQ(zthost::SetCamera(camera), 0);
+    IZtGrabberProvider* g = Provider();
+    ASSERT_NE(g, nullptr);
+
+    int active = 42;
+    SZtCameraDesc desc;
+    desc.name = L"kept";
+    double params[4] = {9, 9, 9, 9};
+    double radians = 9.0;
+    SZtGrabberFormatDesc format;
+    format.value.bitDepth = 99;
+    EXPECT_EQ(g->SecGrabber_GetActive(&active), -6);
+    EXPECT_EQ(g->CameraGet_WRP(0, &desc), -6);
+    EXPECT_EQ(g->CameraAngleParamsGet(params), -6);
+    EXPECT_EQ(g->CameraAngleSWGet(&radians), -6);
+    EXPECT_EQ(g->CameraSettingsGet(&format), -6);
+    EXPECT_EQ(active, 42);
+    EXPECT_EQ(desc.name, L"kept");
+    EXPECT_EQ(params[0], 9.0);
+    EXPECT_EQ(radians, 9.0);
+    EXPECT_EQ(format.value.bitDepth, 99);
+}
+
+TEST_F(Grabber, RotationInDegreesPerChannelAndInRadians) {
+    auto camera = Sensor(640, 480);
+    camera.rotationDegrees = 90.0;
+    camera.channelCount = 2;
+    ASSERT_EQ(zthost::SetCamera(camera), 0);
+    IZtGrabberProvider* g = Provider();
+    ASSERT_NE(g, nullptr);
+
+    double degrees = 0.0;
+    ASSERT_EQ(g->Interp_Rotate_Get(1, &degrees), 0);
+    EXPECT_DOUBLE_EQ(degrees, 90.0);
+    ASSERT_EQ(g->Interp_Rotate_Get(2, &degrees), 0);
+    degrees = -1.0;
+    EXPECT_EQ(g->Interp_Rotate_Get(0, &degrees), -5);
+    EXPECT_EQ(g->Interp_Rotate_Get(3, &degrees), -5);
+    EXPECT_EQ(degrees, -1.0);
+
+    double radians = 0.0;
+    ASSERT_EQ(g->CameraAngleSWGet(&radians), 0);
+    EXPECT_NEAR(radians, std::numbers::pi / 2.0, 1e-12);
+}
+
+TEST_F(Grabber, FormatFollowsTheRoiAndTheMirroring) {
+    auto camera = Sensor(2048, 1024);
+    camera.binningX = 2.0;
+    camera.binningY = 2.0;
+    camera.bitDepth = 12;
+    camera.formatName = L"Bin 2x2";
+    camera.angleParams = {1.0, 0.0, 0.0, -1.0};
+    ASSERT_EQ(zthost::SetCamera(camera), 0);
+    IZtGrabberProvider* g = Provider();
+    ASSERT_NE(g, nullptr);
+
+    SZtGrabberFormatDesc format;
+    ASSERT_EQ(g->CameraSettingsGet(&format), 0);
+    EXPECT_EQ(std::wstring(format.name), L"Bin 2x2");
+    EXPECT_EQ(format.value.sensorRect.right, 2048);
+    EXPECT_EQ(format.value.sensorRect.bottom, 1024);
+    EXPECT_EQ(format.value.imageRect.right, 2048) << "no ROI: the image shows the whole sensor";
+    EXPECT_EQ(format.value.imageRect.bottom, 1024);
+    EXPECT_EQ(format.value.binningX, 2.0);
+    EXPECT_EQ(format.value.bitDepth, 12);
+    EXPECT_TRUE(format.value.flipY);
+    double params[4] = {};
+    ASSERT_EQ(g->CameraAngleParamsGet(params), 0);
+    EXPECT_EQ(params[3], -1.0);
+
+    const SZtRect roi{100, 50, 900, 650};
+    ASSERT_EQ(g->CameraRoiSet(&roi), 0);
+    ASSERT_EQ(g->CameraSettingsGet(&format), 0);
+    EXPECT_EQ(format.value.imageRect.right, 2048) << "a ROI that is set but off changes nothing";
+    ASSERT_EQ(g->CameraRoiEnable(true), 0);
+    ASSERT_EQ(g->CameraSettingsGet(&format), 0);
+    EXPECT_EQ(format.value.imageRect.left, 100);
+    EXPECT_EQ(format.value.imageRect.top, 50);
+    EXPECT_EQ(format.value.imageRect.right, 900);
+    EXPECT_EQ(format.value.imageRect.bottom, 650);
+    EXPECT_EQ(format.value.sensorRect.right, 2048);
+    EXPECT_TRUE(zthost::Camera().roiOn);
+    EXPECT_EQ(zthost::Camera().roi.right, 900);
+
+    // Mirroring is read the way the plug-in reads the angle parameters: a difference of at most
+    // 0.0001 is not a mirror.
+    camera = zthost::Camera();
+    camera.angleParams = {1.0, 0.0, 0.0, 1.00005};
+    ASSERT_EQ(zthost::SetCamera(camera), 0);
+    ASSERT_EQ(g->CameraSettingsGet(&format), 0);
+    EXPECT_FALSE(format.value.flipY);
+}
+
+TEST_F(Grabber, RoiOutsideTheSensorIsRefused) {
+    ASSERT_EQ(zthost::SetCamera(Sensor(640, 480)), 0);
+    IZtGrabberProvider* g = Provider();
+    ASSERT_NE(g, nullptr);
+
+    EXPECT_EQ(g->CameraRoiEnable(true), -4) << "no ROI was ever set";
+    const SZtRect good{10, 20, 110, 220};
+    ASSERT_EQ(g->CameraRoiSet(&good), 0);
+    for (const SZtRect bad :
+         {SZtRect{-1, 0, 100, 100}, SZtRect{0, 0, 641, 100}, SZtRect{0, 0, 100, 481},
+          SZtRect{50, 50, 50, 100}, SZtRect{60, 50, 40, 100}}) {
+        EXPECT_EQ(g->CameraRoiSet(&bad), -4)
+            << bad.left << "," << bad.top << "," << bad.right << "," << bad.bottom;
+    }
+    EXPECT_EQ(g->CameraRoiSet(nullptr), -4);
+    SZtRect roi;
+    ASSERT_EQ(g->CameraRoiGet(&roi), 0);
+    EXPECT_EQ(roi.left, 10);
+    EXPECT_EQ(roi.bottom, 220);
+    ASSERT_EQ(g->CameraRoiEnable(true), 0);
+    bool on = false;
+    ASSERT_EQ(g->CameraRoiIsOn(&on), 0);
+    EXPECT_TRUE(on);
+    ASSERT_EQ(g->CameraRoiEnable(false), 0);
+    ASSERT_EQ(g->CameraRoiIsOn(&on), 0);
+    EXPECT_FALSE(on);
+    ASSERT_EQ(g->CameraRoiGet(&roi), 0);
+    EXPECT_EQ(roi.right, 110) << "switching the ROI off keeps it";
+}
+
+TEST_F(Grabber, UnusableCamerasAreRefused) {
+    ASSERT_EQ(zthost::SetCamera(Sensor(640, 480)), 0);
+    auto camera = Sensor(0, 480);
+    EXPECT_EQ(zthost::SetCamera(camera), -4);
+    camera = Sensor(640, 480);
+    camera.binningY = 0.0;
+    EXPECT_EQ(zthost::SetCamera(camera), -4);
+    camera = Sensor(640, 480);
+    camera.channelCount = 0;
+    EXPECT_EQ(zthost::SetCamera(camera), -4);
+    camera = Sensor(640, 480);
+    camera.roiOn = true;
+    camera.roi = SZtRect{0, 0, 700, 100};
+    EXPECT_EQ(zthost::SetCamera(camera), -4);
+    EXPECT_EQ(zthost::Camera().sensorWidth, 640);
+    EXPECT_FALSE(zthost::Camera().roiOn);
+}
+
+}  // namespace
