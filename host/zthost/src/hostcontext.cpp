@@ -1,6 +1,7 @@
 // The host context and the control functions that reach the host as a whole.
 #include "hostcontext.h"
 
+#include "camerastate.h"
 #include "classregistry.h"
 #include "diagnosticlog.h"
 #include "messageboxes.h"
@@ -42,6 +43,7 @@ void ResetForTests() {
     ::HostContext::Instance().Plugins().Clear();
     ::HostContext::Instance().Devices().Clear();
     ::HostContext::Instance().Grabber().Clear();
+    CameraState::Instance().Clear();
     ClassRegistry::Instance().Clear();
     MessageBoxes::Instance().Clear();
     MessageBoxes::Instance().SetGuiShown(false);
