@@ -11,15 +11,21 @@
 #include <new>
 
 #include "verove_log.h"
+#include "zt/zt_devices.h"
+#include "zt/zt_grabber.h"
 #include "zt/zt_string.h"
 #include "zt/zt_util.h"
 
 namespace {
 
-unsigned ThreadId() { return static_cast<unsigned>(syscall(SYS_gettid)); }
+unsigned ThreadId() {
+    return static_cast<unsigned>(syscall(SYS_gettid));
+}
 
 // The host's text for "no value"; written into configuration strings as an empty value.
-std::wstring NoneText() { return ZT_GetTranslation(L"<none>").Str(); }
+std::wstring NoneText() {
+    return ZT_GetTranslation(L"<none>").Str();
+}
 
 std::wstring Stored(const std::wstring& value, const std::wstring& none) {
     return value == none ? std::wstring() : value;
@@ -74,9 +80,102 @@ void ParseFilters(const std::wstring& section, SZtConfigurationStringParts* part
     }
 }
 
+bool IsVisibleAndActive(DMApi* devices, ZT_DWORD id) {
+    bool visible = false;
+    bool active = false;
+    return devices->LogDev_GetVisible(id, &visible) == 0 && visible &&
+           devices->LogDev_GetActive(id, &active) == 0 && active;
+}
+
+// One logical device's part of the optical path; a query that fails leaves that part out.
+void AddLogicalDevice(DMApi* devices, ZT_DWORD id, CZtConfigurationData* record) {
+    int type = 0;
+    if (devices->LogDev_GetType(id, &type) != 0) {
+        return;
+    }
+    CZtStringW key;
+    CZtStringW name;
+    int position = 0;
+    switch (type) {
+        case ZT_LOGDEV_NOSEPIECE:
+            if (devices->Nosepiece_GetPosition(id, &position) == 0 &&
+                devices->Nosepiece_GetObjectiveCode(id, position, &name) == 0) {
+                record->AddObjective(name.Str());
+            }
+            break;
+        case ZT_LOGDEV_FILTERCHANGER:
+            if (devices->FilterChanger_GetPosition(id, &position) == 0 &&
+                devices->FilterChanger_GetKey(id, &key) == 0 &&
+                devices->FilterChanger_GetFilterName(id, position, &name) == 0) {
+                record->AddFilterChanger(key.Str(), name.Str(), position);
+            }
+            break;
+        case ZT_LOGDEV_LIGHT:
+            if (devices->Light_GetKey(id, &key) == 0) {
+                record->AddLight(key.Str());
+            }
+            break;
+        case ZT_LOGDEV_MICROSCOPE:
+            if (devices->Microscope_GetKey(id, &key) == 0) {
+                record->AddMicroscope(key.Str());
+            }
+            break;
+        case ZT_LOGDEV_MULTILASER: {
+            int lines = 0;
+            if (devices->MultiLaser_GetKey(id, &key) != 0 ||
+                devices->MultiLaser_GetLineCount(id, &lines) != 0) {
+                break;
+            }
+            std::uint32_t mask = 0;
+            for (int line = 0; line < lines; ++line) {
+                bool used = false;
+                if (devices->MultiLaser_GetLineUsed(id, line, &used) == 0 && used) {
+                    mask |= 1u << (line % 32);
+                }
+            }
+            record->AddMultilaser(key.Str(), mask);
+            break;
+        }
+        case ZT_LOGDEV_ZOOM: {
+            bool manual = false;
+            double zoom = 0.0;
+            if (devices->Zoom_GetManual(id, &manual) == 0 && manual &&
+                devices->Zoom_GetZoom(id, &zoom) == 0) {
+                record->AddManualZoom(zoom);
+            }
+            break;
+        }
+        default:
+            break;
+    }
+}
+
+// The active camera's name; a confocal grabber's scanner type distinguishes its calibrations.
+bool ActiveCameraName(IZtGrabberProvider* grabber, std::wstring* name) {
+    int index = 0;
+    SZtCameraDesc camera;
+    if (grabber->SecGrabber_GetActive(&index) != 0 || grabber->CameraGet_WRP(index, &camera) != 0) {
+        return false;
+    }
+    *name = camera.name.Str().substr(0, 64);
+    bool confocal = false;
+    std::int32_t scanner = -1;
+    if (grabber->IsConfocal(&confocal) == 0 && confocal &&
+        grabber->GetPropertyInt(L"ScannerTypeIndex", &scanner) == 0) {
+        if (scanner == 0) {
+            *name += L"_Galvano";
+        } else if (scanner == 1) {
+            *name += L"_Resonant";
+        }
+    }
+    return true;
+}
+
 }  // namespace
 
-CZtConfigurationData::CZtConfigurationData() { CreateLock("CZtConfigurationData::CZtConfigurationData"); }
+CZtConfigurationData::CZtConfigurationData() {
+    CreateLock("CZtConfigurationData::CZtConfigurationData");
+}
 
 CZtConfigurationData::CZtConfigurationData(const CZtConfigurationData& other) {
     CreateLock("CZtConfigurationData::CZtConfigurationData");
@@ -267,8 +366,7 @@ bool CZtConfigurationData::SameFilters(const CZtConfigurationData& other) const 
         return false;
     }
     auto mine = m_filters.begin();
-    for (auto theirs = other.m_filters.begin(); theirs != other.m_filters.end();
-         ++mine, ++theirs) {
+    for (auto theirs = other.m_filters.begin(); theirs != other.m_filters.end(); ++mine, ++theirs) {
         if (*mine < *theirs || *theirs < *mine) {
             return false;
         }
@@ -298,8 +396,7 @@ EZtCalibrationState CZtConfigurationData::CompareSuggestState(const CZtConfigura
     } else if (m_strCamera != other.m_strCamera) {
         state = NotCalibrated;
     } else if (m_strObjective != other.m_strObjective || !SameFilters(other) ||
-               m_dManualZoom != other.m_dManualZoom ||
-               m_bTRAXConnected != other.m_bTRAXConnected ||
+               m_dManualZoom != other.m_dManualZoom || m_bTRAXConnected != other.m_bTRAXConnected ||
                (m_bTRAXConnected && m_iConnectionPort != other.m_iConnectionPort)) {
         state = Mismatch;
     } else if (!m_bRotationSet || !other.m_bRotationSet) {
@@ -364,9 +461,9 @@ void BuildConfigurationFromParts(const SZtConfigurationStringParts& parts,
         record->SetCameraRotation(number);
     }
     for (const SZtConfigurationStringParts::Filter& filter : parts.filters) {
-        record->AddFilterChanger(filter.key, filter.filterName,
-                                 static_cast<std::int32_t>(std::wcstol(filter.position.c_str(),
-                                                                       nullptr, 10)));
+        record->AddFilterChanger(
+            filter.key, filter.filterName,
+            static_cast<std::int32_t>(std::wcstol(filter.position.c_str(), nullptr, 10)));
     }
     if (ToNumber(parts.zoom, &number)) {
         record->AddManualZoom(number);
@@ -374,4 +471,31 @@ void BuildConfigurationFromParts(const SZtConfigurationStringParts& parts,
     record->AddObjective(parts.objective == none ? std::wstring() : parts.objective);
     record->AddConnectionPort(parts.port);
     record->SetTRAXConnected(parts.trax);
+}
+
+int FillConfigurationData(DMApi* devices, IZtGrabberProvider* grabber, const ZT_DWORD* ids,
+                          int count, CZtConfigurationData* record,
+                          std::optional<bool> driverTraxConnected) {
+    if (!ids || !devices || !record) {
+        return -4;
+    }
+    for (int i = 0; i < count; ++i) {
+        if (IsVisibleAndActive(devices, ids[i])) {
+            AddLogicalDevice(devices, ids[i], record);
+        }
+    }
+    if (!grabber) {
+        return -12;
+    }
+    std::wstring camera;
+    if (ActiveCameraName(grabber, &camera)) {
+        record->AddCamera(camera);
+    }
+    double rotation = 0.0;
+    record->SetCameraRotation(
+        grabber->Interp_Rotate_Get(1, &rotation) == 0 ? std::fmod(rotation, 360.0) : 0.0);
+    if (driverTraxConnected) {
+        record->SetTRAXConnected(*driverTraxConnected);
+    }
+    return 0;
 }

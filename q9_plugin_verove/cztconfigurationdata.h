@@ -3,12 +3,17 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <tuple>
 #include <vector>
 
+#include "zt/zt_export.h"
 #include "zt/zt_sync.h"
+
+class DMApi;
+class IZtGrabberProvider;
 
 enum EZtCalibrationState : int {
     NotCalibrated = 1,
@@ -123,3 +128,10 @@ int ParseConfigurationString(const std::wstring& text, SZtConfigurationStringPar
 // Fills an empty record from parsed parts.
 void BuildConfigurationFromParts(const SZtConfigurationStringParts& parts,
                                  CZtConfigurationData* record);
+// Fills record with the live optical path: of the visible and active logical devices among ids,
+// the objective, filter changers, lights, microscope, multi-lasers and manual zoom; then the
+// active camera and its rotation; then, when the device has a driver, the TRAX flag it reports.
+// 0, -4 without ids or device manager, -12 without grabber.
+int FillConfigurationData(DMApi* devices, IZtGrabberProvider* grabber, const ZT_DWORD* ids,
+                          int count, CZtConfigurationData* record,
+                          std::optional<bool> driverTraxConnected);

@@ -1,6 +1,7 @@
 // The host context and the control functions that reach the host as a whole.
 #include "hostcontext.h"
 
+#include "camerastate.h"
 #include "classregistry.h"
 #include "diagnosticlog.h"
 #include "layoutmanager.h"
@@ -44,6 +45,7 @@ void ResetForTests() {
     ::HostContext::Instance().Devices().Clear();
     ::HostContext::Instance().Grabber().Clear();
     LayoutManager::Instance().Clear();
+    CameraState::Instance().Clear();
     ClassRegistry::Instance().Clear();
     MessageBoxes::Instance().Clear();
     MessageBoxes::Instance().SetGuiShown(false);

@@ -70,6 +70,8 @@ struct CameraSetup {
 
 // Replaces the camera: 0, -4 for a non-positive sensor size, binning or channel count, or an ROI
 // that is on but empty or off the sensor. The host then has a grabber provider.
+// The camera-update listeners hear CameraFormatChanged after every accepted SetCamera, and after
+// an ROI change through the provider that changes the image (zt/zt_camera.h).
 ZTHOST_API int SetCamera(const CameraSetup& camera);
 // The camera as it is now (ROI changes made through the provider included).
 ZTHOST_API CameraSetup Camera();

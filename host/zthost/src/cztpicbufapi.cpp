@@ -1,0 +1,337 @@
+// CZtPicBufAPI: allocation, copies, stretch, depth conversion and pixel access of host pictures.
+#include <algorithm>
+#include <cstring>
+#include <new>
+#include <utility>
+#include <vector>
+
+#include "zt/zt_picbuf.h"
+
+namespace {
+
+bool IsSupportedFormat(std::uint32_t bits, std::uint32_t components) {
+    if (bits == 1 || bits == 4) {
+        return components == 1;
+    }
+    return bits >= 8 && bits <= 16 && (components == 1 || components == 3);
+}
+
+std::uint64_t RowBytes(std::uint32_t width, std::uint32_t bits, std::uint32_t components) {
+    if (bits == 1) {
+        return (std::uint64_t{width} + 7) / 8;
+    }
+    if (bits == 4) {
+        return (std::uint64_t{width} + 1) / 2;
+    }
+    return std::uint64_t{width} * components * (bits > 8 ? 2 : 1);
+}
+
+bool IsValid(const SZtPicBuf* pic) {
+    return pic && pic->data && pic->width > 0 && pic->height > 0 &&
+           IsSupportedFormat(pic->bitsPerComponent, pic->components) &&
+           pic->stride >= RowBytes(pic->width, pic->bitsPerComponent, pic->components);
+}
+
+// The byte-addressed formats that copy-rectangle and stretch work on.
+bool IsWholeBytes(const SZtPicBuf* pic) {
+    return IsValid(pic) && pic->bitsPerComponent >= 8;
+}
+
+std::uint32_t MaxValue(std::uint32_t bits) {
+    return (1u << bits) - 1;
+}
+
+// Unchecked component read and write for coordinates known to be inside the picture.
+std::uint32_t Read(const SZtPicBuf& pic, std::uint32_t x, std::uint32_t y, std::uint32_t c) {
+    const std::uint8_t* row = pic.Row(y);
+    switch (pic.bitsPerComponent) {
+        case 1:
+            return (row[x / 8] >> (7 - x % 8)) & 1u;
+        case 4:
+            return x % 2 == 0 ? row[x / 2] >> 4 : row[x / 2] & 0xFu;
+        case 8:
+            return row[std::size_t{x} * pic.components + c];
+        default: {
+            std::uint16_t value;
+            std::memcpy(&value, row + (std::size_t{x} * pic.components + c) * 2, 2);
+            return value;
+        }
+    }
+}
+
+void Write(SZtPicBuf& pic, std::uint32_t x, std::uint32_t y, std::uint32_t c, std::uint32_t value) {
+    std::uint8_t* row = pic.Row(y);
+    switch (pic.bitsPerComponent) {
+        case 1: {
+            const std::uint8_t bit = static_cast<std::uint8_t>(0x80u >> (x % 8));
+            row[x / 8] = value ? (row[x / 8] | bit) : (row[x / 8] & ~bit);
+            break;
+        }
+        case 4: {
+            std::uint8_t& byte = row[x / 2];
+            byte = x % 2 == 0 ? static_cast<std::uint8_t>((byte & 0x0F) | (value << 4))
+                              : static_cast<std::uint8_t>((byte & 0xF0) | value);
+            break;
+        }
+        case 8:
+            row[std::size_t{x} * pic.components + c] = static_cast<std::uint8_t>(value);
+            break;
+        default: {
+            const std::uint16_t narrow = static_cast<std::uint16_t>(value);
+            std::memcpy(row + (std::size_t{x} * pic.components + c) * 2, &narrow, 2);
+            break;
+        }
+    }
+}
+
+std::uint32_t ConvertDepth(std::uint32_t value, std::uint32_t from, std::uint32_t to) {
+    // A 1-bit picture is a mask: its values stay 0 and 1.
+    if (from == 1 || from == to) {
+        return value;
+    }
+    if (from > to) {
+        return value >> (from - to);
+    }
+    const std::uint64_t fromMax = MaxValue(from);
+    return static_cast<std::uint32_t>((value * std::uint64_t{MaxValue(to)} + fromMax / 2) /
+                                      fromMax);
+}
+
+// One source pixel's share of a target pixel along one axis.
+struct Tap {
+    std::uint32_t index;
+    std::uint32_t weight;
+};
+
+// Area weights along an axis of n source pixels resized to m: target pixel i covers
+// [i * n, (i + 1) * n) and source pixel k covers [k * m, (k + 1) * m) in units of 1 / (n * m) of
+// the axis; the overlaps are the weights, which sum to n for every target pixel.
+std::vector<std::vector<Tap>> AreaTaps(std::uint32_t n, std::uint32_t m) {
+    std::vector<std::vector<Tap>> taps(m);
+    for (std::uint64_t i = 0; i < m; ++i) {
+        const std::uint64_t begin = i * n;
+        const std::uint64_t end = begin + n;
+        for (std::uint64_t k = begin / m; k * m < end; ++k) {
+            const std::uint64_t overlap = std::min(end, (k + 1) * m) - std::max(begin, k * m);
+            taps[i].push_back({static_cast<std::uint32_t>(k), static_cast<std::uint32_t>(overlap)});
+        }
+    }
+    return taps;
+}
+
+}  // namespace
+
+int CZtPicBufAPI::Alloc(SZtPicBuf* pic, std::uint32_t width, std::uint32_t height,
+                        std::uint32_t bitsPerComponent, std::uint32_t components) {
+    if (!pic || width == 0 || height == 0 || !IsSupportedFormat(bitsPerComponent, components)) {
+        return ZT_PIC_INVALID_ARG;
+    }
+    Free(pic);
+    const std::uint64_t rowBytes = RowBytes(width, bitsPerComponent, components);
+    if (rowBytes > ZT_PICBUF_MAX_BYTES || rowBytes * height > ZT_PICBUF_MAX_BYTES) {
+        return ZT_PIC_ALLOC_FAILED;
+    }
+    std::uint8_t* data = new (std::nothrow) std::uint8_t[rowBytes * height]();
+    if (!data) {
+        return ZT_PIC_ALLOC_FAILED;
+    }
+    pic->width = width;
+    pic->height = height;
+    pic->stride = static_cast<std::uint32_t>(rowBytes);
+    pic->bitsPerComponent = bitsPerComponent;
+    pic->components = components;
+    pic->data = data;
+    pic->ownsData = true;
+    return ZT_PIC_OK;
+}
+
+int CZtPicBufAPI::Free(SZtPicBuf* pic) {
+    if (!pic) {
+        return ZT_PIC_INVALID_ARG;
+    }
+    if (pic->ownsData) {
+        delete[] pic->data;
+    }
+    pic->width = pic->height = pic->stride = pic->bitsPerComponent = pic->components = 0;
+    pic->data = nullptr;
+    pic->ownsData = false;
+    return ZT_PIC_OK;
+}
+
+int CZtPicBufAPI::Zero(SZtPicBuf* pic) {
+    if (!IsValid(pic)) {
+        return ZT_PIC_INVALID_ARG;
+    }
+    const std::size_t rowBytes = RowBytes(pic->width, pic->bitsPerComponent, pic->components);
+    for (std::uint32_t y = 0; y < pic->height; ++y) {
+        std::memset(pic->Row(y), 0, rowBytes);
+    }
+    return ZT_PIC_OK;
+}
+
+int CZtPicBufAPI::Copy(const SZtPicBuf* src, SZtPicBuf* dst) {
+    if (!IsValid(src) || !dst) {
+        return ZT_PIC_INVALID_ARG;
+    }
+    if (src == dst) {
+        return ZT_PIC_OK;
+    }
+    SZtPicBuf copy;
+    const int status =
+        Alloc(&copy, src->width, src->height, src->bitsPerComponent, src->components);
+    if (status != ZT_PIC_OK) {
+        return status;
+    }
+    for (std::uint32_t y = 0; y < src->height; ++y) {
+        std::memcpy(copy.Row(y), src->Row(y), copy.stride);
+    }
+    *dst = std::move(copy);
+    return ZT_PIC_OK;
+}
+
+int CZtPicBufAPI::CopyRect(const SZtPicBuf* src, int srcX, int srcY, int width, int height,
+                           SZtPicBuf* dst, int dstX, int dstY) {
+    if (!IsWholeBytes(src) || !IsWholeBytes(dst) ||
+        src->bitsPerComponent != dst->bitsPerComponent || src->components != dst->components) {
+        return ZT_PIC_INVALID_ARG;
+    }
+    // Clip in 64 bits so that no coordinate sum can overflow.
+    std::int64_t sx = srcX, sy = srcY, dx = dstX, dy = dstY, w = width, h = height;
+    const auto clipStart = [](std::int64_t& s, std::int64_t& d, std::int64_t& length) {
+        const std::int64_t cut = std::max<std::int64_t>({0, -s, -d});
+        s += cut;
+        d += cut;
+        length -= cut;
+    };
+    clipStart(sx, dx, w);
+    clipStart(sy, dy, h);
+    w = std::min({w, std::int64_t{src->width} - sx, std::int64_t{dst->width} - dx});
+    h = std::min({h, std::int64_t{src->height} - sy, std::int64_t{dst->height} - dy});
+    if (w <= 0 || h <= 0) {
+        return ZT_PIC_OK;
+    }
+    const std::size_t pixelBytes =
+        std::size_t{src->components} * (src->bitsPerComponent > 8 ? 2 : 1);
+    // Within one picture a part moved down is copied bottom-up so that rows are read before
+    // they are overwritten.
+    const bool bottomUp = src->data == dst->data && dy > sy;
+    for (std::int64_t i = 0; i < h; ++i) {
+        const std::int64_t row = bottomUp ? h - 1 - i : i;
+        std::memmove(dst->Row(static_cast<std::uint32_t>(dy + row)) + dx * pixelBytes,
+                     src->Row(static_cast<std::uint32_t>(sy + row)) + sx * pixelBytes,
+                     w * pixelBytes);
+    }
+    return ZT_PIC_OK;
+}
+
+int CZtPicBufAPI::Stretch(const SZtPicBuf* src, SZtPicBuf* dst, std::uint32_t newWidth,
+                          std::uint32_t newHeight, int interpolation) {
+    if (!IsWholeBytes(src) || !dst || newWidth == 0 || newHeight == 0 ||
+        (interpolation != ZT_INTERPOLATION_NEAREST && interpolation != ZT_INTERPOLATION_AREA)) {
+        return ZT_PIC_INVALID_ARG;
+    }
+    SZtPicBuf out;
+    const int status = Alloc(&out, newWidth, newHeight, src->bitsPerComponent, src->components);
+    if (status != ZT_PIC_OK) {
+        return status;
+    }
+    const std::uint32_t components = src->components;
+    if (interpolation == ZT_INTERPOLATION_NEAREST) {
+        for (std::uint32_t y = 0; y < newHeight; ++y) {
+            const auto sy = static_cast<std::uint32_t>((2 * std::uint64_t{y} + 1) * src->height /
+                                                       (2 * std::uint64_t{newHeight}));
+            for (std::uint32_t x = 0; x < newWidth; ++x) {
+                const auto sx = static_cast<std::uint32_t>((2 * std::uint64_t{x} + 1) * src->width /
+                                                           (2 * std::uint64_t{newWidth}));
+                for (std::uint32_t c = 0; c < components; ++c) {
+                    Write(out, x, y, c, Read(*src, sx, sy, c));
+                }
+            }
+        }
+    } else {
+        const auto tapsX = AreaTaps(src->width, newWidth);
+        const auto tapsY = AreaTaps(src->height, newHeight);
+        const std::uint64_t total = std::uint64_t{src->width} * src->height;
+        for (std::uint32_t y = 0; y < newHeight; ++y) {
+            for (std::uint32_t x = 0; x < newWidth; ++x) {
+                for (std::uint32_t c = 0; c < components; ++c) {
+                    std::uint64_t sum = 0;
+                    for (const Tap& ty : tapsY[y]) {
+                        for (const Tap& tx : tapsX[x]) {
+                            sum += std::uint64_t{Read(*src, tx.index, ty.index, c)} * tx.weight *
+                                   ty.weight;
+                        }
+                    }
+                    Write(out, x, y, c, static_cast<std::uint32_t>((sum + total / 2) / total));
+                }
+            }
+        }
+    }
+    *dst = std::move(out);
+    return ZT_PIC_OK;
+}
+
+int CZtPicBufAPI::ConvertBpcAndComp(SZtPicBuf* pic, std::uint32_t bitsPerComponent,
+                                    std::uint32_t components) {
+    if (!IsValid(pic) || (bitsPerComponent != 8 && bitsPerComponent != 16) ||
+        (components != 1 && components != 3)) {
+        return ZT_PIC_INVALID_ARG;
+    }
+    SZtPicBuf out;
+    const int status = Alloc(&out, pic->width, pic->height, bitsPerComponent, components);
+    if (status != ZT_PIC_OK) {
+        return status;
+    }
+    const std::uint32_t from = pic->bitsPerComponent;
+    for (std::uint32_t y = 0; y < pic->height; ++y) {
+        for (std::uint32_t x = 0; x < pic->width; ++x) {
+            std::uint32_t value[3];
+            for (std::uint32_t c = 0; c < pic->components; ++c) {
+                value[c] = ConvertDepth(Read(*pic, x, y, c), from, bitsPerComponent);
+            }
+            if (pic->components == 3 && components == 1) {
+                value[0] = (299 * value[0] + 587 * value[1] + 114 * value[2] + 500) / 1000;
+            } else if (pic->components == 1 && components == 3) {
+                value[1] = value[2] = value[0];
+            }
+            for (std::uint32_t c = 0; c < components; ++c) {
+                Write(out, x, y, c, value[c]);
+            }
+        }
+    }
+    *pic = std::move(out);
+    return ZT_PIC_OK;
+}
+
+int CZtPicBufAPI::MultiplyC(SZtPicBuf* pic, std::uint32_t factor) {
+    if (!IsValid(pic)) {
+        return ZT_PIC_INVALID_ARG;
+    }
+    const std::uint64_t maxValue = MaxValue(pic->bitsPerComponent);
+    for (std::uint32_t y = 0; y < pic->height; ++y) {
+        for (std::uint32_t x = 0; x < pic->width; ++x) {
+            for (std::uint32_t c = 0; c < pic->components; ++c) {
+                const std::uint64_t value = std::uint64_t{Read(*pic, x, y, c)} * factor;
+                Write(*pic, x, y, c, static_cast<std::uint32_t>(std::min(value, maxValue)));
+            }
+        }
+    }
+    return ZT_PIC_OK;
+}
+
+std::uint32_t CZtPicBufAPI::GetValue(const SZtPicBuf* pic, std::uint32_t x, std::uint32_t y,
+                                     std::uint32_t component) {
+    if (!IsValid(pic) || x >= pic->width || y >= pic->height || component >= pic->components) {
+        return 0;
+    }
+    return Read(*pic, x, y, component);
+}
+
+int CZtPicBufAPI::SetValue(SZtPicBuf* pic, std::uint32_t x, std::uint32_t y, std::uint32_t value,
+                           std::uint32_t component) {
+    if (!IsValid(pic) || x >= pic->width || y >= pic->height || component >= pic->components) {
+        return ZT_PIC_INVALID_ARG;
+    }
+    Write(*pic, x, y, component, std::min(value, MaxValue(pic->bitsPerComponent)));
+    return ZT_PIC_OK;
+}

@@ -1,0 +1,606 @@
+// The calibration data: choosing and loading stored calibrations, saving and clearing them in the
+// settings file, the corrections for the camera, the mappings and the state told to the device.
+#include <gtest/gtest.h>
+
+#include <QTemporaryDir>
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "cztcalibrationdata.h"
+#include "fake_grabber_provider.h"
+#include "zt/zt_settings.h"
+#include "zthost/settings_store.h"
+#include "zthost/zthost.h"
+
+namespace {
+
+constexpr const wchar_t* kFile = L"VeroveSim.bin";
+constexpr const wchar_t* kDevice = L"CZtStimulationDeviceVerove_0";
+const CZtMatrix3 kIdentity = {1, 0, 0, 0, 1, 0, 0, 0, 1};
+
+// The stimulation device as the calibration sees it.
+class FakeOwner : public IZtCalibrationOwner {
+public:
+    CZtStringW GetUniqueName() override { return kDevice; }
+    CZtStringW GetSettingsFileName() override { return kFile; }
+    IZtGrabberProvider* GetGrabberProvider() override { return grabber; }
+    bool HasDriver() override { return hasDriver; }
+    int GetCurrentFormat(SZtGrabberFormatDesc* result) override {
+        if (formatStatus != 0) {
+            return formatStatus;
+        }
+        *result = format;
+        return 0;
+    }
+    void SetCalibrated(EZtCalibrationState state) override {
+        std::lock_guard<std::mutex> lock(mutex);
+        told.push_back(state);
+    }
+    std::vector<EZtCalibrationState> Told() {
+        std::lock_guard<std::mutex> lock(mutex);
+        return told;
+    }
+
+    IZtGrabberProvider* grabber = nullptr;
+    bool hasDriver = true;
+    int formatStatus = 0;
+    SZtGrabberFormatDesc format;
+    std::mutex mutex;
+    std::vector<EZtCalibrationState> told;
+};
+
+// A matrix whose first two rows hold base, base + 1, ..., base + 5: each stored calibration of a
+// test gets its own base, so the loaded matrices show which one was chosen.
+CZtMatrix3 Numbered(double base) {
+    return {base, base + 1, base + 2, base + 3, base + 4, base + 5, 0, 0, 1};
+}
+
+struct Stored {
+    std::wstring key;
+    CZtMatrix3 dmdToCam;
+    CZtMatrix3 camToDmd;
+};
+
+// Writes a settings file as a device would: other settings, then calibrations in order.
+void WriteFile(const std::wstring& device, const std::vector<Stored>& calibrations) {
+    CZtLiteVariantW tree;
+    tree.OpenLevel(L"Verove");
+    tree.AddInt(L"FileVersion", 8);
+    tree.OpenLevel(device.c_str());
+    tree.OpenLevel(L"Definition");
+    tree.AddInt(L"GrayscalingLevelsIndex", 16);
+    tree.OpenLevel(L"Calibration");
+    for (const Stored& stored : calibrations) {
+        tree.OpenLevel(stored.key.c_str());
+        for (int i = 0; i < 6; ++i) {
+            tree.OpenLevel(nullptr);
+            tree.AddDouble(L"m_pdCalibrationMatrixDMDToCam", stored.dmdToCam[i]);
+            tree.AddDouble(L"m_pdCalibrationMatrixCamToDMD", stored.camToDmd[i]);
+            tree.CloseLevel();
+        }
+        tree.CloseLevel();
+    }
+    tree.Finalize();
+    ASSERT_EQ(ZT_SaveSettingsFile(kFile, tree), 0);
+}
+
+// The file's "Calibration" level of a device, for reading back what was written.
+bool OpenCalibrations(CZtLiteVariantR* reader, const wchar_t* device = kDevice) {
+    CZtLiteVariantW tree;
+    if (ZT_LoadSettingsFile(kFile, &tree) != 0) {
+        return false;
+    }
+    *reader = CZtLiteVariantR(tree);
+    return reader->OpenLevel(L"Verove") == 0 && reader->OpenLevel(device) == 0 &&
+           reader->OpenLevel(L"Definition") == 0 && reader->OpenLevel(L"Calibration") == 0;
+}
+
+std::vector<std::wstring> StoredKeys(const wchar_t* device = kDevice) {
+    std::vector<std::wstring> keys;
+    CZtLiteVariantR reader;
+    if (OpenCalibrations(&reader, device)) {
+        for (int more = reader.FirstChild(); more == 0; more = reader.NextChild()) {
+            keys.push_back(reader.GetChildName().Str());
+        }
+    }
+    return keys;
+}
+
+// Every unnamed level of a stored calibration as (DMD -> camera, camera -> DMD) pairs.
+std::vector<std::pair<double, double>> StoredValues(const std::wstring& key) {
+    std::vector<std::pair<double, double>> values;
+    CZtLiteVariantR reader;
+    if (OpenCalibrations(&reader) && reader.OpenLevel(key.c_str()) == 0) {
+        for (int more = reader.FirstChild(); more == 0; more = reader.NextChild()) {
+            reader.OpenChild();
+            values.emplace_back(reader.GetDouble(L"m_pdCalibrationMatrixDMDToCam", -1),
+                                reader.GetDouble(L"m_pdCalibrationMatrixCamToDMD", -1));
+            reader.CloseLevel();
+        }
+    }
+    return values;
+}
+
+void ExpectMatrixNear(const CZtMatrix3& actual, const CZtMatrix3& expected, double tolerance) {
+    for (int i = 0; i < 9; ++i) {
+        EXPECT_NEAR(actual[i], expected[i], tolerance) << "element " << i;
+    }
+}
+
+// (x, y, 1) through a matrix.
+std::array<double, 3> Apply(const CZtMatrix3& m, double x, double y) {
+    return {m[0] * x + m[1] * y + m[2], m[3] * x + m[4] * y + m[5], m[6] * x + m[7] * y + m[8]};
+}
+
+class CalibrationData : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(m_dir.isValid());
+        zthost::SetSettingsLocation(m_dir.path().toStdWString());
+        zthost::ClearCapturedLog();
+        zthost::SetDetailLogging(false);
+        m_owner.grabber = &m_grabber;
+        m_owner.format.value.sensorRect = {0, 0, 200, 100};
+        m_owner.format.value.imageRect = {0, 0, 200, 100};
+    }
+    void TearDown() override { zthost::SetDetailLogging(false); }
+
+    // The current configuration of the device: Cam1, P20, GFP in Turret1 at 2, TRAX on port 3.
+    void SetCurrent(CZtCalibrationData* data, const wchar_t* camera = L"Cam1",
+                    const wchar_t* objective = L"P20") {
+        CZtConfigurationData* current = data->LockCurrentConfiguration();
+        current->Clear();
+        current->AddCamera(camera);
+        current->AddObjective(objective);
+        current->AddFilterChanger(L"Turret1", L"GFP", 2);
+        current->SetTRAXConnected(true);
+        current->AddConnectionPort(3);
+        data->UnlockCurrentConfiguration();
+        data->SetCameraRotation(90);
+    }
+
+    QTemporaryDir m_dir;
+    FakeGrabberProvider m_grabber;
+    FakeOwner m_owner;
+};
+
+const std::wstring kCurrentKey = L"#F$KTurret1$NGFP$P2#OP20#R90.000000#L3#CCam1";
+const std::wstring kOtherObjective = L"#F$KTurret1$NGFP$P2#OP40#R90.000000#L3#CCam1";
+const std::wstring kOtherFilter = L"#F$KTurret1$NRFP$P3#OP20#R90.000000#L3#CCam1";
+const std::wstring kWithoutRotation = L"#F$KTurret1$NGFP$P2#OP20#L3#CCam1";
+const std::wstring kOtherCamera = L"#F$KTurret1$NGFP$P2#OP20#R90.000000#L3#CCam2";
+
+TEST_F(CalibrationData, NewObjectHoldsIdentitiesAndIsNotCalibrated) {
+    CZtCalibrationData data(&m_owner);
+    EXPECT_EQ(data.GetCalibrationCamToDMD(), kIdentity);
+    EXPECT_EQ(data.GetCalibrationDMDToCam(), kIdentity);
+    EXPECT_EQ(data.GetMappingCamToDMD(), kIdentity);
+    EXPECT_EQ(data.GetMappingDMDToCam(), kIdentity);
+    EXPECT_EQ(data.GetCameraRotation(), 0.0);
+    EXPECT_EQ(data.GetLoadedKey(), L"");
+    EXPECT_EQ(data.GetCalibrationState(), NotCalibrated);
+}
+
+TEST_F(CalibrationData, ExactKeyIsChosenOverEarlierMismatchAndCompatibleKeys) {
+    WriteFile(kDevice, {{kOtherObjective, Numbered(10), Numbered(10)},
+                        {kWithoutRotation, Numbered(20), Numbered(20)},
+                        {kCurrentKey, Numbered(30), Numbered(40)}});
+    CZtCalibrationData data(&m_owner);
+    SetCurrent(&data);
+    bool changed = false;
+    EXPECT_EQ(data.LoadCalibration(&changed), 0);
+    EXPECT_TRUE(changed);
+    EXPECT_EQ(data.GetCalibrationState(), Calibrated);
+    EXPECT_EQ(data.GetCalibrationDMDToCam(), Numbered(30));
+    EXPECT_EQ(data.GetCalibrationCamToDMD(), Numbered(40));
+    EXPECT_EQ(data.GetLoadedKey(), kCurrentKey);
+    EXPECT_EQ(m_owner.Told().back(), Calibrated);
+
+    changed = true;
+    EXPECT_EQ(data.LoadCalibration(&changed), 0);
+    EXPECT_FALSE(changed) << "the same calibration again";
+}
+
+TEST_F(CalibrationData, FirstMismatchInFileOrderIsChosen) {
+    WriteFile(kDevice, {{kOtherCamera, Numbered(5), Numbered(5)},
+                        {kOtherObjective, Numbered(10), Numbered(10)},
+                        {kOtherFilter, Numbered(20), Numbered(20)}});
+    CZtCalibrationData data(&m_owner);
+    SetCurrent(&data);
+    bool changed = false;
+    EXPECT_EQ(data.LoadCalibration(&changed), 0);
+    EXPECT_EQ(data.GetCalibrationState(), Mismatch);
+    EXPECT_EQ(data.GetCalibrationDMDToCam(), Numbered(10));
+    EXPECT_EQ(data.GetLoadedKey(), kOtherObjective);
+}
+
+TEST_F(CalibrationData, KeyWithoutRotationLoadsAsCompatibleAndBeatsAMismatch) {
+    WriteFile(kDevice, {{kOtherObjective, Numbered(10), Numbered(10)},
+                        {kWithoutRotation, Numbered(20), Numbered(20)}});
+    CZtCalibrationData data(&m_owner);
+    SetCurrent(&data);
+    bool changed = false;
+    EXPECT_EQ(data.LoadCalibration(&changed), 0);
+    EXPECT_EQ(data.GetCalibrationState(), Compatible);
+    EXPECT_EQ(data.GetCalibrationCamToDMD(), Numbered(20));
+    CZtConfigurationData* calibration = data.LockCalibrationConfiguration();
+    EXPECT_FALSE(calibration->IsRotationSet());
+    EXPECT_EQ(calibration->GetCamera(), L"Cam1");
+    data.UnlockCalibrationConfiguration();
+}
+
+TEST_F(CalibrationData, KeyOfAnotherCameraIsNeverChosenAndThePreviousCalibrationStays) {
+    WriteFile(kDevice, {{kOtherCamera, Numbered(5), Numbered(5)}});
+    CZtCalibrationData data(&m_owner);
+    SetCurrent(&data);
+    bool changed = false;
+    EXPECT_EQ(data.LoadCalibration(&changed), -13);
+    EXPECT_FALSE(changed);
+    EXPECT_EQ(data.GetCalibrationState(), NotCalibrated);
+    EXPECT_EQ(data.GetCalibrationCamToDMD(), kIdentity);
+
+    WriteFile(kDevice, {{kOtherCamera, Numbered(5), Numbered(5)},
+                        {kCurrentKey, Numbered(30), Numbered(40)}});
+    ASSERT_EQ(data.LoadCalibration(&changed), 0);
+    SetCurrent(&data, L"Cam3");
+    changed = false;
+    EXPECT_EQ(data.LoadCalibration(&changed), -13);
+    EXPECT_FALSE(changed);
+    EXPECT_EQ(data.GetCalibrationState(), NotCalibrated);
+    EXPECT_EQ(data.GetCalibrationCamToDMD(), Numbered(40)) << "the loaded calibration stays";
+    EXPECT_EQ(data.GetLoadedKey(), kCurrentKey);
+}
+
+TEST_F(CalibrationData, EmptyDeviceSectionResetsToIdentitiesAndNotCalibrated) {
+    WriteFile(kDevice, {{kCurrentKey, Numbered(30), Numbered(40)}});
+    CZtCalibrationData data(&m_owner);
+    SetCurrent(&data);
+    bool changed = false;
+    ASSERT_EQ(data.LoadCalibration(&changed), 0);
+    ASSERT_EQ(data.GetCalibrationState(), Calibrated);
+
+    WriteFile(kDevice, {});
+    EXPECT_EQ(data.LoadCalibration(&changed), -13);
+    EXPECT_EQ(data.GetCalibrationCamToDMD(), kIdentity);
+    EXPECT_EQ(data.GetCalibrationDMDToCam(), kIdentity);
+    EXPECT_EQ(data.GetCalibrationState(), NotCalibrated);
+    EXPECT_EQ(data.GetLoadedKey(), L"");
+    CZtConfigurationData* calibration = data.LockCalibrationConfiguration();
+    EXPECT_FALSE(calibration->IsValid());
+    data.UnlockCalibrationConfiguration();
+
+    // Another device's calibrations are not this device's.
+    WriteFile(L"CZtStimulationDeviceVerove_1", {{kCurrentKey, Numbered(30), Numbered(40)}});
+    EXPECT_EQ(data.LoadCalibration(&changed), -13);
+    EXPECT_EQ(data.GetCalibrationState(), NotCalibrated);
+}
+
+TEST_F(CalibrationData, MissingStoredValuesReadAsZero) {
+    CZtLiteVariantW tree;
+    tree.OpenLevel(L"Verove");
+    tree.OpenLevel(kDevice);
+    tree.OpenLevel(L"Definition");
+    tree.OpenLevel(L"Calibration");
+    tree.OpenLevel(kCurrentKey.c_str());
+    for (int i = 0; i < 6; ++i) {
+        tree.OpenLevel(nullptr);
+        tree.AddDouble(L"m_pdCalibrationMatrixDMDToCam", 7.0);
+        if (i != 4) {
+            tree.AddDouble(L"m_pdCalibrationMatrixCamToDMD", 9.0);
+        }
+        tree.CloseLevel();
+    }
+    tree.Finalize();
+    ASSERT_EQ(ZT_SaveSettingsFile(kFile, tree), 0);
+    CZtCalibrationData data(&m_owner);
+    zthost::ClearCapturedLog();
+    EXPECT_EQ(data.LoadCalibrationMatrices(kCurrentKey), 0);
+    EXPECT_EQ(data.GetCalibrationCamToDMD(), (CZtMatrix3{9, 9, 9, 9, 0, 9, 0, 0, 1}));
+    EXPECT_EQ(data.GetCalibrationDMDToCam(), (CZtMatrix3{7, 7, 7, 7, 7, 7, 0, 0, 1}));
+    EXPECT_TRUE(zthost::LogContains(
+        L"Verove CZtCalibrationData::LoadCalibrationMatrices: Succesfully read the calibration "
+        L"data:"));
+    EXPECT_FALSE(zthost::LogContains(L"Loading calibration matrix D2C and C2D for:"))
+        << "a detail line";
+
+    zthost::SetDetailLogging(true);
+    EXPECT_EQ(data.LoadCalibrationMatrices(L"#F#O#R0.000000#CNone"), -13);
+    EXPECT_EQ(data.GetCalibrationCamToDMD(), kIdentity);
+    EXPECT_TRUE(zthost::LogContains(
+        L"Verove CZtCalibrationData::LoadCalibrationMatrices: Loading calibration matrix D2C and "
+        L"C2D for: #F#O#R0.000000#CNone"));
+}
+
+TEST_F(CalibrationData, WithoutOwnerOrDriverNothingIsLoaded) {
+    WriteFile(kDevice, {{kCurrentKey, Numbered(30), Numbered(40)}});
+    CZtCalibrationData orphan(nullptr);
+    bool changed = false;
+    EXPECT_EQ(orphan.LoadCalibration(&changed), -12);
+    EXPECT_EQ(orphan.LoadCalibrationMatrices(kCurrentKey), -12);
+
+    m_owner.hasDriver = false;
+    CZtCalibrationData data(&m_owner);
+    SetCurrent(&data);
+    EXPECT_EQ(data.LoadCalibrationMatrices(kCurrentKey), -12);
+    EXPECT_EQ(data.LoadCalibration(&changed), -12);
+    EXPECT_EQ(data.GetCalibrationCamToDMD(), kIdentity);
+}
+
+TEST_F(CalibrationData, SavingReplacesOneKeysSixValuesAndKeepsEverythingElse) {
+    WriteFile(L"CZtStimulationDeviceVerove_1", {{kCurrentKey, Numbered(50), Numbered(50)}});
+    CZtCalibrationData data(&m_owner);
+    data.SetCalibrationDMDToCam(Numbered(10));
+    data.SetCalibrationCamToDMD(Numbered(20));
+    zthost::ClearCapturedLog();
+    ASSERT_EQ(data.SaveCalibrationMatrices(kCurrentKey), 0);
+    EXPECT_TRUE(zthost::LogContains(
+        L"Verove CZtCalibrationData::SaveCalibrationMatrices: Saving calibration matrix D2C and "
+        L"C2D for: " +
+        kCurrentKey));
+    data.SetCalibrationDMDToCam(Numbered(30));
+    data.SetCalibrationCamToDMD(Numbered(40));
+    ASSERT_EQ(data.SaveCalibrationMatrices(kOtherObjective), 0);
+    data.SetCalibrationDMDToCam(Numbered(60));
+    data.SetCalibrationCamToDMD(Numbered(70));
+    ASSERT_EQ(data.SaveCalibrationMatrices(kCurrentKey), 0);
+
+    const auto values = StoredValues(kCurrentKey);
+    ASSERT_EQ(values.size(), 6u);
+    for (int i = 0; i < 6; ++i) {
+        EXPECT_EQ(values[i], std::make_pair(60.0 + i, 70.0 + i)) << "element " << i;
+    }
+    const auto kept = StoredValues(kOtherObjective);
+    ASSERT_EQ(kept.size(), 6u);
+    EXPECT_EQ(kept[5], std::make_pair(35.0, 45.0));
+    auto keys = StoredKeys();
+    std::sort(keys.begin(), keys.end());
+    EXPECT_EQ(keys, (std::vector<std::wstring>{kCurrentKey, kOtherObjective}));
+    EXPECT_EQ(StoredKeys(L"CZtStimulationDeviceVerove_1"), std::vector<std::wstring>{kCurrentKey});
+
+    CZtLiteVariantW tree;
+    ASSERT_EQ(ZT_LoadSettingsFile(kFile, &tree), 0);
+    CZtLiteVariantR reader(tree);
+    ASSERT_EQ(reader.OpenLevel(L"Verove"), 0);
+    EXPECT_EQ(reader.GetInt(L"FileVersion", 0), 8) << "other settings stay";
+}
+
+TEST_F(CalibrationData, ClearingRemovesOnlyThisDevicesCalibrations) {
+    WriteFile(L"CZtStimulationDeviceVerove_1", {{kCurrentKey, Numbered(50), Numbered(50)}});
+    CZtCalibrationData data(&m_owner);
+    SetCurrent(&data);
+    data.SetCalibrationCamToDMD(Numbered(20));
+    ASSERT_EQ(data.SaveCalibrationMatrices(kCurrentKey), 0);
+    ASSERT_EQ(data.SaveCalibrationMatrices(kOtherObjective), 0);
+    bool changed = false;
+    ASSERT_EQ(data.LoadCalibration(&changed), 0);
+    ASSERT_EQ(data.GetCalibrationState(), Calibrated);
+
+    EXPECT_EQ(data.ClearCalibrations(), -13);
+    EXPECT_TRUE(StoredKeys().empty());
+    EXPECT_EQ(StoredKeys(L"CZtStimulationDeviceVerove_1"), std::vector<std::wstring>{kCurrentKey});
+    EXPECT_EQ(data.GetCalibrationState(), NotCalibrated);
+    EXPECT_EQ(data.GetCalibrationCamToDMD(), kIdentity);
+    EXPECT_EQ(data.GetLoadedKey(), L"");
+    std::wstring key = kCurrentKey;
+    EXPECT_EQ(data.FindCalibration(&key), -13);
+
+    // A calibration saved after clearing is found again.
+    data.SetCalibrationCamToDMD(Numbered(80));
+    ASSERT_EQ(data.SaveCalibrationMatrices(kCurrentKey), 0);
+    EXPECT_EQ(data.LoadCalibration(&changed), 0);
+    EXPECT_EQ(data.GetCalibrationCamToDMD(), Numbered(80));
+    EXPECT_EQ(data.GetCalibrationState(), Calibrated);
+}
+
+TEST_F(CalibrationData, FindCalibrationFallsBackToTheKeyWithoutRotation) {
+    CZtCalibrationData data(&m_owner);
+    std::wstring key = kCurrentKey;
+    EXPECT_EQ(data.FindCalibration(&key), -13) << "no calibration levels";
+
+    WriteFile(kDevice, {{kWithoutRotation, Numbered(1), Numbered(1)},
+                        {L"#F#O#R0.000000", Numbered(2), Numbered(2)}});
+    zthost::ClearCapturedLog();
+    key = kCurrentKey;
+    EXPECT_EQ(data.FindCalibration(&key), 0);
+    EXPECT_EQ(key, kWithoutRotation);
+    EXPECT_TRUE(zthost::LogContains(
+        L"Verove CZtCalibrationData::FindCalibration: Calibration available..."));
+
+    key = L"#F#O#R0.000000";
+    EXPECT_EQ(data.FindCalibration(&key), 0) << "the exact key first";
+    EXPECT_EQ(key, L"#F#O#R0.000000");
+    key = L"#F#O#R45.000000";
+    EXPECT_EQ(data.FindCalibration(&key), -5) << "rotation token at the end";
+    EXPECT_EQ(key, L"#F#O");
+
+    zthost::ClearCapturedLog();
+    key = kOtherCamera;
+    EXPECT_EQ(data.FindCalibration(&key), -5);
+    EXPECT_FALSE(zthost::LogContains(L"Calibration available"));
+}
+
+TEST_F(CalibrationData, FindCalibrationForCameraGivesTheFirstKeyOfThatCamera) {
+    CZtCalibrationData data(&m_owner);
+    SZtConfigurationStringParts parts;
+    EXPECT_EQ(data.FindCalibrationForCamera(L"Cam2", &parts), -13);
+    WriteFile(kDevice, {{kOtherObjective, Numbered(1), Numbered(1)},
+                        {kOtherCamera, Numbered(2), Numbered(2)}});
+    ASSERT_EQ(data.FindCalibrationForCamera(L"Cam2", &parts), 0);
+    EXPECT_EQ(parts.camera, L"Cam2");
+    EXPECT_EQ(parts.objective, L"P20");
+    ASSERT_EQ(data.FindCalibrationForCamera(L"Cam1", &parts), 0);
+    EXPECT_EQ(parts.objective, L"P40");
+    EXPECT_EQ(data.FindCalibrationForCamera(L"Cam", &parts), -13);
+}
+
+TEST_F(CalibrationData, OwnerIsToldEveryStateUpdate) {
+    CZtCalibrationData data(&m_owner);
+    data.UpdateState();
+    data.UpdateState();
+    EXPECT_EQ(m_owner.Told(), (std::vector<EZtCalibrationState>{NotCalibrated, NotCalibrated}));
+    WriteFile(kDevice, {{kCurrentKey, Numbered(30), Numbered(40)}});
+    SetCurrent(&data);
+    EXPECT_EQ(m_owner.Told().size(), 2u) << "a rotation change does not re-evaluate the state";
+    bool changed = false;
+    data.LoadCalibration(&changed);
+    EXPECT_EQ(m_owner.Told().back(), Calibrated);
+}
+
+TEST_F(CalibrationData, RotationOf90TurnsTheRotationMatrixAndTheCurrentConfiguration) {
+    zthost::SetDetailLogging(true);
+    CZtCalibrationData data(&m_owner);
+    EXPECT_EQ(data.SetCameraRotation(-270), 0);
+    EXPECT_EQ(data.GetCameraRotation(), 90.0);
+    // The angle is taken with pi as 3.1415926535898, a hair above pi: cos 90 is a tiny negative.
+    EXPECT_TRUE(zthost::LogContains(
+        L"Verove CZtCalibrationData::UpdateRotationMatrix: Rotation matrix updated to:\n"
+        L"[\t-0.00,\t-1.00,\t0.00\n\t1.00,\t-0.00,\t0.00\n\t0.00,\t0.00,\t1.00\t]"));
+    EXPECT_EQ(data.GetCurrentConfigurationString(), L"#F#O#R90.000000#C");
+
+    zthost::ClearCapturedLog();
+    EXPECT_EQ(data.SetCameraRotation(450), 0);
+    EXPECT_FALSE(zthost::LogContains(L"Rotation matrix updated")) << "unchanged rotation";
+}
+
+TEST_F(CalibrationData, FlipFollowsTheCameraAngleParameters) {
+    zthost::SetDetailLogging(true);
+    CZtCalibrationData data(&m_owner);
+    m_grabber.angleParams[3] = -1.0;
+    EXPECT_EQ(data.UpdateFlipMatrix(), 0);
+    EXPECT_TRUE(zthost::LogContains(
+        L"Verove CZtCalibrationData::UpdateFlipMatrix: Flip matrix updated to:\n"
+        L"[\t1.00,\t0.00,\t0.00\n\t0.00,\t-1.00,\t0.00\n\t0.00,\t0.00,\t1.00\t]"));
+
+    m_grabber.angleStatus = -6;
+    zthost::ClearCapturedLog();
+    EXPECT_EQ(data.UpdateFlipMatrix(), -9);
+    EXPECT_FALSE(zthost::LogContains(L"Flip matrix updated"));
+    m_owner.grabber = nullptr;
+    EXPECT_EQ(data.UpdateFlipMatrix(), -9);
+}
+
+TEST_F(CalibrationData, TranslationIsHalfTheImageRectangleInWholePixels) {
+    zthost::SetDetailLogging(true);
+    CZtCalibrationData data(&m_owner);
+    m_owner.format.value.imageRect = {10, 20, 111, 221};
+    EXPECT_EQ(data.UpdateTranslationVector(), 0);
+    EXPECT_TRUE(zthost::LogContains(
+        L"Verove CZtCalibrationData::UpdateTranslationVector: Translation vector updated to:\n"
+        L"[\t50.00,\t100.00,\t1.00\t]"));
+    m_owner.formatStatus = -1;
+    EXPECT_EQ(data.UpdateTranslationVector(), -9);
+}
+
+TEST_F(CalibrationData, DMDPointMapsToTheCameraAndBack) {
+    CZtCalibrationData data(&m_owner);
+    data.UpdateTranslationVector();
+    // The camera sees the DMD at half scale, shifted by (30, 40).
+    const CZtMatrix3 camToDmd = {2, 0, -60, 0, 2, -80, 0, 0, 1};
+    data.SetCalibrationCamToDMD(camToDmd);
+    ExpectMatrixNear(data.GetMappingCamToDMD(), camToDmd, 1e-12);
+    const auto camera = Apply(data.GetMappingDMDToCam(), 100, 50);
+    EXPECT_NEAR(camera[0], 80, 1e-9);
+    EXPECT_NEAR(camera[1], 65, 1e-9);
+    const auto back = Apply(data.GetMappingCamToDMD(), camera[0], camera[1]);
+    EXPECT_NEAR(back[0], 100, 1e-9);
+    EXPECT_NEAR(back[1], 50, 1e-9);
+    EXPECT_NEAR(back[2], 1, 1e-12);
+}
+
+TEST_F(CalibrationData, RotatedCameraMapsThroughTheUnrotatedSensor) {
+    CZtCalibrationData data(&m_owner);
+    data.UpdateTranslationVector();  // image centre (100, 50)
+    const CZtMatrix3 camToDmd = {2, 0, -60, 0, 2, -80, 0, 0, 1};
+    data.SetCalibrationCamToDMD(camToDmd);
+    ASSERT_EQ(data.SetCameraRotation(90), 0);
+    // Displayed point = centre turned by R: centre + (d, 0) shows what the unrotated image has at
+    // centre + R^-1 (d, 0) = centre + (0, -d).
+    const auto dmd = Apply(data.GetMappingCamToDMD(), 100 + 10, 50);
+    const auto expected = Apply(camToDmd, 100, 50 - 10);
+    EXPECT_NEAR(dmd[0], expected[0], 1e-9);
+    EXPECT_NEAR(dmd[1], expected[1], 1e-9);
+    const auto camera = Apply(data.GetMappingDMDToCam(), expected[0], expected[1]);
+    EXPECT_NEAR(camera[0], 110, 1e-9);
+    EXPECT_NEAR(camera[1], 50, 1e-9);
+}
+
+TEST_F(CalibrationData, RotatedSquareCameraAgreesWithTheHostsImageToSensorTransform) {
+    m_owner.format.value.sensorRect = {0, 0, 100, 100};
+    m_owner.format.value.imageRect = {0, 0, 100, 100};
+    CZtCalibrationData data(&m_owner);
+    data.UpdateTranslationVector();
+    const CZtMatrix3 camToDmd = {2, 0.1, -60, -0.1, 2, -80, 0, 0, 1};
+    data.SetCalibrationCamToDMD(camToDmd);
+    for (double degrees : {90.0, 180.0, 270.0, 30.0}) {
+        ASSERT_EQ(data.SetCameraRotation(degrees), 0);
+        CZtMatrix3 imageToSensor{};
+        ASSERT_EQ(CalcTransformImgToChip(&m_owner.format, degrees * 3.1415926535898 / 180.0,
+                                         nullptr, nullptr, false, imageToSensor.data()),
+                  0);
+        for (const auto& [x, y] : {std::pair{10.0, 20.0}, std::pair{90.0, 35.0}}) {
+            const auto sensor = Apply(imageToSensor, x, y);
+            const auto expected = Apply(camToDmd, sensor[0], sensor[1]);
+            const auto dmd = Apply(data.GetMappingCamToDMD(), x, y);
+            EXPECT_NEAR(dmd[0], expected[0], 1e-6) << degrees << " degrees";
+            EXPECT_NEAR(dmd[1], expected[1], 1e-6) << degrees << " degrees";
+        }
+    }
+}
+
+TEST_F(CalibrationData, SingularCalibrationIsLoggedAsVeryBad) {
+    CZtCalibrationData data(&m_owner);
+    data.SetCalibrationCamToDMD(Numbered(1));  // rows (1 2 3), (4 5 6), (0 0 1): fine
+    zthost::ClearCapturedLog();
+    data.SetCalibrationCamToDMD({1, 2, 3, 2, 4, 6, 0, 0, 1});
+    EXPECT_TRUE(
+        zthost::LogContains(L"Verove CZtCalibrationData::UpdateMapping: Very bad calibration."));
+    EXPECT_TRUE(zthost::LogContains(
+        L"Verove CZtCalibrationData::UpdateMapping: Mapping matrix Camera -> DMD updated to:\n"
+        L"[\t1.00,\t2.00,\t3.00\n\t2.00,\t4.00,\t6.00\n\t0.00,\t0.00,\t1.00\t]"));
+    EXPECT_EQ(data.GetCalibrationState(), NotCalibrated);
+}
+
+// Loads and camera rotations from different threads: run under ThreadSanitizer too.
+TEST_F(CalibrationData, LoadRacingCameraRotationStaysConsistent) {
+    WriteFile(kDevice,
+              {{kCurrentKey, Numbered(30), Numbered(40)},
+               {L"#F$KTurret1$NGFP$P2#OP20#R180.000000#L3#CCam1", Numbered(50), Numbered(60)}});
+    CZtCalibrationData data(&m_owner);
+    SetCurrent(&data);
+    std::atomic<bool> stop{false};
+    std::thread rotator([&] {
+        for (int i = 0; !stop; ++i) {
+            data.SetCameraRotation(i % 2 ? 90 : 180);
+            data.GetMappingDMDToCam();
+        }
+    });
+    std::thread reader([&] {
+        while (!stop) {
+            data.GetCalibrationState();
+            data.GetCurrentConfigurationString();
+            data.GetCameraRect();
+        }
+    });
+    for (int i = 0; i < 40; ++i) {
+        bool changed = false;
+        EXPECT_EQ(data.LoadCalibration(&changed), 0);
+        data.SetCameraRect({0, 0, i, i});
+    }
+    stop = true;
+    rotator.join();
+    reader.join();
+
+    // Whatever the last rotation, loading now picks the calibration of that rotation.
+    bool changed = false;
+    ASSERT_EQ(data.LoadCalibration(&changed), 0);
+    EXPECT_EQ(data.GetCalibrationState(), Calibrated);
+    const bool at90 = data.GetCameraRotation() == 90.0;
+    EXPECT_EQ(data.GetCalibrationCamToDMD(), at90 ? Numbered(40) : Numbered(60));
+    EXPECT_EQ(data.GetLoadedKey(), data.GetCurrentConfigurationString());
+}
+
+}  // namespace
