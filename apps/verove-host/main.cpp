@@ -86,6 +86,14 @@ int RunPlugin(const QString& pluginPath, const QString& sdkFolder, bool simulato
         std::printf("verove-host: %s %s%s\n", kind.label,
                     connected ? "connected as " : "not connected",
                     connected ? QString::fromWCharArray(name).toLocal8Bit().constData() : "");
+        IZtStimulationDevice* device =
+            connected ? CZtStimulationDeviceManager::GetInstance()->GetStaticDevice(name) : nullptr;
+        if (device) {
+            CZtStringW displayName;
+            device->GetDisplayName(&displayName, 0);
+            std::printf("verove-host: registered device %ls, shown as \"%ls\"\n",
+                        device->GetUniqueName().GetString(), displayName.GetString());
+        }
         if (connected) {
             std::printf("verove-host: disconnecting %ls\n", name);
             connect(false, kind.simulator, 0, L"", name, nullptr);

@@ -74,10 +74,6 @@ public:
     // ---- The device manager itself ----
     // Re-reads the configuration of every device.
     virtual int DMApi_Refresh() = 0;
-    // A process-wide flag: the galvo XY conflict message was shown. Every DMD plug-in reads and
-    // sets it, so the user sees that message once per process.
-    virtual int DMApi_GetGalvoMessageShown(bool* shown) = 0;
-    virtual int DMApi_SetGalvoMessageShown(bool shown) = 0;
 
 protected:
     virtual ~DMApi() = default;

@@ -235,21 +235,6 @@ int DeviceManager::DMApi_Refresh() {
     return 0;
 }
 
-int DeviceManager::DMApi_GetGalvoMessageShown(bool* shown) {
-    if (!shown) {
-        return -4;
-    }
-    std::lock_guard lock(m_mutex);
-    *shown = m_galvoMessageShown;
-    return 0;
-}
-
-int DeviceManager::DMApi_SetGalvoMessageShown(bool shown) {
-    std::lock_guard lock(m_mutex);
-    m_galvoMessageShown = shown;
-    return 0;
-}
-
 bool DeviceManager::HasPhysicalLocked(ZT_DWORD physicalId) {
     return physicalId != 0 &&
            std::any_of(m_devices.begin(), m_devices.end(),
@@ -341,6 +326,5 @@ void DeviceManager::Clear() {
     m_galvoXYCount = 0;
     m_disconnectedPhysical.clear();
     m_refreshCount = 0;
-    m_galvoMessageShown = false;
     m_present = false;
 }

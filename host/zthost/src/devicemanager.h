@@ -35,8 +35,6 @@ public:
     int PhysDev_IsConnected(ZT_DWORD physicalId, bool* connected) override;
     int PhysDev_Disconnect(ZT_DWORD physicalId) override;
     int DMApi_Refresh() override;
-    int DMApi_GetGalvoMessageShown(bool* shown) override;
-    int DMApi_SetGalvoMessageShown(bool shown) override;
 
     // The control side (zthost/microscope.h).
     int Add(const zthost::LogicalDeviceSetup& device);
@@ -48,8 +46,8 @@ public:
     void SetPhysicalDeviceConnected(ZT_DWORD physicalId, bool connected);
     int RefreshCount();
     bool IsPresent();
-    // Forgets every device, the galvo count, the disconnected physical devices, the refresh count
-    // and the galvo message flag; the host then has no device manager.
+    // Forgets every device, the galvo count, the disconnected physical devices and the refresh
+    // count; the host then has no device manager.
     void Clear();
 
 private:
@@ -65,6 +63,5 @@ private:
     int m_galvoXYCount = 0;
     std::set<ZT_DWORD> m_disconnectedPhysical;
     int m_refreshCount = 0;
-    bool m_galvoMessageShown = false;
     bool m_present = false;
 };
