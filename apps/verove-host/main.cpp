@@ -11,8 +11,8 @@
 
 #include "zt/zt_log.h"
 #include "zt/zt_module.h"
-#include "zt/zt_util.h"
 #include "zt/zt_stimulation.h"
+#include "zt/zt_util.h"
 #include "zthost/zthost.h"
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -56,9 +56,8 @@ int RunPlugin(const QString& pluginPath, const QString& sdkFolder, bool simulato
     Report("plug-in", QString("%1, %2 classes").arg(pluginPath).arg(classes));
     QLibrary library(pluginPath);
     auto connect = reinterpret_cast<ConnectFn>(library.resolve("Connect"));
-    auto* module = static_cast<IZtModuleQ9*>(
-        CZtRTTI::CreateAndQuery(simulatorOnly ? "CZtModuleVeroveSim" : "CZtModuleVerove",
-                                "IZtModuleQ9"));
+    auto* module = static_cast<IZtModuleQ9*>(CZtRTTI::CreateAndQuery(
+        simulatorOnly ? "CZtModuleVeroveSim" : "CZtModuleVerove", "IZtModuleQ9"));
     if (!connect || !module) {
         std::fprintf(stderr, "verove-host: the plug-in lacks its Connect export or module\n");
         return 1;

@@ -21,6 +21,7 @@
 #include "zthost/layout.h"
 #include "zthost/microscope.h"
 #include "zthost/registry_store.h"
+#include "zthost/settings_store.h"
 #include "zthost/zthost.h"
 
 namespace {
@@ -93,9 +94,11 @@ TEST_F(StimulationDevice, ConnectsOverTheSimulatedUnitAndShowsTheDarkPattern) {
     ZT_DWORD count = 0;
     EXPECT_EQ(device->GetPatternCount(&count), 0);
     EXPECT_EQ(count, 6u);
-    EXPECT_TRUE(Logged(L"Verove CZtStimulationDeviceVerove::SetBitDepth: Bit depth 1 has been set."));
-    EXPECT_TRUE(Logged(L"Verove CZtStimulationDeviceVerove::UpdateRegistryOptions: Light pad "
-                       L"hiding enabled"));
+    EXPECT_TRUE(
+        Logged(L"Verove CZtStimulationDeviceVerove::SetBitDepth: Bit depth 1 has been set."));
+    EXPECT_TRUE(
+        Logged(L"Verove CZtStimulationDeviceVerove::UpdateRegistryOptions: Light pad "
+               L"hiding enabled"));
 
     EXPECT_TRUE(device->Connect(false, 0, -1));
     EXPECT_FALSE(device->IsConnected());
@@ -122,8 +125,9 @@ TEST_F(StimulationDevice, ConnectOverTheSdkOpensPrepares1BitAndExposes) {
         }
     }
     const std::vector<std::wstring> expected = {
-        L"AT_InitialiseLibrary", L"AT_Open", L"PixelEncoding=Mono1Packed",
-        L"OperationMode=Live",  L"TriggerMode=InternalSoftware", L"Expose"};
+        L"AT_InitialiseLibrary",         L"AT_Open",
+        L"PixelEncoding=Mono1Packed",    L"OperationMode=Live",
+        L"TriggerMode=InternalSoftware", L"Expose"};
     std::vector<std::wstring> relevant;
     for (const std::wstring& entry : seen) {
         if (std::find(expected.begin(), expected.end(), entry) != expected.end()) {
@@ -238,8 +242,7 @@ TEST_F(RegistryOptions, MissingKeyIsNeverCreatedAndDefaultsApply) {
     EXPECT_TRUE(m_hide);
     EXPECT_FALSE(m_debug);
     EXPECT_EQ(m_dithering, 1);
-    const char* prefix = "Verove CZtStimulationDeviceVerove::UpdateRegistryOptions: ";
-    const std::wstring p(prefix, prefix + std::strlen(prefix));
+    const std::wstring p = L"Verove CZtStimulationDeviceVerove::UpdateRegistryOptions: ";
     EXPECT_TRUE(Logged(p + L"Light pad hiding enabled"));
     EXPECT_TRUE(Logged(p + L"Device memory debugging disabled"));
     EXPECT_TRUE(Logged(p + L"Dithering method 1"));
@@ -285,9 +288,9 @@ TEST_F(RegistryOptions, ValuesOfAnotherTypeOrSizeLeaveHidingOnAndAreKept) {
         const void* data;
         ZT_DWORD size;
     };
-    for (const Stored& stored : {Stored{ZT_REG_SZ, text, sizeof(text)},
-                                 Stored{ZT_REG_QWORD, &qword, 8}, Stored{ZT_REG_DWORD, &word, 2},
-                                 Stored{ZT_REG_BINARY, &qword, 4}}) {
+    for (const Stored& stored :
+         {Stored{ZT_REG_SZ, text, sizeof(text)}, Stored{ZT_REG_QWORD, &qword, 8},
+          Stored{ZT_REG_DWORD, &word, 2}, Stored{ZT_REG_BINARY, &qword, 4}}) {
         ZT_HKEY key = CreateKey();
         ZT_RegSetValue(key, L"DoNotHideLightPad", stored.type, stored.data, stored.size);
         ZT_RegCloseKey(key);
@@ -344,7 +347,8 @@ TEST_F(StimulationDevice, SetUniqueNameMovesARegistrationToTheNewName) {
     ASSERT_EQ(manager->StaticDeviceRemove("CZtStimulationDeviceVeroveSim_4"), 0);
 }
 
-// ---- Capabilities and slot answers ---------------------------------------------------------------
+// ---- Capabilities and slot answers
+// ---------------------------------------------------------------
 
 TEST_F(StimulationDevice, CapabilitiesAnswerTheDeviceFixedCodes) {
     DevicePtr device = MakeDevice(true, L"CZtStimulationDeviceVeroveSim_0");
@@ -423,6 +427,10 @@ TEST_F(StimulationDevice, SlotsAnswerNullPointersWithTheirCodes) {
     EXPECT_EQ(start, -1.0);
     EXPECT_EQ(end, -1.0);
     EXPECT_EQ(device->StimulationBegin(nullptr), -12);
+    // Work that is not part of the device yet answers -2, never a success.
+    EXPECT_EQ(device->StimulationAreaSet(nullptr, nullptr, nullptr, nullptr, nullptr), -2);
+    EXPECT_EQ(device->SetOperationMode(5), -2);
+    EXPECT_EQ(device->LoadSettings(), -2);
     EXPECT_TRUE(Logged(L"Driver not initialized, aborting."));
 }
 
@@ -445,7 +453,8 @@ TEST_F(StimulationDevice, DmdInterfaceFixedAnswers) {
     EXPECT_EQ(group, L"Acquisition Controls");
     EXPECT_EQ(bitmap, L"SCANAREA_ROI");
     dmd->Release();
-    auto* power = static_cast<IZtLaserPowerControl*>(device->QueryInterface("IZtLaserPowerControl"));
+    auto* power =
+        static_cast<IZtLaserPowerControl*>(device->QueryInterface("IZtLaserPowerControl"));
     ASSERT_EQ(power, device->GetLaserPowerControl());
     EXPECT_EQ(power->GetGroupCount(), 3);
     EXPECT_EQ(power->GetGroupName(1), L"S2");
@@ -457,8 +466,9 @@ TEST_F(StimulationDevice, DmdInterfaceFixedAnswers) {
 TEST_F(StimulationDevice, UpdateControlPadNamesTheLayoutElementOfItsLogicalDevice) {
     DevicePtr device = MakeDevice(true, L"CZtStimulationDeviceVeroveSim_0");
     EXPECT_EQ(device->UpdateControlPad(), 21);
-    EXPECT_TRUE(Logged(L"Verove CZtStimulationDeviceVerove::UpdateControlPad: Failed to update "
-                       L"device pad name, aborting..."));
+    EXPECT_TRUE(
+        Logged(L"Verove CZtStimulationDeviceVerove::UpdateControlPad: Failed to update "
+               L"device pad name, aborting..."));
     AddDmdLogicalDevice(device.get(), 50, 7);
     zthost::AddLayoutElement(50);
     EXPECT_EQ(device->UpdateControlPad(), 0);
@@ -499,7 +509,8 @@ TEST_F(StimulationDevice, NdExperimentStateFollowsStartEndAndValidatedSequences)
 TEST_F(StimulationDevice, PatternSlotsAnswerFromTheDriverStore) {
     DevicePtr device = MakeDevice(true, L"CZtStimulationDeviceVeroveSim_0");
     ZT_DWORD id = 99;
-    EXPECT_EQ(device->SetActivePatternId(1), 21);  // no driver
+    EXPECT_EQ(device->SetActivePatternId(1), 21);            // no driver
+    ASSERT_EQ(zthost::SetCamera(zthost::CameraSetup{}), 0);  // patterns render for a camera
     ASSERT_TRUE(device->Connect(true, 0, 0));
     QSignalSpy active(device->GetPadWrapper(), &CZtVerovePadWrapper::sigUpdateActivePattern);
     EXPECT_EQ(device->GetPatternIdByName(L"Full ON", &id), 0);
@@ -526,7 +537,8 @@ TEST_F(StimulationDevice, PatternSlotsAnswerFromTheDriverStore) {
     device->Connect(false, 0, -1);
 }
 
-// ---- Host events ---------------------------------------------------------------------------------
+// ---- Host events
+// ---------------------------------------------------------------------------------
 
 TEST_F(StimulationDevice, DeviceChangesBeforeStartupAreKeptWithoutDuplicates) {
     DevicePtr device = MakeDevice(true, L"CZtStimulationDeviceVeroveSim_0");
@@ -547,8 +559,9 @@ TEST_F(StimulationDevice, HostEventsRunTheirDelayedHandlersFromTheEventLoop) {
     EXPECT_FALSE(Logged(L"HandleDMRefreshDelayed"));
     EXPECT_FALSE(Logged(L"HandleCameraNewParamsDelayed"));
     QCoreApplication::processEvents();
-    EXPECT_TRUE(Logged(L"Verove CZtStimulationDeviceVerove::HandleDMRefreshDelayed: End, return "
-                       L"code -2"));
+    EXPECT_TRUE(
+        Logged(L"Verove CZtStimulationDeviceVerove::HandleDMRefreshDelayed: End, return "
+               L"code -2"));
     EXPECT_TRUE(Logged(L"Verove CZtStimulationDeviceVerove::HandleCameraNewParamsDelayed: Start"));
 
     // Emitted on another thread, handled on this one.

@@ -96,42 +96,42 @@ public:
     const wchar_t* GetTypeName() override { return L""; }
     const wchar_t* GetTypeDescription() override { return L""; }
     const wchar_t* GetTypeText(int kind) override { return L""; }
-    int GetDeviceID(ZT_DWORD* id) override { return kNotSupported; }
+    int GetDeviceID(ZT_DWORD* id) override { return kDmdNotSupported; }
     int SetDeviceName(const wchar_t* name) override {
         m_deviceName = CZtStringW(name);
         return 0;
     }
     bool IsActiveByDefault() override { return true; }
     bool IsInDeviceGroup(const wchar_t* group) override { return false; }
-    int SaveKeys(CZtLiteVariantW* keys) override { return kNotSupported; }
-    int LoadKeys(CZtLiteVariantR* keys, ZT_DWORD id) override { return kNotSupported; }
+    int SaveKeys(CZtLiteVariantW* keys) override { return kDmdNotSupported; }
+    int LoadKeys(CZtLiteVariantR* keys, ZT_DWORD id) override { return kDmdNotSupported; }
     bool HasDeviceCapability(ZT_DWORD code) override { return false; }
     int GetGUIOptions(ZT_DWORD* options) override {
         if (!options) {
-            return kNullPointer;
+            return kDmdNullPointer;
         }
         *options = m_guiOptions;
         return 0;
     }
-    int ShowConfigurationDialog(QWidget* parent) override { return kNotSupported; }
+    int ShowConfigurationDialog(QWidget* parent) override { return kDmdNotSupported; }
     int SetGUIOptions(ZT_DWORD options) override {
         m_guiOptions = options;
         return 0;
     }
-    int Reserved15() override { return kNotSupported; }
-    int ParameterByCode(ZT_DWORD code, void* value) override { return kNotSupported; }
-    int ShowRenameDialog(QWidget* parent) override { return kNotSupported; }
+    int Reserved15() override { return kDmdNotSupported; }
+    int ParameterByCode(ZT_DWORD code, void* value) override { return kDmdNotSupported; }
+    int ShowRenameDialog(QWidget* parent) override { return kDmdNotSupported; }
     int GetDefaultName(CZtStringW* name) override { return CopyOut(m_deviceName, name); }
     QObject* GetControlPadGUIElement() override { return nullptr; }
     int GetControlPadGUIElementInfo(CZtStringW*, CZtStringW*, CZtStringW*) override {
-        return kNotSupported;
+        return kDmdNotSupported;
     }
-    int UpdateControlPad() override { return kNotSupported; }
-    int GetDeviceBands(int* count) override { return kNotSupported; }
-    int RefreshDeviceBands() override { return kNotSupported; }
+    int UpdateControlPad() override { return kDmdNotSupported; }
+    int GetDeviceBands(int* count) override { return kDmdNotSupported; }
+    int RefreshDeviceBands() override { return kDmdNotSupported; }
     int GetState(std::int32_t* state) override {
         if (!state) {
-            return kNullPointer;
+            return kDmdNullPointer;
         }
         *state = m_state;
         return 0;
@@ -140,59 +140,59 @@ public:
         m_state = state;
         return 0;
     }
-    int SetAlternationSequence(const void* sequence) override { return kNotSupported; }
+    int SetAlternationSequence(const void* sequence) override { return kDmdNotSupported; }
 
-    int GetAssociatedShuttersOpen(bool* open) override { return kNotSupported; }
-    int SetAssociatedShuttersOpenState(bool open) override { return kNotSupported; }
-    int GetAssociatedShutterCount(ZT_DWORD* count) override { return kNotSupported; }
-    int GetAssociatedShutterId(int index, ZT_DWORD* id) override { return kNotSupported; }
-    int GetAssociatedLightId(ZT_DWORD* id) override { return kNotSupported; }
-    int GetAssociatedSwitcherId(ZT_DWORD* id) override { return kNotSupported; }
-    int GetAssociatedSwitcherPort(ZT_DWORD* port) override { return kNotSupported; }
-    int GetPatternCount(ZT_DWORD* count) override { return kNotSupported; }
-    int GetPatternName(ZT_DWORD id, CZtStringW* name) override { return kNotSupported; }
-    int GetPatternAvailable(ZT_DWORD id, bool* available) override { return kNotSupported; }
-    int GetActivePatternId(ZT_DWORD* id) override { return kNotSupported; }
-    int SetActivePatternId(ZT_DWORD id) override { return kNotSupported; }
-    int GetPatternIdByName(const wchar_t* name, ZT_DWORD* id) override { return kNotSupported; }
-    int GetPatternIdByIndex(ZT_DWORD index, ZT_DWORD* id) override { return kNotSupported; }
-    int Reserved41() override { return kNotSupported; }
-    int Reserved42() override { return kNotSupported; }
+    int GetAssociatedShuttersOpen(bool* open) override { return kDmdNotSupported; }
+    int SetAssociatedShuttersOpenState(bool open) override { return kDmdNotSupported; }
+    int GetAssociatedShutterCount(ZT_DWORD* count) override { return kDmdNotSupported; }
+    int GetAssociatedShutterId(int index, ZT_DWORD* id) override { return kDmdNotSupported; }
+    int GetAssociatedLightId(ZT_DWORD* id) override { return kDmdNotSupported; }
+    int GetAssociatedSwitcherId(ZT_DWORD* id) override { return kDmdNotSupported; }
+    int GetAssociatedSwitcherPort(ZT_DWORD* port) override { return kDmdNotSupported; }
+    int GetPatternCount(ZT_DWORD* count) override { return kDmdNotSupported; }
+    int GetPatternName(ZT_DWORD id, CZtStringW* name) override { return kDmdNotSupported; }
+    int GetPatternAvailable(ZT_DWORD id, bool* available) override { return kDmdNotSupported; }
+    int GetActivePatternId(ZT_DWORD* id) override { return kDmdNotSupported; }
+    int SetActivePatternId(ZT_DWORD id) override { return kDmdNotSupported; }
+    int GetPatternIdByName(const wchar_t* name, ZT_DWORD* id) override { return kDmdNotSupported; }
+    int GetPatternIdByIndex(ZT_DWORD index, ZT_DWORD* id) override { return kDmdNotSupported; }
+    int Reserved41() override { return kDmdNotSupported; }
+    int Reserved42() override { return kDmdNotSupported; }
     int GetPatternCameraProjection(ZT_DWORD, SZtPicBuf*, const SZtRect*, const SZtRect*, double,
                                    double, double) override {
-        return kNotSupported;
+        return kDmdNotSupported;
     }
-    int IsCalibrated(bool* calibrated) override { return kNotSupported; }
-    int UpdateAlternationSequence() override { return kNotSupported; }
-    int GetLineAlternationTiming(double* timing) override { return kNotSupported; }
-    int SetOperationMode(std::int32_t mode) override { return kNotSupported; }
-    int GetIlluminationSequenceState(std::int32_t* state) override { return kNotSupported; }
-    int GetTriggeringStatus(std::int32_t* status) override { return kNotSupported; }
-    int UpdateIlluminationSequencePower() override { return kNotSupported; }
-    int SetIlluminationSequence(const void* sequence) override { return kNotSupported; }
-    int GenerateGridAppendToISPool(const void* grid) override { return kNotSupported; }
-    int GetTriggeringBounds(double* minimum, double* maximum) override { return kNotSupported; }
-    int GetSwitchingSpeed(double* speed) override { return kNotSupported; }
+    int IsCalibrated(bool* calibrated) override { return kDmdNotSupported; }
+    int UpdateAlternationSequence() override { return kDmdNotSupported; }
+    int GetLineAlternationTiming(double* timing) override { return kDmdNotSupported; }
+    int SetOperationMode(std::int32_t mode) override { return kDmdNotSupported; }
+    int GetIlluminationSequenceState(std::int32_t* state) override { return kDmdNotSupported; }
+    int GetTriggeringStatus(std::int32_t* status) override { return kDmdNotSupported; }
+    int UpdateIlluminationSequencePower() override { return kDmdNotSupported; }
+    int SetIlluminationSequence(const void* sequence) override { return kDmdNotSupported; }
+    int GenerateGridAppendToISPool(const void* grid) override { return kDmdNotSupported; }
+    int GetTriggeringBounds(double* minimum, double* maximum) override { return kDmdNotSupported; }
+    int GetSwitchingSpeed(double* speed) override { return kDmdNotSupported; }
     int IsTriggeredWithDevices(bool* triggered) override {
         if (!triggered) {
-            return kNullPointer;
+            return kDmdNullPointer;
         }
         *triggered = false;
         return 0;
     }
-    int Reserved56() override { return kNotSupported; }
-    int Reserved57() override { return kNotSupported; }
+    int Reserved56() override { return kDmdNotSupported; }
+    int Reserved57() override { return kDmdNotSupported; }
 
 protected:
-    static constexpr int kNotSupported = 22;
-    static constexpr int kNullPointer = 14;
+    static constexpr int kDmdNotSupported = 22;
+    static constexpr int kDmdNullPointer = 14;
 
     ~CZtDeviceDMD_Default() override = default;
 
 private:
     static int CopyOut(const CZtStringW& text, CZtStringW* out) {
         if (!out) {
-            return kNullPointer;
+            return kDmdNullPointer;
         }
         *out = text;
         return 0;
