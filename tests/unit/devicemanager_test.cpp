@@ -35,7 +35,7 @@ protected:
         turret.positionNames = {L"DAPI", L"GFP", L"<none>"};
         turret.position = 1;
         auto launch = Device(12, ZT_LOGDEV_MULTILASER, L"Launch");
-        launch.linesUsed = {true, false, true};
+        launch.lines = {{405, 0.0, true}, {488, 0.0, false}, {561, 0.0, true}};
         auto zoom = Device(13, ZT_LOGDEV_ZOOM, L"Zoom");
         zoom.manualZoom = true;
         zoom.zoom = 1.5;

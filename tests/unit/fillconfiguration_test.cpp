@@ -5,13 +5,14 @@
 #include <vector>
 
 #include "cztconfigurationdata.h"
+#include "dmapi_stub.h"
 #include "fake_grabber_provider.h"
 #include "zt/zt_devices.h"
 
 namespace {
 
 // A device manager whose logical devices are plain records; unknown ids answer -5.
-class FakeDeviceManager : public DMApi {
+class FakeDeviceManager : public DMApiStub {
 public:
     struct Device {
         int type = 0;

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "zt/zt_export.h"
+#include "zt/zt_string.h"
 
 // A GUI element of the host layout (opaque; borrowed from the layout manager).
 struct SZtGUIElement;
@@ -15,6 +16,19 @@ public:
     // Gives the element the name the user sees: 0; -4 for a null or unknown element or a null
     // name; -8 while the layout is locked against changes.
     virtual int SetUserName(ZT_HGUIELEMENT element, const wchar_t* name) = 0;
+    // The element that shows the controls of all the physical device's logical devices; null when
+    // it has none.
+    virtual ZT_HGUIELEMENT GetPhysDevGUIElement(ZT_DWORD physicalDeviceId) = 0;
+    // Where the element stands: its layout's name and its index there, from 0. 0; -4 for a null
+    // or unknown element or a null out; -5 while the element is in no layout.
+    virtual int GetElementPlace(ZT_HGUIELEMENT element, CZtStringW* layoutName, int* position) = 0;
+    // Takes the element out of its layout; it stays valid, to be put back. 0; -4 as above; -5 when
+    // it is in no layout; -8 while the layout is locked.
+    virtual int RemoveElement(ZT_HGUIELEMENT element) = 0;
+    // Puts an element that is in no layout into the named one at the index (an index beyond the
+    // end puts it last). 0; -4 as above, or a null name or a negative index; -8 while locked; -10
+    // when the element is in a layout already.
+    virtual int InsertElement(ZT_HGUIELEMENT element, const wchar_t* layoutName, int position) = 0;
 
 protected:
     virtual ~IZtLayoutManager() = default;

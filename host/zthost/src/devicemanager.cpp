@@ -2,19 +2,52 @@
 #include "devicemanager.h"
 
 #include <algorithm>
+#include <cwchar>
 
 namespace {
 
-// A nosepiece or filter changer must stand at one of its positions.
+// A device with positions stands at one of them; powers and light values lie in their ranges.
 bool IsValid(const zthost::LogicalDeviceSetup& device) {
     if (device.id == 0) {
         return false;
     }
-    if (device.type == ZT_LOGDEV_NOSEPIECE || device.type == ZT_LOGDEV_FILTERCHANGER) {
-        return device.position >= 0 &&
-               device.position < static_cast<int>(device.positionNames.size());
+    switch (device.type) {
+        case ZT_LOGDEV_NOSEPIECE:
+        case ZT_LOGDEV_FILTERCHANGER:
+        case ZT_LOGDEV_LASEROUTPUT:
+            return device.position >= 0 &&
+                   device.position < static_cast<int>(device.positionNames.size());
+        case ZT_LOGDEV_MULTILASER:
+            return std::all_of(device.lines.begin(), device.lines.end(), [](const auto& line) {
+                return line.power >= 0.0 && line.power <= 100.0;
+            });
+        case ZT_LOGDEV_LIGHT:
+            return device.lightControl == zthost::LightControl::None ||
+                   (device.stepCount >= 1 && device.minimum <= device.maximum &&
+                    device.value >= device.minimum && device.value <= device.maximum);
+        default:
+            return true;
     }
-    return true;
+}
+
+bool IsLightWith(const zthost::LogicalDeviceSetup& device, zthost::LightControl control) {
+    return device.lightControl == control;
+}
+
+// Runs read on the line when the device has it: its status, else -7.
+template <typename Out, typename Read>
+int ReadLine(const zthost::LogicalDeviceSetup& device, int line, Out* out, Read read) {
+    if (line < 0 || line >= static_cast<int>(device.lines.size())) {
+        return -7;
+    }
+    *out = read(device.lines[static_cast<size_t>(line)]);
+    return 0;
+}
+
+std::wstring Printf(const wchar_t* format, double value) {
+    wchar_t text[64];
+    std::swprintf(text, sizeof text / sizeof text[0], format, value);
+    return text;
 }
 
 int ReadName(const std::vector<std::wstring>& names, int position, CZtStringW* out) {
@@ -26,6 +59,9 @@ int ReadName(const std::vector<std::wstring>& names, int position, CZtStringW* o
 }
 
 }  // namespace
+
+DeviceManager::DeviceManager(IZtPluginManager& events)
+    : m_events(events), m_deferred([this](const StateCommand& command) { Complete(command); }) {}
 
 zthost::LogicalDeviceSetup* DeviceManager::FindLocked(ZT_DWORD id) {
     const auto it = std::find_if(m_devices.begin(), m_devices.end(),
@@ -113,6 +149,34 @@ int DeviceManager::LogDev_GetPhysicalId(ZT_DWORD id, ZT_DWORD* physicalId) {
     });
 }
 
+int DeviceManager::LogDev_GetIdByKey(int type, const wchar_t* key, ZT_DWORD* id) {
+    if (!key || !id) {
+        return -4;
+    }
+    std::lock_guard lock(m_mutex);
+    const auto it = std::find_if(m_devices.begin(), m_devices.end(),
+                                 [&](const auto& d) { return d.type == type && d.key == key; });
+    if (it == m_devices.end()) {
+        return -5;
+    }
+    *id = it->id;
+    return 0;
+}
+
+int DeviceManager::LogDev_SendCustomCommand(ZT_DWORD id, ZT_DWORD command, bool simulated,
+                                            const wchar_t* text, ZT_DWORD first, ZT_DWORD second) {
+    std::lock_guard lock(m_mutex);
+    const zthost::LogicalDeviceSetup* device = FindLocked(id);
+    if (!device) {
+        return -5;
+    }
+    if (const int refusal = RefusalLocked(*device, zthost::DeviceCommand::CustomCommand)) {
+        return refusal;
+    }
+    m_customCommands.push_back({id, command, simulated, text ? text : L"", first, second});
+    return 0;
+}
+
 int DeviceManager::Nosepiece_GetPosition(ZT_DWORD id, int* position) {
     return Query(id, ZT_LOGDEV_NOSEPIECE, position, [](const auto& d, int* out) {
         *out = d.position;
@@ -153,6 +217,86 @@ int DeviceManager::Light_GetKey(ZT_DWORD id, CZtStringW* key) {
     });
 }
 
+int DeviceManager::Light_IsVoltageControlled(ZT_DWORD id, bool* voltage) {
+    return Query(id, ZT_LOGDEV_LIGHT, voltage, [](const auto& d, bool* out) {
+        *out = IsLightWith(d, zthost::LightControl::Voltage);
+        return 0;
+    });
+}
+
+int DeviceManager::Light_IsIrisControlled(ZT_DWORD id, bool* iris) {
+    return Query(id, ZT_LOGDEV_LIGHT, iris, [](const auto& d, bool* out) {
+        *out = IsLightWith(d, zthost::LightControl::Iris);
+        return 0;
+    });
+}
+
+int DeviceManager::Light_GetVoltage(ZT_DWORD id, double* voltage) {
+    return Query(id, ZT_LOGDEV_LIGHT, voltage, [](const auto& d, double* out) {
+        if (!IsLightWith(d, zthost::LightControl::Voltage)) {
+            return -6;
+        }
+        *out = d.value;
+        return 0;
+    });
+}
+
+int DeviceManager::Light_SetVoltage(ZT_DWORD id, double voltage) {
+    return Submit(StateCommand::Voltage(id, voltage));
+}
+
+int DeviceManager::Light_GetIris(ZT_DWORD id, double* iris) {
+    return Query(id, ZT_LOGDEV_LIGHT, iris, [](const auto& d, double* out) {
+        if (!IsLightWith(d, zthost::LightControl::Iris)) {
+            return -6;
+        }
+        *out = d.value;
+        return 0;
+    });
+}
+
+int DeviceManager::Light_SetIris(ZT_DWORD id, double iris) {
+    return Submit(StateCommand::Iris(id, iris));
+}
+
+int DeviceManager::Light_GetRange(ZT_DWORD id, double* minimum, double* maximum) {
+    if (!maximum) {
+        return -4;
+    }
+    return Query(id, ZT_LOGDEV_LIGHT, minimum, [maximum](const auto& d, double* out) {
+        if (IsLightWith(d, zthost::LightControl::None)) {
+            return -6;
+        }
+        *out = d.minimum;
+        *maximum = d.maximum;
+        return 0;
+    });
+}
+
+int DeviceManager::Light_GetStepCount(ZT_DWORD id, int* count) {
+    return Query(id, ZT_LOGDEV_LIGHT, count, [](const auto& d, int* out) {
+        if (IsLightWith(d, zthost::LightControl::None)) {
+            return -6;
+        }
+        *out = d.stepCount;
+        return 0;
+    });
+}
+
+int DeviceManager::Light_GetStepValue(ZT_DWORD id, int step, double* value) {
+    return Query(id, ZT_LOGDEV_LIGHT, value, [step](const auto& d, double* out) {
+        if (IsLightWith(d, zthost::LightControl::None)) {
+            return -6;
+        }
+        if (step < 0 || step >= d.stepCount) {
+            return -7;
+        }
+        *out = d.stepCount == 1 ? d.maximum
+                                : d.minimum + (d.maximum - d.minimum) * step / (d.stepCount - 1);
+        return 0;
+    });
+}
+
 int DeviceManager::Microscope_GetKey(ZT_DWORD id, CZtStringW* key) {
     return Query(id, ZT_LOGDEV_MICROSCOPE, key, [](const auto& d, CZtStringW* out) {
         *out = d.key;
@@ -169,19 +313,89 @@ int DeviceManager::MultiLaser_GetKey(ZT_DWORD id, CZtStringW* key) {
 
 int DeviceManager::MultiLaser_GetLineCount(ZT_DWORD id, int* count) {
     return Query(id, ZT_LOGDEV_MULTILASER, count, [](const auto& d, int* out) {
-        *out = static_cast<int>(d.linesUsed.size());
+        *out = static_cast<int>(d.lines.size());
         return 0;
     });
 }
 
 int DeviceManager::MultiLaser_GetLineUsed(ZT_DWORD id, int line, bool* used) {
     return Query(id, ZT_LOGDEV_MULTILASER, used, [line](const auto& d, bool* out) {
-        if (line < 0 || line >= static_cast<int>(d.linesUsed.size())) {
-            return -7;
-        }
-        *out = d.linesUsed[static_cast<size_t>(line)];
+        return ReadLine(d, line, out, [](const auto& l) { return l.used; });
+    });
+}
+
+int DeviceManager::MultiLaser_SetLineUsed(ZT_DWORD id, int line, bool used) {
+    return Submit(StateCommand::LineUsed(id, line, used));
+}
+
+int DeviceManager::MultiLaser_GetLinePower(ZT_DWORD id, int line, double* power) {
+    return Query(id, ZT_LOGDEV_MULTILASER, power, [line](const auto& d, double* out) {
+        return ReadLine(d, line, out, [](const auto& l) { return l.power; });
+    });
+}
+
+int DeviceManager::MultiLaser_SetLinePower(ZT_DWORD id, int line, double power) {
+    return Submit(StateCommand::LinePower(id, line, power));
+}
+
+int DeviceManager::MultiLaser_GetLineWavelength(ZT_DWORD id, int line, ZT_DWORD* nanometres) {
+    return Query(id, ZT_LOGDEV_MULTILASER, nanometres, [line](const auto& d, ZT_DWORD* out) {
+        return ReadLine(d, line, out, [](const auto& l) { return l.wavelength; });
+    });
+}
+
+int DeviceManager::LaserOutput_GetKey(ZT_DWORD id, CZtStringW* key) {
+    return Query(id, ZT_LOGDEV_LASEROUTPUT, key, [](const auto& d, CZtStringW* out) {
+        *out = d.key;
         return 0;
     });
+}
+
+int DeviceManager::LaserOutput_GetPortCombinationCount(ZT_DWORD id, int* count) {
+    return Query(id, ZT_LOGDEV_LASEROUTPUT, count, [](const auto& d, int* out) {
+        *out = static_cast<int>(d.positionNames.size());
+        return 0;
+    });
+}
+
+int DeviceManager::LaserOutput_GetPortCombinationName(ZT_DWORD id, int index, CZtStringW* name) {
+    return Query(id, ZT_LOGDEV_LASEROUTPUT, name, [index](const auto& d, CZtStringW* out) {
+        return ReadName(d.positionNames, index, out);
+    });
+}
+
+int DeviceManager::LaserOutput_GetPortCombination(ZT_DWORD id, int* index) {
+    return Query(id, ZT_LOGDEV_LASEROUTPUT, index, [](const auto& d, int* out) {
+        *out = d.position;
+        return 0;
+    });
+}
+
+int DeviceManager::LaserOutput_SetPortCombination(ZT_DWORD id, int index) {
+    return Submit(StateCommand::PortCombination(id, index));
+}
+
+int DeviceManager::Shutter_GetKey(ZT_DWORD id, CZtStringW* key) {
+    return Query(id, ZT_LOGDEV_SHUTTER, key, [](const auto& d, CZtStringW* out) {
+        *out = d.key;
+        return 0;
+    });
+}
+
+int DeviceManager::Shutter_GetState(ZT_DWORD id, bool* open) {
+    return Query(id, ZT_LOGDEV_SHUTTER, open, [](const auto& d, bool* out) {
+        *out = d.open;
+        return 0;
+    });
+}
+
+int DeviceManager::Shutter_SetState(ZT_DWORD id, bool open, ZT_DWORD waitMs, bool notify) {
+    ZT_DWORD physicalId = 0;
+    const int status = Submit(StateCommand::ShutterState(id, open, notify), &physicalId);
+    if (status != ZT_DM_PENDING || waitMs == 0) {
+        return status;
+    }
+    return m_deferred.Wait(physicalId, waitMs);
 }
 
 int DeviceManager::Zoom_GetManual(ZT_DWORD id, bool* manual) {
@@ -233,6 +447,176 @@ int DeviceManager::DMApi_Refresh() {
     std::lock_guard lock(m_mutex);
     ++m_refreshCount;
     return 0;
+}
+
+int DeviceManager::PhysDev_SupportsDeferredCompletion(ZT_DWORD physicalId, bool* supported) {
+    if (!supported) {
+        return -4;
+    }
+    std::lock_guard lock(m_mutex);
+    if (!HasPhysicalLocked(physicalId)) {
+        return -5;
+    }
+    *supported = m_deferredSupported.count(physicalId) != 0;
+    return 0;
+}
+
+int DeviceManager::PhysDev_SetDeferredCompletion(ZT_DWORD physicalId, bool on) {
+    std::lock_guard lock(m_mutex);
+    if (!HasPhysicalLocked(physicalId)) {
+        return -5;
+    }
+    if (!on) {
+        // Commands queued before keep completing in the background.
+        m_deferredOn.erase(physicalId);
+        return 0;
+    }
+    if (m_deferredSupported.count(physicalId) == 0) {
+        return -9;
+    }
+    m_deferredOn.insert(physicalId);
+    return 0;
+}
+
+int DeviceManager::PhysDev_GetDeferredCompletion(ZT_DWORD physicalId, bool* on) {
+    if (!on) {
+        return -4;
+    }
+    std::lock_guard lock(m_mutex);
+    if (!HasPhysicalLocked(physicalId)) {
+        return -5;
+    }
+    *on = m_deferredOn.count(physicalId) != 0;
+    return 0;
+}
+
+int DeviceManager::PhysDev_WaitForCompletion(ZT_DWORD physicalId, ZT_DWORD timeoutMs) {
+    {
+        std::lock_guard lock(m_mutex);
+        if (!HasPhysicalLocked(physicalId)) {
+            return -5;
+        }
+    }
+    return m_deferred.Wait(physicalId, timeoutMs);
+}
+
+int DeviceManager::RefusalLocked(const zthost::LogicalDeviceSetup& device,
+                                 zthost::DeviceCommand command) {
+    const bool refused =
+        std::find(device.refused.begin(), device.refused.end(), command) != device.refused.end();
+    const bool offLine = m_disconnectedPhysical.count(device.physicalId) != 0;
+    return refused || offLine ? -9 : 0;
+}
+
+int DeviceManager::Submit(const StateCommand& command, ZT_DWORD* physicalId) {
+    bool changed = false;
+    {
+        std::lock_guard lock(m_mutex);
+        zthost::LogicalDeviceSetup* device = FindLocked(command.DeviceId());
+        if (!device) {
+            return -5;
+        }
+        if (const int check = command.Check(*device)) {
+            return check;
+        }
+        if (const int refusal = RefusalLocked(*device, command.Kind())) {
+            return refusal;
+        }
+        if (physicalId) {
+            *physicalId = device->physicalId;
+        }
+        if (m_deferredOn.count(device->physicalId) != 0) {
+            // Queued under the lock so that the commands complete in the order they came.
+            m_deferred.Queue(device->physicalId, command);
+            return ZT_DM_PENDING;
+        }
+        changed = command.Apply(device);
+    }
+    if (changed && command.Notifies()) {
+        NotifyChanged({command.DeviceId()});
+    }
+    return 0;
+}
+
+void DeviceManager::Complete(const StateCommand& command) {
+    bool changed = false;
+    {
+        std::lock_guard lock(m_mutex);
+        // The set-up may have changed while the command waited; one that no longer fits is
+        // dropped.
+        zthost::LogicalDeviceSetup* device = FindLocked(command.DeviceId());
+        changed = device && command.Check(*device) == 0 && command.Apply(device);
+    }
+    if (changed && command.Notifies()) {
+        NotifyChanged({command.DeviceId()});
+    }
+}
+
+void DeviceManager::NotifyChanged(std::vector<ZT_DWORD> ids) {
+    if (ids.empty()) {
+        return;
+    }
+    m_events.SendModuleEvent(L"ZT_MODULEEVENT_DEVICE_BEFORE_CHANGED",
+                             static_cast<std::intptr_t>(ids.size()), nullptr, ids.data());
+}
+
+std::wstring DeviceManager::StateText(ZT_DWORD id) {
+    std::lock_guard lock(m_mutex);
+    const zthost::LogicalDeviceSetup* device = FindLocked(id);
+    if (!device) {
+        return {};
+    }
+    switch (device->type) {
+        case ZT_LOGDEV_MULTILASER: {
+            std::wstring text;
+            for (const zthost::LaserLineSetup& line : device->lines) {
+                text += (text.empty() ? L"" : L", ") + std::to_wstring(line.wavelength) +
+                        Printf(L" nm %.1f%%", line.power) + (line.used ? L" on" : L" off");
+            }
+            return text;
+        }
+        case ZT_LOGDEV_LIGHT:
+            if (IsLightWith(*device, zthost::LightControl::Voltage)) {
+                return Printf(L"Voltage %.2f", device->value);
+            }
+            return IsLightWith(*device, zthost::LightControl::Iris)
+                       ? Printf(L"Iris %.2f", device->value)
+                       : std::wstring();
+        case ZT_LOGDEV_LASEROUTPUT:
+            return L"Port " + device->positionNames[static_cast<size_t>(device->position)];
+        case ZT_LOGDEV_SHUTTER:
+            return device->open ? L"Open" : L"Closed";
+        default:
+            return {};
+    }
+}
+
+std::vector<zthost::CustomCommandRecord> DeviceManager::CustomCommands() {
+    std::lock_guard lock(m_mutex);
+    return m_customCommands;
+}
+
+void DeviceManager::ClearCustomCommands() {
+    std::lock_guard lock(m_mutex);
+    m_customCommands.clear();
+}
+
+void DeviceManager::SetDeferredCompletionSupported(ZT_DWORD physicalId, bool supported) {
+    std::lock_guard lock(m_mutex);
+    if (supported) {
+        m_deferredSupported.insert(physicalId);
+    } else {
+        m_deferredSupported.erase(physicalId);
+        m_deferredOn.erase(physicalId);
+    }
+}
+
+void DeviceManager::HoldDeferredCompletion(ZT_DWORD physicalId, bool hold) {
+    m_deferred.Hold(physicalId, hold);
+}
+
+int DeviceManager::PendingCommandCount(ZT_DWORD physicalId) {
+    return m_deferred.PendingCount(physicalId);
 }
 
 bool DeviceManager::HasPhysicalLocked(ZT_DWORD physicalId) {
@@ -321,10 +705,15 @@ bool DeviceManager::IsPresent() {
 }
 
 void DeviceManager::Clear() {
+    // First, without the lock: the completion thread may be waiting for it.
+    m_deferred.Clear();
     std::lock_guard lock(m_mutex);
     m_devices.clear();
     m_galvoXYCount = 0;
     m_disconnectedPhysical.clear();
+    m_deferredSupported.clear();
+    m_deferredOn.clear();
+    m_customCommands.clear();
     m_refreshCount = 0;
     m_present = false;
 }

@@ -33,6 +33,6 @@ private:
 
     PluginManager m_pluginManager;
     StimulationDeviceManager m_stimulationDevices;
-    DeviceManager m_devices;
+    DeviceManager m_devices{m_pluginManager};
     GrabberProvider m_grabber;
 };

@@ -1,7 +1,19 @@
 // The layout manager of the reference host and its control functions.
 #include "layoutmanager.h"
 
+#include <algorithm>
+
 #include "zthost/layout.h"
+
+namespace {
+
+ZT_HGUIELEMENT Get(const std::map<ZT_DWORD, std::unique_ptr<SZtGUIElement>>& elements,
+                   ZT_DWORD id) {
+    const auto it = elements.find(id);
+    return it == elements.end() ? nullptr : it->second.get();
+}
+
+}  // namespace
 
 LayoutManager& LayoutManager::Instance() {
     // Never destroyed: devices released at exit may still reach it.
@@ -11,17 +23,40 @@ LayoutManager& LayoutManager::Instance() {
 
 ZT_HGUIELEMENT LayoutManager::GetLogDevGUIElement(ZT_DWORD logicalDeviceId) {
     std::lock_guard lock(m_mutex);
-    const auto it = m_elements.find(logicalDeviceId);
-    return it == m_elements.end() ? nullptr : it->second.get();
+    return Get(m_elements, logicalDeviceId);
+}
+
+ZT_HGUIELEMENT LayoutManager::GetPhysDevGUIElement(ZT_DWORD physicalDeviceId) {
+    std::lock_guard lock(m_mutex);
+    return Get(m_physicalElements, physicalDeviceId);
+}
+
+bool LayoutManager::IsKnownLocked(ZT_HGUIELEMENT element) const {
+    if (!element) {
+        return false;
+    }
+    return element->logicalDeviceId != 0
+               ? Get(m_elements, element->logicalDeviceId) == element
+               : Get(m_physicalElements, element->physicalDeviceId) == element;
+}
+
+bool LayoutManager::FindLocked(ZT_HGUIELEMENT element,
+                               std::map<std::wstring, Layout>::iterator* layout,
+                               Layout::iterator* place) {
+    for (auto it = m_layouts.begin(); it != m_layouts.end(); ++it) {
+        const auto found = std::find(it->second.begin(), it->second.end(), element);
+        if (found != it->second.end()) {
+            *layout = it;
+            *place = found;
+            return true;
+        }
+    }
+    return false;
 }
 
 int LayoutManager::SetUserName(ZT_HGUIELEMENT element, const wchar_t* name) {
     std::lock_guard lock(m_mutex);
-    if (!element || !name) {
-        return -4;
-    }
-    const auto it = m_elements.find(element->logicalDeviceId);
-    if (it == m_elements.end() || it->second.get() != element) {
+    if (!IsKnownLocked(element) || !name) {
         return -4;
     }
     if (m_locked) {
@@ -31,18 +66,94 @@ int LayoutManager::SetUserName(ZT_HGUIELEMENT element, const wchar_t* name) {
     return 0;
 }
 
-void LayoutManager::AddElement(ZT_DWORD logicalDeviceId) {
+int LayoutManager::GetElementPlace(ZT_HGUIELEMENT element, CZtStringW* layoutName, int* position) {
     std::lock_guard lock(m_mutex);
-    auto& element = m_elements[logicalDeviceId];
-    if (!element) {
-        element = std::make_unique<SZtGUIElement>(SZtGUIElement{logicalDeviceId, {}});
+    if (!IsKnownLocked(element) || !layoutName || !position) {
+        return -4;
     }
+    std::map<std::wstring, Layout>::iterator layout;
+    Layout::iterator place;
+    if (!FindLocked(element, &layout, &place)) {
+        return -5;
+    }
+    *layoutName = layout->first;
+    *position = static_cast<int>(place - layout->second.begin());
+    return 0;
+}
+
+int LayoutManager::RemoveElement(ZT_HGUIELEMENT element) {
+    std::lock_guard lock(m_mutex);
+    if (!IsKnownLocked(element)) {
+        return -4;
+    }
+    std::map<std::wstring, Layout>::iterator layout;
+    Layout::iterator place;
+    if (!FindLocked(element, &layout, &place)) {
+        return -5;
+    }
+    if (m_locked) {
+        return -8;
+    }
+    layout->second.erase(place);
+    return 0;
+}
+
+int LayoutManager::InsertElement(ZT_HGUIELEMENT element, const wchar_t* layoutName, int position) {
+    std::lock_guard lock(m_mutex);
+    if (!IsKnownLocked(element) || !layoutName || position < 0) {
+        return -4;
+    }
+    if (m_locked) {
+        return -8;
+    }
+    std::map<std::wstring, Layout>::iterator shown;
+    Layout::iterator place;
+    if (FindLocked(element, &shown, &place)) {
+        return -10;
+    }
+    Layout& layout = m_layouts[layoutName];
+    const size_t index = std::min(static_cast<size_t>(position), layout.size());
+    layout.insert(layout.begin() + static_cast<std::ptrdiff_t>(index), element);
+    return 0;
+}
+
+void LayoutManager::AddTo(Elements* elements, ZT_DWORD id, SZtGUIElement element, Layout* layout) {
+    auto& slot = (*elements)[id];
+    if (!slot) {
+        slot = std::make_unique<SZtGUIElement>(std::move(element));
+        layout->push_back(slot.get());
+    }
+}
+
+void LayoutManager::AddElement(ZT_DWORD logicalDeviceId, const std::wstring& layout) {
+    std::lock_guard lock(m_mutex);
+    AddTo(&m_elements, logicalDeviceId, SZtGUIElement{logicalDeviceId, 0, {}}, &m_layouts[layout]);
+}
+
+void LayoutManager::AddPhysicalElement(ZT_DWORD physicalDeviceId, const std::wstring& layout) {
+    std::lock_guard lock(m_mutex);
+    AddTo(&m_physicalElements, physicalDeviceId, SZtGUIElement{0, physicalDeviceId, {}},
+          &m_layouts[layout]);
+}
+
+std::vector<std::wstring> LayoutManager::Contents(const std::wstring& layout) {
+    std::lock_guard lock(m_mutex);
+    std::vector<std::wstring> contents;
+    const auto it = m_layouts.find(layout);
+    if (it != m_layouts.end()) {
+        for (const SZtGUIElement* element : it->second) {
+            contents.push_back(element->logicalDeviceId != 0
+                                   ? L"L" + std::to_wstring(element->logicalDeviceId)
+                                   : L"P" + std::to_wstring(element->physicalDeviceId));
+        }
+    }
+    return contents;
 }
 
 std::wstring LayoutManager::UserName(ZT_DWORD logicalDeviceId) {
     std::lock_guard lock(m_mutex);
-    const auto it = m_elements.find(logicalDeviceId);
-    return it == m_elements.end() ? std::wstring() : it->second->userName;
+    const ZT_HGUIELEMENT element = Get(m_elements, logicalDeviceId);
+    return element ? element->userName : std::wstring();
 }
 
 void LayoutManager::SetLocked(bool locked) {
@@ -52,7 +163,9 @@ void LayoutManager::SetLocked(bool locked) {
 
 void LayoutManager::Clear() {
     std::lock_guard lock(m_mutex);
+    m_layouts.clear();
     m_elements.clear();
+    m_physicalElements.clear();
     m_locked = false;
 }
 
@@ -62,8 +175,16 @@ IZtLayoutManager* ZT_GetLayoutManager() {
 
 namespace zthost {
 
-void AddLayoutElement(ZT_DWORD logicalDeviceId) {
-    LayoutManager::Instance().AddElement(logicalDeviceId);
+void AddLayoutElement(ZT_DWORD logicalDeviceId, const std::wstring& layout) {
+    LayoutManager::Instance().AddElement(logicalDeviceId, layout);
+}
+
+void AddPhysicalLayoutElement(ZT_DWORD physicalDeviceId, const std::wstring& layout) {
+    LayoutManager::Instance().AddPhysicalElement(physicalDeviceId, layout);
+}
+
+std::vector<std::wstring> LayoutContents(const std::wstring& layout) {
+    return LayoutManager::Instance().Contents(layout);
 }
 
 std::wstring LayoutElementUserName(ZT_DWORD logicalDeviceId) {

@@ -1,15 +1,20 @@
-// LayoutManager: the reference host's GUI elements, one per logical device that has controls.
+// LayoutManager: the reference host's GUI elements, one per device that has controls, in named
+// layouts.
 #pragma once
 
 #include <map>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "zt/zt_layout.h"
 
+// Shows the controls of a logical device, or of all the logical devices of a physical device
+// (logicalDeviceId 0).
 struct SZtGUIElement {
     ZT_DWORD logicalDeviceId = 0;
+    ZT_DWORD physicalDeviceId = 0;
     std::wstring userName;
 };
 
@@ -20,15 +25,33 @@ public:
 
     ZT_HGUIELEMENT GetLogDevGUIElement(ZT_DWORD logicalDeviceId) override;
     int SetUserName(ZT_HGUIELEMENT element, const wchar_t* name) override;
+    ZT_HGUIELEMENT GetPhysDevGUIElement(ZT_DWORD physicalDeviceId) override;
+    int GetElementPlace(ZT_HGUIELEMENT element, CZtStringW* layoutName, int* position) override;
+    int RemoveElement(ZT_HGUIELEMENT element) override;
+    int InsertElement(ZT_HGUIELEMENT element, const wchar_t* layoutName, int position) override;
 
-    void AddElement(ZT_DWORD logicalDeviceId);
+    void AddElement(ZT_DWORD logicalDeviceId, const std::wstring& layout);
+    void AddPhysicalElement(ZT_DWORD physicalDeviceId, const std::wstring& layout);
+    std::vector<std::wstring> Contents(const std::wstring& layout);
     std::wstring UserName(ZT_DWORD logicalDeviceId);
     void SetLocked(bool locked);
-    // Forgets every element and unlocks.
+    // Forgets every element and layout and unlocks.
     void Clear();
 
 private:
+    using Elements = std::map<ZT_DWORD, std::unique_ptr<SZtGUIElement>>;
+    using Layout = std::vector<SZtGUIElement*>;
+
+    bool IsKnownLocked(ZT_HGUIELEMENT element) const;
+    // The layout that shows the element and the element's place in it; false when none does.
+    bool FindLocked(ZT_HGUIELEMENT element, std::map<std::wstring, Layout>::iterator* layout,
+                    Layout::iterator* place);
+    static void AddTo(Elements* elements, ZT_DWORD id, SZtGUIElement element, Layout* layout);
+
     std::mutex m_mutex;
-    std::map<ZT_DWORD, std::unique_ptr<SZtGUIElement>> m_elements;  // guarded by m_mutex
-    bool m_locked = false;                                          // guarded by m_mutex
+    // All guarded by m_mutex. Elements live until Clear; layouts borrow them.
+    Elements m_elements;          // by logical device id
+    Elements m_physicalElements;  // by physical device id
+    std::map<std::wstring, Layout> m_layouts;
+    bool m_locked = false;
 };

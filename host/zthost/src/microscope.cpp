@@ -44,6 +44,34 @@ void SetDeviceManagerPresent(bool present) {
     ::HostContext::Instance().Devices().SetPresent(present);
 }
 
+std::wstring DeviceStateText(ZT_DWORD id) {
+    return ::HostContext::Instance().Devices().StateText(id);
+}
+
+void NotifyDevicesChanged(const std::vector<ZT_DWORD>& ids) {
+    ::HostContext::Instance().Devices().NotifyChanged(ids);
+}
+
+std::vector<CustomCommandRecord> CustomCommands() {
+    return ::HostContext::Instance().Devices().CustomCommands();
+}
+
+void ClearCustomCommands() {
+    ::HostContext::Instance().Devices().ClearCustomCommands();
+}
+
+void SetDeferredCompletionSupported(ZT_DWORD physicalId, bool supported) {
+    ::HostContext::Instance().Devices().SetDeferredCompletionSupported(physicalId, supported);
+}
+
+void HoldDeferredCompletion(ZT_DWORD physicalId, bool hold) {
+    ::HostContext::Instance().Devices().HoldDeferredCompletion(physicalId, hold);
+}
+
+int PendingCommandCount(ZT_DWORD physicalId) {
+    return ::HostContext::Instance().Devices().PendingCommandCount(physicalId);
+}
+
 int SetCamera(const CameraSetup& camera) {
     return ::HostContext::Instance().Grabber().SetCamera(camera);
 }

@@ -13,6 +13,25 @@
 namespace zthost {
 
 // ---- Device manager ----------------------------------------------------------------------------
+// The commands that change a device; each can be refused per device (LogicalDeviceSetup::refused).
+enum class DeviceCommand {
+    LinePower,        // MultiLaser_SetLinePower
+    LineUsed,         // MultiLaser_SetLineUsed
+    Voltage,          // Light_SetVoltage
+    Iris,             // Light_SetIris
+    PortCombination,  // LaserOutput_SetPortCombination
+    ShutterState,     // Shutter_SetState
+    CustomCommand,    // LogDev_SendCustomCommand
+};
+
+struct LaserLineSetup {
+    ZT_DWORD wavelength = 0;  // nm
+    double power = 0.0;       // percent, 0 to 100
+    bool used = false;
+};
+
+enum class LightControl { None, Voltage, Iris };
+
 // One logical device. The fields after physicalId belong to the types named beside them.
 struct LogicalDeviceSetup {
     ZT_DWORD id = 0;  // never 0
@@ -22,15 +41,29 @@ struct LogicalDeviceSetup {
     bool active = true;
     ZT_DWORD physicalId = 0;
     std::vector<ZT_DWORD> capabilities;
-    int position = 0;                         // nosepiece, filter changer: from 0
-    std::vector<std::wstring> positionNames;  // nosepiece: objective codes; filter changer: filters
-    std::vector<bool> linesUsed;              // multi-laser launch: one entry per line
-    bool manualZoom = false;                  // zoom
-    double zoom = 1.0;                        // zoom
+    // The commands the device answers with -9, keeping its state.
+    std::vector<DeviceCommand> refused;
+    // Nosepiece, filter changer, laser output: the position it stands at, from 0, and the names
+    // of its positions (objective codes; filters; port combinations).
+    int position = 0;
+    std::vector<std::wstring> positionNames;
+    std::vector<LaserLineSetup> lines;  // multi-laser launch
+    bool manualZoom = false;            // zoom
+    double zoom = 1.0;                  // zoom
+    // Light: what its intensity is, its range, the steps its control offers, and its value now.
+    LightControl lightControl = LightControl::None;
+    double minimum = 0.0;
+    double maximum = 0.0;
+    int stepCount = 0;
+    double value = 0.0;
+    bool open = false;  // shutter
 };
 
-// Adds a device after the others: 0; -4 for id 0, or a nosepiece or filter changer whose position
-// is not one of its positions; -10 when the id is taken. The host then has a device manager.
+// Adds a device after the others: 0; -4 for id 0, a nosepiece, filter changer or laser output
+// whose position is not one of its positions, a line power outside 0 to 100, or a voltage- or
+// iris-controlled light without steps or with its value outside its range; -10 when the id is
+// taken. The host then has a device manager. Adding, updating and removing send no device-change
+// event: they are the microscope's set-up, not a change of state.
 ZTHOST_API int AddLogicalDevice(const LogicalDeviceSetup& device);
 // Replaces the device with device.id, keeping its place: 0, -4 as above, -5 when none has the id.
 ZTHOST_API int UpdateLogicalDevice(const LogicalDeviceSetup& device);
@@ -47,6 +80,34 @@ ZTHOST_API void SetPhysicalDeviceConnected(ZT_DWORD physicalId, bool connected);
 ZTHOST_API int DeviceManagerRefreshCount();
 // Whether IZtHostContext::GetDeviceManager answers; devices are kept either way.
 ZTHOST_API void SetDeviceManagerPresent(bool present);
+
+// What the host's own control of the device shows now (pending commands not yet included), e.g.
+// "405 nm 20.0% on, 488 nm 0.0% off", "Voltage 3.50", "Iris 40.00", "Port Left", "Open"; empty
+// for an unknown id or a device type without such a control.
+ZTHOST_API std::wstring DeviceStateText(ZT_DWORD id);
+// Sends "ZT_MODULEEVENT_DEVICE_BEFORE_CHANGED" with the ids, as when the user changed the devices
+// through the host's own controls (after an UpdateLogicalDevice, say).
+ZTHOST_API void NotifyDevicesChanged(const std::vector<ZT_DWORD>& ids);
+
+// A custom command as the device received it (LogDev_SendCustomCommand); refused ones are not
+// recorded.
+struct CustomCommandRecord {
+    ZT_DWORD deviceId = 0;
+    ZT_DWORD command = 0;
+    bool simulated = false;
+    std::wstring text;
+    ZT_DWORD first = 0;
+    ZT_DWORD second = 0;
+};
+ZTHOST_API std::vector<CustomCommandRecord> CustomCommands();  // in the order received
+ZTHOST_API void ClearCustomCommands();
+
+// Deferred completion of a physical device's commands (DMApi::PhysDev_...). Off and unsupported
+// at the start.
+ZTHOST_API void SetDeferredCompletionSupported(ZT_DWORD physicalId, bool supported);
+// While held, the device's accepted commands stay pending; releasing lets them complete.
+ZTHOST_API void HoldDeferredCompletion(ZT_DWORD physicalId, bool hold);
+ZTHOST_API int PendingCommandCount(ZT_DWORD physicalId);
 
 // ---- Grabber -----------------------------------------------------------------------------------
 struct CameraSetup {
