@@ -31,13 +31,14 @@ ZT_HGUIELEMENT LayoutManager::GetPhysDevGUIElement(ZT_DWORD physicalDeviceId) {
     return Get(m_physicalElements, physicalDeviceId);
 }
 
+// Compares pointers only: a handle from elsewhere is never dereferenced.
 bool LayoutManager::IsKnownLocked(ZT_HGUIELEMENT element) const {
-    if (!element) {
-        return false;
-    }
-    return element->logicalDeviceId != 0
-               ? Get(m_elements, element->logicalDeviceId) == element
-               : Get(m_physicalElements, element->physicalDeviceId) == element;
+    const auto holds = [element](const Elements& elements) {
+        return element && std::any_of(elements.begin(), elements.end(), [element](const auto& e) {
+                   return e.second.get() == element;
+               });
+    };
+    return holds(m_elements) || holds(m_physicalElements);
 }
 
 bool LayoutManager::FindLocked(ZT_HGUIELEMENT element,

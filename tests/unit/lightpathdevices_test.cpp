@@ -1,0 +1,594 @@
+// The light-path devices of the reference host as a plug-in drives them through DMApi: launch
+// lines, single lights, laser outputs, shutters, refusals, custom commands, deferred completion,
+// device-change events and the layout elements of the lights.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "zt/zt_devices.h"
+#include "zt/zt_layout.h"
+#include "zthost/layout.h"
+#include "zthost/microscope.h"
+#include "zthost/zthost.h"
+
+namespace {
+
+using zthost::DeviceCommand;
+using zthost::LightControl;
+
+constexpr ZT_DWORD kLaunch = 1;
+constexpr ZT_DWORD kLamp = 2;
+constexpr ZT_DWORD kIrisLight = 3;
+constexpr ZT_DWORD kSwitcher = 4;
+constexpr ZT_DWORD kShutter = 5;
+constexpr ZT_DWORD kPlainLight = 6;
+constexpr ZT_DWORD kLaunchUnit = 100;  // the launch and its shutter are one physical device
+constexpr ZT_DWORD kLampUnit = 200;
+
+const wchar_t* const kDeviceChanged = L"ZT_MODULEEVENT_DEVICE_BEFORE_CHANGED";
+
+// Records every device-change event with the changed ids and what the device manager answers for
+// the launch's line 0 at that moment.
+class DeviceEventModule : public IZtModuleQ9 {
+public:
+    int OnModuleEvent(const wchar_t* eventName, std::intptr_t param, bool*, void* list) override {
+        const auto* ids = static_cast<const ZT_DWORD*>(list);
+        std::wstring text;
+        for (std::intptr_t i = 0; i < param; ++i) {
+            text += std::to_wstring(ids[i]) + L";";
+        }
+        if (param == 1 && ids[0] == kLaunch) {
+            double power = -1.0;
+            bool used = false;
+            DMApi* dm = zthost::HostContext()->GetDeviceManager();
+            dm->MultiLaser_GetLinePower(kLaunch, 0, &power);
+            dm->MultiLaser_GetLineUsed(kLaunch, 0, &used);
+            text +=
+                L" line0 " + std::to_wstring(static_cast<int>(power)) + (used ? L" on" : L" off");
+        }
+        std::lock_guard lock(m_mutex);
+        m_events.push_back(std::wstring(eventName) + L" " + text);
+        return 0;
+    }
+    std::vector<std::wstring> Events() {
+        std::lock_guard lock(m_mutex);
+        return m_events;
+    }
+    void ClearEvents() {
+        std::lock_guard lock(m_mutex);
+        m_events.clear();
+    }
+
+    long AddRef() override { return 1; }
+    long Release() override { return 1; }
+    void* QueryInterface(const char*) override { return nullptr; }
+    int SetHostContext(IZtHostContext*) override { return 0; }
+    void Reserved01() override {}
+    int Reserved02() override { return 0; }
+    int Reserved03() override { return 0; }
+    int Reserved04() override { return 0; }
+    int RegisterModuleEvents() override { return 0; }
+    int Reserved06() override { return 0; }
+    int Reserved07() override { return 0; }
+    int Reserved08() override { return 0; }
+    int Reserved09() override { return 0; }
+    int Reserved10() override { return 0; }
+    void Reserved12() override {}
+    void Reserved13() override {}
+    void Reserved14() override {}
+
+private:
+    std::mutex m_mutex;
+    std::vector<std::wstring> m_events;  // guarded by m_mutex
+};
+
+std::wstring Event(const std::wstring& ids) {
+    return std::wstring(kDeviceChanged) + L" " + ids;
+}
+
+class LightPathDevices : public ::testing::Test {
+protected:
+    void SetUp() override {
+        zthost::ResetForTests();
+        zthost::LogicalDeviceSetup launch = Setup(kLaunch, ZT_LOGDEV_MULTILASER, L"Launch");
+        launch.physicalId = kLaunchUnit;
+        launch.lines = {{405, 20.0, true}, {488, 0.0, false}, {561, 75.5, true}};
+        launch.capabilities = {ZT_LOGDEV_CAP_LIGHT_INTENSITY};
+        zthost::LogicalDeviceSetup lamp = Setup(kLamp, ZT_LOGDEV_LIGHT, L"Lamp");
+        lamp.physicalId = kLampUnit;
+        lamp.lightControl = LightControl::Voltage;
+        lamp.minimum = 0.0;
+        lamp.maximum = 5.0;
+        lamp.stepCount = 11;
+        lamp.value = 2.0;
+        lamp.capabilities = {ZT_LOGDEV_CAP_LIGHT_ONOFF};
+        zthost::LogicalDeviceSetup iris = Setup(kIrisLight, ZT_LOGDEV_LIGHT, L"Iris");
+        iris.lightControl = LightControl::Iris;
+        iris.minimum = 10.0;
+        iris.maximum = 40.0;
+        iris.stepCount = 1;
+        iris.value = 40.0;
+        zthost::LogicalDeviceSetup switcher = Setup(kSwitcher, ZT_LOGDEV_LASEROUTPUT, L"Output");
+        switcher.positionNames = {L"Left", L"Right", L"Both"};
+        switcher.capabilities = {ZT_LOGDEV_CAP_LASEROUTPUT_FIXED};
+        zthost::LogicalDeviceSetup shutter = Setup(kShutter, ZT_LOGDEV_SHUTTER, L"LaunchShutter");
+        shutter.physicalId = kLaunchUnit;
+        for (const auto& device : {launch, lamp, iris, switcher, shutter,
+                                   Setup(kPlainLight, ZT_LOGDEV_LIGHT, L"Launch")}) {
+            ASSERT_EQ(zthost::AddLogicalDevice(device), 0) << device.id;
+        }
+        m_dm = zthost::HostContext()->GetDeviceManager();
+        ASSERT_NE(m_dm, nullptr);
+        ASSERT_EQ(zthost::PluginManager()->RegisterModuleEvent(kDeviceChanged, &m_module, 0), 0);
+    }
+    void TearDown() override { zthost::ResetForTests(); }
+
+    static zthost::LogicalDeviceSetup Setup(ZT_DWORD id, int type, const wchar_t* key) {
+        zthost::LogicalDeviceSetup d;
+        d.id = id;
+        d.type = type;
+        d.key = key;
+        return d;
+    }
+
+    static void Refuse(ZT_DWORD id, std::vector<DeviceCommand> commands) {
+        zthost::LogicalDeviceSetup device;
+        ASSERT_TRUE(zthost::FindLogicalDevice(id, &device));
+        device.refused = std::move(commands);
+        ASSERT_EQ(zthost::UpdateLogicalDevice(device), 0);
+    }
+
+    double LinePower(int line) {
+        double power = -1.0;
+        EXPECT_EQ(m_dm->MultiLaser_GetLinePower(kLaunch, line, &power), 0);
+        return power;
+    }
+
+    bool ShutterOpen() {
+        bool open = false;
+        EXPECT_EQ(m_dm->Shutter_GetState(kShutter, &open), 0);
+        return open;
+    }
+
+    DMApi* m_dm = nullptr;
+    DeviceEventModule m_module;
+};
+
+TEST_F(LightPathDevices, LaunchLinesFollowTheirSetters) {
+    int count = 0;
+    ASSERT_EQ(m_dm->MultiLaser_GetLineCount(kLaunch, &count), 0);
+    ASSERT_EQ(count, 3);
+    std::vector<ZT_DWORD> wavelengths;
+    for (int line = 0; line < count; ++line) {
+        ZT_DWORD nm = 0;
+        ASSERT_EQ(m_dm->MultiLaser_GetLineWavelength(kLaunch, line, &nm), 0);
+        wavelengths.push_back(nm);
+    }
+    EXPECT_EQ(wavelengths, (std::vector<ZT_DWORD>{405, 488, 561}));
+    EXPECT_EQ(zthost::DeviceStateText(kLaunch),
+              L"405 nm 20.0% on, 488 nm 0.0% off, 561 nm 75.5% on");
+
+    EXPECT_EQ(m_dm->MultiLaser_SetLinePower(kLaunch, 1, 42.5), 0);
+    EXPECT_EQ(m_dm->MultiLaser_SetLineUsed(kLaunch, 1, true), 0);
+    EXPECT_EQ(m_dm->MultiLaser_SetLineUsed(kLaunch, 2, false), 0);
+    EXPECT_DOUBLE_EQ(LinePower(1), 42.5);
+    EXPECT_DOUBLE_EQ(LinePower(0), 20.0) << "only the addressed line changes";
+    bool used = false;
+    ASSERT_EQ(m_dm->MultiLaser_GetLineUsed(kLaunch, 1, &used), 0);
+    EXPECT_TRUE(used);
+    EXPECT_EQ(zthost::DeviceStateText(kLaunch),
+              L"405 nm 20.0% on, 488 nm 42.5% on, 561 nm 75.5% off");
+
+    // Out of range: the line, the power, the device type. The launch keeps its state.
+    EXPECT_EQ(m_dm->MultiLaser_SetLinePower(kLaunch, 3, 10.0), -7);
+    EXPECT_EQ(m_dm->MultiLaser_SetLinePower(kLaunch, 0, 100.5), -7);
+    EXPECT_EQ(m_dm->MultiLaser_SetLinePower(kLaunch, 0, -1.0), -7);
+    EXPECT_EQ(m_dm->MultiLaser_SetLineUsed(kLaunch, -1, true), -7);
+    EXPECT_EQ(m_dm->MultiLaser_SetLinePower(kLamp, 0, 10.0), -6);
+    EXPECT_EQ(m_dm->MultiLaser_SetLinePower(99, 0, 10.0), -5);
+    ZT_DWORD nm = 7;
+    EXPECT_EQ(m_dm->MultiLaser_GetLineWavelength(kLaunch, 3, &nm), -7);
+    EXPECT_EQ(nm, 7u);
+    EXPECT_DOUBLE_EQ(LinePower(0), 20.0);
+    EXPECT_EQ(zthost::DeviceStateText(kLaunch),
+              L"405 nm 20.0% on, 488 nm 42.5% on, 561 nm 75.5% off");
+
+    // What the host shows is the device's set-up too: a test reading it back sees the change.
+    zthost::LogicalDeviceSetup launch;
+    ASSERT_TRUE(zthost::FindLogicalDevice(kLaunch, &launch));
+    EXPECT_DOUBLE_EQ(launch.lines[1].power, 42.5);
+}
+
+TEST_F(LightPathDevices, SingleLightsByVoltageOrIris) {
+    bool voltage = false;
+    bool iris = true;
+    ASSERT_EQ(m_dm->Light_IsVoltageControlled(kLamp, &voltage), 0);
+    ASSERT_EQ(m_dm->Light_IsIrisControlled(kLamp, &iris), 0);
+    EXPECT_TRUE(voltage);
+    EXPECT_FALSE(iris);
+    double minimum = -1.0;
+    double maximum = -1.0;
+    ASSERT_EQ(m_dm->Light_GetRange(kLamp, &minimum, &maximum), 0);
+    EXPECT_DOUBLE_EQ(minimum, 0.0);
+    EXPECT_DOUBLE_EQ(maximum, 5.0);
+    int steps = 0;
+    double last = 0.0;
+    double middle = 0.0;
+    ASSERT_EQ(m_dm->Light_GetStepCount(kLamp, &steps), 0);
+    ASSERT_EQ(m_dm->Light_GetStepValue(kLamp, steps - 1, &last), 0);
+    ASSERT_EQ(m_dm->Light_GetStepValue(kLamp, 5, &middle), 0);
+    EXPECT_EQ(steps, 11);
+    EXPECT_DOUBLE_EQ(last, 5.0);
+    EXPECT_DOUBLE_EQ(middle, 2.5);
+    EXPECT_EQ(m_dm->Light_GetStepValue(kLamp, 11, &last), -7);
+
+    EXPECT_EQ(m_dm->Light_SetVoltage(kLamp, 3.5), 0);
+    double value = 0.0;
+    ASSERT_EQ(m_dm->Light_GetVoltage(kLamp, &value), 0);
+    EXPECT_DOUBLE_EQ(value, 3.5);
+    EXPECT_EQ(zthost::DeviceStateText(kLamp), L"Voltage 3.50");
+    EXPECT_EQ(m_dm->Light_SetVoltage(kLamp, 5.01), -7);
+    EXPECT_EQ(m_dm->Light_SetIris(kLamp, 1.0), -6) << "a voltage light has no iris";
+    EXPECT_EQ(m_dm->Light_GetIris(kLamp, &value), -6);
+    ASSERT_EQ(m_dm->Light_GetVoltage(kLamp, &value), 0);
+    EXPECT_DOUBLE_EQ(value, 3.5);
+
+    // An iris light with a single step: that step is its maximum.
+    ASSERT_EQ(m_dm->Light_GetStepValue(kIrisLight, 0, &last), 0);
+    EXPECT_DOUBLE_EQ(last, 40.0);
+    EXPECT_EQ(m_dm->Light_SetIris(kIrisLight, 12.5), 0);
+    ASSERT_EQ(m_dm->Light_GetIris(kIrisLight, &value), 0);
+    EXPECT_DOUBLE_EQ(value, 12.5);
+    EXPECT_EQ(zthost::DeviceStateText(kIrisLight), L"Iris 12.50");
+    EXPECT_EQ(m_dm->Light_SetIris(kIrisLight, 9.0), -7);
+    EXPECT_EQ(m_dm->Light_SetVoltage(kIrisLight, 1.0), -6);
+
+    // A light that only switches has neither range nor steps.
+    EXPECT_EQ(m_dm->Light_GetRange(kPlainLight, &minimum, &maximum), -6);
+    EXPECT_EQ(m_dm->Light_GetStepCount(kPlainLight, &steps), -6);
+    ASSERT_EQ(m_dm->Light_IsVoltageControlled(kPlainLight, &voltage), 0);
+    ASSERT_EQ(m_dm->Light_IsIrisControlled(kPlainLight, &iris), 0);
+    EXPECT_FALSE(voltage || iris);
+
+    // A set-up whose light stands outside its range, or has no steps, is refused.
+    zthost::LogicalDeviceSetup bad = Setup(7, ZT_LOGDEV_LIGHT, L"Bad");
+    bad.lightControl = LightControl::Voltage;
+    bad.maximum = 5.0;
+    bad.stepCount = 0;
+    EXPECT_EQ(zthost::AddLogicalDevice(bad), -4);
+    bad.stepCount = 2;
+    bad.value = 6.0;
+    EXPECT_EQ(zthost::AddLogicalDevice(bad), -4);
+}
+
+TEST_F(LightPathDevices, LaserOutputsShuttersAndKeys) {
+    int count = 0;
+    int port = -1;
+    CZtStringW name;
+    ASSERT_EQ(m_dm->LaserOutput_GetPortCombinationCount(kSwitcher, &count), 0);
+    ASSERT_EQ(m_dm->LaserOutput_GetPortCombination(kSwitcher, &port), 0);
+    ASSERT_EQ(m_dm->LaserOutput_GetPortCombinationName(kSwitcher, 2, &name), 0);
+    EXPECT_EQ(count, 3);
+    EXPECT_EQ(port, 0);
+    EXPECT_EQ(name, L"Both");
+    ASSERT_EQ(m_dm->LaserOutput_GetKey(kSwitcher, &name), 0);
+    EXPECT_EQ(name, L"Output");
+
+    EXPECT_EQ(m_dm->LaserOutput_SetPortCombination(kSwitcher, 1), 0);
+    ASSERT_EQ(m_dm->LaserOutput_GetPortCombination(kSwitcher, &port), 0);
+    EXPECT_EQ(port, 1);
+    EXPECT_EQ(zthost::DeviceStateText(kSwitcher), L"Port Right");
+    EXPECT_EQ(m_dm->LaserOutput_SetPortCombination(kSwitcher, 3), -7);
+    EXPECT_EQ(m_dm->LaserOutput_SetPortCombination(kShutter, 0), -6);
+    ASSERT_EQ(m_dm->LaserOutput_GetPortCombination(kSwitcher, &port), 0);
+    EXPECT_EQ(port, 1);
+
+    EXPECT_FALSE(ShutterOpen());
+    EXPECT_EQ(zthost::DeviceStateText(kShutter), L"Closed");
+    EXPECT_EQ(m_dm->Shutter_SetState(kShutter, true, 0, true), 0);
+    EXPECT_TRUE(ShutterOpen());
+    EXPECT_EQ(zthost::DeviceStateText(kShutter), L"Open");
+    EXPECT_EQ(m_dm->Shutter_SetState(kSwitcher, true, 0, true), -6);
+    ASSERT_EQ(m_dm->Shutter_GetKey(kShutter, &name), 0);
+    EXPECT_EQ(name, L"LaunchShutter");
+
+    // Keys resolve per type: the launch and the plain light share the key "Launch".
+    ZT_DWORD id = 0;
+    ASSERT_EQ(m_dm->LogDev_GetIdByKey(ZT_LOGDEV_MULTILASER, L"Launch", &id), 0);
+    EXPECT_EQ(id, kLaunch);
+    ASSERT_EQ(m_dm->LogDev_GetIdByKey(ZT_LOGDEV_LIGHT, L"Launch", &id), 0);
+    EXPECT_EQ(id, kPlainLight);
+    ASSERT_EQ(m_dm->LogDev_GetIdByKey(ZT_LOGDEV_SHUTTER, L"LaunchShutter", &id), 0);
+    EXPECT_EQ(id, kShutter);
+    ASSERT_EQ(m_dm->LogDev_GetIdByKey(ZT_LOGDEV_LASEROUTPUT, L"Output", &id), 0);
+    EXPECT_EQ(id, kSwitcher);
+    id = 77;
+    EXPECT_EQ(m_dm->LogDev_GetIdByKey(ZT_LOGDEV_SHUTTER, L"Launch", &id), -5);
+    EXPECT_EQ(m_dm->LogDev_GetIdByKey(ZT_LOGDEV_SHUTTER, nullptr, &id), -4);
+    EXPECT_EQ(id, 77u);
+
+    // A laser output must stand at one of its port combinations.
+    zthost::LogicalDeviceSetup output = Setup(8, ZT_LOGDEV_LASEROUTPUT, L"Empty");
+    EXPECT_EQ(zthost::AddLogicalDevice(output), -4);
+}
+
+TEST_F(LightPathDevices, CapabilitiesAsConfigured) {
+    const auto has = [&](ZT_DWORD id, ZT_DWORD capability) {
+        bool answer = false;
+        EXPECT_EQ(m_dm->LogDev_HasCapability(id, capability, &answer), 0);
+        return answer;
+    };
+    EXPECT_TRUE(has(kLaunch, ZT_LOGDEV_CAP_LIGHT_INTENSITY));
+    EXPECT_FALSE(has(kLaunch, ZT_LOGDEV_CAP_LIGHT_ONOFF));
+    EXPECT_TRUE(has(kLamp, ZT_LOGDEV_CAP_LIGHT_ONOFF));
+    EXPECT_FALSE(has(kIrisLight, ZT_LOGDEV_CAP_LIGHT_INTENSITY));
+    EXPECT_FALSE(has(kIrisLight, ZT_LOGDEV_CAP_LIGHT_ONOFF));
+    EXPECT_TRUE(has(kSwitcher, ZT_LOGDEV_CAP_LASEROUTPUT_FIXED));
+    EXPECT_FALSE(has(kLaunch, ZT_LOGDEV_CAP_LASEROUTPUT_FIXED));
+    bool answer = true;
+    EXPECT_EQ(m_dm->LogDev_HasCapability(99, ZT_LOGDEV_CAP_LIGHT_ONOFF, &answer), -5);
+    EXPECT_TRUE(answer);
+}
+
+TEST_F(LightPathDevices, RefusedCommandsKeepTheState) {
+    Refuse(kLaunch, {DeviceCommand::LinePower, DeviceCommand::LineUsed});
+    Refuse(kLamp, {DeviceCommand::Voltage});
+    Refuse(kIrisLight, {DeviceCommand::Iris});
+    Refuse(kSwitcher, {DeviceCommand::PortCombination, DeviceCommand::CustomCommand});
+    Refuse(kShutter, {DeviceCommand::ShutterState});
+
+    EXPECT_EQ(m_dm->MultiLaser_SetLinePower(kLaunch, 0, 50.0), -9);
+    EXPECT_EQ(m_dm->MultiLaser_SetLineUsed(kLaunch, 0, false), -9);
+    EXPECT_EQ(m_dm->Light_SetVoltage(kLamp, 4.0), -9);
+    EXPECT_EQ(m_dm->Light_SetIris(kIrisLight, 20.0), -9);
+    EXPECT_EQ(m_dm->LaserOutput_SetPortCombination(kSwitcher, 2), -9);
+    EXPECT_EQ(m_dm->Shutter_SetState(kShutter, true, 0, true), -9);
+    EXPECT_EQ(m_dm->LogDev_SendCustomCommand(kSwitcher, ZT_CUSTOMCMD_SWITCHER_ANNOUNCE, false,
+                                             nullptr, kSwitcher, 2),
+              -9);
+
+    EXPECT_EQ(zthost::DeviceStateText(kLaunch),
+              L"405 nm 20.0% on, 488 nm 0.0% off, 561 nm 75.5% on");
+    EXPECT_EQ(zthost::DeviceStateText(kLamp), L"Voltage 2.00");
+    EXPECT_EQ(zthost::DeviceStateText(kIrisLight), L"Iris 40.00");
+    EXPECT_EQ(zthost::DeviceStateText(kSwitcher), L"Port Left");
+    EXPECT_FALSE(ShutterOpen());
+    EXPECT_TRUE(zthost::CustomCommands().empty());
+    EXPECT_TRUE(m_module.Events().empty()) << "nothing changed, nothing announced";
+
+    // A refusal is per command: the launch still takes what it does not refuse.
+    Refuse(kLaunch, {DeviceCommand::LineUsed});
+    EXPECT_EQ(m_dm->MultiLaser_SetLinePower(kLaunch, 0, 50.0), 0);
+    EXPECT_EQ(m_dm->MultiLaser_SetLineUsed(kLaunch, 0, false), -9);
+    EXPECT_DOUBLE_EQ(LinePower(0), 50.0);
+
+    // A device whose physical device is off line refuses everything and keeps its state.
+    ASSERT_EQ(m_dm->PhysDev_Disconnect(kLaunchUnit), 0);
+    EXPECT_EQ(m_dm->MultiLaser_SetLinePower(kLaunch, 0, 60.0), -9);
+    Refuse(kShutter, {});
+    EXPECT_EQ(m_dm->Shutter_SetState(kShutter, true, 0, true), -9);
+    EXPECT_DOUBLE_EQ(LinePower(0), 50.0);
+    EXPECT_FALSE(ShutterOpen());
+    zthost::SetPhysicalDeviceConnected(kLaunchUnit, true);
+    EXPECT_EQ(m_dm->Shutter_SetState(kShutter, true, 0, true), 0);
+    EXPECT_TRUE(ShutterOpen());
+}
+
+TEST_F(LightPathDevices, CustomCommandsAreRecordedInOrder) {
+    EXPECT_EQ(m_dm->LogDev_SendCustomCommand(kSwitcher, ZT_CUSTOMCMD_LIGHT_ANNOUNCE, true,
+                                             L"IDeviceMultiLaser", kLaunch, 0),
+              0);
+    EXPECT_EQ(m_dm->LogDev_SendCustomCommand(kSwitcher, ZT_CUSTOMCMD_SWITCHER_ANNOUNCE, false,
+                                             nullptr, kSwitcher, 2),
+              0);
+    EXPECT_EQ(m_dm->LogDev_SendCustomCommand(99, ZT_CUSTOMCMD_LIGHT_ANNOUNCE, false, L"", 0, 0),
+              -5);
+
+    const std::vector<zthost::CustomCommandRecord> commands = zthost::CustomCommands();
+    ASSERT_EQ(commands.size(), 2u);
+    EXPECT_EQ(commands[0].deviceId, kSwitcher);
+    EXPECT_EQ(commands[0].command, 77829u);
+    EXPECT_TRUE(commands[0].simulated);
+    EXPECT_EQ(commands[0].text, L"IDeviceMultiLaser");
+    EXPECT_EQ(commands[0].first, kLaunch);
+    EXPECT_EQ(commands[1].command, 77830u);
+    EXPECT_FALSE(commands[1].simulated);
+    EXPECT_EQ(commands[1].text, L"");
+    EXPECT_EQ(commands[1].first, kSwitcher);
+    EXPECT_EQ(commands[1].second, 2u);
+    EXPECT_TRUE(m_module.Events().empty()) << "a custom command changes no state";
+
+    zthost::ClearCustomCommands();
+    EXPECT_TRUE(zthost::CustomCommands().empty());
+}
+
+// Handlers read the new state: the event goes out after the device manager answers it.
+TEST_F(LightPathDevices, StateChangesReachRegisteredModules) {
+    ASSERT_EQ(m_dm->MultiLaser_SetLinePower(kLaunch, 0, 30.0), 0);
+    ASSERT_EQ(m_dm->MultiLaser_SetLinePower(kLaunch, 0, 30.0), 0);  // no change
+    ASSERT_EQ(m_dm->MultiLaser_SetLineUsed(kLaunch, 0, false), 0);
+    ASSERT_EQ(m_dm->Light_SetVoltage(kLamp, 1.0), 0);
+    ASSERT_EQ(m_dm->LaserOutput_SetPortCombination(kSwitcher, 2), 0);
+    ASSERT_EQ(m_dm->Shutter_SetState(kShutter, true, 0, true), 0);
+    ASSERT_EQ(m_dm->Shutter_SetState(kShutter, false, 0, false), 0);  // kept from the modules
+    EXPECT_FALSE(ShutterOpen());
+    EXPECT_EQ(m_module.Events(),
+              (std::vector<std::wstring>{Event(L"1; line0 30 on"), Event(L"1; line0 30 off"),
+                                         Event(L"2;"), Event(L"4;"), Event(L"5;")}));
+
+    // Set-up changes are silent; the user acting on the host's own controls is announced.
+    m_module.ClearEvents();
+    zthost::LogicalDeviceSetup lamp;
+    ASSERT_TRUE(zthost::FindLogicalDevice(kLamp, &lamp));
+    lamp.value = 4.0;
+    ASSERT_EQ(zthost::UpdateLogicalDevice(lamp), 0);
+    EXPECT_TRUE(m_module.Events().empty());
+    zthost::NotifyDevicesChanged({kLamp, kShutter});
+    EXPECT_EQ(m_module.Events(), (std::vector<std::wstring>{Event(L"2;5;")}));
+
+    // A module that is gone hears nothing more.
+    ASSERT_EQ(zthost::PluginManager()->UnregisterModuleEvent(kDeviceChanged, &m_module), 0);
+    m_module.ClearEvents();
+    ASSERT_EQ(m_dm->Light_SetVoltage(kLamp, 0.5), 0);
+    EXPECT_TRUE(m_module.Events().empty());
+}
+
+TEST_F(LightPathDevices, DeferredCommandsCompleteInOrderBeforeTheWaitReturns) {
+    bool supported = true;
+    ASSERT_EQ(m_dm->PhysDev_SupportsDeferredCompletion(kLaunchUnit, &supported), 0);
+    EXPECT_FALSE(supported);
+    EXPECT_EQ(m_dm->PhysDev_SetDeferredCompletion(kLaunchUnit, true), -9);
+    EXPECT_EQ(m_dm->PhysDev_SetDeferredCompletion(999, true), -5);
+
+    zthost::SetDeferredCompletionSupported(kLaunchUnit, true);
+    ASSERT_EQ(m_dm->PhysDev_SupportsDeferredCompletion(kLaunchUnit, &supported), 0);
+    EXPECT_TRUE(supported);
+    ASSERT_EQ(m_dm->PhysDev_SetDeferredCompletion(kLaunchUnit, true), 0);
+    bool on = false;
+    ASSERT_EQ(m_dm->PhysDev_GetDeferredCompletion(kLaunchUnit, &on), 0);
+    EXPECT_TRUE(on);
+
+    zthost::HoldDeferredCompletion(kLaunchUnit, true);
+    EXPECT_EQ(m_dm->MultiLaser_SetLinePower(kLaunch, 0, 50.0), ZT_DM_PENDING);
+    EXPECT_EQ(m_dm->MultiLaser_SetLinePower(kLaunch, 0, 60.0), ZT_DM_PENDING);
+    EXPECT_EQ(m_dm->MultiLaser_SetLineUsed(kLaunch, 0, false), ZT_DM_PENDING);
+    EXPECT_EQ(m_dm->MultiLaser_SetLinePower(kLaunch, 0, 101.0), -7) << "checked at once";
+    // Another physical device is not deferred: its command completes at once.
+    EXPECT_EQ(m_dm->Light_SetVoltage(kLamp, 1.0), 0);
+
+    EXPECT_EQ(zthost::PendingCommandCount(kLaunchUnit), 3);
+    EXPECT_DOUBLE_EQ(LinePower(0), 20.0) << "pending commands are not shown yet";
+    EXPECT_EQ(zthost::DeviceStateText(kLaunch),
+              L"405 nm 20.0% on, 488 nm 0.0% off, 561 nm 75.5% on");
+    EXPECT_EQ(m_dm->PhysDev_WaitForCompletion(kLaunchUnit, 20), -11);
+    EXPECT_EQ(m_dm->PhysDev_WaitForCompletion(kLampUnit, 0), 0) << "nothing pending there";
+    EXPECT_EQ(m_module.Events(), (std::vector<std::wstring>{Event(L"2;")}));
+
+    zthost::HoldDeferredCompletion(kLaunchUnit, false);
+    ASSERT_EQ(m_dm->PhysDev_WaitForCompletion(kLaunchUnit, 30000), 0);
+    EXPECT_EQ(zthost::PendingCommandCount(kLaunchUnit), 0);
+    EXPECT_DOUBLE_EQ(LinePower(0), 60.0);
+    EXPECT_EQ(m_module.Events(),
+              (std::vector<std::wstring>{Event(L"2;"), Event(L"1; line0 50 on"),
+                                         Event(L"1; line0 60 on"), Event(L"1; line0 60 off")}));
+
+    // Switched off, commands complete at once again.
+    ASSERT_EQ(m_dm->PhysDev_SetDeferredCompletion(kLaunchUnit, false), 0);
+    EXPECT_EQ(m_dm->MultiLaser_SetLinePower(kLaunch, 0, 10.0), 0);
+    EXPECT_DOUBLE_EQ(LinePower(0), 10.0);
+}
+
+TEST_F(LightPathDevices, ShutterCallCanWaitForItsOwnCompletion) {
+    zthost::SetDeferredCompletionSupported(kLaunchUnit, true);
+    ASSERT_EQ(m_dm->PhysDev_SetDeferredCompletion(kLaunchUnit, true), 0);
+
+    EXPECT_EQ(m_dm->Shutter_SetState(kShutter, true, 30000, true), 0);
+    EXPECT_TRUE(ShutterOpen());
+
+    zthost::HoldDeferredCompletion(kLaunchUnit, true);
+    EXPECT_EQ(m_dm->Shutter_SetState(kShutter, false, 20, true), -11);
+    EXPECT_TRUE(ShutterOpen()) << "still moving";
+    EXPECT_EQ(m_dm->Shutter_SetState(kShutter, false, 0, true), ZT_DM_PENDING);
+    zthost::HoldDeferredCompletion(kLaunchUnit, false);
+    ASSERT_EQ(m_dm->PhysDev_WaitForCompletion(kLaunchUnit, 30000), 0);
+    EXPECT_FALSE(ShutterOpen());
+    EXPECT_EQ(m_module.Events(), (std::vector<std::wstring>{Event(L"5;"), Event(L"5;")}))
+        << "the second close found the shutter closed already";
+}
+
+// A work thread waits without limit while the GUI side reads; the release lets it go. Under tsan
+// no read races a completion.
+TEST_F(LightPathDevices, WaitersOnOtherThreadsAreReleased) {
+    zthost::SetDeferredCompletionSupported(kLaunchUnit, true);
+    ASSERT_EQ(m_dm->PhysDev_SetDeferredCompletion(kLaunchUnit, true), 0);
+    zthost::HoldDeferredCompletion(kLaunchUnit, true);
+    for (int i = 1; i <= 50; ++i) {
+        ASSERT_EQ(m_dm->MultiLaser_SetLinePower(kLaunch, 2, i), ZT_DM_PENDING);
+    }
+    std::atomic<int> waited{1};
+    std::thread worker([&] { waited = m_dm->PhysDev_WaitForCompletion(kLaunchUnit, ZT_INFINITE); });
+    std::atomic<bool> stop{false};
+    std::atomic<int> bad{0};
+    std::thread reader([&] {
+        while (!stop) {
+            double power = -1.0;
+            if (m_dm->MultiLaser_GetLinePower(kLaunch, 2, &power) != 0 || power < 1.0 ||
+                zthost::DeviceStateText(kLaunch).empty()) {
+                ++bad;
+            }
+        }
+    });
+    zthost::HoldDeferredCompletion(kLaunchUnit, false);
+    worker.join();
+    stop = true;
+    reader.join();
+    EXPECT_EQ(waited, 0);
+    EXPECT_EQ(bad, 0);
+    EXPECT_DOUBLE_EQ(LinePower(2), 50.0);
+    EXPECT_EQ(m_module.Events().size(), 50u);
+
+    // Commands still held when the host is reset are dropped without completing.
+    zthost::HoldDeferredCompletion(kLaunchUnit, true);
+    ASSERT_EQ(m_dm->MultiLaser_SetLinePower(kLaunch, 2, 5.0), ZT_DM_PENDING);
+    zthost::ResetForTests();
+    EXPECT_EQ(zthost::PendingCommandCount(kLaunchUnit), 0);
+}
+
+TEST_F(LightPathDevices, LightControlsLeaveTheLayoutAndReturnToTheirPlace) {
+    zthost::AddLayoutElement(kLaunch);
+    zthost::AddPhysicalLayoutElement(kLampUnit);
+    zthost::AddLayoutElement(kShutter);
+    zthost::AddLayoutElement(kSwitcher, L"LightPath");
+    IZtLayoutManager* layout = ZT_GetLayoutManager();
+    ZT_HGUIELEMENT lamp = layout->GetPhysDevGUIElement(kLampUnit);
+    ASSERT_NE(lamp, nullptr);
+    EXPECT_EQ(layout->GetLogDevGUIElement(kLamp), nullptr) << "the lamp shows as its unit";
+    EXPECT_EQ(zthost::LayoutContents(L"AcquisitionControls"),
+              (std::vector<std::wstring>{L"L1", L"P200", L"L5"}));
+
+    CZtStringW where;
+    int position = -1;
+    ASSERT_EQ(layout->GetElementPlace(lamp, &where, &position), 0);
+    EXPECT_EQ(where, L"AcquisitionControls");
+    EXPECT_EQ(position, 1);
+
+    ASSERT_EQ(layout->RemoveElement(lamp), 0);
+    EXPECT_EQ(zthost::LayoutContents(L"AcquisitionControls"),
+              (std::vector<std::wstring>{L"L1", L"L5"}));
+    EXPECT_EQ(layout->GetElementPlace(lamp, &where, &position), -5);
+    EXPECT_EQ(layout->RemoveElement(lamp), -5);
+    EXPECT_EQ(layout->GetPhysDevGUIElement(kLampUnit), lamp) << "removed, not destroyed";
+
+    zthost::SetLayoutLocked(true);
+    EXPECT_EQ(layout->InsertElement(lamp, L"AcquisitionControls", 1), -8);
+    zthost::SetLayoutLocked(false);
+    ASSERT_EQ(layout->InsertElement(lamp, L"AcquisitionControls", 1), 0);
+    EXPECT_EQ(zthost::LayoutContents(L"AcquisitionControls"),
+              (std::vector<std::wstring>{L"L1", L"P200", L"L5"}));
+    EXPECT_EQ(layout->InsertElement(lamp, L"AcquisitionControls", 0), -10);
+
+    // Locked, the element stays where it is.
+    zthost::SetLayoutLocked(true);
+    EXPECT_EQ(layout->RemoveElement(lamp), -8);
+    zthost::SetLayoutLocked(false);
+    EXPECT_EQ(zthost::LayoutContents(L"AcquisitionControls"),
+              (std::vector<std::wstring>{L"L1", L"P200", L"L5"}));
+
+    // A place beyond the end (others left meanwhile) puts it last; another layout takes it too.
+    ZT_HGUIELEMENT shutter = layout->GetLogDevGUIElement(kShutter);
+    ASSERT_EQ(layout->RemoveElement(shutter), 0);
+    ASSERT_EQ(layout->InsertElement(shutter, L"LightPath", 9), 0);
+    EXPECT_EQ(zthost::LayoutContents(L"LightPath"), (std::vector<std::wstring>{L"L4", L"L5"}));
+
+    SZtGUIElement* stranger = reinterpret_cast<SZtGUIElement*>(&where);
+    EXPECT_EQ(layout->RemoveElement(stranger), -4);
+    EXPECT_EQ(layout->InsertElement(nullptr, L"LightPath", 0), -4);
+    EXPECT_EQ(layout->InsertElement(shutter, nullptr, 0), -4);
+    EXPECT_EQ(layout->GetElementPlace(lamp, nullptr, &position), -4);
+}
+
+}  // namespace
