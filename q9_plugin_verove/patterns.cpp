@@ -531,7 +531,7 @@ void CZtPattern::MapNearest(const SZtPicBuf& source, const double* m, SZtPicBuf*
 
     // Then the runs, in strips of columns: a strip reads a band of the source small enough to
     // stay in the cache from one row to the next, however large the DMD.
-    constexpr int kStrip = 256;
+    constexpr int kStrip = 64;
     std::int32_t offsets[kStrip];
     for (int left = 0; left < width; left += kStrip) {
         for (int y = 0; y < height; ++y) {
