@@ -23,8 +23,11 @@ void RemoveFolder() {
 
 const std::filesystem::path& Folder() {
     if (g_folder.empty()) {
-        g_folder = std::filesystem::temp_directory_path() /
-                   ("verove-fuzz-settings-" + std::to_string(getpid()));
+        // Saves sync the file to disk: in memory where the machine offers a memory file system.
+        const std::filesystem::path base = std::filesystem::is_directory("/dev/shm")
+                                               ? std::filesystem::path("/dev/shm")
+                                               : std::filesystem::temp_directory_path();
+        g_folder = base / ("verove-fuzz-settings-" + std::to_string(getpid()));
         std::filesystem::create_directories(g_folder);
         zthost::SetSettingsLocation(g_folder.wstring());
         std::atexit(RemoveFolder);

@@ -428,7 +428,7 @@ int CZtCalibrationData::LoadCalibration(bool* changed) {
     }
 
     UpdateState();
-    if (nothingStored || m_state.load() < NotCalibrated) {
+    if (nothingStored) {
         ClearCalibrationConfiguration();
         m_strLoadedKey.clear();
         LoadCalibrationMatrices(std::wstring());

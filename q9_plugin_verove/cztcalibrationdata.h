@@ -66,7 +66,8 @@ public:
     void UpdateState();
     EZtCalibrationState GetCalibrationState() const { return m_state.load(); }
 
-    // The record comes back with its lock held; the matching Unlock call releases it.
+    // The record comes back with its lock held; the matching Unlock call releases it. While holding
+    // it, call nothing else of this object: the main lock is always taken first.
     CZtConfigurationData* LockCurrentConfiguration();
     void UnlockCurrentConfiguration();
     CZtConfigurationData* LockCalibrationConfiguration();

@@ -1,6 +1,8 @@
 // SettingsStore: settings files on disk, ZT_SaveSettingsFile/ZT_LoadSettingsFile and the location.
 #include "settingsstore.h"
 
+#include <algorithm>
+
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
@@ -61,9 +63,10 @@ int SettingsStore::Load(const QString& path, CZtLiteVariantW* tree) {
     if (!file.open(QIODevice::ReadOnly)) {
         problem = file.errorString();
     } else {
-        // One byte more than allowed, so that an oversized file is seen as such.
-        root =
-            SettingsFileFormat::Decode(file.read(SettingsFileFormat::kMaxFileBytes + 1), &problem);
+        // One byte more than allowed, so that an oversized file is seen as such; a normal file is
+        // read at its own size rather than into a buffer of the maximum.
+        const qint64 size = std::min<qint64>(file.size(), SettingsFileFormat::kMaxFileBytes + 1);
+        root = SettingsFileFormat::Decode(file.read(size), &problem);
     }
     if (!root) {
         ZT_DIAG_OUTPUT(
