@@ -498,18 +498,20 @@ int CZtVeroveDriver::ExposePattern(int patternId, bool force) {
             ClearDeviceMemory();
             int result = proxy.SetSequenceStartIndex(handle, 0);
             if (result != 0) {
-                VEROVE_LOG("CZtVeroveDriver::ExposePattern", L"Failed to call SetSequenceStartIndex");
+                VEROVE_LOG("CZtVeroveDriver::ExposePattern",
+                           L"Failed to call SetSequenceStartIndex");
                 return result;
             }
             result = proxy.SetSequenceLoopLength(handle, bitDepth);
             if (result != 0) {
-                VEROVE_LOG("CZtVeroveDriver::ExposePattern", L"Failed to call SetSequenceLoopLength");
+                VEROVE_LOG("CZtVeroveDriver::ExposePattern",
+                           L"Failed to call SetSequenceLoopLength");
                 return result;
             }
             result = proxy.SetGrayScaleExposureTime(handle, kGrayScaleExposureSeconds);
             if (result != 0) {
-                VEROVE_LOG("CZtVeroveDriver::ExposePattern", L"Failed to SetGrayScaleExposureTime %g s.",
-                           kGrayScaleExposureSeconds);
+                VEROVE_LOG("CZtVeroveDriver::ExposePattern",
+                           L"Failed to SetGrayScaleExposureTime %g s.", kGrayScaleExposureSeconds);
                 return result;
             }
             shownId = UploadWithFallback(patternId);
@@ -552,8 +554,8 @@ int CZtVeroveDriver::UploadPattern(int slot, CZtPattern* pattern) {
     const bool packed = m_sequenceMode.load() || bitDepth == 1;
     // The frame must fit the buffer the SDK reads: a pixel encoding left behind by a bit depth
     // change would otherwise be overrun.
-    const size_t frameBytes = static_cast<size_t>(pattern->GetWidth()) * pattern->GetHeight() /
-                              (packed ? 8 : 1);
+    const size_t frameBytes =
+        static_cast<size_t>(pattern->GetWidth()) * pattern->GetHeight() / (packed ? 8 : 1);
     if (m_userBuffer.empty() || frameBytes > m_userBuffer.size()) {
         return -6;
     }
@@ -743,8 +745,15 @@ int CZtVeroveDriver::GetCameraTransform(CZtMatrix3* rotation, CZtMatrix3* flip,
     if (grabber->CameraRoiIsOn(&roiOn) == 0 && roiOn) {
         grabber->CameraRoiGet(&rect);
     }
-    *rotation = {std::cos(angle), -std::sin(angle), 0.0, std::sin(angle), std::cos(angle), 0.0,
-                 0.0, 0.0, 1.0};
+    *rotation = {std::cos(angle),
+                 -std::sin(angle),
+                 0.0,
+                 std::sin(angle),
+                 std::cos(angle),
+                 0.0,
+                 0.0,
+                 0.0,
+                 1.0};
     *flip = {1.0, 0.0, 0.0, 0.0, IsMirrored(grabber) ? -1.0 : 1.0, 0.0, 0.0, 0.0, 1.0};
     *centre = {static_cast<double>((rect.right - rect.left) / 2),
                static_cast<double>((rect.bottom - rect.top) / 2), 1.0};
@@ -807,6 +816,10 @@ int CZtVeroveDriver::MatchCameraROI(CZtCalibrationData* calibration) {
         VEROVE_LOG("CZtVeroveDriver::SyncCameraROI", L"There is no view to match.");
         return -1;
     }
+    // Image coordinates of the whole sensor's image, whatever ROI is set now: the DMD area, the
+    // ROI and the full image must share one frame for the clamping at (0, 0) to mean the image's
+    // corner, and a repeated match must find the ROI it set.
+    format.value.imageRect = format.value.sensorRect;
     IZtGrabberProvider* grabber = Grabber();
     double angle = 0.0;
     if (!grabber || grabber->CameraAngleSWGet(&angle) != 0) {
@@ -854,8 +867,8 @@ int CZtVeroveDriver::MatchCameraROI(CZtCalibrationData* calibration) {
         VEROVE_LOG("CZtVeroveDriver::SyncCameraROI",
                    L"Current ROI is outside DMD illumination area. Full image will be synchronized "
                    L"(no image ROI is considered).");
-        if (ConvertRectSensorToImage(&format, degrees, flip, &format.value.sensorRect,
-                                     &imageRoi) != 0) {
+        if (ConvertRectSensorToImage(&format, degrees, flip, &format.value.sensorRect, &imageRoi) !=
+            0) {
             return -9;
         }
         intersection = Intersect(dmdRect, imageRoi);

@@ -84,8 +84,7 @@ public:
     int GetCurrentFormat(SZtGrabberFormatDesc* format);
     // rotation: R(a) for the software camera angle a; flip: y scaled by -1 when the image is
     // mirrored; centre: (ROI width / 2, ROI height / 2, 1), integer halves.
-    int GetCameraTransform(CZtMatrix3* rotation, CZtMatrix3* flip,
-                           std::array<double, 3>* centre);
+    int GetCameraTransform(CZtMatrix3* rotation, CZtMatrix3* flip, std::array<double, 3>* centre);
     // The camera format as the last camera ROI match left it.
     SZtGrabberFormatValue GetMatchedFormat() {
         CZtLock lock(m_formatLock);
