@@ -191,5 +191,5 @@ ZTHOST_API int ZT_LoadPictureFromFile(const wchar_t* path, SZtPicBuf* pic);
 // Writes pic in the format its path's extension names (case-insensitive): ".png", ".bmp",
 // ".tif"/".tiff". TIFF takes every picture format; PNG takes 1-, 8- and 16-bit pictures; BMP 1-
 // and 8-bit ones. 0; -4 for null arguments, an empty picture, another extension or a format the
-// file type cannot hold; -9 when the file cannot be written.
+// file type cannot hold; -3 when memory runs out; -9 when the file cannot be written.
 ZTHOST_API int ZT_SavePictureToFile(const wchar_t* path, const SZtPicBuf* pic);

@@ -9,6 +9,7 @@
 #include <QVector>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <utility>
 
@@ -16,20 +17,45 @@
 
 namespace {
 
-// The bits per pixel the file header states; Qt expands 4-bit pictures to 8 bits on reading.
-int HeaderBits(const QString& path, const char* format) {
+// What the file header states. Qt expands 4-bit pictures to 8 bits on reading, and refuses large
+// pictures without saying why: the header tells both.
+struct FileHeader {
+    int bits = 0;
+    std::uint64_t width = 0, height = 0;
+};
+
+FileHeader ReadHeader(const QString& path, const char* format) {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
-        return 0;
+        return {};
     }
     const QByteArray head = file.read(30);
-    const auto byte = [&head](int i) { return i < head.size() ? static_cast<quint8>(head[i]) : 0; };
+    const auto byte = [&head](int i) -> std::uint32_t {
+        return i < head.size() ? static_cast<quint8>(head[i]) : 0;
+    };
+    const auto bigEndian = [&byte](int i) {
+        return byte(i) << 24 | byte(i + 1) << 16 | byte(i + 2) << 8 | byte(i + 3);
+    };
+    const auto littleEndian = [&byte](int i, int size) {
+        std::uint32_t value = 0;
+        for (int k = size - 1; k >= 0; --k) {
+            value = value << 8 | byte(i + k);
+        }
+        return value;
+    };
     if (qstrcmp(format, "PNG") == 0) {
-        return byte(24);  // IHDR bit depth
+        return {static_cast<int>(byte(24)), bigEndian(16), bigEndian(20)};  // IHDR
     }
-    // BMP: a 12-byte core header keeps the bit count at 24, the later headers at 28.
-    const int bitCountAt = byte(14) == 12 ? 24 : 28;
-    return byte(bitCountAt) | (byte(bitCountAt + 1) << 8);
+    // BMP: a 12-byte core header has 16-bit sizes, the later headers signed 32-bit ones (a
+    // negative height marks top-down rows).
+    if (byte(14) == 12) {
+        return {static_cast<int>(littleEndian(24, 2)), littleEndian(18, 2), littleEndian(20, 2)};
+    }
+    const auto height = static_cast<std::int32_t>(littleEndian(22, 4));
+    return {static_cast<int>(littleEndian(28, 2)),
+            static_cast<std::uint64_t>(std::abs(
+                static_cast<std::int64_t>(static_cast<std::int32_t>(littleEndian(18, 4))))),
+            static_cast<std::uint64_t>(std::abs(static_cast<std::int64_t>(height)))};
 }
 
 int FromIndexed(const QImage& image, int headerBits, SZtPicBuf* out) {
@@ -91,14 +117,13 @@ bool IsGreyPalette(const QImage& image) {
 
 int QtPictureFile::Load(const QString& path, const char* format, SZtPicBuf* pic,
                         std::wstring* error) {
-    QImageReader reader(path, format);
-    reader.setAutoTransform(false);
-    const QSize size = reader.size();
-    if (size.isValid() &&
-        static_cast<std::uint64_t>(size.width()) * size.height() > ZT_PICBUF_MAX_BYTES) {
+    const FileHeader header = ReadHeader(path, format);
+    if (header.width * header.height > ZT_PICBUF_MAX_BYTES) {
         *error = L"picture too large";
         return ZT_PIC_ALLOC_FAILED;
     }
+    QImageReader reader(path, format);
+    reader.setAutoTransform(false);
     const QImage image = reader.read();
     if (image.isNull()) {
         *error = reader.errorString().toStdWString();
@@ -111,7 +136,7 @@ int QtPictureFile::Load(const QString& path, const char* format, SZtPicBuf* pic,
         case QImage::Format_MonoLSB:
         case QImage::Format_Indexed8:
             status = IsGreyPalette(image)
-                         ? FromIndexed(image, HeaderBits(path, format), &out)
+                         ? FromIndexed(image, header.bits, &out)
                          : FromScanlines(image.convertToFormat(QImage::Format_RGB888), 8, 3, &out);
             break;
         case QImage::Format_Grayscale8:

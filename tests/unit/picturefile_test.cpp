@@ -1,0 +1,405 @@
+// PictureFile: loading and saving BMP, PNG, TIFF and STK pictures, and broken files.
+#include <gtest/gtest.h>
+#include <tiffio.h>
+
+#include <QByteArray>
+#include <QDataStream>
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QRgba64>
+#include <QTemporaryDir>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "zt/zt_picbuf.h"
+#include "zthost/zthost.h"
+
+namespace {
+
+using V = std::vector<std::uint32_t>;
+
+V Values(const SZtPicBuf& pic) {
+    V values;
+    for (std::uint32_t y = 0; y < pic.height; ++y) {
+        for (std::uint32_t x = 0; x < pic.width; ++x) {
+            for (std::uint32_t c = 0; c < pic.components; ++c) {
+                values.push_back(CZtPicBufAPI::GetValue(&pic, x, y, c));
+            }
+        }
+    }
+    return values;
+}
+
+SZtPicBuf Make(std::uint32_t width, std::uint32_t height, std::uint32_t bits,
+               std::uint32_t components, const V& values) {
+    SZtPicBuf pic;
+    EXPECT_EQ(CZtPicBufAPI::Alloc(&pic, width, height, bits, components), 0);
+    std::size_t i = 0;
+    for (std::uint32_t y = 0; y < height; ++y) {
+        for (std::uint32_t x = 0; x < width; ++x) {
+            for (std::uint32_t c = 0; c < components; ++c) {
+                CZtPicBufAPI::SetValue(&pic, x, y, values.at(i++), c);
+            }
+        }
+    }
+    return pic;
+}
+
+// Values 0 .. maxValue spread over count samples, the last one maxValue.
+V Ramp(std::size_t count, std::uint32_t maxValue) {
+    V values;
+    for (std::size_t i = 0; i < count; ++i) {
+        values.push_back(static_cast<std::uint32_t>((i * 7919 + 13) % (maxValue + 1)));
+    }
+    values.back() = maxValue;
+    return values;
+}
+
+struct TiffLayout {
+    std::uint32_t width = 3, height = 2;
+    std::uint16_t bits = 8, samples = 1, photometric = PHOTOMETRIC_MINISBLACK;
+    std::uint16_t compression = COMPRESSION_NONE;
+};
+
+// Writes one page per entry of pages with libtiff; each page lists its samples row by row.
+void WriteTiff(const QString& path, const TiffLayout& layout, const std::vector<V>& pages) {
+    TIFF* tif = TIFFOpen(QFile::encodeName(path).constData(), "w");
+    ASSERT_NE(tif, nullptr);
+    for (const V& page : pages) {
+        TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, layout.width);
+        TIFFSetField(tif, TIFFTAG_IMAGELENGTH, layout.height);
+        TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, layout.bits);
+        TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, layout.samples);
+        TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, layout.photometric);
+        TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+        TIFFSetField(tif, TIFFTAG_COMPRESSION, layout.compression);
+        TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, 1u);
+        if (layout.samples == 4 || layout.samples == 2) {
+            const std::uint16_t extra[] = {EXTRASAMPLE_UNASSALPHA};
+            TIFFSetField(tif, TIFFTAG_EXTRASAMPLES, 1, extra);
+        }
+        const std::size_t perRow = std::size_t{layout.width} * layout.samples;
+        std::vector<std::uint8_t> line(TIFFScanlineSize(tif));
+        for (std::uint32_t y = 0; y < layout.height; ++y) {
+            std::fill(line.begin(), line.end(), 0);
+            for (std::size_t i = 0; i < perRow; ++i) {
+                const std::uint32_t v = page.at(y * perRow + i);
+                if (layout.bits == 1) {
+                    line[i / 8] |= static_cast<std::uint8_t>(v << (7 - i % 8));
+                } else if (layout.bits == 4) {
+                    line[i / 2] |= static_cast<std::uint8_t>(i % 2 ? v : v << 4);
+                } else if (layout.bits == 8) {
+                    line[i] = static_cast<std::uint8_t>(v);
+                } else {
+                    reinterpret_cast<std::uint16_t*>(line.data())[i] =
+                        static_cast<std::uint16_t>(v);
+                }
+            }
+            ASSERT_EQ(TIFFWriteScanline(tif, line.data(), y, 0), 1);
+        }
+        ASSERT_TRUE(TIFFWriteDirectory(tif));
+    }
+    TIFFClose(tif);
+}
+
+void WriteBytes(const QString& path, const QByteArray& bytes) {
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(bytes);
+}
+
+// A BMP file with a 40-byte header, bottom-up rows padded to four bytes.
+QByteArray Bmp(std::int32_t width, std::int32_t height, std::uint16_t bitCount,
+               const std::vector<QRgb>& palette, const QByteArray& pixels) {
+    QByteArray bytes;
+    QDataStream out(&bytes, QIODevice::WriteOnly);
+    out.setByteOrder(QDataStream::LittleEndian);
+    const std::uint32_t offset = 14 + 40 + 4 * static_cast<std::uint32_t>(palette.size());
+    out.writeRawData("BM", 2);
+    out << quint32(offset + pixels.size()) << quint32(0) << quint32(offset);
+    out << quint32(40) << qint32(width) << qint32(height) << quint16(1) << quint16(bitCount)
+        << quint32(0) << quint32(pixels.size()) << qint32(2835) << qint32(2835)
+        << quint32(palette.size()) << quint32(0);
+    for (QRgb c : palette) {
+        out << quint8(qBlue(c)) << quint8(qGreen(c)) << quint8(qRed(c)) << quint8(0);
+    }
+    out.writeRawData(pixels.constData(), pixels.size());
+    return bytes;
+}
+
+class PictureFile : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(m_dir.isValid());
+        zthost::ClearCapturedLog();
+    }
+    QString Path(const char* name) const { return QDir(m_dir.path()).filePath(name); }
+    static std::wstring W(const QString& path) { return path.toStdWString(); }
+
+    // Loads path and expects a picture of the given format and values.
+    void ExpectLoads(const QString& path, std::uint32_t width, std::uint32_t height,
+                     std::uint32_t bits, std::uint32_t components, const V& values) {
+        SZtPicBuf pic;
+        ASSERT_EQ(ZT_LoadPictureFromFile(W(path).c_str(), &pic), 0) << path.toStdString();
+        EXPECT_EQ(pic.width, width) << path.toStdString();
+        EXPECT_EQ(pic.height, height) << path.toStdString();
+        EXPECT_EQ(pic.bitsPerComponent, bits) << path.toStdString();
+        EXPECT_EQ(pic.components, components) << path.toStdString();
+        EXPECT_EQ(Values(pic), values) << path.toStdString();
+    }
+
+    QTemporaryDir m_dir;
+};
+
+TEST_F(PictureFile, TiffGreyAndRgbAtEveryDepth) {
+    struct Case {
+        std::uint16_t bits, samples, photometric;
+        std::uint32_t components;
+    };
+    for (const Case& c :
+         {Case{1, 1, PHOTOMETRIC_MINISBLACK, 1}, Case{4, 1, PHOTOMETRIC_MINISBLACK, 1},
+          Case{8, 1, PHOTOMETRIC_MINISBLACK, 1}, Case{16, 1, PHOTOMETRIC_MINISBLACK, 1},
+          Case{8, 3, PHOTOMETRIC_RGB, 3}, Case{16, 3, PHOTOMETRIC_RGB, 3}}) {
+        TiffLayout layout;
+        layout.width = 11;  // odd rows: packed depths end mid-byte
+        layout.height = 3;
+        layout.bits = c.bits;
+        layout.samples = c.samples;
+        layout.photometric = c.photometric;
+        const V values = Ramp(11 * 3 * c.samples, (1u << c.bits) - 1);
+        const QString path = Path(
+            ("grey" + std::to_string(c.bits) + "_" + std::to_string(c.samples) + ".tif").c_str());
+        WriteTiff(path, layout, {values});
+        ExpectLoads(path, 11, 3, c.bits, c.components, values);
+    }
+}
+
+TEST_F(PictureFile, TiffCompressedMinIsWhiteAndAlpha) {
+    TiffLayout lzw;
+    lzw.bits = 16;
+    lzw.compression = COMPRESSION_LZW;
+    WriteTiff(Path("lzw.tif"), lzw, {{0, 1, 2, 40000, 65535, 7}});
+    ExpectLoads(Path("lzw.tif"), 3, 2, 16, 1, {0, 1, 2, 40000, 65535, 7});
+
+    // Min-is-white pictures are turned so that 0 is black.
+    TiffLayout white;
+    white.photometric = PHOTOMETRIC_MINISWHITE;
+    WriteTiff(Path("white8.tif"), white, {{0, 200, 255, 1, 2, 3}});
+    ExpectLoads(Path("white8.tif"), 3, 2, 8, 1, {255, 55, 0, 254, 253, 252});
+    white.bits = 1;
+    WriteTiff(Path("white1.tif"), white, {{1, 0, 1, 0, 0, 0}});
+    ExpectLoads(Path("white1.tif"), 3, 2, 1, 1, {0, 1, 0, 1, 1, 1});
+
+    TiffLayout rgba;
+    rgba.width = 2;
+    rgba.height = 1;
+    rgba.samples = 4;
+    rgba.photometric = PHOTOMETRIC_RGB;
+    WriteTiff(Path("rgba.tif"), rgba, {{10, 20, 30, 255, 40, 50, 60, 0}});
+    ExpectLoads(Path("rgba.tif"), 2, 1, 8, 3, {10, 20, 30, 40, 50, 60});
+}
+
+TEST_F(PictureFile, MultiPageTiffAndStkGiveTheFirstPage) {
+    TiffLayout layout;
+    layout.bits = 16;
+    const V first = {1, 2, 3, 4, 5, 6};
+    const V second = {60000, 50000, 40000, 30000, 20000, 10000};
+    WriteTiff(Path("stack.tif"), layout, {first, second});
+    WriteTiff(Path("stack.stk"), layout, {first, second, second});
+    ExpectLoads(Path("stack.tif"), 3, 2, 16, 1, first);
+    ExpectLoads(Path("stack.stk"), 3, 2, 16, 1, first);
+}
+
+TEST_F(PictureFile, PngAndBmpFromQImage) {
+    QImage grey8(3, 1, QImage::Format_Grayscale8);
+    grey8.setPixel(0, 0, 0);
+    grey8.scanLine(0)[0] = 0;
+    grey8.scanLine(0)[1] = 128;
+    grey8.scanLine(0)[2] = 255;
+    ASSERT_TRUE(grey8.save(Path("grey8.png"), "PNG"));
+    ExpectLoads(Path("grey8.png"), 3, 1, 8, 1, {0, 128, 255});
+    // Qt writes 8-bit BMPs from indexed pictures with a grey palette.
+    ASSERT_TRUE(grey8.convertToFormat(QImage::Format_Indexed8).save(Path("grey8.bmp"), "BMP"));
+    ExpectLoads(Path("grey8.bmp"), 3, 1, 8, 1, {0, 128, 255});
+
+    QImage grey16(2, 1, QImage::Format_Grayscale16);
+    reinterpret_cast<quint16*>(grey16.scanLine(0))[0] = 1;
+    reinterpret_cast<quint16*>(grey16.scanLine(0))[1] = 65000;
+    ASSERT_TRUE(grey16.save(Path("grey16.png"), "PNG"));
+    ExpectLoads(Path("grey16.png"), 2, 1, 16, 1, {1, 65000});
+
+    QImage rgb(2, 1, QImage::Format_RGB888);
+    rgb.setPixel(0, 0, qRgb(10, 20, 30));
+    rgb.setPixel(1, 0, qRgb(200, 100, 0));
+    ASSERT_TRUE(rgb.save(Path("rgb.png"), "PNG"));
+    ASSERT_TRUE(rgb.save(Path("rgb.bmp"), "BMP"));
+    ExpectLoads(Path("rgb.png"), 2, 1, 8, 3, {10, 20, 30, 200, 100, 0});
+    ExpectLoads(Path("rgb.bmp"), 2, 1, 8, 3, {10, 20, 30, 200, 100, 0});
+
+    QImage rgb16(1, 1, QImage::Format_RGBX64);
+    reinterpret_cast<QRgba64*>(rgb16.scanLine(0))[0] =
+        QRgba64::fromRgba64(1000, 2000, 65535, 65535);
+    ASSERT_TRUE(rgb16.save(Path("rgb16.png"), "PNG"));
+    ExpectLoads(Path("rgb16.png"), 1, 1, 16, 3, {1000, 2000, 65535});
+
+    // An alpha channel is dropped.
+    QImage argb(1, 1, QImage::Format_ARGB32);
+    argb.setPixel(0, 0, qRgba(5, 6, 7, 255));
+    ASSERT_TRUE(argb.save(Path("argb.png"), "PNG"));
+    ExpectLoads(Path("argb.png"), 1, 1, 8, 3, {5, 6, 7});
+
+    QImage mono(10, 1, QImage::Format_Mono);
+    mono.setColorTable({qRgb(0, 0, 0), qRgb(255, 255, 255)});
+    mono.fill(0);
+    mono.setPixel(0, 0, 1);
+    mono.setPixel(9, 0, 1);
+    ASSERT_TRUE(mono.save(Path("mono.png"), "PNG"));
+    ASSERT_TRUE(mono.save(Path("mono.bmp"), "BMP"));
+    ExpectLoads(Path("mono.png"), 10, 1, 1, 1, {1, 0, 0, 0, 0, 0, 0, 0, 0, 1});
+    ExpectLoads(Path("mono.bmp"), 10, 1, 1, 1, {1, 0, 0, 0, 0, 0, 0, 0, 0, 1});
+
+    // A coloured palette becomes RGB.
+    QImage indexed(2, 1, QImage::Format_Indexed8);
+    indexed.setColorTable({qRgb(255, 0, 0), qRgb(0, 0, 255)});
+    indexed.setPixel(0, 0, 1);
+    indexed.setPixel(1, 0, 0);
+    ASSERT_TRUE(indexed.save(Path("palette.bmp"), "BMP"));
+    ExpectLoads(Path("palette.bmp"), 2, 1, 8, 3, {0, 0, 255, 255, 0, 0});
+}
+
+TEST_F(PictureFile, FourBitBmpKeepsItsDepth) {
+    std::vector<QRgb> greys;
+    for (int i = 0; i < 16; ++i) {
+        greys.push_back(qRgb(i * 17, i * 17, i * 17));
+    }
+    // Three pixels a row in two bytes plus padding; the bottom row comes first.
+    const QByteArray pixels("\x45\x60\x00\x00\x0F\xA0\x00\x00", 8);
+    WriteBytes(Path("four.bmp"), Bmp(3, 2, 4, greys, pixels));
+    ExpectLoads(Path("four.bmp"), 3, 2, 4, 1, {0, 15, 10, 4, 5, 6});
+}
+
+TEST_F(PictureFile, ContentDecidesTheFormatNotTheExtension) {
+    QImage rgb(1, 1, QImage::Format_RGB888);
+    rgb.setPixel(0, 0, qRgb(1, 2, 3));
+    ASSERT_TRUE(rgb.save(Path("really_png.tif"), "PNG"));
+    ExpectLoads(Path("really_png.tif"), 1, 1, 8, 3, {1, 2, 3});
+    TiffLayout layout;
+    WriteTiff(Path("really_tiff.bmp"), layout, {{1, 2, 3, 4, 5, 6}});
+    ExpectLoads(Path("really_tiff.bmp"), 3, 2, 8, 1, {1, 2, 3, 4, 5, 6});
+}
+
+TEST_F(PictureFile, BrokenFilesGiveStatusCodesAndLogLines) {
+    SZtPicBuf pic = Make(1, 1, 8, 1, {42});
+    EXPECT_EQ(ZT_LoadPictureFromFile(W(Path("missing.tif")).c_str(), &pic), -5);
+    EXPECT_TRUE(zthost::LogContains(L"ZT_LoadPictureFromFile: \"" + W(Path("missing.tif")) +
+                                    L"\": no such file"));
+
+    WriteBytes(Path("empty.png"), QByteArray());
+    EXPECT_EQ(ZT_LoadPictureFromFile(W(Path("empty.png")).c_str(), &pic), -9);
+    WriteBytes(Path("garbage.bmp"), QByteArray("this is not a picture at all\n"));
+    EXPECT_EQ(ZT_LoadPictureFromFile(W(Path("garbage.bmp")).c_str(), &pic), -9);
+    EXPECT_TRUE(zthost::LogContains(L"garbage.bmp\": not a picture file"));
+    EXPECT_EQ(ZT_LoadPictureFromFile(W(m_dir.path()).c_str(), &pic), -9);
+
+    // Truncated files: the header promises pixels the file does not have.
+    TiffLayout layout;
+    layout.width = 64;
+    layout.height = 64;
+    WriteTiff(Path("full.tif"), layout, {V(64 * 64, 9)});
+    QFile full(Path("full.tif"));
+    ASSERT_TRUE(full.open(QIODevice::ReadOnly));
+    const QByteArray tiff = full.readAll();
+    // libtiff writes the directory after the pixels: keep it and drop pixel data in between.
+    WriteBytes(Path("cut_header.tif"), tiff.left(6));
+    EXPECT_EQ(ZT_LoadPictureFromFile(W(Path("cut_header.tif")).c_str(), &pic), -9);
+    WriteBytes(Path("cut_end.tif"), tiff.left(tiff.size() - 40));
+    EXPECT_EQ(ZT_LoadPictureFromFile(W(Path("cut_end.tif")).c_str(), &pic), -9);
+
+    QImage big(64, 64, QImage::Format_RGB888);
+    big.fill(Qt::red);
+    ASSERT_TRUE(big.save(Path("full.png"), "PNG", 0));
+    QFile fullPng(Path("full.png"));
+    ASSERT_TRUE(fullPng.open(QIODevice::ReadOnly));
+    WriteBytes(Path("cut.png"), fullPng.readAll().left(60));
+    EXPECT_EQ(ZT_LoadPictureFromFile(W(Path("cut.png")).c_str(), &pic), -9);
+
+    // Layouts the host does not read.
+    TIFF* tif = TIFFOpen(QFile::encodeName(Path("float.tif")).constData(), "w");
+    ASSERT_NE(tif, nullptr);
+    TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, 1u);
+    TIFFSetField(tif, TIFFTAG_IMAGELENGTH, 1u);
+    TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 32);
+    TIFFSetField(tif, TIFFTAG_SAMPLEFORMAT, SAMPLEFORMAT_IEEEFP);
+    TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISBLACK);
+    float value = 1.0f;
+    TIFFWriteScanline(tif, &value, 0, 0);
+    TIFFClose(tif);
+    EXPECT_EQ(ZT_LoadPictureFromFile(W(Path("float.tif")).c_str(), &pic), -9);
+    EXPECT_TRUE(zthost::LogContains(L"unsupported TIFF layout"));
+
+    EXPECT_EQ(Values(pic), (V{42}));  // failed loads leave the picture alone
+    EXPECT_EQ(ZT_LoadPictureFromFile(nullptr, &pic), -4);
+    EXPECT_EQ(ZT_LoadPictureFromFile(W(Path("full.tif")).c_str(), nullptr), -4);
+    EXPECT_EQ(ZT_LoadPictureFromFile(L"", &pic), -4);
+}
+
+TEST_F(PictureFile, AbsurdSizesAreAllocationFailures) {
+    // A TIFF directory for 100000 x 100000 16-bit pixels with no pixels behind it.
+    TIFF* tif = TIFFOpen(QFile::encodeName(Path("huge.tif")).constData(), "w");
+    ASSERT_NE(tif, nullptr);
+    TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, 100000u);
+    TIFFSetField(tif, TIFFTAG_IMAGELENGTH, 100000u);
+    TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 16);
+    TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISBLACK);
+    TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, 100000u);
+    char strip[16] = {};
+    TIFFWriteRawStrip(tif, 0, strip, sizeof strip);
+    TIFFWriteDirectory(tif);
+    TIFFClose(tif);
+    SZtPicBuf pic;
+    EXPECT_EQ(ZT_LoadPictureFromFile(W(Path("huge.tif")).c_str(), &pic), -3);
+
+    WriteBytes(Path("huge.bmp"), Bmp(100000, 100000, 24, {}, QByteArray(16, '\0')));
+    EXPECT_EQ(ZT_LoadPictureFromFile(W(Path("huge.bmp")).c_str(), &pic), -3);
+    EXPECT_TRUE(pic.IsEmpty());
+}
+
+TEST_F(PictureFile, SavedPicturesLoadBackUnchanged) {
+    struct Case {
+        const char* name;
+        std::uint32_t bits, components;
+    };
+    for (const Case& c :
+         {Case{"t1.tif", 1, 1}, Case{"t4.tif", 4, 1}, Case{"t8.tiff", 8, 1}, Case{"t16.TIF", 16, 1},
+          Case{"t8rgb.tif", 8, 3}, Case{"t16rgb.tif", 16, 3}, Case{"p1.png", 1, 1},
+          Case{"p8.png", 8, 1}, Case{"p16.png", 16, 1}, Case{"p8rgb.png", 8, 3},
+          Case{"p16rgb.PNG", 16, 3}, Case{"b1.bmp", 1, 1}, Case{"b8.bmp", 8, 1},
+          Case{"b8rgb.bmp", 8, 3}}) {
+        const V values = Ramp(13 * 5 * c.components, (1u << c.bits) - 1);
+        const SZtPicBuf pic = Make(13, 5, c.bits, c.components, values);
+        ASSERT_EQ(ZT_SavePictureToFile(W(Path(c.name)).c_str(), &pic), 0) << c.name;
+        ExpectLoads(Path(c.name), 13, 5, c.bits, c.components, values);
+    }
+}
+
+TEST_F(PictureFile, SaveRefusesWhatTheFileTypeCannotHold) {
+    const SZtPicBuf deep = Make(2, 1, 16, 1, {1, 2});
+    const SZtPicBuf four = Make(2, 1, 4, 1, {1, 2});
+    EXPECT_EQ(ZT_SavePictureToFile(W(Path("deep.bmp")).c_str(), &deep), -4);
+    EXPECT_TRUE(zthost::LogContains(L"deep.bmp\": the file type cannot hold this picture"));
+    EXPECT_EQ(ZT_SavePictureToFile(W(Path("four.png")).c_str(), &four), -4);
+    EXPECT_EQ(ZT_SavePictureToFile(W(Path("deep.jpg")).c_str(), &deep), -4);
+    EXPECT_EQ(ZT_SavePictureToFile(W(Path("noextension")).c_str(), &deep), -4);
+    EXPECT_FALSE(QFile::exists(Path("deep.bmp")));
+    SZtPicBuf empty;
+    EXPECT_EQ(ZT_SavePictureToFile(W(Path("empty.tif")).c_str(), &empty), -4);
+    EXPECT_EQ(ZT_SavePictureToFile(W(Path("null.tif")).c_str(), nullptr), -4);
+    EXPECT_EQ(ZT_SavePictureToFile(nullptr, &deep), -4);
+    EXPECT_EQ(ZT_SavePictureToFile(W(Path("no/such/folder/x.tif")).c_str(), &deep), -9);
+    EXPECT_EQ(ZT_SavePictureToFile(W(Path("no/such/folder/x.png")).c_str(), &deep), -9);
+}
+
+}  // namespace
