@@ -336,12 +336,13 @@ int CZtVeroveDriver::SetPixelEncoding(bool packed) {
     VEROVE_LOG("CZtVeroveDriver::SetPixelEncoding", L"Start");
     CZtVeroveProxy& proxy = Proxy();
     const int handle = m_handle.load();
+    // The frame size changes with the encoding: no upload may read the buffer meanwhile.
+    CZtLock lock(m_bufferLock);
     int result = proxy.SetPixelEncoding(handle, packed ? L"Mono1Packed" : L"Mono1");
     if (result != 0) {
         VEROVE_LOG("CZtVeroveDriver::SetPixelEncoding", L"Failed to SetPixelEncoding.");
         return result;
     }
-    CZtLock lock(m_bufferLock);
     int size = 0;
     result = proxy.GetImageSizeBytes(handle, &size);
     if (result != 0) {
