@@ -347,27 +347,25 @@ int CZtVeroveDriver::SetPixelEncoding(bool packed) {
     result = proxy.GetImageSizeBytes(handle, &size);
     if (result != 0) {
         VEROVE_LOG("CZtVeroveDriver::SetPixelEncoding", L"Failed to GetImageSizeBytes.");
-        // The old buffer no longer fits the encoding: frames go nowhere rather than overrun it.
-        m_imageSizeBytes = 0;
-        m_bufferSize = 0;
-        std::vector<unsigned char>().swap(m_userBuffer);
         return result;
     }
     m_imageSizeBytes = size;
-    m_bufferSize = size;
-    std::vector<unsigned char>().swap(m_userBuffer);
+    // The SDK holds the queued buffer until another is queued: the old one lives until then.
+    std::vector<unsigned char> fresh;
     try {
-        m_userBuffer.assign(static_cast<size_t>(size), 0);
+        fresh.assign(static_cast<size_t>(size), 0);
     } catch (const std::bad_alloc&) {
         VEROVE_LOG("CZtVeroveDriver::SetPixelEncoding", L"Failed to allocate user buffer.");
-        m_bufferSize = 0;
         return -3;
     }
-    result = proxy.SetBuffer(handle, m_userBuffer.data(), m_bufferSize);
+    result = proxy.SetBuffer(handle, fresh.data(), size);
     if (result != 0) {
         VEROVE_LOG("CZtVeroveDriver::SetPixelEncoding", L"Failed to set user buffer.");
+        return result;
     }
-    return result;
+    m_userBuffer.swap(fresh);
+    m_bufferSize = size;
+    return 0;
 }
 
 int CZtVeroveDriver::SetOperationMode(int mode) {

@@ -270,6 +270,37 @@ TEST_F(VeroveDriverSdk, FailedFallbackShowsADarkFrame) {
     zthost::SetGrabberPresent(true);
 }
 
+TEST_F(VeroveDriverSdk, SdkFailuresAreLoggedAndReturned) {
+    Connect();
+    fake_atcore::InjectError("AT_SetEnumString", AT_ERR_NOTWRITABLE, 1, L"PixelEncoding");
+    EXPECT_EQ(m_driver->SetPixelEncoding(false), -1);
+    EXPECT_TRUE(
+        HasLine(Line(L"CZtVeroveDriver::SetPixelEncoding", L"Failed to SetPixelEncoding.")));
+    EXPECT_EQ(m_driver->GetBufferSize(), 60000) << "the packed buffer stays";
+
+    fake_atcore::InjectError("AT_QueueBuffer", AT_ERR_INVALIDSIZE);
+    EXPECT_EQ(m_driver->SetPixelEncoding(false), -1);
+    EXPECT_TRUE(HasLine(Line(L"CZtVeroveDriver::SetPixelEncoding", L"Failed to set user buffer.")));
+    EXPECT_EQ(m_driver->GetBufferSize(), 60000) << "the SDK still reads the packed buffer";
+
+    fake_atcore::InjectError("AT_Command", AT_ERR_NOTWRITABLE, 1, L"Expose");
+    m_owner.settings.bitDepth = 1;
+    ASSERT_EQ(m_driver->SetPixelEncoding(true), 0);
+    EXPECT_EQ(m_driver->ExposePattern(1, false), -1);
+    EXPECT_TRUE(HasLine(Line(L"CZtVeroveDriver::ExposePattern", L"Failed to call Expose")));
+    EXPECT_FALSE(m_driver->IsExposing());
+    EXPECT_EQ(m_owner.stateChanges.load(), 0);
+
+    SetBitDepth(6);
+    fake_atcore::InjectError("AT_SetFloat", AT_ERR_OUTOFRANGE, 1, L"GrayScaleExposureTime");
+    fake_atcore::ClearCalls();
+    EXPECT_EQ(m_driver->ExposePattern(1, false), -1);
+    EXPECT_TRUE(HasLine(
+        Line(L"CZtVeroveDriver::ExposePattern", L"Failed to SetGrayScaleExposureTime 0.05 s.")));
+    EXPECT_EQ(Calls().back(), (SCall{"AT_SetFloat", L"GrayScaleExposureTime", L""}))
+        << "nothing uploaded or exposed after the failure";
+}
+
 TEST_F(VeroveDriverSdk, ExposureEndCallbackSetsTheNamedEvent) {
     Connect();
     CZtEvent shared(true, false, L"ExposureEndEvent");
