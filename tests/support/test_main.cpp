@@ -39,12 +39,6 @@ extern "C" const char* __tsan_default_suppressions() {
 }
 #endif
 
-#if defined(__SANITIZE_THREAD__)
-// glibc guards its time-zone state with an internal lock ThreadSanitizer cannot see; the host log
-// reaches it through Qt's local-time conversion from every thread that logs.
-extern "C" const char* __tsan_default_suppressions() { return "race:tzset_internal\n"; }
-#endif
-
 int main(int argc, char** argv) {
     // gtest_discover_tests runs us without the test's environment: choose the platform here.
     if (!std::getenv("QT_QPA_PLATFORM") && !std::getenv("DISPLAY")) {
