@@ -32,6 +32,7 @@ constexpr int kOperationFrameSequence = 2;
 constexpr int kOperationContinuousFrameSequence = 3;
 constexpr int kTriggerInternalExpose = 0;
 constexpr int kTriggerInternalSoftware = 1;
+constexpr int kTriggerExternalExpose = 2;
 constexpr double kGrayScaleExposureSeconds = 0.05;
 constexpr double kDegreesPerRadian = 57.29577951308232;
 constexpr unsigned kErrorBoxTopMost = 0x40000 | ZT_MB_ICONERROR;
@@ -410,6 +411,54 @@ int CZtVeroveDriver::SetSequence(int startIndex, int loopLength, int loopCount) 
     proxy.SetSequenceStartIndex(handle, startIndex);
     proxy.SetSequenceLoopCount(handle, loopCount);
     proxy.SetSequenceLoopLength(handle, loopLength);
+    return 0;
+}
+
+int CZtVeroveDriver::ProgramIlluminationSequence(const std::vector<CZtPattern*>& patterns,
+                                                 const std::vector<SZtVeroveSequenceEvent>& events,
+                                                 int repeatCount) {
+    VEROVE_LOG("CZtVeroveDriver::ProgramIlluminationSequence", L"Start");
+    CZtVeroveProxy& proxy = Proxy();
+    const int handle = m_handle.load();
+    m_sequenceMode.store(true);
+    {
+        CZtLock lock(m_bufferLock);
+        ClearDeviceMemory();
+        SetOperationMode(kOperationFrameSequence);
+        SetTriggerMode(kTriggerExternalExpose);
+        SetOverlapMode(false);
+        for (size_t i = 0; i < patterns.size(); ++i) {
+            const int result = UploadPattern(static_cast<int>(i), patterns[i]);
+            if (result != 0) {
+                VEROVE_LOG("CZtVeroveDriver::ProgramIlluminationSequence",
+                           L"Failed to upload pattern.");
+                return result;
+            }
+        }
+        // The device's event memory is never queried: a full one only refuses the upload.
+        for (const SZtVeroveSequenceEvent& event : events) {
+            proxy.SetInt32(handle, L"FrameIndex", event.frameIndex);
+            proxy.SetInt32(handle, L"FrameCount", event.frameCount);
+            proxy.SetInt32(handle, L"FrameCycleCount", event.frameCycleCount);
+            proxy.SetFloat(handle, L"SequenceExposureTime", event.exposureTime);
+            proxy.SetFloat(handle, L"SequenceGapTime", event.gapTime);
+            if (proxy.UploadSequenceEvent(handle) != 0) {
+                VEROVE_LOG("CZtVeroveDriver::ProgramIlluminationSequence",
+                           L"Maximum sequence event count reached");
+            }
+        }
+        SetSequence(0, static_cast<int>(events.size()), repeatCount + 1);
+    }
+    return Expose();
+}
+
+int CZtVeroveDriver::LeaveIlluminationSequence() {
+    VEROVE_LOG("CZtVeroveDriver::LeaveIlluminationSequence", L"Start");
+    Abort();
+    ClearDeviceMemory();
+    m_sequenceMode.store(false);
+    SetOperationMode(kOperationLive);
+    SetTriggerMode(kTriggerInternalSoftware);
     return 0;
 }
 

@@ -343,81 +343,93 @@ TEST_F(VeroveDriverSdk, SequenceProgrammingUploadsFramesAndEvents) {
     SetBitDepth(4);
     ASSERT_EQ(m_driver->ExposePattern(2, false), 0);
 
-    // What the stimulation device does to enter a two-event illumination sequence.
+    // The device shows "Full OFF" and sets bit depth 1 before it programs the sequence.
     ASSERT_EQ(m_driver->ExposePattern(0, false), 0);
     SetBitDepth(1);
-    m_driver->SetSequenceMode(true);
     fake_atcore::ClearCalls();
-    CZtVeroveProxy& proxy = CZtVeroveProxy::Instance();
-    const int handle = m_driver->GetHandle();
+    std::vector<CZtPattern*> patterns;
     {
         CZtLock lock(m_driver->GetBufferLock());
-        m_driver->ClearDeviceMemory();
-        m_driver->SetOperationMode(2);
-        m_driver->SetTriggerMode(2);
-        m_driver->SetOverlapMode(false);
-        CZtPatternStore& store = m_driver->GetPatterns();
-        ASSERT_EQ(m_driver->UploadPattern(0, store.FindById(1)), 0);
-        ASSERT_EQ(m_driver->UploadPattern(1, store.FindById(2)), 0);
-        for (int event = 0; event < 2; ++event) {
-            proxy.SetInt32(handle, L"FrameIndex", event);
-            proxy.SetInt32(handle, L"FrameCount", 1);
-            proxy.SetInt32(handle, L"FrameCycleCount", 1);
-            proxy.SetFloat(handle, L"SequenceExposureTime", 0.01);
-            proxy.SetFloat(handle, L"SequenceGapTime", 0.0);
-            ASSERT_EQ(proxy.UploadSequenceEvent(handle), 0);
-        }
-        EXPECT_EQ(m_driver->SetSequence(0, 2, 3), 0);
+        patterns = {m_driver->GetPatterns().FindById(1), m_driver->GetPatterns().FindById(2)};
     }
-    ASSERT_EQ(m_driver->Expose(), 0);
+    const std::vector<SZtVeroveSequenceEvent> events = {{0, 1, 2, 0.01, 0.0}, {1, 1, 1, 0.02, 0.5}};
+    ASSERT_EQ(m_driver->ProgramIlluminationSequence(patterns, events, 2), 0);
+    EXPECT_TRUE(m_driver->GetSequenceMode());
 
-    const std::vector<SCall> calls = Calls();
-    const std::vector<SCall> setUp = {Cmd(L"Abort"),
-                                      Cmd(L"ClearSequenceMemory"),
-                                      Cmd(L"ClearFrameMemory"),
-                                      Enum(L"OperationMode", L"FrameSequence"),
-                                      Enum(L"TriggerMode", L"ExternalExpose"),
-                                      {"AT_SetBool", L"OverlapMode", L"0"},
-                                      Cmd(L"UploadFrame"),
-                                      Cmd(L"UploadFrame")};
-    ASSERT_GE(calls.size(), setUp.size() + 3 + 1);
-    EXPECT_EQ(std::vector<SCall>(calls.begin(), calls.begin() + setUp.size()), setUp);
+    std::vector<SCall> expected = {Cmd(L"Abort"),
+                                   Cmd(L"ClearSequenceMemory"),
+                                   Cmd(L"ClearFrameMemory"),
+                                   Enum(L"OperationMode", L"FrameSequence"),
+                                   Enum(L"TriggerMode", L"ExternalExpose"),
+                                   {"AT_SetBool", L"OverlapMode", L"0"},
+                                   Cmd(L"UploadFrame"),
+                                   Cmd(L"UploadFrame")};
+    for (const wchar_t* times : {L"0.01", L"0.02"}) {
+        const bool first = times[3] == L'1';
+        expected.push_back(Int(L"FrameIndex", first ? 0 : 1));
+        expected.push_back(Int(L"FrameCount", 1));
+        expected.push_back(Int(L"FrameCycleCount", first ? 2 : 1));
+        expected.push_back({"AT_SetFloat", L"SequenceExposureTime", times});
+        expected.push_back({"AT_SetFloat", L"SequenceGapTime", first ? L"0" : L"0.5"});
+        expected.push_back(Cmd(L"UploadSequenceEvent"));
+    }
     const std::vector<SCall> loop = {Int(L"SequenceStartIndex", 0), Int(L"SequenceLoopCount", 3),
                                      Int(L"SequenceLoopLength", 2), Cmd(L"Expose")};
-    EXPECT_EQ(std::vector<SCall>(calls.end() - 4, calls.end()), loop);
+    expected.insert(expected.end(), loop.begin(), loop.end());
+    EXPECT_EQ(Calls(), expected);
 
     const std::vector<fake_atcore::MirrorFrame> frames = fake_atcore::FrameMemory();
     ASSERT_EQ(frames.size(), 2u);
     EXPECT_EQ(frames[0].encoding, L"Mono1Packed");
     EXPECT_EQ(frames[0].bytes, Rendered(1, 1, true));
     EXPECT_EQ(frames[1].bytes, Rendered(2, 1, true));
-    ASSERT_EQ(fake_atcore::SequenceEvents().size(), 2u);
-    EXPECT_EQ(fake_atcore::SequenceEvents()[1].frameIndex, 1);
+    const std::vector<fake_atcore::SequenceEvent> uploaded = fake_atcore::SequenceEvents();
+    ASSERT_EQ(uploaded.size(), 2u);
+    EXPECT_EQ(uploaded[1].frameIndex, 1);
+    EXPECT_DOUBLE_EQ(uploaded[1].gapTime, 0.5);
 
-    // Leaving the sequence returns to single live patterns.
+    // The first event waits for its trigger, then shows frame 0.
+    const std::uint64_t counter = fake_atcore::ShownFrame().counter;
+    fake_atcore::Trigger();
+    ASSERT_TRUE(fake_atcore::WaitForFrameCounter(counter + 1, 10000));
+    EXPECT_EQ(fake_atcore::ShownFrame().bytes, Rendered(1, 1, true));
+
     fake_atcore::ClearCalls();
-    m_driver->Abort();
-    m_driver->ClearDeviceMemory();
-    m_driver->SetSequenceMode(false);
-    m_driver->SetOperationMode(0);
-    m_driver->SetTriggerMode(1);
+    ASSERT_EQ(m_driver->LeaveIlluminationSequence(), 0);
+    EXPECT_FALSE(m_driver->GetSequenceMode());
     EXPECT_EQ(Calls(),
               (std::vector<SCall>{Cmd(L"Abort"), Cmd(L"Abort"), Cmd(L"ClearSequenceMemory"),
                                   Cmd(L"ClearFrameMemory"), Enum(L"OperationMode", L"Live"),
                                   Enum(L"TriggerMode", L"InternalSoftware")}));
     EXPECT_TRUE(fake_atcore::FrameMemory().empty());
+    EXPECT_TRUE(fake_atcore::SequenceEvents().empty());
 }
 
-TEST_F(VeroveDriverSdk, FullFrameMemoryFailsTheSequenceUpload) {
+TEST_F(VeroveDriverSdk, FullDeviceMemoryShowsOnlyAsFailedUploads) {
     Connect();
+    std::vector<CZtPattern*> patterns;
+    {
+        CZtLock lock(m_driver->GetBufferLock());
+        patterns = {m_driver->GetPatterns().FindById(1), m_driver->GetPatterns().FindById(2)};
+    }
+    const std::vector<SZtVeroveSequenceEvent> events(3, SZtVeroveSequenceEvent{0, 1, 1, 0.01, 0});
+
+    // Two events fit: the third is refused and the sequence still starts.
+    fake_atcore::SetMemoryCapacity(4, 2);
+    EXPECT_EQ(m_driver->ProgramIlluminationSequence(patterns, events, 0), 0);
+    EXPECT_TRUE(HasLine(Line(L"CZtVeroveDriver::ProgramIlluminationSequence",
+                             L"Maximum sequence event count reached")));
+    EXPECT_EQ(fake_atcore::SequenceEvents().size(), 2u);
+    ASSERT_EQ(m_driver->LeaveIlluminationSequence(), 0);
+
+    // One frame fits: the second upload fails and nothing more is sent.
     fake_atcore::SetMemoryCapacity(1, 16);
-    m_driver->SetSequenceMode(true);
-    CZtLock lock(m_driver->GetBufferLock());
-    m_driver->ClearDeviceMemory();
-    CZtPatternStore& store = m_driver->GetPatterns();
-    ASSERT_EQ(m_driver->UploadPattern(0, store.FindById(1)), 0);
-    EXPECT_EQ(m_driver->UploadPattern(1, store.FindById(2)), -1);
+    fake_atcore::ClearCalls();
+    EXPECT_EQ(m_driver->ProgramIlluminationSequence(patterns, events, 0), -1);
     EXPECT_TRUE(HasLine(Line(L"CZtVeroveDriver::UploadPattern",
                              L"Failed to upload pattern in illumination sequence mode.")));
+    EXPECT_TRUE(HasLine(
+        Line(L"CZtVeroveDriver::ProgramIlluminationSequence", L"Failed to upload pattern.")));
+    EXPECT_EQ(Calls().back(), Cmd(L"UploadFrame"));
     EXPECT_EQ(fake_atcore::FrameMemory().size(), 1u);
 }
