@@ -15,7 +15,7 @@ enum EZtLogDevType : int {
     ZT_LOGDEV_FILTERCHANGER = 16,
     ZT_LOGDEV_ZOOM = 18,
     ZT_LOGDEV_MULTILASER = 21,
-    ZT_LOGDEV_LASEROUTPUT = 40,  // a laser output (switcher) with port combinations
+    ZT_LOGDEV_LASEROUTPUT = 42,  // a laser output (switcher) with port combinations
 };
 
 // Capability codes of logical devices (LogDev_HasCapability).
@@ -101,7 +101,7 @@ public:
     virtual int MultiLaser_SetLinePower(ZT_DWORD id, int line, double power) = 0;
     virtual int MultiLaser_GetLineWavelength(ZT_DWORD id, int line, ZT_DWORD* nanometres) = 0;
 
-    // ---- Laser output (type 40): a switcher standing at one of its port combinations ----
+    // ---- Laser output (type 42): a switcher standing at one of its port combinations ----
     virtual int LaserOutput_GetKey(ZT_DWORD id, CZtStringW* key) = 0;
     virtual int LaserOutput_GetPortCombinationCount(ZT_DWORD id, int* count) = 0;
     virtual int LaserOutput_GetPortCombinationName(ZT_DWORD id, int index, CZtStringW* name) = 0;
