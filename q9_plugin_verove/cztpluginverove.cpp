@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstring>
 #include <cwchar>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -22,41 +23,17 @@ constexpr const wchar_t* kDeviceClassSim = L"CZtStimulationDeviceVeroveSim";
 constexpr const char* kDeviceClassA = "CZtStimulationDeviceVerove";
 constexpr const char* kDeviceClassSimA = "CZtStimulationDeviceVeroveSim";
 
-const wchar_t* DeviceClass(bool simulator) { return simulator ? kDeviceClassSim : kDeviceClass; }
+const wchar_t* DeviceClass(bool simulator) {
+    return simulator ? kDeviceClassSim : kDeviceClass;
+}
 
 // The events the module registers for at start-up, in registration order.
 constexpr const wchar_t* kModuleEvents[] = {
-    L"ZT_MODULEEVENT_DM_AFTER_REFRESH",      L"InitSwLifeDeviceOnStartup",
-    L"ZT_MODULEEVENT_ND_EXPERIMENT_START",   L"ZT_MODULEEVENT_ND_EXPERIMENT_END",
-    L"ZT_MODULEEVENT_CAMERA_NEW_PARAMS",     L"ZT_MODULEEVENT_DEVICE_BEFORE_CHANGED",
+    L"ZT_MODULEEVENT_DM_AFTER_REFRESH",     L"InitSwLifeDeviceOnStartup",
+    L"ZT_MODULEEVENT_ND_EXPERIMENT_START",  L"ZT_MODULEEVENT_ND_EXPERIMENT_END",
+    L"ZT_MODULEEVENT_CAMERA_NEW_PARAMS",    L"ZT_MODULEEVENT_DEVICE_BEFORE_CHANGED",
     L"ZT_MODULEEVENT_GRABBER_AFTER_SELECT",
 };
-
-// The library's own file path, as the host's device record wants it.
-std::wstring LibraryPath() {
-    Dl_info info{};
-    if (dladdr(reinterpret_cast<void*>(&VerovePluginState), &info) == 0 || !info.dli_fname) {
-        return {};
-    }
-    std::wstring path = CZtStringW::FromUtf8(info.dli_fname).Str();
-    if (path.size() >= static_cast<size_t>(ZT_MAX_PATH)) {
-        path.resize(ZT_MAX_PATH - 1);
-    }
-    return path;
-}
-
-// The unique name in the ANSI code page: at most 64 bytes, characters outside it become '?'
-// rather than a best-fit look-alike that could name another device.
-std::string ToAnsiName(const std::wstring& name) {
-    std::string ansi;
-    for (wchar_t c : name) {
-        if (ansi.size() == 63) {
-            break;
-        }
-        ansi.push_back(c >= 0 && c < 0x80 ? static_cast<char>(c) : '?');
-    }
-    return ansi;
-}
 
 // Removes and releases a registered aggregator; the manager is updated in every case.
 void DropAggregatorAndUpdate(IZtStimulationDeviceManager* manager, bool simulator) {
@@ -78,7 +55,7 @@ CZtStimulationDeviceVerove* AsVeroveDevice(IZtStimulationDevice* device) {
 bool ConnectDevice(IZtStimulationDeviceManager* manager, bool simulator, std::uint32_t brand,
                    const wchar_t* guiName, wchar_t* uniqueName, bool* hwConflict) {
     SZtVerovePluginState& state = VerovePluginState();
-    const std::wstring libraryPath = LibraryPath();
+    const std::wstring libraryPath = VeroveLibraryPath();
     VEROVE_LOG("Connect", L"Request to connect.");
     if (state.connectedInstances > 0) {
         VEROVE_LOG("Connect", L"It is forbidden to create multiple instances.");
@@ -87,8 +64,8 @@ bool ConnectDevice(IZtStimulationDeviceManager* manager, bool simulator, std::ui
 
     const int index = VeroveFirstFreeIndex(manager, DeviceClass(simulator));
     const char* className = simulator ? kDeviceClassSimA : kDeviceClassA;
-    auto* created =
-        static_cast<IZtStimulationDevice*>(CZtRTTI::CreateAndQuery(className, "IZtStimulationDevice"));
+    auto* created = static_cast<IZtStimulationDevice*>(
+        CZtRTTI::CreateAndQuery(className, "IZtStimulationDevice"));
     CZtStimulationDeviceVerove* device = AsVeroveDevice(created);
     if (!device) {
         VEROVE_LOG("Connect", L"Could not create device %hs.", className);
@@ -170,7 +147,7 @@ bool DisconnectDevice(IZtStimulationDeviceManager* manager, bool simulator, std:
         return false;
     }
     device->Connect(false, brand, -1);
-    const std::string ansiName = ToAnsiName(device->GetUniqueName().Str());
+    const std::string ansiName = VeroveAnsiName(device->GetUniqueName().Str());
     manager->StaticDeviceRemove(ansiName.c_str());
     manager->Update();
     VEROVE_LOG("Connect", L"Device %s removed from static devices.", name.GetString());
@@ -192,6 +169,32 @@ CZtStimulationDeviceVerove* FirstDevice(bool simulator) {
 }
 
 }  // namespace
+
+// The library's own file path, as the host's device record wants it.
+std::wstring VeroveLibraryPath() {
+    Dl_info info{};
+    if (dladdr(reinterpret_cast<void*>(&VerovePluginState), &info) == 0 || !info.dli_fname) {
+        return {};
+    }
+    std::wstring path = CZtStringW::FromUtf8(info.dli_fname).Str();
+    if (path.size() >= static_cast<size_t>(ZT_MAX_PATH)) {
+        path.resize(ZT_MAX_PATH - 1);
+    }
+    return path;
+}
+
+// The unique name in the ANSI code page: at most 64 bytes, characters outside it become '?'
+// rather than a best-fit look-alike that could name another device.
+std::string VeroveAnsiName(const std::wstring& name) {
+    std::string ansi;
+    for (wchar_t c : name) {
+        if (ansi.size() == 63) {
+            break;
+        }
+        ansi.push_back(c >= 0 && c < 0x80 ? static_cast<char>(c) : '?');
+    }
+    return ansi;
+}
 
 SZtVerovePluginState& VerovePluginState() {
     static SZtVerovePluginState state;
@@ -315,8 +318,8 @@ int CZtModuleVerove::OnModuleEvent(const wchar_t* eventName, std::intptr_t param
     return 0;
 }
 
-int CZtModuleVeroveSim::OnModuleEvent(const wchar_t* eventName, std::intptr_t param,
-                                      bool* handled, void* list) {
+int CZtModuleVeroveSim::OnModuleEvent(const wchar_t* eventName, std::intptr_t param, bool* handled,
+                                      void* list) {
     IZtHostContext* context = VerovePluginState().hostContext;
     IZtStimulationDeviceManager* manager =
         context ? context->GetStimulationDeviceManager() : nullptr;
@@ -358,18 +361,20 @@ ZT_PLUGIN_EXPORT IZtInterface* ZT_ConstructorForCZtModuleVeroveSim(const char* f
     return module;
 }
 
-// The device and aggregator classes are not part of this build yet: their constructors refuse,
-// so the host's class factory reports the class as unavailable and Connect fails cleanly.
 ZT_PLUGIN_EXPORT IZtInterface* ZT_ConstructorForCZtStimulationDeviceVerove(const char* file,
                                                                            int line) {
-    return nullptr;
+    IZtStimulationDevice* device = new (std::nothrow) CZtStimulationDeviceVerove();
+    return device;
 }
 
 ZT_PLUGIN_EXPORT IZtInterface* ZT_ConstructorForCZtStimulationDeviceVeroveSim(const char* file,
                                                                               int line) {
-    return nullptr;
+    IZtStimulationDevice* device = new (std::nothrow) CZtStimulationDeviceVeroveSim();
+    return device;
 }
 
+// The aggregator class is not part of this build yet: its constructor refuses, so the host's
+// class factory reports the class as unavailable.
 ZT_PLUGIN_EXPORT IZtInterface* ZT_ConstructorForCZtVeroveAggregator(const char* file, int line) {
     return nullptr;
 }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "zt/zt_class.h"
 #include "zt/zt_module.h"
@@ -56,14 +57,19 @@ protected:
 
 // Process-wide state of the library; one instance, used on the host's main thread only.
 struct SZtVerovePluginState {
-    void* moduleHandle = nullptr;             // the library's own handle (process attach)
-    IZtHostContext* hostContext = nullptr;    // borrowed, from module slot 0
+    void* moduleHandle = nullptr;               // the library's own handle (process attach)
+    IZtHostContext* hostContext = nullptr;      // borrowed, from module slot 0
     CZtModuleVerove* moduleInstance = nullptr;  // borrowed: the module that received slot 0
     std::int32_t connectedInstances = 0;
     IZtStimulationDevice* aggregator = nullptr;  // one counted reference while set
 };
 
 SZtVerovePluginState& VerovePluginState();
+
+// The library's own file path, as the host's device record wants it.
+std::wstring VeroveLibraryPath();
+// A unique name in the ANSI code page, as the stimulation-device manager takes it.
+std::string VeroveAnsiName(const std::wstring& name);
 
 // The registered device of that name when it is a Verove device (borrowed), or null.
 CZtStimulationDeviceVerove* VeroveFindDevice(IZtStimulationDeviceManager* manager,

@@ -1,12 +1,1409 @@
-// The stimulation device the host sees as one Verove.
+// The stimulation device the host sees as one Verove: construction, connection, the start-up
+// preparation of the DMD, registry options, names, activation and the host events.
 #include "cztstimulationdeviceverove.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstring>
+#include <cwctype>
+#include <new>
+
+#include "cztpluginverove.h"
+#include "cztverovedriver.h"
+#include "cztverovenamemanager.h"
+#include "cztverovepadwrapper.h"
+#include "verove_log.h"
+#include "zt/zt_camera.h"
+#include "zt/zt_devices.h"
+#include "zt/zt_layout.h"
+#include "zt/zt_registry.h"
+#include "zt/zt_settings.h"
+#include "zt/zt_util.h"
+
+namespace {
+
+// Statuses of the slots whose work is not part of this device yet.
+constexpr int kNotSupported = -2;
+
+constexpr unsigned kErrorBoxTopMost = 0x40000 | ZT_MB_ICONERROR;
+constexpr const wchar_t* kRegistryKey = L"Software\\Brightwater\\Misc\\Verove";
+
+// Parameter codes of the DMD interface's ParameterByCode.
+constexpr ZT_DWORD kParamNotifyCallback = 77831;
+constexpr ZT_DWORD kParamNothing = 77838;
+constexpr ZT_DWORD kParamLightId = 77839;
+constexpr ZT_DWORD kParamEmptyText = 77845;
+
+// What the host hands over with kParamNotifyCallback: 16 bytes, its context and its callback.
+struct SZtNotifyCallback {
+    void* context;
+    void (*callback)(int event, void* context, const void* record);
+};
+
+// Logical-device types whose change concerns the device, and those that change the optical
+// configuration the calibration depends on.
+constexpr int kRelevantTypes[] = {1, 6, 7, 10, 11, 13, 15, 16, 17, 18, 19, 21, 23, 24, 30, 43, 45};
+constexpr int kConfigurationTypes[] = {7, 10, 11, 13, 15, 16, 18};
+
+template <size_t N>
+bool Contains(const int (&list)[N], int value) {
+    return std::find(std::begin(list), std::end(list), value) != std::end(list);
+}
+
+// The number after the last underscore of a unique name, or -1.
+int NumberOf(const std::wstring& uniqueName) {
+    const size_t underscore = uniqueName.rfind(L'_');
+    if (underscore == std::wstring::npos || underscore + 1 == uniqueName.size()) {
+        return -1;
+    }
+    const std::wstring digits = uniqueName.substr(underscore + 1);
+    if (!std::all_of(digits.begin(), digits.end(), [](wchar_t c) { return std::iswdigit(c); })) {
+        return -1;
+    }
+    return static_cast<int>(std::wcstol(digits.c_str(), nullptr, 10));
+}
+
+// Reads a 4-byte REG_DWORD, writing the default when the value is missing. A value of another
+// type or size leaves the default.
+void ReadRegistryDword(ZT_HKEY key, const wchar_t* name, std::uint32_t defaultValue,
+                       std::uint32_t* value) {
+    ZT_DWORD type = ZT_REG_NONE;
+    ZT_DWORD size = sizeof(std::uint32_t);
+    std::uint32_t stored = 0;
+    const long result = ZT_RegQueryValue(key, name, &type, &stored, &size);
+    if (result == ZT_ERROR_FILE_NOT_FOUND) {
+        ZT_RegSetValue(key, name, ZT_REG_DWORD, &defaultValue, sizeof(defaultValue));
+    } else if (result == ZT_ERROR_SUCCESS && type == ZT_REG_DWORD && size == sizeof(stored)) {
+        *value = stored;
+    }
+}
+
+}  // namespace
+
+// ---- Construction and destruction -------------------------------------------------------------
+
+CZtStimulationDeviceVerove::CZtStimulationDeviceVerove() {
+    VEROVE_LOG("CZtStimulationDeviceVerove::CZtStimulationDeviceVerove", L"Start");
+    Init();
+}
+
+void CZtStimulationDeviceVerove::Init() {
+    VEROVE_LOG("CZtStimulationDeviceVerove::Init", L"Start");
+    m_active = false;
+    m_experimentState = 1;
+    m_runMode = 0;
+    m_previousOperationMode = 0;
+}
+
+CZtStimulationDeviceVerove::~CZtStimulationDeviceVerove() {
+    if (m_padWrapper) {
+        m_padWrapper->DetachDevice();
+        m_padWrapper.reset();
+    }
+    // The driver closes the device through this owner: it goes before the settings it points to.
+    m_driverView.store(nullptr);
+    m_driver.reset();
+    CZtLock lock(m_csAggregator);
+    if (m_aggregator) {
+        m_aggregator->Release();
+        m_aggregator = nullptr;
+    }
+}
+
+CZtStimulationDeviceVeroveSim::CZtStimulationDeviceVeroveSim() {
+    m_simulated = true;
+}
+
+CZtStimulationDeviceVeroveSim::~CZtStimulationDeviceVeroveSim() = default;
 
 void* CZtStimulationDeviceVerove::QueryInterface(const char* interfaceName) {
-    if (interfaceName && std::strcmp(interfaceName, "IZtStimulationDevice") == 0) {
-        AddRef();
-        return static_cast<IZtStimulationDevice*>(this);
+    if (!interfaceName) {
+        return nullptr;
     }
-    return CZtClass::QueryInterface(interfaceName);
+    void* answer = nullptr;
+    if (std::strcmp(interfaceName, "IZtStimulationDevice") == 0) {
+        answer = static_cast<IZtStimulationDevice*>(this);
+    } else if (std::strcmp(interfaceName, "IZtStimulationDeviceEx") == 0) {
+        answer = static_cast<IZtStimulationDeviceEx*>(this);
+    } else if (std::strcmp(interfaceName, "IZtDeviceDMD") == 0) {
+        answer = static_cast<IZtDeviceDMD*>(this);
+    } else if (std::strcmp(interfaceName, "IZtLogicalDevice") == 0) {
+        answer = static_cast<IZtLogicalDevice*>(this);
+    } else if (std::strcmp(interfaceName, "IZtLaserPowerControl") == 0) {
+        answer = static_cast<IZtLaserPowerControl*>(this);
+    } else {
+        return CZtClass::QueryInterface(interfaceName);
+    }
+    AddRef();
+    return answer;
+}
+
+DMApi* CZtStimulationDeviceVerove::DeviceManager() {
+    IZtHostContext* context = VerovePluginState().hostContext;
+    return context ? context->GetDeviceManager() : nullptr;
+}
+
+// ---- Names
+// ---------------------------------------------------------------------------------------
+
+CZtStringW CZtStimulationDeviceVerove::GetUniqueName() {
+    return m_uniqueName;
+}
+
+void CZtStimulationDeviceVerove::SetUniqueName(const wchar_t* uniqueName) {
+    IZtStimulationDeviceManager* manager = CZtStimulationDeviceManager::GetInstance();
+    const CZtStringW newName(uniqueName);
+    auto* self = static_cast<IZtStimulationDevice*>(this);
+    if (manager && !m_uniqueName.IsEmpty() && manager->GetStaticDevice(m_uniqueName) == self) {
+        // The manager's reference goes with the old registration; ours keeps the device alive.
+        AddRef();
+        manager->StaticDeviceRemove(VeroveAnsiName(m_uniqueName.Str()).c_str());
+        SZtStimulationDeviceRecord record;
+        record.typeName = L"Unknown";
+        record.libraryPath = VeroveLibraryPath();
+        record.uniqueName = newName;
+        record.device = self;
+        manager->StaticDeviceAdd(record);
+        Release();
+    }
+    m_uniqueName = newName;
+    if (manager) {
+        manager->Update();
+    }
+}
+
+void CZtStimulationDeviceVerove::SetGUIElementName(const wchar_t* guiName) {
+    m_guiElementName = CZtStringW(guiName);
+}
+
+CZtStringW CZtStimulationDeviceVerove::GetGUIElementName() {
+    return m_guiElementName;
+}
+
+int CZtStimulationDeviceVerove::GetDisplayName(CZtStringW* name, int kind) {
+    if (!name) {
+        return -4;
+    }
+    if (kind != 0) {
+        name->Empty();
+        return 0;
+    }
+    const int number = NumberOf(m_uniqueName.Str());
+    CZtStringW suffix;
+    if (number > 0) {
+        suffix.Format(L" (%i)", number + 1);
+    }
+    const CZtStringW format = ZT_GetTranslation(m_simulated ? L"%s Simulator%s" : L"%s%s");
+    name->Format(format, CZtVeroveNameManager::Instance().GetDeviceName(), suffix.GetString());
+    return 0;
+}
+
+CZtStringW CZtStimulationDeviceVerove::GetSettingsFileName() {
+    VEROVE_LOG("CZtStimulationDeviceVerove::GetSettingsFileName", L"Start");
+    CZtStringW name(m_simulated ? L"VeroveSim.bin" : L"Verove.bin");
+    VEROVE_LOG("CZtStimulationDeviceVerove::GetSettingsFileName", L"End - %s", name.GetString());
+    return name;
+}
+
+// ---- Connection
+// ----------------------------------------------------------------------------------
+
+bool CZtStimulationDeviceVerove::Connect(bool connect, std::uint32_t brand,
+                                         std::int32_t deviceIndex) {
+    CZtLock lock(m_csDevice);
+    VEROVE_LOG("CZtStimulationDeviceVerove::Connect", L"Start");
+    if (connect) {
+        CZtVeroveNameManager::Instance().SetBrand(brand == 0 ? 1 : 2);
+        if (!m_driver) {
+            m_driver.reset(new (std::nothrow) CZtVeroveDriver(this));
+            if (!m_driver) {
+                VEROVE_LOG("CZtStimulationDeviceVerove::Connect",
+                           L"Failed to create driver instance.");
+                return false;
+            }
+            m_driverView.store(m_driver.get());
+            const int result = m_driver->Connect(deviceIndex);
+            if (result != 0) {
+                // A device held by another owner is not a fault of this one.
+                if (result != -10) {
+                    VEROVE_LOG("CZtStimulationDeviceVerove::Connect", L"Failed to open device.");
+                }
+                Connect(false, brand, -1);
+                return false;
+            }
+            m_driverOpened = true;
+        }
+        if (CheckGalvoConflict() != 0) {
+            m_connected = m_driver->IsConnected();
+            return false;
+        }
+        if (!m_padWrapper && m_driver->IsConnected()) {
+            m_padWrapper = std::make_unique<CZtVerovePadWrapper>(this);
+        }
+        InitializeDeviceState();
+    } else {
+        m_driverView.store(nullptr);
+        m_driver.reset();
+        m_driverOpened = false;
+    }
+    m_connected = m_driver && m_driver->IsConnected();
+    UpdateRegistryOptions();
+    return m_connected == connect;
+}
+
+bool CZtStimulationDeviceVerove::IsConnected() {
+    CZtLock lock(m_csDevice);
+    return m_driver && m_driver->IsConnected();
+}
+
+int CZtStimulationDeviceVerove::CheckGalvoConflict() {
+    DMApi* devices = DeviceManager();
+    if (!devices) {
+        return 0;
+    }
+    int galvoCount = 0;
+    const bool galvoXY = devices->DMApi_GalvoXY_GetCount(&galvoCount) == 0 && galvoCount >= 1;
+    bool galvoCapability = false;
+    int count = 0;
+    devices->LogDev_GetCount(&count);
+    for (int i = 0; i < count && !galvoXY && !galvoCapability; ++i) {
+        ZT_DWORD id = 0;
+        bool has = false;
+        galvoCapability = devices->LogDev_GetId(i, &id) == 0 &&
+                          devices->LogDev_HasCapability(id, ZT_LOGDEV_CAP_GALVO_XY, &has) == 0 &&
+                          has;
+    }
+    if (!galvoXY && !galvoCapability) {
+        return 0;
+    }
+    // Set before the box opens: its event loop may bring another device here.
+    if (!ZT_GetGalvoMessageShown()) {
+        ZT_SetGalvoMessageShown(true);
+        ZT_MessageBox_(nullptr,
+                       ZT_GetTranslation(L"Combination of Verove with Galvo XY device is not "
+                                         L"supported.\nVerove device status: Disconnected.")
+                           .GetString(),
+                       ZT_GetTranslation(L"Invalid HW Configuration").GetString(),
+                       kErrorBoxTopMost);
+    }
+    ZT_DWORD physicalId = 0;
+    if (m_logicalDeviceId != 0 &&
+        devices->LogDev_GetPhysicalId(m_logicalDeviceId, &physicalId) == 0) {
+        devices->PhysDev_Disconnect(physicalId);
+    }
+    if (galvoXY) {
+        CZtLock lock(m_csDeviceManager);
+        devices->DMApi_Refresh();
+    }
+    return -8;
+}
+
+int CZtStimulationDeviceVerove::InitializeDeviceState() {
+    VEROVE_LOG("CZtStimulationDeviceVerove::InitializeDeviceState", L"Start");
+    const int galvo = CheckGalvoConflict();
+    if (galvo != 0) {
+        return galvo;
+    }
+    SetBitDepth(1, false);
+    if (CZtVeroveDriver* driver = GetDriver()) {
+        int current = 0;
+        {
+            CZtLock lock(driver->GetBufferLock());
+            current = driver->GetPatterns().GetCurrentId();
+        }
+        driver->ExposePattern(current, false);
+    }
+    return 0;
+}
+
+// Grey-scale depths and a running manual shot need the stimulation work; the refusal of invalid
+// depths and the binary depth the driver exposes are complete.
+int CZtStimulationDeviceVerove::SetBitDepth(std::int32_t depth, bool force) {
+    VEROVE_LOG("CZtStimulationDeviceVerove::SetBitDepth", L"Request to set bit depth %i.", depth);
+    if (depth != 1 && depth != 4 && depth != 6 && depth != 8) {
+        VEROVE_LOG("CZtStimulationDeviceVerove::SetBitDepth",
+                   L"Invalid bit depth (%i) specified. Not set.", depth);
+        return -4;
+    }
+    if (depth != 1) {
+        return kNotSupported;
+    }
+    if (depth != m_driverSettings.bitDepth.load() || force) {
+        m_driverSettings.bitDepth.store(depth);
+        m_areasSet = false;
+        if (CZtVeroveDriver* driver = GetDriver()) {
+            driver->SetPixelEncoding(depth < 2);
+            if (driver->IsExposing()) {
+                int current = 0;
+                {
+                    CZtLock lock(driver->GetBufferLock());
+                    current = driver->GetPatterns().GetCurrentId();
+                }
+                driver->ExposePattern(current, true);
+            }
+        }
+    }
+    VEROVE_LOG("CZtStimulationDeviceVerove::SetBitDepth", L"Bit depth %i has been set.", depth);
+    return 0;
+}
+
+void CZtStimulationDeviceVerove::UpdateRegistryOptions() {
+    std::uint32_t doNotHide = 0;
+    std::uint32_t debugMemory = 0;
+    std::uint32_t dithering = 1;
+    ZT_HKEY key = nullptr;
+    if (ZT_RegOpenKey(EZtRegRoot::LocalMachine, kRegistryKey, &key) == ZT_ERROR_SUCCESS) {
+        ReadRegistryDword(key, L"DoNotHideLightPad", 0, &doNotHide);
+        ReadRegistryDword(key, L"DebugDeviceMemory", 0, &debugMemory);
+        ReadRegistryDword(key, L"DitheringMethod", 1, &dithering);
+        ZT_RegCloseKey(key);
+    }
+    m_hideLightPad = doNotHide != 1;
+    m_driverSettings.debugDeviceMemory.store(debugMemory == 1);
+    m_driverSettings.ditheringMethod.store(dithering);
+    const char* function = "CZtStimulationDeviceVerove::UpdateRegistryOptions";
+    VEROVE_LOG(function, L"Light pad hiding %s", m_hideLightPad ? L"enabled" : L"disabled");
+    VEROVE_LOG(function, L"Device memory debugging %s",
+               debugMemory == 1 ? L"enabled" : L"disabled");
+    VEROVE_LOG(function, L"Dithering method %d", static_cast<int>(dithering));
+}
+
+int CZtStimulationDeviceVerove::GetDitheringMethod() {
+    return static_cast<int>(m_driverSettings.ditheringMethod.load());
+}
+
+bool CZtStimulationDeviceVerove::GetDebugDeviceMemory() {
+    return m_driverSettings.debugDeviceMemory.load();
+}
+
+CZtVeroveDriver* CZtStimulationDeviceVerove::GetDriver() {
+    return m_driverView.load();
+}
+
+CZtCalibrationData* CZtStimulationDeviceVerove::GetCalibrationData() {
+    return m_driverSettings.calibration.get();
+}
+
+CZtVerovePadWrapper* CZtStimulationDeviceVerove::GetPadWrapper() {
+    return m_padWrapper.get();
+}
+
+int CZtStimulationDeviceVerove::SetTraxPort(std::uint32_t portA, std::uint32_t portB) {
+    m_traxPortA.store(portA);
+    m_traxPortB.store(portB);
+    if (CZtVeroveDriver* driver = GetDriver()) {
+        driver->UpdateTriggerAvailability();
+    }
+    return 0;
+}
+
+void CZtStimulationDeviceVerove::GetTraxPorts(std::uint32_t* portA, std::uint32_t* portB) {
+    if (portA) {
+        *portA = m_traxPortA.load();
+    }
+    if (portB) {
+        *portB = m_traxPortB.load();
+    }
+}
+
+// ---- Activation and experiments ----------------------------------------------------------------
+
+int CZtStimulationDeviceVerove::SetActive(bool active) {
+    VEROVE_LOG("CZtStimulationDeviceVerove::SetActive", L"Start");
+    if (active == m_active) {
+        return 0;
+    }
+    m_active = active;
+    if (!active) {
+        ManualShotEnd();
+    }
+    return 0;
+}
+
+void CZtStimulationDeviceVerove::SetVisible(bool visible) {
+    VEROVE_LOG("CZtStimulationDeviceVerove::SetVisible", L"Start");
+    m_visible = visible;
+}
+
+bool CZtStimulationDeviceVerove::OnPortActivated(bool activated, bool show) {
+    CZtLock lock(m_csDevice);
+    if (m_padWrapper) {
+        m_padWrapper->PortActivated(activated, show);
+    }
+    return true;
+}
+
+int CZtStimulationDeviceVerove::OnNDExperiment(std::int32_t phase) {
+    VEROVE_LOG("CZtStimulationDeviceVerove::OnNDExperiment", L"Start");
+    if (m_experimentState != 2) {
+        m_experimentState = phase;
+        if (phase == 1) {
+            m_firedStimulations.clear();
+            m_firedStimulationPhases.clear();
+        }
+    } else if (phase == 1 && --m_expectedPhases <= 0) {
+        m_expectedPhases = 0;
+        m_experimentState = 1;
+        m_firedStimulations.clear();
+        m_firedStimulationPhases.clear();
+    }
+    VEROVE_LOG("CZtStimulationDeviceVerove::OnNDExperiment", L"End - state %d",
+               static_cast<int>(m_experimentState));
+    return 0;
+}
+
+int CZtStimulationDeviceVerove::OnPluginNDSequence_Validate(const void* actions) {
+    VEROVE_LOG("CZtStimulationDeviceVerove::OnPluginNDSequence_Validate", L"Start");
+    if (!actions) {
+        VEROVE_LOG("CZtStimulationDeviceVerove::OnPluginNDSequence_Validate",
+                   L"Invalid actions definition.");
+        return -4;
+    }
+    m_experimentState = 2;
+    m_firedStimulations.clear();
+    m_firedStimulationPhases.clear();
+    m_areasSet = false;
+    return 0;
+}
+
+bool CZtStimulationDeviceVerove::HasCapability(std::uint32_t code) {
+    static constexpr int kCodes[] = {1, 2, 4, 5, 10, 14, 16, 18, 21, 22};
+    return Contains(kCodes, static_cast<int>(code));
+}
+
+bool CZtStimulationDeviceVerove::HasCapabilityNow(std::uint32_t code) {
+    switch (code) {
+        case 20:
+            return m_experimentState == 2;
+        case 21:
+            return true;
+        case 22: {
+            const CZtCalibrationData* calibration = GetCalibrationData();
+            return calibration && calibration->GetCalibrationState() > NotCalibrated;
+        }
+        default:
+            return HasCapability(code);
+    }
+}
+
+// ---- Host events -----------------------------------------------------------------------------
+
+int CZtStimulationDeviceVerove::CheckConfigurationDataAndUpdateCalibration(bool* changed) {
+    const char* function = "CZtStimulationDeviceVerove::CheckConfigurationDataAndUpdateCalibration";
+    bool calibrationChanged = false;
+    CZtVeroveDriver* driver = GetDriver();
+    if (!driver) {
+        VEROVE_LOG(function, L"End - Fail");
+        return -12;
+    }
+    DMApi* devices = DeviceManager();
+    CZtCalibrationData* calibration = GetCalibrationData();
+    std::vector<ZT_DWORD> ids;
+    int count = 0;
+    if (devices && devices->LogDev_GetCount(&count) == 0) {
+        for (int i = 0; i < count; ++i) {
+            ZT_DWORD id = 0;
+            if (devices->LogDev_GetId(i, &id) == 0) {
+                ids.push_back(id);
+            }
+        }
+    }
+    CZtConfigurationData fresh;
+    if (calibration && !ids.empty() &&
+        FillConfigurationData(devices, GetGrabberProvider(), ids.data(),
+                              static_cast<int>(ids.size()), &fresh,
+                              driver->IsTRAXConnected()) == 0) {
+        const std::wstring previous = calibration->GetCurrentConfigurationString();
+        const SZtRect rect = calibration->GetCameraRect();
+        const double rotation = std::round(calibration->GetCameraRotation());
+        // The driver follows the notice and hands the calibration the camera's new geometry.
+        ZT_CameraFormatChanged();
+        const bool rotationChanged = calibration->GetCameraRotation() != rotation;
+        const SZtRect newRect = calibration->GetCameraRect();
+        const bool rectChanged = newRect.left != rect.left || newRect.top != rect.top ||
+                                 newRect.right != rect.right || newRect.bottom != rect.bottom;
+        const auto port = static_cast<std::int32_t>(m_traxPortA.load());
+        if (fresh.IsTRAXConnected() != driver->IsTRAXConnected() ||
+            (fresh.IsTRAXConnected() && fresh.GetConnectionPort() != port)) {
+            fresh.SetTRAXConnected(driver->IsTRAXConnected());
+            fresh.AddConnectionPort(port);
+        }
+        if (fresh.GetConfigurationString() != previous || rotationChanged || rectChanged) {
+            *calibration->LockCurrentConfiguration() = fresh;
+            calibration->UnlockCurrentConfiguration();
+            calibration->LoadCalibration(&calibrationChanged);
+            if (calibrationChanged || rotationChanged || rectChanged) {
+                driver->InvalidateCameraMappedPatterns();
+                int current = 0;
+                bool cameraMapped = false;
+                {
+                    CZtLock lock(driver->GetBufferLock());
+                    CZtPatternStore& store = driver->GetPatterns();
+                    current = store.GetCurrentId();
+                    const CZtPattern* pattern = store.FindById(static_cast<std::uint32_t>(current));
+                    cameraMapped = pattern && pattern->GetMapping() == 1;
+                }
+                if (cameraMapped) {
+                    driver->ExposePattern(current, false);
+                }
+                RefreshPad();
+            }
+        }
+    }
+    if (changed) {
+        *changed = calibrationChanged;
+    }
+    VEROVE_LOG(function, L"End - OK, calibration changed = %d", calibrationChanged ? 1 : 0);
+    return 0;
+}
+
+int CZtStimulationDeviceVerove::HandleDMRefresh() {
+    const int result = CheckConfigurationDataAndUpdateCalibration(nullptr);
+    if (m_padWrapper) {
+        m_padWrapper->DMRefresh();
+    }
+    VEROVE_LOG("CZtStimulationDeviceVerove::HandleDMRefresh", L"End - return code %d", result);
+    return result;
+}
+
+// The association with the light path and the calibration tree of the configuration dialog are
+// rebuilt by the light-path and dialog work; neither is part of this device yet.
+int CZtStimulationDeviceVerove::HandleDMRefreshDelayed() {
+    VEROVE_LOG("CZtStimulationDeviceVerove::HandleDMRefreshDelayed", L"End, return code %d",
+               kNotSupported);
+    return kNotSupported;
+}
+
+int CZtStimulationDeviceVerove::HandleCameraNewParams(bool selected) {
+    const int result = CheckConfigurationDataAndUpdateCalibration(nullptr);
+    if (m_padWrapper) {
+        m_padWrapper->CameraNewParams();
+    }
+    VEROVE_LOG("CZtStimulationDeviceVerove::HandleCameraNewParams", L"End, return code %d", result);
+    return result;
+}
+
+// Rebuilds the calibration tree of an open configuration dialog: there is no dialog to open yet.
+int CZtStimulationDeviceVerove::HandleCameraNewParamsDelayed() {
+    VEROVE_LOG("CZtStimulationDeviceVerove::HandleCameraNewParamsDelayed", L"Start");
+    return 0;
+}
+
+void CZtStimulationDeviceVerove::AppendUnique(std::vector<std::uint32_t>* list,
+                                              const std::uint32_t* ids, int count) {
+    for (int i = 0; ids && i < count; ++i) {
+        if (std::find(list->begin(), list->end(), ids[i]) == list->end()) {
+            list->push_back(ids[i]);
+        }
+    }
+}
+
+int CZtStimulationDeviceVerove::HandleDeviceChanged(const std::uint32_t* ids, int count) {
+    const char* function = "CZtStimulationDeviceVerove::HandleDeviceChanged";
+    VEROVE_LOG(function, L"Start");
+    if (m_operationMode == 5) {
+        m_sequenceDeviceChanges.insert(m_sequenceDeviceChanges.end(), ids, ids + count);
+        VEROVE_LOG(function, L"Handling devicechange delayed until Illumination Sequence done.");
+        return 0;
+    }
+    if (!m_startupDone) {
+        AppendUnique(&m_startupDeviceChanges, ids, count);
+        VEROVE_LOG(function, L"Handling devicechange delayed until startup done.");
+        return 0;
+    }
+    DMApi* devices = DeviceManager();
+    bool relevant = false;
+    bool walkedToEnd = true;
+    for (int i = 0; devices && ids && i < count; ++i) {
+        int type = 0;
+        if (devices->LogDev_GetType(ids[i], &type) != 0 || !Contains(kRelevantTypes, type)) {
+            continue;
+        }
+        relevant = true;
+        if (Contains(kConfigurationTypes, type)) {
+            CheckConfigurationDataAndUpdateCalibration(nullptr);
+        } else if (type != ZT_LOGDEV_LIGHT && type != ZT_LOGDEV_SHUTTER &&
+                   type != ZT_LOGDEV_MULTILASER) {
+            // A device of another kind changes the path beyond this list: the pad waits for
+            // the refresh that follows.
+            walkedToEnd = false;
+            break;
+        }
+    }
+    if (walkedToEnd && relevant && m_padWrapper) {
+        m_padWrapper->DeviceChanged(ids, count);
+    }
+    VEROVE_LOG(function, L"End");
+    return 0;
+}
+
+// The pad's light and shutter controls and the dialog's calibration tree are what the delayed
+// work updates; none of them exists yet.
+int CZtStimulationDeviceVerove::HandleDeviceChangedDelayed(std::uint32_t id) {
+    VEROVE_LOG("CZtStimulationDeviceVerove::HandleDeviceChangedDelayed", L"Start");
+    return 0;
+}
+
+// ---- IZtDeviceDMD
+// --------------------------------------------------------------------------------
+
+const wchar_t* CZtStimulationDeviceVerove::GetTypeText(int kind) {
+    if (kind == 1) {
+        return GetTypeName();
+    }
+    return kind == 2 ? GetTypeDescription() : L"";
+}
+
+int CZtStimulationDeviceVerove::GetDeviceID(ZT_DWORD* id) {
+    if (!id) {
+        return 14;
+    }
+    *id = m_logicalDeviceId;
+    return 0;
+}
+
+int CZtStimulationDeviceVerove::SaveKeys(CZtLiteVariantW* keys) {
+    if (!keys) {
+        return 14;
+    }
+    return keys->AddBool(L"TriggerAvailable", m_triggerAvailable);
+}
+
+int CZtStimulationDeviceVerove::LoadKeys(CZtLiteVariantR* keys, ZT_DWORD id) {
+    m_logicalDeviceId = id;
+    m_triggerAvailable =
+        Q9_Obsolete_IsLoTrue(L"") && keys && keys->GetBool(L"TriggerAvailable", false);
+    return 0;
+}
+
+bool CZtStimulationDeviceVerove::HasDeviceCapability(ZT_DWORD code) {
+    switch (code) {
+        case 48:
+        case 80:
+            return m_triggerAvailable;
+        case 51:
+        case 55:
+        case 128:
+        case 131:
+        case 153:
+            return true;
+        default:
+            return false;
+    }
+}
+
+int CZtStimulationDeviceVerove::ShowConfigurationDialog(QWidget* parent) {
+    VEROVE_LOG("CZtStimulationDeviceVerove::ShowConfigurationDialog", L"Start");
+    return kNotSupported;
+}
+
+int CZtStimulationDeviceVerove::ParameterByCode(ZT_DWORD code, void* value) {
+    if (!value) {
+        return 21;
+    }
+    switch (code) {
+        case kParamNotifyCallback: {
+            const auto* notify = static_cast<const SZtNotifyCallback*>(value);
+            m_notifyContext = notify->context;
+            m_notifyCallback = notify->callback;
+            return 0;
+        }
+        case kParamNothing:
+            return 0;
+        case kParamLightId:
+            *static_cast<ZT_DWORD*>(value) = m_lightId;
+            return 0;
+        case kParamEmptyText:
+            *static_cast<const wchar_t**>(value) = m_emptyText;
+            return 0;
+        default:
+            return 22;
+    }
+}
+
+QObject* CZtStimulationDeviceVerove::GetControlPadGUIElement() {
+    return m_padWrapper.get();
+}
+
+int CZtStimulationDeviceVerove::GetControlPadGUIElementInfo(CZtStringW* title, CZtStringW* group,
+                                                            CZtStringW* bitmap) {
+    if (title) {
+        *title = ZT_GetTranslation(L"Verove Pad");
+    }
+    if (group) {
+        *group = CZtStringW(L"Acquisition Controls");
+    }
+    if (bitmap) {
+        *bitmap = CZtStringW(L"SCANAREA_ROI");
+    }
+    return 0;
+}
+
+int CZtStimulationDeviceVerove::UpdateControlPad() {
+    const char* function = "CZtStimulationDeviceVerove::UpdateControlPad";
+    VEROVE_LOG(function, L"Start");
+    IZtLayoutManager* layout = ZT_GetLayoutManager();
+    ZT_HGUIELEMENT element = layout ? layout->GetLogDevGUIElement(m_logicalDeviceId) : nullptr;
+    if (!element) {
+        VEROVE_LOG(function, L"Failed to update device pad name, aborting...");
+        VEROVE_LOG(function, L"End");
+        return 21;
+    }
+    CZtVeroveNameManager& names = CZtVeroveNameManager::Instance();
+    CZtStringW title;
+    if (m_simulated) {
+        title.Format(L"%s %s %s", names.GetDisplayName(), ZT_GetTranslation(L"Sim").GetString(),
+                     ZT_GetTranslation(L"Pad").GetString());
+    } else {
+        title.Format(L"%s %s", names.GetDisplayName(), ZT_GetTranslation(L"Pad").GetString());
+    }
+    CZtStringW key;
+    DMApi* devices = DeviceManager();
+    if (devices && devices->LogDev_GetKey(m_logicalDeviceId, &key) == 0 && !key.IsEmpty()) {
+        title.AppendFormat(L" (%s)", key.GetString());
+    }
+    const int result = layout->SetUserName(element, ZT_GetTranslation(title).GetString());
+    VEROVE_LOG(function, L"End");
+    return result == 0 ? 0 : 21;
+}
+
+int CZtStimulationDeviceVerove::GetAssociatedShuttersOpen(bool* open) {
+    VEROVE_LOG("CZtStimulationDeviceVerove::GetAssociatedShuttersOpen", L"Start");
+    return open ? kNotSupported : 21;
+}
+
+int CZtStimulationDeviceVerove::SetAssociatedShuttersOpenState(bool open) {
+    VEROVE_LOG("CZtStimulationDeviceVerove::SetAssociatedShuttersOpenState", L"Start - bState = %d",
+               open ? 1 : 0);
+    return kNotSupported;
+}
+
+int CZtStimulationDeviceVerove::GetAssociatedShutterCount(ZT_DWORD* count) {
+    if (!count) {
+        return 21;
+    }
+    *count = static_cast<ZT_DWORD>(m_shutterIds.size());
+    return 0;
+}
+
+int CZtStimulationDeviceVerove::GetAssociatedShutterId(int index, ZT_DWORD* id) {
+    if (!id) {
+        return 21;
+    }
+    if (index < 0 || index >= static_cast<int>(m_shutterIds.size())) {
+        *id = 0;
+        return 21;
+    }
+    *id = m_shutterIds[static_cast<size_t>(index)];
+    return 0;
+}
+
+int CZtStimulationDeviceVerove::GetAssociatedLightId(ZT_DWORD* id) {
+    if (!id) {
+        return 21;
+    }
+    *id = m_lightId;
+    return 0;
+}
+
+int CZtStimulationDeviceVerove::GetAssociatedSwitcherId(ZT_DWORD* id) {
+    if (!id) {
+        return 21;
+    }
+    *id = m_switcherId;
+    return 0;
+}
+
+int CZtStimulationDeviceVerove::GetAssociatedSwitcherPort(ZT_DWORD* port) {
+    if (!port) {
+        return 21;
+    }
+    *port = m_switcherPort;
+    return 0;
+}
+
+int CZtStimulationDeviceVerove::GetPatternCount(ZT_DWORD* count) {
+    if (!count) {
+        return 14;
+    }
+    *count = static_cast<ZT_DWORD>(GetPatternCount());
+    return 0;
+}
+
+int CZtStimulationDeviceVerove::GetPatternCount() {
+    CZtVeroveDriver* driver = GetDriver();
+    if (!driver) {
+        return 0;
+    }
+    CZtLock lock(driver->GetBufferLock());
+    return driver->GetPatterns().Count();
+}
+
+int CZtStimulationDeviceVerove::GetPatternName(ZT_DWORD id, CZtStringW* name) {
+    CZtVeroveDriver* driver = GetDriver();
+    if (!driver) {
+        VEROVE_LOG("CZtStimulationDeviceVerove::GetPatternName", L"No device driver, aborting...");
+        return 21;
+    }
+    if (!name) {
+        return 14;
+    }
+    // Identifiers from 10000 on name the patterns of an illumination sequence.
+    if (id >= 10000) {
+        return kNotSupported;
+    }
+    CZtLock lock(driver->GetBufferLock());
+    const CZtPattern* pattern = driver->GetPatterns().FindById(id);
+    if (!pattern) {
+        return 3;
+    }
+    *name = pattern->GetName();
+    return 0;
+}
+
+int CZtStimulationDeviceVerove::GetPatternAvailable(ZT_DWORD id, bool* available) {
+    if (!available) {
+        return 21;
+    }
+    CZtVeroveDriver* driver = GetDriver();
+    if (!driver) {
+        return 21;
+    }
+    CZtLock lock(driver->GetBufferLock());
+    const CZtPattern* pattern = driver->GetPatterns().FindById(id);
+    if (!pattern) {
+        return 3;
+    }
+    // The group patterns S1-S3 are usable only once they hold stimulation areas.
+    *available = id < 3 || id > 5 || pattern->HasStimulationAreas();
+    return 0;
+}
+
+int CZtStimulationDeviceVerove::GetActivePatternId(ZT_DWORD* id) {
+    if (!id) {
+        return 14;
+    }
+    CZtVeroveDriver* driver = GetDriver();
+    if (!driver) {
+        return 21;
+    }
+    CZtLock lock(driver->GetBufferLock());
+    *id = static_cast<ZT_DWORD>(driver->GetPatterns().GetCurrentId());
+    return 0;
+}
+
+int CZtStimulationDeviceVerove::SetActivePatternId(ZT_DWORD id) {
+    CZtVeroveDriver* driver = GetDriver();
+    if (!driver) {
+        return 21;
+    }
+    ZT_DWORD current = 0;
+    GetActivePatternId(&current);
+    if (current == id) {
+        return 0;
+    }
+    const int result = driver->ExposePattern(static_cast<int>(id), false);
+    if (m_padWrapper) {
+        GetActivePatternId(&current);
+        m_padWrapper->ActivePattern(current);
+    }
+    return result;
+}
+
+int CZtStimulationDeviceVerove::GetPatternIdByName(const wchar_t* name, ZT_DWORD* id) {
+    const char* function = "CZtStimulationDeviceVerove::GetPatternId";
+    if (!id) {
+        VEROVE_LOG(function, L"Invalid pattern ID pointer, aborting");
+        return 14;
+    }
+    CZtVeroveDriver* driver = GetDriver();
+    if (!driver || !name) {
+        return 21;
+    }
+    CZtLock lock(driver->GetBufferLock());
+    CZtPatternStore& store = driver->GetPatterns();
+    ZT_DWORD fullOff = 0;
+    for (int i = 0; i < store.Count(); ++i) {
+        const CZtPattern* pattern = store.GetAt(i);
+        const std::uint32_t patternId = pattern->GetId();
+        if (pattern->GetName() == L"Full OFF") {
+            fullOff = patternId;
+        }
+        const bool usable = patternId < 3 || patternId > 5 || pattern->HasStimulationAreas();
+        if (pattern->GetName() == name && usable) {
+            *id = patternId;
+            VEROVE_LOG(function, L"Pattern %s found, returning id = %u", name, patternId);
+            return 0;
+        }
+    }
+    *id = fullOff;
+    VEROVE_LOG(function, L"No pattern named %s exists, returning FULL OFF id", name);
+    return 0;
+}
+
+int CZtStimulationDeviceVerove::GetPatternIdByIndex(ZT_DWORD index, ZT_DWORD* id) {
+    if (!id) {
+        return 14;
+    }
+    CZtVeroveDriver* driver = GetDriver();
+    if (!driver) {
+        return 21;
+    }
+    CZtLock lock(driver->GetBufferLock());
+    const CZtPattern* pattern = driver->GetPatterns().GetAt(static_cast<int>(index));
+    if (!pattern) {
+        return 21;
+    }
+    *id = pattern->GetId();
+    return 0;
+}
+
+int CZtStimulationDeviceVerove::GetPatternCameraProjection(ZT_DWORD id, SZtPicBuf* picture,
+                                                           const SZtRect* rect1,
+                                                           const SZtRect* rect2, double value1,
+                                                           double value2, double angleDegrees) {
+    VEROVE_LOG("CZtStimulationDeviceVerove::GetPatternCameraProjection", L"Start");
+    return kNotSupported;
+}
+
+int CZtStimulationDeviceVerove::IsCalibrated(bool* calibrated) {
+    if (!calibrated) {
+        return 14;
+    }
+    const CZtCalibrationData* calibration = GetCalibrationData();
+    *calibrated = calibration && calibration->GetCalibrationState() > NotCalibrated;
+    return 0;
+}
+
+int CZtStimulationDeviceVerove::SetOperationMode(std::int32_t mode) {
+    VEROVE_LOG("CZtStimulationDeviceVerove::SetOperationMode", L"Start");
+    return kNotSupported;
+}
+
+int CZtStimulationDeviceVerove::GetIlluminationSequenceState(std::int32_t* state) {
+    if (!state) {
+        return 14;
+    }
+    *state = m_operationMode;
+    return 0;
+}
+
+int CZtStimulationDeviceVerove::SetIlluminationSequence(const void* sequence) {
+    VEROVE_LOG("CZtStimulationDeviceVerove::SetIlluminationSequence", L"Start");
+    return kNotSupported;
+}
+
+int CZtStimulationDeviceVerove::GenerateGridAppendToISPool(const void* grid) {
+    VEROVE_LOG("CZtStimulationDeviceVerove::GenerateGridAppendToISPool", L"Start");
+    return kNotSupported;
+}
+
+// ---- IZtStimulationDeviceEx
+// ----------------------------------------------------------------------
+
+int CZtStimulationDeviceVerove::AddUserPattern(const wchar_t* name, const wchar_t* path,
+                                               std::int32_t mapping) {
+    VEROVE_LOG("CZtStimulationDeviceVerove::AddUserPattern", L"Start");
+    return kNotSupported;
+}
+
+int CZtStimulationDeviceVerove::GetUserPattern(const wchar_t* name, CZtStringW* path) {
+    VEROVE_LOG("CZtStimulationDeviceVerove::GetUserPattern", L"Start");
+    return kNotSupported;
+}
+
+int CZtStimulationDeviceVerove::ActivatePatternByName(const wchar_t* name) {
+    if (!name || !HasPattern(name)) {
+        return -9;
+    }
+    ZT_DWORD id = 0;
+    GetPatternIdByName(name, &id);
+    return SetActivePatternId(id);
+}
+
+bool CZtStimulationDeviceVerove::HasPattern(const wchar_t* name) {
+    CZtVeroveDriver* driver = GetDriver();
+    if (!driver || !name) {
+        return false;
+    }
+    CZtLock lock(driver->GetBufferLock());
+    CZtPatternStore& store = driver->GetPatterns();
+    for (int i = 0; i < store.Count(); ++i) {
+        if (store.GetAt(i)->GetName() == name) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// The pad widget refreshes itself from the device; it comes with the pad.
+void CZtStimulationDeviceVerove::RefreshPad() {}
+
+int CZtStimulationDeviceVerove::GetValue(int index, std::uint32_t* value) {
+    if (!value) {
+        return -4;
+    }
+    if (index == 0) {
+        *value = m_lightId;
+        return 0;
+    }
+    if (index == 2) {
+        *value = m_switcherId;
+        return 0;
+    }
+    return -2;
+}
+
+int CZtStimulationDeviceVerove::SetControllingAggregator(IZtInterface* aggregator) {
+    CZtLock lock(m_csAggregator);
+    if (m_aggregator) {
+        m_aggregator->Release();
+        m_aggregator = nullptr;
+    }
+    if (!aggregator) {
+        return 0;
+    }
+    m_aggregator =
+        static_cast<IZtInterface*>(aggregator->QueryInterface("IZtStimulationDeviceAggregator"));
+    return m_aggregator ? 0 : -9;
+}
+
+int CZtStimulationDeviceVerove::GetControllingAggregator(IZtInterface** aggregator) {
+    if (!aggregator) {
+        return -4;
+    }
+    CZtLock lock(m_csAggregator);
+    if (!m_aggregator) {
+        return -13;
+    }
+    *aggregator =
+        static_cast<IZtInterface*>(m_aggregator->QueryInterface("IZtStimulationDeviceAggregator"));
+    return *aggregator ? 0 : -9;
+}
+
+int CZtStimulationDeviceVerove::TakeOverBitDepth(IZtInterface* other) {
+    VEROVE_LOG("CZtStimulationDeviceVerove::TakeOverBitDepth", L"Start");
+    return kNotSupported;
+}
+
+int CZtStimulationDeviceVerove::StimulationAreaSetFor(IZtInterface* caller,
+                                                      const CZtRoiObjectList* areas,
+                                                      const SZtRLEPicBuf* masks,
+                                                      const SZtScanAreaDesc* scanArea,
+                                                      const SZtGrabberFormatDesc* format,
+                                                      const SZtRect* cameraRect) {
+    if (!caller) {
+        return -4;
+    }
+    return StimulationAreaSet(areas, masks, scanArea, format, cameraRect);
+}
+
+int CZtStimulationDeviceVerove::GetBitDepth() {
+    return m_driverSettings.bitDepth.load();
+}
+
+bool CZtStimulationDeviceVerove::IsExposing() {
+    CZtVeroveDriver* driver = GetDriver();
+    return driver && driver->IsExposing();
+}
+
+// ---- Stimulation
+// ---------------------------------------------------------------------------------
+
+int CZtStimulationDeviceVerove::StimulationAreaGetCount() {
+    return 0;  // areas are kept only by StimulationAreaSet, which takes none yet
+}
+
+int CZtStimulationDeviceVerove::StimulationAreaSet(const CZtRoiObjectList* areas,
+                                                   const SZtRLEPicBuf* masks,
+                                                   const SZtScanAreaDesc* scanArea,
+                                                   const SZtGrabberFormatDesc* format,
+                                                   const SZtRect* cameraRect) {
+    VEROVE_LOG("CZtStimulationDeviceVerove::StimulationAreaSet", L"Start");
+    return kNotSupported;
+}
+
+int CZtStimulationDeviceVerove::StimulationAreaGet(CZtRoiObjectList* areas, SZtRLEPicBuf* masks,
+                                                   SZtScanAreaDesc* scanArea,
+                                                   SZtGrabberFormatDesc* format,
+                                                   SZtRect* cameraRect, std::uint64_t* groupMask) {
+    VEROVE_LOG("CZtStimulationDeviceVerove::StimulationAreaGet", L"Start");
+    return kNotSupported;
+}
+
+int CZtStimulationDeviceVerove::StimulationAreaAppendAsPattern() {
+    VEROVE_LOG("CZtStimulationDeviceVerove::StimulationAreaAppendAsPattern", L"Start");
+    return kNotSupported;
+}
+
+// Areas are uploaded as they are set.
+int CZtStimulationDeviceVerove::StimulationAreaUpload() {
+    VEROVE_LOG("CZtStimulationDeviceVerove::StimulationAreaUpload", L"Start");
+    return 0;
+}
+
+bool CZtStimulationDeviceVerove::StimulationAreaIsUpToDate() {
+    VEROVE_LOG("CZtStimulationDeviceVerove::StimulationAreaIsUpToDate", L"Start");
+    return true;  // no areas are stored, so none is out of date
+}
+
+int CZtStimulationDeviceVerove::StimulationReady() {
+    VEROVE_LOG("CZtStimulationDeviceVerove::StimulationReady", L"Start");
+    return 0;
+}
+
+bool CZtStimulationDeviceVerove::StimulationIsReady() {
+    VEROVE_LOG("CZtStimulationDeviceVerove::StimulationIsReady", L"Start");
+    return m_areasSet;
+}
+
+int CZtStimulationDeviceVerove::StimulationBegin(const SZtStimulationRequest* request) {
+    VEROVE_LOG("CZtStimulationDeviceVerove::StimulationBegin", L"Start");
+    if (!GetDriver()) {
+        VEROVE_LOG("CZtStimulationDeviceVerove::StimulationBegin",
+                   L"Driver not initialized, aborting.");
+        return -12;
+    }
+    return kNotSupported;
+}
+
+int CZtStimulationDeviceVerove::StimulationEnd(double* startTimes, double* endTimes, int count) {
+    VEROVE_LOG("CZtStimulationDeviceVerove::StimulationEnd", L"Start");
+    return kNotSupported;
+}
+
+// Single pulses cannot be fired on a DMD.
+int CZtStimulationDeviceVerove::StimulationFire(double* startTime, double* endTime) {
+    VEROVE_LOG("CZtStimulationDeviceVerove::StimulationFire", L"Start");
+    if (startTime) {
+        *startTime = -1.0;
+    }
+    if (endTime) {
+        *endTime = -1.0;
+    }
+    return -9;
+}
+
+int CZtStimulationDeviceVerove::StimulationAbort() {
+    VEROVE_LOG("CZtStimulationDeviceVerove::StimulationAbort", L"Start");
+    if (m_experimentState == 2) {
+        m_experimentState = 1;
+    }
+    if (GetDriver()) {
+        m_freezeEvent.Set();
+    }
+    return 0;
+}
+
+int CZtStimulationDeviceVerove::StimulationValidate(const SZtExperiment* experiment,
+                                                    CZtStringW* error) {
+    VEROVE_LOG("CZtStimulationDeviceVerove::StimulationValidate", L"Start");
+    return kNotSupported;
+}
+
+IZtLaserPowerControl* CZtStimulationDeviceVerove::GetLaserPowerControl() {
+    return this;
+}
+
+void CZtStimulationDeviceVerove::ManualShotBegin(std::int32_t parameter, double duration) {
+    VEROVE_LOG("CZtStimulationDeviceVerove::ManualShotBegin", L"Start");
+}
+
+bool CZtStimulationDeviceVerove::IsManualShotActive() {
+    return m_manualShotActive;
+}
+
+// A manual shot is started only by ManualShotBegin, so there is never one to stop yet.
+void CZtStimulationDeviceVerove::ManualShotEnd() {
+    VEROVE_LOG("CZtStimulationDeviceVerove::ManualShotEnd", L"Start");
+}
+
+// ---- Light path
+// ----------------------------------------------------------------------------------
+
+bool CZtStimulationDeviceVerove::IsLaserLine(int line) const {
+    return line >= 0 && line < static_cast<int>(m_laserLines.size());
+}
+
+int CZtStimulationDeviceVerove::GetLineCount() {
+    return static_cast<int>(m_laserLines.size());
+}
+
+CZtStringW CZtStimulationDeviceVerove::GetGroupName(int group) {
+    CZtStringW name;
+    name.Format(L"S%i", group + 1);
+    return name;
+}
+
+CZtStringW CZtStimulationDeviceVerove::GetLineName(int line) {
+    CZtStringW name;
+    if (IsLaserLine(line)) {
+        name.Format(L"%u nm", m_laserLines[static_cast<size_t>(line)].wavelength);
+    }
+    return name;
+}
+
+double CZtStimulationDeviceVerove::GetLineWavelength(int line) {
+    return IsLaserLine(line) ? m_laserLines[static_cast<size_t>(line)].wavelength : 0.0;
+}
+
+double CZtStimulationDeviceVerove::GetLinePower(int line, int group) {
+    if (!IsLaserLine(line) || group < 0 || group > 3) {
+        return 0.0;
+    }
+    return m_laserLines[static_cast<size_t>(line)].power[group];
+}
+
+bool CZtStimulationDeviceVerove::GetLineVisible(int line) {
+    return IsLaserLine(line) && m_laserLines[static_cast<size_t>(line)].visible;
+}
+
+bool CZtStimulationDeviceVerove::GetLineUsed(int line, int group) {
+    if (!IsLaserLine(line) || group < 0 || group > 3) {
+        return false;
+    }
+    return m_laserLines[static_cast<size_t>(line)].used[group];
+}
+
+void CZtStimulationDeviceVerove::SetLinePower(int line, int group, double power) {
+    VEROVE_LOG("CZtStimulationDeviceVerove::SetLinePower",
+               L"CZtStimulationDeviceVerove::SetLinePower(%d, %d, %.2f)", line, group, power);
+}
+
+int CZtStimulationDeviceVerove::SetLineUsed(int line, int group, bool used) {
+    VEROVE_LOG("CZtStimulationDeviceVerove::SetLineUsed",
+               L"CZtStimulationDeviceVerove::SetLineUsed(%d, %d, %d)", line, group, used ? 1 : 0);
+    return kNotSupported;
+}
+
+void CZtStimulationDeviceVerove::OnLaserLineAdded(int line) {
+    VEROVE_LOG("CZtStimulationDeviceVerove::OnLaserLineAdded", L"Start");
+}
+
+void CZtStimulationDeviceVerove::OnLaserLinesCleared() {
+    VEROVE_LOG("CZtStimulationDeviceVerove::OnLaserLinesCleared", L"Start");
+}
+
+void CZtStimulationDeviceVerove::OnLaserLineShow(int line, bool show) {
+    VEROVE_LOG("CZtStimulationDeviceVerove::OnLaserLineShow",
+               L"CZtStimulationDeviceVerove::OnLaserLineShow(%d, %d)", line, show ? 1 : 0);
+    if (IsLaserLine(line)) {
+        m_laserLines[static_cast<size_t>(line)].visible = show;
+    }
+}
+
+int CZtStimulationDeviceVerove::GetAssociatedDeviceInfo(std::uint32_t* lightId,
+                                                        std::uint32_t* switcherId,
+                                                        std::uint32_t* switcherPort) {
+    VEROVE_LOG("CZtStimulationDeviceVerove::GetAssociatedDeviceInfo", L"Start");
+    return kNotSupported;
+}
+
+int CZtStimulationDeviceVerove::OnAssociatedLightChanged(std::uint32_t lightId) {
+    VEROVE_LOG("CZtStimulationDeviceVerove::OnAssociatedLightChanged",
+               L"CZtStimulationDeviceVerove::OnAssociatedLightChanged(%u)", lightId);
+    return kNotSupported;
+}
+
+void CZtStimulationDeviceVerove::OnAssociatedShuttersChanged(
+    const std::vector<CZtStringW>& shutterKeys) {
+    VEROVE_LOG("CZtStimulationDeviceVerove::OnAssociatedShuttersChanged", L"Start");
+}
+
+void CZtStimulationDeviceVerove::OnLaserSwitcherDeviceSelectionChanged(std::uint32_t outputId) {
+    VEROVE_LOG("CZtStimulationDeviceVerove::OnLaserSwitcherDeviceSelectionChanged", L"Start");
+}
+
+void CZtStimulationDeviceVerove::OnLaserSwitcherPositionSelectionChanged(std::uint32_t port) {
+    VEROVE_LOG("CZtStimulationDeviceVerove::OnLaserSwitcherPositionSelectionChanged", L"Start");
+}
+
+// ---- Calibration procedures
+// ----------------------------------------------------------------------
+
+int CZtStimulationDeviceVerove::OnAutocalibrationInit() {
+    VEROVE_LOG("CZtStimulationDeviceVerove::OnAutocalibrationInit", L"Start");
+    return kNotSupported;
+}
+
+int CZtStimulationDeviceVerove::OnManualCalibrationInit() {
+    VEROVE_LOG("CZtStimulationDeviceVerove::OnManualCalibrationInit", L"Start");
+    return kNotSupported;
+}
+
+int CZtStimulationDeviceVerove::AutocalibrationRun() {
+    VEROVE_LOG("CZtStimulationDeviceVerove::AutocalibrationRun", L"Start");
+    return kNotSupported;
+}
+
+int CZtStimulationDeviceVerove::OnAutocalibrationEnd() {
+    VEROVE_LOG("CZtStimulationDeviceVerove::OnAutocalibrationEnd", L"Start");
+    return kNotSupported;
+}
+
+int CZtStimulationDeviceVerove::OnManualCalibrationEnd() {
+    VEROVE_LOG("CZtStimulationDeviceVerove::OnManualCalibrationEnd", L"Start");
+    return kNotSupported;
+}
+
+int CZtStimulationDeviceVerove::OnAutocalibrationValidationPhase() {
+    VEROVE_LOG("CZtStimulationDeviceVerove::OnAutocalibrationValidationPhase", L"Start");
+    return kNotSupported;
+}
+
+int CZtStimulationDeviceVerove::OnManualcalibrationValidationPhase() {
+    VEROVE_LOG("CZtStimulationDeviceVerove::OnManualcalibrationValidationPhase", L"Start");
+    return kNotSupported;
+}
+
+// ---- Settings file
+// -------------------------------------------------------------------------------
+
+int CZtStimulationDeviceVerove::LoadSettings() {
+    VEROVE_LOG("CZtStimulationDeviceVerove::LoadSettings", L"Start");
+    return kNotSupported;
+}
+
+void CZtStimulationDeviceVerove::SaveSettings() {
+    VEROVE_LOG("CZtStimulationDeviceVerove::SaveSettings", L"Start");
+}
+
+// ---- Driver and calibration owner
+// ----------------------------------------------------------------
+
+// The driver tells before it matches the camera ROI; the ROI change it causes reaches the device
+// as a camera event, which the module lets pass while the driver reports the matching.
+void CZtStimulationDeviceVerove::OnDriverEvent(int code) {}
+
+void CZtStimulationDeviceVerove::OnExposureStateChanged() {
+    if (m_padWrapper) {
+        m_padWrapper->StimulationState();
+    }
+}
+
+// The configuration dialog shows the versions; it has none to refresh yet.
+void CZtStimulationDeviceVerove::OnVersionsChanged() {}
+
+IZtGrabberProvider* CZtStimulationDeviceVerove::GetGrabberProvider() {
+    IZtHostContext* context = VerovePluginState().hostContext;
+    return context ? context->GetGrabberProvider() : nullptr;
+}
+
+bool CZtStimulationDeviceVerove::HasDriver() {
+    return GetDriver() != nullptr;
+}
+
+int CZtStimulationDeviceVerove::GetCurrentFormat(SZtGrabberFormatDesc* format) {
+    CZtVeroveDriver* driver = GetDriver();
+    return driver ? driver->GetCurrentFormat(format) : -12;
+}
+
+void CZtStimulationDeviceVerove::SetCalibrated(EZtCalibrationState state) {
+    CZtVeroveDriver* driver = GetDriver();
+    if (state == NotCalibrated && driver && !driver->IsSyncingCameraROI()) {
+        driver->SyncCameraROI(false);
+    }
+    if (m_padWrapper) {
+        m_padWrapper->StimulationState();
+    }
 }

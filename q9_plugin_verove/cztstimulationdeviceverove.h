@@ -1,43 +1,320 @@
-// The stimulation device the host sees as one Verove: the operations the plug-in shell calls.
+// The stimulation device the host sees as one Verove: its four host interfaces and its life cycle.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
+#include <memory>
+#include <vector>
 
+#include "cztcalibrationowner.h"
+#include "cztverovedriverowner.h"
 #include "zt/zt_class.h"
+#include "zt/zt_dmd.h"
+#include "zt/zt_laserpower.h"
 #include "zt/zt_stimulation.h"
+#include "zt/zt_sync.h"
 
 class QWidget;
+class CZtVeroveDriver;
+class CZtVerovePadWrapper;
+class DMApi;
 
-// Thread-bound to the host's main thread, except where an operation says otherwise.
+// One laser line of the associated light: stored per stimulation group (0-2) and current (3).
+struct SZtVeroveLaserLine {
+    std::uint32_t index = 0;
+    bool visible = true;
+    bool used[4] = {false, false, false, false};
+    double power[4] = {0.0, 0.0, 0.0, 0.0};
+    std::uint32_t wavelength = 0;
+};
+
+// Thread-bound to the host's main thread, except the owner callbacks of the driver and the
+// calibration data, which run on the thread of the driver or calibration call that needs them.
 //
-// The device's own operations, after the 27 of IZtStimulationDevice. The plug-in shell reaches a
-// registered device through the stimulation-device manager and calls these.
-class CZtStimulationDeviceVerove : public IZtStimulationDevice, public virtual CZtClass {
+// The device lock guards Connect, OnPortActivated and the driver pointer; the aggregator lock the
+// controlling aggregator; the device-manager lock the host's device-manager refresh.
+class CZtStimulationDeviceVerove : public IZtStimulationDevice,
+                                   public CZtDeviceDMD_Default,
+                                   public virtual CZtClass,
+                                   public IZtStimulationDeviceEx,
+                                   public IZtLaserPowerControl,
+                                   public IZtVeroveDriverOwner,
+                                   public IZtCalibrationOwner {
 public:
-    // Connects (true) or disconnects (false) the device; true when the connected state afterwards
-    // equals the request. brand 0 selects the Andor names, others the Velmar names.
-    virtual bool Connect(bool connect, std::uint32_t brand, std::int32_t deviceIndex) = 0;
-    virtual bool OnPortActivated(bool activated, bool show) = 0;
-    virtual void SetUniqueName(const wchar_t* uniqueName) = 0;
-    virtual void SetGUIElementName(const wchar_t* guiName) = 0;
-    virtual int SetTraxPort(std::uint32_t portA, std::uint32_t portB) = 0;
-    virtual int GetAssociatedDeviceInfo(std::uint32_t* lightId, std::uint32_t* switcherId,
-                                        std::uint32_t* switcherPort) = 0;
-    virtual int InitializeDeviceState() = 0;
-    virtual int OnNDExperiment(std::int32_t phase) = 0;
-    virtual int LoadSettings() = 0;
-    virtual int ShowConfigurationDialog(QWidget* parent) = 0;
-
-    // Host events; the delayed GUI work is queued by the device itself.
-    virtual int HandleDMRefresh() = 0;
-    virtual int HandleCameraNewParams(bool selected) = 0;
-    virtual int HandleDeviceChanged(const std::uint32_t* ids, int count) = 0;
-
-    // Set by a connect attempt that a galvo XY scanner in the configuration refused.
-    virtual bool GetGalvoConflict() = 0;
+    CZtStimulationDeviceVerove();
 
     void* QueryInterface(const char* interfaceName) override;
 
+    // ---- IZtStimulationDevice ----
+    CZtStringW GetUniqueName() override;
+    bool IsConnected() override;
+    bool IsVisible() override { return m_visible; }
+    int SetActive(bool active) override;
+    bool HasCapability(std::uint32_t code) override;
+    bool HasCapabilityNow(std::uint32_t code) override;
+    int GetDisplayName(CZtStringW* name, int kind) override;
+    int Reserved07() override { return 0; }
+    double Reserved08() override { return 0.0; }
+    int Reserved09() override { return 0; }
+    double Reserved10() override { return 0.0; }
+    int Reserved11() override { return 4; }
+    int StimulationAreaGetCount() override;
+    int StimulationAreaSet(const CZtRoiObjectList* areas, const SZtRLEPicBuf* masks,
+                           const SZtScanAreaDesc* scanArea, const SZtGrabberFormatDesc* format,
+                           const SZtRect* cameraRect) override;
+    int StimulationAreaGet(CZtRoiObjectList* areas, SZtRLEPicBuf* masks, SZtScanAreaDesc* scanArea,
+                           SZtGrabberFormatDesc* format, SZtRect* cameraRect,
+                           std::uint64_t* groupMask) override;
+    int StimulationAreaAppendAsPattern() override;
+    int StimulationAreaUpload() override;
+    bool StimulationAreaIsUpToDate() override;
+    int StimulationReady() override;
+    bool StimulationIsReady() override;
+    int StimulationBegin(const SZtStimulationRequest* request) override;
+    int StimulationEnd(double* startTimes, double* endTimes, int count) override;
+    int StimulationFire(double* startTime, double* endTime) override;
+    int StimulationAbort() override;
+    int StimulationROIPrepare() override { return 0; }
+    int StimulationValidate(const SZtExperiment* experiment, CZtStringW* error) override;
+    IZtLaserPowerControl* GetLaserPowerControl() override;
+
+    // ---- The device's own operations ----
+    // Connects (true) or disconnects (false) the DMD; true when the connected state afterwards
+    // equals the request. brand 0 selects the Andor names, others the Velmar names.
+    virtual bool Connect(bool connect, std::uint32_t brand, std::int32_t deviceIndex);
+    virtual bool OnPortActivated(bool activated, bool show);
+    // Registers the device again under the new name when it was registered under the old one.
+    virtual void SetUniqueName(const wchar_t* uniqueName);
+    virtual void SetGUIElementName(const wchar_t* guiName);
+    virtual CZtStringW GetGUIElementName();
+    int SetLineUsed(int line, int group, bool used) override;
+    virtual void OnLaserLineAdded(int line);
+    virtual void OnLaserLinesCleared();
+    virtual CZtVerovePadWrapper* GetPadWrapper();
+    // 0, or -8 after refusing a galvo XY configuration (message box once per process).
+    virtual int CheckGalvoConflict();
+    virtual int SetTraxPort(std::uint32_t portA, std::uint32_t portB);
+    virtual int GetAssociatedDeviceInfo(std::uint32_t* lightId, std::uint32_t* switcherId,
+                                        std::uint32_t* switcherPort);
+    virtual int InitializeDeviceState();
+    // phase 0 at the start of an ND experiment, 1 at its end.
+    virtual int OnNDExperiment(std::int32_t phase);
+    virtual int OnPluginNDSequence_Validate(const void* actions);
+    virtual void ManualShotBegin(std::int32_t parameter, double duration);
+    virtual bool IsManualShotActive();
+    virtual void ManualShotEnd();
+    virtual void OnLaserLineShow(int line, bool show);
+    virtual int OnAssociatedLightChanged(std::uint32_t lightId);
+    virtual void OnAssociatedShuttersChanged(const std::vector<CZtStringW>& shutterKeys);
+    virtual void OnLaserSwitcherDeviceSelectionChanged(std::uint32_t outputId);
+    virtual void OnLaserSwitcherPositionSelectionChanged(std::uint32_t port);
+    virtual int OnAutocalibrationInit();
+    virtual int OnManualCalibrationInit();
+    virtual int AutocalibrationRun();
+    virtual int OnAutocalibrationEnd();
+    virtual int OnManualCalibrationEnd();
+    virtual int OnAutocalibrationValidationPhase();
+    virtual int OnManualcalibrationValidationPhase();
+    // Accessors for the pad and the dialogs.
+    virtual bool IsSimulated() override { return m_simulated; }
+    virtual bool IsActive() { return m_active; }
+    virtual bool GetGalvoConflict() { return m_galvoConflict.load(); }
+    virtual bool IsStartupDone() { return m_startupDone; }
+    // Device changes that arrived before start-up was done, each id once.
+    virtual std::vector<std::uint32_t> GetStartupDeviceChanges() { return m_startupDeviceChanges; }
+    virtual std::int32_t GetExperimentState() { return m_experimentState; }
+    virtual int GetDitheringMethod();
+    virtual bool GetHideLightPad() { return m_hideLightPad; }
+    virtual bool GetDebugDeviceMemory();
+    virtual CZtVeroveDriver* GetDriver();
+    virtual CZtCalibrationData* GetCalibrationData();
+    virtual int SetBitDepth(std::int32_t depth, bool force);
+
+    void SetVisible(bool visible);
+    // Reads the device's options from the host registry, writing the defaults that are missing.
+    void UpdateRegistryOptions();
+    // Re-checks the optical configuration and loads the calibration that fits it.
+    int CheckConfigurationDataAndUpdateCalibration(bool* changed);
+    virtual int LoadSettings();
+    CZtStringW GetSettingsFileName() override;
+
+    // Host events: the immediate handlers queue the GUI work through the pad wrapper's signals,
+    // whose slots run the delayed handlers on the GUI thread.
+    virtual int HandleDMRefresh();
+    virtual int HandleCameraNewParams(bool selected);
+    virtual int HandleDeviceChanged(const std::uint32_t* ids, int count);
+    virtual int HandleDMRefreshDelayed();
+    virtual int HandleCameraNewParamsDelayed();
+    virtual int HandleDeviceChangedDelayed(std::uint32_t id);
+
+    // ---- IZtDeviceDMD ----
+    const wchar_t* GetInterfaceName() override { return L"IDeviceDMD_V2"; }
+    const wchar_t* GetTypeName() override { return L""; }
+    const wchar_t* GetTypeDescription() override { return L""; }
+    const wchar_t* GetTypeText(int kind) override;
+    int GetDeviceID(ZT_DWORD* id) override;
+    int SaveKeys(CZtLiteVariantW* keys) override;
+    int LoadKeys(CZtLiteVariantR* keys, ZT_DWORD id) override;
+    bool HasDeviceCapability(ZT_DWORD code) override;
+    int ShowConfigurationDialog(QWidget* parent) override;
+    int Reserved15() override { return 2; }
+    int ParameterByCode(ZT_DWORD code, void* value) override;
+    QObject* GetControlPadGUIElement() override;
+    int GetControlPadGUIElementInfo(CZtStringW* title, CZtStringW* group,
+                                    CZtStringW* bitmap) override;
+    int UpdateControlPad() override;
+    int GetAssociatedShuttersOpen(bool* open) override;
+    int SetAssociatedShuttersOpenState(bool open) override;
+    int GetAssociatedShutterCount(ZT_DWORD* count) override;
+    int GetAssociatedShutterId(int index, ZT_DWORD* id) override;
+    int GetAssociatedLightId(ZT_DWORD* id) override;
+    int GetAssociatedSwitcherId(ZT_DWORD* id) override;
+    int GetAssociatedSwitcherPort(ZT_DWORD* port) override;
+    int GetPatternCount(ZT_DWORD* count) override;
+    int GetPatternName(ZT_DWORD id, CZtStringW* name) override;
+    int GetPatternAvailable(ZT_DWORD id, bool* available) override;
+    int GetActivePatternId(ZT_DWORD* id) override;
+    int SetActivePatternId(ZT_DWORD id) override;
+    int GetPatternIdByName(const wchar_t* name, ZT_DWORD* id) override;
+    int GetPatternIdByIndex(ZT_DWORD index, ZT_DWORD* id) override;
+    int GetPatternCameraProjection(ZT_DWORD id, SZtPicBuf* picture, const SZtRect* rect1,
+                                   const SZtRect* rect2, double value1, double value2,
+                                   double angleDegrees) override;
+    int IsCalibrated(bool* calibrated) override;
+    int SetOperationMode(std::int32_t mode) override;
+    int GetIlluminationSequenceState(std::int32_t* state) override;
+    int SetIlluminationSequence(const void* sequence) override;
+    int GenerateGridAppendToISPool(const void* grid) override;
+    int Reserved56() override { return 22; }
+
+    // ---- IZtStimulationDeviceEx ----
+    int AddUserPattern(const wchar_t* name, const wchar_t* path, std::int32_t mapping) override;
+    int GetUserPattern(const wchar_t* name, CZtStringW* path) override;
+    int ActivatePatternByName(const wchar_t* name) override;
+    bool HasPattern(const wchar_t* name) override;
+    void RefreshPad() override;
+    int GetValue(int index, std::uint32_t* value) override;
+    int GetAssociatedLight(std::uint32_t* id) override { return GetValue(0, id); }
+    int SetControllingAggregator(IZtInterface* aggregator) override;
+    int GetControllingAggregator(IZtInterface** aggregator) override;
+    int TakeOverBitDepth(IZtInterface* other) override;
+    int StimulationAreaSetFor(IZtInterface* caller, const CZtRoiObjectList* areas,
+                              const SZtRLEPicBuf* masks, const SZtScanAreaDesc* scanArea,
+                              const SZtGrabberFormatDesc* format,
+                              const SZtRect* cameraRect) override;
+    int GetBitDepth() override;
+    bool IsExposing() override;
+
+    // ---- IZtLaserPowerControl ----
+    int GetLineCount() override;
+    int GetGroupCount() override { return 3; }
+    CZtStringW GetGroupName(int group) override;
+    CZtStringW GetLineName(int line) override;
+    double GetLineWavelength(int line) override;
+    double GetLinePower(int line, int group) override;
+    bool GetLineVisible(int line) override;
+    bool GetLineUsed(int line, int group) override;
+    void SetLinePower(int line, int group, double power) override;
+    int LaserPowerReserved10() override { return 0; }
+    int LaserPowerReserved11() override { return 1; }
+    CZtStringW LaserPowerReserved12() override { return CZtStringW(); }
+    int LaserPowerReserved13() override { return 0; }
+    int SetLineFlag(int line, int group, bool flag) override { return flag ? -9 : 0; }
+
+    // ---- IZtVeroveDriverOwner ----
+    SZtVeroveDriverSettings* GetDriverSettings() override { return &m_driverSettings; }
+    IZtCalibrationOwner* GetCalibrationOwner() override { return this; }
+    void SetInvalidHardware(bool invalid) override { m_galvoConflict.store(invalid); }
+    int GetPatternCount() override;
+    void GetTraxPorts(std::uint32_t* portA, std::uint32_t* portB) override;
+    void OnDriverEvent(int code) override;
+    void OnExposureStateChanged() override;
+    void SaveSettings() override;
+    void OnVersionsChanged() override;
+
+    // ---- IZtCalibrationOwner ----
+    IZtGrabberProvider* GetGrabberProvider() override;
+    bool HasDriver() override;
+    int GetCurrentFormat(SZtGrabberFormatDesc* format) override;
+    void SetCalibrated(EZtCalibrationState state) override;
+
 protected:
-    ~CZtStimulationDeviceVerove() override = default;
+    ~CZtStimulationDeviceVerove() override;
+
+    bool m_simulated = false;
+
+private:
+    void Init();
+    DMApi* DeviceManager();
+    bool IsLaserLine(int line) const;
+    // Adds the ids not yet in list.
+    static void AppendUnique(std::vector<std::uint32_t>* list, const std::uint32_t* ids, int count);
+
+    // Locks: the device lock, the second lock, the aggregator lock, the device-manager lock.
+    CZtCriticalSection m_csDevice;
+    CZtCriticalSection m_csSecond;
+    CZtCriticalSection m_csAggregator;
+    CZtCriticalSection m_csDeviceManager;
+    // Hand control between the host's main thread and its work thread during a stimulation.
+    CZtEvent m_freezeEvent{false, false};
+    CZtEvent m_releaseEvent{false, false};
+
+    CZtStringW m_uniqueName;
+    CZtStringW m_guiElementName;
+    ZT_DWORD m_logicalDeviceId = 0;
+
+    // Owned; m_csDevice. Readers on other threads (owner callbacks) use m_driverView.
+    std::unique_ptr<CZtVeroveDriver> m_driver;
+    std::atomic<CZtVeroveDriver*> m_driverView{nullptr};
+    bool m_driverOpened = false;
+    bool m_connected = false;
+    std::unique_ptr<CZtVerovePadWrapper> m_padWrapper;
+
+    bool m_active = false;
+    bool m_visible = true;
+    std::atomic<bool> m_galvoConflict{false};
+    bool m_startupDone = false;
+
+    // Registry options; the debug and dithering options live in the driver settings.
+    bool m_hideLightPad = true;
+    bool m_lightPadHidden = false;  // the host's light control was taken out of the layout
+
+    std::int32_t m_experimentState = 1;
+    std::int32_t m_expectedPhases = 0;
+    std::atomic<std::uint32_t> m_traxPortA{0};  // read by the driver on its threads
+    std::atomic<std::uint32_t> m_traxPortB{0};
+    std::vector<std::uint32_t> m_startupDeviceChanges;
+    std::vector<std::uint32_t> m_sequenceDeviceChanges;
+    std::vector<std::uint64_t> m_firedStimulations;  // the records of a validated ND experiment
+    std::vector<std::uint64_t> m_firedStimulationPhases;
+    bool m_triggerAvailable = false;
+
+    // The light path (associated light, switcher, shutter chain); filled by the association.
+    ZT_DWORD m_lightId = 0;
+    ZT_DWORD m_switcherId = 0;
+    ZT_DWORD m_switcherPort = 0;
+    std::vector<ZT_DWORD> m_shutterIds;
+    std::vector<SZtVeroveLaserLine> m_laserLines;
+
+    SZtVeroveDriverSettings m_driverSettings;
+    IZtInterface* m_aggregator = nullptr;  // one counted reference while set; m_csAggregator
+
+    std::int32_t m_operationMode = 0;
+    std::int32_t m_previousOperationMode = 0;
+    std::int32_t m_runMode = 0;
+    bool m_manualShotActive = false;
+    bool m_areasSet = false;
+    // The host's notification callback (ParameterByCode 77831).
+    void* m_notifyContext = nullptr;
+    void (*m_notifyCallback)(int event, void* context, const void* record) = nullptr;
+    const wchar_t* const m_emptyText = L"";
+};
+
+// Thread-bound like its base. The same device over the simulated unit of the SDK proxy.
+class CZtStimulationDeviceVeroveSim : public CZtStimulationDeviceVerove {
+public:
+    CZtStimulationDeviceVeroveSim();
+
+protected:
+    ~CZtStimulationDeviceVeroveSim() override;
 };

@@ -11,8 +11,8 @@
 
 #include "zt/zt_log.h"
 #include "zt/zt_module.h"
-#include "zt/zt_util.h"
 #include "zt/zt_stimulation.h"
+#include "zt/zt_util.h"
 #include "zthost/zthost.h"
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -56,9 +56,8 @@ int RunPlugin(const QString& pluginPath, const QString& sdkFolder, bool simulato
     Report("plug-in", QString("%1, %2 classes").arg(pluginPath).arg(classes));
     QLibrary library(pluginPath);
     auto connect = reinterpret_cast<ConnectFn>(library.resolve("Connect"));
-    auto* module = static_cast<IZtModuleQ9*>(
-        CZtRTTI::CreateAndQuery(simulatorOnly ? "CZtModuleVeroveSim" : "CZtModuleVerove",
-                                "IZtModuleQ9"));
+    auto* module = static_cast<IZtModuleQ9*>(CZtRTTI::CreateAndQuery(
+        simulatorOnly ? "CZtModuleVeroveSim" : "CZtModuleVerove", "IZtModuleQ9"));
     if (!connect || !module) {
         std::fprintf(stderr, "verove-host: the plug-in lacks its Connect export or module\n");
         return 1;
@@ -86,6 +85,14 @@ int RunPlugin(const QString& pluginPath, const QString& sdkFolder, bool simulato
         std::printf("verove-host: %s %s%s\n", kind.label,
                     connected ? "connected as " : "not connected",
                     connected ? QString::fromWCharArray(name).toLocal8Bit().constData() : "");
+        IZtStimulationDevice* device =
+            connected ? CZtStimulationDeviceManager::GetInstance()->GetStaticDevice(name) : nullptr;
+        if (device) {
+            CZtStringW displayName;
+            device->GetDisplayName(&displayName, 0);
+            std::printf("verove-host: registered device %ls, shown as \"%ls\"\n",
+                        device->GetUniqueName().GetString(), displayName.GetString());
+        }
         if (connected) {
             std::printf("verove-host: disconnecting %ls\n", name);
             connect(false, kind.simulator, 0, L"", name, nullptr);

@@ -6,14 +6,18 @@
 #include <algorithm>
 #include <string>
 
+#include "fake_atcore_control.h"
+#include "zt/zt_dmd.h"
 #include "zt/zt_module.h"
 #include "zt/zt_stimulation.h"
 #include "zt/zt_util.h"
+#include "zthost/microscope.h"
 #include "zthost/zthost.h"
 
 namespace {
 
-const std::wstring kPluginPath = QStringLiteral(VEROVE_BIN_DIR "/q9_plugin_verove.so").toStdWString();
+const std::wstring kPluginPath =
+    QStringLiteral(VEROVE_BIN_DIR "/q9_plugin_verove.so").toStdWString();
 
 using ConnectFn = bool (*)(bool, bool, std::uint32_t, const wchar_t*, wchar_t*, bool*);
 using QueryDMDInterfaceFn = int (*)(const wchar_t*, void**);
@@ -23,6 +27,9 @@ using GetAssociatedDeviceInfoFn = bool (*)(std::uint32_t*, std::uint32_t*, std::
 class PluginLoading : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
+        if (library) {
+            return;  // loaded once per process, as the host does; the suites share it
+        }
         std::wstring error;
         registered = zthost::LoadPluginLibrary(kPluginPath, &error);
         ASSERT_GT(registered, 0) << std::string(error.begin(), error.end());
@@ -79,8 +86,7 @@ TEST_F(PluginLoading, ExportsEveryEntryPointByName) {
 
 TEST_F(PluginLoading, ModulesAreCreatedByClassNameAndRegisterForTheirEvents) {
     for (const char* className : {"CZtModuleVerove", "CZtModuleVeroveSim"}) {
-        auto* module =
-            static_cast<IZtModuleQ9*>(CZtRTTI::CreateAndQuery(className, "IZtModuleQ9"));
+        auto* module = static_cast<IZtModuleQ9*>(CZtRTTI::CreateAndQuery(className, "IZtModuleQ9"));
         ASSERT_NE(module, nullptr) << className;
         EXPECT_EQ(module->QueryInterface("IZtStimulationDevice"), nullptr);
         EXPECT_EQ(module->SetHostContext(zthost::HostContext()), 0);
@@ -89,34 +95,110 @@ TEST_F(PluginLoading, ModulesAreCreatedByClassNameAndRegisterForTheirEvents) {
         EXPECT_EQ(zthost::PluginManager()->SendModuleEvent(L"InitSwLifeDeviceOnStartup", 0,
                                                            &handled, nullptr),
                   1);
-        for (const wchar_t* event : {L"ZT_MODULEEVENT_DM_AFTER_REFRESH",
-                                     L"InitSwLifeDeviceOnStartup",
-                                     L"ZT_MODULEEVENT_ND_EXPERIMENT_START",
-                                     L"ZT_MODULEEVENT_ND_EXPERIMENT_END",
-                                     L"ZT_MODULEEVENT_CAMERA_NEW_PARAMS",
-                                     L"ZT_MODULEEVENT_DEVICE_BEFORE_CHANGED",
-                                     L"ZT_MODULEEVENT_GRABBER_AFTER_SELECT"}) {
+        for (const wchar_t* event :
+             {L"ZT_MODULEEVENT_DM_AFTER_REFRESH", L"InitSwLifeDeviceOnStartup",
+              L"ZT_MODULEEVENT_ND_EXPERIMENT_START", L"ZT_MODULEEVENT_ND_EXPERIMENT_END",
+              L"ZT_MODULEEVENT_CAMERA_NEW_PARAMS", L"ZT_MODULEEVENT_DEVICE_BEFORE_CHANGED",
+              L"ZT_MODULEEVENT_GRABBER_AFTER_SELECT"}) {
             EXPECT_EQ(zthost::PluginManager()->UnregisterModuleEvent(event, module), 0);
         }
         module->Release();
     }
 }
 
-TEST_F(PluginLoading, ConnectWithoutDeviceClassFailsCleanlyForBothKinds) {
-    auto connect = Resolve<ConnectFn>("Connect");
-    ASSERT_NE(connect, nullptr);
+// A connect through the exports, with the module holding the host context as in the host.
+class PluginConnect : public PluginLoading {
+protected:
+    void SetUp() override {
+        PluginLoading::SetUp();
+        fake_atcore::Reset();
+        module =
+            static_cast<IZtModuleQ9*>(CZtRTTI::CreateAndQuery("CZtModuleVerove", "IZtModuleQ9"));
+        ASSERT_NE(module, nullptr);
+        module->SetHostContext(zthost::HostContext());
+        connect = Resolve<ConnectFn>("Connect");
+        ASSERT_NE(connect, nullptr);
+    }
+    void TearDown() override {
+        if (module) {
+            module->Release();
+        }
+    }
+
+    IZtModuleQ9* module = nullptr;
+    ConnectFn connect = nullptr;
+};
+
+TEST_F(PluginConnect, ConnectsTheSimulatorAndAnswersItsDmdInterface) {
     wchar_t name[ZT_MAX_PATH] = L"";
     bool conflict = false;
-    EXPECT_FALSE(connect(true, true, 0, L"", name, &conflict));
-    EXPECT_TRUE(zthost::LogContains(L"Verove Connect: Request to connect."));
+    ASSERT_TRUE(connect(true, true, 0, L"Verove", name, &conflict));
+    EXPECT_STREQ(name, L"CZtStimulationDeviceVeroveSim_0");
+    EXPECT_FALSE(conflict);
+    IZtStimulationDeviceManager* manager = CZtStimulationDeviceManager::GetInstance();
+    IZtStimulationDevice* device = manager->GetStaticDevice(name);
+    ASSERT_NE(device, nullptr);
+    EXPECT_TRUE(device->IsConnected());
+    CZtStringW displayName;
+    device->GetDisplayName(&displayName, 0);
+    EXPECT_EQ(displayName, L"Andor Verove 3 Simulator");  // brand 0: the Andor names
+
+    void* out = nullptr;
+    ASSERT_EQ(Resolve<QueryDMDInterfaceFn>("QueryDMDInterface")(name, &out), 0);
+    auto* dmd = static_cast<IZtDeviceDMD*>(out);
+    EXPECT_STREQ(dmd->GetInterfaceName(), L"IDeviceDMD_V2");
+    ZT_DWORD patterns = 0;
+    EXPECT_EQ(dmd->GetPatternCount(&patterns), 0);
+    EXPECT_EQ(patterns, 6u);
+    dmd->Release();
+
+    ASSERT_TRUE(connect(false, true, 0, L"", name, nullptr));
     EXPECT_TRUE(zthost::LogContains(
-        L"Verove Connect: Could not create device CZtStimulationDeviceVeroveSim."));
+        L"Verove Connect: Device CZtStimulationDeviceVeroveSim_0 removed from static devices."));
+    EXPECT_EQ(manager->GetDeviceCount(), 0);
+}
+
+TEST_F(PluginConnect, ConnectsTheSdkDeviceOverTheFakeLibraryAndClosesIt) {
+    zthost::SetSearchFolders({QString(VEROVE_FAKE_SDK_DIR).toStdWString()});
+    wchar_t name[ZT_MAX_PATH] = L"";
+    ASSERT_TRUE(connect(true, false, 1, L"Verove", name, nullptr));
+    EXPECT_STREQ(name, L"CZtStimulationDeviceVerove_0");
+    EXPECT_TRUE(zthost::LogContains(L"Verove Connect: There are 1 devices to enumerate."));
+    EXPECT_TRUE(zthost::LogContains(L"Verove Connect: Connected to device No: 0"));
+    EXPECT_EQ(fake_atcore::OpenDeviceCount(), 1);
+    EXPECT_TRUE(fake_atcore::ShownFrame().exposing);
+    IZtStimulationDevice* device =
+        CZtStimulationDeviceManager::GetInstance()->GetStaticDevice(name);
+    ASSERT_NE(device, nullptr);
+    CZtStringW displayName;
+    device->GetDisplayName(&displayName, 0);
+    EXPECT_EQ(displayName, L"Velmar DMD");
+
+    ASSERT_TRUE(connect(false, false, 1, nullptr, nullptr, nullptr));  // device _0 by default
+    EXPECT_EQ(fake_atcore::OpenDeviceCount(), 0);
+    EXPECT_FALSE(fake_atcore::IsInitialised());
+    EXPECT_EQ(CZtStimulationDeviceManager::GetInstance()->GetDeviceCount(), 0);
+}
+
+TEST_F(PluginConnect, ConnectWithoutTheSdkFailsCleanly) {
+    wchar_t name[ZT_MAX_PATH] = L"";
+    bool conflict = false;
     EXPECT_FALSE(connect(true, false, 0, L"", name, &conflict));
-    EXPECT_TRUE(zthost::LogContains(
-        L"Verove Connect: Could not create device CZtStimulationDeviceVerove."));
+    EXPECT_TRUE(zthost::LogContains(L"Verove Connect: Could not connect to any of 0 devices."));
+    EXPECT_FALSE(zthost::LogContains(L"There are"));
     EXPECT_STREQ(name, L"");
     EXPECT_FALSE(conflict);
     EXPECT_EQ(CZtStimulationDeviceManager::GetInstance()->GetDeviceCount(), 0);
+}
+
+TEST_F(PluginConnect, GalvoScannerRefusesTheDeviceAndReportsTheConflict) {
+    zthost::SetGalvoXYCount(1);
+    wchar_t name[ZT_MAX_PATH] = L"";
+    bool conflict = false;
+    EXPECT_FALSE(connect(true, true, 0, L"", name, &conflict));
+    EXPECT_TRUE(conflict);
+    EXPECT_EQ(CZtStimulationDeviceManager::GetInstance()->GetDeviceCount(), 0);
+    zthost::SetGalvoXYCount(0);
 }
 
 TEST_F(PluginLoading, ExportsAddressingMissingDevicesAnswerWithTheirCodes) {
@@ -125,12 +207,13 @@ TEST_F(PluginLoading, ExportsAddressingMissingDevicesAnswerWithTheirCodes) {
     EXPECT_EQ(Resolve<QueryDMDInterfaceFn>("QueryDMDInterface")(L"x", &out), -5);
     EXPECT_EQ(Resolve<ShowConfigDialog2Fn>("ShowStimulationDeviceConfigDialog2")(nullptr, false, 2),
               -13);
-    EXPECT_TRUE(zthost::LogContains(L"Verove ShowStimulationDeviceConfigDialog2: device "
-                                    L"CZtStimulationDeviceVerove_2 not found in stim. dev. "
-                                    L"manager."));
+    EXPECT_TRUE(
+        zthost::LogContains(L"Verove ShowStimulationDeviceConfigDialog2: device "
+                            L"CZtStimulationDeviceVerove_2 not found in stim. dev. "
+                            L"manager."));
     std::uint32_t light = 0, switcher = 0, port = 0;
     EXPECT_FALSE(Resolve<GetAssociatedDeviceInfoFn>("GetAssociatedDeviceInfo")(&light, &switcher,
-                                                                                &port, true));
+                                                                               &port, true));
 }
 
 }  // namespace

@@ -65,6 +65,16 @@ public:
     // ---- Galvo XY scanners ----
     virtual int DMApi_GalvoXY_GetCount(int* count) = 0;
 
+    // ---- Physical devices (the ids LogDev_GetPhysicalId answers; -5 for an id no logical device
+    // refers to) ----
+    virtual int PhysDev_IsConnected(ZT_DWORD physicalId, bool* connected) = 0;
+    // Takes the physical device off line; its logical devices stay listed.
+    virtual int PhysDev_Disconnect(ZT_DWORD physicalId) = 0;
+
+    // ---- The device manager itself ----
+    // Re-reads the configuration of every device.
+    virtual int DMApi_Refresh() = 0;
+
 protected:
     virtual ~DMApi() = default;
 };

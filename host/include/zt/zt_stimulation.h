@@ -16,46 +16,46 @@ class IZtLaserPowerControl;
 
 // A request of the experiment engine to start a stimulation.
 struct SZtStimulationRequest {
-    std::int32_t runMode = 0;        // 1 timed by the caller, 2 frozen until released
+    std::int32_t runMode = 0;  // 1 timed by the caller, 2 frozen until released
     double durationMs = 0.0;
-    std::uint64_t groupMask = 0;     // bit g: stimulation group g
+    std::uint64_t groupMask = 0;  // bit g: stimulation group g
 };
 
 // The host's stimulation-device interface (slot order fixed).
 class IZtStimulationDevice : public virtual IZtInterface {
 public:
-    virtual CZtStringW GetUniqueName() = 0;                                  // 0
-    virtual bool IsConnected() = 0;                                          // 1
-    virtual bool IsVisible() = 0;                                            // 2
-    virtual int SetActive(bool active) = 0;                                  // 3
-    virtual bool HasCapability(std::uint32_t code) = 0;                      // 4
-    virtual bool HasCapabilityNow(std::uint32_t code) = 0;                   // 5
-    virtual int GetDisplayName(CZtStringW* name, int kind) = 0;              // 6
-    virtual int Reserved07() = 0;                                            // 7
-    virtual double Reserved08() = 0;                                         // 8
-    virtual int Reserved09() = 0;                                            // 9
-    virtual double Reserved10() = 0;                                         // 10
-    virtual int Reserved11() = 0;                                            // 11
-    virtual int StimulationAreaGetCount() = 0;                               // 12
+    virtual CZtStringW GetUniqueName() = 0;                      // 0
+    virtual bool IsConnected() = 0;                              // 1
+    virtual bool IsVisible() = 0;                                // 2
+    virtual int SetActive(bool active) = 0;                      // 3
+    virtual bool HasCapability(std::uint32_t code) = 0;          // 4
+    virtual bool HasCapabilityNow(std::uint32_t code) = 0;       // 5
+    virtual int GetDisplayName(CZtStringW* name, int kind) = 0;  // 6
+    virtual int Reserved07() = 0;                                // 7
+    virtual double Reserved08() = 0;                             // 8
+    virtual int Reserved09() = 0;                                // 9
+    virtual double Reserved10() = 0;                             // 10
+    virtual int Reserved11() = 0;                                // 11
+    virtual int StimulationAreaGetCount() = 0;                   // 12
     virtual int StimulationAreaSet(const CZtRoiObjectList* areas, const SZtRLEPicBuf* masks,
                                    const SZtScanAreaDesc* scanArea,
                                    const SZtGrabberFormatDesc* format,
-                                   const SZtRect* cameraRect) = 0;           // 13
+                                   const SZtRect* cameraRect) = 0;  // 13
     virtual int StimulationAreaGet(CZtRoiObjectList* areas, SZtRLEPicBuf* masks,
                                    SZtScanAreaDesc* scanArea, SZtGrabberFormatDesc* format,
-                                   SZtRect* cameraRect, std::uint64_t* groupMask) = 0;  // 14
-    virtual int StimulationAreaAppendAsPattern() = 0;                        // 15
-    virtual int StimulationAreaUpload() = 0;                                 // 16
-    virtual bool StimulationAreaIsUpToDate() = 0;                            // 17
-    virtual int StimulationReady() = 0;                                      // 18
-    virtual bool StimulationIsReady() = 0;                                   // 19
-    virtual int StimulationBegin(const SZtStimulationRequest* request) = 0;  // 20
-    virtual int StimulationEnd(double* startTimes, double* endTimes, int count) = 0;  // 21
-    virtual int StimulationFire(double* startTime, double* endTime) = 0;     // 22
-    virtual int StimulationAbort() = 0;                                      // 23
-    virtual int StimulationROIPrepare() = 0;                                 // 24
+                                   SZtRect* cameraRect, std::uint64_t* groupMask) = 0;        // 14
+    virtual int StimulationAreaAppendAsPattern() = 0;                                         // 15
+    virtual int StimulationAreaUpload() = 0;                                                  // 16
+    virtual bool StimulationAreaIsUpToDate() = 0;                                             // 17
+    virtual int StimulationReady() = 0;                                                       // 18
+    virtual bool StimulationIsReady() = 0;                                                    // 19
+    virtual int StimulationBegin(const SZtStimulationRequest* request) = 0;                   // 20
+    virtual int StimulationEnd(double* startTimes, double* endTimes, int count) = 0;          // 21
+    virtual int StimulationFire(double* startTime, double* endTime) = 0;                      // 22
+    virtual int StimulationAbort() = 0;                                                       // 23
+    virtual int StimulationROIPrepare() = 0;                                                  // 24
     virtual int StimulationValidate(const SZtExperiment* experiment, CZtStringW* error) = 0;  // 25
-    virtual IZtLaserPowerControl* GetLaserPowerControl() = 0;                // 26
+    virtual IZtLaserPowerControl* GetLaserPowerControl() = 0;                                 // 26
 };
 
 // One entry of the stimulation-device manager.
@@ -93,4 +93,27 @@ class ZTHOST_API CZtStimulationDeviceManager {
 public:
     // The host's manager, or null when the host runs without one.
     static IZtStimulationDeviceManager* GetInstance();
+};
+
+// The stimulation device's extension, used mainly by an aggregator over several devices (slot
+// order fixed).
+class IZtStimulationDeviceEx : public virtual IZtInterface {
+public:
+    virtual int AddUserPattern(const wchar_t* name, const wchar_t* path,
+                               std::int32_t mapping) = 0;                   // 0
+    virtual int GetUserPattern(const wchar_t* name, CZtStringW* path) = 0;  // 1
+    virtual int ActivatePatternByName(const wchar_t* name) = 0;             // 2
+    virtual bool HasPattern(const wchar_t* name) = 0;                       // 3
+    virtual void RefreshPad() = 0;                                          // 4
+    virtual int GetValue(int index, std::uint32_t* value) = 0;              // 5
+    virtual int GetAssociatedLight(std::uint32_t* id) = 0;                  // 6
+    virtual int SetControllingAggregator(IZtInterface* aggregator) = 0;     // 7
+    virtual int GetControllingAggregator(IZtInterface** aggregator) = 0;    // 8
+    virtual int TakeOverBitDepth(IZtInterface* other) = 0;                  // 9
+    virtual int StimulationAreaSetFor(IZtInterface* caller, const CZtRoiObjectList* areas,
+                                      const SZtRLEPicBuf* masks, const SZtScanAreaDesc* scanArea,
+                                      const SZtGrabberFormatDesc* format,
+                                      const SZtRect* cameraRect) = 0;  // 10
+    virtual int GetBitDepth() = 0;                                     // 11
+    virtual bool IsExposing() = 0;                                     // 12
 };

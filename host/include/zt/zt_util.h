@@ -14,6 +14,9 @@ ZTHOST_API CZtStringW ZT_GetTranslation(const wchar_t* text);
 // Hands a module's translations to the host: the raw resource data of the module.
 ZTHOST_API int ZT_RegisterTranslations(const char* moduleName, const void* data, unsigned size);
 
+// Whether the host's licence option of that name is on; the empty name is the base licence.
+ZTHOST_API bool Q9_Obsolete_IsLoTrue(const wchar_t* option);
+
 // Message box types (buttons | icon) and answers, with the Windows values.
 constexpr unsigned ZT_MB_OK = 0x0, ZT_MB_OKCANCEL = 0x1, ZT_MB_YESNOCANCEL = 0x3,
                    ZT_MB_YESNO = 0x4, ZT_MB_ICONERROR = 0x10, ZT_MB_ICONQUESTION = 0x20,

@@ -207,6 +207,54 @@ int DeviceManager::DMApi_GalvoXY_GetCount(int* count) {
     return 0;
 }
 
+int DeviceManager::PhysDev_IsConnected(ZT_DWORD physicalId, bool* connected) {
+    if (!connected) {
+        return -4;
+    }
+    std::lock_guard lock(m_mutex);
+    if (!HasPhysicalLocked(physicalId)) {
+        return -5;
+    }
+    *connected = m_disconnectedPhysical.count(physicalId) == 0;
+    return 0;
+}
+
+int DeviceManager::PhysDev_Disconnect(ZT_DWORD physicalId) {
+    std::lock_guard lock(m_mutex);
+    if (!HasPhysicalLocked(physicalId)) {
+        return -5;
+    }
+    m_disconnectedPhysical.insert(physicalId);
+    return 0;
+}
+
+// The simulated devices hold no state of their own to re-read: a refresh is only counted.
+int DeviceManager::DMApi_Refresh() {
+    std::lock_guard lock(m_mutex);
+    ++m_refreshCount;
+    return 0;
+}
+
+bool DeviceManager::HasPhysicalLocked(ZT_DWORD physicalId) {
+    return physicalId != 0 &&
+           std::any_of(m_devices.begin(), m_devices.end(),
+                       [physicalId](const auto& d) { return d.physicalId == physicalId; });
+}
+
+void DeviceManager::SetPhysicalDeviceConnected(ZT_DWORD physicalId, bool connected) {
+    std::lock_guard lock(m_mutex);
+    if (connected) {
+        m_disconnectedPhysical.erase(physicalId);
+    } else {
+        m_disconnectedPhysical.insert(physicalId);
+    }
+}
+
+int DeviceManager::RefreshCount() {
+    std::lock_guard lock(m_mutex);
+    return m_refreshCount;
+}
+
 int DeviceManager::Add(const zthost::LogicalDeviceSetup& device) {
     if (!IsValid(device)) {
         return -4;
@@ -276,5 +324,7 @@ void DeviceManager::Clear() {
     std::lock_guard lock(m_mutex);
     m_devices.clear();
     m_galvoXYCount = 0;
+    m_disconnectedPhysical.clear();
+    m_refreshCount = 0;
     m_present = false;
 }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <mutex>
+#include <set>
 #include <vector>
 
 #include "zt/zt_devices.h"
@@ -31,6 +32,9 @@ public:
     int Zoom_GetManual(ZT_DWORD id, bool* manual) override;
     int Zoom_GetZoom(ZT_DWORD id, double* zoom) override;
     int DMApi_GalvoXY_GetCount(int* count) override;
+    int PhysDev_IsConnected(ZT_DWORD physicalId, bool* connected) override;
+    int PhysDev_Disconnect(ZT_DWORD physicalId) override;
+    int DMApi_Refresh() override;
 
     // The control side (zthost/microscope.h).
     int Add(const zthost::LogicalDeviceSetup& device);
@@ -39,12 +43,16 @@ public:
     bool Find(ZT_DWORD id, zthost::LogicalDeviceSetup* device);
     void SetGalvoXYCount(int count);
     void SetPresent(bool present);
+    void SetPhysicalDeviceConnected(ZT_DWORD physicalId, bool connected);
+    int RefreshCount();
     bool IsPresent();
-    // Forgets every device and the galvo count; the host then has no device manager.
+    // Forgets every device, the galvo count, the disconnected physical devices and the refresh
+    // count; the host then has no device manager.
     void Clear();
 
 private:
     zthost::LogicalDeviceSetup* FindLocked(ZT_DWORD id);
+    bool HasPhysicalLocked(ZT_DWORD physicalId);
     // Runs read on the device with the id when it has the type (any type when type is 0), under
     // the lock: its status, or -4 for a null out, -5 for no such id, -6 for another type.
     template <typename Out, typename Read>
@@ -53,5 +61,7 @@ private:
     std::mutex m_mutex;
     std::vector<zthost::LogicalDeviceSetup> m_devices;  // in the order they were added
     int m_galvoXYCount = 0;
+    std::set<ZT_DWORD> m_disconnectedPhysical;
+    int m_refreshCount = 0;
     bool m_present = false;
 };

@@ -6,11 +6,17 @@
 #include <numbers>
 #include <string_view>
 
+#include "zt/zt_camera.h"
+
 namespace {
 
 bool RoiFitsSensor(const SZtRect& roi, const zthost::CameraSetup& camera) {
     return roi.left >= 0 && roi.top >= 0 && roi.left < roi.right && roi.top < roi.bottom &&
            roi.right <= camera.sensorWidth && roi.bottom <= camera.sensorHeight;
+}
+
+bool SameRect(const SZtRect& a, const SZtRect& b) {
+    return a.left == b.left && a.top == b.top && a.right == b.right && a.bottom == b.bottom;
 }
 
 }  // namespace
@@ -142,20 +148,34 @@ int GrabberProvider::CameraRoiIsOn(bool* on) {
 }
 
 int GrabberProvider::CameraRoiSet(const SZtRect* roi) {
-    std::lock_guard lock(m_mutex);
-    if (!roi || !RoiFitsSensor(*roi, m_camera)) {
-        return -4;
+    bool formatChanged = false;
+    {
+        std::lock_guard lock(m_mutex);
+        if (!roi || !RoiFitsSensor(*roi, m_camera)) {
+            return -4;
+        }
+        formatChanged = m_camera.roiOn && !SameRect(m_camera.roi, *roi);
+        m_camera.roi = *roi;
     }
-    m_camera.roi = *roi;
+    if (formatChanged) {
+        ZT_CameraFormatChanged();
+    }
     return 0;
 }
 
 int GrabberProvider::CameraRoiEnable(bool on) {
-    std::lock_guard lock(m_mutex);
-    if (on && !RoiFitsSensor(m_camera.roi, m_camera)) {
-        return -4;
+    bool formatChanged = false;
+    {
+        std::lock_guard lock(m_mutex);
+        if (on && !RoiFitsSensor(m_camera.roi, m_camera)) {
+            return -4;
+        }
+        formatChanged = m_camera.roiOn != on;
+        m_camera.roiOn = on;
     }
-    m_camera.roiOn = on;
+    if (formatChanged) {
+        ZT_CameraFormatChanged();
+    }
     return 0;
 }
 
@@ -166,9 +186,12 @@ int GrabberProvider::SetCamera(const zthost::CameraSetup& camera) {
     if (!usable) {
         return -4;
     }
-    std::lock_guard lock(m_mutex);
-    m_camera = camera;
-    m_present = true;
+    {
+        std::lock_guard lock(m_mutex);
+        m_camera = camera;
+        m_present = true;
+    }
+    ZT_CameraFormatChanged();
     return 0;
 }
 

@@ -1,8 +1,10 @@
 // The host context and the control functions that reach the host as a whole.
 #include "hostcontext.h"
 
+#include "camerastate.h"
 #include "classregistry.h"
 #include "diagnosticlog.h"
+#include "layoutmanager.h"
 #include "messageboxes.h"
 #include "namedreferences.h"
 #include "searchpath.h"
@@ -42,6 +44,8 @@ void ResetForTests() {
     ::HostContext::Instance().Plugins().Clear();
     ::HostContext::Instance().Devices().Clear();
     ::HostContext::Instance().Grabber().Clear();
+    LayoutManager::Instance().Clear();
+    CameraState::Instance().Clear();
     ClassRegistry::Instance().Clear();
     MessageBoxes::Instance().Clear();
     MessageBoxes::Instance().SetGuiShown(false);

@@ -26,6 +26,20 @@ void SetGalvoXYCount(int count) {
     ::HostContext::Instance().Devices().SetGalvoXYCount(count);
 }
 
+bool PhysicalDeviceConnected(ZT_DWORD physicalId) {
+    bool connected = false;
+    return ::HostContext::Instance().Devices().PhysDev_IsConnected(physicalId, &connected) == 0 &&
+           connected;
+}
+
+void SetPhysicalDeviceConnected(ZT_DWORD physicalId, bool connected) {
+    ::HostContext::Instance().Devices().SetPhysicalDeviceConnected(physicalId, connected);
+}
+
+int DeviceManagerRefreshCount() {
+    return ::HostContext::Instance().Devices().RefreshCount();
+}
+
 void SetDeviceManagerPresent(bool present) {
     ::HostContext::Instance().Devices().SetPresent(present);
 }

@@ -40,6 +40,11 @@ ZTHOST_API int RemoveLogicalDevice(ZT_DWORD id);
 ZTHOST_API bool FindLogicalDevice(ZT_DWORD id, LogicalDeviceSetup* device);
 // The number of galvo XY scanners. The host then has a device manager.
 ZTHOST_API void SetGalvoXYCount(int count);
+// Whether a physical device is on line (DMApi::PhysDev_IsConnected); all are at the start.
+ZTHOST_API bool PhysicalDeviceConnected(ZT_DWORD physicalId);
+ZTHOST_API void SetPhysicalDeviceConnected(ZT_DWORD physicalId, bool connected);
+// How often DMApi_Refresh was called.
+ZTHOST_API int DeviceManagerRefreshCount();
 // Whether IZtHostContext::GetDeviceManager answers; devices are kept either way.
 ZTHOST_API void SetDeviceManagerPresent(bool present);
 
@@ -65,6 +70,8 @@ struct CameraSetup {
 
 // Replaces the camera: 0, -4 for a non-positive sensor size, binning or channel count, or an ROI
 // that is on but empty or off the sensor. The host then has a grabber provider.
+// The camera-update listeners hear CameraFormatChanged after every accepted SetCamera, and after
+// an ROI change through the provider that changes the image (zt/zt_camera.h).
 ZTHOST_API int SetCamera(const CameraSetup& camera);
 // The camera as it is now (ROI changes made through the provider included).
 ZTHOST_API CameraSetup Camera();

@@ -1,0 +1,719 @@
+// DMD patterns: fitting, camera-to-DMD mapping, dithering and packing into device frames.
+#include "patterns.h"
+
+#include <ipp.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "cztcalibrationdata.h"
+#include "verove_log.h"
+
+namespace {
+
+constexpr double kPi = 3.1415926535898;
+
+// ditheringMethod -> IPP dither type.
+constexpr IppiDitherType kDitherTypes[] = {ippDitherNone, ippDitherStucki, ippDitherFS,
+                                           ippDitherJJN, ippDitherBayer};
+
+void Multiply3(const double* a, const double* b, double* product) {
+    for (int r = 0; r < 3; ++r) {
+        for (int c = 0; c < 3; ++c) {
+            product[r * 3 + c] =
+                a[r * 3] * b[c] + a[r * 3 + 1] * b[3 + c] + a[r * 3 + 2] * b[6 + c];
+        }
+    }
+}
+
+bool IsEmptyRect(const SZtRect& rect) {
+    return rect.right <= rect.left || rect.bottom <= rect.top;
+}
+
+// The camera region the camera-mapped pictures cover: the calibration's camera rectangle, or
+// the part of the sensor the format's image shows when the calibration has none.
+SZtRect CameraRoi(const SZtGrabberFormatValue& format, CZtCalibrationData* calibration) {
+    const SZtRect rect = calibration ? calibration->GetCameraRect() : SZtRect{};
+    return IsEmptyRect(rect) ? format.imageRect : rect;
+}
+
+bool IsBinary(const SZtPicBuf& picture) {
+    for (std::uint32_t y = 0; y < picture.height; ++y) {
+        const std::uint8_t* row = picture.Row(y);
+        bool binary = true;
+        for (std::uint32_t x = 0; x < picture.width; ++x) {
+            binary &= row[x] == 0 || row[x] == 255;
+        }
+        if (!binary) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Reduces an 8-bit picture in place to the levels 0 and 255.
+void DitherToTwoLevels(SZtPicBuf* picture, std::uint32_t method) {
+    // A picture of only 0 and 255 leaves no quantisation error to diffuse, and every dither type
+    // keeps it as it is: skipping the reduction then gives the same pixels, much faster.
+    if (IsBinary(*picture)) {
+        return;
+    }
+    const IppiDitherType type = kDitherTypes[method < 5 ? method : 1];
+    const IppiSize roi = {static_cast<int>(picture->width), static_cast<int>(picture->height)};
+    int bufferSize = 0;
+    if (ippiReduceBitsGetBufferSize(ippC1, roi, 0, type, &bufferSize) != ippStsNoErr) {
+        return;
+    }
+    std::vector<Ipp8u> buffer(static_cast<std::size_t>(bufferSize));
+    std::vector<Ipp8u> result(std::size_t{picture->stride} * picture->height);
+    const int step = static_cast<int>(picture->stride);
+    if (ippiReduceBits_8u_C1R(picture->data, step, result.data(), step, roi, 0, type, 2,
+                              buffer.data()) == ippStsNoErr) {
+        std::memcpy(picture->data, result.data(), result.size());
+    }
+}
+
+// Sets bit 7 - x % 8 of byte y * rowBytes + x / 8 for every non-zero pixel.
+void PackBits(const SZtPicBuf& picture, std::size_t rowBytes, std::vector<std::uint8_t>* frame) {
+    std::uint8_t* out = frame->data();
+    const std::size_t size = frame->size();
+    for (std::uint32_t y = 0; y < picture.height; ++y) {
+        const std::uint8_t* row = picture.Row(y);
+        const std::size_t rowStart = std::size_t{y} * rowBytes;
+        std::uint32_t x = 0;
+        for (; x + 8 <= picture.width && rowStart + x / 8 < size; x += 8) {
+            std::uint8_t bits = 0;
+            for (int k = 0; k < 8; ++k) {
+                bits |= static_cast<std::uint8_t>((row[x + k] != 0) << (7 - k));
+            }
+            out[rowStart + x / 8] |= bits;
+        }
+        for (; x < picture.width && rowStart + x / 8 < size; ++x) {
+            if (row[x] != 0) {
+                out[rowStart + x / 8] |= static_cast<std::uint8_t>(0x80 >> (x % 8));
+            }
+        }
+    }
+}
+
+// Whether target pixel x of a row lies on the source: source coordinates base + slope * x,
+// rounded half away from zero, inside [0, width) and [0, height).
+struct RowMapping {
+    double u0, du, v0, dv, uEnd, vEnd;
+    bool Inside(int x) const {
+        const double u = u0 + du * x;
+        const double v = v0 + dv * x;
+        return u > -0.5 && u < uEnd && v > -0.5 && v < vEnd;
+    }
+};
+
+// Narrows [lo, hi) to the x where lower < base + slope * x < upper, roughly: the caller settles
+// the ends with exact tests.
+void NarrowRange(double base, double slope, double lower, double upper, double* lo, double* hi) {
+    if (slope == 0.0) {
+        if (!(base > lower && base < upper)) {
+            *hi = *lo;
+        }
+        return;
+    }
+    double a = (lower - base) / slope;
+    double b = (upper - base) / slope;
+    if (a > b) {
+        std::swap(a, b);
+    }
+    *lo = std::max(*lo, a);
+    *hi = std::min(*hi, b);
+}
+
+}  // namespace
+
+// ---- Pattern -----------------------------------------------------------------------------------
+
+CZtPattern::CZtPattern(const CZtStringW& name, std::uint32_t width, std::uint32_t height)
+    : m_strName(name), m_width(width), m_height(height) {
+    if (width >= 1 && height >= 1) {
+        CZtPicBufAPI::Alloc(&m_bitmap, width, height, 8, 1);
+    }
+}
+
+CZtPattern::CZtPattern(const CZtPattern& other) {
+    *this = other;
+}
+
+CZtPattern& CZtPattern::operator=(const CZtPattern& other) {
+    if (this == &other) {
+        return *this;
+    }
+    m_strName = other.m_strName;
+    m_strFilePath.Empty();
+    m_id = other.m_id;
+    m_mapping = other.m_mapping;
+    m_kind = other.m_kind;
+    m_hasAreas = other.m_hasAreas;
+    m_valid = other.m_valid;
+    m_renderedBitDepth = other.m_renderedBitDepth;
+    m_renderedPacked = -1;
+    m_areas = other.m_areas;
+    m_width = other.m_width;
+    m_height = other.m_height;
+    m_debugDeviceMemory = other.m_debugDeviceMemory;
+    m_ditheringMethod = 1;
+    m_confocal = other.m_confocal;
+    if (other.m_bitmap.IsEmpty()) {
+        CZtPicBufAPI::Free(&m_bitmap);
+    } else {
+        CZtPicBufAPI::Copy(&other.m_bitmap, &m_bitmap);
+    }
+    m_areaMask.reset();
+    if (other.m_areaMask) {
+        m_areaMask = std::make_unique<SZtRLEPicBuf>(*other.m_areaMask);
+    }
+    CZtPicBufAPI::Free(&m_work);
+    m_rendered.clear();
+    m_rendered.shrink_to_fit();
+    return *this;
+}
+
+CZtPattern::~CZtPattern() = default;
+
+void CZtPattern::SetBitmap(const SZtPicBuf* picture) {
+    if (!picture || picture->IsEmpty()) {
+        CZtPicBufAPI::Free(&m_bitmap);
+        return;
+    }
+    CZtPicBufAPI::Copy(picture, &m_bitmap);
+    // Rendering reads the source as 8-bit grey.
+    if (m_bitmap.bitsPerComponent != 8 || m_bitmap.components != 1) {
+        CZtPicBufAPI::ConvertBpcAndComp(&m_bitmap, 8, 1);
+    }
+}
+
+void CZtPattern::SetSize(std::uint32_t width, std::uint32_t height) {
+    m_width = width;
+    m_height = height;
+    CZtPicBufAPI::Alloc(&m_bitmap, width, height, 8, 1);
+}
+
+bool CZtPattern::IsRenderedFor(std::uint32_t bitDepth, bool packed) const {
+    return m_valid && m_renderedBitDepth == bitDepth && m_renderedPacked == (packed ? 1 : 0);
+}
+
+int CZtPattern::SetStimulationAreas(const std::vector<SZtStimulationArea>& areas,
+                                    const SZtRLEPicBuf* mask) {
+    if (!mask) {
+        return -4;
+    }
+    bool same = m_areaMask && CZtRLEPicBufAPI::IsEqual(m_areaMask.get(), mask) &&
+                m_areas.size() == areas.size();
+    for (std::size_t i = 0; same && i < areas.size(); ++i) {
+        same = m_areas[i].intensityMode == areas[i].intensityMode &&
+               m_areas[i].secondIntensity == areas[i].secondIntensity &&
+               m_areas[i].intensity == areas[i].intensity;
+    }
+    if (!same) {
+        m_valid = false;
+        if (!m_areaMask) {
+            m_areaMask = std::make_unique<SZtRLEPicBuf>();
+        }
+        CZtRLEPicBufAPI::Copy(mask, m_areaMask.get());
+        m_areas = areas;
+    }
+    m_hasAreas = true;
+    return 0;
+}
+
+int CZtPattern::GetStimulationAreas(std::vector<SZtStimulationArea>* areas) const {
+    if (!m_areaMask) {
+        return -9;
+    }
+    if (areas) {
+        *areas = m_areas;
+    }
+    return 0;
+}
+
+int CZtPattern::LoadPictureFile(const wchar_t* path, SZtPicBuf* picture) {
+    int result = ZT_LoadPictureFromFile(path, picture);
+    if (result != 0) {
+        return result;
+    }
+    if (picture->bitsPerComponent == 1) {
+        result = CZtPicBufAPI::ConvertBpcAndComp(picture, 8, picture->components);
+        if (result != 0) {
+            return result;
+        }
+        CZtPicBufAPI::MultiplyC(picture, 255);
+    } else if (picture->bitsPerComponent == 4) {
+        result = CZtPicBufAPI::ConvertBpcAndComp(picture, 8, picture->components);
+        if (result != 0) {
+            return result;
+        }
+    }
+    return CZtPicBufAPI::ConvertBpcAndComp(picture, 8, 1);
+}
+
+// ---- Rendering ---------------------------------------------------------------------------------
+
+int CZtPattern::GetBitmap(std::uint8_t* frame, std::uint32_t bitDepth, bool packed,
+                          const SZtGrabberFormatValue* cameraFormat,
+                          CZtCalibrationData* calibration) {
+    if (!frame) {
+        return -6;
+    }
+    const std::size_t mirrors = std::size_t{m_width} * m_height;
+    const std::size_t frameSize = packed ? mirrors / 8 : mirrors;
+    if (!m_rendered.empty() && IsRenderedFor(bitDepth, packed)) {
+        std::memcpy(frame, m_rendered.data(), frameSize);
+        return 0;
+    }
+    m_rendered.assign(frameSize, 0);
+    m_valid = false;
+    if (bitDepth != 1 && bitDepth != 4 && bitDepth != 6 && bitDepth != 8) {
+        return -9;
+    }
+
+    SZtPicBuf dmd;
+    SZtPicBuf* result = &m_work;
+    if (m_mapping == 0) {
+        if (m_bitmap.IsEmpty()) {
+            return 0;
+        }
+        const int fitted =
+            FitTo(m_bitmap, m_width, m_height, false, "CZtPattern::GetBitmap", &m_work);
+        if (fitted != 0) {
+            return fitted;
+        }
+    } else {
+        bool built = false;
+        const int status = BuildCameraPicture(cameraFormat, calibration, &built);
+        if (status != 0 || !built) {
+            return status;
+        }
+        const int mapped = MapToDmd(cameraFormat, calibration, &dmd);
+        if (mapped != 0) {
+            return mapped;
+        }
+        result = &dmd;
+    }
+    RenderFromWork(result, bitDepth, packed);
+
+    m_valid = true;
+    m_renderedBitDepth = bitDepth;
+    m_renderedPacked = packed ? 1 : 0;
+    std::memcpy(frame, m_rendered.data(), frameSize);
+    return 0;
+}
+
+void CZtPattern::RenderFromWork(SZtPicBuf* picture, std::uint32_t bitDepth, bool packed) {
+    if (bitDepth == 1) {
+        DitherToTwoLevels(picture, m_ditheringMethod);
+        PackBits(*picture, packed ? m_width / 8 : m_width, &m_rendered);
+        return;
+    }
+    const std::uint32_t shift = 8 - bitDepth;
+    const std::uint32_t width = std::min(picture->width, m_width);
+    const std::uint32_t height = std::min(picture->height, m_height);
+    for (std::uint32_t y = 0; y < height; ++y) {
+        const std::uint8_t* row = picture->Row(y);
+        std::uint8_t* out = m_rendered.data() + std::size_t{y} * m_width;
+        for (std::uint32_t x = 0; x < width; ++x) {
+            out[x] = static_cast<std::uint8_t>(row[x] >> shift);
+        }
+    }
+}
+
+int CZtPattern::FitTo(const SZtPicBuf& source, std::uint32_t targetWidth,
+                      std::uint32_t targetHeight, bool camera, const char* function,
+                      SZtPicBuf* target) const {
+    if (source.width == targetWidth && source.height == targetHeight) {
+        return CZtPicBufAPI::Copy(&source, target) == 0 ? 0 : -9;
+    }
+    const double factor = std::min(static_cast<double>(targetWidth) / source.width,
+                                   static_cast<double>(targetHeight) / source.height);
+    const auto newWidth = static_cast<std::uint32_t>(std::round(std::ceil(source.width * factor)));
+    const auto newHeight =
+        static_cast<std::uint32_t>(std::round(std::ceil(source.height * factor)));
+    if (camera) {
+        VEROVE_LOG(function,
+                   L"The pattern %s does not fit the camera chip and will be resized by a factor "
+                   L"of %.2f.",
+                   m_strName.GetString(), factor);
+    } else {
+        VEROVE_LOG(function,
+                   L"The pattern %s does not fit the DMD chip and will be resized by a factor of "
+                   L"%.2f.",
+                   m_strName.GetString(), factor);
+    }
+    SZtPicBuf stretched;
+    if (CZtPicBufAPI::Stretch(&source, &stretched, newWidth, newHeight, ZT_INTERPOLATION_AREA) !=
+            0 ||
+        CZtPicBufAPI::Alloc(target, targetWidth, targetHeight, 8, 1) != 0) {
+        if (camera) {
+            VEROVE_LOG(function,
+                       L"The pattern does not fit the camera and resize failed, aborting.");
+        } else {
+            VEROVE_LOG(function, L"The pattern does not fit the DMD and resize failed, aborting.");
+        }
+        return -9;
+    }
+    // The target is freshly zero-filled, so the margins around a centred picture are clear.
+    const int offsetX = (static_cast<int>(targetWidth) - static_cast<int>(newWidth)) >> 1;
+    const int offsetY = (static_cast<int>(targetHeight) - static_cast<int>(newHeight)) >> 1;
+    CZtPicBufAPI::CopyRect(&stretched, 0, 0, static_cast<int>(newWidth),
+                           static_cast<int>(newHeight), target, offsetX, offsetY);
+    return 0;
+}
+
+int CZtPattern::BuildCameraPicture(const SZtGrabberFormatValue* cameraFormat,
+                                   CZtCalibrationData* calibration, bool* built) {
+    *built = false;
+    if (m_kind == 0 && HasStimulationAreas() && m_areaMask) {
+        const int status = BuildAreaPicture();
+        *built = status == 0;
+        return status;
+    }
+    if (m_kind != 1 || m_bitmap.IsEmpty()) {
+        return 0;
+    }
+    if (!cameraFormat) {
+        return -9;
+    }
+    const SZtRect roi = CameraRoi(*cameraFormat, calibration);
+    const std::uint32_t roiWidth = roi.right - roi.left;
+    const std::uint32_t roiHeight = roi.bottom - roi.top;
+    int status = 0;
+    if (m_bitmap.width == std::round(roiWidth / cameraFormat->binningX) &&
+        m_bitmap.height == std::round(roiHeight / cameraFormat->binningY)) {
+        status = CZtPicBufAPI::Copy(&m_bitmap, &m_work) == 0 ? 0 : -9;
+    } else {
+        status = FitTo(m_bitmap, roiWidth, roiHeight, false, "CZtPattern::GetBitmap", &m_work);
+    }
+    *built = status == 0;
+    return status;
+}
+
+int CZtPattern::BuildAreaPicture() {
+    const SZtRLEPicBuf* mask = m_areaMask.get();
+    if (CZtPicBufAPI::Alloc(&m_work, mask->width, mask->height, 8, 1) != 0) {
+        return -9;
+    }
+    const int objects =
+        std::min(CZtRLEPicBufAPI::GetObjectCount(mask), static_cast<int>(m_areas.size()));
+    SZtPicBuf object;
+    for (int i = 0; i < objects; ++i) {
+        std::int32_t left = 0, top = 0, right = 0, bottom = 0;
+        if (CZtRLEPicBufAPI::ExtractObject(mask, i, &object, &left, &top) != 0 ||
+            CZtRLEPicBufAPI::GetBoundingBox(mask, i, &left, &top, &right, &bottom) != 0) {
+            continue;
+        }
+        const SZtStimulationArea& area = m_areas[i];
+        if (area.intensityMode > 5) {
+            continue;
+        }
+        const double hi = std::min(area.secondIntensity * 2.55, 255.0);
+        const double lo = std::min(hi, area.intensity * 2.55);
+        const double flat =
+            area.intensityMode == 0 ? 255.0 : std::min(area.intensity / 100.0 * 255.0, 255.0);
+        const double width = right - left;
+        const double height = bottom - top;
+        for (std::uint32_t oy = 0; oy < object.height; ++oy) {
+            const std::uint8_t* in = object.Row(oy);
+            const std::int32_t y = top + static_cast<std::int32_t>(oy);
+            std::uint8_t* out = m_work.Row(static_cast<std::uint32_t>(y));
+            for (std::uint32_t ox = 0; ox < object.width; ++ox) {
+                if (in[ox] == 0) {
+                    continue;
+                }
+                const std::int32_t x = left + static_cast<std::int32_t>(ox);
+                double value = flat;
+                double t = 0.0;
+                switch (area.intensityMode) {
+                    case 2:
+                        t = (x - left) / width;
+                        break;
+                    case 3:
+                        t = 1.0 - (x - left) / width;
+                        break;
+                    case 4:
+                        t = (y - top) / height;
+                        break;
+                    case 5:
+                        t = 1.0 - (y - top) / height;
+                        break;
+                    default:
+                        break;
+                }
+                if (area.intensityMode >= 2) {
+                    value = std::min(t * (hi - lo) + lo, 255.0);
+                }
+                out[x] = static_cast<std::uint8_t>(std::clamp(std::trunc(value), 0.0, 255.0));
+            }
+        }
+    }
+    return 0;
+}
+
+int CZtPattern::MapToDmd(const SZtGrabberFormatValue* cameraFormat, CZtCalibrationData* calibration,
+                         SZtPicBuf* dmd) const {
+    if (!cameraFormat || !calibration) {
+        return -9;
+    }
+    SZtGrabberFormatDesc format;
+    format.value = *cameraFormat;
+    const double angle = calibration->GetCameraRotation() * kPi / 180.0;
+    const SZtScanAreaDesc scanArea = calibration->GetScanAreaDesc();
+    const SZtRect roi = CameraRoi(*cameraFormat, calibration);
+    double chipToImage[9];
+    if (CalcTransformChipToImg(&format, angle, &scanArea, &roi, m_confocal, chipToImage) != 0) {
+        return -9;
+    }
+    const CZtMatrix3 dmdToCamera = calibration->GetMappingDMDToCam();
+    double dmdToImage[9];
+    Multiply3(chipToImage, dmdToCamera.data(), dmdToImage);
+    if (CZtPicBufAPI::Alloc(dmd, m_width, m_height, 8, 1) != 0) {
+        return -9;
+    }
+    MapNearest(m_work, dmdToImage, dmd);
+    return 0;
+}
+
+void CZtPattern::MapNearest(const SZtPicBuf& source, const double* m, SZtPicBuf* target) {
+    const int width = static_cast<int>(target->width);
+    const double uEnd = source.width - 0.5;
+    const double vEnd = source.height - 0.5;
+    const std::size_t stride = source.stride;
+    for (std::uint32_t y = 0; y < target->height; ++y) {
+        std::uint8_t* out = target->Row(y);
+        // Each mirror is m * (x, y, 1), from the row's start plus x steps: one multiply-add per
+        // coordinate, and no error builds up along the row as repeated additions would.
+        const RowMapping row = {m[1] * y + m[2], m[0], m[4] * y + m[5], m[3], uEnd, vEnd};
+        double lo = 0.0;
+        double hi = width;
+        NarrowRange(row.u0, row.du, -0.5, uEnd, &lo, &hi);
+        NarrowRange(row.v0, row.dv, -0.5, vEnd, &lo, &hi);
+        // The estimate is within a pixel of the exact run of inside pixels; settle its ends with
+        // the same test the mapping uses. Rounding keeps the computed coordinates monotonic
+        // along the row, so the inside pixels form one run.
+        int first = static_cast<int>(std::clamp(std::ceil(lo), 0.0, double(width)));
+        int end = static_cast<int>(std::clamp(std::floor(hi) + 1.0, 0.0, double(width)));
+        if (first >= end) {
+            first = end = 0;
+        }
+        while (first > 0 && row.Inside(first - 1)) {
+            --first;
+        }
+        while (first < end && !row.Inside(first)) {
+            ++first;
+        }
+        while (end < width && end > first && row.Inside(end)) {
+            ++end;
+        }
+        while (end > first && !row.Inside(end - 1)) {
+            --end;
+        }
+        std::memset(out, 0, static_cast<std::size_t>(first));
+        // Inside, both coordinates exceed -0.5, so truncating c + 0.5 rounds half away from 0.
+        for (int x = first; x < end; ++x) {
+            const int u = static_cast<int>(row.u0 + row.du * x + 0.5);
+            const int v = static_cast<int>(row.v0 + row.dv * x + 0.5);
+            out[x] = source.data[static_cast<std::size_t>(v) * stride + u];
+        }
+        std::memset(out + end, 0, static_cast<std::size_t>(width - end));
+    }
+}
+
+// ---- Projection and export ---------------------------------------------------------------------
+
+int CZtPattern::GetProjectionToCameraSpace(SZtPicBuf* picture,
+                                           const SZtGrabberFormatValue* cameraFormat,
+                                           double cameraAngleDegrees,
+                                           const std::vector<double>& calibrationMatrix,
+                                           const SZtScanAreaDesc* scanArea) {
+    constexpr const char* kFunction = "CZtPattern::GetProjectionToCameraSpace";
+    if (!picture) {
+        VEROVE_LOG(kFunction, L"No destination picbuf, aborting...");
+        return -6;
+    }
+    if (!cameraFormat) {
+        VEROVE_LOG(kFunction, L"No grabber format, aborting...");
+        return -6;
+    }
+    if (m_mapping == 0 && calibrationMatrix.size() != 9) {
+        VEROVE_LOG(kFunction, L"No calibration data, aborting...");
+        return -6;
+    }
+    const SZtRect roi = cameraFormat->imageRect;
+    const int roiWidth = roi.right - roi.left;
+    const int roiHeight = roi.bottom - roi.top;
+    if (m_mapping == 1) {
+        if (m_kind == 0) {
+            return m_areaMask && CZtRLEPicBufAPI::ToPicture(m_areaMask.get(), picture) == 0 ? 0
+                                                                                            : -9;
+        }
+        if (m_kind != 1 || m_bitmap.IsEmpty() || roiWidth <= 0 || roiHeight <= 0) {
+            return -9;
+        }
+        if (m_bitmap.width == std::round(roiWidth / cameraFormat->binningX) &&
+            m_bitmap.height == std::round(roiHeight / cameraFormat->binningY)) {
+            return CZtPicBufAPI::Copy(&m_bitmap, picture) == 0 ? 0 : -9;
+        }
+        return FitTo(m_bitmap, roiWidth, roiHeight, true, kFunction, picture);
+    }
+
+    if (m_bitmap.IsEmpty()) {
+        return -9;
+    }
+    const int fitted = FitTo(m_bitmap, m_width, m_height, false, kFunction, &m_work);
+    if (fitted != 0) {
+        return fitted;
+    }
+    // The camera image as displayed: the ROI, binned, turned by the nearest quarter turn.
+    int width = roiWidth;
+    int height = roiHeight;
+    if (std::lround(cameraFormat->binningX) != 1) {
+        width = static_cast<int>(width / cameraFormat->binningX);
+    }
+    if (std::lround(cameraFormat->binningY) != 1) {
+        height = static_cast<int>(height / cameraFormat->binningY);
+    }
+    const double normalised = std::fmod(std::fmod(cameraAngleDegrees, 360.0) + 360.0, 360.0);
+    const long quarterTurns = std::lround(normalised / 90.0) % 4;
+    if (quarterTurns % 2 == 1) {
+        std::swap(width, height);
+    }
+    if (width <= 0 || height <= 0 ||
+        CZtPicBufAPI::Alloc(picture, static_cast<std::uint32_t>(width),
+                            static_cast<std::uint32_t>(height), 8, 1) != 0) {
+        return -9;
+    }
+    SZtGrabberFormatDesc format;
+    format.value = *cameraFormat;
+    double chipToImage[9];
+    double dmdToImage[9];
+    double imageToDmd[9];
+    if (CalcTransformChipToImg(&format, cameraAngleDegrees * kPi / 180.0, scanArea, nullptr,
+                               m_confocal, chipToImage) != 0) {
+        return -9;
+    }
+    Multiply3(chipToImage, calibrationMatrix.data(), dmdToImage);
+    if (InvertMatrix(3, dmdToImage, imageToDmd) != 0) {
+        return -9;
+    }
+    MapNearest(m_work, imageToDmd, picture);
+    return 0;
+}
+
+int CZtPattern::SaveTransformed(const wchar_t* path, const SZtGrabberFormatValue* cameraFormat,
+                                CZtCalibrationData* calibration) {
+    constexpr const char* kFunction = "CZtPattern::SaveTransformed";
+    VEROVE_LOG(kFunction, L"Output filepath = %s", path ? path : L"");
+    if (m_mapping != 1 || !m_areaMask) {
+        VEROVE_LOG(kFunction, L"Only camera mapping supported - aborting");
+        return -9;
+    }
+    if (!m_hasAreas || m_kind != 0) {
+        return -9;
+    }
+    bool built = false;
+    if (BuildCameraPicture(cameraFormat, calibration, &built) != 0 || !built) {
+        return -9;
+    }
+    SZtPicBuf dmd;
+    if (MapToDmd(cameraFormat, calibration, &dmd) != 0) {
+        return -9;
+    }
+    VEROVE_LOG(kFunction, L"Saving DMD pattern to %s", path ? path : L"");
+    return ZT_SavePictureToFile(path, &dmd);
+}
+
+// ---- Store -------------------------------------------------------------------------------------
+
+void CZtPatternStore::CreateDefaultPatterns() {
+    Clear();
+    CZtPattern off(L"Full OFF", m_width, m_height);
+    off.SetId(0);
+    Add(off);
+
+    CZtPattern on(L"Full ON", m_width, m_height);
+    on.SetId(1);
+    SZtPicBuf picture;
+    if (CZtPicBufAPI::Alloc(&picture, m_width, m_height, 8, 1) == 0) {
+        std::memset(picture.data, 255, std::size_t{picture.stride} * picture.height);
+        on.SetBitmap(&picture);
+    }
+    Add(on);
+
+    CZtPattern grid(L"Grid", m_width, m_height);
+    grid.SetId(2);
+    if (CZtPicBufAPI::Alloc(&picture, m_width, m_height, 8, 1) == 0) {
+        for (std::uint32_t y = 0; y < m_height; ++y) {
+            std::uint8_t* row = picture.Row(y);
+            if (y % 10 == 0) {
+                std::memset(row, 255, m_width);
+                continue;
+            }
+            for (std::uint32_t x = 0; x < m_width; x += 10) {
+                row[x] = 255;
+            }
+        }
+        grid.SetBitmap(&picture);
+    }
+    Add(grid);
+
+    const wchar_t* const groups[] = {L"S1", L"S2", L"S3"};
+    for (std::uint32_t g = 0; g < 3; ++g) {
+        CZtPattern group(groups[g], m_width, m_height);
+        group.SetBitmap(nullptr);
+        group.SetId(3 + g);
+        group.SetMapping(1);
+        group.SetKind(0);
+        Add(group);
+    }
+}
+
+CZtPattern* CZtPatternStore::FindById(std::uint32_t id) {
+    for (const std::unique_ptr<CZtPattern>& pattern : m_patterns) {
+        if (pattern->GetId() == id) {
+            return pattern.get();
+        }
+    }
+    return nullptr;
+}
+
+CZtPattern* CZtPatternStore::GetAt(int position) {
+    if (position < 0 || position >= Count()) {
+        return nullptr;
+    }
+    return m_patterns[static_cast<std::size_t>(position)].get();
+}
+
+int CZtPatternStore::SetCurrentId(int id) {
+    if (id < 0 || !FindById(static_cast<std::uint32_t>(id))) {
+        return -13;
+    }
+    m_currentId = id;
+    return 0;
+}
+
+void CZtPatternStore::SetSize(std::uint32_t width, std::uint32_t height) {
+    m_width = width;
+    m_height = height;
+}
+
+void CZtPatternStore::Add(const CZtPattern& pattern) {
+    m_patterns.push_back(std::make_unique<CZtPattern>(pattern));
+}
+
+int CZtPatternStore::Remove(const CZtPattern* pattern) {
+    if (!pattern) {
+        return -4;
+    }
+    for (auto it = m_patterns.begin(); it != m_patterns.end(); ++it) {
+        if ((*it)->GetId() == pattern->GetId()) {
+            m_patterns.erase(it);
+            return 0;
+        }
+    }
+    return -13;
+}
