@@ -4,6 +4,7 @@
 #include <ipp.h>
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstring>
 
@@ -41,11 +42,11 @@ SZtRect CameraRoi(const SZtGrabberFormatValue& format, CZtCalibrationData* calib
 bool IsBinary(const SZtPicBuf& picture) {
     for (std::uint32_t y = 0; y < picture.height; ++y) {
         const std::uint8_t* row = picture.Row(y);
-        bool binary = true;
+        std::uint8_t grey = 0;
         for (std::uint32_t x = 0; x < picture.width; ++x) {
-            binary &= row[x] == 0 || row[x] == 255;
+            grey |= static_cast<std::uint8_t>(row[x] + 1) > 1;
         }
-        if (!binary) {
+        if (grey) {
             return false;
         }
     }
@@ -74,6 +75,8 @@ void DitherToTwoLevels(SZtPicBuf* picture, std::uint32_t method) {
     }
 }
 
+static_assert(std::endian::native == std::endian::little, "PackBits reads pixels as words");
+
 // Sets bit 7 - x % 8 of byte y * rowBytes + x / 8 for every non-zero pixel.
 void PackBits(const SZtPicBuf& picture, std::size_t rowBytes, std::vector<std::uint8_t>* frame) {
     std::uint8_t* out = frame->data();
@@ -83,11 +86,14 @@ void PackBits(const SZtPicBuf& picture, std::size_t rowBytes, std::vector<std::u
         const std::size_t rowStart = std::size_t{y} * rowBytes;
         std::uint32_t x = 0;
         for (; x + 8 <= picture.width && rowStart + x / 8 < size; x += 8) {
-            std::uint8_t bits = 0;
-            for (int k = 0; k < 8; ++k) {
-                bits |= static_cast<std::uint8_t>((row[x + k] != 0) << (7 - k));
-            }
-            out[rowStart + x / 8] |= bits;
+            // Eight pixels at once: the high bit of each byte says whether it is non-zero, and
+            // the multiplication gathers those bits into the top byte, pixel x first.
+            std::uint64_t pixels;
+            std::memcpy(&pixels, row + x, 8);
+            constexpr std::uint64_t kLow7 = 0x7F7F7F7F7F7F7F7FULL;
+            const std::uint64_t high = (pixels | ((pixels & kLow7) + kLow7)) & ~kLow7;
+            out[rowStart + x / 8] |=
+                static_cast<std::uint8_t>(((high >> 7) * 0x8040201008040201ULL) >> 56);
         }
         for (; x < picture.width && rowStart + x / 8 < size; ++x) {
             if (row[x] != 0) {
@@ -400,54 +406,46 @@ int CZtPattern::BuildAreaPicture() {
     }
     const int objects =
         std::min(CZtRLEPicBufAPI::GetObjectCount(mask), static_cast<int>(m_areas.size()));
-    SZtPicBuf object;
     for (int i = 0; i < objects; ++i) {
         std::int32_t left = 0, top = 0, right = 0, bottom = 0;
-        if (CZtRLEPicBufAPI::ExtractObject(mask, i, &object, &left, &top) != 0 ||
-            CZtRLEPicBufAPI::GetBoundingBox(mask, i, &left, &top, &right, &bottom) != 0) {
-            continue;
-        }
-        const SZtStimulationArea& area = m_areas[i];
-        if (area.intensityMode > 5) {
+        const SZtStimulationArea& area = m_areas[static_cast<std::size_t>(i)];
+        if (CZtRLEPicBufAPI::GetBoundingBox(mask, i, &left, &top, &right, &bottom) != 0 ||
+            right <= left || area.intensityMode > 5) {
             continue;
         }
         const double hi = std::min(area.secondIntensity * 2.55, 255.0);
         const double lo = std::min(hi, area.intensity * 2.55);
-        const double flat =
-            area.intensityMode == 0 ? 255.0 : std::min(area.intensity / 100.0 * 255.0, 255.0);
         const double width = right - left;
         const double height = bottom - top;
-        for (std::uint32_t oy = 0; oy < object.height; ++oy) {
-            const std::uint8_t* in = object.Row(oy);
-            const std::int32_t y = top + static_cast<std::int32_t>(oy);
-            std::uint8_t* out = m_work.Row(static_cast<std::uint32_t>(y));
-            for (std::uint32_t ox = 0; ox < object.width; ++ox) {
-                if (in[ox] == 0) {
-                    continue;
-                }
-                const std::int32_t x = left + static_cast<std::int32_t>(ox);
-                double value = flat;
-                double t = 0.0;
-                switch (area.intensityMode) {
-                    case 2:
-                        t = (x - left) / width;
-                        break;
-                    case 3:
-                        t = 1.0 - (x - left) / width;
-                        break;
-                    case 4:
-                        t = (y - top) / height;
-                        break;
-                    case 5:
-                        t = 1.0 - (y - top) / height;
-                        break;
-                    default:
-                        break;
-                }
-                if (area.intensityMode >= 2) {
-                    value = std::min(t * (hi - lo) + lo, 255.0);
-                }
-                out[x] = static_cast<std::uint8_t>(std::clamp(std::trunc(value), 0.0, 255.0));
+        const auto level = [](double value) {
+            return static_cast<std::uint8_t>(std::clamp(std::trunc(value), 0.0, 255.0));
+        };
+        const auto gradient = [&](double t) { return level(std::min(t * (hi - lo) + lo, 255.0)); };
+        // The object's runs are exactly the non-zero pixels of its extracted mask picture.
+        for (const SZtRLERun& run : mask->objects[static_cast<std::size_t>(i)].runs) {
+            std::uint8_t* out = m_work.Row(static_cast<std::uint32_t>(run.y)) + run.x;
+            const std::size_t length = static_cast<std::size_t>(run.length);
+            switch (area.intensityMode) {
+                case 0:
+                    std::memset(out, 255, length);
+                    break;
+                case 1:
+                    std::memset(out, level(std::min(area.intensity / 100.0 * 255.0, 255.0)),
+                                length);
+                    break;
+                case 2:
+                case 3:
+                    for (std::size_t k = 0; k < length; ++k) {
+                        const double t = (run.x + static_cast<double>(k) - left) / width;
+                        out[k] = gradient(area.intensityMode == 2 ? t : 1.0 - t);
+                    }
+                    break;
+                case 4:
+                    std::memset(out, gradient((run.y - top) / height), length);
+                    break;
+                case 5:
+                    std::memset(out, gradient(1.0 - (run.y - top) / height), length);
+                    break;
             }
         }
     }
@@ -482,7 +480,8 @@ void CZtPattern::MapNearest(const SZtPicBuf& source, const double* m, SZtPicBuf*
     const int width = static_cast<int>(target->width);
     const double uEnd = source.width - 0.5;
     const double vEnd = source.height - 0.5;
-    const std::size_t stride = source.stride;
+    const auto stride = static_cast<std::int32_t>(source.stride);
+    std::vector<std::int32_t> offsets(static_cast<std::size_t>(width));
     for (std::uint32_t y = 0; y < target->height; ++y) {
         std::uint8_t* out = target->Row(y);
         // Each mirror is m * (x, y, 1), from the row's start plus x steps: one multiply-add per
@@ -514,10 +513,14 @@ void CZtPattern::MapNearest(const SZtPicBuf& source, const double* m, SZtPicBuf*
         }
         std::memset(out, 0, static_cast<std::size_t>(first));
         // Inside, both coordinates exceed -0.5, so truncating c + 0.5 rounds half away from 0.
+        // The offsets are computed apart from the reads so that the arithmetic runs in vectors.
         for (int x = first; x < end; ++x) {
-            const int u = static_cast<int>(row.u0 + row.du * x + 0.5);
-            const int v = static_cast<int>(row.v0 + row.dv * x + 0.5);
-            out[x] = source.data[static_cast<std::size_t>(v) * stride + u];
+            const auto u = static_cast<std::int32_t>(row.u0 + row.du * x + 0.5);
+            const auto v = static_cast<std::int32_t>(row.v0 + row.dv * x + 0.5);
+            offsets[static_cast<std::size_t>(x)] = v * stride + u;
+        }
+        for (int x = first; x < end; ++x) {
+            out[x] = source.data[offsets[static_cast<std::size_t>(x)]];
         }
         std::memset(out + end, 0, static_cast<std::size_t>(width - end));
     }

@@ -1,0 +1,69 @@
+// Times the camera -> DMD mapping of patterns against OpenCV's nearest-neighbour warpAffine on the
+// same picture and matrix, in the same run, and prints the ratio of the two.
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <opencv2/core.hpp>
+#include <opencv2/imgproc.hpp>
+#include <vector>
+
+#include "bench_scene.h"
+
+namespace {
+
+// The median of repeated timings of one call, in microseconds.
+template <typename Call>
+double MedianMicroseconds(Call call, int repeats) {
+    std::vector<double> times;
+    for (int i = 0; i < repeats; ++i) {
+        const auto start = std::chrono::steady_clock::now();
+        call();
+        const auto stop = std::chrono::steady_clock::now();
+        times.push_back(std::chrono::duration<double, std::micro>(stop - start).count());
+    }
+    std::nth_element(times.begin(), times.begin() + repeats / 2, times.end());
+    return times[repeats / 2];
+}
+
+}  // namespace
+
+int main() {
+    cv::setNumThreads(1);
+    std::printf("%-12s %12s %12s %10s %10s\n", "DMD", "ours us", "OpenCV us", "ours/cv", "differ");
+    const std::pair<int, int> sizes[] = {{400, 300}, {800, 600}, {1600, 1200}, {2560, 1600}};
+    for (const auto& [width, height] : sizes) {
+        CBenchScene scene(width, height);
+        const SZtPicBuf& camera = scene.CameraPicture();
+        SZtPicBuf ours;
+        CZtPicBufAPI::Alloc(&ours, width, height, 8, 1);
+        const cv::Mat source(static_cast<int>(camera.height), static_cast<int>(camera.width),
+                             CV_8UC1, camera.data, camera.stride);
+        const double* m = scene.DmdToImage();
+        const cv::Mat matrix = (cv::Mat_<double>(2, 3) << m[0], m[1], m[2], m[3], m[4], m[5]);
+        cv::Mat theirs(height, width, CV_8UC1);
+
+        const auto runOurs = [&] { CZtPattern::MapNearest(camera, m, &ours); };
+        const auto runTheirs = [&] {
+            cv::warpAffine(source, theirs, matrix, theirs.size(),
+                           cv::INTER_NEAREST | cv::WARP_INVERSE_MAP, cv::BORDER_CONSTANT, 0);
+        };
+        const int repeats = std::max(15, 40'000'000 / (width * height));
+        // Interleave the two so that load on the machine falls on both alike.
+        double oursTime = 0.0;
+        double theirsTime = 0.0;
+        for (int round = 0; round < 3; ++round) {
+            oursTime += MedianMicroseconds(runOurs, repeats);
+            theirsTime += MedianMicroseconds(runTheirs, repeats);
+        }
+        // OpenCV rounds in fixed point (1/1024 pixel): the pictures may differ along edges.
+        int differ = 0;
+        for (int y = 0; y < height; ++y) {
+            for (int x = 0; x < width; ++x) {
+                differ += ours.Row(y)[x] != theirs.at<std::uint8_t>(y, x);
+            }
+        }
+        std::printf("%5dx%-6d %12.1f %12.1f %10.2f %10d\n", width, height, oursTime / 3,
+                    theirsTime / 3, oursTime / theirsTime, differ);
+    }
+    return 0;
+}
