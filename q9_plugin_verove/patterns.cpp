@@ -478,51 +478,82 @@ int CZtPattern::MapToDmd(const SZtGrabberFormatValue* cameraFormat, CZtCalibrati
 
 void CZtPattern::MapNearest(const SZtPicBuf& source, const double* m, SZtPicBuf* target) {
     const int width = static_cast<int>(target->width);
+    const int height = static_cast<int>(target->height);
     const double uEnd = source.width - 0.5;
     const double vEnd = source.height - 0.5;
     const auto stride = static_cast<std::int32_t>(source.stride);
-    std::vector<std::int32_t> offsets(static_cast<std::size_t>(width));
-    for (std::uint32_t y = 0; y < target->height; ++y) {
-        std::uint8_t* out = target->Row(y);
-        // Each mirror is m * (x, y, 1), from the row's start plus x steps: one multiply-add per
-        // coordinate, and no error builds up along the row as repeated additions would.
-        const RowMapping row = {m[1] * y + m[2], m[0], m[4] * y + m[5], m[3], uEnd, vEnd};
+    // Each mirror is m * (x, y, 1), from the row's start plus x steps: one multiply-add per
+    // coordinate, and no error builds up along the row as repeated additions would.
+    const auto rowMapping = [&](int y) {
+        return RowMapping{m[1] * y + m[2], m[0], m[4] * y + m[5], m[3], uEnd, vEnd};
+    };
+
+    // First the run of mirrors of each row that see the source; the rest of the row is 0.
+    std::vector<std::int32_t> firsts(static_cast<std::size_t>(height));
+    std::vector<std::int32_t> ends(static_cast<std::size_t>(height));
+    for (int y = 0; y < height; ++y) {
+        const RowMapping row = rowMapping(y);
         double lo = 0.0;
         double hi = width;
         NarrowRange(row.u0, row.du, -0.5, uEnd, &lo, &hi);
         NarrowRange(row.v0, row.dv, -0.5, vEnd, &lo, &hi);
-        // The estimate is within a pixel of the exact run of inside pixels; settle its ends with
-        // the same test the mapping uses. Rounding keeps the computed coordinates monotonic
-        // along the row, so the inside pixels form one run.
+        // The estimate is within a pixel of the exact run; settle its ends with the test the
+        // mapping uses. Rounding keeps the computed coordinates monotonic along the row, so the
+        // inside mirrors form one run.
         int first = static_cast<int>(std::clamp(std::ceil(lo), 0.0, double(width)));
-        int end = static_cast<int>(std::clamp(std::floor(hi) + 1.0, 0.0, double(width)));
-        if (first >= end) {
-            first = end = 0;
-        }
-        while (first > 0 && row.Inside(first - 1)) {
-            --first;
-        }
+        int end =
+            std::max(first, static_cast<int>(std::clamp(std::floor(hi) + 1.0, 0.0, double(width))));
         while (first < end && !row.Inside(first)) {
             ++first;
-        }
-        while (end < width && end > first && row.Inside(end)) {
-            ++end;
         }
         while (end > first && !row.Inside(end - 1)) {
             --end;
         }
+        if (first == end && first < width && row.Inside(first)) {
+            ++end;
+        } else if (first == end && first > 0 && row.Inside(first - 1)) {
+            end = first--;
+        }
+        if (first < end) {
+            while (first > 0 && row.Inside(first - 1)) {
+                --first;
+            }
+            while (end < width && row.Inside(end)) {
+                ++end;
+            }
+        }
+        std::uint8_t* out = target->Row(static_cast<std::uint32_t>(y));
         std::memset(out, 0, static_cast<std::size_t>(first));
-        // Inside, both coordinates exceed -0.5, so truncating c + 0.5 rounds half away from 0.
-        // The offsets are computed apart from the reads so that the arithmetic runs in vectors.
-        for (int x = first; x < end; ++x) {
-            const auto u = static_cast<std::int32_t>(row.u0 + row.du * x + 0.5);
-            const auto v = static_cast<std::int32_t>(row.v0 + row.dv * x + 0.5);
-            offsets[static_cast<std::size_t>(x)] = v * stride + u;
-        }
-        for (int x = first; x < end; ++x) {
-            out[x] = source.data[offsets[static_cast<std::size_t>(x)]];
-        }
         std::memset(out + end, 0, static_cast<std::size_t>(width - end));
+        firsts[static_cast<std::size_t>(y)] = first;
+        ends[static_cast<std::size_t>(y)] = end;
+    }
+
+    // Then the runs, in strips of columns: a strip reads a band of the source small enough to
+    // stay in the cache from one row to the next, however large the DMD.
+    constexpr int kStrip = 64;
+    std::int32_t offsets[kStrip];
+    for (int left = 0; left < width; left += kStrip) {
+        for (int y = 0; y < height; ++y) {
+            const int first = std::max(firsts[static_cast<std::size_t>(y)], left);
+            const int end = std::min(ends[static_cast<std::size_t>(y)], left + kStrip);
+            if (first >= end) {
+                continue;
+            }
+            const RowMapping row = rowMapping(y);
+            // Inside, both coordinates exceed -0.5, so truncating c + 0.5 rounds half away
+            // from zero. The offsets are computed apart from the reads so that the arithmetic
+            // runs in vectors.
+            for (int x = first; x < end; ++x) {
+                const auto u = static_cast<std::int32_t>(row.u0 + row.du * x + 0.5);
+                const auto v = static_cast<std::int32_t>(row.v0 + row.dv * x + 0.5);
+                offsets[x - left] = v * stride + u;
+            }
+            std::uint8_t* out = target->Row(static_cast<std::uint32_t>(y));
+            for (int x = first; x < end; ++x) {
+                out[x] = source.data[offsets[x - left]];
+            }
+        }
     }
 }
 

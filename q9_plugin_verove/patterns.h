@@ -12,7 +12,8 @@
 
 class CZtCalibrationData;
 
-// Thread-compatible: the driver serialises every use of a pattern under its own lock.
+// Reentrant: different patterns may be used at once; the driver serialises the uses of one
+// pattern under its own lock.
 class CZtPattern {
 public:
     CZtPattern() = default;
@@ -117,7 +118,8 @@ private:
     bool m_confocal = false;
 };
 
-// Thread-compatible: the driver serialises every use of its store under its own lock.
+// Reentrant: different stores may be used at once; the driver serialises the uses of its store
+// under its own lock.
 class CZtPatternStore {
 public:
     // Empties the store and adds the built-ins 0-5 at the store's size.
