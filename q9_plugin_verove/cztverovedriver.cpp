@@ -32,6 +32,7 @@ constexpr int kOperationFrameSequence = 2;
 constexpr int kOperationContinuousFrameSequence = 3;
 constexpr int kTriggerInternalExpose = 0;
 constexpr int kTriggerInternalSoftware = 1;
+constexpr int kTriggerExternalExpose = 2;
 constexpr double kGrayScaleExposureSeconds = 0.05;
 constexpr double kDegreesPerRadian = 57.29577951308232;
 constexpr unsigned kErrorBoxTopMost = 0x40000 | ZT_MB_ICONERROR;
@@ -336,37 +337,36 @@ int CZtVeroveDriver::SetPixelEncoding(bool packed) {
     VEROVE_LOG("CZtVeroveDriver::SetPixelEncoding", L"Start");
     CZtVeroveProxy& proxy = Proxy();
     const int handle = m_handle.load();
+    // The frame size changes with the encoding: no upload may read the buffer meanwhile.
+    CZtLock lock(m_bufferLock);
     int result = proxy.SetPixelEncoding(handle, packed ? L"Mono1Packed" : L"Mono1");
     if (result != 0) {
         VEROVE_LOG("CZtVeroveDriver::SetPixelEncoding", L"Failed to SetPixelEncoding.");
         return result;
     }
-    CZtLock lock(m_bufferLock);
     int size = 0;
     result = proxy.GetImageSizeBytes(handle, &size);
     if (result != 0) {
         VEROVE_LOG("CZtVeroveDriver::SetPixelEncoding", L"Failed to GetImageSizeBytes.");
-        // The old buffer no longer fits the encoding: frames go nowhere rather than overrun it.
-        m_imageSizeBytes = 0;
-        m_bufferSize = 0;
-        std::vector<unsigned char>().swap(m_userBuffer);
         return result;
     }
     m_imageSizeBytes = size;
-    m_bufferSize = size;
-    std::vector<unsigned char>().swap(m_userBuffer);
+    // The SDK holds the queued buffer until another is queued: the old one lives until then.
+    std::vector<unsigned char> fresh;
     try {
-        m_userBuffer.assign(static_cast<size_t>(size), 0);
+        fresh.assign(static_cast<size_t>(size), 0);
     } catch (const std::bad_alloc&) {
         VEROVE_LOG("CZtVeroveDriver::SetPixelEncoding", L"Failed to allocate user buffer.");
-        m_bufferSize = 0;
         return -3;
     }
-    result = proxy.SetBuffer(handle, m_userBuffer.data(), m_bufferSize);
+    result = proxy.SetBuffer(handle, fresh.data(), size);
     if (result != 0) {
         VEROVE_LOG("CZtVeroveDriver::SetPixelEncoding", L"Failed to set user buffer.");
+        return result;
     }
-    return result;
+    m_userBuffer.swap(fresh);
+    m_bufferSize = size;
+    return 0;
 }
 
 int CZtVeroveDriver::SetOperationMode(int mode) {
@@ -411,6 +411,54 @@ int CZtVeroveDriver::SetSequence(int startIndex, int loopLength, int loopCount) 
     proxy.SetSequenceStartIndex(handle, startIndex);
     proxy.SetSequenceLoopCount(handle, loopCount);
     proxy.SetSequenceLoopLength(handle, loopLength);
+    return 0;
+}
+
+int CZtVeroveDriver::ProgramIlluminationSequence(const std::vector<CZtPattern*>& patterns,
+                                                 const std::vector<SZtVeroveSequenceEvent>& events,
+                                                 int repeatCount) {
+    VEROVE_LOG("CZtVeroveDriver::ProgramIlluminationSequence", L"Start");
+    CZtVeroveProxy& proxy = Proxy();
+    const int handle = m_handle.load();
+    m_sequenceMode.store(true);
+    {
+        CZtLock lock(m_bufferLock);
+        ClearDeviceMemory();
+        SetOperationMode(kOperationFrameSequence);
+        SetTriggerMode(kTriggerExternalExpose);
+        SetOverlapMode(false);
+        for (size_t i = 0; i < patterns.size(); ++i) {
+            const int result = UploadPattern(static_cast<int>(i), patterns[i]);
+            if (result != 0) {
+                VEROVE_LOG("CZtVeroveDriver::ProgramIlluminationSequence",
+                           L"Failed to upload pattern.");
+                return result;
+            }
+        }
+        // The device's event memory is never queried: a full one only refuses the upload.
+        for (const SZtVeroveSequenceEvent& event : events) {
+            proxy.SetInt32(handle, L"FrameIndex", event.frameIndex);
+            proxy.SetInt32(handle, L"FrameCount", event.frameCount);
+            proxy.SetInt32(handle, L"FrameCycleCount", event.frameCycleCount);
+            proxy.SetFloat(handle, L"SequenceExposureTime", event.exposureTime);
+            proxy.SetFloat(handle, L"SequenceGapTime", event.gapTime);
+            if (proxy.UploadSequenceEvent(handle) != 0) {
+                VEROVE_LOG("CZtVeroveDriver::ProgramIlluminationSequence",
+                           L"Maximum sequence event count reached");
+            }
+        }
+        SetSequence(0, static_cast<int>(events.size()), repeatCount + 1);
+    }
+    return Expose();
+}
+
+int CZtVeroveDriver::LeaveIlluminationSequence() {
+    VEROVE_LOG("CZtVeroveDriver::LeaveIlluminationSequence", L"Start");
+    Abort();
+    ClearDeviceMemory();
+    m_sequenceMode.store(false);
+    SetOperationMode(kOperationLive);
+    SetTriggerMode(kTriggerInternalSoftware);
     return 0;
 }
 
@@ -498,18 +546,20 @@ int CZtVeroveDriver::ExposePattern(int patternId, bool force) {
             ClearDeviceMemory();
             int result = proxy.SetSequenceStartIndex(handle, 0);
             if (result != 0) {
-                VEROVE_LOG("CZtVeroveDriver::ExposePattern", L"Failed to call SetSequenceStartIndex");
+                VEROVE_LOG("CZtVeroveDriver::ExposePattern",
+                           L"Failed to call SetSequenceStartIndex");
                 return result;
             }
             result = proxy.SetSequenceLoopLength(handle, bitDepth);
             if (result != 0) {
-                VEROVE_LOG("CZtVeroveDriver::ExposePattern", L"Failed to call SetSequenceLoopLength");
+                VEROVE_LOG("CZtVeroveDriver::ExposePattern",
+                           L"Failed to call SetSequenceLoopLength");
                 return result;
             }
             result = proxy.SetGrayScaleExposureTime(handle, kGrayScaleExposureSeconds);
             if (result != 0) {
-                VEROVE_LOG("CZtVeroveDriver::ExposePattern", L"Failed to SetGrayScaleExposureTime %g s.",
-                           kGrayScaleExposureSeconds);
+                VEROVE_LOG("CZtVeroveDriver::ExposePattern",
+                           L"Failed to SetGrayScaleExposureTime %g s.", kGrayScaleExposureSeconds);
                 return result;
             }
             shownId = UploadWithFallback(patternId);
@@ -552,8 +602,8 @@ int CZtVeroveDriver::UploadPattern(int slot, CZtPattern* pattern) {
     const bool packed = m_sequenceMode.load() || bitDepth == 1;
     // The frame must fit the buffer the SDK reads: a pixel encoding left behind by a bit depth
     // change would otherwise be overrun.
-    const size_t frameBytes = static_cast<size_t>(pattern->GetWidth()) * pattern->GetHeight() /
-                              (packed ? 8 : 1);
+    const size_t frameBytes =
+        static_cast<size_t>(pattern->GetWidth()) * pattern->GetHeight() / (packed ? 8 : 1);
     if (m_userBuffer.empty() || frameBytes > m_userBuffer.size()) {
         return -6;
     }
@@ -743,8 +793,15 @@ int CZtVeroveDriver::GetCameraTransform(CZtMatrix3* rotation, CZtMatrix3* flip,
     if (grabber->CameraRoiIsOn(&roiOn) == 0 && roiOn) {
         grabber->CameraRoiGet(&rect);
     }
-    *rotation = {std::cos(angle), -std::sin(angle), 0.0, std::sin(angle), std::cos(angle), 0.0,
-                 0.0, 0.0, 1.0};
+    *rotation = {std::cos(angle),
+                 -std::sin(angle),
+                 0.0,
+                 std::sin(angle),
+                 std::cos(angle),
+                 0.0,
+                 0.0,
+                 0.0,
+                 1.0};
     *flip = {1.0, 0.0, 0.0, 0.0, IsMirrored(grabber) ? -1.0 : 1.0, 0.0, 0.0, 0.0, 1.0};
     *centre = {static_cast<double>((rect.right - rect.left) / 2),
                static_cast<double>((rect.bottom - rect.top) / 2), 1.0};
@@ -807,6 +864,10 @@ int CZtVeroveDriver::MatchCameraROI(CZtCalibrationData* calibration) {
         VEROVE_LOG("CZtVeroveDriver::SyncCameraROI", L"There is no view to match.");
         return -1;
     }
+    // Image coordinates of the whole sensor's image, whatever ROI is set now: the DMD area, the
+    // ROI and the full image must share one frame for the clamping at (0, 0) to mean the image's
+    // corner, and a repeated match must find the ROI it set.
+    format.value.imageRect = format.value.sensorRect;
     IZtGrabberProvider* grabber = Grabber();
     double angle = 0.0;
     if (!grabber || grabber->CameraAngleSWGet(&angle) != 0) {
@@ -854,8 +915,8 @@ int CZtVeroveDriver::MatchCameraROI(CZtCalibrationData* calibration) {
         VEROVE_LOG("CZtVeroveDriver::SyncCameraROI",
                    L"Current ROI is outside DMD illumination area. Full image will be synchronized "
                    L"(no image ROI is considered).");
-        if (ConvertRectSensorToImage(&format, degrees, flip, &format.value.sensorRect,
-                                     &imageRoi) != 0) {
+        if (ConvertRectSensorToImage(&format, degrees, flip, &format.value.sensorRect, &imageRoi) !=
+            0) {
             return -9;
         }
         intersection = Intersect(dmdRect, imageRoi);

@@ -15,6 +15,16 @@
 #include "zt/zt_string.h"
 #include "zt/zt_sync.h"
 
+// One event of an illumination sequence: frames frameIndex .. frameIndex + frameCount - 1 of
+// the uploaded patterns, shown frameCycleCount times, each for exposureTime seconds, then a gap.
+struct SZtVeroveSequenceEvent {
+    std::int32_t frameIndex = 0;
+    std::int32_t frameCount = 1;
+    std::int32_t frameCycleCount = 1;
+    double exposureTime = 0.0;
+    double gapTime = 0.0;
+};
+
 // Thread-safe. ExposePattern runs under the expose lock; every write into the user buffer, every
 // upload command reading it, and every use of the pattern store runs under the buffer lock
 // (lock order: expose lock, then buffer lock, then the proxy's handle lock). The SDK's event
@@ -71,7 +81,17 @@ public:
     // "Mono1Packed" for binary patterns, else "Mono1"; reallocates and queues the user buffer.
     int SetPixelEncoding(bool packed);
     int SetSequence(int startIndex, int loopLength, int loopCount);
-    // The illumination-sequence mode, set by the device while a sequence is programmed.
+    // Enters sequence mode and programs the device: frame memory gets the patterns in order
+    // (binary; the owner has shown "Full OFF" and set bit depth 1 first), the events refer to
+    // them by position; the sequence runs repeatCount + 1 times, each event waiting for its
+    // external trigger. 0, or the failed pattern upload's status.
+    int ProgramIlluminationSequence(const std::vector<CZtPattern*>& patterns,
+                                    const std::vector<SZtVeroveSequenceEvent>& events,
+                                    int repeatCount);
+    // Stops the sequence, empties the device memory and returns to live single patterns; the
+    // owner then restores its bit depth and shows its pattern again.
+    int LeaveIlluminationSequence();
+    // The illumination-sequence mode, set while a sequence is programmed.
     void SetSequenceMode(bool on) { m_sequenceMode.store(on); }
     bool GetSequenceMode() const { return m_sequenceMode.load(); }
     // The device holds it while it programs an illumination sequence.
@@ -84,8 +104,7 @@ public:
     int GetCurrentFormat(SZtGrabberFormatDesc* format);
     // rotation: R(a) for the software camera angle a; flip: y scaled by -1 when the image is
     // mirrored; centre: (ROI width / 2, ROI height / 2, 1), integer halves.
-    int GetCameraTransform(CZtMatrix3* rotation, CZtMatrix3* flip,
-                           std::array<double, 3>* centre);
+    int GetCameraTransform(CZtMatrix3* rotation, CZtMatrix3* flip, std::array<double, 3>* centre);
     // The camera format as the last camera ROI match left it.
     SZtGrabberFormatValue GetMatchedFormat() {
         CZtLock lock(m_formatLock);

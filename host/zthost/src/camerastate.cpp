@@ -198,8 +198,9 @@ void NotifyActiveCameraChanged() {
 }
 
 void NotifyLiveChanged(bool live, bool userRequest) {
-    CameraState::Instance().Notify(
-        [live, userRequest](CZtCameraUpdate* listener) { listener->LiveChanged(live, userRequest); });
+    CameraState::Instance().Notify([live, userRequest](CZtCameraUpdate* listener) {
+        listener->LiveChanged(live, userRequest);
+    });
 }
 
 }  // namespace zthost
