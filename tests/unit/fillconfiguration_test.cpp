@@ -93,12 +93,13 @@ public:
         *count = 0;
         return 0;
     }
-    int PhysDev_IsConnected(ZT_DWORD, bool* connected) override {
+    int PhysDev_IsConnected(ZT_DWORD physicalId, bool* connected) override { return -5; }
+    int PhysDev_Disconnect(ZT_DWORD physicalId) override { return -5; }
+    int DMApi_Refresh() override { return 0; }
+    int DMApi_IsDeviceListConnected(bool* connected) override {
         *connected = true;
         return 0;
     }
-    int PhysDev_Disconnect(ZT_DWORD) override { return 0; }
-    int DMApi_Refresh() override { return 0; }
 
     std::map<ZT_DWORD, Device> devices;
 

@@ -35,6 +35,7 @@ public:
     int PhysDev_IsConnected(ZT_DWORD physicalId, bool* connected) override;
     int PhysDev_Disconnect(ZT_DWORD physicalId) override;
     int DMApi_Refresh() override;
+    int DMApi_IsDeviceListConnected(bool* connected) override;
 
     // The control side (zthost/microscope.h).
     int Add(const zthost::LogicalDeviceSetup& device);
@@ -44,10 +45,11 @@ public:
     void SetGalvoXYCount(int count);
     void SetPresent(bool present);
     void SetPhysicalDeviceConnected(ZT_DWORD physicalId, bool connected);
+    void SetDeviceListConnected(bool connected);
     int RefreshCount();
     bool IsPresent();
     // Forgets every device, the galvo count, the disconnected physical devices and the refresh
-    // count; the host then has no device manager.
+    // count, and connects the device list again; the host then has no device manager.
     void Clear();
 
 private:
@@ -64,4 +66,5 @@ private:
     std::set<ZT_DWORD> m_disconnectedPhysical;
     int m_refreshCount = 0;
     bool m_present = false;
+    bool m_listConnected = true;
 };

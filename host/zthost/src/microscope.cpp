@@ -44,6 +44,10 @@ void SetDeviceManagerPresent(bool present) {
     ::HostContext::Instance().Devices().SetPresent(present);
 }
 
+void SetDeviceListConnected(bool connected) {
+    ::HostContext::Instance().Devices().SetDeviceListConnected(connected);
+}
+
 int SetCamera(const CameraSetup& camera) {
     return ::HostContext::Instance().Grabber().SetCamera(camera);
 }

@@ -47,6 +47,9 @@ ZTHOST_API void SetPhysicalDeviceConnected(ZT_DWORD physicalId, bool connected);
 ZTHOST_API int DeviceManagerRefreshCount();
 // Whether IZtHostContext::GetDeviceManager answers; devices are kept either way.
 ZTHOST_API void SetDeviceManagerPresent(bool present);
+// Whether the device list the host started with is connected (DMApi_IsDeviceListConnected); true
+// unless a test holds the host in its start-up.
+ZTHOST_API void SetDeviceListConnected(bool connected);
 
 // ---- Grabber -----------------------------------------------------------------------------------
 struct CameraSetup {
