@@ -5,50 +5,86 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
-#include <span>
+#include <iterator>
+#include <utility>
+
+#include <emmintrin.h>
 
 #include "ipp.h"
 
 namespace {
 
-// Error rows kept while diffusing: the current row and the two below it (Jarvis-Judice-Ninke
-// and Stucki reach two rows down), each padded by two cells on both sides so that no tap needs
-// a bounds check. Error pushed into a padding cell or below the last row is dropped.
-constexpr int kErrorRows = 3;
-constexpr int kPad = 2;
+// Error diffusion runs on kLanes rows at once, one per SSE lane, each row kLag columns behind the
+// one above it, so that every error a pixel needs from the rows above is known when its lane
+// reaches it. A pixel's error is the only serial dependency left within a row; four rows keep
+// four such chains in flight.
+constexpr int kLanes = 4;
+// Per step of the band, the two rows above it and then its own rows.
+constexpr int kSlots = kLanes + 2;
+// Every kernel has four distinct weights; a pixel's error is multiplied by each once, and the
+// products are shared by all taps of that weight.
+constexpr int kWeightCount = 4;
+constexpr int kMaxLag = 3;
+constexpr int kMaxReach = 2;
+// Steps before the first one of a band that a term may read: two rows up, kMaxReach to the left.
+constexpr int kLead = kMaxReach + 2 * kMaxLag;
 
-struct Tap {
-    int dx;
+// One error product a pixel receives: that of the pixel dy rows up and dx columns across, with
+// the kernel's weight number w.
+struct Term {
     int dy;
-    float weight;
+    int dx;
+    int w;
 };
 
-// Shares of a pixel's quantisation error passed on to the neighbours not yet visited, for a
-// scan from left to right and top to bottom. Each kernel's weights sum to one.
-constexpr Tap kFloydSteinberg[] = {
-    {1, 0, 7 / 16.f}, {-1, 1, 3 / 16.f}, {0, 1, 5 / 16.f}, {1, 1, 1 / 16.f}};
-constexpr Tap kJarvisJudiceNinke[] = {
-    {1, 0, 7 / 48.f},  {2, 0, 5 / 48.f},                                        //
-    {-2, 1, 3 / 48.f}, {-1, 1, 5 / 48.f}, {0, 1, 7 / 48.f},  {1, 1, 5 / 48.f},  //
-    {2, 1, 3 / 48.f},  {-2, 2, 1 / 48.f}, {-1, 2, 3 / 48.f}, {0, 2, 5 / 48.f},  //
-    {1, 2, 3 / 48.f},  {2, 2, 1 / 48.f}};
-constexpr Tap kStucki[] = {
-    {1, 0, 8 / 42.f},  {2, 0, 4 / 42.f},                                        //
-    {-2, 1, 2 / 42.f}, {-1, 1, 4 / 42.f}, {0, 1, 8 / 42.f},  {1, 1, 4 / 42.f},  //
-    {2, 1, 2 / 42.f},  {-2, 2, 1 / 42.f}, {-1, 2, 2 / 42.f}, {0, 2, 4 / 42.f},  //
-    {1, 2, 2 / 42.f},  {2, 2, 1 / 42.f}};
+// The kernels, seen from the pixel receiving error: kAbove lists the pixels of the rows above
+// and kLeft those of its own row, each in the order the scan decided them, so that the sums are
+// formed in exactly the order in which each pixel's error was passed on to its neighbours.
+// kLag is the least lag that lets a row read kAbove's rightmost pixel of the row above one step
+// after it was decided.
+struct FloydSteinberg {
+    static constexpr int kLag = 2;
+    static constexpr float kWeights[kWeightCount] = {7 / 16.f, 5 / 16.f, 3 / 16.f, 1 / 16.f};
+    static constexpr Term kAbove[] = {{1, -1, 3}, {1, 0, 1}, {1, 1, 2}};
+    static constexpr Term kLeft[] = {{0, -1, 0}};
+};
+
+struct JarvisJudiceNinke {
+    static constexpr int kLag = 3;
+    static constexpr float kWeights[kWeightCount] = {7 / 48.f, 5 / 48.f, 3 / 48.f, 1 / 48.f};
+    static constexpr Term kAbove[] = {{2, -2, 3}, {2, -1, 2}, {2, 0, 1}, {2, 1, 2}, {2, 2, 3},
+                                      {1, -2, 2}, {1, -1, 1}, {1, 0, 0}, {1, 1, 1}, {1, 2, 2}};
+    static constexpr Term kLeft[] = {{0, -2, 1}, {0, -1, 0}};
+};
+
+struct Stucki {
+    static constexpr int kLag = 3;
+    static constexpr float kWeights[kWeightCount] = {8 / 42.f, 4 / 42.f, 2 / 42.f, 1 / 42.f};
+    static constexpr Term kAbove[] = {{2, -2, 3}, {2, -1, 2}, {2, 0, 1}, {2, 1, 2}, {2, 2, 3},
+                                      {1, -2, 2}, {1, -1, 1}, {1, 0, 0}, {1, 1, 1}, {1, 2, 2}};
+    static constexpr Term kLeft[] = {{0, -2, 1}, {0, -1, 0}};
+};
 
 // Bayer's 4x4 index matrix, indexed [y mod 4][x mod 4] from the ROI origin. A flat value i/16 of
 // the way between two levels takes the upper level on exactly i pixels of every 4x4 tile.
 constexpr int kBayer[4][4] = {{0, 8, 2, 10}, {12, 4, 14, 6}, {3, 11, 1, 9}, {15, 7, 13, 5}};
 
-int errorRowLength(int width) {
-    return width + 2 * kPad;
+// Steps of one band of rows: lane kLanes - 1 reaches the last column (kLanes - 1) * kMaxLag
+// steps after lane 0.
+int64_t bandSteps(int width) {
+    return int64_t{width} + (kLanes - 1) * kMaxLag;
 }
 
-// The float rows plus slack to align them inside a byte buffer of any alignment.
+// Products of a band are kept for every step it takes, kLead steps before it, and the
+// kLanes * kMaxLag steps after it from which the next band takes the rows above it.
+int64_t productBlocks(int width) {
+    return kLead + bandSteps(width) + kLanes * kMaxLag;
+}
+
+// The float products, a scratch row for the lanes below the ROI, and slack to align the floats
+// inside a byte buffer of any alignment.
 int64_t bufferBytes(int width) {
-    return int64_t{kErrorRows} * errorRowLength(width) * int64_t{sizeof(float)} +
+    return productBlocks(width) * kWeightCount * kSlots * int64_t{sizeof(float)} + width +
            int64_t{alignof(float)} - 1;
 }
 
@@ -110,27 +146,188 @@ void orderedDither(const Picture& p, const Ipp8u* value, int levels) {
     }
 }
 
-void diffuseErrors(const Picture& p, const Ipp8u* value, int levels, std::span<const Tap> taps,
-                   float* rows) {
-    const int length = errorRowLength(p.roi.width);
-    std::fill(rows, rows + kErrorRows * length, 0.f);
-    float* error[kErrorRows] = {rows, rows + length, rows + 2 * length};
-    for (int y = 0; y < p.roi.height; ++y) {
-        const Ipp8u* s = p.srcRow(y);
-        Ipp8u* d = p.dstRow(y);
-        for (int x = 0; x < p.roi.width; ++x) {
-            const float v = s[x] + error[0][x + kPad];
-            const Ipp8u out = value[nearestLevel(v, levels)];
-            d[x] = out;
-            const float e = v - out;
-            for (const Tap& t : taps) {
-                error[t.dy][x + kPad + t.dx] += e * t.weight;
+// The least value v that nearestLevel puts on the upper of two levels. nearestLevel never
+// decreases as v grows, so comparing with this value decides exactly as it does.
+float upperOfTwoLevels() {
+    float threshold = 127.5f;
+    while (nearestLevel(std::nextafter(threshold, 0.f), 2) == 1) {
+        threshold = std::nextafter(threshold, 0.f);
+    }
+    return threshold;
+}
+
+// Reentrant: decides four pixels at a time between the levels 0 and 255.
+class TwoLevels {
+public:
+    TwoLevels() : m_threshold(_mm_set1_ps(upperOfTwoLevels())), m_top(_mm_set1_ps(255.f)) {}
+
+    // Returns the output levels of v and stores them as bytes in out.
+    __m128 decide(__m128 v, int out[kLanes]) const {
+        const __m128 up = _mm_cmpge_ps(v, m_threshold);
+        const int bits = _mm_movemask_ps(up);
+        for (int r = 0; r < kLanes; ++r) {
+            out[r] = (bits >> r & 1) * 255;
+        }
+        return _mm_and_ps(up, m_top);
+    }
+
+private:
+    __m128 m_threshold;
+    __m128 m_top;
+};
+
+// Reentrant: decides four pixels at a time between any number of levels, with the arithmetic of
+// nearestLevel: same operations in the same order, the floor folded into the clamp.
+class ManyLevels {
+public:
+    ManyLevels(const Ipp8u* value, int levels)
+        : m_value(value),
+          m_top(_mm_set1_ps(static_cast<float>(levels - 1))),
+          m_two(_mm_set1_ps(2.f)),
+          m_half(_mm_set1_ps(255.f)),
+          m_span(_mm_set1_ps(510.f)) {}
+
+    __m128 decide(__m128 v, int out[kLanes]) const {
+        const __m128 q =
+            _mm_div_ps(_mm_add_ps(_mm_mul_ps(_mm_mul_ps(m_two, v), m_top), m_half), m_span);
+        // Truncating a quotient clamped to 0 ... levels - 1 is flooring it and clamping after.
+        alignas(16) int k[kLanes];
+        _mm_store_si128(reinterpret_cast<__m128i*>(k),
+                        _mm_cvttps_epi32(_mm_min_ps(_mm_max_ps(q, _mm_setzero_ps()), m_top)));
+        for (int r = 0; r < kLanes; ++r) {
+            out[r] = m_value[k[r]];
+        }
+        return _mm_cvtepi32_ps(_mm_load_si128(reinterpret_cast<const __m128i*>(out)));
+    }
+
+private:
+    const Ipp8u* m_value;
+    __m128 m_top;
+    __m128 m_two;
+    __m128 m_half;
+    __m128 m_span;
+};
+
+// Products are stored per step in blocks of kWeightCount rows of kSlots floats.
+constexpr ptrdiff_t kBlock = kWeightCount * kSlots;
+
+// Offset from a step's block to the products lane 0 reads for term a: lane r reads slot r - a.dy
+// + 2 of the block a.dx - kLag * a.dy steps away, where the row a.dy above put that column.
+template <typename K, size_t I>
+__m128 aboveTerm(const float* block) {
+    constexpr Term a = K::kAbove[I];
+    constexpr ptrdiff_t offset = (a.dx - K::kLag * a.dy) * kBlock + a.w * kSlots + 2 - a.dy;
+    return _mm_loadu_ps(block + offset);
+}
+
+template <typename K, size_t... I>
+__m128 sumAbove(const float* block, std::index_sequence<I...>) {
+    __m128 sum = aboveTerm<K, 0>(block);
+    ((sum = _mm_add_ps(sum, aboveTerm<K, I + 1>(block))), ...);
+    return sum;
+}
+
+template <typename K, size_t... I>
+__m128 addLeft(__m128 sum, const __m128 (&left1)[kWeightCount], const __m128 (&left2)[kWeightCount],
+               std::index_sequence<I...>) {
+    ((sum = _mm_add_ps(sum, K::kLeft[I].dx == -1 ? left1[K::kLeft[I].w] : left2[K::kLeft[I].w])),
+     ...);
+    return sum;
+}
+
+// Rows of one band: lane r holds row y0 + r, or reads row y0 and writes the scratch row when that
+// row lies below the ROI; what such a lane computes reaches no row of the ROI.
+struct Band {
+    const Ipp8u* src[kLanes];
+    Ipp8u* dst[kLanes];
+};
+
+// One step of a band: lane r decides column t - kLag * r. An edge step has lanes outside the ROI;
+// they read nothing, write nothing and pass on no error.
+template <typename K, bool kEdge, typename Levels>
+void diffuseStep(const Band& band, int t, int width, float* block, const Levels& levels,
+                 __m128 (&left1)[kWeightCount], __m128 (&left2)[kWeightCount]) {
+    int column[kLanes];
+    bool inside[kLanes];
+    alignas(16) int source[kLanes];
+    for (int r = 0; r < kLanes; ++r) {
+        column[r] = t - K::kLag * r;
+        inside[r] = !kEdge || (column[r] >= 0 && column[r] < width);
+        source[r] = inside[r] ? band.src[r][column[r]] : 0;
+    }
+    __m128 error = sumAbove<K>(block, std::make_index_sequence<std::size(K::kAbove) - 1>());
+    error = addLeft<K>(error, left1, left2, std::make_index_sequence<std::size(K::kLeft)>());
+    const __m128 v = _mm_add_ps(
+        _mm_cvtepi32_ps(_mm_load_si128(reinterpret_cast<const __m128i*>(source))), error);
+    int out[kLanes];
+    __m128 e = _mm_sub_ps(v, levels.decide(v, out));
+    if constexpr (kEdge) {
+        alignas(16) int keep[kLanes];
+        for (int r = 0; r < kLanes; ++r) {
+            keep[r] = inside[r] ? -1 : 0;
+        }
+        e = _mm_and_ps(e, _mm_load_ps(reinterpret_cast<const float*>(keep)));
+    }
+    for (int r = 0; r < kLanes; ++r) {
+        if (inside[r]) {
+            band.dst[r][column[r]] = static_cast<Ipp8u>(out[r]);
+        }
+    }
+    for (int w = 0; w < kWeightCount; ++w) {
+        left2[w] = left1[w];
+        left1[w] = _mm_mul_ps(e, _mm_set1_ps(K::kWeights[w]));
+        _mm_storeu_ps(block + w * kSlots + 2, left1[w]);
+    }
+}
+
+template <typename K, typename Levels>
+void diffuseErrors(const Picture& p, const Levels& levels, float* products, Ipp8u* scratch) {
+    static_assert(K::kLag <= kMaxLag);
+    const int width = p.roi.width;
+    const int steps = width + (kLanes - 1) * K::kLag;
+    float* const origin = products + kLead * kBlock;
+    // Rows above the ROI have no error to pass on.
+    std::fill(products, products + productBlocks(width) * kBlock, 0.f);
+    for (int y0 = 0; y0 < p.roi.height; y0 += kLanes) {
+        Band band;
+        for (int r = 0; r < kLanes; ++r) {
+            const bool inRoi = y0 + r < p.roi.height;
+            band.src[r] = p.srcRow(inRoi ? y0 + r : y0);
+            band.dst[r] = inRoi ? p.dstRow(y0 + r) : scratch;
+        }
+        // The two rows above this band are the last two of the previous one, which stored a
+        // column kLanes * kLag steps later than this band will.
+        for (ptrdiff_t b = 0; b < kLead + steps; ++b) {
+            float* to = products + b * kBlock;
+            const float* from = to + kLanes * K::kLag * kBlock;
+            for (int w = 0; w < kWeightCount; ++w) {
+                to[w * kSlots] = from[w * kSlots + kLanes];
+                to[w * kSlots + 1] = from[w * kSlots + kLanes + 1];
             }
         }
-        float* finished = error[0];
-        std::copy(error + 1, error + kErrorRows, error);
-        error[kErrorRows - 1] = finished;
-        std::fill(finished, finished + length, 0.f);
+        __m128 left1[kWeightCount] = {};
+        __m128 left2[kWeightCount] = {};
+        const int firstFull = std::min((kLanes - 1) * K::kLag, steps);
+        int t = 0;
+        for (; t < firstFull; ++t) {
+            diffuseStep<K, true>(band, t, width, origin + t * kBlock, levels, left1, left2);
+        }
+        for (; t < width; ++t) {
+            diffuseStep<K, false>(band, t, width, origin + t * kBlock, levels, left1, left2);
+        }
+        for (; t < steps; ++t) {
+            diffuseStep<K, true>(band, t, width, origin + t * kBlock, levels, left1, left2);
+        }
+    }
+}
+
+template <typename K>
+void diffuseErrors(const Picture& p, const Ipp8u* value, int levels, float* products,
+                   Ipp8u* scratch) {
+    if (levels == 2) {
+        diffuseErrors<K>(p, TwoLevels(), products, scratch);
+    } else {
+        diffuseErrors<K>(p, ManyLevels(value, levels), products, scratch);
     }
 }
 
@@ -191,19 +388,20 @@ extern "C" IppStatus ippiReduceBits_8u_C1R(const Ipp8u* pSrc, int srcStep, Ipp8u
     const Picture picture{pSrc, srcStep, pDst, dstStep, roiSize};
     const auto aligned = (reinterpret_cast<uintptr_t>(pBuffer) + alignof(float) - 1) &
                          ~uintptr_t{alignof(float) - 1};
-    float* rows = reinterpret_cast<float*>(aligned);
+    float* products = reinterpret_cast<float*>(aligned);
+    Ipp8u* scratch = reinterpret_cast<Ipp8u*>(products + productBlocks(roiSize.width) * kBlock);
     switch (dtype) {
         case ippDitherNone:
             quantise(picture, value, levels);
             break;
         case ippDitherFS:
-            diffuseErrors(picture, value, levels, kFloydSteinberg, rows);
+            diffuseErrors<FloydSteinberg>(picture, value, levels, products, scratch);
             break;
         case ippDitherJJN:
-            diffuseErrors(picture, value, levels, kJarvisJudiceNinke, rows);
+            diffuseErrors<JarvisJudiceNinke>(picture, value, levels, products, scratch);
             break;
         case ippDitherStucki:
-            diffuseErrors(picture, value, levels, kStucki, rows);
+            diffuseErrors<Stucki>(picture, value, levels, products, scratch);
             break;
         case ippDitherBayer:
             orderedDither(picture, value, levels);

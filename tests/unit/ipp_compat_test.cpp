@@ -151,6 +151,15 @@ TEST(ReduceBits, FloydSteinbergGolden4x2) {
                                                                   0, 255, 0, 255}));
 }
 
+TEST(ReduceBits, AValueRoundingOntoTheThresholdTakesTheUpperLevel) {
+    // Along this row Floyd-Steinberg passes -26.5000057 on to the last pixel: 154 plus that rounds
+    // to 127.5 - 2^-17, the float just under the threshold. The decision doubles it and adds 255 in
+    // float, which rounds 510 - 2^-16 to 510: the pixel takes 255 where an exact comparison would
+    // give 0.
+    EXPECT_EQ(reduce({197, 220, 171, 63, 188, 154}, 6, 1, ippDitherFS),
+              (Pixels{255, 255, 255, 0, 255, 255}));
+}
+
 TEST(ReduceBits, JarvisJudiceNinkeGoldenRowAndColumn) {
     // Along a row only 7/48 (x+1) and 5/48 (x+2) matter:
     // x0 100 -> 0 (e 100); x1 100+14.58 -> 0 (e 114.58); x2 100+10.42+16.71 = 127.13 -> 0
