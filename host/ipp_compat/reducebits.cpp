@@ -24,7 +24,7 @@ constexpr int kSlots = kLanes + 2;
 // Every kernel has four distinct weights; a pixel's error is multiplied by each once, and the
 // products are shared by all taps of that weight.
 constexpr int kWeightCount = 4;
-constexpr int kMaxLag = 3;
+constexpr int kMaxLag = 5;
 constexpr int kMaxReach = 2;
 // Steps before the first one of a band that a term may read: two rows up, kMaxReach to the left.
 constexpr int kLead = kMaxReach + 2 * kMaxLag;
@@ -40,17 +40,17 @@ struct Term {
 // The kernels, seen from the pixel receiving error: kAbove lists the pixels of the rows above
 // and kLeft those of its own row, each in the order the scan decided them, so that the sums are
 // formed in exactly the order in which each pixel's error was passed on to its neighbours.
-// kLag is the least lag that lets a row read kAbove's rightmost pixel of the row above one step
-// after it was decided.
+// kLag lets a row read kAbove's rightmost pixel of the row above three steps after it was
+// decided: a read sooner would overlap a store still on its way to the cache and wait for it.
 struct FloydSteinberg {
-    static constexpr int kLag = 2;
+    static constexpr int kLag = 4;
     static constexpr float kWeights[kWeightCount] = {7 / 16.f, 5 / 16.f, 3 / 16.f, 1 / 16.f};
     static constexpr Term kAbove[] = {{1, -1, 3}, {1, 0, 1}, {1, 1, 2}};
     static constexpr Term kLeft[] = {{0, -1, 0}};
 };
 
 struct JarvisJudiceNinke {
-    static constexpr int kLag = 3;
+    static constexpr int kLag = 5;
     static constexpr float kWeights[kWeightCount] = {7 / 48.f, 5 / 48.f, 3 / 48.f, 1 / 48.f};
     static constexpr Term kAbove[] = {{2, -2, 3}, {2, -1, 2}, {2, 0, 1}, {2, 1, 2}, {2, 2, 3},
                                       {1, -2, 2}, {1, -1, 1}, {1, 0, 0}, {1, 1, 1}, {1, 2, 2}};
@@ -58,7 +58,7 @@ struct JarvisJudiceNinke {
 };
 
 struct Stucki {
-    static constexpr int kLag = 3;
+    static constexpr int kLag = 5;
     static constexpr float kWeights[kWeightCount] = {8 / 42.f, 4 / 42.f, 2 / 42.f, 1 / 42.f};
     static constexpr Term kAbove[] = {{2, -2, 3}, {2, -1, 2}, {2, 0, 1}, {2, 1, 2}, {2, 2, 3},
                                       {1, -2, 2}, {1, -1, 1}, {1, 0, 0}, {1, 1, 1}, {1, 2, 2}};
