@@ -16,9 +16,11 @@ namespace {
 
 // Error diffusion runs on kLanes rows at once, one per SSE lane, each row kLag columns behind the
 // one above it, so that every error a pixel needs from the rows above is known when its lane
-// reaches it. A pixel's error is the only serial dependency left within a row; four rows keep
-// four such chains in flight.
-constexpr int kLanes = 4;
+// reaches it. A pixel's error is the only serial dependency left within a row; eight rows in two
+// registers keep eight such chains in flight.
+constexpr int kLanes = 8;
+constexpr int kVectorLanes = 4;
+constexpr int kVectors = kLanes / kVectorLanes;
 // Per step of the band, the two rows above it and then its own rows.
 constexpr int kSlots = kLanes + 2;
 // Every kernel has four distinct weights; a pixel's error is multiplied by each once, and the
@@ -161,14 +163,12 @@ class TwoLevels {
 public:
     TwoLevels() : m_threshold(_mm_set1_ps(upperOfTwoLevels())), m_top(_mm_set1_ps(255.f)) {}
 
-    // Returns the output levels of v and stores them as bytes in out.
-    __m128 decide(__m128 v, int out[kLanes]) const {
+    // Returns the output levels of v, and sets out to them as integers.
+    __m128 decide(__m128 v, __m128i& out) const {
         const __m128 up = _mm_cmpge_ps(v, m_threshold);
-        const int bits = _mm_movemask_ps(up);
-        for (int r = 0; r < kLanes; ++r) {
-            out[r] = (bits >> r & 1) * 255;
-        }
-        return _mm_and_ps(up, m_top);
+        const __m128 level = _mm_and_ps(up, m_top);
+        out = _mm_cvttps_epi32(level);
+        return level;
     }
 
 private:
@@ -187,17 +187,15 @@ public:
           m_half(_mm_set1_ps(255.f)),
           m_span(_mm_set1_ps(510.f)) {}
 
-    __m128 decide(__m128 v, int out[kLanes]) const {
+    __m128 decide(__m128 v, __m128i& out) const {
         const __m128 q =
             _mm_div_ps(_mm_add_ps(_mm_mul_ps(_mm_mul_ps(m_two, v), m_top), m_half), m_span);
         // Truncating a quotient clamped to 0 ... levels - 1 is flooring it and clamping after.
-        alignas(16) int k[kLanes];
+        alignas(16) int k[kVectorLanes];
         _mm_store_si128(reinterpret_cast<__m128i*>(k),
                         _mm_cvttps_epi32(_mm_min_ps(_mm_max_ps(q, _mm_setzero_ps()), m_top)));
-        for (int r = 0; r < kLanes; ++r) {
-            out[r] = m_value[k[r]];
-        }
-        return _mm_cvtepi32_ps(_mm_load_si128(reinterpret_cast<const __m128i*>(out)));
+        out = _mm_setr_epi32(m_value[k[0]], m_value[k[1]], m_value[k[2]], m_value[k[3]]);
+        return _mm_cvtepi32_ps(out);
     }
 
 private:
@@ -235,6 +233,15 @@ __m128 addLeft(__m128 sum, const __m128 (&left1)[kWeightCount], const __m128 (&l
     return sum;
 }
 
+// The eight 16-bit lanes word(0) ... word(7), inserted one by one: a vector load of eight
+// scalar stores would wait for all of them.
+template <typename F, size_t... R>
+__m128i laneWords(F word, std::index_sequence<R...>) {
+    __m128i words = _mm_setzero_si128();
+    ((words = _mm_insert_epi16(words, word(static_cast<int>(R)), static_cast<int>(R))), ...);
+    return words;
+}
+
 // Rows of one band: lane r holds row y0 + r, or reads row y0 and writes the scratch row when that
 // row lies below the ROI; what such a lane computes reaches no row of the ROI.
 struct Band {
@@ -242,41 +249,62 @@ struct Band {
     Ipp8u* dst[kLanes];
 };
 
-// One step of a band: lane r decides column t - kLag * r. An edge step has lanes outside the ROI;
-// they read nothing, write nothing and pass on no error.
+// Steps tBegin ... tEnd - 1 of a band: at step t lane r decides column t - kLag * r. In edge
+// steps some lanes lie outside the ROI; they read nothing, write nothing and pass on no error.
 template <typename K, bool kEdge, typename Levels>
-void diffuseStep(const Band& band, int t, int width, float* block, const Levels& levels,
-                 __m128 (&left1)[kWeightCount], __m128 (&left2)[kWeightCount]) {
-    int column[kLanes];
-    bool inside[kLanes];
-    alignas(16) int source[kLanes];
-    for (int r = 0; r < kLanes; ++r) {
-        column[r] = t - K::kLag * r;
-        inside[r] = !kEdge || (column[r] >= 0 && column[r] < width);
-        source[r] = inside[r] ? band.src[r][column[r]] : 0;
+void diffuseSteps(const Band& band, int tBegin, int tEnd, int width, float* origin,
+                  const Levels& levels) {
+    static_assert(kLanes == 8, "sources and levels travel as eight 16-bit or 8-bit lanes");
+    // Products of the two steps before, which the row's own pixels pass on.
+    __m128 left1[kVectors][kWeightCount];
+    __m128 left2[kVectors][kWeightCount];
+    for (int h = 0; h < kVectors; ++h) {
+        for (int w = 0; w < kWeightCount; ++w) {
+            const ptrdiff_t slot = w * kSlots + 2 + h * kVectorLanes;
+            left1[h][w] = _mm_loadu_ps(origin + (tBegin - 1) * kBlock + slot);
+            left2[h][w] = _mm_loadu_ps(origin + (tBegin - 2) * kBlock + slot);
+        }
     }
-    __m128 error = sumAbove<K>(block, std::make_index_sequence<std::size(K::kAbove) - 1>());
-    error = addLeft<K>(error, left1, left2, std::make_index_sequence<std::size(K::kLeft)>());
-    const __m128 v = _mm_add_ps(
-        _mm_cvtepi32_ps(_mm_load_si128(reinterpret_cast<const __m128i*>(source))), error);
-    int out[kLanes];
-    __m128 e = _mm_sub_ps(v, levels.decide(v, out));
-    if constexpr (kEdge) {
-        alignas(16) int keep[kLanes];
+    for (int t = tBegin; t < tEnd; ++t) {
+        float* block = origin + t * kBlock;
+        int column[kLanes];
+        bool inside[kLanes];
         for (int r = 0; r < kLanes; ++r) {
-            keep[r] = inside[r] ? -1 : 0;
+            column[r] = t - K::kLag * r;
+            inside[r] = !kEdge || (column[r] >= 0 && column[r] < width);
         }
-        e = _mm_and_ps(e, _mm_load_ps(reinterpret_cast<const float*>(keep)));
-    }
-    for (int r = 0; r < kLanes; ++r) {
-        if (inside[r]) {
-            band.dst[r][column[r]] = static_cast<Ipp8u>(out[r]);
+        const __m128i source =
+            laneWords([&](int r) { return inside[r] ? band.src[r][column[r]] : 0; },
+                      std::make_index_sequence<kLanes>());
+        const __m128i keep = laneWords([&](int r) { return inside[r] ? -1 : 0; },
+                                       std::make_index_sequence<kLanes>());
+        __m128i out[kVectors];
+        for (int h = 0; h < kVectors; ++h) {
+            float* lanes = block + h * kVectorLanes;
+            __m128 error = sumAbove<K>(lanes, std::make_index_sequence<std::size(K::kAbove) - 1>());
+            error = addLeft<K>(error, left1[h], left2[h],
+                               std::make_index_sequence<std::size(K::kLeft)>());
+            const __m128i s = h == 0 ? _mm_unpacklo_epi16(source, _mm_setzero_si128())
+                                     : _mm_unpackhi_epi16(source, _mm_setzero_si128());
+            const __m128 v = _mm_add_ps(_mm_cvtepi32_ps(s), error);
+            __m128 e = _mm_sub_ps(v, levels.decide(v, out[h]));
+            if constexpr (kEdge) {
+                e = _mm_and_ps(e, _mm_castsi128_ps(h == 0 ? _mm_unpacklo_epi16(keep, keep)
+                                                          : _mm_unpackhi_epi16(keep, keep)));
+            }
+            for (int w = 0; w < kWeightCount; ++w) {
+                left2[h][w] = left1[h][w];
+                left1[h][w] = _mm_mul_ps(e, _mm_set1_ps(K::kWeights[w]));
+                _mm_storeu_ps(lanes + w * kSlots + 2, left1[h][w]);
+            }
         }
-    }
-    for (int w = 0; w < kWeightCount; ++w) {
-        left2[w] = left1[w];
-        left1[w] = _mm_mul_ps(e, _mm_set1_ps(K::kWeights[w]));
-        _mm_storeu_ps(block + w * kSlots + 2, left1[w]);
+        const __m128i bytes = _mm_packus_epi16(_mm_packs_epi32(out[0], out[1]), out[0]);
+        auto levelBytes = static_cast<uint64_t>(_mm_cvtsi128_si64(bytes));
+        for (int r = 0; r < kLanes; ++r, levelBytes >>= 8) {
+            if (inside[r]) {
+                band.dst[r][column[r]] = static_cast<Ipp8u>(levelBytes);
+            }
+        }
     }
 }
 
@@ -305,19 +333,11 @@ void diffuseErrors(const Picture& p, const Levels& levels, float* products, Ipp8
                 to[w * kSlots + 1] = from[w * kSlots + kLanes + 1];
             }
         }
-        __m128 left1[kWeightCount] = {};
-        __m128 left2[kWeightCount] = {};
         const int firstFull = std::min((kLanes - 1) * K::kLag, steps);
-        int t = 0;
-        for (; t < firstFull; ++t) {
-            diffuseStep<K, true>(band, t, width, origin + t * kBlock, levels, left1, left2);
-        }
-        for (; t < width; ++t) {
-            diffuseStep<K, false>(band, t, width, origin + t * kBlock, levels, left1, left2);
-        }
-        for (; t < steps; ++t) {
-            diffuseStep<K, true>(band, t, width, origin + t * kBlock, levels, left1, left2);
-        }
+        const int lastFull = std::max(width, firstFull);
+        diffuseSteps<K, true>(band, 0, firstFull, width, origin, levels);
+        diffuseSteps<K, false>(band, firstFull, lastFull, width, origin, levels);
+        diffuseSteps<K, true>(band, lastFull, steps, width, origin, levels);
     }
 }
 
