@@ -71,22 +71,27 @@ struct Stucki {
 // the way between two levels takes the upper level on exactly i pixels of every 4x4 tile.
 constexpr int kBayer[4][4] = {{0, 8, 2, 10}, {12, 4, 14, 6}, {3, 11, 1, 9}, {15, 7, 13, 5}};
 
+// Products are stored per step in blocks of kWeightCount rows of kSlots floats, in a window of
+// kWindowBlocks steps that slides along the band.
+constexpr ptrdiff_t kBlock = kWeightCount * kSlots;
+constexpr int kWindowBlocks = 128;
+
 // Steps of one band of rows: lane kLanes - 1 reaches the last column (kLanes - 1) * kMaxLag
 // steps after lane 0.
 int64_t bandSteps(int width) {
     return int64_t{width} + (kLanes - 1) * kMaxLag;
 }
 
-// Products of a band are kept for every step it takes, kLead steps before it, and the
-// kLanes * kMaxLag steps after it from which the next band takes the rows above it.
-int64_t productBlocks(int width) {
-    return kLead + bandSteps(width) + kLanes * kMaxLag;
+// The errors of a band's last two rows, a pair per step, which the next band reads up to
+// kLanes * kMaxLag steps later than it takes them.
+int64_t boundaryFloats(int width) {
+    return 2 * (bandSteps(width) + kLanes * kMaxLag);
 }
 
-// The float products, a scratch row for the lanes below the ROI, and slack to align the floats
-// inside a byte buffer of any alignment.
+// The product window, the boundary errors, a scratch row for the lanes below the ROI, and slack
+// to align the floats inside a byte buffer of any alignment.
 int64_t bufferBytes(int width) {
-    return productBlocks(width) * kWeightCount * kSlots * int64_t{sizeof(float)} + width +
+    return (kWindowBlocks * kBlock + boundaryFloats(width)) * int64_t{sizeof(float)} + width +
            int64_t{alignof(float)} - 1;
 }
 
@@ -206,9 +211,6 @@ private:
     __m128 m_span;
 };
 
-// Products are stored per step in blocks of kWeightCount rows of kSlots floats.
-constexpr ptrdiff_t kBlock = kWeightCount * kSlots;
-
 // Offset from a step's block to the products lane 0 reads for term a: lane r reads slot r - a.dy
 // + 2 of the block a.dx - kLag * a.dy steps away, where the row a.dy above put that column.
 template <typename K, size_t I>
@@ -249,10 +251,23 @@ struct Band {
     Ipp8u* dst[kLanes];
 };
 
-// Steps tBegin ... tEnd - 1 of a band: at step t lane r decides column t - kLag * r. In edge
-// steps some lanes lie outside the ROI; they read nothing, write nothing and pass on no error.
+// Products of the two rows above the band for step t's block: the errors the previous band's
+// last two lanes took kLanes * kLag steps later, times each weight.
+template <typename K>
+void takeRowsAbove(float* block, const float* boundary, int t) {
+    const __m128 errors = _mm_castsi128_ps(
+        _mm_loadl_epi64(reinterpret_cast<const __m128i*>(boundary + 2 * (t + kLanes * K::kLag))));
+    for (int w = 0; w < kWeightCount; ++w) {
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(block + w * kSlots),
+                         _mm_castps_si128(_mm_mul_ps(errors, _mm_set1_ps(K::kWeights[w]))));
+    }
+}
+
+// Steps tBegin ... tEnd - 1 of a band, the first with its products at first: at step t lane r
+// decides column t - kLag * r. In edge steps some lanes lie outside the ROI; they read nothing,
+// write nothing and pass on no error.
 template <typename K, bool kEdge, typename Levels>
-void diffuseSteps(const Band& band, int tBegin, int tEnd, int width, float* origin,
+void diffuseSteps(const Band& band, int tBegin, int tEnd, int width, float* first, float* boundary,
                   const Levels& levels) {
     static_assert(kLanes == 8, "sources and levels travel as eight 16-bit or 8-bit lanes");
     // Products of the two steps before, which the row's own pixels pass on.
@@ -261,12 +276,13 @@ void diffuseSteps(const Band& band, int tBegin, int tEnd, int width, float* orig
     for (int h = 0; h < kVectors; ++h) {
         for (int w = 0; w < kWeightCount; ++w) {
             const ptrdiff_t slot = w * kSlots + 2 + h * kVectorLanes;
-            left1[h][w] = _mm_loadu_ps(origin + (tBegin - 1) * kBlock + slot);
-            left2[h][w] = _mm_loadu_ps(origin + (tBegin - 2) * kBlock + slot);
+            left1[h][w] = _mm_loadu_ps(first - kBlock + slot);
+            left2[h][w] = _mm_loadu_ps(first - 2 * kBlock + slot);
         }
     }
     for (int t = tBegin; t < tEnd; ++t) {
-        float* block = origin + t * kBlock;
+        float* block = first + (t - tBegin) * kBlock;
+        takeRowsAbove<K>(block, boundary, t);
         int column[kLanes];
         bool inside[kLanes];
         for (int r = 0; r < kLanes; ++r) {
@@ -279,6 +295,7 @@ void diffuseSteps(const Band& band, int tBegin, int tEnd, int width, float* orig
         const __m128i keep = laneWords([&](int r) { return inside[r] ? -1 : 0; },
                                        std::make_index_sequence<kLanes>());
         __m128i out[kVectors];
+        __m128 e;
         for (int h = 0; h < kVectors; ++h) {
             float* lanes = block + h * kVectorLanes;
             __m128 error = sumAbove<K>(lanes, std::make_index_sequence<std::size(K::kAbove) - 1>());
@@ -287,7 +304,7 @@ void diffuseSteps(const Band& band, int tBegin, int tEnd, int width, float* orig
             const __m128i s = h == 0 ? _mm_unpacklo_epi16(source, _mm_setzero_si128())
                                      : _mm_unpackhi_epi16(source, _mm_setzero_si128());
             const __m128 v = _mm_add_ps(_mm_cvtepi32_ps(s), error);
-            __m128 e = _mm_sub_ps(v, levels.decide(v, out[h]));
+            e = _mm_sub_ps(v, levels.decide(v, out[h]));
             if constexpr (kEdge) {
                 e = _mm_and_ps(e, _mm_castsi128_ps(h == 0 ? _mm_unpacklo_epi16(keep, keep)
                                                           : _mm_unpackhi_epi16(keep, keep)));
@@ -298,6 +315,9 @@ void diffuseSteps(const Band& band, int tBegin, int tEnd, int width, float* orig
                 _mm_storeu_ps(lanes + w * kSlots + 2, left1[h][w]);
             }
         }
+        // The last two lanes' errors, for the band below.
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(boundary + 2 * t),
+                         _mm_castps_si128(_mm_movehl_ps(e, e)));
         const __m128i bytes = _mm_packus_epi16(_mm_packs_epi32(out[0], out[1]), out[0]);
         auto levelBytes = static_cast<uint64_t>(_mm_cvtsi128_si64(bytes));
         for (int r = 0; r < kLanes; ++r, levelBytes >>= 8) {
@@ -308,46 +328,64 @@ void diffuseSteps(const Band& band, int tBegin, int tEnd, int width, float* orig
     }
 }
 
+// The work buffer of diffuseErrors, carved from the caller's bytes.
+struct Work {
+    float* window;
+    float* boundary;
+    Ipp8u* scratch;
+};
+
 template <typename K, typename Levels>
-void diffuseErrors(const Picture& p, const Levels& levels, float* products, Ipp8u* scratch) {
+void diffuseErrors(const Picture& p, const Levels& levels, const Work& work) {
     static_assert(K::kLag <= kMaxLag);
     const int width = p.roi.width;
     const int steps = width + (kLanes - 1) * K::kLag;
-    float* const origin = products + kLead * kBlock;
     // Rows above the ROI have no error to pass on.
-    std::fill(products, products + productBlocks(width) * kBlock, 0.f);
+    std::fill(work.boundary, work.boundary + boundaryFloats(width), 0.f);
     for (int y0 = 0; y0 < p.roi.height; y0 += kLanes) {
         Band band;
         for (int r = 0; r < kLanes; ++r) {
             const bool inRoi = y0 + r < p.roi.height;
             band.src[r] = p.srcRow(inRoi ? y0 + r : y0);
-            band.dst[r] = inRoi ? p.dstRow(y0 + r) : scratch;
+            band.dst[r] = inRoi ? p.dstRow(y0 + r) : work.scratch;
         }
-        // The two rows above this band are the last two of the previous one, which stored a
-        // column kLanes * kLag steps later than this band will.
-        for (ptrdiff_t b = 0; b < kLead + steps; ++b) {
-            float* to = products + b * kBlock;
-            const float* from = to + kLanes * K::kLag * kBlock;
-            for (int w = 0; w < kWeightCount; ++w) {
-                to[w * kSlots] = from[w * kSlots + kLanes];
-                to[w * kSlots + 1] = from[w * kSlots + kLanes + 1];
-            }
+        // The kLead steps before the first one hold columns left of the ROI in the band's own
+        // rows, while the rows above may already reach into it.
+        std::fill(work.window, work.window + kLead * kBlock, 0.f);
+        for (int t = -kLead; t < 0; ++t) {
+            takeRowsAbove<K>(work.window + (t + kLead) * kBlock, work.boundary, t);
         }
+        // Steps from firstFull to lastFull have every lane inside the ROI.
         const int firstFull = std::min((kLanes - 1) * K::kLag, steps);
         const int lastFull = std::max(width, firstFull);
-        diffuseSteps<K, true>(band, 0, firstFull, width, origin, levels);
-        diffuseSteps<K, false>(band, firstFull, lastFull, width, origin, levels);
-        diffuseSteps<K, true>(band, lastFull, steps, width, origin, levels);
+        int windowStart = 0;  // the step whose block follows the kLead leading ones
+        for (int t = 0; t < steps;) {
+            if (t - windowStart == kWindowBlocks - kLead) {
+                // Slide: the last kLead blocks, all that later steps read, move to the front.
+                std::copy(work.window + (kWindowBlocks - kLead) * kBlock,
+                          work.window + kWindowBlocks * kBlock, work.window);
+                windowStart = t;
+            }
+            float* first = work.window + (kLead + t - windowStart) * kBlock;
+            const int end = std::min(windowStart + kWindowBlocks - kLead, t < firstFull  ? firstFull
+                                                                          : t < lastFull ? lastFull
+                                                                                         : steps);
+            if (t < firstFull || t >= lastFull) {
+                diffuseSteps<K, true>(band, t, end, width, first, work.boundary, levels);
+            } else {
+                diffuseSteps<K, false>(band, t, end, width, first, work.boundary, levels);
+            }
+            t = end;
+        }
     }
 }
 
 template <typename K>
-void diffuseErrors(const Picture& p, const Ipp8u* value, int levels, float* products,
-                   Ipp8u* scratch) {
+void diffuseErrors(const Picture& p, const Ipp8u* value, int levels, const Work& work) {
     if (levels == 2) {
-        diffuseErrors<K>(p, TwoLevels(), products, scratch);
+        diffuseErrors<K>(p, TwoLevels(), work);
     } else {
-        diffuseErrors<K>(p, ManyLevels(value, levels), products, scratch);
+        diffuseErrors<K>(p, ManyLevels(value, levels), work);
     }
 }
 
@@ -408,20 +446,22 @@ extern "C" IppStatus ippiReduceBits_8u_C1R(const Ipp8u* pSrc, int srcStep, Ipp8u
     const Picture picture{pSrc, srcStep, pDst, dstStep, roiSize};
     const auto aligned = (reinterpret_cast<uintptr_t>(pBuffer) + alignof(float) - 1) &
                          ~uintptr_t{alignof(float) - 1};
-    float* products = reinterpret_cast<float*>(aligned);
-    Ipp8u* scratch = reinterpret_cast<Ipp8u*>(products + productBlocks(roiSize.width) * kBlock);
+    float* window = reinterpret_cast<float*>(aligned);
+    float* boundary = window + kWindowBlocks * kBlock;
+    const Work work{window, boundary,
+                    reinterpret_cast<Ipp8u*>(boundary + boundaryFloats(roiSize.width))};
     switch (dtype) {
         case ippDitherNone:
             quantise(picture, value, levels);
             break;
         case ippDitherFS:
-            diffuseErrors<FloydSteinberg>(picture, value, levels, products, scratch);
+            diffuseErrors<FloydSteinberg>(picture, value, levels, work);
             break;
         case ippDitherJJN:
-            diffuseErrors<JarvisJudiceNinke>(picture, value, levels, products, scratch);
+            diffuseErrors<JarvisJudiceNinke>(picture, value, levels, work);
             break;
         case ippDitherStucki:
-            diffuseErrors<Stucki>(picture, value, levels, products, scratch);
+            diffuseErrors<Stucki>(picture, value, levels, work);
             break;
         case ippDitherBayer:
             orderedDither(picture, value, levels);
