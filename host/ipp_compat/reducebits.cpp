@@ -220,6 +220,8 @@ __m128 aboveTerm(const float* block) {
     return _mm_loadu_ps(block + offset);
 }
 
+// The sum starts with the first term instead of 0 plus it: the same value, and at most the sign of
+// a zero differs, which no later sum or decision can tell.
 template <typename K, size_t... I>
 __m128 sumAbove(const float* block, std::index_sequence<I...>) {
     __m128 sum = aboveTerm<K, 0>(block);
