@@ -12,6 +12,7 @@
 #include "cztverovedriver.h"
 #include "cztverovenamemanager.h"
 #include "cztverovepadwrapper.h"
+#include "cztverovesettingsfile.h"
 #include "verove_log.h"
 #include "zt/zt_camera.h"
 #include "zt/zt_devices.h"
@@ -330,6 +331,7 @@ int CZtStimulationDeviceVerove::SetBitDepth(std::int32_t depth, bool force) {
     }
     if (depth != m_driverSettings.bitDepth.load() || force) {
         m_driverSettings.bitDepth.store(depth);
+        m_settings.bitDepth = depth;
         m_areasSet = false;
         if (CZtVeroveDriver* driver = GetDriver()) {
             driver->SetPixelEncoding(depth < 2);
@@ -1361,11 +1363,61 @@ int CZtStimulationDeviceVerove::OnManualcalibrationValidationPhase() {
 
 int CZtStimulationDeviceVerove::LoadSettings() {
     VEROVE_LOG("CZtStimulationDeviceVerove::LoadSettings", L"Start");
-    return kNotSupported;
+    DMApi* devices = DeviceManager();
+    bool listConnected = false;
+    if (m_settingsLoaded || !devices || devices->DMApi_IsDeviceListConnected(&listConnected) != 0 ||
+        !listConnected) {
+        return 0;
+    }
+    m_settingsLoaded = true;
+    // A missing or unusable file leaves the defaults, which are applied all the same.
+    CZtVeroveSettingsFile::Load(GetSettingsFileName(), m_uniqueName, &m_settings);
+    ValidateAndApplySettings();
+    return 0;
 }
 
 void CZtStimulationDeviceVerove::SaveSettings() {
-    VEROVE_LOG("CZtStimulationDeviceVerove::SaveSettings", L"Start");
+    const char* function = "CZtStimulationDeviceVerove::SaveSettings";
+    VEROVE_LOG(function, L"Start");
+    // Until the file was read, the record holds defaults: storing them would wipe the user's lists.
+    if (!m_settingsLoaded) {
+        VEROVE_LOG(function, L"Settings not loaded yet, file left unchanged.");
+        return;
+    }
+    CZtVeroveSettingsFile::Save(GetSettingsFileName(), m_uniqueName, m_settings);
+}
+
+void CZtStimulationDeviceVerove::ValidateAndApplySettings() {
+    VEROVE_LOG("CZtStimulationDeviceVerove::ValidateAndApplySettings", L"Start");
+    m_startupDone = true;
+    std::vector<std::uint32_t> deferred;
+    deferred.swap(m_startupDeviceChanges);
+    if (!deferred.empty()) {
+        HandleDeviceChanged(deferred.data(), static_cast<int>(deferred.size()));
+    }
+    CheckBitmapPatterns();
+}
+
+void CZtStimulationDeviceVerove::CheckBitmapPatterns() {
+    CZtVeroveDriver* driver = GetDriver();
+    const std::uint32_t width = driver ? static_cast<std::uint32_t>(driver->GetDmdWidth()) : 0;
+    const std::uint32_t height = driver ? static_cast<std::uint32_t>(driver->GetDmdHeight()) : 0;
+    // The boxes open before the buffer lock is taken: their event loop must not hold it.
+    std::vector<std::unique_ptr<CZtPattern>> patterns;
+    CZtVeroveSettingsFile::CheckBitmapPatterns(&m_settings, width, height, &patterns);
+    if (!driver) {
+        return;
+    }
+    CZtLock lock(driver->GetBufferLock());
+    CZtPatternStore& store = driver->GetPatterns();
+    for (int i = store.Count() - 1; i >= 0; --i) {
+        if (store.GetAt(i)->GetId() >= CZtVeroveSettingsFile::kFirstFilePatternId) {
+            store.Remove(store.GetAt(i));
+        }
+    }
+    for (const std::unique_ptr<CZtPattern>& pattern : patterns) {
+        store.Add(*pattern);
+    }
 }
 
 // ---- Driver and calibration owner

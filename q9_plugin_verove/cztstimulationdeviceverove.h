@@ -8,6 +8,7 @@
 
 #include "cztcalibrationowner.h"
 #include "cztverovedriverowner.h"
+#include "cztverovesettings.h"
 #include "zt/zt_class.h"
 #include "zt/zt_dmd.h"
 #include "zt/zt_laserpower.h"
@@ -18,15 +19,6 @@ class QWidget;
 class CZtVeroveDriver;
 class CZtVerovePadWrapper;
 class DMApi;
-
-// One laser line of the associated light: stored per stimulation group (0-2) and current (3).
-struct SZtVeroveLaserLine {
-    std::uint32_t index = 0;
-    bool visible = true;
-    bool used[4] = {false, false, false, false};
-    double power[4] = {0.0, 0.0, 0.0, 0.0};
-    std::uint32_t wavelength = 0;
-};
 
 // Thread-bound to the host's main thread, except the owner callbacks of the driver and the
 // calibration data, which run on the thread of the driver or calibration call that needs them.
@@ -135,8 +127,17 @@ public:
     void UpdateRegistryOptions();
     // Re-checks the optical configuration and loads the calibration that fits it.
     int CheckConfigurationDataAndUpdateCalibration(bool* changed);
+    // Reads the device's record from its settings file, once, after the host has connected its
+    // device list; then validates and applies it. 0, also when it had nothing to do.
     virtual int LoadSettings();
     CZtStringW GetSettingsFileName() override;
+    // Applies the loaded record: marks start-up done, handles the device changes deferred until
+    // then and checks the bitmap patterns.
+    virtual void ValidateAndApplySettings();
+    // Rebuilds the user's file patterns in the pattern store from the record's bitmap list.
+    virtual void CheckBitmapPatterns();
+    // The settings record; SaveSettings stores what it holds.
+    virtual CZtVeroveSettings& GetSettings() { return m_settings; }
 
     // Host events: the immediate handlers queue the GUI work through the pad wrapper's signals,
     // whose slots run the delayed handlers on the GUI thread.
@@ -289,12 +290,17 @@ private:
     std::vector<std::uint64_t> m_firedStimulationPhases;
     bool m_triggerAvailable = false;
 
+    // The user's settings; read once (m_settingsLoaded), saved whenever a stored setting changes.
+    CZtVeroveSettings m_settings;
+    bool m_settingsLoaded = false;
+
     // The light path (associated light, switcher, shutter chain); filled by the association.
     ZT_DWORD m_lightId = 0;
     ZT_DWORD m_switcherId = 0;
     ZT_DWORD m_switcherPort = 0;
     std::vector<ZT_DWORD> m_shutterIds;
-    std::vector<SZtVeroveLaserLine> m_laserLines;
+    // The record's lines: what the pad and the light path change is what the file keeps.
+    std::vector<SZtVeroveLaserLine>& m_laserLines = m_settings.laserLines;
 
     SZtVeroveDriverSettings m_driverSettings;
     IZtInterface* m_aggregator = nullptr;  // one counted reference while set; m_csAggregator

@@ -3,7 +3,8 @@
 
 #include "zt/zt_devices.h"
 
-// Reentrant: holds nothing. Counts answer 0, every device and physical device is unknown (-5).
+// Reentrant: holds nothing. Counts answer 0, every device and physical device is unknown (-5), the
+// device list is connected.
 class DMApiStub : public DMApi {
 public:
     int LogDev_GetCount(int* count) override { return Zero(count); }
@@ -60,6 +61,13 @@ public:
     int PhysDev_GetDeferredCompletion(ZT_DWORD, bool*) override { return -5; }
     int PhysDev_WaitForCompletion(ZT_DWORD, ZT_DWORD) override { return -5; }
     int DMApi_Refresh() override { return 0; }
+    int DMApi_IsDeviceListConnected(bool* connected) override {
+        if (!connected) {
+            return -4;
+        }
+        *connected = true;
+        return 0;
+    }
 
 private:
     static int Zero(int* count) {

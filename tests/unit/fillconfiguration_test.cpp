@@ -94,7 +94,6 @@ public:
         *count = 0;
         return 0;
     }
-
     std::map<ZT_DWORD, Device> devices;
 
 private:

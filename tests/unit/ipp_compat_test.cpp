@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdint>
 #include <numeric>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -41,6 +42,67 @@ double mean(const Pixels& p) {
 constexpr IppiDitherType kAllTypes[] = {ippDitherNone, ippDitherFS, ippDitherJJN, ippDitherStucki,
                                         ippDitherBayer};
 constexpr IppiDitherType kDiffusion[] = {ippDitherFS, ippDitherJJN, ippDitherStucki};
+
+// The straightforward per-pixel algorithm the fast one must match bit for bit: a float error
+// for every pixel of the ROI, each pixel's error scattered tap by tap in the kernel's order.
+struct RefTap {
+    int dx;
+    int dy;
+    float weight;
+};
+
+std::vector<RefTap> referenceTaps(IppiDitherType dtype) {
+    switch (dtype) {
+        case ippDitherFS:
+            return {{1, 0, 7 / 16.f}, {-1, 1, 3 / 16.f}, {0, 1, 5 / 16.f}, {1, 1, 1 / 16.f}};
+        case ippDitherJJN:
+            return {{1, 0, 7 / 48.f},  {2, 0, 5 / 48.f}, {-2, 1, 3 / 48.f}, {-1, 1, 5 / 48.f},
+                    {0, 1, 7 / 48.f},  {1, 1, 5 / 48.f}, {2, 1, 3 / 48.f},  {-2, 2, 1 / 48.f},
+                    {-1, 2, 3 / 48.f}, {0, 2, 5 / 48.f}, {1, 2, 3 / 48.f},  {2, 2, 1 / 48.f}};
+        case ippDitherStucki:
+            return {{1, 0, 8 / 42.f},  {2, 0, 4 / 42.f}, {-2, 1, 2 / 42.f}, {-1, 1, 4 / 42.f},
+                    {0, 1, 8 / 42.f},  {1, 1, 4 / 42.f}, {2, 1, 2 / 42.f},  {-2, 2, 1 / 42.f},
+                    {-1, 2, 2 / 42.f}, {0, 2, 4 / 42.f}, {1, 2, 2 / 42.f},  {2, 2, 1 / 42.f}};
+        default:
+            return {};
+    }
+}
+
+void referenceReduce(const Ipp8u* src, int srcStep, Ipp8u* dst, int dstStep, int w, int h,
+                     IppiDitherType dtype, int levels) {
+    constexpr int kBayer[4][4] = {{0, 8, 2, 10}, {12, 4, 14, 6}, {3, 11, 1, 9}, {15, 7, 13, 5}};
+    auto value = [&](int k) { return (2 * 255 * k + (levels - 1)) / (2 * (levels - 1)); };
+    auto nearest = [&](float v) {
+        const int k = static_cast<int>(std::floor((2.f * v * (levels - 1) + 255.f) / 510.f));
+        return std::clamp(k, 0, levels - 1);
+    };
+    const std::vector<RefTap> taps = referenceTaps(dtype);
+    std::vector<float> error(static_cast<size_t>(w) * h, 0.f);
+    for (int y = 0; y < h; ++y) {
+        for (int x = 0; x < w; ++x) {
+            const int s = src[y * srcStep + x];
+            int out = 0;
+            if (dtype == ippDitherNone) {
+                out = value(nearest(static_cast<float>(s)));
+            } else if (dtype == ippDitherBayer) {
+                const int scaled = s * (levels - 1);
+                const bool up = 32 * (scaled % 255) > (2 * kBayer[y % 4][x % 4] + 1) * 255;
+                out = value(scaled / 255 + (up ? 1 : 0));
+            } else {
+                const float v = s + error[static_cast<size_t>(y) * w + x];
+                out = value(nearest(v));
+                const float e = v - out;
+                for (const RefTap& t : taps) {
+                    const int tx = x + t.dx, ty = y + t.dy;
+                    if (tx >= 0 && tx < w && ty < h) {
+                        error[static_cast<size_t>(ty) * w + tx] += e * t.weight;
+                    }
+                }
+            }
+            dst[y * dstStep + x] = static_cast<Ipp8u>(out);
+        }
+    }
+}
 
 }  // namespace
 
@@ -87,6 +149,15 @@ TEST(ReduceBits, FloydSteinbergGolden4x2) {
     //        x2 100+32.05-54.95 = 77.10 -> 0 (e 77.10); x3 100+41.48+33.73 = 175.21 -> 255.
     EXPECT_EQ(reduce(flat(4, 2, 100), 4, 2, ippDitherFS), (Pixels{0, 255, 0, 0,  //
                                                                   0, 255, 0, 255}));
+}
+
+TEST(ReduceBits, AValueRoundingOntoTheThresholdTakesTheUpperLevel) {
+    // Along this row Floyd-Steinberg passes -26.5000057 on to the last pixel: 154 plus that rounds
+    // to 127.5 - 2^-17, the float just under the threshold. The decision doubles it and adds 255 in
+    // float, which rounds 510 - 2^-16 to 510: the pixel takes 255 where an exact comparison would
+    // give 0.
+    EXPECT_EQ(reduce({197, 220, 171, 63, 188, 154}, 6, 1, ippDitherFS),
+              (Pixels{255, 255, 255, 0, 255, 255}));
 }
 
 TEST(ReduceBits, JarvisJudiceNinkeGoldenRowAndColumn) {
@@ -259,6 +330,48 @@ TEST(ReduceBits, BayerWithFourLevels) {
                                                                         85, 85, 85, 85,    //
                                                                         85, 85, 170, 85,   //
                                                                         85, 85, 85, 85}));
+}
+
+TEST(ReduceBits, MatchesThePlainPerPixelAlgorithmBitForBit) {
+    // Random pictures of many shapes, wider steps than the ROI, every type and several level
+    // counts. Besides uniform noise: flat greys, whose error sums come back to the thresholds
+    // again and again, and sparse grey dots on black, whose error fades to subnormal floats.
+    std::mt19937 random(20240917);
+    const IppiSize sizes[] = {{1, 1},   {1, 9},   {2, 3},    {3, 2},    {5, 7},    {7, 5},
+                              {8, 8},   {11, 13}, {13, 4},   {17, 3},   {24, 24},  {31, 9},
+                              {33, 17}, {64, 5},  {100, 37}, {257, 19}, {333, 211}};
+    const int levelCounts[] = {2, 3, 4, 7, 16, 255, 256};
+    for (const IppiSize size : sizes) {
+        for (int kind = 0; kind < 3; ++kind) {
+            const int srcStep = size.width + static_cast<int>(random() % 5);
+            const int dstStep = size.width + static_cast<int>(random() % 5);
+            Pixels src(static_cast<size_t>(srcStep) * size.height);
+            const Ipp8u grey = static_cast<Ipp8u>(random());
+            for (Ipp8u& p : src) {
+                const unsigned r = random();
+                p = kind == 0   ? static_cast<Ipp8u>(r)
+                    : kind == 1 ? grey
+                                : (r % 61 == 0 ? static_cast<Ipp8u>(r >> 8) : 0);
+            }
+            for (IppiDitherType dtype : kAllTypes) {
+                for (int levels : levelCounts) {
+                    Pixels expected(static_cast<size_t>(dstStep) * size.height, 0xC3);
+                    referenceReduce(src.data(), srcStep, expected.data(), dstStep, size.width,
+                                    size.height, dtype, levels);
+                    int bufferSize = 0;
+                    ASSERT_EQ(ippiReduceBitsGetBufferSize(ippC1, size, 0, dtype, &bufferSize),
+                              ippStsNoErr);
+                    Pixels buffer(bufferSize, 0xEE);
+                    Pixels dst(expected.size(), 0xC3);
+                    ASSERT_EQ(ippiReduceBits_8u_C1R(src.data(), srcStep, dst.data(), dstStep, size,
+                                                    0, dtype, levels, buffer.data()),
+                              ippStsNoErr);
+                    ASSERT_EQ(dst, expected) << size.width << " x " << size.height << " kind "
+                                             << kind << " type " << dtype << " levels " << levels;
+                }
+            }
+        }
+    }
 }
 
 TEST(ReduceBits, StepsLargerThanTheWidthTouchOnlyTheRoi) {

@@ -139,6 +139,9 @@ public:
     // ---- The device manager itself ----
     // Re-reads the configuration of every device.
     virtual int DMApi_Refresh() = 0;
+    // Whether the devices of the configuration the host started with are connected; false while
+    // the host is still bringing them up.
+    virtual int DMApi_IsDeviceListConnected(bool* connected) = 0;
 
 protected:
     virtual ~DMApi() = default;

@@ -619,6 +619,20 @@ int DeviceManager::PendingCommandCount(ZT_DWORD physicalId) {
     return m_deferred.PendingCount(physicalId);
 }
 
+int DeviceManager::DMApi_IsDeviceListConnected(bool* connected) {
+    if (!connected) {
+        return -4;
+    }
+    std::lock_guard lock(m_mutex);
+    *connected = m_listConnected;
+    return 0;
+}
+
+void DeviceManager::SetDeviceListConnected(bool connected) {
+    std::lock_guard lock(m_mutex);
+    m_listConnected = connected;
+}
+
 bool DeviceManager::HasPhysicalLocked(ZT_DWORD physicalId) {
     return physicalId != 0 &&
            std::any_of(m_devices.begin(), m_devices.end(),
@@ -716,4 +730,5 @@ void DeviceManager::Clear() {
     m_customCommands.clear();
     m_refreshCount = 0;
     m_present = false;
+    m_listConnected = true;
 }

@@ -71,6 +71,7 @@ public:
     int PhysDev_GetDeferredCompletion(ZT_DWORD physicalId, bool* on) override;
     int PhysDev_WaitForCompletion(ZT_DWORD physicalId, ZT_DWORD timeoutMs) override;
     int DMApi_Refresh() override;
+    int DMApi_IsDeviceListConnected(bool* connected) override;
 
     // The control side (zthost/microscope.h).
     int Add(const zthost::LogicalDeviceSetup& device);
@@ -80,6 +81,7 @@ public:
     void SetGalvoXYCount(int count);
     void SetPresent(bool present);
     void SetPhysicalDeviceConnected(ZT_DWORD physicalId, bool connected);
+    void SetDeviceListConnected(bool connected);
     int RefreshCount();
     bool IsPresent();
     std::wstring StateText(ZT_DWORD id);
@@ -90,7 +92,8 @@ public:
     void HoldDeferredCompletion(ZT_DWORD physicalId, bool hold);
     int PendingCommandCount(ZT_DWORD physicalId);
     // Forgets every device, the galvo count, the physical devices' states, the refresh count, the
-    // custom commands and the pending commands; the host then has no device manager.
+    // custom commands and the pending commands, and connects the device list again; the host then
+    // has no device manager.
     void Clear();
 
 private:
@@ -119,6 +122,7 @@ private:
     std::vector<zthost::CustomCommandRecord> m_customCommands;
     int m_refreshCount = 0;
     bool m_present = false;
+    bool m_listConnected = true;
     // Last: its thread stops before the members it completes commands on go.
     DeferredCompletion m_deferred;
 };

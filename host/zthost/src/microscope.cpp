@@ -72,6 +72,10 @@ int PendingCommandCount(ZT_DWORD physicalId) {
     return ::HostContext::Instance().Devices().PendingCommandCount(physicalId);
 }
 
+void SetDeviceListConnected(bool connected) {
+    ::HostContext::Instance().Devices().SetDeviceListConnected(connected);
+}
+
 int SetCamera(const CameraSetup& camera) {
     return ::HostContext::Instance().Grabber().SetCamera(camera);
 }

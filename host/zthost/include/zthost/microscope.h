@@ -80,6 +80,9 @@ ZTHOST_API void SetPhysicalDeviceConnected(ZT_DWORD physicalId, bool connected);
 ZTHOST_API int DeviceManagerRefreshCount();
 // Whether IZtHostContext::GetDeviceManager answers; devices are kept either way.
 ZTHOST_API void SetDeviceManagerPresent(bool present);
+// Whether the device list the host started with is connected (DMApi_IsDeviceListConnected); true
+// unless a test holds the host in its start-up.
+ZTHOST_API void SetDeviceListConnected(bool connected);
 
 // What the host's own control of the device shows now (pending commands not yet included), e.g.
 // "405 nm 20.0% on, 488 nm 0.0% off", "Voltage 3.50", "Iris 40.00", "Port Left", "Open"; empty
