@@ -35,7 +35,8 @@ double MedianMicroseconds(Call call, int repeats) {
 
 int main() {
     cv::setNumThreads(1);
-    std::printf("%-12s %14s %14s %10s %10s\n", "DMD", "ours us cpu", "OpenCV us cpu", "ours/cv", "differ");
+    std::printf("%-12s %14s %14s %10s %10s\n", "DMD", "ours us cpu", "OpenCV us cpu", "ours/cv",
+                "differ");
     const std::pair<int, int> sizes[] = {{400, 300}, {800, 600}, {1600, 1200}, {2560, 1600}};
     for (const auto& [width, height] : sizes) {
         CBenchScene scene(width, height);

@@ -1,8 +1,8 @@
 // The brand names under which the device is shown.
 #include "cztverovenamemanager.h"
 
-#include <set>
 #include <mutex>
+#include <set>
 #include <string>
 
 #include "zt/zt_util.h"
@@ -21,9 +21,13 @@ const wchar_t* Translated(const wchar_t* text) {
 
 }  // namespace
 
-const wchar_t* CZtVeroveNameProviderAndor::GetDisplayName() { return Translated(L"Andor Verove 3"); }
+const wchar_t* CZtVeroveNameProviderAndor::GetDisplayName() {
+    return Translated(L"Andor Verove 3");
+}
 
-const wchar_t* CZtVeroveNameProviderVelmar::GetDisplayName() { return Translated(L"Velmar DMD"); }
+const wchar_t* CZtVeroveNameProviderVelmar::GetDisplayName() {
+    return Translated(L"Velmar DMD");
+}
 
 CZtVeroveNameManager& CZtVeroveNameManager::Instance() {
     static CZtVeroveNameManager manager;

@@ -12,13 +12,13 @@ void VeroveLog(const char* function, const wchar_t* format, ...);
 void VeroveLogDetail(const char* function, const wchar_t* format, ...);
 
 // Source-location form: records file and line for the host log before the line itself.
-#define VEROVE_LOG(function, ...)                    \
-    do {                                             \
-        DiagOutputLocation(__FILE__, __LINE__);      \
-        VeroveLog(function, __VA_ARGS__);            \
+#define VEROVE_LOG(function, ...)               \
+    do {                                        \
+        DiagOutputLocation(__FILE__, __LINE__); \
+        VeroveLog(function, __VA_ARGS__);       \
     } while (0)
-#define VEROVE_LOG_DETAIL(function, ...)             \
-    do {                                             \
-        DiagOutputLocation(__FILE__, __LINE__);      \
-        VeroveLogDetail(function, __VA_ARGS__);      \
+#define VEROVE_LOG_DETAIL(function, ...)        \
+    do {                                        \
+        DiagOutputLocation(__FILE__, __LINE__); \
+        VeroveLogDetail(function, __VA_ARGS__); \
     } while (0)

@@ -9,7 +9,9 @@
 
 // Registers the library's resources before the constructor below reads them; the resource
 // initialiser has to be declared at namespace scope.
-static void VeroveInitResources() { Q_INIT_RESOURCE(q9_plugin_verove); }
+static void VeroveInitResources() {
+    Q_INIT_RESOURCE(q9_plugin_verove);
+}
 
 namespace {
 

@@ -189,7 +189,8 @@ protected:
         g_acceptIndices = {0};
         g_galvoConflict = false;
         VerovePluginState() = SZtVerovePluginState{};
-        for (const wchar_t* name : {L"CZtStimulationDeviceVerove", L"CZtStimulationDeviceVeroveSim"}) {
+        for (const wchar_t* name :
+             {L"CZtStimulationDeviceVerove", L"CZtStimulationDeviceVeroveSim"}) {
             SZtClassRecord record;
             record.className = name;
             record.parents = {L"IZtStimulationDevice", L"IZtStimulationDeviceEx"};
@@ -247,7 +248,7 @@ TEST_F(PluginShell, SecondConnectIsRefusedForEitherKindWhileOneIsConnected) {
 TEST_F(PluginShell, FirstFreeIndexFillsGapsAndIgnoresOtherNames) {
     AddStaticDevice(L"CZtStimulationDeviceVeroveSim_0");
     AddStaticDevice(L"CZtStimulationDeviceVeroveSim_2");
-    AddStaticDevice(L"CZtStimulationDeviceVerove_1");  // other kind
+    AddStaticDevice(L"CZtStimulationDeviceVerove_1");   // other kind
     AddStaticDevice(L"CZtStimulationDeviceVeroveSim");  // no number
     AddStaticDevice(L"Galvo");
     EXPECT_EQ(VeroveFirstFreeIndex(Manager(), L"CZtStimulationDeviceVeroveSim"), 1);
@@ -298,7 +299,8 @@ TEST_F(PluginShell, DisconnectWithoutNameAddressesDeviceZeroOfTheKind) {
     EXPECT_EQ(Manager()->GetDeviceCount(), 0);
     EXPECT_TRUE(Log(
         L"Connect: Device unique name not given, defaulting to CZtStimulationDeviceVeroveSim_0."));
-    EXPECT_TRUE(Log(L"Connect: Device CZtStimulationDeviceVeroveSim_0 removed from static devices."));
+    EXPECT_TRUE(
+        Log(L"Connect: Device CZtStimulationDeviceVeroveSim_0 removed from static devices."));
     const DeviceJournal& journal = JournalOf(L"CZtStimulationDeviceVeroveSim_0");
     EXPECT_EQ(journal.connectIndices, (std::vector<int>{0, -1}));
     EXPECT_TRUE(journal.destroyed);
@@ -332,14 +334,16 @@ TEST_F(PluginShell, ExportsAddressingDevicesByName) {
     EXPECT_EQ(out, nullptr);
 
     EXPECT_EQ(ShowStimulationDeviceConfigDialog2(nullptr, true, 0), -13);
-    EXPECT_TRUE(Log(L"ShowStimulationDeviceConfigDialog2: device CZtStimulationDeviceVeroveSim_0 "
-                    L"not found in stim. dev. manager."));
+    EXPECT_TRUE(
+        Log(L"ShowStimulationDeviceConfigDialog2: device CZtStimulationDeviceVeroveSim_0 "
+            L"not found in stim. dev. manager."));
     EXPECT_FALSE(SetTraxPort(1, 2, true));
 
     ASSERT_TRUE(Connect(true, true, 0, L"", nullptr, nullptr));
     EXPECT_EQ(ShowStimulationDeviceConfigDialog2(nullptr, true, 0), 7);
-    EXPECT_TRUE(Log(L"ShowStimulationDeviceConfigDialog2: Showing config dialog of device "
-                    L"CZtStimulationDeviceVeroveSim_0."));
+    EXPECT_TRUE(
+        Log(L"ShowStimulationDeviceConfigDialog2: Showing config dialog of device "
+            L"CZtStimulationDeviceVeroveSim_0."));
     EXPECT_TRUE(SetTraxPort(1, 2, true));
     EXPECT_EQ(JournalOf(L"CZtStimulationDeviceVeroveSim_0").calls.back(), L"SetTraxPort(1,2)");
     EXPECT_FALSE(SetTraxPort(1, 2, false)) << "the real kind has no device _0";

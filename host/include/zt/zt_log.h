@@ -16,8 +16,8 @@ public:
 };
 
 // One log line: location call, then the line itself.
-#define ZT_DIAG_OUTPUT(...)                       \
-    do {                                          \
-        DiagOutputLocation(__FILE__, __LINE__);   \
-        DiagOutputExW(__VA_ARGS__);               \
+#define ZT_DIAG_OUTPUT(...)                     \
+    do {                                        \
+        DiagOutputLocation(__FILE__, __LINE__); \
+        DiagOutputExW(__VA_ARGS__);             \
     } while (0)

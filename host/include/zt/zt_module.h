@@ -17,7 +17,7 @@ public:
     virtual IZtPluginManager* GetPluginManager() = 0;
     virtual IZtStimulationDeviceManager* GetStimulationDeviceManager() = 0;
     virtual IZtGrabberProvider* GetGrabberProvider() = 0;  // null when the host has no grabber
-    virtual DMApi* GetDeviceManager() = 0;                  // null when the host has none
+    virtual DMApi* GetDeviceManager() = 0;                 // null when the host has none
 
 protected:
     virtual ~IZtHostContext() = default;

@@ -46,7 +46,9 @@ public:
         return *this;
     }
     friend bool operator==(const CZtStringW& a, const CZtStringW& b) { return a.m_str == b.m_str; }
-    friend bool operator==(const CZtStringW& a, const wchar_t* b) { return a.m_str == (b ? b : L""); }
+    friend bool operator==(const CZtStringW& a, const wchar_t* b) {
+        return a.m_str == (b ? b : L"");
+    }
     friend bool operator<(const CZtStringW& a, const CZtStringW& b) { return a.m_str < b.m_str; }
 
 private:

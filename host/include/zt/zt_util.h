@@ -18,9 +18,9 @@ ZTHOST_API int ZT_RegisterTranslations(const char* moduleName, const void* data,
 ZTHOST_API bool Q9_Obsolete_IsLoTrue(const wchar_t* option);
 
 // Message box types (buttons | icon) and answers, with the Windows values.
-constexpr unsigned ZT_MB_OK = 0x0, ZT_MB_OKCANCEL = 0x1, ZT_MB_YESNOCANCEL = 0x3,
-                   ZT_MB_YESNO = 0x4, ZT_MB_ICONERROR = 0x10, ZT_MB_ICONQUESTION = 0x20,
-                   ZT_MB_ICONWARNING = 0x30, ZT_MB_ICONINFORMATION = 0x40;
+constexpr unsigned ZT_MB_OK = 0x0, ZT_MB_OKCANCEL = 0x1, ZT_MB_YESNOCANCEL = 0x3, ZT_MB_YESNO = 0x4,
+                   ZT_MB_ICONERROR = 0x10, ZT_MB_ICONQUESTION = 0x20, ZT_MB_ICONWARNING = 0x30,
+                   ZT_MB_ICONINFORMATION = 0x40;
 constexpr int ZT_IDOK = 1, ZT_IDCANCEL = 2, ZT_IDYES = 6, ZT_IDNO = 7;
 
 // Shows a message box (or, without a visible GUI, records it and answers at once).
