@@ -11,9 +11,11 @@
 #include <vector>
 
 #include "cztstimulationdeviceverove.h"
+#include "cztverovedriver.h"
 #include "cztveroveproxy.h"
 #include "verove_log.h"
 #include "zt/zt_export.h"
+#include "zt/zt_grabber.h"
 #include "zt/zt_string.h"
 
 namespace {
@@ -45,6 +47,27 @@ void DropAggregatorAndUpdate(IZtStimulationDeviceManager* manager, bool simulato
         state.aggregator = nullptr;
     } else {
         manager->Update();
+    }
+}
+
+// A camera of the active grabber that lost its region makes the DMD stop matching the camera
+// region, unless the driver is the one changing it right now.
+void SyncRegionlessCameras(CZtStimulationDeviceVerove* device, const SZtCameraNewParams* cameras,
+                           int count) {
+    IZtHostContext* context = VerovePluginState().hostContext;
+    IZtGrabberProvider* grabber = context ? context->GetGrabberProvider() : nullptr;
+    int active = 0;
+    if (!cameras || !grabber || grabber->SecGrabber_GetActive(&active) != 0) {
+        return;
+    }
+    for (int i = 0; i < count; ++i) {
+        const SZtRect& region = cameras[i].region;
+        CZtVeroveDriver* driver = device->GetDriver();
+        if (cameras[i].grabber == active &&
+            (region.left == region.right || region.top == region.bottom) && driver &&
+            !driver->IsSyncingCameraROI()) {
+            driver->SyncCameraROI(false);
+        }
     }
 }
 
@@ -286,6 +309,8 @@ void CZtModuleVerove::RouteEvent(CZtStimulationDeviceVerove* device, const wchar
     } else if (event == L"ZT_MODULEEVENT_ND_EXPERIMENT_END" && !simulatorModule) {
         device->OnNDExperiment(1);
     } else if (event == L"ZT_MODULEEVENT_CAMERA_NEW_PARAMS") {
+        SyncRegionlessCameras(device, static_cast<const SZtCameraNewParams*>(list),
+                              static_cast<int>(param));
         device->HandleCameraNewParams(false);
     } else if (event == L"ZT_MODULEEVENT_PLUGIN_PROCESS_DRAGDROP") {
         if (handled) {

@@ -16,6 +16,7 @@
 #include "cztverovepadwrapper.h"
 #include "fake_atcore_control.h"
 #include "zt/zt_camera.h"
+#include "zt/zt_grabber.h"
 #include "zt/zt_registry.h"
 #include "zt/zt_settings.h"
 #include "zthost/layout.h"
@@ -587,6 +588,45 @@ TEST_F(StimulationDevice, PortActivationReachesThePadWrapper) {
     ASSERT_EQ(spy.count(), 1);
     EXPECT_TRUE(spy[0][0].toBool());
     EXPECT_FALSE(spy[0][1].toBool());
+    device->Connect(false, 0, -1);
+}
+
+}  // namespace
+
+namespace {
+
+// The module hands a camera list to the device: a camera of the active grabber without a region
+// stops the DMD's camera-region matching; cameras of other grabbers or with a region do not.
+TEST_F(StimulationDevice, CameraWithoutRegionOnTheActiveGrabberStopsTheRegionMatch) {
+    zthost::CameraSetup camera;
+    camera.grabberIndex = 1;
+    ASSERT_EQ(zthost::SetCamera(camera), 0);
+    DevicePtr device = MakeDevice(true, L"CZtStimulationDeviceVeroveSim_0");
+    ASSERT_TRUE(device->Connect(true, 0, 0));
+    SZtStimulationDeviceRecord record;
+    record.uniqueName = L"CZtStimulationDeviceVeroveSim_0";
+    record.device = device.get();
+    ASSERT_EQ(CZtStimulationDeviceManager::GetInstance()->StaticDeviceAdd(record), 0);
+    IZtModuleQ9* module = new CZtModuleVeroveSim();
+    module->SetHostContext(zthost::HostContext());
+
+    SZtCameraNewParams cameras[2];
+    cameras[0].grabber = 0;  // not the active grabber
+    cameras[1].grabber = 1;
+    cameras[1].region = {10, 10, 200, 100};
+    zthost::ClearCapturedLog();
+    module->OnModuleEvent(L"ZT_MODULEEVENT_CAMERA_NEW_PARAMS", 2, nullptr, cameras);
+    EXPECT_FALSE(Logged(L"Verove CZtVeroveDriver::SyncCameraROI: DMD ROI disabled"));
+    EXPECT_TRUE(Logged(L"Verove CZtStimulationDeviceVerove::HandleCameraNewParams: End, return"));
+
+    cameras[1].region = {10, 10, 10, 100};
+    module->OnModuleEvent(L"ZT_MODULEEVENT_CAMERA_NEW_PARAMS", 2, nullptr, cameras);
+    EXPECT_TRUE(Logged(L"Verove CZtVeroveDriver::SyncCameraROI: DMD ROI disabled"));
+    EXPECT_TRUE(Logged(L"Verove CZtVeroveDriver::SyncCameraROI: Camera ROI disabled"));
+
+    module->Release();
+    CZtStimulationDeviceManager::GetInstance()->StaticDeviceRemove(
+        "CZtStimulationDeviceVeroveSim_0");
     device->Connect(false, 0, -1);
 }
 

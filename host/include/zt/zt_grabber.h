@@ -46,6 +46,15 @@ struct SZtCameraDesc {
     std::int32_t index = 0;
 };
 
+// One entry of the list "ZT_MODULEEVENT_CAMERA_NEW_PARAMS" carries (param: the entry count): a
+// camera whose parameters changed, its region rectangle (empty when no region is set) and the
+// secondary grabber it belongs to.
+struct SZtCameraNewParams {
+    SZtCameraDesc camera;
+    SZtRect region;
+    int grabber = 0;
+};
+
 // The host's grabber provider, reached through IZtHostContext::GetGrabberProvider(). Every call
 // returns 0 on success and fills its out parameters, or a status and leaves them unchanged:
 //   -4  a null out parameter or an invalid argument
