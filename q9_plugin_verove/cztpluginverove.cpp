@@ -319,18 +319,23 @@ void CZtModuleVerove::RouteEvent(CZtStimulationDeviceVerove* device, const wchar
     }
 }
 
-int CZtModuleVerove::OnModuleEvent(const wchar_t* eventName, std::intptr_t param, bool* handled,
-                                   void* list) {
+void CZtModuleVerove::RouteToDevices(const wchar_t* eventName, std::intptr_t param, bool* handled,
+                                     void* list, bool simulatorModule) {
     IZtHostContext* context = VerovePluginState().hostContext;
     IZtStimulationDeviceManager* manager =
         context ? context->GetStimulationDeviceManager() : nullptr;
     if (!manager || !eventName) {
-        return 0;
+        return;
     }
+    // The real module falls back to the simulator's name for each number; the walk ends at the
+    // first number with no device.
     for (int n = 0;; ++n) {
+        CZtStimulationDeviceVerove* device = nullptr;
         CZtStringW name;
-        name.Format(L"CZtStimulationDeviceVerove_%i", n);
-        CZtStimulationDeviceVerove* device = VeroveFindDevice(manager, name);
+        if (!simulatorModule) {
+            name.Format(L"CZtStimulationDeviceVerove_%i", n);
+            device = VeroveFindDevice(manager, name);
+        }
         if (!device) {
             name.Format(L"CZtStimulationDeviceVeroveSim_%i", n);
             device = VeroveFindDevice(manager, name);
@@ -338,28 +343,19 @@ int CZtModuleVerove::OnModuleEvent(const wchar_t* eventName, std::intptr_t param
         if (!device) {
             break;
         }
-        RouteEvent(device, eventName, param, handled, list, false);
+        RouteEvent(device, eventName, param, handled, list, simulatorModule);
     }
+}
+
+int CZtModuleVerove::OnModuleEvent(const wchar_t* eventName, std::intptr_t param, bool* handled,
+                                   void* list) {
+    RouteToDevices(eventName, param, handled, list, false);
     return 0;
 }
 
 int CZtModuleVeroveSim::OnModuleEvent(const wchar_t* eventName, std::intptr_t param, bool* handled,
                                       void* list) {
-    IZtHostContext* context = VerovePluginState().hostContext;
-    IZtStimulationDeviceManager* manager =
-        context ? context->GetStimulationDeviceManager() : nullptr;
-    if (!manager || !eventName) {
-        return 0;
-    }
-    for (int n = 0;; ++n) {
-        CZtStringW name;
-        name.Format(L"CZtStimulationDeviceVeroveSim_%i", n);
-        CZtStimulationDeviceVerove* device = VeroveFindDevice(manager, name);
-        if (!device) {
-            break;
-        }
-        RouteEvent(device, eventName, param, handled, list, true);
-    }
+    RouteToDevices(eventName, param, handled, list, true);
     return 0;
 }
 

@@ -39,6 +39,9 @@ public:
 
 protected:
     ~CZtModuleVerove() override = default;
+    // Delivers an event to every Verove device the module walks.
+    static void RouteToDevices(const wchar_t* eventName, std::intptr_t param, bool* handled,
+                               void* list, bool simulatorModule);
     // Delivers one event to one device; simulatorModule drops the experiment events.
     static void RouteEvent(CZtStimulationDeviceVerove* device, const wchar_t* eventName,
                            std::intptr_t param, bool* handled, void* list, bool simulatorModule);
