@@ -463,7 +463,7 @@ void ReadCamera(Problems& p, const QJsonValue& value, ScenarioCamera* camera) {
 }
 
 // True when the mirror array, mapped onto the sensor, covers part of the region the camera images.
-bool FieldReachesImage(const std::array<double, 9>& m, const zthost::CameraSetup& camera) {
+bool FieldReachesImage(const std::array<double, 6>& m, const zthost::CameraSetup& camera) {
     double left = kInfinity, top = kInfinity, right = -kInfinity, bottom = -kInfinity;
     for (double x : {0.0, double(ScenarioDmd::kMirrorColumns)}) {
         for (double y : {0.0, double(ScenarioDmd::kMirrorRows)}) {
@@ -483,12 +483,13 @@ bool FieldReachesImage(const std::array<double, 9>& m, const zthost::CameraSetup
 void ReadOptics(Problems& p, const QJsonValue& value, const ScenarioCamera& camera,
                 ScenarioOptics* optics) {
     const QString path = "optics";
-    const QJsonObject object = Object(p, value, path,
-                                      {"scale", "rotation", "flip", "centre", "matrix", "blurSigma",
-                                       "background", "gain", "readNoise", "seed"});
+    const QJsonObject object =
+        Object(p, value, path,
+               {"scale", "rotation", "flip", "centre", "matrix", "blurSigma", "signal",
+                "background", "gain", "offset", "shotNoise", "readNoise", "seed"});
     const bool parts = object.contains("scale") || object.contains("rotation") ||
                        object.contains("flip") || object.contains("centre");
-    std::array<double, 9>& m = optics->dmdToSensor;
+    std::array<double, 6>& m = optics->dmdToSensor;
     QString mapPath;
     if (object.contains("matrix")) {
         mapPath = Field(path, "matrix");
@@ -502,7 +503,7 @@ void ReadOptics(Problems& p, const QJsonValue& value, const ScenarioCamera& came
         }
         const std::vector<double> first = Reals(p, rows.at(0), mapPath, 3, expected);
         const std::vector<double> second = Reals(p, rows.at(1), mapPath, 3, expected);
-        m = {first[0], first[1], first[2], second[0], second[1], second[2], 0.0, 0.0, 1.0};
+        m = {first[0], first[1], first[2], second[0], second[1], second[2]};
         const double determinant = m[0] * m[4] - m[1] * m[3];
         // Mirrors a thousandth of a pixel wide would be no camera image of a DMD either.
         if (p.Ok() && std::abs(determinant) < 1e-6) {
@@ -519,29 +520,38 @@ void ReadOptics(Problems& p, const QJsonValue& value, const ScenarioCamera& came
         const bool flip =
             object.contains("flip") && Boolean(p, object.value("flip"), Field(path, "flip"));
         const std::vector<double> centre = Reals(p, object.value("centre"), mapPath, 2, "[x, y]");
-        // sensor = centre + scale R(rotation) F (mirror - array centre)
+        // sensor = centre + scale R(rotation) F (mirror - array centre): flipped, then turned.
         const double c = std::cos(degrees * std::numbers::pi / 180.0) * scale;
         const double s = std::sin(degrees * std::numbers::pi / 180.0) * scale;
         const double f = flip ? -1.0 : 1.0;
         const double cx = ScenarioDmd::kMirrorColumns / 2.0;
         const double cy = ScenarioDmd::kMirrorRows / 2.0;
-        m = {c, -s * f, centre[0] - c * cx + s * f * cy,
-             s, c * f,  centre[1] - s * cx - c * f * cy,
-             0, 0,      1};
+        m = {c, -s * f, centre[0] - c * cx + s * f * cy, s, c * f, centre[1] - s * cx - c * f * cy};
     }
     if (p.Ok() && !FieldReachesImage(m, camera.setup)) {
         p.Fail(mapPath, "the DMD field lands outside the camera image");
     }
     optics->blurSigma =
         Real(p, object.value("blurSigma"), Field(path, "blurSigma"), 0.0, kInfinity);
-    const double fullScale = std::ldexp(1.0, camera.setup.bitDepth) - 1.0;
+    optics->signal = Real(p, object.value("signal"), Field(path, "signal"), 0.0, kInfinity, true);
     optics->background =
-        Real(p, object.value("background"), Field(path, "background"), 0.0, fullScale - 1.0);
+        Real(p, object.value("background"), Field(path, "background"), 0.0, kInfinity);
     optics->gain = Real(p, object.value("gain"), Field(path, "gain"), 0.0, kInfinity, true);
+    const double fullScale = std::ldexp(1.0, camera.setup.bitDepth) - 1.0;
+    optics->offset = Real(p, object.value("offset"), Field(path, "offset"), 0.0, fullScale - 1.0);
+    if (p.Ok() && optics->offset + optics->gain * optics->background >= fullScale) {
+        p.Fail(Field(path, "background"),
+               QStringLiteral("the camera saturates without light from the DMD (offset + gain x "
+                              "background reaches %1)")
+                   .arg(Text(fullScale)));
+    }
+    if (object.contains("shotNoise")) {
+        optics->shotNoise = Boolean(p, object.value("shotNoise"), Field(path, "shotNoise"));
+    }
     optics->readNoise =
         Real(p, object.value("readNoise"), Field(path, "readNoise"), 0.0, kInfinity);
     if (object.contains("seed")) {
-        optics->seed = static_cast<std::uint32_t>(
+        optics->seed = static_cast<std::uint64_t>(
             Integer(p, object.value("seed"), Field(path, "seed"), 0, 0xFFFFFFFFLL));
     }
 }

@@ -27,16 +27,21 @@ struct ScenarioCamera {
     int imageHeight = 0;
 };
 
-// What the camera sees of the DMD: the ground truth calibration is measured against.
+// What the camera sees of the DMD: the ground truth calibration is measured against, and how the
+// camera turns the light into grey values. The fields mean what zthost's simulated camera takes.
 struct ScenarioOptics {
-    // Mirror coordinates -> unbinned sensor coordinates, 3x3 row-major on (x, y, 1), third row
-    // (0, 0, 1). Mirror (i, j) covers [i, i + 1) x [j, j + 1), like a pixel.
-    std::array<double, 9> dmdToSensor = {1, 0, 0, 0, 1, 0, 0, 0, 1};
-    double blurSigma = 0.0;   // Gaussian blur, sensor pixels
-    double background = 0.0;  // counts of a dark pixel
-    double gain = 0.0;        // counts a fully lit mirror area adds to a pixel
-    double readNoise = 0.0;   // standard deviation of the counts' noise
-    std::uint32_t seed = 0;   // of the noise generator
+    // Mirror coordinates -> unbinned sensor coordinates, row-major 2 x 3:
+    // (x, y) -> (m[0] x + m[1] y + m[2], m[3] x + m[4] y + m[5]). Mirror (i, j) covers
+    // [i, i + 1) x [j, j + 1), like a pixel.
+    std::array<double, 6> dmdToSensor = {1, 0, 0, 0, 1, 0};
+    double blurSigma = 0.0;   // Gaussian point spread, sensor pixels
+    double signal = 0.0;      // photoelectrons per sensor pixel under fully lit mirrors
+    double background = 0.0;  // photoelectrons per sensor pixel of light from elsewhere
+    double gain = 0.0;        // grey values per photoelectron
+    double offset = 0.0;      // grey values the camera adds to every pixel
+    bool shotNoise = true;    // Poisson noise of the photoelectrons
+    double readNoise = 0.0;   // photoelectrons rms per pixel
+    std::uint64_t seed = 1;   // of the noise
 };
 
 struct ScenarioDmd {

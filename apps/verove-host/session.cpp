@@ -286,7 +286,7 @@ QImage Session::DrawCameraField() const {
     if (grabber && grabber->CameraSettingsGet(&format) == 0 &&
         grabber->CameraAngleSWGet(&radians) == 0 &&
         CalcTransformChipToImg(&format, radians, nullptr, nullptr, false, chipToImage) == 0) {
-        const std::array<double, 9>& m = m_scenario.Optics().dmdToSensor;
+        const std::array<double, 6>& m = m_scenario.Optics().dmdToSensor;
         const double columns = ScenarioDmd::kMirrorColumns;
         const double rows = ScenarioDmd::kMirrorRows;
         QPolygonF field;
