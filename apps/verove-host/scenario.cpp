@@ -246,40 +246,70 @@ void ReadPositions(Problems& p, const QJsonObject& object, const QString& path,
                            : 0;
 }
 
-void ReadLights(Problems& p, const QJsonArray& array, const QString& path,
-                ScenarioDevices* devices) {
+// Every entry of one device kind's list: an object with a key and the kind's fields, which read
+// fills into a device of the kind's type.
+template <class Read>
+void ReadDeviceList(Problems& p, const QJsonObject& object, const char* kind, int type,
+                    const QStringList& fields, ScenarioDevices* devices, Read read) {
+    if (!object.contains(kind)) {
+        return;
+    }
+    const QString path = Field("devices", kind);
+    const QJsonArray array = Array(p, object.value(kind), path);
     for (int i = 0; i < array.size() && p.Ok(); ++i) {
         const QString item = Item(path, i);
-        const QJsonObject object =
-            Object(p, array[i], item, {"key", "control", "minimum", "maximum", "steps", "value"});
-        zthost::LogicalDeviceSetup light;
-        light.type = ZT_LOGDEV_LIGHT;
-        light.key = DeviceKey(p, object, item, light.type, *devices);
-        const int control =
-            Choice(p, object.value("control"), Field(item, "control"), {"voltage", "iris", "none"});
-        if (control == 2) {
-            for (const char* key : {"minimum", "maximum", "steps", "value"}) {
-                if (object.contains(key)) {
-                    p.Fail(Field(item, key),
-                           QStringLiteral("a light without control has no %1").arg(key));
-                }
-            }
-            light.capabilities = {ZT_LOGDEV_CAP_LIGHT_ONOFF};
-        } else {
-            light.lightControl =
-                control == 0 ? zthost::LightControl::Voltage : zthost::LightControl::Iris;
-            light.minimum =
-                Real(p, object.value("minimum"), Field(item, "minimum"), 0.0, kInfinity);
-            light.maximum =
-                Real(p, object.value("maximum"), Field(item, "maximum"), light.minimum, kInfinity);
-            light.stepCount =
-                static_cast<int>(Integer(p, object.value("steps"), Field(item, "steps"), 1, 10000));
-            light.value =
-                Real(p, object.value("value"), Field(item, "value"), light.minimum, light.maximum);
-            light.capabilities = {ZT_LOGDEV_CAP_LIGHT_INTENSITY, ZT_LOGDEV_CAP_LIGHT_ONOFF};
-        }
-        AddDevice(devices, light);
+        const QJsonObject entry = Object(p, array[i], item, QStringList{"key"} + fields);
+        zthost::LogicalDeviceSetup device;
+        device.type = type;
+        device.key = DeviceKey(p, entry, item, type, *devices);
+        read(entry, item, &device);
+        AddDevice(devices, device);
     }
+}
+
+void ReadLaunchLines(Problems& p, const QJsonObject& entry, const QString& item,
+                     zthost::LogicalDeviceSetup* launch) {
+    launch->capabilities = {ZT_LOGDEV_CAP_LIGHT_INTENSITY, ZT_LOGDEV_CAP_LIGHT_ONOFF};
+    const QJsonArray lines = Array(p, entry.value("lines"), Field(item, "lines"), 1);
+    for (int l = 0; l < lines.size() && p.Ok(); ++l) {
+        const QString lineItem = Item(Field(item, "lines"), l);
+        const QJsonObject line = Object(p, lines[l], lineItem, {"wavelength", "power", "used"});
+        zthost::LaserLineSetup setup;
+        setup.wavelength = static_cast<ZT_DWORD>(
+            Integer(p, line.value("wavelength"), Field(lineItem, "wavelength"), 200, 2000));
+        if (line.contains("power")) {
+            setup.power = Real(p, line.value("power"), Field(lineItem, "power"), 0.0, 100.0);
+        }
+        if (line.contains("used")) {
+            setup.used = Boolean(p, line.value("used"), Field(lineItem, "used"));
+        }
+        launch->lines.push_back(setup);
+    }
+}
+
+void ReadLightControl(Problems& p, const QJsonObject& entry, const QString& item,
+                      zthost::LogicalDeviceSetup* light) {
+    const int control =
+        Choice(p, entry.value("control"), Field(item, "control"), {"voltage", "iris", "none"});
+    if (control == 2) {
+        for (const char* key : {"minimum", "maximum", "steps", "value"}) {
+            if (entry.contains(key)) {
+                p.Fail(Field(item, key),
+                       QStringLiteral("a light without control has no %1").arg(key));
+            }
+        }
+        light->capabilities = {ZT_LOGDEV_CAP_LIGHT_ONOFF};
+        return;
+    }
+    light->lightControl = control == 0 ? zthost::LightControl::Voltage : zthost::LightControl::Iris;
+    light->minimum = Real(p, entry.value("minimum"), Field(item, "minimum"), 0.0, kInfinity);
+    light->maximum =
+        Real(p, entry.value("maximum"), Field(item, "maximum"), light->minimum, kInfinity);
+    light->stepCount =
+        static_cast<int>(Integer(p, entry.value("steps"), Field(item, "steps"), 1, 10000));
+    light->value =
+        Real(p, entry.value("value"), Field(item, "value"), light->minimum, light->maximum);
+    light->capabilities = {ZT_LOGDEV_CAP_LIGHT_INTENSITY, ZT_LOGDEV_CAP_LIGHT_ONOFF};
 }
 
 void ReadDevices(Problems& p, const QJsonValue& value, ScenarioDevices* devices) {
@@ -288,87 +318,39 @@ void ReadDevices(Problems& p, const QJsonValue& value, ScenarioDevices* devices)
                                       {"nosepieces", "filterChangers", "laserLaunches", "lights",
                                        "shutters", "laserSwitchers", "trax", "galvoXY"},
                                       "unknown device kind");
-    auto list = [&](const char* kind) {
-        return object.contains(kind) ? Array(p, object.value(kind), Field(path, kind))
-                                     : QJsonArray();
-    };
-
-    QJsonArray array = list("nosepieces");
-    for (int i = 0; i < array.size() && p.Ok(); ++i) {
-        const QString item = Item(Field(path, "nosepieces"), i);
-        const QJsonObject entry = Object(p, array[i], item, {"key", "objectives", "position"});
-        zthost::LogicalDeviceSetup nosepiece;
-        nosepiece.type = ZT_LOGDEV_NOSEPIECE;
-        nosepiece.key = DeviceKey(p, entry, item, nosepiece.type, *devices);
-        ReadPositions(p, entry, item, "objectives", "position", &nosepiece);
-        AddDevice(devices, nosepiece);
-    }
-
-    array = list("filterChangers");
-    for (int i = 0; i < array.size() && p.Ok(); ++i) {
-        const QString item = Item(Field(path, "filterChangers"), i);
-        const QJsonObject entry = Object(p, array[i], item, {"key", "filters", "position"});
-        zthost::LogicalDeviceSetup changer;
-        changer.type = ZT_LOGDEV_FILTERCHANGER;
-        changer.key = DeviceKey(p, entry, item, changer.type, *devices);
-        ReadPositions(p, entry, item, "filters", "position", &changer);
-        AddDevice(devices, changer);
-    }
-
-    array = list("laserLaunches");
-    for (int i = 0; i < array.size() && p.Ok(); ++i) {
-        const QString item = Item(Field(path, "laserLaunches"), i);
-        const QJsonObject entry = Object(p, array[i], item, {"key", "lines"});
-        zthost::LogicalDeviceSetup launch;
-        launch.type = ZT_LOGDEV_MULTILASER;
-        launch.key = DeviceKey(p, entry, item, launch.type, *devices);
-        launch.capabilities = {ZT_LOGDEV_CAP_LIGHT_INTENSITY, ZT_LOGDEV_CAP_LIGHT_ONOFF};
-        const QJsonArray lines = Array(p, entry.value("lines"), Field(item, "lines"), 1);
-        for (int l = 0; l < lines.size() && p.Ok(); ++l) {
-            const QString lineItem = Item(Field(item, "lines"), l);
-            const QJsonObject line = Object(p, lines[l], lineItem, {"wavelength", "power", "used"});
-            zthost::LaserLineSetup setup;
-            setup.wavelength = static_cast<ZT_DWORD>(
-                Integer(p, line.value("wavelength"), Field(lineItem, "wavelength"), 200, 2000));
-            if (line.contains("power")) {
-                setup.power = Real(p, line.value("power"), Field(lineItem, "power"), 0.0, 100.0);
+    using Entry = const QJsonObject&;
+    using Device = zthost::LogicalDeviceSetup*;
+    ReadDeviceList(p, object, "nosepieces", ZT_LOGDEV_NOSEPIECE, {"objectives", "position"},
+                   devices, [&](Entry entry, const QString& item, Device nosepiece) {
+                       ReadPositions(p, entry, item, "objectives", "position", nosepiece);
+                   });
+    ReadDeviceList(p, object, "filterChangers", ZT_LOGDEV_FILTERCHANGER, {"filters", "position"},
+                   devices, [&](Entry entry, const QString& item, Device changer) {
+                       ReadPositions(p, entry, item, "filters", "position", changer);
+                   });
+    ReadDeviceList(p, object, "laserLaunches", ZT_LOGDEV_MULTILASER, {"lines"}, devices,
+                   [&](Entry entry, const QString& item, Device launch) {
+                       ReadLaunchLines(p, entry, item, launch);
+                   });
+    ReadDeviceList(p, object, "lights", ZT_LOGDEV_LIGHT,
+                   {"control", "minimum", "maximum", "steps", "value"}, devices,
+                   [&](Entry entry, const QString& item, Device light) {
+                       ReadLightControl(p, entry, item, light);
+                   });
+    ReadDeviceList(p, object, "shutters", ZT_LOGDEV_SHUTTER, {"open"}, devices,
+                   [&](Entry entry, const QString& item, Device shutter) {
+                       if (entry.contains("open")) {
+                           shutter->open = Boolean(p, entry.value("open"), Field(item, "open"));
+                       }
+                   });
+    ReadDeviceList(
+        p, object, "laserSwitchers", ZT_LOGDEV_LASEROUTPUT, {"ports", "port", "fixed"}, devices,
+        [&](Entry entry, const QString& item, Device output) {
+            ReadPositions(p, entry, item, "ports", "port", output);
+            if (entry.contains("fixed") && Boolean(p, entry.value("fixed"), Field(item, "fixed"))) {
+                output->capabilities = {ZT_LOGDEV_CAP_LASEROUTPUT_FIXED};
             }
-            if (line.contains("used")) {
-                setup.used = Boolean(p, line.value("used"), Field(lineItem, "used"));
-            }
-            launch.lines.push_back(setup);
-        }
-        AddDevice(devices, launch);
-    }
-
-    ReadLights(p, list("lights"), Field(path, "lights"), devices);
-
-    array = list("shutters");
-    for (int i = 0; i < array.size() && p.Ok(); ++i) {
-        const QString item = Item(Field(path, "shutters"), i);
-        const QJsonObject entry = Object(p, array[i], item, {"key", "open"});
-        zthost::LogicalDeviceSetup shutter;
-        shutter.type = ZT_LOGDEV_SHUTTER;
-        shutter.key = DeviceKey(p, entry, item, shutter.type, *devices);
-        if (entry.contains("open")) {
-            shutter.open = Boolean(p, entry.value("open"), Field(item, "open"));
-        }
-        AddDevice(devices, shutter);
-    }
-
-    array = list("laserSwitchers");
-    for (int i = 0; i < array.size() && p.Ok(); ++i) {
-        const QString item = Item(Field(path, "laserSwitchers"), i);
-        const QJsonObject entry = Object(p, array[i], item, {"key", "ports", "port", "fixed"});
-        zthost::LogicalDeviceSetup output;
-        output.type = ZT_LOGDEV_LASEROUTPUT;
-        output.key = DeviceKey(p, entry, item, output.type, *devices);
-        ReadPositions(p, entry, item, "ports", "port", &output);
-        if (entry.contains("fixed") && Boolean(p, entry.value("fixed"), Field(item, "fixed"))) {
-            output.capabilities = {ZT_LOGDEV_CAP_LASEROUTPUT_FIXED};
-        }
-        AddDevice(devices, output);
-    }
+        });
 
     if (object.contains("trax")) {
         const QString item = Field(path, "trax");
