@@ -580,6 +580,7 @@ void CZtVeroveLightPath::ApplyLaserPower(int group, std::vector<double>* previou
     const char* function = "CZtStimulationDeviceVerove::SettingsApply_LaserPower";
     VEROVE_LOG(function, L"Start");
     DMApi* devices = m_device.DeviceManager();
+    CZtLock lock(m_csLines);
     if (m_lightId == 0 || !devices || m_lines.empty()) {
         VEROVE_LOG(function, L"End - fail, no laser launch");
         return;
@@ -588,7 +589,6 @@ void CZtVeroveLightPath::ApplyLaserPower(int group, std::vector<double>* previou
         VEROVE_LOG(function, L"End - fail, no stimulation group %d", group);
         return;
     }
-    CZtLock lock(m_csLines);
     if (IsSingleLight()) {
         double value = m_lines[0].power[kCurrent];
         ReadLightValue(devices, &value);
@@ -654,6 +654,7 @@ void CZtVeroveLightPath::ApplyLineUsed(int group, std::vector<bool>* previous) {
     const char* function = "CZtStimulationDeviceVerove::SettingsApply_LineUsed";
     VEROVE_LOG(function, L"Start");
     DMApi* devices = m_device.DeviceManager();
+    CZtLock lock(m_csLines);
     if (m_lightId == 0 || !devices || m_lines.empty()) {
         VEROVE_LOG(function, L"End - fail, no laser launch");
         return;
@@ -662,7 +663,6 @@ void CZtVeroveLightPath::ApplyLineUsed(int group, std::vector<bool>* previous) {
         VEROVE_LOG(function, L"End - fail, no stimulation group %d", group);
         return;
     }
-    CZtLock lock(m_csLines);
     // A single light has no line to switch: it is always used.
     if (IsSingleLight()) {
         if (previous) {
