@@ -412,6 +412,10 @@ TEST_F(LightPath, ApplyThenRestoreReturnsTheLaunchToItsPreviousState) {
     device->SetLinePower(1, 1, 12.34);
     device->SetLineUsed(1, 1, true);
     device->SetLineUsed(2, 1, false);
+    // Changed through the host's own control, unseen by the device: the launch tells the truth.
+    LogicalDeviceSetup launch = Find(kLaunch);
+    launch.lines[2].power = 47.0;
+    ASSERT_EQ(zthost::UpdateLogicalDevice(launch), 0);
     const std::vector<double> before = LaunchPowers();
     const std::vector<bool> usedBefore = LaunchUsed();
 
@@ -431,7 +435,7 @@ TEST_F(LightPath, ApplyThenRestoreReturnsTheLaunchToItsPreviousState) {
     device->SettingsApply_LineUsed(used);
     EXPECT_EQ(LaunchPowers(), before);
     EXPECT_EQ(LaunchUsed(), usedBefore);
-    EXPECT_TRUE(Logged(L"Applying following line powers - 20.00, 0.00, 50.00,"));
+    EXPECT_TRUE(Logged(L"Applying following line powers - 20.00, 0.00, 47.00,"));
     EXPECT_TRUE(Logged(L"Applying line states - 1, 0, 1,"));
     EXPECT_TRUE(Logged(L"SettingsApply_LineUsed: End - OK"));
 }
