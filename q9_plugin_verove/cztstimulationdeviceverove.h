@@ -316,7 +316,7 @@ private:
     CZtVeroveSettings m_settings;
     bool m_settingsLoaded = false;
 
-    // Works on m_settings, so it goes before it.
+    // Declared after m_settings, which it works on, so that it is destroyed first.
     std::unique_ptr<CZtVeroveLightPath> m_lightPath;
 
     SZtVeroveDriverSettings m_driverSettings;
