@@ -26,6 +26,12 @@ double OneDecimal(double value) {
     return std::round(value * 10.0) / 10.0;
 }
 
+void LogIfRefused(const char* function, int line, int result) {
+    if (result < 0) {
+        VEROVE_LOG(function, L"Light refused line %d, result %d", line, result);
+    }
+}
+
 bool HasCapability(DMApi* devices, ZT_DWORD id, ZT_DWORD capability) {
     bool has = false;
     return devices->LogDev_HasCapability(id, capability, &has) == 0 && has;
@@ -525,8 +531,8 @@ int CZtVeroveLightPath::SetLineUsed(int line, int group, bool used) {
             result = -9;
         } else if (current != used) {
             const int answer = devices->MultiLaser_SetLineUsed(m_lightId, line, used);
+            LogIfRefused(function, line, answer);
             if (answer < 0) {
-                VEROVE_LOG(function, L"Launch refused line %d, result %d", line, answer);
                 result = -9;
             }
         }
@@ -576,17 +582,37 @@ void CZtVeroveLightPath::UpdateFromDevice(ZT_DWORD id, int type) {
 
 // ---- Stimulation --------------------------------------------------------------------------------
 
+bool CZtVeroveLightPath::CanApply(const char* function, DMApi* devices, int group) const {
+    if (m_lightId == 0 || !devices || m_lines.empty()) {
+        VEROVE_LOG(function, L"End - fail, no laser launch");
+        return false;
+    }
+    if (!IsStimulationGroup(group)) {
+        VEROVE_LOG(function, L"End - fail, no stimulation group %d", group);
+        return false;
+    }
+    return true;
+}
+
+bool CZtVeroveLightPath::CanRestore(const char* function, DMApi* devices, size_t count) const {
+    if (m_lightId == 0 || !devices) {
+        VEROVE_LOG(function, L"End - fail, no Laser Launch");
+        return false;
+    }
+    if (count != m_lines.size()) {
+        VEROVE_LOG(function, L"End - Invalid multilaser line count, left = %u, right = %zu",
+                   static_cast<unsigned>(m_lines.size()), count);
+        return false;
+    }
+    return true;
+}
+
 void CZtVeroveLightPath::ApplyLaserPower(int group, std::vector<double>* previous) {
     const char* function = "CZtStimulationDeviceVerove::SettingsApply_LaserPower";
     VEROVE_LOG(function, L"Start");
     DMApi* devices = m_device.DeviceManager();
     CZtLock lock(m_csLines);
-    if (m_lightId == 0 || !devices || m_lines.empty()) {
-        VEROVE_LOG(function, L"End - fail, no laser launch");
-        return;
-    }
-    if (!IsStimulationGroup(group)) {
-        VEROVE_LOG(function, L"End - fail, no stimulation group %d", group);
+    if (!CanApply(function, devices, group)) {
         return;
     }
     if (IsSingleLight()) {
@@ -595,10 +621,7 @@ void CZtVeroveLightPath::ApplyLaserPower(int group, std::vector<double>* previou
         if (previous) {
             previous->push_back(value);
         }
-        const int result = WriteLightValue(devices, m_lines[0].power[group]);
-        if (result < 0) {
-            VEROVE_LOG(function, L"Light refused %.2f, result %d", m_lines[0].power[group], result);
-        }
+        LogIfRefused(function, 0, WriteLightValue(devices, m_lines[0].power[group]));
         VEROVE_LOG(function, L"End - OK");
         return;
     }
@@ -613,9 +636,7 @@ void CZtVeroveLightPath::ApplyLaserPower(int group, std::vector<double>* previou
         VEROVE_LOG(function, L"Applying Line power - Stim Group = %d, Line = %d, dPower = %.2f",
                    group, line, power);
         const int result = devices->MultiLaser_SetLinePower(m_lightId, line, power);
-        if (result < 0) {
-            VEROVE_LOG(function, L"Launch refused line %d, result %d", line, result);
-        }
+        LogIfRefused(function, line, result);
     }
     VEROVE_LOG(function, L"End - OK");
 }
@@ -628,14 +649,8 @@ void CZtVeroveLightPath::RestoreLaserPower(const std::vector<double>& powers) {
     }
     VEROVE_LOG(function, L"%s", list.GetString());
     DMApi* devices = m_device.DeviceManager();
-    if (m_lightId == 0 || !devices) {
-        VEROVE_LOG(function, L"End - fail, no Laser Launch");
-        return;
-    }
     CZtLock lock(m_csLines);
-    if (powers.size() != m_lines.size()) {
-        VEROVE_LOG(function, L"End - Invalid multilaser line count, left = %u, right = %zu",
-                   static_cast<unsigned>(m_lines.size()), powers.size());
+    if (!CanRestore(function, devices, powers.size())) {
         return;
     }
     for (size_t i = 0; i < powers.size(); ++i) {
@@ -643,9 +658,7 @@ void CZtVeroveLightPath::RestoreLaserPower(const std::vector<double>& powers) {
         const int result = IsSingleLight()
                                ? WriteLightValue(devices, powers[i])
                                : devices->MultiLaser_SetLinePower(m_lightId, line, powers[i]);
-        if (result < 0) {
-            VEROVE_LOG(function, L"Light refused line %d, result %d", line, result);
-        }
+        LogIfRefused(function, line, result);
     }
     VEROVE_LOG(function, L"End - OK");
 }
@@ -655,12 +668,7 @@ void CZtVeroveLightPath::ApplyLineUsed(int group, std::vector<bool>* previous) {
     VEROVE_LOG(function, L"Start");
     DMApi* devices = m_device.DeviceManager();
     CZtLock lock(m_csLines);
-    if (m_lightId == 0 || !devices || m_lines.empty()) {
-        VEROVE_LOG(function, L"End - fail, no laser launch");
-        return;
-    }
-    if (!IsStimulationGroup(group)) {
-        VEROVE_LOG(function, L"End - fail, no stimulation group %d", group);
+    if (!CanApply(function, devices, group)) {
         return;
     }
     // A single light has no line to switch: it is always used.
@@ -682,9 +690,7 @@ void CZtVeroveLightPath::ApplyLineUsed(int group, std::vector<bool>* previous) {
         VEROVE_LOG(function, L"Applying Line power - Stim Group = %d, Line = %d, bUsed = %d", group,
                    line, used ? 1 : 0);
         const int result = devices->MultiLaser_SetLineUsed(m_lightId, line, used);
-        if (result < 0) {
-            VEROVE_LOG(function, L"Launch refused line %d, result %d", line, result);
-        }
+        LogIfRefused(function, line, result);
     }
     VEROVE_LOG(function, L"End - OK");
 }
@@ -697,22 +703,14 @@ void CZtVeroveLightPath::RestoreLineUsed(const std::vector<bool>& states) {
     }
     VEROVE_LOG(function, L"%s", list.GetString());
     DMApi* devices = m_device.DeviceManager();
-    if (m_lightId == 0 || !devices) {
-        VEROVE_LOG(function, L"End - fail, no Laser Launch");
-        return;
-    }
     CZtLock lock(m_csLines);
-    if (states.size() != m_lines.size()) {
-        VEROVE_LOG(function, L"End - Invalid multilaser line count, left = %u, right = %zu",
-                   static_cast<unsigned>(m_lines.size()), states.size());
+    if (!CanRestore(function, devices, states.size())) {
         return;
     }
     for (size_t i = 0; i < states.size() && IsMultiLaser(); ++i) {
         const int line = static_cast<int>(i);
         const int result = devices->MultiLaser_SetLineUsed(m_lightId, line, states[i]);
-        if (result < 0) {
-            VEROVE_LOG(function, L"Launch refused line %d, result %d", line, result);
-        }
+        LogIfRefused(function, line, result);
     }
     VEROVE_LOG(function, L"End - OK");
 }

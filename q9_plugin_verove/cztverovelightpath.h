@@ -144,6 +144,9 @@ private:
     void ResolveShutters(DMApi* devices);
     void ResolveSwitcher(DMApi* devices);
     bool SwitcherMatches(DMApi* devices);
+    // Log why a group's values cannot be applied, or a list restored; m_csLines held.
+    bool CanApply(const char* function, DMApi* devices, int group) const;
+    bool CanRestore(const char* function, DMApi* devices, size_t count) const;
     void SendToLaserOutputs(ZT_DWORD command, const wchar_t* text, ZT_DWORD first, ZT_DWORD second);
 
     CZtStimulationDeviceVerove& m_device;

@@ -257,7 +257,7 @@ TEST_F(LightPath, LineUsedFlagsPerGroupAndOnTheLaunch) {
     Refuse(kLaunch, DeviceCommand::LineUsed);
     const int refreshes = device->padRefreshes;
     EXPECT_EQ(device->SetLineUsed(0, 3, false), -9);
-    EXPECT_TRUE(Logged(L"Launch refused line 0, result -9"));
+    EXPECT_TRUE(Logged(L"Light refused line 0, result -9"));
     EXPECT_TRUE(device->GetLineUsed(0, 3));
     EXPECT_EQ(LaunchUsed(), (std::vector<bool>{true, true, true}));
     EXPECT_EQ(device->padRefreshes, refreshes + 1);
