@@ -64,7 +64,8 @@ bool CZtVeroveLightPath::IsLine(int line) const {
 int CZtVeroveLightPath::AssociateLight(ZT_DWORD id) {
     const char* function = "CZtStimulationDeviceVerove::OnAssociatedLightChanged";
     VEROVE_LOG(function, L"CZtStimulationDeviceVerove::OnAssociatedLightChanged(%u)", id);
-    if (id == m_lightId) {
+    // No light chosen while the stored one is away still clears the stored one.
+    if (id == m_lightId && (id != 0 || m_settings.laserLaunchKey.IsEmpty())) {
         return 0;
     }
     if (m_device.IsManualShotActive()) {

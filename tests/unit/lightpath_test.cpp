@@ -761,6 +761,14 @@ TEST_F(LightPath, RefreshOffersCandidatesAndResolvesTheAssociationAgain) {
     device->HandleDMRefreshDelayed();
     EXPECT_EQ(device->GetLightPath().GetLightId(), 18u);
     EXPECT_EQ(device->GetLinePower(2, 0), 44.0);
+
+    // Choosing no light while the stored one is away forgets it.
+    ASSERT_EQ(zthost::RemoveLogicalDevice(18), 0);
+    device->HandleDMRefreshDelayed();
+    EXPECT_EQ(device->OnAssociatedLightChanged(0), -9);
+    EXPECT_EQ(device->GetSettings().laserLaunchKey, L"");
+    EXPECT_EQ(device->GetLineCount(), 0);
+    EXPECT_EQ(device->OnAssociatedLightChanged(0), 0);
 }
 
 // ---- Start-up and the settings file -------------------------------------------------------------
