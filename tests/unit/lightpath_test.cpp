@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <QTemporaryDir>
+#include <atomic>
 #include <cmath>
 #include <memory>
 #include <string>
@@ -195,9 +196,9 @@ protected:
     void TearDown() override { VerovePluginState().hostContext = nullptr; }
 
     // A device that has read its (possibly missing) settings file, so that start-up is done.
-    DevicePtr StartedDevice() {
+    DevicePtr StartedDevice(const wchar_t* name = kName) {
         DevicePtr device(new PadCountingDevice());
-        device->SetUniqueName(kName);
+        device->SetUniqueName(name);
         device->LoadKeys(nullptr, kDmd);
         device->LoadSettings();
         EXPECT_TRUE(device->IsStartupDone());
@@ -474,6 +475,54 @@ TEST_F(LightPath, DeferredCompletionHoldsTheAppliedPowersUntilTheWait) {
     zthost::HostContext()->GetDeviceManager()->PhysDev_GetDeferredCompletion(kLaunchUnit,
                                                                              &deferred);
     EXPECT_FALSE(deferred);
+}
+
+TEST_F(LightPath, DeviceFollowsTheLaunchThroughEventsOfTheCompletionThread) {
+    const wchar_t* name = L"CZtStimulationDeviceVeroveSim_0";
+    DevicePtr device = StartedDevice(name);
+    SZtStimulationDeviceRecord record;
+    record.typeName = L"Unknown";
+    record.uniqueName = name;
+    record.device = device.get();
+    IZtStimulationDeviceManager* manager = CZtStimulationDeviceManager::GetInstance();
+    ASSERT_EQ(manager->StaticDeviceAdd(record), 0);
+    auto* module = new CZtModuleVeroveSim();
+    const wchar_t* changed = L"ZT_MODULEEVENT_DEVICE_BEFORE_CHANGED";
+    ASSERT_EQ(zthost::PluginManager()->RegisterModuleEvent(changed, module, -1), 0);
+    ASSERT_EQ(device->OnAssociatedLightChanged(kLaunch), 0);
+    for (int line = 0; line < 3; ++line) {
+        device->SetLinePower(line, 0, 10.0 * (line + 1));
+        device->SetLineUsed(line, 0, true);
+    }
+    zthost::SetDeferredCompletionSupported(kLaunchUnit, true);
+    zthost::HoldDeferredCompletion(kLaunchUnit, true);
+    ASSERT_TRUE(device->LightDeferredCompletionBegin());
+    std::vector<double> powers;
+    std::vector<bool> used;
+    device->SettingsApply_LaserPower(0, &powers);
+    device->SettingsApply_LineUsed(0, &used);
+
+    // The pad keeps reading while the launch completes the commands on its own thread.
+    std::atomic<bool> done{false};
+    std::thread pad([&] {
+        while (!done.load()) {
+            for (int line = 0; line < 3; ++line) {
+                device->GetLinePower(line, 3);
+                device->GetLineUsed(line, 3);
+            }
+        }
+    });
+    zthost::HoldDeferredCompletion(kLaunchUnit, false);
+    device->LightDeferredCompletionWait(60000);
+    done.store(true);
+    pad.join();
+    for (int line = 0; line < 3; ++line) {
+        EXPECT_EQ(device->GetLinePower(line, 3), 10.0 * (line + 1)) << line;
+        EXPECT_TRUE(device->GetLineUsed(line, 3)) << line;
+    }
+    ASSERT_EQ(zthost::PluginManager()->UnregisterModuleEvent(changed, module), 0);
+    module->Release();
+    ASSERT_EQ(manager->StaticDeviceRemove("CZtStimulationDeviceVeroveSim_0"), 0);
 }
 
 // ---- Switcher ---------------------------------------------------------------------------------
