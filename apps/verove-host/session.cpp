@@ -8,12 +8,18 @@
 #include <QPainter>
 #include <QPen>
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 
+#include "zt/zt_devices.h"
+#include "zt/zt_dmd.h"
 #include "zt/zt_grabber.h"
+#include "zt/zt_laserpower.h"
 #include "zt/zt_module.h"
+#include "zt/zt_settings.h"
 #include "zt/zt_stimulation.h"
 #include "zt/zt_util.h"
+#include "zthost/microscope.h"
 #include "zthost/registry_store.h"
 #include "zthost/settings_store.h"
 #include "zthost/zthost.h"
@@ -65,7 +71,10 @@ std::vector<Session::Step> Session::Steps() const {
     if (m_scenario.Devices().traxSet) {
         steps.push_back({"Set the TRAX port", &Session::SetTraxPort});
     }
+    steps.push_back(
+        {"Store the light path in the device's settings file", &Session::StoreLightPath});
     steps.push_back({"Start up (\"InitSwLifeDeviceOnStartup\")", &Session::StartUp});
+    steps.push_back({"Check the light path association", &Session::CheckLightPath});
     steps.push_back({"Save the settings and disconnect", &Session::SaveAndDisconnect, true});
     return steps;
 }
@@ -217,6 +226,73 @@ int Session::SetTraxPort(QString* detail) {
     return kExitDone;
 }
 
+int Session::StoreLightPath(QString* detail) {
+    // What a user's earlier session left in the device's settings file: the device finds its
+    // light, switcher and shutters there when it starts up, through the host's device manager.
+    const ScenarioLight& light = m_scenario.Light();
+    zthost::LogicalDeviceSetup source;
+    if (!zthost::FindLogicalDevice(light.sourceId, &source)) {
+        *detail = QStringLiteral("the host has no device %1").arg(light.sourceId);
+        return kExitFailed;
+    }
+    const size_t lineCount = light.multiLaser ? source.lines.size() : 1;
+    CZtLiteVariantW tree;
+    tree.OpenLevel(L"Verove");
+    tree.AddInt(L"FileVersion", 8);
+    tree.OpenLevel(m_deviceName.c_str());
+    tree.OpenLevel(L"Definition");
+    tree.OpenLevel(L"Illumination");
+    tree.AddString(L"LaserLaunch", light.source.c_str());
+    tree.AddString(L"LaserLaunchType", light.multiLaser ? L"IDeviceMultiLaser" : L"IDeviceLight");
+    tree.OpenLevel(L"LaserSwitcher");
+    tree.AddString(L"LaserSwitcherKey", light.switcher.c_str());
+    tree.AddUInt(L"LaserSwitcherPort", static_cast<std::uint32_t>(light.switcherPort));
+    tree.CloseLevel();
+    tree.OpenLevel(L"StimulationGrups");
+    for (std::uint32_t g = 0; g < 3; ++g) {
+        tree.OpenLevel(L"Group");
+        tree.AddUInt(L"Id", g);
+        tree.OpenLevel(L"LaserLines");
+        for (size_t l = 0; l < lineCount; ++l) {
+            const ScenarioLine line =
+                l < light.groups[g].size() ? light.groups[g][l] : ScenarioLine();
+            tree.OpenLevel(L"LaserLine");
+            tree.AddUInt(L"Id", static_cast<std::uint32_t>(l));
+            tree.AddDouble(L"Power", line.power);
+            tree.AddBool(L"Used", line.used);
+            tree.AddBool(L"Visible", true);
+            tree.CloseLevel();
+        }
+        tree.CloseLevel();
+        tree.CloseLevel();
+    }
+    tree.CloseLevel();
+    tree.OpenLevel(L"ShutterChain");
+    for (const std::wstring& key : light.shutters) {
+        tree.AddString(L"Shutter", key.c_str());
+    }
+    tree.Finalize();
+    const QString name = QFileInfo(SettingsFile()).fileName();
+    const int status = ZT_SaveSettingsFile(name.toStdWString().c_str(), tree);
+    if (status != 0) {
+        *detail = QStringLiteral("cannot write %1 (status %2)").arg(name).arg(status);
+        return kExitFailed;
+    }
+    QStringList keys;
+    for (const std::wstring& key : light.shutters) {
+        keys << '"' + QString::fromStdWString(key) + '"';
+    }
+    *detail = QStringLiteral("%1: light \"%2\" with %3 lines per group, %4, shutter chain %5")
+                  .arg(name, QString::fromStdWString(light.source))
+                  .arg(lineCount)
+                  .arg(light.switcher.empty() ? QStringLiteral("no switcher")
+                                              : QStringLiteral("switcher \"%1\" port %2")
+                                                    .arg(QString::fromStdWString(light.switcher))
+                                                    .arg(light.switcherPort))
+                  .arg(keys.isEmpty() ? QStringLiteral("empty") : keys.join(", "));
+    return kExitDone;
+}
+
 int Session::StartUp(QString* detail) {
     const bool existed = QFileInfo::exists(SettingsFile());
     zthost::ClearCapturedLog();
@@ -229,6 +305,79 @@ int Session::StartUp(QString* detail) {
     const QString name = QFileInfo(SettingsFile()).fileName();
     *detail = existed ? QStringLiteral("settings read from %1").arg(name)
                       : QStringLiteral("no %1 yet: the device starts from its defaults").arg(name);
+    return kExitDone;
+}
+
+int Session::CheckLightPath(QString* detail) {
+    const ScenarioLight& light = m_scenario.Light();
+    IZtStimulationDevice* device = Device();
+    auto* dmd =
+        device ? static_cast<IZtDeviceDMD*>(device->QueryInterface("IZtDeviceDMD")) : nullptr;
+    if (!dmd) {
+        *detail = QStringLiteral("the device does not answer \"IZtDeviceDMD\"");
+        return kExitFailed;
+    }
+    ZT_DWORD lightId = 0;
+    ZT_DWORD switcherId = 0;
+    ZT_DWORD port = 0;
+    ZT_DWORD shutterCount = 0;
+    dmd->GetAssociatedLightId(&lightId);
+    dmd->GetAssociatedSwitcherId(&switcherId);
+    dmd->GetAssociatedSwitcherPort(&port);
+    dmd->GetAssociatedShutterCount(&shutterCount);
+    std::vector<ZT_DWORD> shutterIds(shutterCount);
+    for (ZT_DWORD i = 0; i < shutterCount; ++i) {
+        dmd->GetAssociatedShutterId(static_cast<int>(i), &shutterIds[i]);
+    }
+    dmd->Release();
+
+    // The ids the device reports must be the scenario's devices in the host's device manager.
+    QStringList wrong;
+    auto keyOf = [](ZT_DWORD id, int type) {
+        zthost::LogicalDeviceSetup setup;
+        return zthost::FindLogicalDevice(id, &setup) && setup.type == type ? setup.key
+                                                                           : std::wstring();
+    };
+    if (keyOf(lightId, light.multiLaser ? ZT_LOGDEV_MULTILASER : ZT_LOGDEV_LIGHT) != light.source) {
+        wrong << QStringLiteral("light id %1").arg(lightId);
+    }
+    if (keyOf(switcherId, ZT_LOGDEV_LASEROUTPUT) != light.switcher ||
+        (!light.switcher.empty() && port != static_cast<ZT_DWORD>(light.switcherPort))) {
+        wrong << QStringLiteral("switcher id %1 port %2").arg(switcherId).arg(port);
+    }
+    bool shuttersRight = shutterIds.size() == light.shutters.size();
+    for (size_t i = 0; shuttersRight && i < shutterIds.size(); ++i) {
+        shuttersRight = keyOf(shutterIds[i], ZT_LOGDEV_SHUTTER) == light.shutters[i];
+    }
+    if (!shuttersRight) {
+        wrong << QStringLiteral("%1 shutters").arg(shutterCount);
+    }
+    // The group settings as the pad shows them.
+    IZtLaserPowerControl* power = device->GetLaserPowerControl();
+    for (int g = 0; g < 3 && power; ++g) {
+        for (int l = 0; l < static_cast<int>(light.groups[g].size()); ++l) {
+            const ScenarioLine& line = light.groups[g][l];
+            if (std::abs(power->GetLinePower(l, g) - line.power) > 1e-9 ||
+                power->GetLineUsed(l, g) != line.used) {
+                wrong << QStringLiteral("%1 line %2").arg(kGroupNames[g]).arg(l + 1);
+            }
+        }
+    }
+    if (!wrong.isEmpty()) {
+        *detail = "the device is associated otherwise: " + wrong.join(", ");
+        return kExitFailed;
+    }
+    QStringList ids;
+    for (ZT_DWORD id : shutterIds) {
+        ids << QString::number(id);
+    }
+    *detail = QStringLiteral("light %1 (%2), %3, shutters %4; group settings as stored")
+                  .arg(lightId)
+                  .arg(QString::fromStdWString(zthost::DeviceStateText(lightId)))
+                  .arg(switcherId == 0
+                           ? QStringLiteral("no switcher")
+                           : QStringLiteral("switcher %1 at port %2").arg(switcherId).arg(port))
+                  .arg(ids.isEmpty() ? QStringLiteral("none") : ids.join(", "));
     return kExitDone;
 }
 
@@ -256,6 +405,12 @@ int Session::SaveAndDisconnect(QString* detail) {
                   .arg(settings.size())
                   .arg(device);
     return kExitDone;
+}
+
+IZtStimulationDevice* Session::Device() const {
+    IZtStimulationDeviceManager* manager = CZtStimulationDeviceManager::GetInstance();
+    return manager && !m_deviceName.empty() ? manager->GetStaticDevice(m_deviceName.c_str())
+                                            : nullptr;
 }
 
 QString Session::SettingsFile() const {

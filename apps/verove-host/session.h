@@ -52,10 +52,14 @@ private:
     int LoadPlugin(QString* detail);
     int ConnectDevice(QString* detail);
     int SetTraxPort(QString* detail);
+    int StoreLightPath(QString* detail);
     int StartUp(QString* detail);
+    int CheckLightPath(QString* detail);
     int SaveAndDisconnect(QString* detail);
 
     QString SettingsFile() const;
+    // The connected device as the host's stimulation-device manager holds it (borrowed), or null.
+    IZtStimulationDevice* Device() const;
     QImage DrawCameraField() const;
 
     const Scenario& m_scenario;

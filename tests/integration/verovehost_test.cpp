@@ -6,7 +6,10 @@
 #include <QFile>
 #include <QImage>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
+
+#include "zt/zt_settings.h"
 
 namespace {
 
@@ -98,10 +101,67 @@ TEST_F(ScenarioRun, ShippedScenariosRunAndLeaveACompleteReport) {
 TEST_F(ScenarioRun, DefaultScenarioSetsTheTraxPortOnTheSimulatedUnit) {
     const HostRun run = Scenario("default.json", {"--simulator"});
     EXPECT_EQ(run.exitCode, 0) << run.out.toStdString();
-    EXPECT_TRUE(run.out.contains("[4/6] Set the TRAX port\n      ports 1 and 0\n"));
+    EXPECT_TRUE(run.out.contains(
+        QRegularExpression(R"(\[4/\d+\] Set the TRAX port\n      ports 1 and 0\n)")))
+        << run.out.toStdString();
     EXPECT_TRUE(run.out.contains("connected as CZtStimulationDeviceVeroveSim_0"));
     EXPECT_GT(QFileInfo(Report() + "/settings/VeroveSim.bin").size(), 0);
     EXPECT_TRUE(Read("report.md").contains("- DMD: the SDK's simulated unit\n"));
+}
+
+TEST_F(ScenarioRun, DeviceTakesItsLightPathFromTheSettingsFile) {
+    const HostRun run = Scenario("default.json");
+    ASSERT_EQ(run.exitCode, 0) << run.out.toStdString();
+    EXPECT_TRUE(run.out.contains(
+        "Verove.bin: light \"Laser Launch\" with 4 lines per group, switcher \"Laser Switcher\" "
+        "port 1, shutter chain \"Laser Shutter\"\n"))
+        << run.out.toStdString();
+    // Launch, switcher and shutter are devices 4, 8 and 6 of the scenario's device manager.
+    EXPECT_TRUE(
+        run.out.contains("Check the light path association\n      light 4 (405 nm 0.0% off, "
+                         "488 nm 10.0% off, 561 nm 0.0% off, 640 nm 0.0% off), switcher 8 "
+                         "at port 1, shutters 6; group settings as stored\n"))
+        << run.out.toStdString();
+
+    // What the device saved when it disconnected keeps the association and the group settings.
+    CZtLoadSettingsManager manager;
+    ASSERT_EQ(
+        manager.PrepareLoading(L"Verove.bin", 1, (Report() + "/settings").toStdWString().c_str()),
+        1);
+    CZtLiteVariantR* file = manager.GetLiteVariant(0);
+    ASSERT_EQ(file->OpenLevel(L"Verove"), 0);
+    ASSERT_EQ(file->OpenLevel(L"CZtStimulationDeviceVerove_0"), 0);
+    ASSERT_EQ(file->OpenLevel(L"Definition"), 0);
+    ASSERT_EQ(file->OpenLevel(L"Illumination"), 0);
+    EXPECT_EQ(file->GetString(L"LaserLaunch", L""), CZtStringW(L"Laser Launch"));
+    EXPECT_EQ(file->GetString(L"LaserLaunchType", L""), CZtStringW(L"IDeviceMultiLaser"));
+    ASSERT_EQ(file->OpenLevel(L"LaserSwitcher"), 0);
+    EXPECT_EQ(file->GetString(L"LaserSwitcherKey", L""), CZtStringW(L"Laser Switcher"));
+    EXPECT_EQ(file->GetUInt(L"LaserSwitcherPort", 0), 1u);
+    file->CloseLevel();
+    ASSERT_EQ(file->OpenLevel(L"ShutterChain"), 0);
+    EXPECT_EQ(file->GetString(L"Shutter", L""), CZtStringW(L"Laser Shutter"));
+    file->CloseLevel();
+    // S3 uses the 561 and 640 nm lines at 30 and 10 %.
+    ASSERT_EQ(file->OpenLevel(L"StimulationGrups"), 0);
+    std::vector<std::pair<double, bool>> s3;
+    for (int more = file->FirstChild(); more == 0; more = file->NextChild()) {
+        if (file->OpenChild() != 0) {
+            continue;
+        }
+        if (file->GetUInt(L"Id", 9) == 2 && file->OpenLevel(L"LaserLines") == 0) {
+            for (int line = file->FirstChild(); line == 0; line = file->NextChild()) {
+                if (file->OpenChild() == 0) {
+                    s3.emplace_back(file->GetDouble(L"Power", -1), file->GetBool(L"Used", false));
+                    file->CloseLevel();
+                }
+            }
+            file->CloseLevel();
+        }
+        file->CloseLevel();
+    }
+    EXPECT_EQ(s3, (std::vector<std::pair<double, bool>>{
+                      {0.0, false}, {0.0, false}, {30.0, true}, {10.0, true}}));
 }
 
 TEST_F(ScenarioRun, GalvoScannerRefusesTheVerove) {
