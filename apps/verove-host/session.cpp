@@ -11,6 +11,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "reportpictures.h"
 #include "zt/zt_devices.h"
 #include "zt/zt_dmd.h"
 #include "zt/zt_grabber.h"
@@ -29,7 +30,6 @@ namespace {
 using ConnectFn = bool (*)(bool, bool, std::uint32_t, const wchar_t*, wchar_t*, bool*);
 using SetTraxPortFn = bool (*)(std::uint32_t, std::uint32_t, bool);
 
-const QColor kGroupColours[] = {QColor(230, 60, 60), QColor(60, 200, 90), QColor(70, 140, 255)};
 const char* const kGroupNames[] = {"S1", "S2", "S3"};
 
 void Print(const QString& line) {
@@ -134,7 +134,10 @@ int Session::BuildMicroscope(QString* detail) {
         return kExitFailed;
     }
     const ScenarioCamera& camera = m_scenario.Camera();
-    m_report->AddPicture("camera-field.png", DrawCameraField(),
+    CameraPictureParts field;
+    field.groupMask = 7;
+    field.truthOutline = true;
+    m_report->AddPicture("camera-field.png", CameraPicture(m_scenario, field),
                          "The camera image as displayed: the stimulation ROIs as drawn (S1 red, "
                          "S2 green, S3 blue) and, dashed, where the DMD field lands on it.");
     *detail = QStringLiteral(
@@ -417,68 +420,4 @@ QString Session::SettingsFile() const {
     // The device's settings file, one per device kind, in the host's settings folder.
     return QDir(QString::fromStdWString(zthost::SettingsLocation()))
         .filePath(m_scenario.Dmd().simulator ? "VeroveSim.bin" : "Verove.bin");
-}
-
-QImage Session::DrawCameraField() const {
-    const ScenarioCamera& camera = m_scenario.Camera();
-    const double scale = std::min(1.0, 1024.0 / std::max(camera.imageWidth, camera.imageHeight));
-    QImage image(std::max(1, qRound(camera.imageWidth * scale)),
-                 std::max(1, qRound(camera.imageHeight * scale)), QImage::Format_RGB32);
-    image.fill(QColor(20, 20, 24));
-    QPainter painter(&image);
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.scale(scale, scale);
-    QFont font = painter.font();
-    font.setPixelSize(std::max(8, qRound(16 / scale)));
-    painter.setFont(font);
-
-    // The ground truth: the mirror array's corners through the optics onto the sensor, then
-    // through the host's own sensor-to-image geometry.
-    IZtGrabberProvider* grabber = zthost::HostContext()->GetGrabberProvider();
-    SZtGrabberFormatDesc format;
-    double radians = 0.0;
-    double chipToImage[9] = {};
-    if (grabber && grabber->CameraSettingsGet(&format) == 0 &&
-        grabber->CameraAngleSWGet(&radians) == 0 &&
-        CalcTransformChipToImg(&format, radians, nullptr, nullptr, false, chipToImage) == 0) {
-        const std::array<double, 6>& m = m_scenario.Optics().dmdToSensor;
-        const double columns = ScenarioDmd::kMirrorColumns;
-        const double rows = ScenarioDmd::kMirrorRows;
-        QPolygonF field;
-        for (const QPointF& mirror :
-             {QPointF(0, 0), QPointF(columns, 0), QPointF(columns, rows), QPointF(0, rows)}) {
-            const double sx = m[0] * mirror.x() + m[1] * mirror.y() + m[2];
-            const double sy = m[3] * mirror.x() + m[4] * mirror.y() + m[5];
-            field << QPointF(chipToImage[0] * sx + chipToImage[1] * sy + chipToImage[2],
-                             chipToImage[3] * sx + chipToImage[4] * sy + chipToImage[5]);
-        }
-        painter.setPen(QPen(Qt::white, 2 / scale, Qt::DashLine));
-        painter.drawPolygon(field);
-        // The first mirror row, so that turns and flips of the field show.
-        painter.setPen(QPen(Qt::white, 5 / scale));
-        painter.drawLine(field[0], field[1]);
-    }
-
-    for (int g = 0; g < 3; ++g) {
-        painter.setPen(QPen(kGroupColours[g], 2 / scale));
-        for (const ScenarioRoi& roi : m_scenario.Rois()[g]) {
-            switch (roi.shape) {
-                case ScenarioRoiShape::Rectangle:
-                    painter.drawRect(roi.bounds);
-                    break;
-                case ScenarioRoiShape::Ellipse:
-                    painter.drawEllipse(roi.bounds);
-                    break;
-                case ScenarioRoiShape::Polygon:
-                    painter.drawPolygon(roi.polygon);
-                    break;
-            }
-            const QString label = roi.label.empty()
-                                      ? QString(kGroupNames[g])
-                                      : QStringLiteral("%1 %2").arg(
-                                            kGroupNames[g], QString::fromStdWString(roi.label));
-            painter.drawText(roi.bounds.topLeft() + QPointF(0, -4 / scale), label);
-        }
-    }
-    return image;
 }

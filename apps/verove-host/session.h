@@ -60,7 +60,6 @@ private:
     QString SettingsFile() const;
     // The connected device as the host's stimulation-device manager holds it (borrowed), or null.
     IZtStimulationDevice* Device() const;
-    QImage DrawCameraField() const;
 
     const Scenario& m_scenario;
     SessionOptions m_options;
