@@ -1,6 +1,8 @@
 // CZtPicBufAPI: allocation, copies, stretch, depth conversion and pixel access of host pictures.
 #include <algorithm>
+#include <cmath>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <utility>
 #include <vector>
@@ -119,19 +121,19 @@ std::vector<std::vector<Tap>> AreaTaps(std::uint32_t n, std::uint32_t m) {
     return taps;
 }
 
-}  // namespace
-
-int CZtPicBufAPI::Alloc(SZtPicBuf* pic, std::uint32_t width, std::uint32_t height,
-                        std::uint32_t bitsPerComponent, std::uint32_t components) {
+// Alloc; pictures whose every pixel is written next skip the zero fill.
+int AllocPixels(SZtPicBuf* pic, std::uint32_t width, std::uint32_t height,
+                std::uint32_t bitsPerComponent, std::uint32_t components, bool zeroFill) {
     if (!pic || width == 0 || height == 0 || !IsSupportedFormat(bitsPerComponent, components)) {
         return ZT_PIC_INVALID_ARG;
     }
-    Free(pic);
+    CZtPicBufAPI::Free(pic);
     const std::uint64_t rowBytes = RowBytes(width, bitsPerComponent, components);
     if (rowBytes > ZT_PICBUF_MAX_BYTES || rowBytes * height > ZT_PICBUF_MAX_BYTES) {
         return ZT_PIC_ALLOC_FAILED;
     }
-    std::uint8_t* data = new (std::nothrow) std::uint8_t[rowBytes * height]();
+    std::uint8_t* data = zeroFill ? new (std::nothrow) std::uint8_t[rowBytes * height]()
+                                  : new (std::nothrow) std::uint8_t[rowBytes * height];
     if (!data) {
         return ZT_PIC_ALLOC_FAILED;
     }
@@ -143,6 +145,13 @@ int CZtPicBufAPI::Alloc(SZtPicBuf* pic, std::uint32_t width, std::uint32_t heigh
     pic->data = data;
     pic->ownsData = true;
     return ZT_PIC_OK;
+}
+
+}  // namespace
+
+int CZtPicBufAPI::Alloc(SZtPicBuf* pic, std::uint32_t width, std::uint32_t height,
+                        std::uint32_t bitsPerComponent, std::uint32_t components) {
+    return AllocPixels(pic, width, height, bitsPerComponent, components, true);
 }
 
 int CZtPicBufAPI::Free(SZtPicBuf* pic) {
@@ -178,7 +187,7 @@ int CZtPicBufAPI::Copy(const SZtPicBuf* src, SZtPicBuf* dst) {
     }
     SZtPicBuf copy;
     const int status =
-        Alloc(&copy, src->width, src->height, src->bitsPerComponent, src->components);
+        AllocPixels(&copy, src->width, src->height, src->bitsPerComponent, src->components, false);
     if (status != ZT_PIC_OK) {
         return status;
     }
@@ -277,12 +286,40 @@ int CZtPicBufAPI::ConvertBpcAndComp(SZtPicBuf* pic, std::uint32_t bitsPerCompone
         (components != 1 && components != 3)) {
         return ZT_PIC_INVALID_ARG;
     }
+    const std::uint32_t from = pic->bitsPerComponent;
+    if (from == bitsPerComponent && pic->components == components) {
+        if (pic->ownsData) {
+            return ZT_PIC_OK;
+        }
+        SZtPicBuf copy;
+        const int status = Copy(pic, &copy);
+        if (status == ZT_PIC_OK) {
+            *pic = std::move(copy);
+        }
+        return status;
+    }
     SZtPicBuf out;
-    const int status = Alloc(&out, pic->width, pic->height, bitsPerComponent, components);
+    const int status =
+        AllocPixels(&out, pic->width, pic->height, bitsPerComponent, components, false);
     if (status != ZT_PIC_OK) {
         return status;
     }
-    const std::uint32_t from = pic->bitsPerComponent;
+    // Grey camera frames to 16 bits, the analysis' working depth: one table lookup per pixel.
+    if (pic->components == 1 && components == 1 && from >= 8 && bitsPerComponent == 16) {
+        std::vector<std::uint16_t> table(from == 8 ? 256 : 65536);
+        for (std::uint32_t v = 0; v < table.size(); ++v) {
+            table[v] = static_cast<std::uint16_t>(ConvertDepth(v, from, 16));
+        }
+        for (std::uint32_t y = 0; y < pic->height; ++y) {
+            const std::uint8_t* in = pic->Row(y);
+            auto* row = reinterpret_cast<std::uint16_t*>(out.Row(y));
+            for (std::uint32_t x = 0; x < pic->width; ++x) {
+                row[x] = table[from == 8 ? in[x] : Read(*pic, x, y, 0)];
+            }
+        }
+        *pic = std::move(out);
+        return ZT_PIC_OK;
+    }
     for (std::uint32_t y = 0; y < pic->height; ++y) {
         for (std::uint32_t x = 0; x < pic->width; ++x) {
             std::uint32_t value[3];
@@ -333,5 +370,129 @@ int CZtPicBufAPI::SetValue(SZtPicBuf* pic, std::uint32_t x, std::uint32_t y, std
         return ZT_PIC_INVALID_ARG;
     }
     Write(*pic, x, y, component, std::min(value, MaxValue(pic->bitsPerComponent)));
+    return ZT_PIC_OK;
+}
+
+namespace {
+
+// floor(sum / count + 1/2), computed as (2 sum + count) / (2 count) times a rounded reciprocal.
+// With count <= 255 * 255 a quotient that is not whole lies at least 1 / (2 count) > 2^-17 from
+// the next integer, while the product errs by less than 2^-34: nudged up by 2^-24, it truncates
+// to the exact result.
+inline std::uint16_t RoundedMean(std::uint32_t sum, std::uint32_t count, double halfReciprocal) {
+    return static_cast<std::uint16_t>((2.0 * sum + count) * halfReciprocal + 0x1p-24);
+}
+
+}  // namespace
+
+int CZtPicBufAPI::SmoothSquare(const SZtPicBuf* src, SZtPicBuf* dst, std::uint32_t size) {
+    if (!IsValid(src) || !dst || src->components != 1 || src->bitsPerComponent <= 8 || size == 0 ||
+        size > 255) {
+        return ZT_PIC_INVALID_ARG;
+    }
+    const std::uint32_t width = src->width;
+    const std::uint32_t height = src->height;
+    const bool inPlace = dst != src && dst->ownsData && IsValid(dst) && dst->data != src->data &&
+                         dst->width == width && dst->height == height &&
+                         dst->bitsPerComponent == src->bitsPerComponent && dst->components == 1;
+    SZtPicBuf aside;
+    if (!inPlace) {
+        const int status = AllocPixels(&aside, width, height, src->bitsPerComponent, 1, false);
+        if (status != ZT_PIC_OK) {
+            return status;
+        }
+    }
+    SZtPicBuf& out = inPlace ? *dst : aside;
+    // The sums of each column over the window's rows, and their running sum along the row
+    // (prefix[x] = columns 0 .. x - 1), so that every window sum is a difference of two entries.
+    // The running sum may wrap around; a window's sum stays below 255^2 * 65535 < 2^32, so the
+    // difference is still exact.
+    std::unique_ptr<std::uint32_t[]> buffer(new (std::nothrow) std::uint32_t[2 * width + 1]());
+    if (!buffer) {
+        return ZT_PIC_ALLOC_FAILED;
+    }
+    std::uint32_t* columns = buffer.get();
+    std::uint32_t* prefix = columns + width;
+    const auto row = [src](std::int64_t y) {
+        return reinterpret_cast<const std::uint16_t*>(src->Row(static_cast<std::uint32_t>(y)));
+    };
+    const std::int64_t before = size / 2;
+    const std::int64_t after = size - 1 - before;
+    const std::int64_t lastX = std::int64_t{width} - 1;
+    const std::int64_t lastY = std::int64_t{height} - 1;
+    for (std::int64_t y = 0; y <= std::min(after, lastY); ++y) {
+        const std::uint16_t* in = row(y);
+        for (std::uint32_t x = 0; x < width; ++x) {
+            columns[x] += in[x];
+        }
+    }
+    for (std::int64_t y = 0; y <= lastY; ++y) {
+        if (y > 0 && y + after <= lastY) {
+            const std::uint16_t* in = row(y + after);
+            for (std::uint32_t x = 0; x < width; ++x) {
+                columns[x] += in[x];
+            }
+        }
+        if (y - 1 - before >= 0) {
+            const std::uint16_t* in = row(y - 1 - before);
+            for (std::uint32_t x = 0; x < width; ++x) {
+                columns[x] -= in[x];
+            }
+        }
+        const auto rows = static_cast<std::uint32_t>(std::min(y + after, lastY) -
+                                                     std::max(y - before, std::int64_t{0}) + 1);
+        prefix[0] = 0;
+        for (std::uint32_t x = 0; x < width; ++x) {
+            prefix[x + 1] = prefix[x] + columns[x];
+        }
+        auto* smoothed = reinterpret_cast<std::uint16_t*>(out.Row(static_cast<std::uint32_t>(y)));
+        // Near the left and right edges the window loses columns.
+        const auto atEdge = [&](std::int64_t x) {
+            const std::int64_t left = std::max(x - before, std::int64_t{0});
+            const std::int64_t right = std::min(x + after, lastX);
+            const auto count = static_cast<std::uint32_t>(rows * (right - left + 1));
+            smoothed[x] = RoundedMean(prefix[right + 1] - prefix[left], count, 1.0 / (2.0 * count));
+        };
+        const std::int64_t innerBegin = std::min<std::int64_t>(before, width);
+        const std::int64_t innerEnd = std::max(innerBegin, std::int64_t{width} - after);
+        for (std::int64_t x = 0; x < innerBegin; ++x) {
+            atEdge(x);
+        }
+        const std::uint32_t count = rows * size;
+        const double halfReciprocal = 1.0 / (2.0 * count);
+        for (std::int64_t x = innerBegin; x < innerEnd; ++x) {
+            smoothed[x] =
+                RoundedMean(prefix[x + after + 1] - prefix[x - before], count, halfReciprocal);
+        }
+        for (std::int64_t x = innerEnd; x < width; ++x) {
+            atEdge(x);
+        }
+    }
+    if (!inPlace) {
+        *dst = std::move(aside);
+    }
+    return ZT_PIC_OK;
+}
+
+int CZtPicBufAPI::GetMeanIntAndVariation(const SZtPicBuf* pic, double* mean, double* variation) {
+    if (!IsValid(pic) || !mean || !variation || pic->components != 1 ||
+        pic->bitsPerComponent <= 8) {
+        return ZT_PIC_INVALID_ARG;
+    }
+    // Exact integer sums: a picture holds at most 2^29 values of 16 bits, so the squares sum
+    // below 2^61.
+    std::uint64_t sum = 0;
+    std::uint64_t squares = 0;
+    for (std::uint32_t y = 0; y < pic->height; ++y) {
+        const auto* in = reinterpret_cast<const std::uint16_t*>(pic->Row(y));
+        for (std::uint32_t x = 0; x < pic->width; ++x) {
+            sum += in[x];
+            squares += std::uint32_t{in[x]} * in[x];
+        }
+    }
+    const double count = double(pic->width) * pic->height;
+    const double average = sum / count;
+    *mean = average;
+    *variation = std::sqrt(std::max(0.0, squares / count - average * average));
     return ZT_PIC_OK;
 }
