@@ -149,12 +149,6 @@ std::uint16_t RowMaximum16(const std::uint16_t* row, std::uint32_t width) {
     return high;
 }
 
-// One pixel of the flood fill's queue.
-struct SZtQueuedPixel {
-    std::uint32_t x;
-    std::uint32_t y;
-};
-
 // The 4-connected region around the seed of the pixels of smoothed above threshold; the seed
 // always belongs. Every pixel that joins is set to 0 in smoothed, so it joins once and the queue,
 // one entry per pixel of the frame, cannot overflow. The region is queue[0 .. count - 1].
@@ -187,56 +181,6 @@ std::uint64_t FloodFill(SZtPicBuf& smoothed, std::uint32_t seedX, std::uint32_t 
         }
     }
     return tail;
-}
-
-// Otsu's threshold of a 16-bit picture's central part: the central 2/3 of its rows and columns
-// counted into one bin per value, each count divided by 4/9 of the picture's pixel count. The
-// bin that best separates two classes wins, the lowest on ties.
-std::uint32_t CentralOtsuThreshold(const SZtPicBuf& box) {
-    const std::uint64_t width = box.width;
-    const std::uint64_t height = box.height;
-    const std::uint64_t rowPixels = box.stride / 2;
-    std::vector<double> histogram(std::size_t{1} << box.bitsPerComponent, 0.0);
-    const auto* pixels = reinterpret_cast<const std::uint16_t*>(box.data);
-    // The first counted pixel is a sixth of the array's rows down (in whole pixels, not rows)
-    // and a sixth of a row across.
-    const std::uint64_t start = rowPixels * height / 6 + width / 6;
-    for (std::uint64_t row = 0; row < 2 * (height / 3); ++row) {
-        const std::uint16_t* line = pixels + start + row * rowPixels;
-        for (std::uint64_t x = 0; x < 2 * (width / 3); ++x) {
-            histogram[line[x]] += 1.0;
-        }
-    }
-    const std::uint64_t norm = width * height * 4 / 9;
-    if (norm > 0) {
-        for (double& count : histogram) {
-            count /= static_cast<double>(norm);
-        }
-    }
-    double totalProbability = 0.0;
-    double totalMean = 0.0;
-    for (std::size_t k = 0; k < histogram.size(); ++k) {
-        totalProbability += histogram[k];
-        totalMean += static_cast<double>(k) * histogram[k];
-    }
-    double probability = 0.0;
-    double mean = 0.0;
-    double best = 0.0;
-    std::uint32_t threshold = 0;
-    for (std::size_t k = 0; k < histogram.size(); ++k) {
-        probability += histogram[k];
-        mean += static_cast<double>(k) * histogram[k];
-        const double lowMean = probability > 1e-10 ? mean / probability : mean;
-        const double rest = totalProbability - probability;
-        const double highMean = rest > 1e-10 ? (totalMean - mean) / rest : totalMean - mean;
-        const double between = probability * (lowMean - totalMean) * (lowMean - totalMean) +
-                               rest * (highMean - totalMean) * (highMean - totalMean);
-        if (k == 0 || between > best) {
-            best = between;
-            threshold = static_cast<std::uint32_t>(k);
-        }
-    }
-    return threshold;
 }
 
 SZtPointD Apply(const CZtMatrix3& m, const SZtPointD& p) {
@@ -313,67 +257,110 @@ int StretchContrast(SZtPicBuf* picture) {
     return 0;
 }
 
-int DetectSpot(const SZtPicBuf* picture, SZtPointD* point) {
+// Otsu's threshold of a 16-bit picture's central part: the central 2/3 of its rows and columns
+// counted into one bin per value, each count divided by 4/9 of the picture's pixel count. The
+// bin that best separates two classes wins, the lowest on ties.
+std::uint32_t CZtSpotDetector::CentralOtsuThreshold(const SZtPicBuf& box) {
+    const std::uint64_t width = box.width;
+    const std::uint64_t height = box.height;
+    const std::uint64_t rowPixels = box.stride / 2;
+    std::vector<double>& histogram = m_histogram;
+    histogram.assign(std::size_t{1} << box.bitsPerComponent, 0.0);
+    const auto* pixels = reinterpret_cast<const std::uint16_t*>(box.data);
+    // The first counted pixel is a sixth of the array's rows down (in whole pixels, not rows)
+    // and a sixth of a row across.
+    const std::uint64_t start = rowPixels * height / 6 + width / 6;
+    for (std::uint64_t row = 0; row < 2 * (height / 3); ++row) {
+        const std::uint16_t* line = pixels + start + row * rowPixels;
+        for (std::uint64_t x = 0; x < 2 * (width / 3); ++x) {
+            histogram[line[x]] += 1.0;
+        }
+    }
+    const std::uint64_t norm = width * height * 4 / 9;
+    if (norm > 0) {
+        for (double& count : histogram) {
+            count /= static_cast<double>(norm);
+        }
+    }
+    double totalProbability = 0.0;
+    double totalMean = 0.0;
+    for (std::size_t k = 0; k < histogram.size(); ++k) {
+        totalProbability += histogram[k];
+        totalMean += static_cast<double>(k) * histogram[k];
+    }
+    double probability = 0.0;
+    double mean = 0.0;
+    double best = 0.0;
+    std::uint32_t threshold = 0;
+    for (std::size_t k = 0; k < histogram.size(); ++k) {
+        probability += histogram[k];
+        mean += static_cast<double>(k) * histogram[k];
+        const double lowMean = probability > 1e-10 ? mean / probability : mean;
+        const double rest = totalProbability - probability;
+        const double highMean = rest > 1e-10 ? (totalMean - mean) / rest : totalMean - mean;
+        const double between = probability * (lowMean - totalMean) * (lowMean - totalMean) +
+                               rest * (highMean - totalMean) * (highMean - totalMean);
+        if (k == 0 || between > best) {
+            best = between;
+            threshold = static_cast<std::uint32_t>(k);
+        }
+    }
+    return threshold;
+}
+
+int CZtSpotDetector::DetectSpot(const SZtPicBuf* picture, SZtPointD* point) {
     if (!picture || picture->IsEmpty() || !point) {
         return -9;
     }
     const auto failed = [](int status) { return status == ZT_PIC_ALLOC_FAILED ? -3 : -9; };
-    // The working copy: a view of the caller's pixels that the conversion replaces by an owned
-    // 16-bit grey picture (it never writes the pixels it views).
-    SZtPicBuf work;
-    work.width = picture->width;
-    work.height = picture->height;
-    work.stride = picture->stride;
-    work.bitsPerComponent = picture->bitsPerComponent;
-    work.components = picture->components;
-    work.data = picture->data;
-    int status = CZtPicBufAPI::ConvertBpcAndComp(&work, 16, 1);
+    int status = CZtPicBufAPI::ConvertBpcAndComp(picture, &m_work, 16, 1);
     if (status != 0) {
         return failed(status);
     }
-    StretchContrast(&work);
+    StretchContrast(&m_work);
 
-    SZtPicBuf smoothed;
     double mean = 0.0;
     double variation = 0.0;
     std::uint32_t peak = 0;
     std::uint32_t seedX = 0;
     std::uint32_t seedY = 0;
-    status = CZtPicBufAPI::SmoothSquare(&work, &smoothed, kSpotSmoothing);
+    status = CZtPicBufAPI::SmoothSquare(&m_work, &m_smoothed, kSpotSmoothing);
     if (status != 0) {
         return failed(status);
     }
-    CZtPicBufAPI::GetMeanIntAndVariation(&work, &mean, &variation);
-    FindFirstMaximum(smoothed, &peak, &seedX, &seedY);
+    CZtPicBufAPI::GetMeanIntAndVariation(&m_work, &mean, &variation);
+    FindFirstMaximum(m_smoothed, &peak, &seedX, &seedY);
     if (peak < mean + kSpotContrast * variation) {
         return -13;
     }
 
-    // Written in place: smoothed already has the frame's format.
-    CZtPicBufAPI::SmoothSquare(&work, &smoothed, kRegionSmoothing);
-    CZtPicBufAPI::GetMeanIntAndVariation(&smoothed, &mean, &variation);
+    CZtPicBufAPI::SmoothSquare(&m_work, &m_smoothed, kRegionSmoothing);
+    CZtPicBufAPI::GetMeanIntAndVariation(&m_smoothed, &mean, &variation);
     const double level = std::max(mean + kRegionContrast * variation, 0.5 * mean);
     const auto threshold = static_cast<std::uint16_t>(std::min(level, 65535.0));
-    // Left uninitialised: only the part the region fills is ever touched.
-    std::unique_ptr<SZtQueuedPixel[]> queue(
-        new (std::nothrow) SZtQueuedPixel[std::uint64_t{work.width} * work.height]);
-    if (!queue) {
-        return -3;
+    const std::uint64_t pixels = std::uint64_t{m_work.width} * m_work.height;
+    if (m_queueLength < pixels) {
+        // Left uninitialised: pages the regions never reach are never touched.
+        m_queue.reset(new (std::nothrow) SZtQueuedPixel[pixels]);
+        m_queueLength = m_queue ? pixels : 0;
+        if (!m_queue) {
+            return -3;
+        }
     }
-    const std::uint64_t regionSize = FloodFill(smoothed, seedX, seedY, threshold, queue.get());
-    const SZtQueuedPixel* region = queue.get();
+    const std::uint64_t regionSize = FloodFill(m_smoothed, seedX, seedY, threshold, m_queue.get());
+    const SZtQueuedPixel* region = m_queue.get();
 
     // Intensity-weighted centroid and bounding box of the region, in exact integer sums.
     std::uint64_t sumX = 0;
     std::uint64_t sumY = 0;
     std::uint64_t sum = 0;
-    std::uint32_t minX = work.width;
+    std::uint32_t minX = m_work.width;
     std::uint32_t maxX = 0;
-    std::uint32_t minY = work.height;
+    std::uint32_t minY = m_work.height;
     std::uint32_t maxY = 0;
     for (std::uint64_t i = 0; i < regionSize; ++i) {
         const SZtQueuedPixel p = region[i];
-        const std::uint64_t w = Row16(work, p.y)[p.x];
+        const std::uint64_t w = Row16(m_work, p.y)[p.x];
         sumX += p.x * w;
         sumY += p.y * w;
         sum += w;
@@ -391,10 +378,10 @@ int DetectSpot(const SZtPicBuf* picture, SZtPointD* point) {
     // A box twice as far from the centroid as the region reaches on each side, in the frame.
     const auto x0 = std::max<std::int64_t>(static_cast<std::int64_t>(cx - 2.0 * (cx - minX)), 0);
     const auto x1 =
-        std::min<std::int64_t>(static_cast<std::int64_t>(cx + 2.0 * (maxX - cx)), work.width);
+        std::min<std::int64_t>(static_cast<std::int64_t>(cx + 2.0 * (maxX - cx)), m_work.width);
     const auto y0 = std::max<std::int64_t>(static_cast<std::int64_t>(cy - 2.0 * (cy - minY)), 0);
     const auto y1 =
-        std::min<std::int64_t>(static_cast<std::int64_t>(cy + 2.0 * (maxY - cy)), work.height);
+        std::min<std::int64_t>(static_cast<std::int64_t>(cy + 2.0 * (maxY - cy)), m_work.height);
     // A region without extent (a uniform frame gives the seed alone) is no spot.
     if (x1 <= x0 || y1 <= y0) {
         return -13;
@@ -405,15 +392,15 @@ int DetectSpot(const SZtPicBuf* picture, SZtPointD* point) {
     if (status != 0) {
         return failed(status);
     }
-    CZtPicBufAPI::CopyRect(&work, static_cast<int>(x0), static_cast<int>(y0), box.width, box.height,
-                           &box, 0, 0);
+    CZtPicBufAPI::CopyRect(&m_work, static_cast<int>(x0), static_cast<int>(y0), box.width,
+                           box.height, &box, 0, 0);
     const std::uint32_t cut = CentralOtsuThreshold(box);
 
     // The centre of the region's pixels at or above the cut, weighted by their values.
     sumX = sumY = sum = 0;
     for (std::uint64_t i = 0; i < regionSize; ++i) {
         const SZtQueuedPixel p = region[i];
-        const std::uint64_t v = Row16(work, p.y)[p.x];
+        const std::uint64_t v = Row16(m_work, p.y)[p.x];
         if (v >= cut) {
             sumX += p.x * v;
             sumY += p.y * v;

@@ -5,6 +5,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <vector>
 
 #include "cztcalibrationdata.h"
@@ -22,7 +23,7 @@ struct SZtPointD {
 using CZtCameraTransformQuery =
     std::function<int(CZtMatrix3* rotation, CZtMatrix3* flip, std::array<double, 3>* centre)>;
 
-// Every function below is reentrant: it works only on what it is given.
+// The free functions are reentrant: they work only on what they are given.
 
 // The smallest and largest value of a grey picture of 8 or 9..16 bits. 0, or -4 for another
 // picture.
@@ -36,11 +37,34 @@ int FindFirstMaximum(const SZtPicBuf& picture, std::uint32_t* value, std::uint32
 // picture stays as it is. 0, or -4 for another picture.
 int StretchContrast(SZtPicBuf* picture);
 
-// Finds the one bright spot of a grey or colour picture (any depth): the centre of its brightest
-// part, in pixel coordinates of the picture (pixel (i, j) at (i, j)). 0 with point set; -9 for a
-// null or empty picture or one that cannot be read; -3 when memory runs out; -13 when the
-// picture shows no spot.
-int DetectSpot(const SZtPicBuf* picture, SZtPointD* point);
+// One pixel of the flood fill's queue.
+struct SZtQueuedPixel {
+    std::uint32_t x;
+    std::uint32_t y;
+};
+
+// Thread-bound: finds the projected square in frame after frame of one calibration run, keeping
+// its working pictures between frames so that a run allocates them once.
+class CZtSpotDetector {
+public:
+    // Finds the one bright spot of a grey or colour picture (any depth): the centre of its
+    // brightest part, in pixel coordinates of the picture (pixel (i, j) at (i, j)). 0 with point
+    // set; -9 for a null or empty picture or one that cannot be read; -3 when memory runs out;
+    // -13 when the picture shows no spot. The picture is only read.
+    int DetectSpot(const SZtPicBuf* picture, SZtPointD* point);
+
+private:
+    std::uint32_t CentralOtsuThreshold(const SZtPicBuf& box);
+
+    // The frame as 16-bit grey, contrast stretched.
+    SZtPicBuf m_work;
+    // The frame smoothed; the flood fill clears the region in it.
+    SZtPicBuf m_smoothed;
+    // One entry per pixel of the frame; only the part a region fills is ever touched.
+    std::unique_ptr<SZtQueuedPixel[]> m_queue;
+    std::uint64_t m_queueLength = 0;
+    std::vector<double> m_histogram;
+};
 
 // The affine matrix that maps the source points onto the target points with the least squared
 // error (third row 0, 0, 1). Consumes both lists: they are empty on return. -9 for lists of

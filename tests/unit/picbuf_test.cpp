@@ -393,6 +393,27 @@ TEST(PicBuf, ConvertKeepsPicturesAlreadyInTheTargetFormat) {
     EXPECT_EQ(Values(view), (V{1, 8, 9}));
 }
 
+TEST(PicBuf, ConvertIntoATargetReusesItsPixelsAndLeavesTheSourceAlone) {
+    const SZtPicBuf twelve = Make(3, 1, 12, 1, {4095, 2048, 0x0AB});
+    SZtPicBuf target = Make(3, 1, 16, 1, {1, 1, 1});
+    const std::uint8_t* pixels = target.data;
+    ASSERT_EQ(CZtPicBufAPI::ConvertBpcAndComp(&twelve, &target, 16, 1), 0);
+    EXPECT_EQ(target.data, pixels);
+    EXPECT_EQ(Values(target), (V{65535, 32776, 2737}));
+    EXPECT_EQ(Values(twelve), (V{4095, 2048, 0x0AB}));
+
+    // Same format: a copy into the target; another size or format: the target is replaced.
+    const SZtPicBuf sixteen = Make(3, 1, 16, 1, {9, 8, 7});
+    ASSERT_EQ(CZtPicBufAPI::ConvertBpcAndComp(&sixteen, &target, 16, 1), 0);
+    EXPECT_EQ(target.data, pixels);
+    EXPECT_EQ(Values(target), (V{9, 8, 7}));
+    const SZtPicBuf rgb = Make(2, 1, 8, 3, {255, 0, 0, 0, 0, 255});
+    ASSERT_EQ(CZtPicBufAPI::ConvertBpcAndComp(&rgb, &target, 16, 1), 0);
+    EXPECT_EQ(target.width, 2u);
+    EXPECT_EQ(Values(target), (V{19595, 7471}));  // depth first, then (299 R + 114 B) / 1000
+    EXPECT_EQ(CZtPicBufAPI::ConvertBpcAndComp(&rgb, nullptr, 16, 1), -4);
+}
+
 // The box mean by its definition: every pixel of the window that lies inside, rounded half up.
 std::vector<std::uint32_t> BoxMeans(const SZtPicBuf& pic, int size) {
     std::vector<std::uint32_t> means;

@@ -171,6 +171,12 @@ TEST(SpotDetection, StretchContrastSpreadsValuesOverTheDepth) {
 
 // ---- DetectSpot --------------------------------------------------------------------------------
 
+// A detector of its own for one frame.
+int DetectSpot(const SZtPicBuf* frame, SZtPointD* point) {
+    CZtSpotDetector detector;
+    return detector.DetectSpot(frame, point);
+}
+
 TEST(SpotDetection, FindsBlurredSquaresAtSubPixelCentresInEveryDepth) {
     // The centre is that of the pixels above a threshold, so which edge pixels pass decides a
     // few hundredths of a pixel: single finds stay within 0.15 pixels, and they scatter by less
@@ -232,6 +238,31 @@ TEST(SpotDetection, AFaintStreakJoinedToTheSpotStaysOutOfItsCentre) {
     ASSERT_EQ(DetectSpot(&frame, &found), 0);
     EXPECT_NEAR(found.x, spot.x, 0.1);
     EXPECT_NEAR(found.y, spot.y, 1e-9);
+}
+
+TEST(SpotDetection, OneDetectorServesFrameAfterFrameOfAnySize) {
+    // What a detector keeps from one frame must not leak into the next: larger frames need a
+    // larger queue, other depths another conversion, and a frame without a spot in between must
+    // not disturb the ones after it.
+    const std::vector<SZtPicBuf> frames = [] {
+        std::vector<SZtPicBuf> f;
+        f.push_back(Render(200, 160, 16, {{20.3, 30.2, 10.0, 2.0}}, 100, 20000, 5, 21));
+        f.push_back(Render(300, 200, 12, {{250.6, 150.1}}, 200, 3000, 20, 22));
+        f.push_back(Render(300, 200, 12, {}, 200, 0, 20, 23));
+        f.push_back(Render(160, 256, 8, {{40.0, 200.5, 10.0, 2.0}}, 12, 180, 2, 24));
+        f.push_back(Render(300, 200, 12, {{10.2, 100.7}}, 200, 3000, 20, 25));
+        return f;
+    }();
+    CZtSpotDetector reused;
+    for (std::size_t i = 0; i < frames.size(); ++i) {
+        SZtPointD fresh{-1.0, -1.0};
+        SZtPointD again{-1.0, -1.0};
+        const int status = DetectSpot(&frames[i], &fresh);
+        EXPECT_EQ(reused.DetectSpot(&frames[i], &again), status) << "frame " << i;
+        EXPECT_EQ(again.x, fresh.x) << "frame " << i;
+        EXPECT_EQ(again.y, fresh.y) << "frame " << i;
+        EXPECT_EQ(status, i == 2 ? -13 : 0) << "frame " << i;
+    }
 }
 
 TEST(SpotDetection, FramesWithoutASpotFindNothing) {

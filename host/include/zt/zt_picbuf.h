@@ -95,6 +95,11 @@ public:
     // picture or another target format, -3 as Alloc (pic unchanged then).
     static int ConvertBpcAndComp(SZtPicBuf* pic, std::uint32_t bitsPerComponent,
                                  std::uint32_t components);
+    // The same conversion from src into dst, which may be src. A dst of the target format and
+    // src's size that owns its pixels is written in place (converting frame after frame allocates
+    // nothing); otherwise dst is replaced as above. src is never written unless it is dst.
+    static int ConvertBpcAndComp(const SZtPicBuf* src, SZtPicBuf* dst,
+                                 std::uint32_t bitsPerComponent, std::uint32_t components);
     // Multiplies every component by factor, saturating at the picture's maximum value. -4 for
     // null or an empty picture.
     static int MultiplyC(SZtPicBuf* pic, std::uint32_t factor);

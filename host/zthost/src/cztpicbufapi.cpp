@@ -147,6 +147,15 @@ int AllocPixels(SZtPicBuf* pic, std::uint32_t width, std::uint32_t height,
     return ZT_PIC_OK;
 }
 
+// Whether an operation may write its result straight into dst: a picture of its own, apart from
+// src, that already has the result's format and size. Otherwise the result is built aside.
+bool IsOwnTarget(const SZtPicBuf* src, const SZtPicBuf* dst, std::uint32_t width,
+                 std::uint32_t height, std::uint32_t bitsPerComponent, std::uint32_t components) {
+    return dst != src && dst->ownsData && IsValid(dst) && dst->data != src->data &&
+           dst->width == width && dst->height == height &&
+           dst->bitsPerComponent == bitsPerComponent && dst->components == components;
+}
+
 }  // namespace
 
 int CZtPicBufAPI::Alloc(SZtPicBuf* pic, std::uint32_t width, std::uint32_t height,
@@ -282,61 +291,70 @@ int CZtPicBufAPI::Stretch(const SZtPicBuf* src, SZtPicBuf* dst, std::uint32_t ne
 
 int CZtPicBufAPI::ConvertBpcAndComp(SZtPicBuf* pic, std::uint32_t bitsPerComponent,
                                     std::uint32_t components) {
-    if (!IsValid(pic) || (bitsPerComponent != 8 && bitsPerComponent != 16) ||
+    return ConvertBpcAndComp(pic, pic, bitsPerComponent, components);
+}
+
+int CZtPicBufAPI::ConvertBpcAndComp(const SZtPicBuf* src, SZtPicBuf* dst,
+                                    std::uint32_t bitsPerComponent, std::uint32_t components) {
+    if (!IsValid(src) || !dst || (bitsPerComponent != 8 && bitsPerComponent != 16) ||
         (components != 1 && components != 3)) {
         return ZT_PIC_INVALID_ARG;
     }
-    const std::uint32_t from = pic->bitsPerComponent;
-    if (from == bitsPerComponent && pic->components == components) {
-        if (pic->ownsData) {
-            return ZT_PIC_OK;
-        }
-        SZtPicBuf copy;
-        const int status = Copy(pic, &copy);
-        if (status == ZT_PIC_OK) {
-            *pic = std::move(copy);
-        }
-        return status;
+    const std::uint32_t from = src->bitsPerComponent;
+    const bool sameFormat = from == bitsPerComponent && src->components == components;
+    if (sameFormat && src == dst && dst->ownsData) {
+        return ZT_PIC_OK;
     }
-    SZtPicBuf out;
-    const int status =
-        AllocPixels(&out, pic->width, pic->height, bitsPerComponent, components, false);
-    if (status != ZT_PIC_OK) {
-        return status;
+    const bool inPlace =
+        IsOwnTarget(src, dst, src->width, src->height, bitsPerComponent, components);
+    SZtPicBuf aside;
+    if (!inPlace) {
+        const int status =
+            AllocPixels(&aside, src->width, src->height, bitsPerComponent, components, false);
+        if (status != ZT_PIC_OK) {
+            return status;
+        }
     }
-    // Grey camera frames to 16 bits, the analysis' working depth: one table lookup per pixel.
-    if (pic->components == 1 && components == 1 && from >= 8 && bitsPerComponent == 16) {
-        std::vector<std::uint16_t> table(from == 8 ? 256 : 65536);
+    SZtPicBuf& out = inPlace ? *dst : aside;
+    if (sameFormat) {
+        const std::size_t rowBytes = RowBytes(src->width, from, components);
+        for (std::uint32_t y = 0; y < src->height; ++y) {
+            std::memcpy(out.Row(y), src->Row(y), rowBytes);
+        }
+    } else if (src->components == 1 && components == 1 && from >= 8 && bitsPerComponent == 16) {
+        // Grey camera frames to 16 bits, the analysis' working depth: one table lookup per pixel.
+        std::vector<std::uint16_t> table(std::size_t{1} << from);
         for (std::uint32_t v = 0; v < table.size(); ++v) {
             table[v] = static_cast<std::uint16_t>(ConvertDepth(v, from, 16));
         }
-        for (std::uint32_t y = 0; y < pic->height; ++y) {
-            const std::uint8_t* in = pic->Row(y);
+        const std::uint32_t top = MaxValue(from);
+        for (std::uint32_t y = 0; y < src->height; ++y) {
             auto* row = reinterpret_cast<std::uint16_t*>(out.Row(y));
-            for (std::uint32_t x = 0; x < pic->width; ++x) {
-                row[x] = table[from == 8 ? in[x] : Read(*pic, x, y, 0)];
+            for (std::uint32_t x = 0; x < src->width; ++x) {
+                row[x] = table[std::min(Read(*src, x, y, 0), top)];
             }
         }
-        *pic = std::move(out);
-        return ZT_PIC_OK;
-    }
-    for (std::uint32_t y = 0; y < pic->height; ++y) {
-        for (std::uint32_t x = 0; x < pic->width; ++x) {
-            std::uint32_t value[3];
-            for (std::uint32_t c = 0; c < pic->components; ++c) {
-                value[c] = ConvertDepth(Read(*pic, x, y, c), from, bitsPerComponent);
-            }
-            if (pic->components == 3 && components == 1) {
-                value[0] = (299 * value[0] + 587 * value[1] + 114 * value[2] + 500) / 1000;
-            } else if (pic->components == 1 && components == 3) {
-                value[1] = value[2] = value[0];
-            }
-            for (std::uint32_t c = 0; c < components; ++c) {
-                Write(out, x, y, c, value[c]);
+    } else {
+        for (std::uint32_t y = 0; y < src->height; ++y) {
+            for (std::uint32_t x = 0; x < src->width; ++x) {
+                std::uint32_t value[3];
+                for (std::uint32_t c = 0; c < src->components; ++c) {
+                    value[c] = ConvertDepth(Read(*src, x, y, c), from, bitsPerComponent);
+                }
+                if (src->components == 3 && components == 1) {
+                    value[0] = (299 * value[0] + 587 * value[1] + 114 * value[2] + 500) / 1000;
+                } else if (src->components == 1 && components == 3) {
+                    value[1] = value[2] = value[0];
+                }
+                for (std::uint32_t c = 0; c < components; ++c) {
+                    Write(out, x, y, c, value[c]);
+                }
             }
         }
     }
-    *pic = std::move(out);
+    if (!inPlace) {
+        *dst = std::move(aside);
+    }
     return ZT_PIC_OK;
 }
 
@@ -392,9 +410,7 @@ int CZtPicBufAPI::SmoothSquare(const SZtPicBuf* src, SZtPicBuf* dst, std::uint32
     }
     const std::uint32_t width = src->width;
     const std::uint32_t height = src->height;
-    const bool inPlace = dst != src && dst->ownsData && IsValid(dst) && dst->data != src->data &&
-                         dst->width == width && dst->height == height &&
-                         dst->bitsPerComponent == src->bitsPerComponent && dst->components == 1;
+    const bool inPlace = IsOwnTarget(src, dst, width, height, src->bitsPerComponent, 1);
     SZtPicBuf aside;
     if (!inPlace) {
         const int status = AllocPixels(&aside, width, height, src->bitsPerComponent, 1, false);
