@@ -240,17 +240,21 @@ int StretchContrast(SZtPicBuf* picture) {
         return 0;
     }
     const std::uint32_t bits = picture->bitsPerComponent;
+    // In signed 32-bit steps, which convert to and from double in single instructions.
+    const auto offset = static_cast<std::int32_t>(low);
     const double factor = ((bits > 8 ? (1u << bits) : 256u) - 1.0) / (high - low);
     for (std::uint32_t y = 0; y < picture->height; ++y) {
         if (bits == 8) {
             std::uint8_t* row = picture->Row(y);
             for (std::uint32_t x = 0; x < picture->width; ++x) {
-                row[x] = static_cast<std::uint8_t>((row[x] - low) * factor + 0.5);
+                row[x] = static_cast<std::uint8_t>(
+                    static_cast<std::int32_t>((row[x] - offset) * factor + 0.5));
             }
         } else {
             std::uint16_t* row = Row16(*picture, y);
             for (std::uint32_t x = 0; x < picture->width; ++x) {
-                row[x] = static_cast<std::uint16_t>((row[x] - low) * factor + 0.5);
+                row[x] = static_cast<std::uint16_t>(
+                    static_cast<std::int32_t>((row[x] - offset) * factor + 0.5));
             }
         }
     }

@@ -541,6 +541,24 @@ TEST(PicBuf, MeanAndStandardDeviationOfTheValues) {
     EXPECT_DOUBLE_EQ(mean, 32767.5);
     EXPECT_NEAR(variation, 32767.5, 1e-6);
 
+    // Values on both sides of 32768 in the vector part of each row and in its tail.
+    std::mt19937 random(5);
+    std::vector<std::uint32_t> values(37 * 5);
+    std::uint64_t sum = 0;
+    for (auto& v : values) {
+        v = random() % 65536;
+        sum += v;
+    }
+    const double expectedMean = double(sum) / values.size();
+    double squares = 0.0;
+    for (const auto v : values) {
+        squares += (v - expectedMean) * (v - expectedMean);
+    }
+    const SZtPicBuf noise = Make(37, 5, 16, 1, values);
+    ASSERT_EQ(CZtPicBufAPI::GetMeanIntAndVariation(&noise, &mean, &variation), 0);
+    EXPECT_DOUBLE_EQ(mean, expectedMean);
+    EXPECT_NEAR(variation, std::sqrt(squares / values.size()), 1e-9);
+
     const SZtPicBuf grey8 = Make(1, 1, 8, 1, {1});
     EXPECT_EQ(CZtPicBufAPI::GetMeanIntAndVariation(&grey8, &mean, &variation), -4);
     EXPECT_EQ(CZtPicBufAPI::GetMeanIntAndVariation(&ramp, nullptr, &variation), -4);
