@@ -17,6 +17,12 @@
 #include <emmintrin.h>
 #endif
 
+// One pixel of the flood fill's queue.
+struct SZtQueuedPixel {
+    std::uint32_t x;
+    std::uint32_t y;
+};
+
 namespace {
 
 constexpr int kSpotSmoothing = 10;
@@ -260,6 +266,10 @@ int StretchContrast(SZtPicBuf* picture) {
     }
     return 0;
 }
+
+CZtSpotDetector::CZtSpotDetector() = default;
+
+CZtSpotDetector::~CZtSpotDetector() = default;
 
 // Otsu's threshold of a 16-bit picture's central part: the central 2/3 of its rows and columns
 // counted into one bin per value, each count divided by 4/9 of the picture's pixel count. The

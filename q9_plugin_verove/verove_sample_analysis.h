@@ -37,16 +37,17 @@ int FindFirstMaximum(const SZtPicBuf& picture, std::uint32_t* value, std::uint32
 // picture stays as it is. 0, or -4 for another picture.
 int StretchContrast(SZtPicBuf* picture);
 
-// One pixel of the flood fill's queue.
-struct SZtQueuedPixel {
-    std::uint32_t x;
-    std::uint32_t y;
-};
+struct SZtQueuedPixel;
 
 // Thread-bound: finds the projected square in frame after frame of one calibration run, keeping
 // its working pictures between frames so that a run allocates them once.
 class CZtSpotDetector {
 public:
+    CZtSpotDetector();
+    ~CZtSpotDetector();
+    CZtSpotDetector(const CZtSpotDetector&) = delete;
+    CZtSpotDetector& operator=(const CZtSpotDetector&) = delete;
+
     // Finds the one bright spot of a grey or colour picture (any depth): the centre of its
     // brightest part, in pixel coordinates of the picture (pixel (i, j) at (i, j)). 0 with point
     // set; -9 for a null or empty picture or one that cannot be read; -3 when memory runs out;
