@@ -8,6 +8,7 @@
 #include "messageboxes.h"
 #include "namedreferences.h"
 #include "searchpath.h"
+#include "simulatedcamera.h"
 #include "translations.h"
 #include "zthost/zthost.h"
 
@@ -46,6 +47,7 @@ void ResetForTests() {
     ::HostContext::Instance().Grabber().Clear();
     LayoutManager::Instance().Clear();
     CameraState::Instance().Clear();
+    SimulatedCamera::Instance().Clear();
     ClassRegistry::Instance().Clear();
     MessageBoxes::Instance().Clear();
     MessageBoxes::Instance().SetGuiShown(false);
