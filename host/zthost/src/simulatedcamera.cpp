@@ -15,12 +15,13 @@ namespace {
 using Affine = std::array<double, 6>;  // row-major 2 x 3
 using Mat3 = std::array<double, 9>;
 
-// Mirrors are cut into k x k point sources no further apart than this in the image. Each source
-// is shared bilinearly between the four pixel centres around it, which keeps the centre of mass
-// of the light exactly where the optics put it; at this spacing the sources of a lit area merge
-// into an even patch (a ripple of at most 2.5 % before the blur, far less after a blur of half
-// a pixel or more).
-constexpr double kMaxSourceSpacing = 0.5;
+// Mirrors are cut into k x k point sources no further apart in the image than the blur's sigma,
+// and never closer than half a pixel nor further than a pixel. Each source is shared bilinearly
+// between the four pixel centres around it, which keeps the centre of mass of the light exactly
+// where the optics put it; at these spacings the sources of a lit area merge into an even patch
+// (a ripple of a few per cent without blur, about one per cent at most after it).
+constexpr double kMinSourceSpacing = 0.5;
+constexpr double kMaxSourceSpacing = 1.0;
 constexpr int kMaxSourcesPerAxis = 16;
 // The blur kernel reaches this many sigmas.
 constexpr double kKernelReach = 3.5;
@@ -48,8 +49,8 @@ bool Invert(const Affine& m, Affine* inverse) {
 // seed gives the same frame wherever the host runs.
 struct Random {
     std::array<std::uint64_t, 4> state;
-    double spareNormal = 0.0;
-    bool hasSpare = false;
+    std::uint64_t bits = 0;  // unused 16-bit parts of the last draw, for normal deviates
+    int bitsLeft = 0;
 };
 
 std::uint64_t SplitMix(std::uint64_t* x) {
@@ -85,26 +86,59 @@ double Uniform(Random* r) {
     return (static_cast<double>(Next(r) >> 11) + 1.0) * 0x1.0p-53;
 }
 
-double Normal(Random* r) {
-    if (r->hasSpare) {
-        r->hasSpare = false;
-        return r->spareNormal;
+// The standard normal distribution as 2^16 equally likely values: the quantiles at the middles
+// of their probability intervals (the tails end near 4.3 sigma). A table look-up per deviate
+// keeps the noise of a 4-megapixel frame cheap.
+constexpr int kQuantileBits = 16;
+
+const std::vector<float>& NormalQuantiles() {
+    static const std::vector<float> table = [] {
+        std::vector<float> q(std::size_t{1} << kQuantileBits);
+        double x = 0.0;
+        for (std::size_t i = 0; i < q.size() / 2; ++i) {
+            // Upper half by Newton's method on the normal CDF, from the previous quantile.
+            const double p = 0.5 + (i + 0.5) / q.size();
+            for (int step = 0; step < 50; ++step) {
+                const double cdf = 0.5 * std::erfc(-x / std::numbers::sqrt2);
+                const double pdf = std::exp(-0.5 * x * x) / std::sqrt(2.0 * std::numbers::pi);
+                const double dx = (cdf - p) / pdf;
+                x -= dx;
+                if (std::fabs(dx) < 1e-12) {
+                    break;
+                }
+            }
+            q[q.size() / 2 + i] = static_cast<float>(x);
+            q[q.size() / 2 - 1 - i] = static_cast<float>(-x);
+        }
+        return q;
+    }();
+    return table;
+}
+
+double Normal(Random* r, const std::vector<float>& quantiles) {
+    if (r->bitsLeft == 0) {
+        r->bits = Next(r);
+        r->bitsLeft = 64 / kQuantileBits;
     }
-    const double radius = std::sqrt(-2.0 * std::log(Uniform(r)));
-    const double angle = 2.0 * std::numbers::pi * Uniform(r);
-    r->spareNormal = radius * std::sin(angle);
-    r->hasSpare = true;
-    return radius * std::cos(angle);
+    const float value = quantiles[r->bits & ((1u << kQuantileBits) - 1)];
+    r->bits >>= kQuantileBits;
+    --r->bitsLeft;
+    return value;
+}
+
+// For values from 0 up to far beyond 16 bits; a conversion, not a library call per pixel.
+double RoundHalfUp(double nonNegative) {
+    return static_cast<double>(static_cast<std::int64_t>(nonNegative + 0.5));
 }
 
 // Exact by multiplication of uniforms for small means; above 30 the normal approximation is
 // within a fraction of a count of the Poisson quantiles and costs one draw.
-double Poisson(Random* r, double mean) {
+double Poisson(Random* r, double mean, const std::vector<float>& quantiles) {
     if (mean <= 0.0) {
         return 0.0;
     }
     if (mean >= 30.0) {
-        return std::max(0.0, std::round(mean + std::sqrt(mean) * Normal(r)));
+        return RoundHalfUp(std::max(mean + std::sqrt(mean) * Normal(r, quantiles), 0.0));
     }
     const double limit = std::exp(-mean);
     double product = Uniform(r);
@@ -171,24 +205,25 @@ struct LightField {
     int margin = 0;
     int width = 0;  // with the margins
     int height = 0;
-    std::vector<float> values;
+    float* values = nullptr;  // width x height
 
-    void Deposit(double u, double v, double amount) {
+    // (fx, fy): the place in field pixels, less half a pixel, so that pixel centres are whole.
+    void Deposit(double fx, double fy, float amount) {
         // Bilinear onto the pixel centres keeps the centre of mass exactly where it was.
-        const double fx = u + margin - 0.5;
-        const double fy = v + margin - 0.5;
-        const double x0 = std::floor(fx);
-        const double y0 = std::floor(fy);
-        if (x0 < 0.0 || y0 < 0.0 || x0 + 1.0 >= width || y0 + 1.0 >= height) {
+        if (!(fx >= 0.0 && fy >= 0.0 && fx < width - 1 && fy < height - 1)) {
             return;
         }
-        const double ax = fx - x0;
-        const double ay = fy - y0;
-        float* p = values.data() + static_cast<std::size_t>(y0) * width + static_cast<int>(x0);
-        p[0] += static_cast<float>((1.0 - ax) * (1.0 - ay) * amount);
-        p[1] += static_cast<float>(ax * (1.0 - ay) * amount);
-        p[width] += static_cast<float>((1.0 - ax) * ay * amount);
-        p[width + 1] += static_cast<float>(ax * ay * amount);
+        const int x0 = static_cast<int>(fx);  // fx >= 0: truncation is the floor
+        const int y0 = static_cast<int>(fy);
+        const float ax = static_cast<float>(fx - x0);
+        const float ay = static_cast<float>(fy - y0);
+        float* p = values + static_cast<std::size_t>(y0) * width + x0;
+        const float below = amount * ay;
+        const float above = amount - below;
+        p[0] += above - above * ax;
+        p[1] += above * ax;
+        p[width] += below - below * ax;
+        p[width + 1] += below * ax;
     }
 };
 
@@ -256,12 +291,21 @@ void Illuminate(const zthost::MirrorFrame& mirrors, const zthost::OpticsSetup& o
 
     const double edge =
         std::max(std::hypot(toImage[0], toImage[3]), std::hypot(toImage[1], toImage[4]));
-    const int k =
-        std::clamp(static_cast<int>(std::ceil(edge / kMaxSourceSpacing)), 1, kMaxSourcesPerAxis);
+    const double spacing =
+        std::clamp(std::min(g.sigmaX, g.sigmaY), kMinSourceSpacing, kMaxSourceSpacing);
+    const int k = std::clamp(static_cast<int>(std::ceil(edge / spacing)), 1, kMaxSourcesPerAxis);
     const double mirrorArea = std::fabs(truth[0] * truth[4] - truth[1] * truth[3]);
     const double perLevel = optics.signal * mirrorArea / (255.0 * k * k);
-    const double step = 1.0 / k;
-
+    // The sources of a mirror relative to its corner, in DMD and in field coordinates.
+    std::vector<std::array<double, 4>> sources;
+    for (int b = 0; b < k; ++b) {
+        for (int a = 0; a < k; ++a) {
+            const double x = (a + 0.5) / k, y = (b + 0.5) / k;
+            sources.push_back(
+                {x, y, toImage[0] * x + toImage[1] * y, toImage[3] * x + toImage[4] * y});
+        }
+    }
+    const double shift = field->margin - 0.5;
     for (int j = j0; j < j1; ++j) {
         const std::uint8_t* row =
             mirrors.levels.data() + static_cast<std::size_t>(j) * mirrors.width;
@@ -269,80 +313,72 @@ void Illuminate(const zthost::MirrorFrame& mirrors, const zthost::OpticsSetup& o
             if (row[i] == 0) {
                 continue;
             }
-            const double amount = perLevel * row[i];
-            for (int b = 0; b < k; ++b) {
-                const double y = j + (b + 0.5) * step;
-                for (int a = 0; a < k; ++a) {
-                    const double x = i + (a + 0.5) * step;
-                    double light = amount;
-                    if (specimen) {
-                        const double sx = truth[0] * x + truth[1] * y + truth[2];
-                        const double sy = truth[3] * x + truth[4] * y + truth[5];
-                        light *= Reflectivity(*specimen, g, sx, sy);
-                    }
-                    field->Deposit(toImage[0] * x + toImage[1] * y + toImage[2],
-                                   toImage[3] * x + toImage[4] * y + toImage[5], light);
+            const float amount = static_cast<float>(perLevel * row[i]);
+            const double u = toImage[0] * i + toImage[1] * j + toImage[2] + shift;
+            const double v = toImage[3] * i + toImage[4] * j + toImage[5] + shift;
+            for (const auto& [x, y, du, dv] : sources) {
+                float light = amount;
+                if (specimen) {
+                    const double sx = truth[0] * (i + x) + truth[1] * (j + y) + truth[2];
+                    const double sy = truth[3] * (i + x) + truth[4] * (j + y) + truth[5];
+                    light *= Reflectivity(*specimen, g, sx, sy);
                 }
+                field->Deposit(u + du, v + dv, light);
             }
         }
     }
 }
 
-// Separable: along rows, then along columns; light leaving the field is lost.
-void Blur(const Geometry& g, LightField* field) {
-    const std::vector<float> kx = GaussianKernel(g.sigmaX);
-    const std::vector<float> ky = GaussianKernel(g.sigmaY);
-    const int w = field->width;
-    const int h = field->height;
-    std::vector<float> pass(field->values.size(), 0.0f);
-    if (kx.size() > 1) {
-        const int r = static_cast<int>(kx.size() / 2);
-        for (int y = 0; y < h; ++y) {
-            const float* in = field->values.data() + static_cast<std::size_t>(y) * w;
-            float* out = pass.data() + static_cast<std::size_t>(y) * w;
-            for (int x = 0; x < w; ++x) {
-                const int d0 = std::max(-r, -x);
-                const int d1 = std::min(r, w - 1 - x);
-                float sum = 0.0f;
-                for (int d = d0; d <= d1; ++d) {
-                    sum += kx[d + r] * in[x + d];
-                }
-                out[x] = sum;
-            }
-        }
-        std::swap(pass, field->values);
+// The blur along rows, in place. Only the image's columns are needed in the end; the margin
+// (wider than the kernel's reach) holds the light that blurs into them from outside.
+void BlurRows(const std::vector<float>& kernel, const Geometry& g, LightField* field) {
+    if (kernel.size() < 2) {
+        return;
     }
-    if (ky.size() > 1) {
-        const int r = static_cast<int>(ky.size() / 2);
-        std::fill(pass.begin(), pass.end(), 0.0f);
-        for (int y = 0; y < h; ++y) {
-            float* out = pass.data() + static_cast<std::size_t>(y) * w;
-            const int d0 = std::max(-r, -y);
-            const int d1 = std::min(r, h - 1 - y);
-            for (int d = d0; d <= d1; ++d) {
-                const float weight = ky[d + r];
-                const float* in = field->values.data() + static_cast<std::size_t>(y + d) * w;
-                for (int x = 0; x < w; ++x) {
-                    out[x] += weight * in[x];
-                }
+    const int r = static_cast<int>(kernel.size() / 2);
+    std::vector<float> out(static_cast<std::size_t>(g.width));
+    for (int y = 0; y < field->height; ++y) {
+        float* row = field->values + static_cast<std::size_t>(y) * field->width + field->margin;
+        std::fill(out.begin(), out.end(), 0.0f);
+        for (int d = -r; d <= r; ++d) {
+            const float weight = kernel[d + r];
+            for (int x = 0; x < g.width; ++x) {
+                out[x] += weight * row[x + d];
             }
         }
-        std::swap(pass, field->values);
+        std::copy(out.begin(), out.end(), row);
     }
 }
 
-// The camera's read-out: photoelectrons with their noise, gain and offset, rounded and clipped
-// to the bit depth. Pixels that show no part of the sensor region (the corners of an image
-// turned by an angle off the quarter turns) read 0.
-void ReadOut(const LightField& field, const zthost::OpticsSetup& optics, const Geometry& g,
-             Random* random, SZtPicBuf* picture) {
+// The blur along columns for one image row, into out (the image's width).
+void BlurColumn(const std::vector<float>& kernel, const Geometry& g, const LightField& field, int y,
+                float* out) {
+    const int r = static_cast<int>(kernel.size() / 2);
+    std::fill(out, out + g.width, 0.0f);
+    for (int d = -r; d <= r; ++d) {
+        const float weight = kernel[d + r];
+        const float* in = field.values +
+                          static_cast<std::size_t>(y + field.margin + d) * field.width +
+                          field.margin;
+        for (int x = 0; x < g.width; ++x) {
+            out[x] += weight * in[x];
+        }
+    }
+}
+
+// The camera's read-out, row by row after the blur along columns: photoelectrons with their
+// noise, gain and offset, rounded and clipped to the bit depth. Pixels that show no part of the
+// sensor region (the corners of an image turned by an angle off the quarter turns) read 0.
+void ReadOut(const LightField& field, const std::vector<float>& columnKernel,
+             const zthost::OpticsSetup& optics, const Geometry& g, Random* random,
+             SZtPicBuf* picture) {
     const double maximum = static_cast<double>((1u << picture->bitsPerComponent) - 1);
     const double background = optics.background * g.pixelArea;
     const Mat3& m = g.imageToChip;
+    const std::vector<float>& quantiles = NormalQuantiles();
+    std::vector<float> light(static_cast<std::size_t>(g.width));
     for (int y = 0; y < g.height; ++y) {
-        const float* light = field.values.data() +
-                             static_cast<std::size_t>(y + field.margin) * field.width +
-                             field.margin;
+        BlurColumn(columnKernel, g, field, y, light.data());
         std::uint8_t* row8 = picture->Row(static_cast<std::uint32_t>(y));
         auto* row16 = reinterpret_cast<std::uint16_t*>(row8);
         for (int x = 0; x < g.width; ++x) {
@@ -353,13 +389,13 @@ void ReadOut(const LightField& field, const zthost::OpticsSetup& optics, const G
             if (sx >= g.left && sx < g.right && sy >= g.top && sy < g.bottom) {
                 double electrons = light[x] + background;
                 if (optics.shotNoise) {
-                    electrons = Poisson(random, electrons);
+                    electrons = Poisson(random, electrons, quantiles);
                 }
                 if (optics.readNoise > 0.0) {
-                    electrons += optics.readNoise * Normal(random);
+                    electrons += optics.readNoise * Normal(random, quantiles);
                 }
-                value =
-                    std::clamp(std::round(optics.gain * electrons + optics.offset), 0.0, maximum);
+                value = std::min(
+                    RoundHalfUp(std::max(optics.gain * electrons + optics.offset, 0.0)), maximum);
             }
             if (picture->bitsPerComponent == 8) {
                 row8[x] = static_cast<std::uint8_t>(value);
@@ -455,13 +491,19 @@ int SimulatedCamera::Render(const SZtGrabberFormatDesc& format, double angleRadi
                 mirrors = {};  // a source that fails shows a dark DMD
             }
         }
+        const std::vector<float> rowKernel = GaussianKernel(g.sigmaX);
+        const std::vector<float> columnKernel = GaussianKernel(g.sigmaY);
         LightField field;
-        field.margin = static_cast<int>(std::ceil(kKernelReach * std::max(g.sigmaX, g.sigmaY))) + 2;
+        field.margin = static_cast<int>(std::max(rowKernel.size(), columnKernel.size()) / 2) + 2;
         field.width = g.width + 2 * field.margin;
         field.height = g.height + 2 * field.margin;
-        field.values.assign(static_cast<std::size_t>(field.width) * field.height, 0.0f);
+        // Kept per thread from frame to frame: a fresh field of this size costs more in page
+        // faults than the whole rendering of a sparse frame.
+        thread_local std::vector<float> values;
+        values.assign(static_cast<std::size_t>(field.width) * field.height, 0.0f);
+        field.values = values.data();
         Illuminate(mirrors, optics, g, specimen.get(), &field);
-        Blur(g, &field);
+        BlurRows(rowKernel, g, &field);
 
         SZtPicBuf out;
         if (const int status = CZtPicBufAPI::Alloc(&out, static_cast<std::uint32_t>(g.width),
@@ -471,7 +513,7 @@ int SimulatedCamera::Render(const SZtGrabberFormatDesc& format, double angleRadi
         }
         std::uint64_t seed = optics.seed;
         Random random = Seeded(SplitMix(&seed) ^ frameNumber * 0xD1B54A32D192ED03ULL);
-        ReadOut(field, optics, g, &random, &out);
+        ReadOut(field, columnKernel, optics, g, &random, &out);
         *picture = std::move(out);
         return 0;
     } catch (const std::bad_alloc&) {
