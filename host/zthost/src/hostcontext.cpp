@@ -4,6 +4,8 @@
 #include "camerastate.h"
 #include "classregistry.h"
 #include "diagnosticlog.h"
+#include "documentstore.h"
+#include "hostsettings.h"
 #include "layoutmanager.h"
 #include "messageboxes.h"
 #include "namedreferences.h"
@@ -46,7 +48,9 @@ void ResetForTests() {
     ::HostContext::Instance().Devices().Clear();
     ::HostContext::Instance().Grabber().Clear();
     LayoutManager::Instance().Clear();
+    DocumentStore::Instance().Clear();
     CameraState::Instance().Clear();
+    HostSettings::Instance().Clear();
     SimulatedCamera::Instance().Clear();
     ClassRegistry::Instance().Clear();
     MessageBoxes::Instance().Clear();
