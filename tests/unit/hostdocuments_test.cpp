@@ -329,58 +329,40 @@ TEST_F(HostDocuments, RoisAreAddedNumberedAndClearedAsOneAction) {
     ASSERT_EQ(ZT_CreateDocumentFromSample(&sample, L"Rois", &created), 0);
     DocumentRef document(created);
 
-    SZtRoi point;
-    point.shape = ZT_ROISHAPE_POINT;
-    point.label = L"Detected point highlighted by calibration";
-    point.geometry = {12.5, 30.25};
+    CZtRoiObject point(ZT_ROITYPE_POINT, {12.5, 30.25});
+    point.SetLabel(L"Detected point highlighted by calibration");
+    point.SetId(77);
     ASSERT_EQ(document->AddRoi(&point), 0);
     EXPECT_FALSE(document->HasStimulationRoi());
+    EXPECT_EQ(document->AddRoi(nullptr), -4);
 
-    SZtRoi rectangle;
-    rectangle.shape = ZT_ROISHAPE_RECTANGLE;
-    rectangle.label = L"Stimulation ROI added by calibration";
-    rectangle.geometry = {160.0, 120.0, 160.0, 120.0};
-    rectangle.stimulation = true;
+    CZtRoiObject rectangle(ZT_ROITYPE_RECTANGLE, {160.0, 120.0, 160.0, 120.0});
+    rectangle.SetLabel(L"Stimulation ROI added by calibration");
+    ASSERT_EQ(document->AddRoi(&rectangle), 0);
+    EXPECT_FALSE(document->HasStimulationRoi()) << "not marked for stimulation";
+    rectangle.SetStimulation(true);
     ASSERT_EQ(document->AddRoi(&rectangle), 0);
     EXPECT_TRUE(document->HasStimulationRoi());
 
-    SZtRoi odd;
-    odd.shape = 9;
-    EXPECT_EQ(document->AddRoi(&odd), -4);
-    EXPECT_EQ(document->AddRoi(nullptr), -4);
-
-    std::vector<SZtRoi> rois;
+    CZtRoiObjectList rois;
     ASSERT_EQ(document->GetRois(&rois), 0);
-    ASSERT_EQ(rois.size(), 2u);
-    EXPECT_EQ(rois[0].id, 1u);
-    EXPECT_EQ(rois[0].label, L"Detected point highlighted by calibration");
-    EXPECT_EQ(rois[0].geometry, (std::vector<double>{12.5, 30.25}));
-    EXPECT_EQ(rois[1].id, 2u);
-    EXPECT_EQ(rois[1].geometry, (std::vector<double>{160.0, 120.0, 160.0, 120.0}));
+    ASSERT_EQ(rois.GetCount(), 3);
+    EXPECT_EQ(rois.GetAt(0)->GetId(), 1u) << "the document numbers its ROIs";
+    EXPECT_EQ(rois.GetAt(0)->GetLabel(), L"Detected point highlighted by calibration");
+    EXPECT_EQ(rois.GetAt(0)->GetGeometry(), (std::vector<double>{12.5, 30.25}));
+    EXPECT_EQ(rois.GetAt(2)->GetId(), 3u);
+    EXPECT_EQ(rois.GetAt(2)->GetType(), ZT_ROITYPE_RECTANGLE);
+    EXPECT_TRUE(rois.GetAt(2)->GetStimulation());
 
     ASSERT_EQ(document->ClearAllRois(L"Clear all ROIs"), 0);
     EXPECT_FALSE(document->HasStimulationRoi());
     ASSERT_EQ(document->AddRoi(&point), 0);
     ASSERT_EQ(document->GetRois(&rois), 0);
-    ASSERT_EQ(rois.size(), 1u);
-    EXPECT_EQ(rois[0].id, 3u) << "identifiers are never reused";
-    EXPECT_EQ(zthost::Documents()[0].roiActions, std::vector<std::wstring>{L"Clear all ROIs"});
-}
-
-TEST_F(HostDocuments, StimulationTestNeedsTheMarkAndAShapeThatCoversPixels) {
-    SZtRoi roi;
-    roi.stimulation = true;
-    roi.shape = ZT_ROISHAPE_RECTANGLE;
-    roi.geometry = {10.0, 10.0, 5.0, 5.0};
-    EXPECT_TRUE(ZT_IsStimulationRoi(&roi));
-    roi.geometry = {10.0, 10.0, 0.0, 5.0};
-    EXPECT_FALSE(ZT_IsStimulationRoi(&roi)) << "no width";
-    roi.shape = ZT_ROISHAPE_POINT;
-    roi.geometry = {10.0, 10.0};
-    EXPECT_TRUE(ZT_IsStimulationRoi(&roi));
-    roi.stimulation = false;
-    EXPECT_FALSE(ZT_IsStimulationRoi(&roi));
-    EXPECT_FALSE(ZT_IsStimulationRoi(nullptr));
+    ASSERT_EQ(rois.GetCount(), 1);
+    EXPECT_EQ(rois.GetAt(0)->GetId(), 4u) << "identifiers are never reused";
+    const std::vector<zthost::DocumentInfo> documents = zthost::Documents();
+    EXPECT_EQ(documents[0].roiActions, std::vector<std::wstring>{L"Clear all ROIs"});
+    EXPECT_EQ(documents[0].rois.GetCount(), 1);
 }
 
 // ---- Settings, GUI, focus, objective -----------------------------------------------------------

@@ -3,12 +3,12 @@
 #pragma once
 
 #include <cstdint>
-#include <vector>
 
 #include "zt/zt_acquisition.h"
 #include "zt/zt_class.h"
 #include "zt/zt_export.h"
 #include "zt/zt_picbuf.h"
+#include "zt/zt_roi.h"
 #include "zt/zt_string.h"
 
 // Document types.
@@ -28,26 +28,6 @@ struct SZtObjective {
     CZtStringW name;
     SZtCalibrationAttr m_attr;
 };
-
-// ROI shapes and the geometry each keeps, in image pixels (continuous: pixel (i, j) covers
-// [i, i + 1) x [j, j + 1)). The angle (degrees) turns a shape about its centre.
-constexpr std::uint32_t ZT_ROISHAPE_POINT = 1;      // x, y
-constexpr std::uint32_t ZT_ROISHAPE_RECTANGLE = 4;  // centre x, centre y, half width, half height
-
-// One ROI of a document. A stimulation ROI is marked for stimulation and belongs to the 0-based
-// stimulation group its group index names.
-struct SZtRoi {
-    std::uint32_t id = 0;  // given by the document
-    CZtStringW label;
-    std::uint32_t shape = ZT_ROISHAPE_RECTANGLE;
-    std::vector<double> geometry;
-    double angle = 0.0;
-    bool stimulation = false;
-    std::uint32_t group = 0;
-};
-
-// The host's stimulation test: marked for stimulation, with a geometry that fits its shape.
-ZTHOST_API bool ZT_IsStimulationRoi(const SZtRoi* roi);
 
 // Thread-safe: the host's GUI thread and a plug-in's worker may use one document at once.
 //
@@ -93,11 +73,10 @@ public:
     // ---- ROIs ----
     // Removes every ROI as one user action named actionName (the name the host's undo shows).
     virtual int ClearAllRois(const wchar_t* actionName) = 0;
-    // Appends a copy; the document numbers it (identifiers from 1, never reused). -4 for a shape
-    // other than those above.
-    virtual int AddRoi(const SZtRoi* roi) = 0;
-    virtual int GetRois(std::vector<SZtRoi>* rois) = 0;
-    // Whether an ROI passes the host's stimulation test (ZT_IsStimulationRoi).
+    // Appends a copy; the document gives it its identifier (from 1, never reused).
+    virtual int AddRoi(const CZtRoiObject* roi) = 0;
+    virtual int GetRois(CZtRoiObjectList* rois) = 0;
+    // Whether an ROI passes the host's stimulation test (CZtRoiObject::IsStimulationRoi).
     virtual bool HasStimulationRoi() = 0;
 };
 

@@ -24,26 +24,7 @@ void ValueRange(const SZtPicBuf& picture, std::uint32_t* low, std::uint32_t* hig
     *high = hi;
 }
 
-bool Fits(const SZtRoi& roi) {
-    const std::vector<double>& g = roi.geometry;
-    const bool finite =
-        std::all_of(g.begin(), g.end(), [](double v) { return std::isfinite(v); }) &&
-        std::isfinite(roi.angle);
-    switch (roi.shape) {
-        case ZT_ROISHAPE_POINT:
-            return finite && g.size() == 2;
-        case ZT_ROISHAPE_RECTANGLE:
-            return finite && g.size() == 4 && g[2] > 0.0 && g[3] > 0.0;
-        default:
-            return false;
-    }
-}
-
 }  // namespace
-
-bool ZT_IsStimulationRoi(const SZtRoi* roi) {
-    return roi && roi->stimulation && Fits(*roi);
-}
 
 Document::Document(int type, const std::wstring& title) : m_type(type), m_title(title) {}
 
@@ -201,25 +182,23 @@ int Document::ClearAllRois(const wchar_t* actionName) {
         return -4;
     }
     std::lock_guard lock(m_mutex);
-    m_rois.clear();
+    m_rois.Clear();
     m_roiActions.push_back(actionName);
     return 0;
 }
 
-int Document::AddRoi(const SZtRoi* roi) {
+int Document::AddRoi(const CZtRoiObject* roi) {
     if (!roi) {
         return -4;
     }
-    if (roi->shape != ZT_ROISHAPE_POINT && roi->shape != ZT_ROISHAPE_RECTANGLE) {
-        return -4;
-    }
     std::lock_guard lock(m_mutex);
-    m_rois.push_back(*roi);
-    m_rois.back().id = m_nextRoiId++;
+    CZtRoiObject added = *roi;
+    added.SetId(m_nextRoiId++);
+    m_rois.Add(added);
     return 0;
 }
 
-int Document::GetRois(std::vector<SZtRoi>* rois) {
+int Document::GetRois(CZtRoiObjectList* rois) {
     if (!rois) {
         return -4;
     }
@@ -231,7 +210,7 @@ int Document::GetRois(std::vector<SZtRoi>* rois) {
 bool Document::HasStimulationRoi() {
     std::lock_guard lock(m_mutex);
     return std::any_of(m_rois.begin(), m_rois.end(),
-                       [](const SZtRoi& roi) { return ZT_IsStimulationRoi(&roi); });
+                       [](const CZtRoiObject& roi) { return roi.IsStimulationRoi(); });
 }
 
 void Document::SetOpen(bool open) {

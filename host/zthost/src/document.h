@@ -36,8 +36,8 @@ public:
     int ActivateView(int view) override;
 
     int ClearAllRois(const wchar_t* actionName) override;
-    int AddRoi(const SZtRoi* roi) override;
-    int GetRois(std::vector<SZtRoi>* rois) override;
+    int AddRoi(const CZtRoiObject* roi) override;
+    int GetRois(CZtRoiObjectList* rois) override;
     bool HasStimulationRoi() override;
 
     // The store's side.
@@ -68,7 +68,7 @@ private:
     int m_refreshCount = 0;
     std::vector<std::wstring> m_viewTitles;
     int m_activeView = -1;
-    std::vector<SZtRoi> m_rois;
+    CZtRoiObjectList m_rois;
     std::uint32_t m_nextRoiId = 1;
     std::vector<std::wstring> m_roiActions;
 };

@@ -43,7 +43,7 @@ struct DocumentInfo {
     SZtCalibrationAttr calibration;
     double cameraZoom = 1.0;
     std::vector<std::wstring> roiActions;  // the names of its "clear all ROIs" actions, in order
-    std::vector<SZtRoi> rois;
+    CZtRoiObjectList rois;
 };
 // The open documents, in the order they were opened.
 ZTHOST_API std::vector<DocumentInfo> Documents();
