@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "simulateddmd.h"
 #include "zt/zt_log.h"
 #include "zt/zt_module.h"
 #include "zt/zt_stimulation.h"
@@ -72,6 +73,7 @@ int RunPlugin(const QString& pluginPath, const QString& sdkFolder, bool simulato
     std::vector<Kind> kinds = {{"simulated unit", true}};
     if (!simulatorOnly) {
         zthost::PrependSearchFolder(sdkFolder.toStdWString());
+        ConnectSimulatedDmd(sdkFolder);
         Report("SDK folder", sdkFolder);
         kinds.push_back({"SDK device", false});
     }

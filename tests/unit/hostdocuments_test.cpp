@@ -2,7 +2,9 @@
 // samples, views, look-up tables, calibration, ROIs, and the host's view, GUI and focus settings.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <mutex>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -423,4 +425,46 @@ TEST_F(HostDocuments, SelectedObjectiveComesFromTheNosepieceAndTheDatabase) {
     zthost::SetCameraCalibrationZoom(0.63);
     ASSERT_EQ(ZT_GetCameraCalibrationZoom(&zoom), 0);
     EXPECT_EQ(zoom, 0.63);
+}
+
+// ---- Threads -----------------------------------------------------------------------------------
+
+TEST_F(HostDocuments, WorkerCapturesIntoTheCurrentDocumentWhileTheGuiThreadWorksWithIt) {
+    ASSERT_EQ(ZT_LiveStart(2), 0);
+    ASSERT_EQ(ZT_Freeze(), 0);
+    std::atomic<bool> done{false};
+    std::atomic<int> loaded{0};
+    std::thread worker([&] {
+        CZtGrabberSample sample;
+        for (int i = 0; i < 20; ++i) {
+            ASSERT_EQ(sample.Capture(), 0);
+            DocumentRef current(ZT_GetCurrentDocument());
+            if (current.document) {
+                current->ClearAllRois(L"Clear all ROIs");
+                CZtRoiObject point(ZT_ROITYPE_POINT, {1.0 * i, 2.0});
+                current->AddRoi(&point);
+                if (current->LoadSample(&sample, nullptr) == 0) {
+                    ++loaded;
+                }
+            }
+            sample.Release();
+        }
+        done = true;
+    });
+    while (!done) {
+        ASSERT_EQ(ZT_LiveStart(2), 0);
+        ASSERT_EQ(zthost::GrabLiveFrame(), 0);
+        DocumentRef current(ZT_GetCurrentDocument());
+        ASSERT_NE(current.document, nullptr);
+        current->RefreshViews();
+        ASSERT_EQ(zthost::Documents().size(), 1u);
+        ASSERT_EQ(ZT_Freeze(), 0);
+    }
+    worker.join();
+    EXPECT_EQ(loaded, 20);
+    CZtRoiObjectList rois;
+    DocumentRef current(ZT_GetCurrentDocument());
+    ASSERT_EQ(current->GetRois(&rois), 0);
+    ASSERT_EQ(rois.GetCount(), 1);
+    EXPECT_EQ(rois.GetAt(0)->GetGeometry()[0], 19.0);
 }
