@@ -12,6 +12,7 @@
 #include <cstdio>
 
 #include "reportpictures.h"
+#include "simulateddmd.h"
 #include "zt/zt_devices.h"
 #include "zt/zt_dmd.h"
 #include "zt/zt_grabber.h"
@@ -186,6 +187,7 @@ int Session::ConnectDevice(QString* detail) {
     const ScenarioDmd& dmd = m_scenario.Dmd();
     if (!dmd.simulator) {
         zthost::PrependSearchFolder(m_options.sdkFolder.toStdWString());
+        ConnectSimulatedDmd(m_options.sdkFolder);
     }
     m_report->SetDmdPath(
         dmd.simulator
