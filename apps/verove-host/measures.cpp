@@ -28,6 +28,10 @@ std::vector<std::uint64_t> Histogram(const SZtPicBuf& frame) {
 
 }  // namespace
 
+Matrix3 AffineMatrix(const std::array<double, 6>& a) {
+    return {a[0], a[1], a[2], a[3], a[4], a[5], 0.0, 0.0, 1.0};
+}
+
 CalibrationResidual MeasureCalibrationResidual(const Matrix3& truthDmdToSensor,
                                                const Matrix3& measuredDmdToSensor,
                                                const Matrix3& sensorToImage, int mirrorColumns,

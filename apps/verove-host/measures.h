@@ -11,6 +11,9 @@
 // Affine maps are 3 x 3 row-major matrices acting on column vectors (x, y, 1).
 using Matrix3 = std::array<double, 9>;
 
+// A 2 x 3 row-major affine map as a 3 x 3 matrix.
+Matrix3 AffineMatrix(const std::array<double, 6>& affine);
+
 struct CalibrationResidual {
     double rms = 0.0;
     double max = 0.0;

@@ -15,22 +15,6 @@ namespace {
 const QColor kGroupColours[] = {QColor(230, 60, 60), QColor(60, 200, 90), QColor(70, 140, 255)};
 const char* const kGroupNames[] = {"S1", "S2", "S3"};
 
-// The mirror array's corners, first row first, through dmdToSensor and sensorToImage.
-QPolygonF DmdOutline(const Matrix3& dmdToSensor, const Matrix3& sensorToImage) {
-    const double columns = ScenarioDmd::kMirrorColumns;
-    const double rows = ScenarioDmd::kMirrorRows;
-    QPolygonF field;
-    for (const QPointF& mirror :
-         {QPointF(0, 0), QPointF(columns, 0), QPointF(columns, rows), QPointF(0, rows)}) {
-        const Matrix3& m = dmdToSensor;
-        const double sx = m[0] * mirror.x() + m[1] * mirror.y() + m[2];
-        const double sy = m[3] * mirror.x() + m[4] * mirror.y() + m[5];
-        const Matrix3& d = sensorToImage;
-        field << QPointF(d[0] * sx + d[1] * sy + d[2], d[3] * sx + d[4] * sy + d[5]);
-    }
-    return field;
-}
-
 void DrawOutline(QPainter* painter, const QPolygonF& field, const QColor& colour,
                  Qt::PenStyle style, double scale) {
     painter->setPen(QPen(colour, 2 / scale, style));
@@ -72,6 +56,21 @@ void DrawRois(QPainter* painter, const Scenario& scenario, std::uint32_t groupMa
 
 }  // namespace
 
+QPolygonF DmdOutline(const Matrix3& dmdToSensor, const Matrix3& sensorToImage) {
+    const double columns = ScenarioDmd::kMirrorColumns;
+    const double rows = ScenarioDmd::kMirrorRows;
+    QPolygonF field;
+    for (const QPointF& mirror :
+         {QPointF(0, 0), QPointF(columns, 0), QPointF(columns, rows), QPointF(0, rows)}) {
+        const Matrix3& m = dmdToSensor;
+        const double sx = m[0] * mirror.x() + m[1] * mirror.y() + m[2];
+        const double sy = m[3] * mirror.x() + m[4] * mirror.y() + m[5];
+        const Matrix3& d = sensorToImage;
+        field << QPointF(d[0] * sx + d[1] * sy + d[2], d[3] * sx + d[4] * sy + d[5]);
+    }
+    return field;
+}
+
 bool SensorToImage(Matrix3* sensorToImage) {
     IZtGrabberProvider* grabber = zthost::HostContext()->GetGrabberProvider();
     SZtGrabberFormatDesc format;
@@ -84,22 +83,23 @@ bool SensorToImage(Matrix3* sensorToImage) {
 
 QImage CameraPicture(const Scenario& scenario, const CameraPictureParts& parts) {
     const ScenarioCamera& camera = scenario.Camera();
-    const double scale = std::min(1.0, 1024.0 / std::max(camera.imageWidth, camera.imageHeight));
-    QImage image(std::max(1, qRound(camera.imageWidth * scale)),
-                 std::max(1, qRound(camera.imageHeight * scale)), QImage::Format_RGB32);
+    const int width = parts.frame.isNull() ? camera.imageWidth : parts.frame.width();
+    const int height = parts.frame.isNull() ? camera.imageHeight : parts.frame.height();
+    const double scale = std::min(1.0, 1024.0 / std::max(width, height));
+    QImage image(std::max(1, qRound(width * scale)), std::max(1, qRound(height * scale)),
+                 QImage::Format_RGB32);
     image.fill(QColor(20, 20, 24));
     QPainter painter(&image);
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setRenderHint(QPainter::SmoothPixmapTransform);
     painter.scale(scale, scale);
     if (!parts.frame.isNull()) {
-        painter.drawImage(QRectF(0, 0, camera.imageWidth, camera.imageHeight), parts.frame);
+        painter.drawImage(QRectF(0, 0, width, height), parts.frame);
     }
     Matrix3 sensorToImage{};
     if ((parts.truthOutline || parts.fittedOutline) && SensorToImage(&sensorToImage)) {
         if (parts.truthOutline) {
-            const std::array<double, 6>& t = scenario.Optics().dmdToSensor;
-            const Matrix3 truth = {t[0], t[1], t[2], t[3], t[4], t[5], 0, 0, 1};
+            const Matrix3 truth = AffineMatrix(scenario.Optics().dmdToSensor);
             DrawOutline(&painter, DmdOutline(truth, sensorToImage), Qt::white, Qt::DashLine, scale);
         }
         if (parts.fittedOutline) {

@@ -4,6 +4,7 @@
 
 #include <QImage>
 #include <QPointF>
+#include <QPolygonF>
 #include <cstdint>
 #include <vector>
 
@@ -13,6 +14,10 @@
 // The active camera's display geometry: unbinned sensor pixels to displayed image pixels. False
 // when the host has no camera.
 bool SensorToImage(Matrix3* sensorToImage);
+
+// The mirror array's outline, first row first, through dmdToSensor and sensorToImage: displayed
+// image pixels.
+QPolygonF DmdOutline(const Matrix3& dmdToSensor, const Matrix3& sensorToImage);
 
 // What goes over a camera image; every part is optional.
 struct CameraPictureParts {
@@ -24,7 +29,8 @@ struct CameraPictureParts {
     std::vector<QPointF> spots;   // detected spots, displayed image pixels
 };
 
-// The camera image as displayed, at most 1024 pixels on its longer side: the parts drawn over it
+// The camera image as displayed (the frame's size, else the scenario's), at most 1024 pixels on
+// its longer side: the parts drawn over it
 // (ROIs in their group's colour, S1 red, S2 green, S3 blue; outlines with their first mirror row
 // thick, so that turns and flips show; spots as yellow crosses).
 QImage CameraPicture(const Scenario& scenario, const CameraPictureParts& parts);

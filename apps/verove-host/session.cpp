@@ -11,8 +11,10 @@
 #include <cmath>
 #include <cstdio>
 
+#include "measures.h"
 #include "reportpictures.h"
 #include "simulateddmd.h"
+#include "zt/zt_acquisition.h"
 #include "zt/zt_devices.h"
 #include "zt/zt_dmd.h"
 #include "zt/zt_grabber.h"
@@ -76,6 +78,7 @@ std::vector<Session::Step> Session::Steps() const {
         {"Store the light path in the device's settings file", &Session::StoreLightPath});
     steps.push_back({"Start up (\"InitSwLifeDeviceOnStartup\")", &Session::StartUp});
     steps.push_back({"Check the light path association", &Session::CheckLightPath});
+    steps.push_back({"Show the DMD field to the camera", &Session::ShowDmdField});
     steps.push_back({"Save the settings and disconnect", &Session::SaveAndDisconnect, true});
     return steps;
 }
@@ -386,6 +389,50 @@ int Session::CheckLightPath(QString* detail) {
     return kExitDone;
 }
 
+int Session::ShowDmdField(QString* detail) {
+    if (m_scenario.Dmd().simulator) {
+        *detail = "the simulated unit's mirrors do not reach the simulated camera";
+        return kExitDone;
+    }
+    if (!ShowPattern(L"Full ON")) {
+        *detail = "the device does not show \"Full ON\"";
+        return kExitFailed;
+    }
+    CZtGrabberSample sample;
+    const int captured = sample.Capture();
+    ShowPattern(L"Full OFF");
+    Matrix3 sensorToImage{};
+    if (captured != 0 || !SensorToImage(&sensorToImage)) {
+        *detail = QStringLiteral("the camera took no frame (status %1)").arg(captured);
+        return kExitFailed;
+    }
+    // The light of every mirror must land inside the field the optics give, and fill it.
+    const QPolygonF field =
+        DmdOutline(AffineMatrix(m_scenario.Optics().dmdToSensor), sensorToImage);
+    std::vector<double> corners;
+    for (const QPointF& corner : field) {
+        corners.push_back(corner.x());
+        corners.push_back(corner.y());
+    }
+    const SZtPicBuf& frame = sample.GetPicture();
+    SZtRLEPicBuf mask;
+    CZtRLEPicBufAPI::Alloc(&mask, frame.width, frame.height, frame.bitsPerComponent);
+    CZtRLEPicBufAPI::AddPolygon(&mask, 1, corners.data(), 4);
+    const double overlap = PlacementOverlap(frame, LitThreshold(frame), mask);
+    CameraPictureParts parts;
+    parts.frame = FrameImage(frame);
+    parts.truthOutline = true;
+    m_report->AddPicture("dmd-field.png", CameraPicture(m_scenario, parts),
+                         "\"Full ON\" as the camera sees it, and, dashed, where the optics put "
+                         "the DMD field.");
+    *detail =
+        QStringLiteral("\"Full ON\" covers the field the optics give: overlap %1 % (%2 x %3 image)")
+            .arg(overlap * 100.0, 0, 'f', 1)
+            .arg(frame.width)
+            .arg(frame.height);
+    return overlap >= 0.9 ? kExitDone : kExitFailed;
+}
+
 int Session::SaveAndDisconnect(QString* detail) {
     auto connect = reinterpret_cast<ConnectFn>(m_library.resolve("Connect"));
     std::vector<wchar_t> name(m_deviceName.begin(), m_deviceName.end());
@@ -416,6 +463,22 @@ IZtStimulationDevice* Session::Device() const {
     IZtStimulationDeviceManager* manager = CZtStimulationDeviceManager::GetInstance();
     return manager && !m_deviceName.empty() ? manager->GetStaticDevice(m_deviceName.c_str())
                                             : nullptr;
+}
+
+IZtDeviceDMD* Session::DeviceDmd() const {
+    IZtStimulationDevice* device = Device();
+    return device ? static_cast<IZtDeviceDMD*>(device->QueryInterface("IZtDeviceDMD")) : nullptr;
+}
+
+bool Session::ShowPattern(const wchar_t* name) const {
+    IZtDeviceDMD* dmd = DeviceDmd();
+    ZT_DWORD id = 0;
+    const bool shown =
+        dmd && dmd->GetPatternIdByName(name, &id) == 0 && dmd->SetActivePatternId(id) == 0;
+    if (dmd) {
+        dmd->Release();
+    }
+    return shown;
 }
 
 QString Session::SettingsFile() const {

@@ -13,6 +13,7 @@
 #include "scenario.h"
 
 class IZtModuleQ9;
+class IZtDeviceDMD;
 class IZtStimulationDevice;
 
 // Exit codes of verove-host.
@@ -55,11 +56,16 @@ private:
     int StoreLightPath(QString* detail);
     int StartUp(QString* detail);
     int CheckLightPath(QString* detail);
+    int ShowDmdField(QString* detail);
     int SaveAndDisconnect(QString* detail);
 
     QString SettingsFile() const;
     // The connected device as the host's stimulation-device manager holds it (borrowed), or null.
     IZtStimulationDevice* Device() const;
+    // The connected device's DMD interface with a reference added, or null.
+    IZtDeviceDMD* DeviceDmd() const;
+    // Shows the pattern of that name on the mirrors; false when the device has none or refuses.
+    bool ShowPattern(const wchar_t* name) const;
 
     const Scenario& m_scenario;
     SessionOptions m_options;

@@ -8,6 +8,7 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+#include <cmath>
 
 #include "zt/zt_settings.h"
 
@@ -15,6 +16,14 @@ namespace {
 
 const QString kHost = QStringLiteral(VEROVE_BIN_DIR "/verove-host");
 const QString kScenarios = QStringLiteral(VEROVE_SOURCE_DIR "/apps/verove-host/scenarios");
+
+// The number the first match of pattern captures in text; NaN when nothing matches.
+double Number(const QString& text, const QString& pattern) {
+    const QRegularExpressionMatch match = QRegularExpression(pattern).match(text);
+    bool ok = false;
+    const double value = match.hasMatch() ? match.captured(1).toDouble(&ok) : 0.0;
+    return ok ? value : std::nan("");
+}
 
 struct HostRun {
     int exitCode = -1;
@@ -83,7 +92,9 @@ TEST_F(ScenarioRun, ShippedScenariosRunAndLeaveACompleteReport) {
         EXPECT_TRUE(run.out.contains("settings/Verove.bin saved ("));
         EXPECT_EQ(Left(), QStringList{"report"});
         EXPECT_EQ(QDir(Report()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
-                  (QStringList{"camera-field.png", "report.md", "settings"}));
+                  (QStringList{"camera-field.png", "dmd-field.png", "report.md", "settings"}));
+        EXPECT_GE(Number(run.out, R"("Full ON" covers the field the optics give: overlap (\S+) %)"),
+                  99.0);
         EXPECT_GT(QFileInfo(Report() + "/settings/Verove.bin").size(), 0);
         EXPECT_FALSE(QImage(Report() + "/camera-field.png").isNull());
         const QString markdown = Read("report.md");
