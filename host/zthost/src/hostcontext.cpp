@@ -5,6 +5,7 @@
 #include "classregistry.h"
 #include "diagnosticlog.h"
 #include "layoutmanager.h"
+#include "macrolayer.h"
 #include "messageboxes.h"
 #include "namedreferences.h"
 #include "searchpath.h"
@@ -44,6 +45,7 @@ void ResetForTests() {
     ::HostContext::Instance().Plugins().Clear();
     ::HostContext::Instance().Devices().Clear();
     ::HostContext::Instance().Grabber().Clear();
+    MacroLayer::Instance().Reset();
     LayoutManager::Instance().Clear();
     CameraState::Instance().Clear();
     ClassRegistry::Instance().Clear();
