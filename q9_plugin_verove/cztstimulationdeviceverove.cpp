@@ -1451,6 +1451,9 @@ void CZtStimulationDeviceVerove::UpdateGroupPatterns(CZtVeroveDriver* driver) {
     }
     SZtGrabberFormatDesc format;
     const bool haveFormat = driver->GetCurrentFormat(&format) == 0;
+    // A stimulation on another thread switches patterns under the run lock: the exposed pattern
+    // must not change between the look at it and its new exposure.
+    std::lock_guard run(m_runLock);
     int exposeAgain = -1;
     {
         CZtLock lock(driver->GetBufferLock());

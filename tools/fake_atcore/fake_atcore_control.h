@@ -66,6 +66,8 @@ FAKE_ATCORE_API int OpenDeviceCount();
 // ---- Call record ----------------------------------------------------------------------------
 FAKE_ATCORE_API std::vector<CallRecord> Calls();
 FAKE_ATCORE_API void ClearCalls();
+// Now, on the clock of CallRecord::timeMs.
+FAKE_ATCORE_API double ClockMs();
 
 // ---- Fault injection ------------------------------------------------------------------------
 // The next count calls of function (optionally only those on feature) return code and do

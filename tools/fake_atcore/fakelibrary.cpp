@@ -57,9 +57,7 @@ int FakeLibrary::Call(const char* function, AT_H handle, const AT_WC* feature,
         record.feature = name;
         record.value = value;
         record.result = exception ? -1 : result;
-        record.timeMs =
-            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start_)
-                .count();
+        record.timeMs = NowMs();
         calls_.push_back(std::move(record));
     }
     if (exception) {
@@ -221,6 +219,11 @@ int FakeLibrary::OpenDeviceCount() {
 std::vector<fake_atcore::CallRecord> FakeLibrary::Calls() {
     std::lock_guard<std::mutex> lock(mutex_);
     return calls_;
+}
+
+double FakeLibrary::NowMs() const {
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start_)
+        .count();
 }
 
 void FakeLibrary::ClearCalls() {
