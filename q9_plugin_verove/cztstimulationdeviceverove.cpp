@@ -621,7 +621,7 @@ void CZtStimulationDeviceVerove::AppendUnique(std::vector<std::uint32_t>* list,
 int CZtStimulationDeviceVerove::HandleDeviceChanged(const std::uint32_t* ids, int count) {
     const char* function = "CZtStimulationDeviceVerove::HandleDeviceChanged";
     VEROVE_LOG(function, L"Start");
-    if (m_operationMode == 5) {
+    if (m_operationMode == kOperationModeSequence) {
         m_sequenceDeviceChanges.insert(m_sequenceDeviceChanges.end(), ids, ids + count);
         VEROVE_LOG(function, L"Handling devicechange delayed until Illumination Sequence done.");
         return 0;
@@ -1608,6 +1608,11 @@ int CZtStimulationDeviceVerove::StimulationBegin(const SZtStimulationRequest* re
     }
 
     std::unique_lock run(m_runLock);
+    // The mirrors belong to the sequence until it is left.
+    if (m_operationMode == kOperationModeSequence) {
+        VEROVE_LOG(function, L"Illumination sequence running, aborting.");
+        return -8;
+    }
     // A second begin would overwrite the light path that the end has to restore.
     if (m_runMode != 0) {
         VEROVE_LOG(function, L"A stimulation is running already, aborting.");

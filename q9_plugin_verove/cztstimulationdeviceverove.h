@@ -370,7 +370,7 @@ private:
     SZtVeroveDriverSettings m_driverSettings;
     IZtInterface* m_aggregator = nullptr;  // one counted reference while set; m_csAggregator
 
-    std::int32_t m_operationMode = 0;
+    std::atomic<std::int32_t> m_operationMode{0};  // read by stimulations on work threads
     std::int32_t m_previousOperationMode = 0;
     // What SetIlluminationSequence prepared, and the pattern and depth to return to afterwards.
     std::vector<std::unique_ptr<CZtPattern>> m_sequencePool;

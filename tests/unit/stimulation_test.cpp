@@ -709,6 +709,11 @@ TEST_F(Stimulation, AnIlluminationSequenceIsProgrammedAndLeftWithDeferredDeviceC
                             [](std::uint8_t b) { return b == 0xFF; }));
     EXPECT_EQ(frames[1].bytes, Rendered(2));
     EXPECT_EQ(fake_atcore::SequenceEvents().size(), 3u);
+    // The mirrors belong to the sequence: no stimulation switches them meanwhile.
+    ASSERT_EQ(SetAreas(ThreeGroups()), 0);
+    EXPECT_EQ(Begin(1, 10.0, 0x1), -8);
+    EXPECT_TRUE(HasLine("StimulationBegin", L"Illumination sequence running, aborting."));
+    EXPECT_EQ(fake_atcore::FrameMemory().size(), 2u);
 
     // A change of the light path waits for the sequence.
     const std::uint32_t ids[] = {42};
