@@ -22,8 +22,10 @@
 #include "zt/zt_sync.h"
 
 class QWidget;
+class CZtVeroveLightPath;
 class CZtVerovePadWrapper;
 class DMApi;
+class IZtStimulationDeviceAggregator;
 
 // One stimulation phase of a validated ND experiment, 24 bytes: its groups (bit g for group g) and
 // its duration; the device steps through them with a cursor.
@@ -188,6 +190,12 @@ public:
     bool LightDeferredCompletionBegin();
     // Waits for the light's pending commands, then switches deferred completion off again.
     void LightDeferredCompletionWait(std::uint32_t timeoutMs);
+    // The association with light, switcher and shutters, and the dialog's candidate lists.
+    CZtVeroveLightPath& GetLightPath() { return *m_lightPath; }
+    // Tells the controlling aggregator, when there is one, about a change of this device.
+    void NotifyControllingAggregator(int reason);
+    // The host's device manager; null when the host has none.
+    DMApi* DeviceManager();
 
     // Host events: the immediate handlers queue the GUI work through the pad wrapper's signals,
     // whose slots run the delayed handlers on the GUI thread.
@@ -296,8 +304,6 @@ protected:
 
 private:
     void Init();
-    DMApi* DeviceManager();
-    bool IsLaserLine(int line) const;
     // Adds the ids not yet in list.
     static void AppendUnique(std::vector<std::uint32_t>* list, const std::uint32_t* ids, int count);
     // Gives each group pattern its areas and masks, renders it once at the current depth and shows
@@ -305,8 +311,6 @@ private:
     void UpdateGroupPatterns(CZtVeroveDriver* driver);
     // A manual shot ended: clears it and the running flags; tellPad refreshes the pad.
     void FinishManualShot(bool tellPad);
-    // The command line "ManualShot(...)" for the controlling device and the shot's parameter.
-    CZtStringW ManualShotCommand(bool on, double duration);
     int CurrentPatternId(CZtVeroveDriver* driver);
     // A pattern of the store, or from 10000 on of the sequence pool; the caller holds the driver's
     // buffer lock.
@@ -341,7 +345,6 @@ private:
 
     // Registry options; the debug and dithering options live in the driver settings.
     bool m_hideLightPad = true;
-    bool m_lightPadHidden = false;  // the host's light control was taken out of the layout
 
     std::atomic<std::int32_t> m_experimentState{1};
     std::int32_t m_expectedPhases = 0;
@@ -359,16 +362,12 @@ private:
     CZtVeroveSettings m_settings;
     bool m_settingsLoaded = false;
 
-    // The light path (associated light, switcher, shutter chain); filled by the association.
-    ZT_DWORD m_lightId = 0;
-    ZT_DWORD m_switcherId = 0;
-    ZT_DWORD m_switcherPort = 0;
-    std::vector<ZT_DWORD> m_shutterIds;
-    // The record's lines: what the pad and the light path change is what the file keeps.
-    std::vector<SZtVeroveLaserLine>& m_laserLines = m_settings.laserLines;
+    // Declared after m_settings, which it works on, so that it is destroyed first.
+    std::unique_ptr<CZtVeroveLightPath> m_lightPath;
 
     SZtVeroveDriverSettings m_driverSettings;
-    IZtInterface* m_aggregator = nullptr;  // one counted reference while set; m_csAggregator
+    // One counted reference while set; m_csAggregator.
+    IZtStimulationDeviceAggregator* m_aggregator = nullptr;
 
     std::atomic<std::int32_t> m_operationMode{0};  // read by stimulations on work threads
     std::int32_t m_previousOperationMode = 0;
@@ -405,9 +404,8 @@ private:
     std::atomic<bool> m_manualShotInfinite{false};
     std::atomic<std::int32_t> m_manualShotParameter{0};
     std::atomic<double> m_manualShotDuration{0.0};
-    // The host's notification callback (ParameterByCode 77831).
-    void* m_notifyContext = nullptr;
-    void (*m_notifyCallback)(int event, void* context, const void* record) = nullptr;
+    // Set while TakeOverBitDepth sets the depth another device of the aggregator has.
+    bool m_takingOverBitDepth = false;
     const wchar_t* const m_emptyText = L"";
 };
 

@@ -16,6 +16,9 @@
 #include "cztverovedriver.h"
 #include "cztverovenamemanager.h"
 #include "fake_atcore_control.h"
+#include "recording_aggregator.h"
+#include "stimulation_device_stub.h"
+#include "zt/zt_devices.h"
 #include "zt/zt_experiment.h"
 #include "zt/zt_grabber.h"
 #include "zt/zt_roi.h"
@@ -283,6 +286,63 @@ TEST_F(Stimulation, EachGroupShowsItsOwnPatternAndTheEndShowsThePreviousOneAgain
     }
 }
 
+TEST_F(Stimulation, TheGroupsLightPathIsSwitchedForTheStimulationAndPutBackAfterwards) {
+    zthost::LogicalDeviceSetup launch;
+    launch.id = 10;
+    launch.type = ZT_LOGDEV_MULTILASER;
+    launch.key = L"ML1";
+    launch.physicalId = 100;
+    launch.capabilities = {ZT_LOGDEV_CAP_LIGHT_ONOFF};
+    launch.lines = {{405, 20.0, true}, {488, 0.0, false}};
+    ASSERT_EQ(zthost::AddLogicalDevice(launch), 0);
+    zthost::LogicalDeviceSetup output;
+    output.id = 20;
+    output.type = ZT_LOGDEV_LASEROUTPUT;
+    output.key = L"LO1";
+    output.physicalId = 101;
+    output.positionNames = {L"Left", L"Right", L"Both"};
+    ASSERT_EQ(zthost::AddLogicalDevice(output), 0);
+    zthost::LogicalDeviceSetup shutter;
+    shutter.id = 30;
+    shutter.type = ZT_LOGDEV_SHUTTER;
+    shutter.key = L"SH1";
+    shutter.physicalId = 102;
+    ASSERT_EQ(zthost::AddLogicalDevice(shutter), 0);
+    // The launch finishes its commands later; the stimulation waits for them.
+    zthost::SetDeferredCompletionSupported(100, true);
+    m_device->LoadSettings();
+    ASSERT_EQ(m_device->OnAssociatedLightChanged(10), 0);
+    m_device->OnAssociatedShuttersChanged({L"SH1"});
+    m_device->OnLaserSwitcherDeviceSelectionChanged(20);
+    m_device->OnLaserSwitcherPositionSelectionChanged(2);
+    m_device->SetLinePower(0, 0, 35.0);
+    m_device->SetLinePower(1, 0, 80.0);
+    m_device->SetLineUsed(1, 0, true);
+    m_device->SetLineUsed(0, 0, true);
+    ASSERT_EQ(SetAreas(ThreeGroups()), 0);
+    ASSERT_EQ(m_device->SetActivePatternId(2), 0);
+
+    ASSERT_EQ(Begin(1, 10.0, 0x1), 0);
+    EXPECT_EQ(zthost::DeviceStateText(10), L"405 nm 35.0% on, 488 nm 80.0% on");
+    EXPECT_EQ(zthost::PendingCommandCount(100), 0);
+    EXPECT_EQ(zthost::DeviceStateText(20), L"Port Both");
+    EXPECT_EQ(zthost::DeviceStateText(30), L"Open");
+    EXPECT_EQ(fake_atcore::ShownFrame().bytes, Rendered(3));
+
+    ASSERT_EQ(m_device->StimulationEnd(nullptr, nullptr, 0), 0);
+    EXPECT_EQ(zthost::DeviceStateText(10), L"405 nm 20.0% on, 488 nm 0.0% off");
+    EXPECT_EQ(zthost::PendingCommandCount(100), 0);
+    EXPECT_EQ(zthost::DeviceStateText(20), L"Port Left");
+    EXPECT_EQ(zthost::DeviceStateText(30), L"Closed");
+    EXPECT_EQ(ActivePattern(), 2u);
+
+    // S2 has no laser settings of its own: its lines go dark for the stimulation.
+    ASSERT_EQ(Begin(1, 10.0, 0x2), 0);
+    EXPECT_EQ(zthost::DeviceStateText(10), L"405 nm 0.0% off, 488 nm 0.0% off");
+    ASSERT_EQ(m_device->StimulationEnd(nullptr, nullptr, 0), 0);
+    EXPECT_EQ(zthost::DeviceStateText(10), L"405 nm 20.0% on, 488 nm 0.0% off");
+}
+
 TEST_F(Stimulation, BeginShowsTheDarkPatternFirstAndUploadsNothing) {
     ASSERT_EQ(SetAreas(ThreeGroups()), 0);
     ASSERT_EQ(m_device->SetActivePatternId(1), 0);
@@ -528,61 +588,39 @@ TEST_F(Stimulation, SwitchingTheDeviceOffEndsItsManualShot) {
     EXPECT_EQ(ActivePattern(), 0u);
 }
 
-TEST_F(Stimulation, ShotsUnderAnAggregatorCarryItsName) {
-    // The controlling aggregator answers as a stimulation device of its own name.
-    struct Aggregator : CZtClass, IZtStimulationDevice {
-        void* QueryInterface(const char* name) override {
-            if (std::string(name) == "IZtStimulationDeviceAggregator") {
-                AddRef();
-                return static_cast<IZtInterface*>(this);
-            }
-            if (std::string(name) == "IZtStimulationDevice") {
-                AddRef();
-                return static_cast<IZtStimulationDevice*>(this);
-            }
-            return CZtClass::QueryInterface(name);
+// An aggregator that answers as a stimulation device of its own name, as the host sees it.
+class NamedAggregator : public RecordingAggregator, public StimulationDeviceStub {
+public:
+    NamedAggregator() : StimulationDeviceStub(L"CZtVeroveAggregator_0") {}
+    void* QueryInterface(const char* name) override {
+        if (std::string(name) == "IZtStimulationDevice") {
+            AddRef();
+            return static_cast<IZtStimulationDevice*>(this);
         }
-        CZtStringW GetUniqueName() override { return L"CZtVeroveAggregator_0"; }
-        bool IsConnected() override { return true; }
-        bool IsVisible() override { return true; }
-        int SetActive(bool) override { return 0; }
-        bool HasCapability(std::uint32_t) override { return false; }
-        bool HasCapabilityNow(std::uint32_t) override { return false; }
-        int GetDisplayName(CZtStringW*, int) override { return 0; }
-        int Reserved07() override { return 0; }
-        double Reserved08() override { return 0; }
-        int Reserved09() override { return 0; }
-        double Reserved10() override { return 0; }
-        int Reserved11() override { return 0; }
-        int StimulationAreaGetCount() override { return 0; }
-        int StimulationAreaSet(const CZtRoiObjectList*, const SZtRLEPicBuf*, const SZtScanAreaDesc*,
-                               const SZtGrabberFormatDesc*, const SZtRect*) override {
-            return 0;
-        }
-        int StimulationAreaGet(CZtRoiObjectList*, SZtRLEPicBuf*, SZtScanAreaDesc*,
-                               SZtGrabberFormatDesc*, SZtRect*, std::uint64_t*) override {
-            return 0;
-        }
-        int StimulationAreaAppendAsPattern() override { return 0; }
-        int StimulationAreaUpload() override { return 0; }
-        bool StimulationAreaIsUpToDate() override { return true; }
-        int StimulationReady() override { return 0; }
-        bool StimulationIsReady() override { return true; }
-        int StimulationBegin(const SZtStimulationRequest*) override { return 0; }
-        int StimulationEnd(double*, double*, int) override { return 0; }
-        int StimulationFire(double*, double*) override { return 0; }
-        int StimulationAbort() override { return 0; }
-        int StimulationROIPrepare() override { return 0; }
-        int StimulationValidate(const SZtExperiment*, CZtStringW*) override { return 0; }
-        IZtLaserPowerControl* GetLaserPowerControl() override { return nullptr; }
-    };
-    auto* aggregator = new Aggregator;
+        return RecordingAggregator::QueryInterface(name);
+    }
+};
+
+TEST_F(Stimulation, ShotsAndBitDepthsUnderAnAggregatorGoByItsName) {
+    auto* aggregator = new NamedAggregator;
     ASSERT_EQ(m_device->SetControllingAggregator(aggregator), 0);
     EXPECT_EQ(m_device->GetControllingDevice(), L"CZtVeroveAggregator_0");
     m_device->ManualShotBegin(0x1, 5.0);
     ASSERT_EQ(zthost::ManualShotCalls().size(), 1u);
     EXPECT_EQ(zthost::ManualShotCalls()[0].deviceName, L"CZtVeroveAggregator_0");
     EXPECT_EQ(zthost::ManualShotCalls()[0].result, -5);  // the host knows no such device
+    EXPECT_FALSE(m_device->IsManualShotActive());
+
+    // A new depth is announced to the aggregator, unless it came from another device.
+    EXPECT_EQ(m_device->SetBitDepth(8, false), 0);
+    EXPECT_EQ(aggregator->reasons, std::vector<int>{ZT_AGGREGATOR_BIT_DEPTH});
+    DevicePtr other(new CZtStimulationDeviceVerove());
+    ASSERT_EQ(other->SetBitDepth(4, false), 0);
+    EXPECT_EQ(m_device->TakeOverBitDepth(static_cast<IZtStimulationDeviceEx*>(other.get())), 0);
+    EXPECT_EQ(m_device->GetBitDepth(), 4);
+    EXPECT_EQ(aggregator->reasons.size(), 1u);
+    EXPECT_EQ(m_device->TakeOverBitDepth(nullptr), -4);
+
     ASSERT_EQ(m_device->SetControllingAggregator(nullptr), 0);
     aggregator->Release();
     EXPECT_EQ(m_device->GetControllingDevice(), kName);
