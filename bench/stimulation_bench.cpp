@@ -70,7 +70,7 @@ double LastExposeMs() {
     double time = -1.0;
     for (const fake_atcore::CallRecord& call : fake_atcore::Calls()) {
         if (call.function == "AT_Command" && call.feature == L"Expose") {
-            time = call.timeMs;
+            time = call.startMs;
         }
     }
     return time;

@@ -22,6 +22,7 @@ FakeLibrary::FakeLibrary() {
 
 int FakeLibrary::Call(const char* function, AT_H handle, const AT_WC* feature,
                       const std::function<int(std::wstring* value)>& body) {
+    const double startMs = NowMs();
     const std::wstring name = feature ? feature : L"";
     int delayMs = 0;
     bool faulted = false, exception = false;
@@ -58,6 +59,7 @@ int FakeLibrary::Call(const char* function, AT_H handle, const AT_WC* feature,
         record.value = value;
         record.result = exception ? -1 : result;
         record.timeMs = NowMs();
+        record.startMs = startMs;
         calls_.push_back(std::move(record));
     }
     if (exception) {
