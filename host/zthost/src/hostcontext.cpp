@@ -4,11 +4,14 @@
 #include "camerastate.h"
 #include "classregistry.h"
 #include "diagnosticlog.h"
+#include "documentstore.h"
+#include "hostsettings.h"
 #include "layoutmanager.h"
 #include "macrolayer.h"
 #include "messageboxes.h"
 #include "namedreferences.h"
 #include "searchpath.h"
+#include "simulatedcamera.h"
 #include "translations.h"
 #include "zthost/zthost.h"
 
@@ -47,7 +50,10 @@ void ResetForTests() {
     ::HostContext::Instance().Grabber().Clear();
     MacroLayer::Instance().Reset();
     LayoutManager::Instance().Clear();
+    DocumentStore::Instance().Clear();
     CameraState::Instance().Clear();
+    HostSettings::Instance().Clear();
+    SimulatedCamera::Instance().Clear();
     ClassRegistry::Instance().Clear();
     MessageBoxes::Instance().Clear();
     MessageBoxes::Instance().SetGuiShown(false);
