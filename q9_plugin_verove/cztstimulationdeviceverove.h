@@ -115,6 +115,10 @@ public:
     // <= 0 runs until ManualShotEnd.
     virtual void ManualShotBegin(std::int32_t parameter, double duration);
     virtual bool IsManualShotActive();
+    // The manual shot runs until ManualShotEnd rather than for a duration.
+    bool IsManualShotInfinite() { return m_manualShotInfinite; }
+    // A stimulation has switched the light path and not yet put it back.
+    bool IsStimulationRunning() { return m_running; }
     virtual void ManualShotEnd();
     // Stops a running manual shot through the host's command interpreter.
     virtual void StopShutterAndStimulation();

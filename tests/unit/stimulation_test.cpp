@@ -504,6 +504,7 @@ TEST_F(Stimulation, ASecondBeginWhileOneRunsIsRefusedAndTheFirstEndsNormally) {
     ASSERT_EQ(SetAreas(ThreeGroups()), 0);
     ASSERT_EQ(m_device->SetActivePatternId(2), 0);
     ASSERT_EQ(Begin(1, 10.0, 0x1), 0);
+    EXPECT_TRUE(m_device->IsStimulationRunning());
     EXPECT_EQ(Begin(1, 10.0, 0x2), -10);
     EXPECT_TRUE(HasLine("StimulationBegin", L"A stimulation is running already, aborting."));
     EXPECT_EQ(ActivePattern(), 3u);
@@ -534,6 +535,8 @@ TEST_F(Stimulation, ManualShotRunsThroughTheHostAndIsRecordedInItsProtocol) {
     ASSERT_EQ(m_device->SetActivePatternId(1), 0);
     m_device->ManualShotBegin(0x2, 0.0);
     EXPECT_TRUE(m_device->IsManualShotActive());
+    EXPECT_TRUE(m_device->IsManualShotInfinite());
+    EXPECT_TRUE(m_device->IsStimulationRunning());
     EXPECT_EQ(ActivePattern(), 4u);
     EXPECT_EQ(fake_atcore::ShownFrame().bytes, Rendered(4));
     ASSERT_EQ(zthost::ManualShotCalls().size(), 1u);
@@ -543,6 +546,7 @@ TEST_F(Stimulation, ManualShotRunsThroughTheHostAndIsRecordedInItsProtocol) {
 
     m_device->ManualShotEnd();
     EXPECT_FALSE(m_device->IsManualShotActive());
+    EXPECT_FALSE(m_device->IsStimulationRunning());
     EXPECT_EQ(ActivePattern(), 1u);
     EXPECT_EQ(zthost::ProtocolLines(),
               (std::vector<std::wstring>{L"ManualShot(\"CZtStimulationDeviceVerove_0\", 1, "
@@ -557,6 +561,7 @@ TEST_F(Stimulation, ManualShotRunsThroughTheHostAndIsRecordedInItsProtocol) {
 TEST_F(Stimulation, AManualShotWithADurationIsEndedByTheHost) {
     ASSERT_EQ(SetAreas(ThreeGroups()), 0);
     m_device->ManualShotBegin(0x1, 20.0);
+    EXPECT_FALSE(m_device->IsManualShotInfinite());
     EXPECT_EQ(zthost::ProtocolLines(),
               std::vector<std::wstring>{L"ManualShot(\"CZtStimulationDeviceVerove_0\", 1, "
                                         L"20.000000, 1);"});
