@@ -21,7 +21,7 @@ public:
     virtual void DeviceReserved29() = 0;                         // 29
     virtual void SetGUIElementName(const wchar_t* guiName) = 0;  // 30
     virtual CZtStringW GetGUIElementName() = 0;                  // 31
-    virtual void DeviceReserved32() = 0;                         // 32
+    virtual void DeviceReserved32() = 0;                         // 32 SetLineUsed
     virtual void DeviceReserved33() = 0;                         // 33
     virtual void DeviceReserved34() = 0;                         // 34
     virtual void DeviceReserved35() = 0;                         // 35
@@ -34,20 +34,20 @@ public:
     virtual void DeviceReserved42() = 0;                         // 42
     virtual void DeviceReserved43() = 0;                         // 43
     virtual void DeviceReserved44() = 0;                         // 44
-    virtual void DeviceReserved45() = 0;                         // 45
+    virtual void DeviceReserved45() = 0;                         // 45 StopShutterAndStimulation
     virtual void DeviceReserved46() = 0;                         // 46
     virtual void DeviceReserved47() = 0;                         // 47
     virtual void DeviceReserved48() = 0;                         // 48
     virtual void DeviceReserved49() = 0;                         // 49
-    virtual int OnAutocalibrationInit() = 0;                     // 50
-    virtual void DeviceReserved51() = 0;                         // 51
-    virtual int AutocalibrationRun() = 0;                        // 52
-    virtual int OnAutocalibrationEnd() = 0;                      // 53
-    virtual void DeviceReserved54() = 0;                         // 54
-    virtual int OnAutocalibrationValidationPhase() = 0;          // 55
-    virtual void DeviceReserved56() = 0;                         // 56
-    virtual void DeviceReserved57() = 0;                         // 57 IsSimulated
-    virtual void DeviceReserved58() = 0;                         // 58
+    virtual void DeviceReserved50() = 0;                         // 50
+    virtual int OnAutocalibrationInit() = 0;                     // 51
+    virtual void DeviceReserved52() = 0;                         // 52
+    virtual int AutocalibrationRun() = 0;                        // 53
+    virtual int OnAutocalibrationEnd() = 0;                      // 54
+    virtual void DeviceReserved55() = 0;                         // 55
+    virtual int OnAutocalibrationValidationPhase() = 0;          // 56
+    virtual void DeviceReserved57() = 0;                         // 57
+    virtual void DeviceReserved58() = 0;                         // 58 IsSimulated
     virtual void DeviceReserved59() = 0;                         // 59
     virtual void DeviceReserved60() = 0;                         // 60
     virtual void DeviceReserved61() = 0;                         // 61
@@ -57,6 +57,7 @@ public:
     virtual void DeviceReserved65() = 0;                         // 65
     virtual void DeviceReserved66() = 0;                         // 66
     virtual void DeviceReserved67() = 0;                         // 67
+    virtual void DeviceReserved68() = 0;                         // 68
     // 1, 4, 6 or 8; force sets it even when the device has that depth already.
-    virtual int SetBitDepth(std::int32_t depth, bool force) = 0;  // 68
+    virtual int SetBitDepth(std::int32_t depth, bool force) = 0;  // 69
 };
