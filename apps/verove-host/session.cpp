@@ -55,7 +55,10 @@ QString LastConnectLine() {
 }  // namespace
 
 Session::Session(const Scenario& scenario, const SessionOptions& options, Report* report)
-    : m_scenario(scenario), m_options(options), m_report(report) {}
+    : m_scenario(scenario),
+      m_options(options),
+      m_report(report),
+      m_simulatedDmd(options.sdkFolder) {}
 
 Session::~Session() {
     if (m_module) {
@@ -190,7 +193,7 @@ int Session::ConnectDevice(QString* detail) {
     const ScenarioDmd& dmd = m_scenario.Dmd();
     if (!dmd.simulator) {
         zthost::PrependSearchFolder(m_options.sdkFolder.toStdWString());
-        ConnectSimulatedDmd(m_options.sdkFolder);
+        m_simulatedDmd.ConnectCamera();
     }
     m_report->SetDmdPath(
         dmd.simulator

@@ -11,6 +11,7 @@
 
 #include "report.h"
 #include "scenario.h"
+#include "simulateddmd.h"
 
 class IZtModuleQ9;
 class IZtDeviceDMD;
@@ -69,7 +70,8 @@ private:
 
     const Scenario& m_scenario;
     SessionOptions m_options;
-    Report* m_report;  // borrowed
+    Report* m_report;             // borrowed
+    SimulatedDmd m_simulatedDmd;  // the SDK path's DMD, when the SDK library is the simulated one
     QLibrary m_library;
     IZtModuleQ9* m_module = nullptr;  // released at the end
     std::wstring m_deviceName;        // the connected device's unique name; empty when none
