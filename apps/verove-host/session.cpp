@@ -8,8 +8,12 @@
 #include <QPainter>
 #include <QPen>
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <future>
+#include <thread>
 
 #include "measures.h"
 #include "reportpictures.h"
@@ -20,9 +24,11 @@
 #include "zt/zt_grabber.h"
 #include "zt/zt_laserpower.h"
 #include "zt/zt_module.h"
+#include "zt/zt_roi.h"
 #include "zt/zt_settings.h"
 #include "zt/zt_stimulation.h"
 #include "zt/zt_util.h"
+#include "zt/zt_verovedevice.h"
 #include "zthost/microscope.h"
 #include "zthost/registry_store.h"
 #include "zthost/settings_store.h"
@@ -81,7 +87,25 @@ std::vector<Session::Step> Session::Steps() const {
         {"Store the light path in the device's settings file", &Session::StoreLightPath});
     steps.push_back({"Start up (\"InitSwLifeDeviceOnStartup\")", &Session::StartUp});
     steps.push_back({"Check the light path association", &Session::CheckLightPath});
-    steps.push_back({"Show the DMD field to the camera", &Session::ShowDmdField});
+    // The simulated unit's mirrors do not reach the simulated camera.
+    if (!m_scenario.Dmd().simulator) {
+        steps.push_back({"Show the DMD field to the camera", &Session::ShowDmdField});
+    }
+    const ScenarioProtocol& protocol = m_scenario.Protocol();
+    const auto& rois = m_scenario.Rois();
+    if (!rois[0].empty() || !rois[1].empty() || !rois[2].empty()) {
+        steps.push_back({"Draw the stimulation ROIs in S1-S3", &Session::DrawRois});
+    }
+    if (!protocol.stimulations.empty()) {
+        steps.push_back({"Run the stimulation protocol", &Session::RunProtocol});
+    }
+    if (!protocol.bitDepths.empty()) {
+        steps.push_back({"Step through the bit depths and back", &Session::StepBitDepths});
+    }
+    if (!protocol.illuminationSequence.empty()) {
+        steps.push_back({"Program an illumination sequence and leave it",
+                         &Session::ProgramIlluminationSequence});
+    }
     steps.push_back({"Save the settings and disconnect", &Session::SaveAndDisconnect, true});
     return steps;
 }
@@ -282,6 +306,9 @@ int Session::StoreLightPath(QString* detail) {
     for (const std::wstring& key : light.shutters) {
         tree.AddString(L"Shutter", key.c_str());
     }
+    tree.CloseLevel();
+    // Illumination sequences run on external triggers, which the user has set up then.
+    tree.AddBool(L"ExternalTriggerSet", !m_scenario.Protocol().illuminationSequence.empty());
     tree.Finalize();
     const QString name = QFileInfo(SettingsFile()).fileName();
     const int status = ZT_SaveSettingsFile(name.toStdWString().c_str(), tree);
@@ -393,10 +420,6 @@ int Session::CheckLightPath(QString* detail) {
 }
 
 int Session::ShowDmdField(QString* detail) {
-    if (m_scenario.Dmd().simulator) {
-        *detail = "the simulated unit's mirrors do not reach the simulated camera";
-        return kExitDone;
-    }
     if (!ShowPattern(L"Full ON")) {
         *detail = "the device does not show \"Full ON\"";
         return kExitFailed;
@@ -436,6 +459,298 @@ int Session::ShowDmdField(QString* detail) {
     return overlap >= 0.9 ? kExitDone : kExitFailed;
 }
 
+int Session::DrawRois(QString* detail) {
+    IZtStimulationDevice* device = Device();
+    IZtGrabberProvider* grabber = zthost::HostContext()->GetGrabberProvider();
+    SZtGrabberFormatDesc format;
+    if (!device || !grabber) {
+        *detail = "no device or no camera";
+        return kExitFailed;
+    }
+    // An uncalibrated device switches the camera region off; the user draws on the image of the
+    // region, so it goes back on first, as the user would set it.
+    const ScenarioCamera& camera = m_scenario.Camera();
+    QStringList done;
+    bool regionOn = false;
+    grabber->CameraRoiIsOn(&regionOn);
+    if (camera.setup.roiOn && !regionOn) {
+        if (grabber->CameraRoiSet(&camera.setup.roi) != 0 || grabber->CameraRoiEnable(true) != 0) {
+            *detail = "the camera refused its region";
+            return kExitFailed;
+        }
+        done << "camera region on again";
+    }
+    grabber->CameraSettingsGet(&format);
+    const SZtRect rect{0, 0, camera.imageWidth, camera.imageHeight};
+    // Group by group, as a user draws them: each call renders the group just drawn.
+    std::uint32_t groups = 0;
+    for (int g = 0; g < 3; ++g) {
+        const size_t count = m_scenario.Rois()[g].size();
+        if (count == 0) {
+            continue;
+        }
+        groups |= 1u << g;
+        const CZtRoiObjectList areas = m_scenario.RoiObjects(groups);
+        SZtRLEPicBuf masks;
+        ZT_RoiListToRLE(&areas, static_cast<std::uint32_t>(camera.imageWidth),
+                        static_cast<std::uint32_t>(camera.imageHeight), &masks);
+        const double start = ZT_GetTimeCounter();
+        const int status = device->StimulationAreaSet(&areas, &masks, nullptr, &format, &rect);
+        const double milliseconds = ZT_GetTimeCounter() - start;
+        if (status != 0) {
+            *detail = QStringLiteral("the device refused the ROIs of %1 (status %2)")
+                          .arg(kGroupNames[g])
+                          .arg(status);
+            return kExitFailed;
+        }
+        m_report->SetRenderTime(g, milliseconds);
+        done << QStringLiteral("%1: %2 ROI%3, set and rendered in %4 ms")
+                    .arg(kGroupNames[g])
+                    .arg(count)
+                    .arg(count == 1 ? "" : "s")
+                    .arg(milliseconds, 0, 'f', 2);
+    }
+    std::uint64_t stored = 0;
+    device->StimulationAreaGet(nullptr, nullptr, nullptr, nullptr, nullptr, &stored);
+    if (stored != groups) {
+        *detail = QStringLiteral("the device keeps the groups 0x%1 instead of 0x%2")
+                      .arg(stored, 0, 16)
+                      .arg(groups, 0, 16);
+        return kExitFailed;
+    }
+    *detail = done.join("; ");
+    return kExitDone;
+}
+
+int Session::RunProtocol(QString* detail) {
+    const std::vector<ScenarioStimulationRun>& runs = m_scenario.Protocol().stimulations;
+    int exitCode = kExitDone;
+    std::array<bool, 3> pictured{};
+    for (const ScenarioStimulationRun& run : runs) {
+        const RunResult result = RunStimulation(run, !pictured[run.group]);
+        pictured[run.group] = true;
+        QString line = QStringLiteral("%1, %2 ms, run mode %3: ")
+                           .arg(kGroupNames[run.group])
+                           .arg(run.durationMs)
+                           .arg(run.runMode);
+        if (result.status != 0) {
+            Print("      " + line + QStringLiteral("refused (status %1)").arg(result.status));
+            exitCode = kExitFailed;
+            continue;
+        }
+        line += result.overlap < 0.0
+                    ? QStringLiteral("overlap not measured")
+                    : QStringLiteral("overlap %1 %").arg(result.overlap * 100.0, 0, 'f', 1);
+        line += QStringLiteral(", latency %1 ms").arg(result.latencyMs, 0, 'f', 2);
+        Print("      " + line);
+    }
+    QStringList overlaps;
+    for (int g = 0; g < 3; ++g) {
+        if (!m_overlaps[g].empty()) {
+            const double worst = *std::min_element(m_overlaps[g].begin(), m_overlaps[g].end());
+            m_report->SetPlacementOverlap(g, worst);
+            overlaps << QStringLiteral("%1 %2 %").arg(kGroupNames[g]).arg(worst * 100, 0, 'f', 1);
+        }
+        if (!m_latencies[g].empty()) {
+            double sum = 0.0;
+            for (double latency : m_latencies[g]) {
+                sum += latency;
+            }
+            m_report->SetStimulationLatency(g, sum / m_latencies[g].size());
+        }
+    }
+    *detail = QStringLiteral("%1 stimulations").arg(runs.size());
+    if (!overlaps.isEmpty()) {
+        *detail += "; lowest overlap " + overlaps.join(", ");
+    }
+    if (exitCode != kExitDone) {
+        *detail += "; the device refused some (lines above)";
+    }
+    return exitCode;
+}
+
+Session::RunResult Session::RunStimulation(const ScenarioStimulationRun& run, bool pictures) {
+    RunResult result;
+    IZtStimulationDevice* device = Device();
+    if (!device) {
+        result.status = -12;
+        return result;
+    }
+    // On the SDK path the camera sees the simulated DMD; the simulated unit's mirrors stay unseen.
+    zthost::MirrorFrame shown;
+    std::uint64_t counter = 0;
+    const bool mirrors = !m_scenario.Dmd().simulator && m_simulatedDmd.ShownFrame(&shown, &counter);
+
+    SZtStimulationRequest request;
+    request.runMode = run.runMode;
+    request.durationMs = run.durationMs;
+    request.groupMask = std::uint64_t{1} << run.group;
+    std::atomic<bool> refused{false};
+    std::atomic<bool> returned{false};
+    std::promise<void> captured;
+    std::shared_future<void> capturedFuture = captured.get_future().share();
+    double begun = 0.0;
+    double startTime = -1.0;
+    double endTime = -1.0;
+    int endStatus = 0;
+    zthost::ClearCapturedLog();
+    // The host's experiment runs stimulations on a work thread; run mode 2 holds it in
+    // StimulationBegin for the duration. Either way the light stays on until the camera's frame
+    // is taken.
+    std::thread worker([&] {
+        begun = ZT_GetTimeCounter();
+        const int status = device->StimulationBegin(&request);
+        if (status != 0) {
+            result.status = status;
+            refused = true;
+            return;
+        }
+        returned = true;
+        capturedFuture.wait();
+        if (run.runMode == 1) {
+            const double left = begun + run.durationMs - ZT_GetTimeCounter();
+            if (left > 0.0) {
+                std::this_thread::sleep_for(std::chrono::duration<double, std::milli>(left));
+            }
+        }
+        endStatus = device->StimulationEnd(&startTime, &endTime, 1);
+    });
+    // The group's frame is on the mirrors once StimulationBegin returns (run mode 1) or holds
+    // the work thread (run mode 2).
+    const double deadline = ZT_GetTimeCounter() + 10000.0;
+    while (!refused && !returned && ZT_GetTimeCounter() < deadline &&
+           !zthost::LogContains(L"Work Thread: Freezing until stimulation is finished")) {
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+    CZtGrabberSample sample;
+    double exposed = -1.0;
+    if (mirrors && !refused) {
+        m_simulatedDmd.ShownFrame(&shown, &counter);
+        exposed = m_simulatedDmd.LastExposeTime();
+        sample.Capture();
+    }
+    captured.set_value();
+    worker.join();
+    if (result.status != 0) {
+        return result;
+    }
+    result.status = endStatus;
+    // To the "Expose" that put the group's frame on the mirrors; without the simulated SDK, to
+    // the start the device reports.
+    result.latencyMs = (exposed >= 0.0 ? exposed : startTime) - begun;
+    m_latencies[run.group].push_back(result.latencyMs);
+
+    const SZtPicBuf& frame = sample.GetPicture();
+    const ScenarioCamera& camera = m_scenario.Camera();
+    if (sample.IsEmpty() || static_cast<int>(frame.width) != camera.imageWidth ||
+        static_cast<int>(frame.height) != camera.imageHeight) {
+        return result;
+    }
+    const CZtRoiObjectList areas = m_scenario.RoiObjects(1u << run.group);
+    SZtRLEPicBuf masks;
+    ZT_RoiListToRLE(&areas, frame.width, frame.height, &masks);
+    result.overlap = PlacementOverlap(frame, LitThreshold(frame), masks);
+    m_overlaps[run.group].push_back(result.overlap);
+    if (pictures) {
+        const QString group = kGroupNames[run.group];
+        CameraPictureParts parts;
+        parts.frame = FrameImage(frame);
+        parts.groupMask = 1u << run.group;
+        m_report->AddPicture(
+            QStringLiteral("stimulation-%1.png").arg(group), CameraPicture(m_scenario, parts),
+            QStringLiteral("%1: the light that landed on the camera, and the ROIs as drawn.")
+                .arg(group));
+        m_report->AddPicture(QStringLiteral("dmd-%1.png").arg(group),
+                             MirrorPicture(shown.width, shown.height, shown.levels),
+                             QStringLiteral("%1: the frame on the DMD's mirrors.").arg(group));
+    }
+    return result;
+}
+
+int Session::StepBitDepths(QString* detail) {
+    IZtStimulationDevice* device = Device();
+    auto* extension =
+        device
+            ? static_cast<IZtStimulationDeviceEx*>(device->QueryInterface("IZtStimulationDeviceEx"))
+            : nullptr;
+    if (!extension) {
+        *detail = "the device does not answer \"IZtStimulationDeviceEx\"";
+        return kExitFailed;
+    }
+    // The pad sets the depth through the device's own operation; the host reaches it by its slot.
+    auto* operations = static_cast<IZtVeroveDeviceOperations*>(device);
+    std::vector<int> depths = m_scenario.Protocol().bitDepths;
+    depths.push_back(1);
+    QStringList steps;
+    int exitCode = kExitDone;
+    for (int depth : depths) {
+        const int status = operations->SetBitDepth(depth, false);
+        const int now = extension->GetBitDepth();
+        steps << QString::number(now);
+        if (status != 0 || now != depth) {
+            *detail = QStringLiteral("the device refused bit depth %1 (status %2, depth %3)")
+                          .arg(depth)
+                          .arg(status)
+                          .arg(now);
+            exitCode = kExitFailed;
+            break;
+        }
+    }
+    extension->Release();
+    if (exitCode == kExitDone) {
+        *detail = "bit depths " + steps.join(" -> ");
+    }
+    return exitCode;
+}
+
+int Session::ProgramIlluminationSequence(QString* detail) {
+    SZtIlluminationSequence sequence;
+    QStringList events;
+    for (const ScenarioSequenceEvent& event : m_scenario.Protocol().illuminationSequence) {
+        SZtIlluminationSequenceStep step;
+        if (!PatternId(event.pattern.c_str(), &step.patternId)) {
+            *detail = QStringLiteral("the device has no pattern \"%1\"")
+                          .arg(QString::fromStdWString(event.pattern));
+            return kExitFailed;
+        }
+        // The device shows each step's pattern for one frame per trigger.
+        step.frameCycleCount = event.frames * event.cycles;
+        step.exposureMs = event.exposureMs;
+        step.gapMs = event.gapMs;
+        sequence.steps.push_back(step);
+        events << QStringLiteral("%1 x%2")
+                      .arg(QString::fromStdWString(event.pattern))
+                      .arg(step.frameCycleCount);
+    }
+    IZtDeviceDMD* dmd = DeviceDmd();
+    if (!dmd) {
+        *detail = "the device does not answer \"IZtDeviceDMD\"";
+        return kExitFailed;
+    }
+    const int programmed = dmd->SetIlluminationSequence(&sequence);
+    const int entered = programmed == 0 ? dmd->SetOperationMode(5) : programmed;
+    std::int32_t inSequence = 0;
+    dmd->GetIlluminationSequenceState(&inSequence);
+    const int left = dmd->SetOperationMode(0);
+    std::int32_t after = -1;
+    dmd->GetIlluminationSequenceState(&after);
+    dmd->Release();
+    if (programmed != 0 || entered != 0 || inSequence != 5) {
+        *detail = QStringLiteral("the device refused the sequence (status %1, then %2)")
+                      .arg(programmed)
+                      .arg(entered);
+        return kExitFailed;
+    }
+    if (left != 0 || after != 0) {
+        *detail = QStringLiteral("the device did not leave the sequence (status %1)").arg(left);
+        return kExitFailed;
+    }
+    *detail = QStringLiteral("%1 events (%2) programmed and run mode 5 entered; left again")
+                  .arg(sequence.steps.size())
+                  .arg(events.join(", "));
+    return kExitDone;
+}
+
 int Session::SaveAndDisconnect(QString* detail) {
     auto connect = reinterpret_cast<ConnectFn>(m_library.resolve("Connect"));
     std::vector<wchar_t> name(m_deviceName.begin(), m_deviceName.end());
@@ -473,11 +788,19 @@ IZtDeviceDMD* Session::DeviceDmd() const {
     return device ? static_cast<IZtDeviceDMD*>(device->QueryInterface("IZtDeviceDMD")) : nullptr;
 }
 
-bool Session::ShowPattern(const wchar_t* name) const {
+bool Session::PatternId(const wchar_t* name, ZT_DWORD* id) const {
     IZtDeviceDMD* dmd = DeviceDmd();
+    const bool found = dmd && dmd->GetPatternIdByName(name, id) == 0;
+    if (dmd) {
+        dmd->Release();
+    }
+    return found;
+}
+
+bool Session::ShowPattern(const wchar_t* name) const {
     ZT_DWORD id = 0;
-    const bool shown =
-        dmd && dmd->GetPatternIdByName(name, &id) == 0 && dmd->SetActivePatternId(id) == 0;
+    IZtDeviceDMD* dmd = PatternId(name, &id) ? DeviceDmd() : nullptr;
+    const bool shown = dmd && dmd->SetActivePatternId(id) == 0;
     if (dmd) {
         dmd->Release();
     }

@@ -4,6 +4,7 @@
 
 #include <QLibrary>
 #include <QString>
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -58,6 +59,10 @@ private:
     int StartUp(QString* detail);
     int CheckLightPath(QString* detail);
     int ShowDmdField(QString* detail);
+    int DrawRois(QString* detail);
+    int RunProtocol(QString* detail);
+    int StepBitDepths(QString* detail);
+    int ProgramIlluminationSequence(QString* detail);
     int SaveAndDisconnect(QString* detail);
 
     QString SettingsFile() const;
@@ -67,6 +72,17 @@ private:
     IZtDeviceDMD* DeviceDmd() const;
     // Shows the pattern of that name on the mirrors; false when the device has none or refuses.
     bool ShowPattern(const wchar_t* name) const;
+    // The id of the device's pattern of that name; false when it has none.
+    bool PatternId(const wchar_t* name, ZT_DWORD* id) const;
+    // One stimulation of the protocol, measured into the report's rows of its group.
+    struct RunResult {
+        int status = 0;         // of StimulationBegin, else of StimulationEnd
+        double overlap = -1.0;  // -1: not measured
+        double latencyMs = -1.0;
+    };
+    RunResult RunStimulation(const ScenarioStimulationRun& run, bool pictures);
+    // Waits until the DMD shows a lit frame whose counter is above counter; false after timeoutMs.
+    bool WaitForLitFrame(std::uint64_t counter, int timeoutMs, zthost::MirrorFrame* frame) const;
 
     const Scenario& m_scenario;
     SessionOptions m_options;
@@ -75,4 +91,7 @@ private:
     QLibrary m_library;
     IZtModuleQ9* m_module = nullptr;  // released at the end
     std::wstring m_deviceName;        // the connected device's unique name; empty when none
+    // Per group: the protocol's overlaps (the smallest counts) and latencies (their mean).
+    std::array<std::vector<double>, 3> m_overlaps;
+    std::array<std::vector<double>, 3> m_latencies;
 };

@@ -91,8 +91,16 @@ TEST_F(ScenarioRun, ShippedScenariosRunAndLeaveACompleteReport) {
             run.out.contains("Summary\n  Calibration residual RMS (camera px)  not measured"));
         EXPECT_TRUE(run.out.contains("settings/Verove.bin saved ("));
         EXPECT_EQ(Left(), QStringList{"report"});
-        EXPECT_EQ(QDir(Report()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
-                  (QStringList{"camera-field.png", "dmd-field.png", "report.md", "settings"}));
+        EXPECT_EQ(QDir(Report())
+                      .entryList(QDir::AllEntries | QDir::NoDotAndDotDot)
+                      .join(", ")
+                      .toStdString(),
+                  "camera-field.png, dmd-field.png, dmd-S1.png, dmd-S2.png, dmd-S3.png, "
+                  "report.md, settings, stimulation-S1.png, stimulation-S2.png, "
+                  "stimulation-S3.png");
+        for (const QString& picture : QDir(Report()).entryList({"*.png"})) {
+            EXPECT_FALSE(QImage(Report() + "/" + picture).isNull()) << picture.toStdString();
+        }
         EXPECT_GE(Number(run.out, R"("Full ON" covers the field the optics give: overlap (\S+) %)"),
                   99.0);
         EXPECT_GT(QFileInfo(Report() + "/settings/Verove.bin").size(), 0);
@@ -103,7 +111,11 @@ TEST_F(ScenarioRun, ShippedScenariosRunAndLeaveACompleteReport) {
             markdown.contains("| Connect the Verove through the SDK | done | connected as "
                               "CZtStimulationDeviceVerove_0"));
         EXPECT_TRUE(markdown.contains("| Save the settings and disconnect | done |"));
-        EXPECT_TRUE(markdown.contains("| Stimulation latency S1 (ms) | not measured |"));
+        EXPECT_GT(Number(markdown, R"(\| Stimulation latency S1 \(ms\) \| (\S+) \|)"), 0.0);
+        EXPECT_GT(Number(markdown, R"(\| Pattern render time S3 \(ms\) \| (\S+) \|)"), 0.0);
+        EXPECT_TRUE(markdown.contains("| Run the stimulation protocol | done |"));
+        EXPECT_TRUE(
+            markdown.contains("| Step through the bit depths and back | done | bit depths "));
         EXPECT_TRUE(markdown.contains("| Log file | " + m_folder.filePath("host.log") + " |"));
         EXPECT_FALSE(markdown.contains("| failed |"));
     }
