@@ -90,6 +90,7 @@ CZtStimulationDeviceVerove::CZtStimulationDeviceVerove() {
 
 void CZtStimulationDeviceVerove::Init() {
     VEROVE_LOG("CZtStimulationDeviceVerove::Init", L"Start");
+    m_autocalibration = std::make_unique<CZtAutocalibration>(this);
     m_active = false;
     m_experimentState = 1;
     m_runMode = 0;
@@ -101,6 +102,7 @@ CZtStimulationDeviceVerove::~CZtStimulationDeviceVerove() {
         m_padWrapper->DetachDevice();
         m_padWrapper.reset();
     }
+    m_autocalibration->Abort();
     // The driver closes the device through this owner: it goes before the settings it points to.
     m_driverView.store(nullptr);
     m_driver.reset();
@@ -243,6 +245,7 @@ bool CZtStimulationDeviceVerove::Connect(bool connect, std::uint32_t brand,
         }
         InitializeDeviceState();
     } else {
+        m_autocalibration->Abort();
         m_driverView.store(nullptr);
         m_driver.reset();
         m_driverOpened = false;
@@ -493,6 +496,13 @@ bool CZtStimulationDeviceVerove::HasCapabilityNow(std::uint32_t code) {
 int CZtStimulationDeviceVerove::CheckConfigurationDataAndUpdateCalibration(bool* changed) {
     const char* function = "CZtStimulationDeviceVerove::CheckConfigurationDataAndUpdateCalibration";
     bool calibrationChanged = false;
+    if (m_calibrationInProgress.load()) {
+        if (changed) {
+            *changed = false;
+        }
+        VEROVE_LOG(function, L"Aborting, autocalibration in progress...");
+        return -9;
+    }
     CZtVeroveDriver* driver = GetDriver();
     if (!driver) {
         VEROVE_LOG(function, L"End - Fail");
@@ -995,9 +1005,45 @@ int CZtStimulationDeviceVerove::SetIlluminationSequence(const void* sequence) {
     return kNotSupported;
 }
 
-int CZtStimulationDeviceVerove::GenerateGridAppendToISPool(const void* grid) {
-    VEROVE_LOG("CZtStimulationDeviceVerove::GenerateGridAppendToISPool", L"Start");
-    return kNotSupported;
+int CZtStimulationDeviceVerove::GenerateGridAppendToISPool(int columns, int rows) {
+    const char* function = "CZtStimulationDeviceVerove::GenerateGridAppendToISPool";
+    VEROVE_LOG(function, L"Start");
+    CZtVeroveDriver* driver = GetDriver();
+    if (!driver) {
+        VEROVE_LOG(function, L"Aborting, no device driver loaded...");
+        return 21;
+    }
+    if (columns < 1 || rows < 1) {
+        return -4;
+    }
+    const auto width = static_cast<std::uint32_t>(driver->GetDmdWidth());
+    const auto height = static_cast<std::uint32_t>(driver->GetDmdHeight());
+    const std::uint32_t cellWidth = width / static_cast<std::uint32_t>(columns);
+    const std::uint32_t cellHeight = height / static_cast<std::uint32_t>(rows);
+    SZtPicBuf cell;
+    if (CZtPicBufAPI::Alloc(&cell, width, height, 8, 1) != 0) {
+        return -3;
+    }
+    CZtLock lock(driver->GetBufferLock());
+    CZtPatternStore& pool = driver->GetSequencePatterns();
+    auto id = static_cast<std::uint32_t>(pool.Count()) + 10000;
+    for (int row = 0; row < rows; ++row) {
+        for (int column = 0; column < columns; ++column) {
+            CZtPicBufAPI::Zero(&cell);
+            for (std::uint32_t y = 0; y < cellHeight; ++y) {
+                std::memset(cell.Row(row * cellHeight + y) + column * cellWidth, 255, cellWidth);
+            }
+            CZtStringW name;
+            name.Format(L"Grid (%d/%d, %d/%d)", column + 1, columns, row + 1, rows);
+            CZtPattern pattern(name, width, height);
+            pattern.SetBitmap(&cell);
+            pattern.SetId(id++);
+            pattern.SetMapping(0);
+            pattern.SetKind(2);
+            pool.Add(pattern);
+        }
+    }
+    return 0;
 }
 
 // ---- IZtStimulationDeviceEx
@@ -1325,7 +1371,7 @@ void CZtStimulationDeviceVerove::OnLaserSwitcherPositionSelectionChanged(std::ui
 
 int CZtStimulationDeviceVerove::OnAutocalibrationInit() {
     VEROVE_LOG("CZtStimulationDeviceVerove::OnAutocalibrationInit", L"Start");
-    return kNotSupported;
+    return m_autocalibration->Init();
 }
 
 int CZtStimulationDeviceVerove::OnManualCalibrationInit() {
@@ -1335,12 +1381,12 @@ int CZtStimulationDeviceVerove::OnManualCalibrationInit() {
 
 int CZtStimulationDeviceVerove::AutocalibrationRun() {
     VEROVE_LOG("CZtStimulationDeviceVerove::AutocalibrationRun", L"Start");
-    return kNotSupported;
+    return m_autocalibration->Run();
 }
 
-int CZtStimulationDeviceVerove::OnAutocalibrationEnd() {
+int CZtStimulationDeviceVerove::OnAutocalibrationEnd(bool apply) {
     VEROVE_LOG("CZtStimulationDeviceVerove::OnAutocalibrationEnd", L"Start");
-    return kNotSupported;
+    return m_autocalibration->End(apply);
 }
 
 int CZtStimulationDeviceVerove::OnManualCalibrationEnd() {
@@ -1350,12 +1396,29 @@ int CZtStimulationDeviceVerove::OnManualCalibrationEnd() {
 
 int CZtStimulationDeviceVerove::OnAutocalibrationValidationPhase() {
     VEROVE_LOG("CZtStimulationDeviceVerove::OnAutocalibrationValidationPhase", L"Start");
-    return kNotSupported;
+    return m_autocalibration->ValidationPhase();
 }
 
 int CZtStimulationDeviceVerove::OnManualcalibrationValidationPhase() {
     VEROVE_LOG("CZtStimulationDeviceVerove::OnManualcalibrationValidationPhase", L"Start");
     return kNotSupported;
+}
+
+double CZtStimulationDeviceVerove::GetAutocalibrationProgress() {
+    return m_autocalibration->GetProgress();
+}
+
+void CZtStimulationDeviceVerove::ClearACContainer() {
+    m_autocalibration->ClearContainer(false);
+}
+
+void CZtStimulationDeviceVerove::SetAutocalibrationDialog(CZtAutocalibrationDialog* dialog) {
+    m_autocalibration->SetDialog(dialog);
+}
+
+void CZtStimulationDeviceVerove::SetAutocalibrationRunning(bool running) {
+    m_autocalibrationRunning.store(running);
+    RefreshPad();
 }
 
 // ---- Settings file

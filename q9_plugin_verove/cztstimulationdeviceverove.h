@@ -6,6 +6,7 @@
 #include <memory>
 #include <vector>
 
+#include "cztautocalibration.h"
 #include "cztcalibrationowner.h"
 #include "cztverovedriverowner.h"
 #include "cztverovesettings.h"
@@ -16,6 +17,7 @@
 #include "zt/zt_sync.h"
 
 class QWidget;
+class CZtAutocalibrationDialog;
 class CZtVeroveDriver;
 class CZtVerovePadWrapper;
 class DMApi;
@@ -103,10 +105,25 @@ public:
     virtual int OnAutocalibrationInit();
     virtual int OnManualCalibrationInit();
     virtual int AutocalibrationRun();
-    virtual int OnAutocalibrationEnd();
+    virtual int OnAutocalibrationEnd(bool apply);
     virtual int OnManualCalibrationEnd();
     virtual int OnAutocalibrationValidationPhase();
     virtual int OnManualcalibrationValidationPhase();
+    virtual double GetAutocalibrationProgress();
+    // Clears the auto-calibration container, keeping the run's result.
+    void ClearACContainer();
+    // The open auto-calibration dialog, whose signals the calibration worker emits; null when it
+    // goes.
+    void SetAutocalibrationDialog(CZtAutocalibrationDialog* dialog);
+    // Set while a calibration dialog runs its procedure: the optical configuration is not
+    // re-checked then.
+    void SetCalibrationInProgress(bool inProgress) { m_calibrationInProgress.store(inProgress); }
+    bool IsCalibrationInProgress() const { return m_calibrationInProgress.load(); }
+    // Whether an automatic calibration runs, for the pad.
+    void SetAutocalibrationRunning(bool running);
+    bool IsAutocalibrationRunning() const { return m_autocalibrationRunning.load(); }
+    // The auto-calibration procedure and its last run.
+    CZtAutocalibration& GetAutocalibration() { return *m_autocalibration; }
     // Accessors for the pad and the dialogs.
     virtual bool IsSimulated() override { return m_simulated; }
     virtual bool IsActive() { return m_active; }
@@ -185,7 +202,7 @@ public:
     int SetOperationMode(std::int32_t mode) override;
     int GetIlluminationSequenceState(std::int32_t* state) override;
     int SetIlluminationSequence(const void* sequence) override;
-    int GenerateGridAppendToISPool(const void* grid) override;
+    int GenerateGridAppendToISPool(int columns, int rows) override;
     int Reserved56() override { return 22; }
 
     // ---- IZtStimulationDeviceEx ----
@@ -303,6 +320,10 @@ private:
     std::vector<SZtVeroveLaserLine>& m_laserLines = m_settings.laserLines;
 
     SZtVeroveDriverSettings m_driverSettings;
+    // Stopped before the driver goes: its worker uses the driver.
+    std::unique_ptr<CZtAutocalibration> m_autocalibration;
+    std::atomic<bool> m_calibrationInProgress{false};
+    std::atomic<bool> m_autocalibrationRunning{false};
     IZtInterface* m_aggregator = nullptr;  // one counted reference while set; m_csAggregator
 
     std::int32_t m_operationMode = 0;
