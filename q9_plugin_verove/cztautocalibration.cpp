@@ -150,6 +150,13 @@ void CZtAutocalibration::Finish(int result, bool notify) {
 
 // The steps around the worker need the host's acquisition and documents.
 int CZtAutocalibration::Init() {
+    IZtGrabberProvider* grabber = m_pDevice->GetGrabberProvider();
+    if (!grabber) {
+        ZT_MessageBox_(nullptr,
+                       ZT_GetTranslation(L"Calibration failed: no camera connected!").GetString(),
+                       ZT_GetTranslation(L"Error").GetString(), ZT_MB_OK | ZT_MB_ICONERROR);
+        return -9;
+    }
     return -2;
 }
 
