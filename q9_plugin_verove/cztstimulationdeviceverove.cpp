@@ -10,9 +10,11 @@
 
 #include "cztpluginverove.h"
 #include "cztverovedriver.h"
+#include "cztverovelightpath.h"
 #include "cztverovenamemanager.h"
 #include "cztverovepadwrapper.h"
 #include "cztverovesettingsfile.h"
+#include "iztstimulationdeviceaggregator.h"
 #include "verove_log.h"
 #include "zt/zt_camera.h"
 #include "zt/zt_devices.h"
@@ -38,7 +40,7 @@ constexpr ZT_DWORD kParamEmptyText = 77845;
 // What the host hands over with kParamNotifyCallback: 16 bytes, its context and its callback.
 struct SZtNotifyCallback {
     void* context;
-    void (*callback)(int event, void* context, const void* record);
+    ZT_VEROVE_NOTIFY callback;
 };
 
 // Logical-device types whose change concerns the device, and those that change the optical
@@ -83,7 +85,8 @@ void ReadRegistryDword(ZT_HKEY key, const wchar_t* name, std::uint32_t defaultVa
 
 // ---- Construction and destruction -------------------------------------------------------------
 
-CZtStimulationDeviceVerove::CZtStimulationDeviceVerove() {
+CZtStimulationDeviceVerove::CZtStimulationDeviceVerove()
+    : m_lightPath(std::make_unique<CZtVeroveLightPath>(*this, m_settings)) {
     VEROVE_LOG("CZtStimulationDeviceVerove::CZtStimulationDeviceVerove", L"Start");
     Init();
 }
@@ -578,12 +581,13 @@ int CZtStimulationDeviceVerove::HandleDMRefresh() {
     return result;
 }
 
-// The association with the light path and the calibration tree of the configuration dialog are
-// rebuilt by the light-path and dialog work; neither is part of this device yet.
+// The calibration tree of the configuration dialog is rebuilt with the dialog.
 int CZtStimulationDeviceVerove::HandleDMRefreshDelayed() {
-    VEROVE_LOG("CZtStimulationDeviceVerove::HandleDMRefreshDelayed", L"End, return code %d",
-               kNotSupported);
-    return kNotSupported;
+    m_lightPath->RebuildCandidates();
+    m_lightPath->ResolveAssociation();
+    RefreshPad();
+    VEROVE_LOG("CZtStimulationDeviceVerove::HandleDMRefreshDelayed", L"End, return code %d", 0);
+    return 0;
 }
 
 int CZtStimulationDeviceVerove::HandleCameraNewParams(bool selected) {
@@ -634,6 +638,8 @@ int CZtStimulationDeviceVerove::HandleDeviceChanged(const std::uint32_t* ids, in
         relevant = true;
         if (Contains(kConfigurationTypes, type)) {
             CheckConfigurationDataAndUpdateCalibration(nullptr);
+        } else if (type == ZT_LOGDEV_LIGHT || type == ZT_LOGDEV_MULTILASER) {
+            m_lightPath->UpdateFromDevice(ids[i], type);
         } else if (type != ZT_LOGDEV_LIGHT && type != ZT_LOGDEV_SHUTTER &&
                    type != ZT_LOGDEV_MULTILASER) {
             // A device of another kind changes the path beyond this list: the pad waits for
@@ -716,14 +722,13 @@ int CZtStimulationDeviceVerove::ParameterByCode(ZT_DWORD code, void* value) {
     switch (code) {
         case kParamNotifyCallback: {
             const auto* notify = static_cast<const SZtNotifyCallback*>(value);
-            m_notifyContext = notify->context;
-            m_notifyCallback = notify->callback;
+            m_lightPath->SetNotifyCallback(notify->context, notify->callback);
             return 0;
         }
         case kParamNothing:
             return 0;
         case kParamLightId:
-            *static_cast<ZT_DWORD*>(value) = m_lightId;
+            *static_cast<ZT_DWORD*>(value) = m_lightPath->GetLightId();
             return 0;
         case kParamEmptyText:
             *static_cast<const wchar_t**>(value) = m_emptyText;
@@ -780,21 +785,22 @@ int CZtStimulationDeviceVerove::UpdateControlPad() {
 }
 
 int CZtStimulationDeviceVerove::GetAssociatedShuttersOpen(bool* open) {
-    VEROVE_LOG("CZtStimulationDeviceVerove::GetAssociatedShuttersOpen", L"Start");
-    return open ? kNotSupported : 21;
+    if (!open) {
+        return 21;
+    }
+    *open = m_lightPath->AreShuttersOpen();
+    return 0;
 }
 
 int CZtStimulationDeviceVerove::SetAssociatedShuttersOpenState(bool open) {
-    VEROVE_LOG("CZtStimulationDeviceVerove::SetAssociatedShuttersOpenState", L"Start - bState = %d",
-               open ? 1 : 0);
-    return kNotSupported;
+    return m_lightPath->SetShuttersOpen(open);
 }
 
 int CZtStimulationDeviceVerove::GetAssociatedShutterCount(ZT_DWORD* count) {
     if (!count) {
         return 21;
     }
-    *count = static_cast<ZT_DWORD>(m_shutterIds.size());
+    *count = static_cast<ZT_DWORD>(m_lightPath->GetShutterIds().size());
     return 0;
 }
 
@@ -802,11 +808,12 @@ int CZtStimulationDeviceVerove::GetAssociatedShutterId(int index, ZT_DWORD* id) 
     if (!id) {
         return 21;
     }
-    if (index < 0 || index >= static_cast<int>(m_shutterIds.size())) {
+    const std::vector<ZT_DWORD> ids = m_lightPath->GetShutterIds();
+    if (index < 0 || index >= static_cast<int>(ids.size())) {
         *id = 0;
         return 21;
     }
-    *id = m_shutterIds[static_cast<size_t>(index)];
+    *id = ids[static_cast<size_t>(index)];
     return 0;
 }
 
@@ -814,7 +821,7 @@ int CZtStimulationDeviceVerove::GetAssociatedLightId(ZT_DWORD* id) {
     if (!id) {
         return 21;
     }
-    *id = m_lightId;
+    *id = m_lightPath->GetLightId();
     return 0;
 }
 
@@ -822,7 +829,7 @@ int CZtStimulationDeviceVerove::GetAssociatedSwitcherId(ZT_DWORD* id) {
     if (!id) {
         return 21;
     }
-    *id = m_switcherId;
+    *id = m_lightPath->GetSwitcherId();
     return 0;
 }
 
@@ -830,7 +837,7 @@ int CZtStimulationDeviceVerove::GetAssociatedSwitcherPort(ZT_DWORD* port) {
     if (!port) {
         return 21;
     }
-    *port = m_switcherPort;
+    *port = m_lightPath->GetSwitcherPort();
     return 0;
 }
 
@@ -1092,11 +1099,11 @@ int CZtStimulationDeviceVerove::GetValue(int index, std::uint32_t* value) {
         return -4;
     }
     if (index == 0) {
-        *value = m_lightId;
+        *value = m_lightPath->GetLightId();
         return 0;
     }
     if (index == 2) {
-        *value = m_switcherId;
+        *value = m_lightPath->GetSwitcherId();
         return 0;
     }
     return -2;
@@ -1111,8 +1118,8 @@ int CZtStimulationDeviceVerove::SetControllingAggregator(IZtInterface* aggregato
     if (!aggregator) {
         return 0;
     }
-    m_aggregator =
-        static_cast<IZtInterface*>(aggregator->QueryInterface("IZtStimulationDeviceAggregator"));
+    m_aggregator = static_cast<IZtStimulationDeviceAggregator*>(
+        aggregator->QueryInterface("IZtStimulationDeviceAggregator"));
     return m_aggregator ? 0 : -9;
 }
 
@@ -1124,9 +1131,25 @@ int CZtStimulationDeviceVerove::GetControllingAggregator(IZtInterface** aggregat
     if (!m_aggregator) {
         return -13;
     }
-    *aggregator =
-        static_cast<IZtInterface*>(m_aggregator->QueryInterface("IZtStimulationDeviceAggregator"));
+    *aggregator = static_cast<IZtStimulationDeviceAggregator*>(
+        m_aggregator->QueryInterface("IZtStimulationDeviceAggregator"));
     return *aggregator ? 0 : -9;
+}
+
+void CZtStimulationDeviceVerove::NotifyControllingAggregator(int reason) {
+    IZtStimulationDeviceAggregator* aggregator = nullptr;
+    {
+        CZtLock lock(m_csAggregator);
+        aggregator = m_aggregator;
+        if (aggregator) {
+            aggregator->AddRef();
+        }
+    }
+    // Outside the lock: the aggregator calls back into its devices, this one included.
+    if (aggregator) {
+        aggregator->PropagateSettings(static_cast<IZtStimulationDeviceEx*>(this), reason);
+        aggregator->Release();
+    }
 }
 
 int CZtStimulationDeviceVerove::TakeOverBitDepth(IZtInterface* other) {
@@ -1269,12 +1292,8 @@ void CZtStimulationDeviceVerove::ManualShotEnd() {
 // ---- Light path
 // ----------------------------------------------------------------------------------
 
-bool CZtStimulationDeviceVerove::IsLaserLine(int line) const {
-    return line >= 0 && line < static_cast<int>(m_laserLines.size());
-}
-
 int CZtStimulationDeviceVerove::GetLineCount() {
-    return static_cast<int>(m_laserLines.size());
+    return m_lightPath->GetLineCount();
 }
 
 CZtStringW CZtStimulationDeviceVerove::GetGroupName(int group) {
@@ -1285,43 +1304,34 @@ CZtStringW CZtStimulationDeviceVerove::GetGroupName(int group) {
 
 CZtStringW CZtStimulationDeviceVerove::GetLineName(int line) {
     CZtStringW name;
-    if (IsLaserLine(line)) {
-        name.Format(L"%u nm", m_laserLines[static_cast<size_t>(line)].wavelength);
+    if (line >= 0 && line < m_lightPath->GetLineCount()) {
+        name.Format(L"%u nm", m_lightPath->GetLineWavelength(line));
     }
     return name;
 }
 
 double CZtStimulationDeviceVerove::GetLineWavelength(int line) {
-    return IsLaserLine(line) ? m_laserLines[static_cast<size_t>(line)].wavelength : 0.0;
+    return m_lightPath->GetLineWavelength(line);
 }
 
 double CZtStimulationDeviceVerove::GetLinePower(int line, int group) {
-    if (!IsLaserLine(line) || group < 0 || group > 3) {
-        return 0.0;
-    }
-    return m_laserLines[static_cast<size_t>(line)].power[group];
+    return m_lightPath->GetLinePower(line, group);
 }
 
 bool CZtStimulationDeviceVerove::GetLineVisible(int line) {
-    return IsLaserLine(line) && m_laserLines[static_cast<size_t>(line)].visible;
+    return m_lightPath->GetLineVisible(line);
 }
 
 bool CZtStimulationDeviceVerove::GetLineUsed(int line, int group) {
-    if (!IsLaserLine(line) || group < 0 || group > 3) {
-        return false;
-    }
-    return m_laserLines[static_cast<size_t>(line)].used[group];
+    return m_lightPath->GetLineUsed(line, group);
 }
 
 void CZtStimulationDeviceVerove::SetLinePower(int line, int group, double power) {
-    VEROVE_LOG("CZtStimulationDeviceVerove::SetLinePower",
-               L"CZtStimulationDeviceVerove::SetLinePower(%d, %d, %.2f)", line, group, power);
+    m_lightPath->SetLinePower(line, group, power);
 }
 
 int CZtStimulationDeviceVerove::SetLineUsed(int line, int group, bool used) {
-    VEROVE_LOG("CZtStimulationDeviceVerove::SetLineUsed",
-               L"CZtStimulationDeviceVerove::SetLineUsed(%d, %d, %d)", line, group, used ? 1 : 0);
-    return kNotSupported;
+    return m_lightPath->SetLineUsed(line, group, used);
 }
 
 void CZtStimulationDeviceVerove::OnLaserLineAdded(int line) {
@@ -1335,35 +1345,66 @@ void CZtStimulationDeviceVerove::OnLaserLinesCleared() {
 void CZtStimulationDeviceVerove::OnLaserLineShow(int line, bool show) {
     VEROVE_LOG("CZtStimulationDeviceVerove::OnLaserLineShow",
                L"CZtStimulationDeviceVerove::OnLaserLineShow(%d, %d)", line, show ? 1 : 0);
-    if (IsLaserLine(line)) {
-        m_laserLines[static_cast<size_t>(line)].visible = show;
-    }
+    m_lightPath->SetLineVisible(line, show);
+    RefreshPad();
 }
 
 int CZtStimulationDeviceVerove::GetAssociatedDeviceInfo(std::uint32_t* lightId,
                                                         std::uint32_t* switcherId,
                                                         std::uint32_t* switcherPort) {
     VEROVE_LOG("CZtStimulationDeviceVerove::GetAssociatedDeviceInfo", L"Start");
-    return kNotSupported;
+    m_lightPath->GetAssociatedDeviceInfo(lightId, switcherId, switcherPort);
+    return 0;
 }
 
 int CZtStimulationDeviceVerove::OnAssociatedLightChanged(std::uint32_t lightId) {
-    VEROVE_LOG("CZtStimulationDeviceVerove::OnAssociatedLightChanged",
-               L"CZtStimulationDeviceVerove::OnAssociatedLightChanged(%u)", lightId);
-    return kNotSupported;
+    return m_lightPath->AssociateLight(lightId);
 }
 
 void CZtStimulationDeviceVerove::OnAssociatedShuttersChanged(
     const std::vector<CZtStringW>& shutterKeys) {
-    VEROVE_LOG("CZtStimulationDeviceVerove::OnAssociatedShuttersChanged", L"Start");
+    m_lightPath->AssociateShutters(shutterKeys);
 }
 
 void CZtStimulationDeviceVerove::OnLaserSwitcherDeviceSelectionChanged(std::uint32_t outputId) {
-    VEROVE_LOG("CZtStimulationDeviceVerove::OnLaserSwitcherDeviceSelectionChanged", L"Start");
+    m_lightPath->SelectSwitcher(outputId);
 }
 
 void CZtStimulationDeviceVerove::OnLaserSwitcherPositionSelectionChanged(std::uint32_t port) {
-    VEROVE_LOG("CZtStimulationDeviceVerove::OnLaserSwitcherPositionSelectionChanged", L"Start");
+    m_lightPath->SelectSwitcherPort(port);
+}
+
+void CZtStimulationDeviceVerove::SettingsApply_LaserPower(int group,
+                                                          std::vector<double>* previous) {
+    m_lightPath->ApplyLaserPower(group, previous);
+}
+
+void CZtStimulationDeviceVerove::SettingsApply_LaserPower(const std::vector<double>& powers) {
+    m_lightPath->RestoreLaserPower(powers);
+}
+
+void CZtStimulationDeviceVerove::SettingsApply_LineUsed(int group, std::vector<bool>* previous) {
+    m_lightPath->ApplyLineUsed(group, previous);
+}
+
+void CZtStimulationDeviceVerove::SettingsApply_LineUsed(const std::vector<bool>& states) {
+    m_lightPath->RestoreLineUsed(states);
+}
+
+void CZtStimulationDeviceVerove::SettingsApply_Switcher() {
+    m_lightPath->ApplySwitcher();
+}
+
+void CZtStimulationDeviceVerove::SettingsRevert_Switcher() {
+    m_lightPath->RevertSwitcher();
+}
+
+bool CZtStimulationDeviceVerove::LightDeferredCompletionBegin() {
+    return m_lightPath->DeferredCompletionBegin();
+}
+
+void CZtStimulationDeviceVerove::LightDeferredCompletionWait(std::uint32_t timeoutMs) {
+    m_lightPath->DeferredCompletionWait(timeoutMs);
 }
 
 // ---- Calibration procedures
@@ -1452,6 +1493,15 @@ void CZtStimulationDeviceVerove::SaveSettings() {
 
 void CZtStimulationDeviceVerove::ValidateAndApplySettings() {
     VEROVE_LOG("CZtStimulationDeviceVerove::ValidateAndApplySettings", L"Start");
+    m_lightPath->ResolveAssociation();
+    RefreshPad();
+    if (m_hideLightPad) {
+        m_lightPath->HideLightControl();
+    }
+    if (DMApi* devices = DeviceManager()) {
+        CZtLock lock(m_csDeviceManager);
+        devices->DMApi_Refresh();
+    }
     m_startupDone = true;
     std::vector<std::uint32_t> deferred;
     deferred.swap(m_startupDeviceChanges);

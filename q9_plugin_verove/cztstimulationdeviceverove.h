@@ -19,8 +19,10 @@
 class QWidget;
 class CZtAutocalibrationDialog;
 class CZtVeroveDriver;
+class CZtVeroveLightPath;
 class CZtVerovePadWrapper;
 class DMApi;
+class IZtStimulationDeviceAggregator;
 
 // Thread-bound to the host's main thread, except the owner callbacks of the driver and the
 // calibration data, which run on the thread of the driver or calibration call that needs them.
@@ -156,6 +158,29 @@ public:
     // The settings record; SaveSettings stores what it holds.
     virtual CZtVeroveSettings& GetSettings() { return m_settings; }
 
+    // ---- Light path: the group's laser settings, switcher and shutters around a stimulation ----
+    // Sets the group's (0-2) line powers on the light; previous receives the powers it had.
+    void SettingsApply_LaserPower(int group, std::vector<double>* previous);
+    // Puts the powers back, one per line.
+    void SettingsApply_LaserPower(const std::vector<double>& powers);
+    // The same for the lines' used flags.
+    void SettingsApply_LineUsed(int group, std::vector<bool>* previous);
+    void SettingsApply_LineUsed(const std::vector<bool>& states);
+    // Sets the switcher to the stored port, remembering its port before; the revert sets that back.
+    void SettingsApply_Switcher();
+    void SettingsRevert_Switcher();
+    // Switches deferred completion on for the light's physical device when it supports it; true
+    // when it did.
+    bool LightDeferredCompletionBegin();
+    // Waits for the light's pending commands, then switches deferred completion off again.
+    void LightDeferredCompletionWait(std::uint32_t timeoutMs);
+    // The association with light, switcher and shutters, and the dialog's candidate lists.
+    CZtVeroveLightPath& GetLightPath() { return *m_lightPath; }
+    // Tells the controlling aggregator, when there is one, about a change of this device.
+    void NotifyControllingAggregator(int reason);
+    // The host's device manager; null when the host has none.
+    DMApi* DeviceManager();
+
     // Host events: the immediate handlers queue the GUI work through the pad wrapper's signals,
     // whose slots run the delayed handlers on the GUI thread.
     virtual int HandleDMRefresh();
@@ -263,8 +288,6 @@ protected:
 
 private:
     void Init();
-    DMApi* DeviceManager();
-    bool IsLaserLine(int line) const;
     // Adds the ids not yet in list.
     static void AppendUnique(std::vector<std::uint32_t>* list, const std::uint32_t* ids, int count);
 
@@ -295,7 +318,6 @@ private:
 
     // Registry options; the debug and dithering options live in the driver settings.
     bool m_hideLightPad = true;
-    bool m_lightPadHidden = false;  // the host's light control was taken out of the layout
 
     std::int32_t m_experimentState = 1;
     std::int32_t m_expectedPhases = 0;
@@ -311,29 +333,22 @@ private:
     CZtVeroveSettings m_settings;
     bool m_settingsLoaded = false;
 
-    // The light path (associated light, switcher, shutter chain); filled by the association.
-    ZT_DWORD m_lightId = 0;
-    ZT_DWORD m_switcherId = 0;
-    ZT_DWORD m_switcherPort = 0;
-    std::vector<ZT_DWORD> m_shutterIds;
-    // The record's lines: what the pad and the light path change is what the file keeps.
-    std::vector<SZtVeroveLaserLine>& m_laserLines = m_settings.laserLines;
+    // Declared after m_settings, which it works on, so that it is destroyed first.
+    std::unique_ptr<CZtVeroveLightPath> m_lightPath;
 
     SZtVeroveDriverSettings m_driverSettings;
     // Stopped before the driver goes: its worker uses the driver.
     std::unique_ptr<CZtAutocalibration> m_autocalibration;
     std::atomic<bool> m_calibrationInProgress{false};
     std::atomic<bool> m_autocalibrationRunning{false};
-    IZtInterface* m_aggregator = nullptr;  // one counted reference while set; m_csAggregator
+    // One counted reference while set; m_csAggregator.
+    IZtStimulationDeviceAggregator* m_aggregator = nullptr;
 
     std::int32_t m_operationMode = 0;
     std::int32_t m_previousOperationMode = 0;
     std::int32_t m_runMode = 0;
     bool m_manualShotActive = false;
     bool m_areasSet = false;
-    // The host's notification callback (ParameterByCode 77831).
-    void* m_notifyContext = nullptr;
-    void (*m_notifyCallback)(int event, void* context, const void* record) = nullptr;
     const wchar_t* const m_emptyText = L"";
 };
 

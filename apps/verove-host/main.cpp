@@ -1,18 +1,18 @@
-// verove-host: the reference host program; starts the host's services, loads the plug-in and
-// connects its devices.
+// verove-host: the reference host program; runs a scenario's session on the simulated microscope
+// through the plug-in's exports and writes its report.
 #include <QApplication>
 #include <QDir>
-#include <QLibrary>
-#include <QStringList>
+#include <QFileInfo>
+#include <QString>
+#include <array>
 #include <cstdio>
 #include <cstdlib>
-#include <string>
-#include <vector>
+#include <cstring>
 
+#include "report.h"
+#include "scenario.h"
+#include "session.h"
 #include "zt/zt_log.h"
-#include "zt/zt_module.h"
-#include "zt/zt_stimulation.h"
-#include "zt/zt_util.h"
 #include "zthost/zthost.h"
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -24,138 +24,152 @@ extern "C" const char* __lsan_default_suppressions() {
 
 namespace {
 
-void Report(const char* service, const QString& state) {
-    std::printf("  %-28s %s\n", service, state.toLocal8Bit().constData());
+const char kUsage[] =
+    "usage: verove-host --scenario FILE [--report DIR] [--simulator] [--log FILE] [--plugin FILE]\n"
+    "                   [--sdk FOLDER]\n"
+    "  --scenario FILE  the simulated microscope and the session to run (JSON)\n"
+    "  --report DIR     the report folder (default: report in the build folder)\n"
+    "  --simulator      connect the SDK's built-in simulated unit, whatever the scenario says\n"
+    "  --log FILE       the diagnostic log (default: verove-host.log beside the program)\n"
+    "  --plugin FILE    the plug-in library (default: q9_plugin_verove.so beside the program)\n"
+    "  --sdk FOLDER     where the SDK library is looked for first (default: the simulated SDK\n"
+    "                   of this build)\n"
+    "exit codes: 0 done, 1 a step failed, 2 bad input (nothing run, no report written),\n"
+    "            3 the hardware configuration refused the Verove\n";
+
+struct Options {
+    QString scenario;
+    QString report;
+    QString log;
+    QString plugin;
+    QString sdk;
+    bool simulator = false;
+};
+
+int BadInput(const QString& line) {
+    std::fprintf(stderr, "%s\n", line.toLocal8Bit().constData());
+    return kExitBadInput;
 }
 
-QString UpOrMissing(const void* service) {
-    return service ? QStringLiteral("up") : QStringLiteral("missing");
+// False with error set for an unknown option or a missing value.
+bool ParseArguments(int argc, char** argv, Options* options, QString* error) {
+    for (int i = 1; i < argc; ++i) {
+        const QString arg = QString::fromLocal8Bit(argv[i]);
+        QString* value = nullptr;
+        if (arg == "--scenario") {
+            value = &options->scenario;
+        } else if (arg == "--report") {
+            value = &options->report;
+        } else if (arg == "--log") {
+            value = &options->log;
+        } else if (arg == "--plugin") {
+            value = &options->plugin;
+        } else if (arg == "--sdk") {
+            value = &options->sdk;
+        } else if (arg == "--simulator") {
+            options->simulator = true;
+            continue;
+        } else {
+            *error =
+                QStringLiteral("verove-host: unknown argument %1 (--help lists them)").arg(arg);
+            return false;
+        }
+        if (i + 1 >= argc || QString(argv[i + 1]).isEmpty()) {
+            *error = QStringLiteral("verove-host: %1 needs a value").arg(arg);
+            return false;
+        }
+        *value = QString::fromLocal8Bit(argv[++i]);
+    }
+    if (options->scenario.isEmpty()) {
+        *error =
+            QStringLiteral("verove-host: --scenario FILE is needed (--help lists the options)");
+        return false;
+    }
+    return true;
 }
 
-using ConnectFn = bool (*)(bool, bool, std::uint32_t, const wchar_t*, wchar_t*, bool*);
-
-// Prints the plug-in's log lines written since the last call.
-void PrintPluginLog() {
-    for (const std::wstring& line : zthost::CapturedLog()) {
-        if (line.rfind(L"Verove ", 0) == 0) {
-            std::printf("    | %ls\n", line.c_str());
-        }
-    }
-    zthost::ClearCapturedLog();
-}
-
-// Loads the plug-in as the acquisition application does: class records and constructors through
-// the class registry, the module created by class name, then one connect per device kind.
-int RunPlugin(const QString& pluginPath, const QString& sdkFolder, bool simulatorOnly) {
-    std::wstring error;
-    const int classes = zthost::LoadPluginLibrary(pluginPath.toStdWString(), &error);
-    if (classes < 0) {
-        std::fprintf(stderr, "verove-host: cannot load the plug-in: %ls\n", error.c_str());
-        return 1;
-    }
-    Report("plug-in", QString("%1, %2 classes").arg(pluginPath).arg(classes));
-    QLibrary library(pluginPath);
-    auto connect = reinterpret_cast<ConnectFn>(library.resolve("Connect"));
-    auto* module = static_cast<IZtModuleQ9*>(CZtRTTI::CreateAndQuery(
-        simulatorOnly ? "CZtModuleVeroveSim" : "CZtModuleVerove", "IZtModuleQ9"));
-    if (!connect || !module) {
-        std::fprintf(stderr, "verove-host: the plug-in lacks its Connect export or module\n");
-        return 1;
-    }
-    module->SetHostContext(zthost::HostContext());
-    Report("module events", module->RegisterModuleEvents() == 0 ? "registered" : "refused");
-
-    struct Kind {
-        const char* label;
-        bool simulator;
-    };
-    std::vector<Kind> kinds = {{"simulated unit", true}};
-    if (!simulatorOnly) {
-        zthost::PrependSearchFolder(sdkFolder.toStdWString());
-        Report("SDK folder", sdkFolder);
-        kinds.push_back({"SDK device", false});
-    }
-    zthost::ClearCapturedLog();
-    for (const Kind& kind : kinds) {
-        wchar_t name[ZT_MAX_PATH] = L"";
-        bool conflict = false;
-        std::printf("\nverove-host: connecting the %s\n", kind.label);
-        const bool connected = connect(true, kind.simulator, 0, L"Verove", name, &conflict);
-        PrintPluginLog();
-        std::printf("verove-host: %s %s%s\n", kind.label,
-                    connected ? "connected as " : "not connected",
-                    connected ? QString::fromWCharArray(name).toLocal8Bit().constData() : "");
-        IZtStimulationDevice* device =
-            connected ? CZtStimulationDeviceManager::GetInstance()->GetStaticDevice(name) : nullptr;
-        if (device) {
-            CZtStringW displayName;
-            device->GetDisplayName(&displayName, 0);
-            std::printf("verove-host: registered device %ls, shown as \"%ls\"\n",
-                        device->GetUniqueName().GetString(), displayName.GetString());
-        }
-        if (connected) {
-            std::printf("verove-host: disconnecting %ls\n", name);
-            connect(false, kind.simulator, 0, L"", name, nullptr);
-            PrintPluginLog();
-        }
-    }
-    module->Release();
-    return 0;
+// The program's folder, known before Qt starts (the defaults live beside the program).
+QString ProgramFolder(const char* argv0) {
+    const QFileInfo self(QStringLiteral("/proc/self/exe"));
+    return self.exists() ? QFileInfo(self.symLinkTarget()).absolutePath()
+                         : QFileInfo(QString::fromLocal8Bit(argv0)).absolutePath();
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+            std::fputs(kUsage, stdout);
+            return kExitDone;
+        }
+    }
+    // Everything the user gave is checked before anything starts, so that bad input gives one
+    // line and leaves no trace.
+    Options options;
+    QString error;
+    if (!ParseArguments(argc, argv, &options, &error)) {
+        return BadInput(error);
+    }
+    Scenario scenario;
+    if (!scenario.Load(options.scenario, &error)) {
+        return BadInput(error);
+    }
+    if (options.simulator) {
+        scenario.UseSimulator();
+    }
+
+    const QDir binDir(ProgramFolder(argv[0]));
+    const QString logPath = QDir::cleanPath(QDir::current().absoluteFilePath(
+        options.log.isEmpty() ? binDir.filePath("verove-host.log") : options.log));
+    const QString reportPath =
+        options.report.isEmpty() ? QDir::cleanPath(binDir.filePath("../report")) : options.report;
+    SessionOptions sessionOptions;
+    sessionOptions.pluginPath =
+        options.plugin.isEmpty() ? binDir.filePath("q9_plugin_verove.so") : options.plugin;
+    sessionOptions.sdkFolder =
+        options.sdk.isEmpty() ? QStringLiteral(VEROVE_FAKE_SDK_DIR) : options.sdk;
+
+    std::array<bool, 3> groups{};
+    for (int g = 0; g < 3; ++g) {
+        groups[g] = !scenario.Rois()[g].empty();
+    }
+    Report report(scenario.Path(), scenario.Description(), groups);
+    if (!report.Begin(reportPath, &error)) {
+        return BadInput("verove-host: report folder " + error);
+    }
+    if (!zthost::SetLogFile(logPath.toStdWString())) {
+        report.Discard();
+        return BadInput("verove-host: cannot write the log file " + logPath);
+    }
+
     if (!std::getenv("QT_QPA_PLATFORM") && !std::getenv("DISPLAY")) {
         setenv("QT_QPA_PLATFORM", "offscreen", 1);
     }
     QApplication app(argc, argv);
-
-    const QString binDir = QCoreApplication::applicationDirPath();
-    QString logPath = QDir(binDir).filePath("verove-host.log");
-    QString pluginPath = QDir(binDir).filePath("q9_plugin_verove.so");
-    QString sdkFolder = QStringLiteral(VEROVE_FAKE_SDK_DIR);
-    bool simulatorOnly = false;
-    const QStringList args = QCoreApplication::arguments();
-    for (int i = 1; i < args.size(); ++i) {
-        if (args[i] == "--log" && i + 1 < args.size()) {
-            logPath = args[++i];
-        } else if (args[i] == "--plugin" && i + 1 < args.size()) {
-            pluginPath = args[++i];
-        } else if (args[i] == "--sdk" && i + 1 < args.size()) {
-            sdkFolder = args[++i];
-        } else if (args[i] == "--simulator") {
-            simulatorOnly = true;
-        } else {
-            std::fprintf(stderr,
-                         "usage: verove-host [--log FILE] [--plugin FILE] [--sdk FOLDER] "
-                         "[--simulator]\n"
-                         "  --sdk FOLDER  where the SDK library is looked for first "
-                         "(default: the simulated SDK of this build)\n"
-                         "  --simulator   connect only the SDK's built-in simulated unit\n");
-            return 2;
-        }
-    }
-    if (!zthost::SetLogFile(
-            QDir::cleanPath(QDir::current().absoluteFilePath(logPath)).toStdWString())) {
-        std::fprintf(stderr, "verove-host: cannot write the log file %s\n",
-                     logPath.toLocal8Bit().constData());
-        return 1;
-    }
-
     ZT_DIAG_OUTPUT(L"%s %hs: %s", L"verove-host", "main", L"reference host started");
+    report.SetLogFile(logPath);
 
-    IZtHostContext* context = zthost::HostContext();
-    QStringList folders;
-    for (const std::wstring& folder : zthost::SearchFolders()) {
-        folders << QString::fromStdWString(folder);
+    std::printf("verove-host: scenario %s\n", scenario.Path().toLocal8Bit().constData());
+    if (!scenario.Description().isEmpty()) {
+        std::printf("  %s\n", scenario.Description().toLocal8Bit().constData());
     }
-    std::printf("verove-host: reference host started\n");
-    Report("class registry", QString("up, %1 classes").arg(zthost::RegisteredClassNames().size()));
-    Report("plug-in manager", UpOrMissing(context->GetPluginManager()));
-    Report("stimulation-device manager", UpOrMissing(CZtStimulationDeviceManager::GetInstance()));
-    Report("log file", QString::fromStdWString(zthost::LogFilePath()));
-    Report("search folders", folders.join(", "));
-    Report("message boxes", zthost::GuiShown() ? "shown" : "headless");
-    return RunPlugin(pluginPath, sdkFolder, simulatorOnly);
+    Session session(scenario, sessionOptions, &report);
+    const int exitCode = session.Run();
+
+    QString result = QStringLiteral("completed");
+    if (exitCode == kExitRefused) {
+        result = QStringLiteral("the hardware configuration refused the Verove (exit code %1)")
+                     .arg(exitCode);
+    } else if (exitCode != kExitDone) {
+        result = QStringLiteral("a step failed (exit code %1)").arg(exitCode);
+    }
+    std::printf("\n%s", report.SummaryText().toLocal8Bit().constData());
+    if (!report.Finish(result, &error)) {
+        std::fprintf(stderr, "verove-host: %s\n", error.toLocal8Bit().constData());
+        return kExitFailed;
+    }
+    std::printf("\nverove-host: %s; report in %s/report.md\n", result.toLocal8Bit().constData(),
+                report.FolderPath().toLocal8Bit().constData());
+    return exitCode;
 }

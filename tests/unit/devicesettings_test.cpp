@@ -13,6 +13,8 @@
 #include "cztstimulationdeviceverove.h"
 #include "cztverovedriver.h"
 #include "cztverovesettingsfile.h"
+#include "settings_compare.h"
+#include "zt/zt_devices.h"
 #include "zt/zt_picbuf.h"
 #include "zt/zt_settings.h"
 #include "zt/zt_util.h"
@@ -25,6 +27,7 @@ namespace {
 constexpr const wchar_t* kFile = L"VeroveSim.bin";
 constexpr const wchar_t* kDevice0 = L"CZtStimulationDeviceVerove_0";
 constexpr const wchar_t* kDevice1 = L"CZtStimulationDeviceVerove_1";
+constexpr ZT_DWORD kShutter = 30;
 
 CZtVeroveSettings SampleSettings() {
     CZtVeroveSettings s;
@@ -54,38 +57,6 @@ CZtVeroveSettings SampleSettings() {
     s.grayscalingEnabled = true;
     s.grayscalingLevelsIndex = 4;
     return s;
-}
-
-void ExpectSameSettings(const CZtVeroveSettings& a, const CZtVeroveSettings& b) {
-    ASSERT_EQ(a.bitmaps.size(), b.bitmaps.size());
-    for (size_t i = 0; i < a.bitmaps.size(); ++i) {
-        EXPECT_EQ(a.bitmaps[i].name, b.bitmaps[i].name);
-        EXPECT_EQ(a.bitmaps[i].filePath, b.bitmaps[i].filePath);
-        EXPECT_EQ(a.bitmaps[i].mapping, b.bitmaps[i].mapping);
-    }
-    EXPECT_EQ(a.patternDuration, b.patternDuration);
-    EXPECT_EQ(a.bitDepth, b.bitDepth);
-    EXPECT_EQ(a.laserLaunchKey, b.laserLaunchKey);
-    EXPECT_EQ(a.laserLaunchType, b.laserLaunchType);
-    ASSERT_EQ(a.laserLines.size(), b.laserLines.size());
-    for (size_t i = 0; i < a.laserLines.size(); ++i) {
-        EXPECT_EQ(a.laserLines[i].index, b.laserLines[i].index);
-        EXPECT_EQ(a.laserLines[i].visible, b.laserLines[i].visible);
-        for (int g = 0; g < 3; ++g) {
-            EXPECT_EQ(a.laserLines[i].power[g], b.laserLines[i].power[g]) << i << " " << g;
-            EXPECT_EQ(a.laserLines[i].used[g], b.laserLines[i].used[g]) << i << " " << g;
-        }
-    }
-    EXPECT_EQ(a.laserSwitcherKey, b.laserSwitcherKey);
-    EXPECT_EQ(a.laserSwitcherPort, b.laserSwitcherPort);
-    EXPECT_EQ(a.shutterKeys, b.shutterKeys);
-    EXPECT_EQ(a.externalTriggerSet, b.externalTriggerSet);
-    EXPECT_EQ(a.nidaqResource, b.nidaqResource);
-    EXPECT_EQ(a.pfiTimestamp, b.pfiTimestamp);
-    EXPECT_EQ(a.pfiTerminal, b.pfiTerminal);
-    EXPECT_EQ(a.useTTL, b.useTTL);
-    EXPECT_EQ(a.grayscalingEnabled, b.grayscalingEnabled);
-    EXPECT_EQ(a.grayscalingLevelsIndex, b.grayscalingLevelsIndex);
 }
 
 // The file as the host reads it, entered along levels (each must exist).
@@ -454,6 +425,11 @@ TEST_F(DeviceSettings, DeviceLoadsOnceAfterTheDeviceListIsConnected) {
 }
 
 TEST_F(DeviceSettings, MissingOrCorruptFileStillAppliesTheDefaults) {
+    zthost::LogicalDeviceSetup setup;
+    setup.id = kShutter;
+    setup.type = ZT_LOGDEV_SHUTTER;
+    setup.key = L"SH1";
+    ASSERT_EQ(zthost::AddLogicalDevice(setup), 0);
     for (bool corrupt : {false, true}) {
         SCOPED_TRACE(corrupt ? "corrupt" : "missing");
         if (corrupt) {
@@ -462,10 +438,28 @@ TEST_F(DeviceSettings, MissingOrCorruptFileStillAppliesTheDefaults) {
             file.write("not a settings tree");
         }
         DevicePtr device = ConnectedDevice(kDevice0);
+        // A change of a shutter before start-up waits for the settings.
+        const std::uint32_t shutter[] = {kShutter};
+        device->HandleDeviceChanged(shutter, 1);
+        const int refreshes = zthost::DeviceManagerRefreshCount();
         device->LoadSettings();
         EXPECT_TRUE(device->IsStartupDone());
         ExpectSameSettings(device->GetSettings(), CZtVeroveSettings());
         EXPECT_EQ(device->GetPatternCount(), 6);
+        // The light path is applied with the defaults: nothing associated, the device manager
+        // refreshed once, the waiting change handled.
+        EXPECT_EQ(zthost::DeviceManagerRefreshCount(), refreshes + 1);
+        EXPECT_TRUE(device->GetStartupDeviceChanges().empty());
+        ZT_DWORD id = 9;
+        EXPECT_EQ(device->GetAssociatedLightId(&id), 0);
+        EXPECT_EQ(id, 0u);
+        EXPECT_EQ(device->GetLineCount(), 0);
+        EXPECT_EQ(device->GetAssociatedShutterCount(&id), 0);
+        EXPECT_EQ(id, 0u);
+        bool open = false;
+        EXPECT_EQ(device->GetAssociatedShuttersOpen(&open), 0);
+        EXPECT_TRUE(open);  // no shutter stands in the way
+        EXPECT_TRUE(zthost::LogContains(L"HandleDeviceChanged: End"));
     }
 }
 

@@ -561,7 +561,7 @@ TEST_F(StimulationDevice, HostEventsRunTheirDelayedHandlersFromTheEventLoop) {
     QCoreApplication::processEvents();
     EXPECT_TRUE(
         Logged(L"Verove CZtStimulationDeviceVerove::HandleDMRefreshDelayed: End, return "
-               L"code -2"));
+               L"code 0"));
     EXPECT_TRUE(Logged(L"Verove CZtStimulationDeviceVerove::HandleCameraNewParamsDelayed: Start"));
 
     // Emitted on another thread, handled on this one.

@@ -1,0 +1,829 @@
+// Reading and checking scenario files, and building the simulated microscope they describe.
+#include "scenario.h"
+
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QJsonParseError>
+#include <QStringList>
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <numbers>
+
+#include "zt/zt_devices.h"
+#include "zthost/camera_control.h"
+#include "zthost/layout.h"
+
+namespace {
+
+constexpr double kInfinity = std::numeric_limits<double>::infinity();
+constexpr long long kNoLimit = std::numeric_limits<long long>::max();
+const QStringList kGroupNames = {"S1", "S2", "S3"};
+
+// The first problem found. Once it is set, the readers below only return defaults, so a reading
+// function can go on to its end and the first problem is the one reported.
+struct Problems {
+    QString first;
+
+    bool Fail(const QString& path, const QString& what) {
+        if (first.isEmpty()) {
+            first = path + QStringLiteral(": ") + what;
+        }
+        return false;
+    }
+    bool Ok() const { return first.isEmpty(); }
+};
+
+QString Field(const QString& path, const QString& key) {
+    return path.isEmpty() ? key : path + '.' + key;
+}
+
+QString Item(const QString& path, int index) {
+    return QStringLiteral("%1[%2]").arg(path).arg(index);
+}
+
+QString Text(double value) {
+    return QString::number(value, 'g', 10);
+}
+
+QJsonObject Object(Problems& p, const QJsonValue& value, const QString& path,
+                   const QStringList& known,
+                   const QString& unknown = QStringLiteral("unknown field")) {
+    if (!p.Ok()) {
+        return {};
+    }
+    if (value.isUndefined()) {
+        p.Fail(path, QStringLiteral("missing"));
+        return {};
+    }
+    if (!value.isObject()) {
+        p.Fail(path, QStringLiteral("expected an object"));
+        return {};
+    }
+    const QJsonObject object = value.toObject();
+    for (auto it = object.begin(); it != object.end(); ++it) {
+        if (!known.contains(it.key())) {
+            p.Fail(Field(path, it.key()), unknown);
+            return {};
+        }
+    }
+    return object;
+}
+
+QJsonArray Array(Problems& p, const QJsonValue& value, const QString& path, int minimumSize = 0) {
+    if (!p.Ok()) {
+        return {};
+    }
+    if (value.isUndefined()) {
+        p.Fail(path, QStringLiteral("missing"));
+    } else if (!value.isArray()) {
+        p.Fail(path, QStringLiteral("expected an array"));
+    } else if (value.toArray().size() < minimumSize) {
+        p.Fail(path, minimumSize == 1
+                         ? QStringLiteral("expected at least one entry")
+                         : QStringLiteral("expected at least %1 entries").arg(minimumSize));
+    } else {
+        return value.toArray();
+    }
+    return {};
+}
+
+// A finite number in [low, high], or above 0 when positive is set.
+double Real(Problems& p, const QJsonValue& value, const QString& path, double low, double high,
+            bool positive = false) {
+    if (!p.Ok()) {
+        return 0.0;
+    }
+    if (value.isUndefined()) {
+        p.Fail(path, QStringLiteral("missing"));
+        return 0.0;
+    }
+    const double number = value.toDouble();
+    if (value.isDouble() && std::isfinite(number) && number >= low && number <= high &&
+        (!positive || number > 0.0)) {
+        return number;
+    }
+    if (positive) {
+        p.Fail(path, QStringLiteral("expected a positive number"));
+    } else if (low == -kInfinity && high == kInfinity) {
+        p.Fail(path, QStringLiteral("expected a number"));
+    } else if (high == kInfinity) {
+        p.Fail(path, QStringLiteral("expected a number of at least %1").arg(Text(low)));
+    } else {
+        p.Fail(path, QStringLiteral("expected a number from %1 to %2").arg(Text(low), Text(high)));
+    }
+    return 0.0;
+}
+
+long long Integer(Problems& p, const QJsonValue& value, const QString& path, long long low,
+                  long long high = kNoLimit) {
+    if (!p.Ok()) {
+        return low;
+    }
+    if (value.isUndefined()) {
+        p.Fail(path, QStringLiteral("missing"));
+        return low;
+    }
+    const double number = value.toDouble();
+    if (value.isDouble() && std::isfinite(number) && number == std::floor(number) &&
+        number >= static_cast<double>(low) && number <= static_cast<double>(high)) {
+        return static_cast<long long>(number);
+    }
+    if (high != kNoLimit) {
+        p.Fail(path, QStringLiteral("expected an integer from %1 to %2").arg(low).arg(high));
+    } else if (low == 1) {
+        p.Fail(path, QStringLiteral("expected a positive integer"));
+    } else {
+        p.Fail(path, QStringLiteral("expected an integer of at least %1").arg(low));
+    }
+    return low;
+}
+
+bool Boolean(Problems& p, const QJsonValue& value, const QString& path) {
+    if (p.Ok() && !value.isBool()) {
+        p.Fail(path, value.isUndefined() ? QStringLiteral("missing")
+                                         : QStringLiteral("expected true or false"));
+    }
+    return value.toBool();
+}
+
+std::wstring String(Problems& p, const QJsonValue& value, const QString& path) {
+    if (p.Ok() && (!value.isString() || value.toString().isEmpty())) {
+        p.Fail(path, value.isUndefined() ? QStringLiteral("missing")
+                                         : QStringLiteral("expected a non-empty string"));
+    }
+    return value.toString().toStdWString();
+}
+
+// One of the choices, as its index.
+int Choice(Problems& p, const QJsonValue& value, const QString& path, const QStringList& choices) {
+    const int index = choices.indexOf(value.toString());
+    if (p.Ok() && (!value.isString() || index < 0)) {
+        QStringList quoted;
+        for (const QString& choice : choices) {
+            quoted << '"' + choice + '"';
+        }
+        const QString last = quoted.takeLast();
+        p.Fail(path, value.isUndefined()
+                         ? QStringLiteral("missing")
+                         : QStringLiteral("expected %1 or %2").arg(quoted.join(", "), last));
+    }
+    return std::max(index, 0);
+}
+
+// Exactly count finite numbers.
+std::vector<double> Reals(Problems& p, const QJsonValue& value, const QString& path, int count,
+                          const QString& expected) {
+    std::vector<double> numbers;
+    if (!p.Ok()) {
+        return std::vector<double>(count, 0.0);
+    }
+    if (value.isUndefined()) {
+        p.Fail(path, QStringLiteral("missing"));
+    } else if (value.isArray() && value.toArray().size() == count) {
+        for (const QJsonValue& item : value.toArray()) {
+            if (!item.isDouble() || !std::isfinite(item.toDouble())) {
+                break;
+            }
+            numbers.push_back(item.toDouble());
+        }
+    }
+    if (static_cast<int>(numbers.size()) != count) {
+        p.Fail(path, "expected " + expected);
+        numbers.assign(count, 0.0);
+    }
+    return numbers;
+}
+
+std::vector<std::wstring> Strings(Problems& p, const QJsonValue& value, const QString& path) {
+    std::vector<std::wstring> strings;
+    const QJsonArray array = Array(p, value, path, 1);
+    for (int i = 0; i < array.size(); ++i) {
+        strings.push_back(String(p, array[i], Item(path, i)));
+    }
+    return strings;
+}
+
+const zthost::LogicalDeviceSetup* FindDevice(const ScenarioDevices& devices, int type,
+                                             const std::wstring& key) {
+    for (const zthost::LogicalDeviceSetup& device : devices.logical) {
+        if (device.type == type && device.key == key) {
+            return &device;
+        }
+    }
+    return nullptr;
+}
+
+// A device's key: the host finds a device by type and key, so two of a kind must differ.
+std::wstring DeviceKey(Problems& p, const QJsonObject& object, const QString& path, int type,
+                       const ScenarioDevices& devices) {
+    const std::wstring key = String(p, object.value("key"), Field(path, "key"));
+    if (p.Ok() && FindDevice(devices, type, key)) {
+        p.Fail(Field(path, "key"),
+               QStringLiteral("\"%1\" is the key of an earlier device of this kind")
+                   .arg(QString::fromStdWString(key)));
+    }
+    return key;
+}
+
+void AddDevice(ScenarioDevices* devices, zthost::LogicalDeviceSetup device) {
+    device.id = static_cast<ZT_DWORD>(devices->logical.size() + 1);
+    device.physicalId = device.id;
+    devices->logical.push_back(device);
+}
+
+// Nosepieces, filter changers and laser outputs: named positions and the one standing now.
+void ReadPositions(Problems& p, const QJsonObject& object, const QString& path,
+                   const char* namesKey, const char* positionKey,
+                   zthost::LogicalDeviceSetup* device) {
+    device->positionNames = Strings(p, object.value(namesKey), Field(path, namesKey));
+    const int last = static_cast<int>(device->positionNames.size()) - 1;
+    device->position = object.contains(positionKey)
+                           ? static_cast<int>(Integer(p, object.value(positionKey),
+                                                      Field(path, positionKey), 0, last))
+                           : 0;
+}
+
+// Every entry of one device kind's list: an object with a key and the kind's fields, which read
+// fills into a device of the kind's type.
+template <class Read>
+void ReadDeviceList(Problems& p, const QJsonObject& object, const char* kind, int type,
+                    const QStringList& fields, ScenarioDevices* devices, Read read) {
+    if (!object.contains(kind)) {
+        return;
+    }
+    const QString path = Field("devices", kind);
+    const QJsonArray array = Array(p, object.value(kind), path);
+    for (int i = 0; i < array.size() && p.Ok(); ++i) {
+        const QString item = Item(path, i);
+        const QJsonObject entry = Object(p, array[i], item, QStringList{"key"} + fields);
+        zthost::LogicalDeviceSetup device;
+        device.type = type;
+        device.key = DeviceKey(p, entry, item, type, *devices);
+        read(entry, item, &device);
+        AddDevice(devices, device);
+    }
+}
+
+void ReadLaunchLines(Problems& p, const QJsonObject& entry, const QString& item,
+                     zthost::LogicalDeviceSetup* launch) {
+    launch->capabilities = {ZT_LOGDEV_CAP_LIGHT_INTENSITY, ZT_LOGDEV_CAP_LIGHT_ONOFF};
+    const QJsonArray lines = Array(p, entry.value("lines"), Field(item, "lines"), 1);
+    for (int l = 0; l < lines.size() && p.Ok(); ++l) {
+        const QString lineItem = Item(Field(item, "lines"), l);
+        const QJsonObject line = Object(p, lines[l], lineItem, {"wavelength", "power", "used"});
+        zthost::LaserLineSetup setup;
+        setup.wavelength = static_cast<ZT_DWORD>(
+            Integer(p, line.value("wavelength"), Field(lineItem, "wavelength"), 200, 2000));
+        if (line.contains("power")) {
+            setup.power = Real(p, line.value("power"), Field(lineItem, "power"), 0.0, 100.0);
+        }
+        if (line.contains("used")) {
+            setup.used = Boolean(p, line.value("used"), Field(lineItem, "used"));
+        }
+        launch->lines.push_back(setup);
+    }
+}
+
+void ReadLightControl(Problems& p, const QJsonObject& entry, const QString& item,
+                      zthost::LogicalDeviceSetup* light) {
+    const int control =
+        Choice(p, entry.value("control"), Field(item, "control"), {"voltage", "iris", "none"});
+    if (control == 2) {
+        for (const char* key : {"minimum", "maximum", "steps", "value"}) {
+            if (entry.contains(key)) {
+                p.Fail(Field(item, key),
+                       QStringLiteral("a light without control has no %1").arg(key));
+            }
+        }
+        light->capabilities = {ZT_LOGDEV_CAP_LIGHT_ONOFF};
+        return;
+    }
+    light->lightControl = control == 0 ? zthost::LightControl::Voltage : zthost::LightControl::Iris;
+    light->minimum = Real(p, entry.value("minimum"), Field(item, "minimum"), 0.0, kInfinity);
+    light->maximum =
+        Real(p, entry.value("maximum"), Field(item, "maximum"), light->minimum, kInfinity);
+    light->stepCount =
+        static_cast<int>(Integer(p, entry.value("steps"), Field(item, "steps"), 1, 10000));
+    light->value =
+        Real(p, entry.value("value"), Field(item, "value"), light->minimum, light->maximum);
+    light->capabilities = {ZT_LOGDEV_CAP_LIGHT_INTENSITY, ZT_LOGDEV_CAP_LIGHT_ONOFF};
+}
+
+void ReadDevices(Problems& p, const QJsonValue& value, ScenarioDevices* devices) {
+    const QString path = "devices";
+    const QJsonObject object = Object(p, value, path,
+                                      {"nosepieces", "filterChangers", "laserLaunches", "lights",
+                                       "shutters", "laserSwitchers", "trax", "galvoXY"},
+                                      "unknown device kind");
+    using Entry = const QJsonObject&;
+    using Device = zthost::LogicalDeviceSetup*;
+    ReadDeviceList(p, object, "nosepieces", ZT_LOGDEV_NOSEPIECE, {"objectives", "position"},
+                   devices, [&](Entry entry, const QString& item, Device nosepiece) {
+                       ReadPositions(p, entry, item, "objectives", "position", nosepiece);
+                   });
+    ReadDeviceList(p, object, "filterChangers", ZT_LOGDEV_FILTERCHANGER, {"filters", "position"},
+                   devices, [&](Entry entry, const QString& item, Device changer) {
+                       ReadPositions(p, entry, item, "filters", "position", changer);
+                   });
+    ReadDeviceList(p, object, "laserLaunches", ZT_LOGDEV_MULTILASER, {"lines"}, devices,
+                   [&](Entry entry, const QString& item, Device launch) {
+                       ReadLaunchLines(p, entry, item, launch);
+                   });
+    ReadDeviceList(p, object, "lights", ZT_LOGDEV_LIGHT,
+                   {"control", "minimum", "maximum", "steps", "value"}, devices,
+                   [&](Entry entry, const QString& item, Device light) {
+                       ReadLightControl(p, entry, item, light);
+                   });
+    ReadDeviceList(p, object, "shutters", ZT_LOGDEV_SHUTTER, {"open"}, devices,
+                   [&](Entry entry, const QString& item, Device shutter) {
+                       if (entry.contains("open")) {
+                           shutter->open = Boolean(p, entry.value("open"), Field(item, "open"));
+                       }
+                   });
+    ReadDeviceList(
+        p, object, "laserSwitchers", ZT_LOGDEV_LASEROUTPUT, {"ports", "port", "fixed"}, devices,
+        [&](Entry entry, const QString& item, Device output) {
+            ReadPositions(p, entry, item, "ports", "port", output);
+            if (entry.contains("fixed") && Boolean(p, entry.value("fixed"), Field(item, "fixed"))) {
+                output->capabilities = {ZT_LOGDEV_CAP_LASEROUTPUT_FIXED};
+            }
+        });
+
+    if (object.contains("trax")) {
+        const QString item = Field(path, "trax");
+        const QJsonObject trax = Object(p, object.value("trax"), item, {"portA", "portB"});
+        devices->traxSet = true;
+        devices->traxPortA = static_cast<std::uint32_t>(
+            Integer(p, trax.value("portA"), Field(item, "portA"), 0, 0xFFFFFFFFLL));
+        devices->traxPortB = static_cast<std::uint32_t>(
+            Integer(p, trax.value("portB"), Field(item, "portB"), 0, 0xFFFFFFFFLL));
+    }
+    if (object.contains("galvoXY")) {
+        devices->galvoXYCount =
+            static_cast<int>(Integer(p, object.value("galvoXY"), Field(path, "galvoXY"), 0, 8));
+    }
+}
+
+void ReadCamera(Problems& p, const QJsonValue& value, ScenarioCamera* camera) {
+    const QString path = "camera";
+    const QJsonObject object =
+        Object(p, value, path,
+               {"name", "sensor", "bitDepth", "binning", "roi", "rotation", "flip", "pixelSizeUm"});
+    zthost::CameraSetup& setup = camera->setup;
+    if (object.contains("name")) {
+        setup.name = String(p, object.value("name"), Field(path, "name"));
+    }
+    const std::vector<double> sensor =
+        Reals(p, object.value("sensor"), Field(path, "sensor"), 2, "[width, height]");
+    if (p.Ok() && (sensor[0] < 1 || sensor[1] < 1 || sensor[0] > 100000 || sensor[1] > 100000 ||
+                   sensor[0] != std::floor(sensor[0]) || sensor[1] != std::floor(sensor[1]))) {
+        p.Fail(Field(path, "sensor"), "expected [width, height] in whole pixels from 1 to 100000");
+    }
+    setup.sensorWidth = static_cast<std::int32_t>(sensor[0]);
+    setup.sensorHeight = static_cast<std::int32_t>(sensor[1]);
+    setup.bitDepth = static_cast<std::int32_t>(
+        Integer(p, object.value("bitDepth"), Field(path, "bitDepth"), 8, 16));
+    const int binning =
+        object.contains("binning")
+            ? static_cast<int>(Integer(p, object.value("binning"), Field(path, "binning"), 1, 8))
+            : 1;
+    setup.binningX = setup.binningY = binning;
+
+    SZtRect region{0, 0, setup.sensorWidth, setup.sensorHeight};
+    if (object.contains("roi")) {
+        const QString roiPath = Field(path, "roi");
+        const std::vector<double> roi =
+            Reals(p, object.value("roi"), roiPath, 4, "[left, top, right, bottom]");
+        const bool inside =
+            std::all_of(roi.begin(), roi.end(), [](double v) { return v == std::floor(v); }) &&
+            roi[0] >= 0 && roi[1] >= 0 && roi[0] < roi[2] && roi[1] < roi[3] &&
+            roi[2] <= setup.sensorWidth && roi[3] <= setup.sensorHeight;
+        if (p.Ok() && !inside) {
+            p.Fail(roiPath, QStringLiteral("expected [left, top, right, bottom] in whole pixels "
+                                           "inside the %1 x %2 sensor")
+                                .arg(setup.sensorWidth)
+                                .arg(setup.sensorHeight));
+        }
+        region = {static_cast<std::int32_t>(roi[0]), static_cast<std::int32_t>(roi[1]),
+                  static_cast<std::int32_t>(roi[2]), static_cast<std::int32_t>(roi[3])};
+        if (p.Ok() &&
+            (region.left % binning || region.top % binning ||
+             (region.right - region.left) % binning || (region.bottom - region.top) % binning)) {
+            p.Fail(
+                roiPath,
+                QStringLiteral("expected a rectangle on the %1-pixel binning grid").arg(binning));
+        }
+        setup.roiOn = true;
+        setup.roi = region;
+    }
+    int rotation = 0;
+    if (object.contains("rotation")) {
+        const QJsonValue turn = object.value("rotation");
+        rotation = turn.toInt(-1);
+        if (p.Ok() && (!turn.isDouble() || turn.toDouble() != rotation || rotation % 90 != 0 ||
+                       rotation < 0 || rotation > 270)) {
+            p.Fail(Field(path, "rotation"), "expected 0, 90, 180 or 270");
+            rotation = 0;
+        }
+    }
+    setup.rotationDegrees = rotation;
+    if (object.contains("flip") && Boolean(p, object.value("flip"), Field(path, "flip"))) {
+        setup.angleParams = {1.0, 0.0, 0.0, -1.0};
+    }
+    camera->pixelSizeUm =
+        Real(p, object.value("pixelSizeUm"), Field(path, "pixelSizeUm"), 0.0, kInfinity, true);
+    setup.formatName = setup.roiOn ? L"ROI" : L"Full sensor";
+
+    const int width = (region.right - region.left) / binning;
+    const int height = (region.bottom - region.top) / binning;
+    const bool turned = rotation % 180 != 0;
+    camera->imageWidth = turned ? height : width;
+    camera->imageHeight = turned ? width : height;
+}
+
+// True when the mirror array, mapped onto the sensor, covers part of the region the camera images.
+bool FieldReachesImage(const std::array<double, 6>& m, const zthost::CameraSetup& camera) {
+    double left = kInfinity, top = kInfinity, right = -kInfinity, bottom = -kInfinity;
+    for (double x : {0.0, double(ScenarioDmd::kMirrorColumns)}) {
+        for (double y : {0.0, double(ScenarioDmd::kMirrorRows)}) {
+            const double sx = m[0] * x + m[1] * y + m[2];
+            const double sy = m[3] * x + m[4] * y + m[5];
+            left = std::min(left, sx);
+            right = std::max(right, sx);
+            top = std::min(top, sy);
+            bottom = std::max(bottom, sy);
+        }
+    }
+    const SZtRect region =
+        camera.roiOn ? camera.roi : SZtRect{0, 0, camera.sensorWidth, camera.sensorHeight};
+    return left < region.right && right > region.left && top < region.bottom && bottom > region.top;
+}
+
+void ReadOptics(Problems& p, const QJsonValue& value, const ScenarioCamera& camera,
+                ScenarioOptics* optics) {
+    const QString path = "optics";
+    const QJsonObject object =
+        Object(p, value, path,
+               {"scale", "rotation", "flip", "centre", "matrix", "blurSigma", "signal",
+                "background", "gain", "offset", "shotNoise", "readNoise", "seed"});
+    const bool parts = object.contains("scale") || object.contains("rotation") ||
+                       object.contains("flip") || object.contains("centre");
+    std::array<double, 6>& m = optics->dmdToSensor;
+    QString mapPath;
+    if (object.contains("matrix")) {
+        mapPath = Field(path, "matrix");
+        if (parts) {
+            p.Fail(mapPath, "give either a matrix or scale, rotation, flip and centre");
+        }
+        const QString expected = "[[a, b, c], [d, e, f]]";
+        const QJsonArray rows = object.value("matrix").toArray();
+        if (p.Ok() && (!object.value("matrix").isArray() || rows.size() != 2)) {
+            p.Fail(mapPath, "expected " + expected);
+        }
+        const std::vector<double> first = Reals(p, rows.at(0), mapPath, 3, expected);
+        const std::vector<double> second = Reals(p, rows.at(1), mapPath, 3, expected);
+        m = {first[0], first[1], first[2], second[0], second[1], second[2]};
+        const double determinant = m[0] * m[4] - m[1] * m[3];
+        // Mirrors a thousandth of a pixel wide would be no camera image of a DMD either.
+        if (p.Ok() && std::abs(determinant) < 1e-6) {
+            p.Fail(mapPath, QStringLiteral("singular map (determinant %1)").arg(Text(determinant)));
+        }
+    } else {
+        mapPath = Field(path, "centre");
+        const double scale =
+            Real(p, object.value("scale"), Field(path, "scale"), 0.0, kInfinity, true);
+        const double degrees =
+            object.contains("rotation")
+                ? Real(p, object.value("rotation"), Field(path, "rotation"), -kInfinity, kInfinity)
+                : 0.0;
+        const bool flip =
+            object.contains("flip") && Boolean(p, object.value("flip"), Field(path, "flip"));
+        const std::vector<double> centre = Reals(p, object.value("centre"), mapPath, 2, "[x, y]");
+        // sensor = centre + scale R(rotation) F (mirror - array centre): flipped, then turned.
+        const double c = std::cos(degrees * std::numbers::pi / 180.0) * scale;
+        const double s = std::sin(degrees * std::numbers::pi / 180.0) * scale;
+        const double f = flip ? -1.0 : 1.0;
+        const double cx = ScenarioDmd::kMirrorColumns / 2.0;
+        const double cy = ScenarioDmd::kMirrorRows / 2.0;
+        m = {c, -s * f, centre[0] - c * cx + s * f * cy, s, c * f, centre[1] - s * cx - c * f * cy};
+    }
+    if (p.Ok() && !FieldReachesImage(m, camera.setup)) {
+        p.Fail(mapPath, "the DMD field lands outside the camera image");
+    }
+    optics->blurSigma =
+        Real(p, object.value("blurSigma"), Field(path, "blurSigma"), 0.0, kInfinity);
+    optics->signal = Real(p, object.value("signal"), Field(path, "signal"), 0.0, kInfinity, true);
+    optics->background =
+        Real(p, object.value("background"), Field(path, "background"), 0.0, kInfinity);
+    optics->gain = Real(p, object.value("gain"), Field(path, "gain"), 0.0, kInfinity, true);
+    const double fullScale = std::ldexp(1.0, camera.setup.bitDepth) - 1.0;
+    optics->offset = Real(p, object.value("offset"), Field(path, "offset"), 0.0, fullScale - 1.0);
+    if (p.Ok() && optics->offset + optics->gain * optics->background >= fullScale) {
+        p.Fail(Field(path, "background"),
+               QStringLiteral("the camera saturates without light from the DMD (offset + gain x "
+                              "background reaches %1)")
+                   .arg(Text(fullScale)));
+    }
+    if (object.contains("shotNoise")) {
+        optics->shotNoise = Boolean(p, object.value("shotNoise"), Field(path, "shotNoise"));
+    }
+    optics->readNoise =
+        Real(p, object.value("readNoise"), Field(path, "readNoise"), 0.0, kInfinity);
+    if (object.contains("seed")) {
+        optics->seed = static_cast<std::uint64_t>(
+            Integer(p, object.value("seed"), Field(path, "seed"), 0, 0xFFFFFFFFLL));
+    }
+}
+
+void ReadDmd(Problems& p, const QJsonValue& value, ScenarioDmd* dmd) {
+    const QString path = "dmd";
+    const QJsonObject object = Object(p, value, path, {"device", "brand"});
+    dmd->simulator =
+        Choice(p, object.value("device"), Field(path, "device"), {"sdk", "simulator"}) == 1;
+    if (object.contains("brand")) {
+        dmd->brand = static_cast<std::uint32_t>(
+            Choice(p, object.value("brand"), Field(path, "brand"), {"Andor", "Velmar"}));
+    }
+}
+
+void ReadRois(Problems& p, const QJsonValue& value, const ScenarioCamera& camera,
+              std::array<std::vector<ScenarioRoi>, 3>* rois) {
+    const QString path = "stimulation";
+    const QJsonObject object = Object(p, value, path, kGroupNames);
+    const QRectF image(0, 0, camera.imageWidth, camera.imageHeight);
+    const QString inside = QStringLiteral("inside the %1 x %2 camera image")
+                               .arg(camera.imageWidth)
+                               .arg(camera.imageHeight);
+    for (int g = 0; g < 3; ++g) {
+        if (!object.contains(kGroupNames[g])) {
+            continue;
+        }
+        const QString groupPath = Field(path, kGroupNames[g]);
+        const QJsonArray array = Array(p, object.value(kGroupNames[g]), groupPath);
+        for (int i = 0; i < array.size() && p.Ok(); ++i) {
+            const QString item = Item(groupPath, i);
+            const QJsonObject entry =
+                Object(p, array[i], item, {"rectangle", "ellipse", "polygon", "label"});
+            ScenarioRoi roi;
+            if (entry.contains("label")) {
+                roi.label = String(p, entry.value("label"), Field(item, "label"));
+            }
+            const int shapes =
+                entry.contains("rectangle") + entry.contains("ellipse") + entry.contains("polygon");
+            if (shapes != 1) {
+                p.Fail(item, shapes == 0 ? "expected a rectangle, an ellipse or a polygon"
+                                         : "expected only one of rectangle, ellipse and polygon");
+            } else if (entry.contains("polygon")) {
+                roi.shape = ScenarioRoiShape::Polygon;
+                const QString polygonPath = Field(item, "polygon");
+                const QJsonArray points = Array(p, entry.value("polygon"), polygonPath, 3);
+                for (int k = 0; k < points.size() && p.Ok(); ++k) {
+                    const std::vector<double> point =
+                        Reals(p, points[k], Item(polygonPath, k), 2, "[x, y]");
+                    roi.polygon << QPointF(point[0], point[1]);
+                }
+                double twiceArea = 0.0;
+                for (int k = 0; k < roi.polygon.size(); ++k) {
+                    const QPointF& a = roi.polygon[k];
+                    const QPointF& b = roi.polygon[(k + 1) % roi.polygon.size()];
+                    twiceArea += a.x() * b.y() - b.x() * a.y();
+                }
+                roi.bounds = roi.polygon.boundingRect();
+                if (p.Ok() && !image.contains(roi.bounds)) {
+                    p.Fail(polygonPath, "expected points " + inside);
+                } else if (p.Ok() && std::abs(twiceArea) < 1e-9) {
+                    p.Fail(polygonPath, "the polygon encloses no area");
+                }
+            } else {
+                const char* key = entry.contains("rectangle") ? "rectangle" : "ellipse";
+                roi.shape = entry.contains("rectangle") ? ScenarioRoiShape::Rectangle
+                                                        : ScenarioRoiShape::Ellipse;
+                const QString shapePath = Field(item, key);
+                const std::vector<double> r =
+                    Reals(p, entry.value(key), shapePath, 4, "[left, top, right, bottom]");
+                roi.bounds = QRectF(QPointF(r[0], r[1]), QPointF(r[2], r[3]));
+                if (p.Ok() && (r[0] >= r[2] || r[1] >= r[3] || !image.contains(roi.bounds))) {
+                    p.Fail(shapePath, "expected [left, top, right, bottom] " + inside);
+                }
+            }
+            (*rois)[g].push_back(roi);
+        }
+    }
+}
+
+void ReadLight(Problems& p, const QJsonValue& value, const ScenarioDevices& devices,
+               ScenarioLight* light) {
+    const QString path = "light";
+    const QJsonObject object =
+        Object(p, value, path, {"source", "switcher", "switcherPort", "shutters", "groups"});
+    light->source = String(p, object.value("source"), Field(path, "source"));
+    const zthost::LogicalDeviceSetup* source =
+        FindDevice(devices, ZT_LOGDEV_MULTILASER, light->source);
+    light->multiLaser = source != nullptr;
+    if (!source) {
+        source = FindDevice(devices, ZT_LOGDEV_LIGHT, light->source);
+    }
+    if (p.Ok() && !source) {
+        p.Fail(Field(path, "source"), QStringLiteral("no laser launch or light has the key \"%1\"")
+                                          .arg(QString::fromStdWString(light->source)));
+    }
+    light->sourceId = source ? source->id : 0;
+
+    if (object.contains("switcher")) {
+        light->switcher = String(p, object.value("switcher"), Field(path, "switcher"));
+        const zthost::LogicalDeviceSetup* switcher =
+            FindDevice(devices, ZT_LOGDEV_LASEROUTPUT, light->switcher);
+        if (p.Ok() && !switcher) {
+            p.Fail(Field(path, "switcher"), QStringLiteral("no laser switcher has the key \"%1\"")
+                                                .arg(QString::fromStdWString(light->switcher)));
+        }
+        light->switcherId = switcher ? switcher->id : 0;
+        if (switcher && object.contains("switcherPort")) {
+            light->switcherPort = static_cast<int>(
+                Integer(p, object.value("switcherPort"), Field(path, "switcherPort"), 0,
+                        static_cast<long long>(switcher->positionNames.size()) - 1));
+        }
+    } else if (object.contains("switcherPort")) {
+        p.Fail(Field(path, "switcherPort"), "given without light.switcher");
+    }
+
+    if (object.contains("shutters")) {
+        const QString shuttersPath = Field(path, "shutters");
+        light->shutters = Strings(p, object.value("shutters"), shuttersPath);
+        for (int i = 0; i < static_cast<int>(light->shutters.size()) && p.Ok(); ++i) {
+            if (!FindDevice(devices, ZT_LOGDEV_SHUTTER, light->shutters[i])) {
+                p.Fail(Item(shuttersPath, i),
+                       QStringLiteral("no shutter has the key \"%1\"")
+                           .arg(QString::fromStdWString(light->shutters[i])));
+            }
+        }
+    }
+
+    if (!object.contains("groups") || !source) {
+        return;
+    }
+    const QString groupsPath = Field(path, "groups");
+    const QJsonObject groups = Object(p, object.value("groups"), groupsPath, kGroupNames);
+    const int lineCount = light->multiLaser ? static_cast<int>(source->lines.size()) : 1;
+    // A single light's power is its voltage or iris value.
+    const bool percent = light->multiLaser || source->lightControl == zthost::LightControl::None;
+    const double lowest = percent ? 0.0 : source->minimum;
+    const double highest = percent ? 100.0 : source->maximum;
+    for (int g = 0; g < 3 && p.Ok(); ++g) {
+        if (!groups.contains(kGroupNames[g])) {
+            continue;
+        }
+        const QString groupPath = Field(groupsPath, kGroupNames[g]);
+        const QJsonArray lines = Array(p, groups.value(kGroupNames[g]), groupPath);
+        if (p.Ok() && lines.size() != lineCount) {
+            p.Fail(groupPath, QStringLiteral("expected %1 entries, one per line of \"%2\"")
+                                  .arg(lineCount)
+                                  .arg(QString::fromStdWString(light->source)));
+        }
+        for (int l = 0; l < lines.size() && p.Ok(); ++l) {
+            const QString item = Item(groupPath, l);
+            const QJsonObject entry = Object(p, lines[l], item, {"power", "used"});
+            ScenarioLine line;
+            line.power = Real(p, entry.value("power"), Field(item, "power"), lowest, highest);
+            line.used = Boolean(p, entry.value("used"), Field(item, "used"));
+            light->groups[g].push_back(line);
+        }
+    }
+}
+
+void ReadProtocol(Problems& p, const QJsonValue& value,
+                  const std::array<std::vector<ScenarioRoi>, 3>& rois, ScenarioProtocol* protocol) {
+    const QString path = "protocol";
+    const QJsonObject object =
+        Object(p, value, path, {"stimulations", "bitDepths", "illuminationSequence"});
+    auto needsRois = [&](int group, const QString& at) {
+        if (p.Ok() && group >= 0 && group < 3 && rois[group].empty()) {
+            p.Fail(at, QStringLiteral("%1 has no stimulation ROIs").arg(kGroupNames[group]));
+        }
+    };
+    if (object.contains("stimulations")) {
+        const QString listPath = Field(path, "stimulations");
+        const QJsonArray array = Array(p, object.value("stimulations"), listPath);
+        for (int i = 0; i < array.size() && p.Ok(); ++i) {
+            const QString item = Item(listPath, i);
+            const QJsonObject entry = Object(p, array[i], item, {"group", "durationMs", "runMode"});
+            ScenarioStimulationRun run;
+            run.group = Choice(p, entry.value("group"), Field(item, "group"), kGroupNames);
+            needsRois(run.group, Field(item, "group"));
+            run.durationMs =
+                Real(p, entry.value("durationMs"), Field(item, "durationMs"), 0.0, 600000.0);
+            run.runMode =
+                static_cast<int>(Integer(p, entry.value("runMode"), Field(item, "runMode"), 1, 2));
+            protocol->stimulations.push_back(run);
+        }
+    }
+    if (object.contains("bitDepths")) {
+        const QString listPath = Field(path, "bitDepths");
+        const QJsonArray array = Array(p, object.value("bitDepths"), listPath);
+        for (int i = 0; i < array.size() && p.Ok(); ++i) {
+            const QJsonValue depth = array[i];
+            if (!depth.isDouble() || (depth.toDouble() != 1 && depth.toDouble() != 4 &&
+                                      depth.toDouble() != 6 && depth.toDouble() != 8)) {
+                p.Fail(Item(listPath, i), "expected 1, 4, 6 or 8");
+            }
+            protocol->bitDepths.push_back(depth.toInt());
+        }
+    }
+    if (object.contains("illuminationSequence")) {
+        const QString listPath = Field(path, "illuminationSequence");
+        const QJsonArray array = Array(p, object.value("illuminationSequence"), listPath, 1);
+        const QStringList patterns = QStringList{"Full OFF", "Full ON", "Grid"} + kGroupNames;
+        for (int i = 0; i < array.size() && p.Ok(); ++i) {
+            const QString item = Item(listPath, i);
+            const QJsonObject entry =
+                Object(p, array[i], item, {"pattern", "frames", "cycles", "exposureMs", "gapMs"});
+            ScenarioSequenceEvent event;
+            const int pattern = Choice(p, entry.value("pattern"), Field(item, "pattern"), patterns);
+            event.pattern = patterns[pattern].toStdWString();
+            needsRois(pattern - 3, Field(item, "pattern"));
+            event.frames =
+                static_cast<int>(Integer(p, entry.value("frames"), Field(item, "frames"), 1));
+            event.cycles =
+                static_cast<int>(Integer(p, entry.value("cycles"), Field(item, "cycles"), 1));
+            event.exposureMs =
+                Real(p, entry.value("exposureMs"), Field(item, "exposureMs"), 0.0, kInfinity, true);
+            event.gapMs = Real(p, entry.value("gapMs"), Field(item, "gapMs"), 0.0, kInfinity);
+            protocol->illuminationSequence.push_back(event);
+        }
+    }
+}
+
+}  // namespace
+
+bool Scenario::Load(const QString& path, QString* error) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        *error = QStringLiteral("%1: cannot read the file (%2)").arg(path, file.errorString());
+        return false;
+    }
+    const QByteArray bytes = file.readAll();
+    QJsonParseError parse;
+    const QJsonDocument document = QJsonDocument::fromJson(bytes, &parse);
+    if (parse.error != QJsonParseError::NoError) {
+        const QByteArray before = bytes.left(parse.offset);
+        const int line = before.count('\n') + 1;
+        const int column = parse.offset - (before.lastIndexOf('\n') + 1) + 1;
+        *error = QStringLiteral("%1: line %2, column %3: invalid JSON (%4)")
+                     .arg(path)
+                     .arg(line)
+                     .arg(column)
+                     .arg(parse.errorString());
+        return false;
+    }
+    if (!document.isObject()) {
+        *error = QStringLiteral("%1: expected a JSON object").arg(path);
+        return false;
+    }
+
+    Scenario scenario;
+    scenario.m_path = path;
+    Problems p;
+    const QJsonObject root = Object(
+        p, document.object(), QString(),
+        {"description", "devices", "camera", "optics", "dmd", "stimulation", "light", "protocol"});
+    if (root.contains("description")) {
+        scenario.m_description =
+            QString::fromStdWString(String(p, root.value("description"), "description"));
+    }
+    ReadDevices(p, root.value("devices"), &scenario.m_devices);
+    ReadCamera(p, root.value("camera"), &scenario.m_camera);
+    ReadOptics(p, root.value("optics"), scenario.m_camera, &scenario.m_optics);
+    ReadDmd(p, root.value("dmd"), &scenario.m_dmd);
+    ReadRois(p, root.value("stimulation"), scenario.m_camera, &scenario.m_rois);
+    ReadLight(p, root.value("light"), scenario.m_devices, &scenario.m_light);
+    ReadProtocol(p, root.value("protocol"), scenario.m_rois, &scenario.m_protocol);
+    if (!p.Ok()) {
+        *error = path + QStringLiteral(": ") + p.first;
+        return false;
+    }
+    *this = scenario;
+    return true;
+}
+
+int Scenario::Apply() const {
+    for (const zthost::LogicalDeviceSetup& device : m_devices.logical) {
+        const int status = zthost::AddLogicalDevice(device);
+        if (status != 0) {
+            return status;
+        }
+        // The Verove pad takes over the light's own control, so the host lays one out.
+        if (device.type == ZT_LOGDEV_MULTILASER || device.type == ZT_LOGDEV_LIGHT) {
+            zthost::AddLayoutElement(device.id);
+        }
+    }
+    zthost::SetGalvoXYCount(m_devices.galvoXYCount);
+    const int status = zthost::SetCamera(m_camera.setup);
+    if (status != 0) {
+        return status;
+    }
+    zthost::OpenCameraDocument();
+    return 0;
+}

@@ -1,0 +1,137 @@
+// A simulated microscope and the session to run on it, read from a JSON scenario file.
+#pragma once
+
+#include <QPolygonF>
+#include <QRectF>
+#include <QString>
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "zthost/microscope.h"
+
+// The devices the host's device manager offers, ready for zthost::AddLogicalDevice.
+struct ScenarioDevices {
+    std::vector<zthost::LogicalDeviceSetup> logical;  // in file order, ids from 1
+    int galvoXYCount = 0;
+    bool traxSet = false;  // whether the light path has a TRAX port (SetTraxPort)
+    std::uint32_t traxPortA = 0;
+    std::uint32_t traxPortB = 0;
+};
+
+struct ScenarioCamera {
+    zthost::CameraSetup setup;  // as zthost::SetCamera takes it
+    double pixelSizeUm = 0.0;   // one unbinned sensor pixel in the sample plane's camera
+    int imageWidth = 0;         // the image as displayed: region, binned, turned
+    int imageHeight = 0;
+};
+
+// What the camera sees of the DMD: the ground truth calibration is measured against, and how the
+// camera turns the light into grey values. The fields mean what zthost's simulated camera takes.
+struct ScenarioOptics {
+    // Mirror coordinates -> unbinned sensor coordinates, row-major 2 x 3:
+    // (x, y) -> (m[0] x + m[1] y + m[2], m[3] x + m[4] y + m[5]). Mirror (i, j) covers
+    // [i, i + 1) x [j, j + 1), like a pixel.
+    std::array<double, 6> dmdToSensor = {1, 0, 0, 0, 1, 0};
+    double blurSigma = 0.0;   // Gaussian point spread, sensor pixels
+    double signal = 0.0;      // photoelectrons per sensor pixel under fully lit mirrors
+    double background = 0.0;  // photoelectrons per sensor pixel of light from elsewhere
+    double gain = 0.0;        // grey values per photoelectron
+    double offset = 0.0;      // grey values the camera adds to every pixel
+    bool shotNoise = true;    // Poisson noise of the photoelectrons
+    double readNoise = 0.0;   // photoelectrons rms per pixel
+    std::uint64_t seed = 1;   // of the noise
+};
+
+struct ScenarioDmd {
+    // The Verove III's mirror array, the same on the SDK path and in the simulated unit.
+    static constexpr int kMirrorColumns = 800;
+    static constexpr int kMirrorRows = 600;
+    bool simulator = false;   // the SDK's built-in simulated unit instead of the SDK path
+    std::uint32_t brand = 0;  // Connect's brand: 0 Andor names, 1 Velmar names
+};
+
+enum class ScenarioRoiShape { Rectangle, Ellipse, Polygon };
+
+// A stimulation ROI as drawn on the camera image as displayed, in image pixels.
+struct ScenarioRoi {
+    ScenarioRoiShape shape = ScenarioRoiShape::Rectangle;
+    std::wstring label;
+    QRectF bounds;      // the rectangle, the ellipse's bounding box, the polygon's bounding box
+    QPolygonF polygon;  // the polygon's vertices; empty for the other shapes
+};
+
+struct ScenarioLine {
+    double power = 0.0;  // percent for a launch line; voltage or iris value for a single light
+    bool used = false;
+};
+
+// Which devices the Verove is associated with, and each group's line settings.
+struct ScenarioLight {
+    std::wstring source;      // key of the laser launch or single light
+    bool multiLaser = false;  // the source is a laser launch ("IDeviceMultiLaser")
+    ZT_DWORD sourceId = 0;
+    std::wstring switcher;  // key of the laser output; empty for none
+    ZT_DWORD switcherId = 0;
+    int switcherPort = 0;  // port combination used for stimulation
+    std::vector<std::wstring> shutters;
+    // Per group S1-S3: one entry per line of the source, or empty when the file gives none.
+    std::array<std::vector<ScenarioLine>, 3> groups;
+};
+
+struct ScenarioStimulationRun {
+    int group = 0;  // 0-based: S1 is 0
+    double durationMs = 0.0;
+    int runMode = 1;  // 1 timed by the caller, 2 frozen in StimulationBegin
+};
+
+struct ScenarioSequenceEvent {
+    std::wstring pattern;  // "Full OFF", "Full ON", "Grid", "S1", "S2" or "S3"
+    int frames = 1;
+    int cycles = 1;
+    double exposureMs = 0.0;  // per frame
+    double gapMs = 0.0;       // after the event
+};
+
+struct ScenarioProtocol {
+    std::vector<ScenarioStimulationRun> stimulations;  // in order
+    std::vector<int> bitDepths;                        // steps, each 1, 4, 6 or 8
+    std::vector<ScenarioSequenceEvent> illuminationSequence;
+};
+
+// Thread-bound: loaded and applied on the host's main thread.
+class Scenario {
+public:
+    // Reads and checks the whole file. On failure returns false with error set to one line
+    // naming the file and the field, and leaves the scenario as it was.
+    bool Load(const QString& path, QString* error);
+    // Builds the microscope in the reference host: devices, galvo scanners, camera and a live
+    // camera document. 0, or the first refusal of zthost.
+    int Apply() const;
+
+    const QString& Path() const { return m_path; }
+    const QString& Description() const { return m_description; }
+    const ScenarioDevices& Devices() const { return m_devices; }
+    const ScenarioCamera& Camera() const { return m_camera; }
+    const ScenarioOptics& Optics() const { return m_optics; }
+    const ScenarioDmd& Dmd() const { return m_dmd; }
+    // By group: S1, S2, S3.
+    const std::array<std::vector<ScenarioRoi>, 3>& Rois() const { return m_rois; }
+    const ScenarioLight& Light() const { return m_light; }
+    const ScenarioProtocol& Protocol() const { return m_protocol; }
+
+    // The SDK's built-in simulated unit instead of the scenario's DMD path.
+    void UseSimulator() { m_dmd.simulator = true; }
+
+private:
+    QString m_path;
+    QString m_description;
+    ScenarioDevices m_devices;
+    ScenarioCamera m_camera;
+    ScenarioOptics m_optics;
+    ScenarioDmd m_dmd;
+    std::array<std::vector<ScenarioRoi>, 3> m_rois;
+    ScenarioLight m_light;
+    ScenarioProtocol m_protocol;
+};

@@ -1,0 +1,871 @@
+// The light path of one stimulation device: association with light, switcher and shutters, the
+// line records, applying a group's settings around a stimulation, announcements and state report.
+#include "cztverovelightpath.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "cztstimulationdeviceverove.h"
+#include "iztstimulationdeviceaggregator.h"
+#include "verove_log.h"
+#include "zt/zt_devices.h"
+
+namespace {
+
+constexpr const wchar_t* kMultiLaser = L"IDeviceMultiLaser";
+constexpr const wchar_t* kLight = L"IDeviceLight";
+constexpr int kCurrent = 3;  // the line group of the light's current state
+constexpr int kStateReportEvent = 1;
+
+bool IsStimulationGroup(int group) {
+    return group >= 0 && group < kCurrent;
+}
+
+// Powers and light values compare at the one decimal the pad shows.
+double OneDecimal(double value) {
+    return std::round(value * 10.0) / 10.0;
+}
+
+void LogIfRefused(const char* function, int line, int result) {
+    if (result < 0) {
+        VEROVE_LOG(function, L"Light refused line %d, result %d", line, result);
+    }
+}
+
+bool HasCapability(DMApi* devices, ZT_DWORD id, ZT_DWORD capability) {
+    bool has = false;
+    return devices->LogDev_HasCapability(id, capability, &has) == 0 && has;
+}
+
+}  // namespace
+
+CZtVeroveLightPath::CZtVeroveLightPath(CZtStimulationDeviceVerove& device,
+                                       CZtVeroveSettings& settings)
+    : m_device(device), m_settings(settings), m_lines(settings.laserLines) {}
+
+CZtVeroveLightPath::~CZtVeroveLightPath() {
+    RestoreLightControl();
+}
+
+bool CZtVeroveLightPath::IsMultiLaser() const {
+    return m_settings.laserLaunchType == kMultiLaser;
+}
+
+bool CZtVeroveLightPath::IsSingleLight() const {
+    return m_settings.laserLaunchType == kLight;
+}
+
+bool CZtVeroveLightPath::IsLine(int line) const {
+    return line >= 0 && line < static_cast<int>(m_lines.size());
+}
+
+// ---- Association --------------------------------------------------------------------------------
+
+int CZtVeroveLightPath::AssociateLight(ZT_DWORD id) {
+    const char* function = "CZtStimulationDeviceVerove::OnAssociatedLightChanged";
+    VEROVE_LOG(function, L"CZtStimulationDeviceVerove::OnAssociatedLightChanged(%u)", id);
+    // No light chosen while the stored one is away still clears the stored one.
+    if (id == m_lightId && (id != 0 || m_settings.laserLaunchKey.IsEmpty())) {
+        return 0;
+    }
+    if (m_device.IsManualShotActive()) {
+        m_device.ManualShotEnd();
+    }
+    RestoreLightControl();
+    DMApi* devices = m_device.DeviceManager();
+    int type = 0;
+    if (id == 0 || !devices || devices->LogDev_GetType(id, &type) != 0 ||
+        (type != ZT_LOGDEV_MULTILASER && type != ZT_LOGDEV_LIGHT)) {
+        ClearLight();
+        m_device.RefreshPad();
+        SendStateReport();
+        AnnounceLight();
+        VEROVE_LOG(function,
+                   L"CZtStimulationDeviceVerove::OnAssociatedLightChanged(%u): Failed to get "
+                   L"logical device type or associated light set to <none> - end.",
+                   id);
+        return -9;
+    }
+    CZtStringW key;
+    devices->LogDev_GetKey(id, &key);
+    {
+        CZtLock lock(m_csLines);
+        if (type == ZT_LOGDEV_MULTILASER) {
+            // The same launch again (its id may have changed) keeps the user's group values.
+            const bool sameLaunch = IsMultiLaser() && m_settings.laserLaunchKey == key;
+            m_lightId = id;
+            m_settings.laserLaunchKey = key;
+            m_settings.laserLaunchType = kMultiLaser;
+            int count = 0;
+            devices->MultiLaser_GetLineCount(id, &count);
+            if (sameLaunch && count == static_cast<int>(m_lines.size())) {
+                ReadLaunchLines(devices);
+            } else {
+                BuildLaunchLines(devices);
+            }
+        } else {
+            m_lightId = id;
+            m_settings.laserLaunchKey = key;
+            m_settings.laserLaunchType = kLight;
+            ReadLightControl(devices);
+            BuildLightLine(devices);
+        }
+    }
+    m_device.RefreshPad();
+    if (m_device.GetHideLightPad()) {
+        HideLightControl();
+    }
+    SendStateReport();
+    AnnounceLight();
+    return 0;
+}
+
+void CZtVeroveLightPath::ClearLight() {
+    CZtLock lock(m_csLines);
+    m_lightId = 0;
+    m_settings.laserLaunchKey.Empty();
+    m_settings.laserLaunchType.Empty();
+    m_lines.clear();
+    m_voltageControlled = false;
+    m_maximumValue = 0.0;
+    m_stepCount = 0;
+}
+
+void CZtVeroveLightPath::AssociateShutters(const std::vector<CZtStringW>& keys) {
+    const char* function = "CZtStimulationDeviceVerove::OnAssociatedShuttersChanged";
+    VEROVE_LOG(function, L"Start");
+    std::vector<CZtStringW> chain;
+    for (const CZtStringW& key : keys) {
+        if (!key.IsEmpty()) {
+            chain.push_back(key);
+        }
+    }
+    std::vector<CZtStringW> sortedNew = chain;
+    std::vector<CZtStringW> sortedOld = m_settings.shutterKeys;
+    std::sort(sortedNew.begin(), sortedNew.end());
+    std::sort(sortedOld.begin(), sortedOld.end());
+    if (sortedNew == sortedOld) {
+        VEROVE_LOG(function, L"End - chain unchanged");
+        return;
+    }
+    m_settings.shutterKeys = chain;
+    if (DMApi* devices = m_device.DeviceManager()) {
+        ResolveShutters(devices);
+    }
+    m_device.RefreshPad();
+    SendStateReport();
+    VEROVE_LOG(function, L"End - %d shutters", static_cast<int>(chain.size()));
+}
+
+void CZtVeroveLightPath::SelectSwitcher(ZT_DWORD outputId) {
+    const char* function = "CZtStimulationDeviceVerove::OnLaserSwitcherDeviceSelectionChanged";
+    VEROVE_LOG(function, L"Start - (%u)", outputId);
+    DMApi* devices = m_device.DeviceManager();
+    CZtStringW key;
+    if (outputId != 0 && (!devices || devices->LaserOutput_GetKey(outputId, &key) != 0)) {
+        VEROVE_LOG(function, L"Laser output %u not found, switcher set to <none>.", outputId);
+        outputId = 0;
+        key.Empty();
+    }
+    m_settings.laserSwitcherKey = key;
+    m_switcherId = outputId;
+    m_rememberedPort = -1;
+    AnnounceSwitcher();
+    SendStateReport();
+    m_device.NotifyControllingAggregator(ZT_AGGREGATOR_SWITCHER_SELECTION);
+}
+
+void CZtVeroveLightPath::SelectSwitcherPort(ZT_DWORD port) {
+    VEROVE_LOG("CZtStimulationDeviceVerove::OnLaserSwitcherPositionSelectionChanged",
+               L"Start - (%u)", port);
+    if (port == m_settings.laserSwitcherPort) {
+        return;
+    }
+    m_settings.laserSwitcherPort = port;
+    AnnounceSwitcher();
+    SendStateReport();
+}
+
+void CZtVeroveLightPath::ResolveAssociation() {
+    const char* function = "CZtVeroveLightPath::ResolveAssociation";
+    DMApi* devices = m_device.DeviceManager();
+    if (!devices) {
+        VEROVE_LOG(function, L"No device manager, association left unresolved.");
+        return;
+    }
+    ResolveShutters(devices);
+    ResolveSwitcher(devices);
+    CZtLock lock(m_csLines);
+    m_lightId = 0;
+    if (m_settings.laserLaunchKey.IsEmpty() || (!IsMultiLaser() && !IsSingleLight())) {
+        return;
+    }
+    const int type = IsMultiLaser() ? ZT_LOGDEV_MULTILASER : ZT_LOGDEV_LIGHT;
+    ZT_DWORD id = 0;
+    if (devices->LogDev_GetIdByKey(type, m_settings.laserLaunchKey, &id) != 0 || id == 0) {
+        // The records stay for the day the light comes back.
+        VEROVE_LOG(function, L"Light %s (%s) not found.", m_settings.laserLaunchKey.GetString(),
+                   m_settings.laserLaunchType.GetString());
+        return;
+    }
+    m_lightId = id;
+    if (IsMultiLaser()) {
+        int count = 0;
+        devices->MultiLaser_GetLineCount(id, &count);
+        if (count == static_cast<int>(m_lines.size())) {
+            ReadLaunchLines(devices);
+        } else {
+            VEROVE_LOG(function, L"Launch %s has %d lines, %d stored: lines rebuilt.",
+                       m_settings.laserLaunchKey.GetString(), count,
+                       static_cast<int>(m_lines.size()));
+            BuildLaunchLines(devices);
+        }
+        return;
+    }
+    ReadLightControl(devices);
+    if (m_lines.size() == 1) {
+        ReadLightValue(devices, &m_lines[0].power[kCurrent]);
+    } else {
+        BuildLightLine(devices);
+    }
+}
+
+void CZtVeroveLightPath::ResolveShutters(DMApi* devices) {
+    m_chain.clear();
+    for (const CZtStringW& key : m_settings.shutterKeys) {
+        SZtShutter shutter;
+        shutter.key = key;
+        if (devices->LogDev_GetIdByKey(ZT_LOGDEV_SHUTTER, key, &shutter.id) != 0) {
+            shutter.id = 0;
+            VEROVE_LOG("CZtVeroveLightPath::ResolveShutters", L"Shutter %s not found.",
+                       key.GetString());
+        }
+        m_chain.push_back(shutter);
+    }
+}
+
+void CZtVeroveLightPath::ResolveSwitcher(DMApi* devices) {
+    m_switcherId = 0;
+    if (!m_settings.laserSwitcherKey.IsEmpty() &&
+        devices->LogDev_GetIdByKey(ZT_LOGDEV_LASEROUTPUT, m_settings.laserSwitcherKey,
+                                   &m_switcherId) != 0) {
+        m_switcherId = 0;
+        VEROVE_LOG("CZtVeroveLightPath::ResolveSwitcher", L"Laser switcher %s not found.",
+                   m_settings.laserSwitcherKey.GetString());
+    }
+}
+
+void CZtVeroveLightPath::ReadLaunchLines(DMApi* devices) {
+    for (size_t i = 0; i < m_lines.size(); ++i) {
+        SZtVeroveLaserLine& line = m_lines[i];
+        const int index = static_cast<int>(i);
+        line.index = static_cast<std::uint32_t>(i);
+        devices->MultiLaser_GetLinePower(m_lightId, index, &line.power[kCurrent]);
+        devices->MultiLaser_GetLineUsed(m_lightId, index, &line.used[kCurrent]);
+        devices->MultiLaser_GetLineWavelength(m_lightId, index, &line.wavelength);
+    }
+}
+
+void CZtVeroveLightPath::BuildLaunchLines(DMApi* devices) {
+    int count = 0;
+    devices->MultiLaser_GetLineCount(m_lightId, &count);
+    m_lines.assign(static_cast<size_t>(std::max(count, 0)), SZtVeroveLaserLine());
+    ReadLaunchLines(devices);
+}
+
+void CZtVeroveLightPath::ReadLightControl(DMApi* devices) {
+    m_voltageControlled = false;
+    devices->Light_IsVoltageControlled(m_lightId, &m_voltageControlled);
+    m_stepCount = 0;
+    m_maximumValue = 0.0;
+    if (devices->Light_GetStepCount(m_lightId, &m_stepCount) == 0 && m_stepCount > 0) {
+        devices->Light_GetStepValue(m_lightId, m_stepCount - 1, &m_maximumValue);
+    }
+}
+
+void CZtVeroveLightPath::BuildLightLine(DMApi* devices) {
+    SZtVeroveLaserLine line;
+    std::fill(std::begin(line.used), std::end(line.used), true);
+    ReadLightValue(devices, &line.power[kCurrent]);
+    m_lines.assign(1, line);
+}
+
+int CZtVeroveLightPath::ReadLightValue(DMApi* devices, double* value) const {
+    return m_voltageControlled ? devices->Light_GetVoltage(m_lightId, value)
+                               : devices->Light_GetIris(m_lightId, value);
+}
+
+int CZtVeroveLightPath::WriteLightValue(DMApi* devices, double value) const {
+    return m_voltageControlled ? devices->Light_SetVoltage(m_lightId, value)
+                               : devices->Light_SetIris(m_lightId, value);
+}
+
+void CZtVeroveLightPath::HideLightControl() {
+    const char* function = "CZtVeroveLightPath::HideLightControl";
+    IZtLayoutManager* layout = ZT_GetLayoutManager();
+    DMApi* devices = m_device.DeviceManager();
+    if (m_hiddenElement || m_lightId == 0 || !layout || !devices) {
+        return;
+    }
+    ZT_DWORD physicalId = 0;
+    devices->LogDev_GetPhysicalId(m_lightId, &physicalId);
+    ZT_HGUIELEMENT element = layout->GetLogDevGUIElement(m_lightId);
+    if (!element && physicalId != 0) {
+        element = layout->GetPhysDevGUIElement(physicalId);
+    }
+    if (!element) {
+        return;
+    }
+    CZtStringW layoutName;
+    int position = 0;
+    const int place = layout->GetElementPlace(element, &layoutName, &position);
+    const int removed = place == 0 ? layout->RemoveElement(element) : place;
+    if (removed != 0) {
+        VEROVE_LOG(function, L"Failed to hide the light control, result %d", removed);
+        return;
+    }
+    m_hiddenElement = element;
+    m_hiddenLayout = layoutName;
+    m_hiddenPosition = position;
+    m_hiddenPhysicalId = physicalId;
+    VEROVE_LOG(function, L"Light control taken from %s at %d", layoutName.GetString(), position);
+}
+
+void CZtVeroveLightPath::RestoreLightControl() {
+    const char* function = "CZtVeroveLightPath::RestoreLightControl";
+    if (!m_hiddenElement) {
+        return;
+    }
+    ZT_HGUIELEMENT element = m_hiddenElement;
+    m_hiddenElement = nullptr;
+    IZtLayoutManager* layout = ZT_GetLayoutManager();
+    DMApi* devices = m_device.DeviceManager();
+    bool connected = false;
+    if (!layout || !devices || devices->PhysDev_IsConnected(m_hiddenPhysicalId, &connected) != 0 ||
+        !connected) {
+        VEROVE_LOG(function, L"Light no longer connected, its control stays out of the layout.");
+        return;
+    }
+    const int result = layout->InsertElement(element, m_hiddenLayout, m_hiddenPosition);
+    VEROVE_LOG(function, L"Light control put back into %s at %d, result %d",
+               m_hiddenLayout.GetString(), m_hiddenPosition, result);
+}
+
+void CZtVeroveLightPath::RebuildCandidates() {
+    m_launchCandidates.clear();
+    m_lightCandidates.clear();
+    m_shutterCandidates.clear();
+    m_switcherCandidates.clear();
+    DMApi* devices = m_device.DeviceManager();
+    int count = 0;
+    if (!devices || devices->LogDev_GetCount(&count) != 0) {
+        return;
+    }
+    for (int i = 0; i < count; ++i) {
+        SZtVeroveCandidate candidate;
+        int type = 0;
+        if (devices->LogDev_GetId(i, &candidate.id) != 0 || candidate.id == 0 ||
+            devices->LogDev_GetType(candidate.id, &type) != 0) {
+            continue;
+        }
+        devices->LogDev_GetKey(candidate.id, &candidate.key);
+        const bool drivable = HasCapability(devices, candidate.id, ZT_LOGDEV_CAP_LIGHT_INTENSITY) ||
+                              HasCapability(devices, candidate.id, ZT_LOGDEV_CAP_LIGHT_ONOFF);
+        bool voltage = false;
+        bool iris = false;
+        switch (type) {
+            case ZT_LOGDEV_MULTILASER:
+                if (drivable) {
+                    m_launchCandidates.push_back(candidate);
+                }
+                break;
+            case ZT_LOGDEV_LIGHT:
+                devices->Light_IsVoltageControlled(candidate.id, &voltage);
+                devices->Light_IsIrisControlled(candidate.id, &iris);
+                if (drivable && (voltage || iris)) {
+                    m_lightCandidates.push_back(candidate);
+                }
+                break;
+            case ZT_LOGDEV_SHUTTER:
+                m_shutterCandidates.push_back(candidate);
+                break;
+            case ZT_LOGDEV_LASEROUTPUT:
+                // The association keeps a switcher by key: one entry per key.
+                if (!HasCapability(devices, candidate.id, ZT_LOGDEV_CAP_LASEROUTPUT_FIXED) &&
+                    std::none_of(
+                        m_switcherCandidates.begin(), m_switcherCandidates.end(),
+                        [&](const SZtVeroveCandidate& c) { return c.key == candidate.key; })) {
+                    m_switcherCandidates.push_back(candidate);
+                }
+                break;
+            default:
+                break;
+        }
+    }
+}
+
+// ---- Ids ----------------------------------------------------------------------------------------
+
+std::vector<ZT_DWORD> CZtVeroveLightPath::GetShutterIds() const {
+    std::vector<ZT_DWORD> ids;
+    for (const SZtShutter& shutter : m_chain) {
+        if (shutter.id != 0) {
+            ids.push_back(shutter.id);
+        }
+    }
+    return ids;
+}
+
+void CZtVeroveLightPath::GetAssociatedDeviceInfo(ZT_DWORD* lightId, ZT_DWORD* switcherId,
+                                                 ZT_DWORD* port) {
+    DMApi* devices = m_device.DeviceManager();
+    if (lightId) {
+        *lightId = 0;
+        const wchar_t* key = m_settings.laserLaunchKey;
+        if (devices && !m_settings.laserLaunchKey.IsEmpty() &&
+            devices->LogDev_GetIdByKey(ZT_LOGDEV_MULTILASER, key, lightId) != 0 &&
+            devices->LogDev_GetIdByKey(ZT_LOGDEV_LIGHT, key, lightId) != 0) {
+            *lightId = 0;
+        }
+    }
+    if (switcherId) {
+        *switcherId = 0;
+        if (devices && !m_settings.laserSwitcherKey.IsEmpty() &&
+            devices->LogDev_GetIdByKey(ZT_LOGDEV_LASEROUTPUT, m_settings.laserSwitcherKey,
+                                       switcherId) != 0) {
+            *switcherId = 0;
+        }
+    }
+    if (port) {
+        *port = m_settings.laserSwitcherPort;
+    }
+}
+
+// ---- Lines --------------------------------------------------------------------------------------
+
+int CZtVeroveLightPath::GetLineCount() {
+    CZtLock lock(m_csLines);
+    return static_cast<int>(m_lines.size());
+}
+
+std::uint32_t CZtVeroveLightPath::GetLineWavelength(int line) {
+    CZtLock lock(m_csLines);
+    return IsLine(line) ? m_lines[static_cast<size_t>(line)].wavelength : 0;
+}
+
+double CZtVeroveLightPath::GetLinePower(int line, int group) {
+    CZtLock lock(m_csLines);
+    if (!IsLine(line) || group < 0 || group > kCurrent) {
+        return 0.0;
+    }
+    return m_lines[static_cast<size_t>(line)].power[group];
+}
+
+bool CZtVeroveLightPath::GetLineVisible(int line) {
+    CZtLock lock(m_csLines);
+    return IsLine(line) && m_lines[static_cast<size_t>(line)].visible;
+}
+
+bool CZtVeroveLightPath::GetLineUsed(int line, int group) {
+    CZtLock lock(m_csLines);
+    if (!IsLine(line) || group < 0 || group > kCurrent) {
+        return false;
+    }
+    return m_lines[static_cast<size_t>(line)].used[group];
+}
+
+void CZtVeroveLightPath::SetLinePower(int line, int group, double power) {
+    const char* function = "CZtStimulationDeviceVerove::SetLinePower";
+    VEROVE_LOG(function, L"CZtStimulationDeviceVerove::SetLinePower(%d, %d, %.2f)", line, group,
+               power);
+    CZtLock lock(m_csLines);
+    if (!IsLine(line) || group < 0 || group > kCurrent) {
+        VEROVE_LOG(function, L"No line %d in group %d, nothing set.", line, group);
+        return;
+    }
+    // The settings file keeps only powers in this range.
+    if (!(power >= 0.0 && power <= 100.0)) {
+        VEROVE_LOG(function, L"Power %.2f outside 0 to 100, nothing set.", power);
+        m_device.RefreshPad();
+        return;
+    }
+    SZtVeroveLaserLine& record = m_lines[static_cast<size_t>(line)];
+    if (group != kCurrent) {
+        record.power[group] = power;
+        return;
+    }
+    DMApi* devices = m_device.DeviceManager();
+    if (m_lightId == 0 || !devices || (!IsMultiLaser() && !IsSingleLight())) {
+        VEROVE_LOG(function, L"No laser launch, nothing set.");
+        return;
+    }
+    const int result = IsMultiLaser() ? devices->MultiLaser_SetLinePower(m_lightId, line, power)
+                                      : WriteLightValue(devices, power);
+    if (result < 0) {
+        VEROVE_LOG(function, L"Light refused power %.2f on line %d, result %d", power, line,
+                   result);
+        m_device.RefreshPad();
+        return;
+    }
+    record.power[kCurrent] = power;
+}
+
+int CZtVeroveLightPath::SetLineUsed(int line, int group, bool used) {
+    const char* function = "CZtStimulationDeviceVerove::SetLineUsed";
+    VEROVE_LOG(function, L"CZtStimulationDeviceVerove::SetLineUsed(%d, %d, %d)", line, group,
+               used ? 1 : 0);
+    CZtLock lock(m_csLines);
+    if (!IsMultiLaser() || !IsLine(line) || group < 0 || group > kCurrent) {
+        VEROVE_LOG(function, L"No launch line %d in group %d, nothing set.", line, group);
+        m_device.RefreshPad();
+        return -9;
+    }
+    SZtVeroveLaserLine& record = m_lines[static_cast<size_t>(line)];
+    int result = 0;
+    if (group != kCurrent) {
+        record.used[group] = used;
+    } else {
+        DMApi* devices = m_device.DeviceManager();
+        bool current = !used;
+        if (m_lightId == 0 || !devices ||
+            devices->MultiLaser_GetLineUsed(m_lightId, line, &current) != 0) {
+            result = -9;
+        } else if (current != used) {
+            const int answer = devices->MultiLaser_SetLineUsed(m_lightId, line, used);
+            LogIfRefused(function, line, answer);
+            if (answer < 0) {
+                result = -9;
+            }
+        }
+        if (result == 0) {
+            record.used[kCurrent] = used;
+        }
+    }
+    m_device.RefreshPad();
+    return result;
+}
+
+void CZtVeroveLightPath::SetLineVisible(int line, bool visible) {
+    CZtLock lock(m_csLines);
+    if (IsLine(line)) {
+        m_lines[static_cast<size_t>(line)].visible = visible;
+    }
+}
+
+void CZtVeroveLightPath::UpdateFromDevice(ZT_DWORD id, int type) {
+    DMApi* devices = m_device.DeviceManager();
+    CZtLock lock(m_csLines);
+    if (id == 0 || id != m_lightId || !devices) {
+        return;
+    }
+    if (type == ZT_LOGDEV_LIGHT && IsSingleLight() && m_lines.size() == 1) {
+        SZtVeroveLaserLine& line = m_lines[0];
+        line.used[kCurrent] = true;
+        double value = 0.0;
+        if (ReadLightValue(devices, &value) == 0 &&
+            OneDecimal(value) != OneDecimal(line.power[kCurrent])) {
+            line.power[kCurrent] = value;
+        }
+    } else if (type == ZT_LOGDEV_MULTILASER && IsMultiLaser()) {
+        int count = 0;
+        devices->MultiLaser_GetLineCount(id, &count);
+        for (int i = 0; i < count && IsLine(i); ++i) {
+            SZtVeroveLaserLine& line = m_lines[static_cast<size_t>(i)];
+            devices->MultiLaser_GetLineUsed(id, i, &line.used[kCurrent]);
+            double power = 0.0;
+            if (devices->MultiLaser_GetLinePower(id, i, &power) == 0 &&
+                OneDecimal(power) != OneDecimal(line.power[kCurrent])) {
+                line.power[kCurrent] = power;
+            }
+        }
+    }
+}
+
+// ---- Stimulation --------------------------------------------------------------------------------
+
+bool CZtVeroveLightPath::CanApply(const char* function, DMApi* devices, int group) const {
+    if (m_lightId == 0 || !devices || m_lines.empty()) {
+        VEROVE_LOG(function, L"End - fail, no laser launch");
+        return false;
+    }
+    if (!IsStimulationGroup(group)) {
+        VEROVE_LOG(function, L"End - fail, no stimulation group %d", group);
+        return false;
+    }
+    return true;
+}
+
+bool CZtVeroveLightPath::CanRestore(const char* function, DMApi* devices, size_t count) const {
+    if (m_lightId == 0 || !devices) {
+        VEROVE_LOG(function, L"End - fail, no Laser Launch");
+        return false;
+    }
+    if (count != m_lines.size()) {
+        VEROVE_LOG(function, L"End - Invalid multilaser line count, left = %u, right = %zu",
+                   static_cast<unsigned>(m_lines.size()), count);
+        return false;
+    }
+    return true;
+}
+
+void CZtVeroveLightPath::ApplyLaserPower(int group, std::vector<double>* previous) {
+    const char* function = "CZtStimulationDeviceVerove::SettingsApply_LaserPower";
+    VEROVE_LOG(function, L"Start");
+    DMApi* devices = m_device.DeviceManager();
+    CZtLock lock(m_csLines);
+    if (!CanApply(function, devices, group)) {
+        return;
+    }
+    if (IsSingleLight()) {
+        double value = m_lines[0].power[kCurrent];
+        ReadLightValue(devices, &value);
+        if (previous) {
+            previous->push_back(value);
+        }
+        LogIfRefused(function, 0, WriteLightValue(devices, m_lines[0].power[group]));
+        VEROVE_LOG(function, L"End - OK");
+        return;
+    }
+    for (size_t i = 0; i < m_lines.size() && previous; ++i) {
+        double power = m_lines[i].power[kCurrent];
+        devices->MultiLaser_GetLinePower(m_lightId, static_cast<int>(i), &power);
+        previous->push_back(power);
+    }
+    for (size_t i = 0; i < m_lines.size(); ++i) {
+        const int line = static_cast<int>(i);
+        const double power = m_lines[i].power[group];
+        VEROVE_LOG(function, L"Applying Line power - Stim Group = %d, Line = %d, dPower = %.2f",
+                   group, line, power);
+        const int result = devices->MultiLaser_SetLinePower(m_lightId, line, power);
+        LogIfRefused(function, line, result);
+    }
+    VEROVE_LOG(function, L"End - OK");
+}
+
+void CZtVeroveLightPath::RestoreLaserPower(const std::vector<double>& powers) {
+    const char* function = "CZtStimulationDeviceVerove::SettingsApply_LaserPower";
+    CZtStringW list(L"Applying following line powers -");
+    for (double power : powers) {
+        list.AppendFormat(L" %.2f,", power);
+    }
+    VEROVE_LOG(function, L"%s", list.GetString());
+    DMApi* devices = m_device.DeviceManager();
+    CZtLock lock(m_csLines);
+    if (!CanRestore(function, devices, powers.size())) {
+        return;
+    }
+    for (size_t i = 0; i < powers.size(); ++i) {
+        const int line = static_cast<int>(i);
+        const int result = IsSingleLight()
+                               ? WriteLightValue(devices, powers[i])
+                               : devices->MultiLaser_SetLinePower(m_lightId, line, powers[i]);
+        LogIfRefused(function, line, result);
+    }
+    VEROVE_LOG(function, L"End - OK");
+}
+
+void CZtVeroveLightPath::ApplyLineUsed(int group, std::vector<bool>* previous) {
+    const char* function = "CZtStimulationDeviceVerove::SettingsApply_LineUsed";
+    VEROVE_LOG(function, L"Start");
+    DMApi* devices = m_device.DeviceManager();
+    CZtLock lock(m_csLines);
+    if (!CanApply(function, devices, group)) {
+        return;
+    }
+    // A single light has no line to switch: it is always used.
+    if (IsSingleLight()) {
+        if (previous) {
+            previous->push_back(true);
+        }
+        VEROVE_LOG(function, L"End - OK");
+        return;
+    }
+    for (size_t i = 0; i < m_lines.size() && previous; ++i) {
+        bool used = m_lines[i].used[kCurrent];
+        devices->MultiLaser_GetLineUsed(m_lightId, static_cast<int>(i), &used);
+        previous->push_back(used);
+    }
+    for (size_t i = 0; i < m_lines.size(); ++i) {
+        const int line = static_cast<int>(i);
+        const bool used = m_lines[i].used[group];
+        VEROVE_LOG(function, L"Applying Line power - Stim Group = %d, Line = %d, bUsed = %d", group,
+                   line, used ? 1 : 0);
+        const int result = devices->MultiLaser_SetLineUsed(m_lightId, line, used);
+        LogIfRefused(function, line, result);
+    }
+    VEROVE_LOG(function, L"End - OK");
+}
+
+void CZtVeroveLightPath::RestoreLineUsed(const std::vector<bool>& states) {
+    const char* function = "CZtStimulationDeviceVerove::SettingsApply_LineUsed";
+    CZtStringW list(L"Applying line states -");
+    for (bool used : states) {
+        list.AppendFormat(L" %d,", used ? 1 : 0);
+    }
+    VEROVE_LOG(function, L"%s", list.GetString());
+    DMApi* devices = m_device.DeviceManager();
+    CZtLock lock(m_csLines);
+    if (!CanRestore(function, devices, states.size())) {
+        return;
+    }
+    for (size_t i = 0; i < states.size() && IsMultiLaser(); ++i) {
+        const int line = static_cast<int>(i);
+        const int result = devices->MultiLaser_SetLineUsed(m_lightId, line, states[i]);
+        LogIfRefused(function, line, result);
+    }
+    VEROVE_LOG(function, L"End - OK");
+}
+
+bool CZtVeroveLightPath::SwitcherMatches(DMApi* devices) {
+    CZtStringW key;
+    return devices && m_switcherId != 0 && devices->LogDev_GetKey(m_switcherId, &key) == 0 &&
+           key == m_settings.laserSwitcherKey;
+}
+
+void CZtVeroveLightPath::ApplySwitcher() {
+    const char* function = "CZtStimulationDeviceVerove::SettingsApply_Switcher";
+    VEROVE_LOG(function, L"Start");
+    DMApi* devices = m_device.DeviceManager();
+    if (!SwitcherMatches(devices)) {
+        VEROVE_LOG(function, L"End - fail");
+        return;
+    }
+    int current = -1;
+    if (devices->LaserOutput_GetPortCombination(m_switcherId, &current) != 0) {
+        current = -1;
+    }
+    m_rememberedPort = current;
+    const int result = devices->LaserOutput_SetPortCombination(
+        m_switcherId, static_cast<int>(m_settings.laserSwitcherPort));
+    VEROVE_LOG(function, L"End - res = %d", result < 0 ? 1 : 0);
+}
+
+void CZtVeroveLightPath::RevertSwitcher() {
+    const char* function = "CZtStimulationDeviceVerove::SettingsRevert_Switcher";
+    VEROVE_LOG(function, L"Start");
+    DMApi* devices = m_device.DeviceManager();
+    if (!SwitcherMatches(devices) || m_rememberedPort < 0) {
+        VEROVE_LOG(function, L"End - fail");
+        return;
+    }
+    const int result = devices->LaserOutput_SetPortCombination(m_switcherId, m_rememberedPort);
+    m_rememberedPort = -1;
+    VEROVE_LOG(function, L"End - bResult = %d", result < 0 ? 0 : 1);
+}
+
+int CZtVeroveLightPath::SetShuttersOpen(bool open) {
+    const char* function = "CZtStimulationDeviceVerove::SetAssociatedShuttersOpenState";
+    VEROVE_LOG(function, L"Start - bState = %d", open ? 1 : 0);
+    DMApi* devices = m_device.DeviceManager();
+    int result = 0;
+    for (ZT_DWORD id : GetShutterIds()) {
+        bool state = !open;
+        if (!devices || (devices->Shutter_GetState(id, &state) == 0 && state == open)) {
+            continue;
+        }
+        const int answer = devices->Shutter_SetState(id, open, 0, true);
+        if (answer < 0) {
+            VEROVE_LOG(function, L"Shutter %u refused, result %d", id, answer);
+            result = -9;
+        }
+    }
+    m_device.RefreshPad();
+    VEROVE_LOG(function, L"End, return code %d", result);
+    return result;
+}
+
+bool CZtVeroveLightPath::AreShuttersOpen() {
+    DMApi* devices = m_device.DeviceManager();
+    for (ZT_DWORD id : GetShutterIds()) {
+        bool open = false;
+        if (!devices || devices->Shutter_GetState(id, &open) != 0 || !open) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool CZtVeroveLightPath::DeferredCompletionBegin() {
+    DMApi* devices = m_device.DeviceManager();
+    ZT_DWORD physicalId = 0;
+    bool supported = false;
+    if (m_lightId == 0 || !devices || devices->LogDev_GetPhysicalId(m_lightId, &physicalId) != 0 ||
+        devices->PhysDev_SupportsDeferredCompletion(physicalId, &supported) != 0 || !supported ||
+        devices->PhysDev_SetDeferredCompletion(physicalId, true) != 0) {
+        return false;
+    }
+    m_deferredPhysicalId = physicalId;
+    return true;
+}
+
+void CZtVeroveLightPath::DeferredCompletionWait(std::uint32_t timeoutMs) {
+    DMApi* devices = m_device.DeviceManager();
+    if (m_deferredPhysicalId == 0 || !devices) {
+        return;
+    }
+    const int result = devices->PhysDev_WaitForCompletion(m_deferredPhysicalId, timeoutMs);
+    if (result != 0) {
+        VEROVE_LOG("CZtStimulationDeviceVerove::LightDeferredCompletionWait",
+                   L"Light not done after %u ms, result %d", timeoutMs, result);
+    }
+    devices->PhysDev_SetDeferredCompletion(m_deferredPhysicalId, false);
+    m_deferredPhysicalId = 0;
+}
+
+// ---- Announcements ------------------------------------------------------------------------------
+
+void CZtVeroveLightPath::SetNotifyCallback(void* context, ZT_VEROVE_NOTIFY callback) {
+    m_notifyContext = context;
+    m_notifyCallback = callback;
+}
+
+void CZtVeroveLightPath::SendStateReport() {
+    if (!m_notifyCallback) {
+        return;
+    }
+    const std::vector<ZT_DWORD> shutters = GetShutterIds();
+    SZtVeroveStateRecord record;
+    m_device.GetDeviceID(&record.logicalId);
+    m_device.GetActivePatternId(&record.activePatternId);
+    record.triggerAvailable = m_device.HasDeviceCapability(48);
+    m_device.IsCalibrated(&record.calibrated);
+    record.switcherId = m_switcherId;
+    record.switcherPort = m_settings.laserSwitcherPort;
+    record.lightId = m_lightId;
+    record.shutterCount = static_cast<ZT_DWORD>(shutters.size());
+    record.shutterIds = shutters.data();
+    m_notifyCallback(kStateReportEvent, m_notifyContext, &record);
+}
+
+void CZtVeroveLightPath::AnnounceLight() {
+    SendToLaserOutputs(ZT_CUSTOMCMD_LIGHT_ANNOUNCE, m_settings.laserLaunchType, m_lightId, 0);
+}
+
+void CZtVeroveLightPath::AnnounceSwitcher() {
+    SendToLaserOutputs(ZT_CUSTOMCMD_SWITCHER_ANNOUNCE, nullptr, m_switcherId,
+                       m_settings.laserSwitcherPort);
+}
+
+void CZtVeroveLightPath::SendToLaserOutputs(ZT_DWORD command, const wchar_t* text, ZT_DWORD first,
+                                            ZT_DWORD second) {
+    DMApi* devices = m_device.DeviceManager();
+    int count = 0;
+    if (!devices || devices->LogDev_GetCount(&count) != 0) {
+        return;
+    }
+    const bool simulated = m_device.IsSimulated();
+    for (int i = 0; i < count; ++i) {
+        ZT_DWORD id = 0;
+        int type = 0;
+        if (devices->LogDev_GetId(i, &id) != 0 || devices->LogDev_GetType(id, &type) != 0 ||
+            type != ZT_LOGDEV_LASEROUTPUT) {
+            continue;
+        }
+        const int result =
+            devices->LogDev_SendCustomCommand(id, command, simulated, text, first, second);
+        if (result < 0) {
+            VEROVE_LOG("CZtVeroveLightPath::SendToLaserOutputs",
+                       L"Laser output %u refused command %u, result %d", id, command, result);
+        }
+    }
+}

@@ -1,0 +1,506 @@
+// Scenario files of the host program: the shipped ones, the one-line refusal of every kind of
+// bad input, the microscope they build in the reference host, and the report folder.
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <cmath>
+
+#include "report.h"
+#include "scenario.h"
+#include "zt/zt_devices.h"
+#include "zt/zt_grabber.h"
+#include "zt/zt_module.h"
+#include "zthost/microscope.h"
+#include "zthost/zthost.h"
+
+namespace {
+
+const QString kScenarios = QStringLiteral(VEROVE_SOURCE_DIR "/apps/verove-host/scenarios");
+
+QJsonObject DefaultJson() {
+    QFile file(kScenarios + "/default.json");
+    EXPECT_TRUE(file.open(QIODevice::ReadOnly));
+    return QJsonDocument::fromJson(file.readAll()).object();
+}
+
+// Sets (or, with an undefined value, removes) the field at a path such as
+// "devices.shutters[1].key" inside value.
+QJsonValue Edit(const QJsonValue& value, QStringList path, const QJsonValue& replacement) {
+    if (path.isEmpty()) {
+        return replacement;
+    }
+    const QRegularExpressionMatch match =
+        QRegularExpression(R"(^([^\[]+)(?:\[(\d+)\])?$)").match(path.takeFirst());
+    QJsonObject object = value.toObject();
+    const QString key = match.captured(1);
+    if (match.captured(2).isEmpty()) {
+        if (path.isEmpty() && replacement.isUndefined()) {
+            object.remove(key);
+        } else {
+            object[key] = Edit(object.value(key), path, replacement);
+        }
+    } else {
+        QJsonArray array = object.value(key).toArray();
+        const int index = match.captured(2).toInt();
+        array[index] = Edit(array.at(index), path, replacement);
+        object[key] = array;
+    }
+    return object;
+}
+
+class ScenarioFiles : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(m_folder.isValid()); }
+
+    QString Write(const QByteArray& bytes, const QString& name = "scenario.json") {
+        const QString path = m_folder.filePath(name);
+        QFile file(path);
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(bytes);
+        return path;
+    }
+    QString Write(const QJsonObject& object) { return Write(QJsonDocument(object).toJson()); }
+    // The error Load gives for the default scenario with one field changed.
+    QString ErrorWith(const QString& field, const QJsonValue& value) {
+        const QString path = Write(Edit(DefaultJson(), field.split('.'), value).toObject());
+        Scenario scenario;
+        QString error;
+        EXPECT_FALSE(scenario.Load(path, &error)) << field.toStdString();
+        EXPECT_FALSE(error.contains('\n'));
+        return error.mid(path.size() + 2);  // after "<file>: "
+    }
+
+    QTemporaryDir m_folder;
+};
+
+TEST_F(ScenarioFiles, EveryShippedScenarioLoads) {
+    const QStringList files = QDir(kScenarios).entryList({"*.json"}, QDir::Files);
+    EXPECT_EQ(files, (QStringList{"binning-roi.json", "default.json", "galvo-conflict.json",
+                                  "rotated-flipped.json"}));
+    for (const QString& file : files) {
+        Scenario scenario;
+        QString error;
+        EXPECT_TRUE(scenario.Load(kScenarios + "/" + file, &error)) << error.toStdString();
+    }
+}
+
+TEST_F(ScenarioFiles, ShippedScenariosDescribeTheirMicroscopes) {
+    Scenario scenario;
+    QString error;
+    ASSERT_TRUE(scenario.Load(kScenarios + "/default.json", &error));
+    EXPECT_FALSE(scenario.Dmd().simulator);
+    EXPECT_TRUE(scenario.Devices().traxSet);
+    EXPECT_EQ(scenario.Devices().traxPortA, 1u);
+    ASSERT_EQ(scenario.Light().groups[2].size(), 4u);
+    EXPECT_DOUBLE_EQ(scenario.Light().groups[2][3].power, 10.0);
+    EXPECT_TRUE(scenario.Light().multiLaser);
+    EXPECT_EQ(scenario.Light().switcherPort, 1);
+    ASSERT_EQ(scenario.Rois()[2].size(), 1u);
+    EXPECT_EQ(scenario.Rois()[2][0].shape, ScenarioRoiShape::Polygon);
+    EXPECT_EQ(scenario.Rois()[2][0].bounds, QRectF(900, 1150, 500, 350));
+    EXPECT_EQ(scenario.Rois()[0][0].label, L"Soma");
+    ASSERT_EQ(scenario.Protocol().stimulations.size(), 4u);
+    EXPECT_EQ(scenario.Protocol().stimulations[1].group, 1);
+    EXPECT_EQ(scenario.Protocol().stimulations[1].runMode, 2);
+    EXPECT_EQ(scenario.Protocol().bitDepths, (std::vector<int>{4, 6, 8, 1}));
+    ASSERT_EQ(scenario.Protocol().illuminationSequence.size(), 3u);
+    EXPECT_EQ(scenario.Protocol().illuminationSequence[2].pattern, L"Full OFF");
+
+    ASSERT_TRUE(scenario.Load(kScenarios + "/rotated-flipped.json", &error));
+    EXPECT_EQ(scenario.Camera().setup.rotationDegrees, 90.0);
+    EXPECT_NE(scenario.Camera().setup.angleParams[0], scenario.Camera().setup.angleParams[3]);
+    EXPECT_EQ(scenario.Camera().imageWidth, 2160);
+    EXPECT_EQ(scenario.Camera().imageHeight, 2560);
+
+    ASSERT_TRUE(scenario.Load(kScenarios + "/binning-roi.json", &error));
+    EXPECT_TRUE(scenario.Camera().setup.roiOn);
+    EXPECT_EQ(scenario.Camera().setup.binningX, 2.0);
+    EXPECT_EQ(scenario.Camera().imageWidth, 768);
+    EXPECT_EQ(scenario.Camera().imageHeight, 640);
+
+    ASSERT_TRUE(scenario.Load(kScenarios + "/galvo-conflict.json", &error));
+    EXPECT_EQ(scenario.Devices().galvoXYCount, 1);
+}
+
+TEST_F(ScenarioFiles, UnreadableFilesAreNamedWithTheReason) {
+    Scenario scenario;
+    QString error;
+    const QString missing = m_folder.filePath("missing.json");
+    EXPECT_FALSE(scenario.Load(missing, &error));
+    EXPECT_EQ(error, missing + ": cannot read the file (No such file or directory)");
+
+    const QString broken = Write("{\n  \"devices\": {,\n}");
+    EXPECT_FALSE(scenario.Load(broken, &error));
+    EXPECT_TRUE(error.startsWith(broken + ": line 2, column 16: invalid JSON ("))
+        << error.toStdString();
+
+    const QString list = Write("[1, 2]");
+    EXPECT_FALSE(scenario.Load(list, &error));
+    EXPECT_EQ(error, list + ": expected a JSON object");
+}
+
+TEST_F(ScenarioFiles, UnknownAndMissingFieldsAreNamedByTheirPath) {
+    EXPECT_EQ(ErrorWith("optics", QJsonValue::Undefined), "optics: missing");
+    EXPECT_EQ(ErrorWith("extra", 1), "extra: unknown field");
+    EXPECT_EQ(ErrorWith("devices.galvos", 1), "devices.galvos: unknown device kind");
+    EXPECT_EQ(ErrorWith("devices.shutters[0].colour", "red"),
+              "devices.shutters[0].colour: unknown field");
+    EXPECT_EQ(ErrorWith("devices.laserLaunches[0].lines[2].wavelength", QJsonValue::Undefined),
+              "devices.laserLaunches[0].lines[2].wavelength: missing");
+    EXPECT_EQ(ErrorWith("stimulation.S4", QJsonArray()), "stimulation.S4: unknown field");
+    EXPECT_EQ(ErrorWith("camera", QJsonArray()), "camera: expected an object");
+}
+
+TEST_F(ScenarioFiles, ValuesOfTheWrongKindOrRangeAreRefused) {
+    EXPECT_EQ(ErrorWith("optics.scale", "2"), "optics.scale: expected a positive number");
+    EXPECT_EQ(ErrorWith("optics.scale", 0), "optics.scale: expected a positive number");
+    EXPECT_EQ(ErrorWith("optics.offset", 65535),
+              "optics.offset: expected a number from 0 to 65534");
+    EXPECT_EQ(ErrorWith("optics.signal", 0), "optics.signal: expected a positive number");
+    EXPECT_EQ(ErrorWith("devices.laserLaunches[0].lines[0].power", 120),
+              "devices.laserLaunches[0].lines[0].power: expected a number from 0 to 100");
+    EXPECT_EQ(ErrorWith("devices.nosepieces[0].position", 3),
+              "devices.nosepieces[0].position: expected an integer from 0 to 2");
+    EXPECT_EQ(ErrorWith("devices.lights[0].value", 13),
+              "devices.lights[0].value: expected a number from 0 to 12");
+    EXPECT_EQ(ErrorWith("devices.shutters[0].open", 1),
+              "devices.shutters[0].open: expected true or false");
+    EXPECT_EQ(ErrorWith("dmd.device", "usb"), "dmd.device: expected \"sdk\" or \"simulator\"");
+    EXPECT_EQ(ErrorWith("camera.rotation", 45), "camera.rotation: expected 0, 90, 180 or 270");
+    EXPECT_EQ(ErrorWith("camera.sensor", QJsonArray{2048}),
+              "camera.sensor: expected [width, height]");
+    EXPECT_EQ(ErrorWith("protocol.bitDepths[0]", 3),
+              "protocol.bitDepths[0]: expected 1, 4, 6 or 8");
+    EXPECT_EQ(ErrorWith("protocol.stimulations[0].runMode", 3),
+              "protocol.stimulations[0].runMode: expected an integer from 1 to 2");
+    EXPECT_EQ(ErrorWith("protocol.illuminationSequence[0].pattern", "Checkerboard"),
+              "protocol.illuminationSequence[0].pattern: expected \"Full OFF\", \"Full ON\", "
+              "\"Grid\", \"S1\", \"S2\" or \"S3\"");
+}
+
+TEST_F(ScenarioFiles, ImpossibleOpticsAreRefused) {
+    QJsonObject json = DefaultJson();
+    QJsonObject optics = json["optics"].toObject();
+    for (const char* key : {"scale", "rotation", "centre"}) {
+        optics.remove(key);
+    }
+    optics["matrix"] = QJsonArray{QJsonArray{2, 4, 100}, QJsonArray{1, 2, 100}};
+    json["optics"] = optics;
+    Scenario scenario;
+    QString error;
+    const QString singular = Write(json);
+    EXPECT_FALSE(scenario.Load(singular, &error));
+    EXPECT_EQ(error, singular + ": optics.matrix: singular map (determinant 0)");
+
+    EXPECT_EQ(ErrorWith("optics.matrix", QJsonArray{QJsonArray{2, 0, 0}, QJsonArray{0, 2, 0}}),
+              "optics.matrix: give either a matrix or scale, rotation, flip and centre");
+    EXPECT_EQ(ErrorWith("optics.centre", QJsonArray{3000, 1024}),
+              "optics.centre: the DMD field lands outside the camera image");
+    EXPECT_EQ(ErrorWith("optics.background", 65435),
+              "optics.background: the camera saturates without light from the DMD (offset + gain "
+              "x background reaches 65535)");
+}
+
+TEST_F(ScenarioFiles, ReferencesToDevicesAndGroupsMustResolve) {
+    EXPECT_EQ(ErrorWith("light.source", "Arc Lamp"),
+              "light.source: no laser launch or light has the key \"Arc Lamp\"");
+    EXPECT_EQ(ErrorWith("light.switcher", "Other"),
+              "light.switcher: no laser switcher has the key \"Other\"");
+    EXPECT_EQ(ErrorWith("light.shutters[0]", "Epi"),
+              "light.shutters[0]: no shutter has the key \"Epi\"");
+    EXPECT_EQ(ErrorWith("light.switcherPort", 2),
+              "light.switcherPort: expected an integer from 0 to 1");
+    EXPECT_EQ(ErrorWith("devices.shutters[1].key", "Laser Shutter"),
+              "devices.shutters[1].key: \"Laser Shutter\" is the key of an earlier device of "
+              "this kind");
+    EXPECT_EQ(ErrorWith("light.groups.S1", QJsonArray{QJsonObject{{"power", 1}, {"used", true}}}),
+              "light.groups.S1: expected 4 entries, one per line of \"Laser Launch\"");
+    EXPECT_EQ(ErrorWith("stimulation.S3", QJsonValue::Undefined),
+              "protocol.stimulations[2].group: S3 has no stimulation ROIs");
+}
+
+TEST_F(ScenarioFiles, CameraRegionAndRoisMustFitTheImage) {
+    EXPECT_EQ(ErrorWith("camera.roi", QJsonArray{0, 0, 4096, 100}),
+              "camera.roi: expected [left, top, right, bottom] in whole pixels inside the 2048 x "
+              "2048 sensor");
+    QJsonObject json = DefaultJson();
+    json = Edit(json, {"camera", "binning"}, 2).toObject();
+    json = Edit(json, {"camera", "roi"}, QJsonArray{1, 0, 2048, 2048}).toObject();
+    Scenario scenario;
+    QString error;
+    const QString offGrid = Write(json);
+    EXPECT_FALSE(scenario.Load(offGrid, &error));
+    EXPECT_EQ(error, offGrid + ": camera.roi: expected a rectangle on the 2-pixel binning grid");
+
+    EXPECT_EQ(ErrorWith("stimulation.S1[0].rectangle", QJsonArray{0, 0, 2049, 10}),
+              "stimulation.S1[0].rectangle: expected [left, top, right, bottom] inside the 2048 x "
+              "2048 camera image");
+    EXPECT_EQ(ErrorWith("stimulation.S2[0].ellipse", QJsonArray{100, 100, 50, 200}),
+              "stimulation.S2[0].ellipse: expected [left, top, right, bottom] inside the 2048 x "
+              "2048 camera image");
+    EXPECT_EQ(ErrorWith("stimulation.S3[0].polygon",
+                        QJsonArray{QJsonArray{0, 0}, QJsonArray{5, 5}, QJsonArray{10, 10}}),
+              "stimulation.S3[0].polygon: the polygon encloses no area");
+    EXPECT_EQ(ErrorWith("stimulation.S1[0].ellipse", QJsonArray{1, 1, 2, 2}),
+              "stimulation.S1[0]: expected only one of rectangle, ellipse and polygon");
+}
+
+TEST_F(ScenarioFiles, AFailedLoadKeepsThePreviousScenario) {
+    Scenario scenario;
+    QString error;
+    ASSERT_TRUE(scenario.Load(kScenarios + "/binning-roi.json", &error));
+    EXPECT_FALSE(scenario.Load(Write("{}"), &error));
+    EXPECT_EQ(scenario.Path(), kScenarios + "/binning-roi.json");
+    EXPECT_EQ(scenario.Camera().imageWidth, 768);
+}
+
+TEST_F(ScenarioFiles, OpticsPartsComposeAboutTheMirrorArrayCentre) {
+    QJsonObject json = DefaultJson();
+    QJsonObject optics = json["optics"].toObject();
+    optics["scale"] = 2;
+    optics["rotation"] = 90;
+    optics["flip"] = true;
+    optics["centre"] = QJsonArray{1000, 800};
+    json["optics"] = optics;
+    Scenario scenario;
+    QString error;
+    ASSERT_TRUE(scenario.Load(Write(json), &error)) << error.toStdString();
+    const std::array<double, 6>& m = scenario.Optics().dmdToSensor;
+    auto map = [&](double x, double y) {
+        return QPointF(m[0] * x + m[1] * y + m[2], m[3] * x + m[4] * y + m[5]);
+    };
+    auto near = [](QPointF a, QPointF b) {
+        return std::hypot(a.x() - b.x(), a.y() - b.y()) < 1e-9;
+    };
+    EXPECT_TRUE(near(map(400, 300), QPointF(1000, 800)));
+    EXPECT_TRUE(near(map(401, 300), QPointF(1000, 802)));  // columns run down the sensor
+    EXPECT_TRUE(near(map(400, 301), QPointF(1002, 800)));  // flipped rows, then turned
+}
+
+// The microscope the scenarios build, as the plug-in sees it through the host.
+class ScenarioMicroscope : public ::testing::Test {
+protected:
+    void SetUp() override { zthost::ResetForTests(); }
+    void TearDown() override { zthost::ResetForTests(); }
+
+    static Scenario Loaded(const QString& file) {
+        Scenario scenario;
+        QString error;
+        EXPECT_TRUE(scenario.Load(kScenarios + "/" + file, &error)) << error.toStdString();
+        return scenario;
+    }
+};
+
+TEST_F(ScenarioMicroscope, DevicesAnswerThroughTheDeviceManager) {
+    ASSERT_EQ(Loaded("default.json").Apply(), 0);
+    DMApi* dm = zthost::HostContext()->GetDeviceManager();
+    ASSERT_NE(dm, nullptr);
+    ZT_DWORD id = 0;
+    CZtStringW text;
+    ASSERT_EQ(dm->LogDev_GetIdByKey(ZT_LOGDEV_NOSEPIECE, L"Nosepiece", &id), 0);
+    int position = -1;
+    EXPECT_EQ(dm->Nosepiece_GetPosition(id, &position), 0);
+    EXPECT_EQ(position, 1);
+    EXPECT_EQ(dm->Nosepiece_GetObjectiveCode(id, 2, &text), 0);
+    EXPECT_EQ(text, L"60x Plan Apo Oil");
+
+    ASSERT_EQ(dm->LogDev_GetIdByKey(ZT_LOGDEV_FILTERCHANGER, L"Emission", &id), 0);
+    EXPECT_EQ(dm->FilterChanger_GetFilterName(id, 1, &text), 0);
+    EXPECT_EQ(text, L"GFP");
+
+    ASSERT_EQ(dm->LogDev_GetIdByKey(ZT_LOGDEV_MULTILASER, L"Laser Launch", &id), 0);
+    int lines = 0;
+    ZT_DWORD wavelength = 0;
+    EXPECT_EQ(dm->MultiLaser_GetLineCount(id, &lines), 0);
+    EXPECT_EQ(lines, 4);
+    EXPECT_EQ(dm->MultiLaser_GetLineWavelength(id, 3, &wavelength), 0);
+    EXPECT_EQ(wavelength, 640u);
+    bool has = false;
+    EXPECT_EQ(dm->LogDev_HasCapability(id, ZT_LOGDEV_CAP_LIGHT_INTENSITY, &has), 0);
+    EXPECT_TRUE(has);
+
+    ASSERT_EQ(dm->LogDev_GetIdByKey(ZT_LOGDEV_LIGHT, L"Transmitted Light", &id), 0);
+    double minimum = -1, maximum = -1, voltage = -1;
+    EXPECT_EQ(dm->Light_GetRange(id, &minimum, &maximum), 0);
+    EXPECT_EQ(maximum, 12.0);
+    EXPECT_EQ(dm->Light_GetVoltage(id, &voltage), 0);
+    EXPECT_EQ(voltage, 3.0);
+
+    ASSERT_EQ(dm->LogDev_GetIdByKey(ZT_LOGDEV_LASEROUTPUT, L"Laser Switcher", &id), 0);
+    EXPECT_EQ(dm->LaserOutput_GetPortCombinationName(id, 1, &text), 0);
+    EXPECT_EQ(text, L"Verove");
+    EXPECT_EQ(zthost::DeviceStateText(id), L"Port Widefield");
+
+    ASSERT_EQ(dm->LogDev_GetIdByKey(ZT_LOGDEV_SHUTTER, L"Epi Shutter", &id), 0);
+    EXPECT_EQ(zthost::DeviceStateText(id), L"Closed");
+    int galvos = -1;
+    EXPECT_EQ(dm->DMApi_GalvoXY_GetCount(&galvos), 0);
+    EXPECT_EQ(galvos, 0);
+}
+
+TEST_F(ScenarioMicroscope, GalvoScannerIsOffered) {
+    ASSERT_EQ(Loaded("galvo-conflict.json").Apply(), 0);
+    int galvos = 0;
+    EXPECT_EQ(zthost::HostContext()->GetDeviceManager()->DMApi_GalvoXY_GetCount(&galvos), 0);
+    EXPECT_EQ(galvos, 1);
+}
+
+// The image size the loader checks ROIs against is the one the host's own geometry displays.
+TEST_F(ScenarioMicroscope, CameraImagesTheRegionTheScenarioDescribes) {
+    for (const char* file : {"default.json", "rotated-flipped.json", "binning-roi.json"}) {
+        SCOPED_TRACE(file);
+        zthost::ResetForTests();
+        const Scenario scenario = Loaded(file);
+        ASSERT_EQ(scenario.Apply(), 0);
+        IZtGrabberProvider* grabber = zthost::HostContext()->GetGrabberProvider();
+        ASSERT_NE(grabber, nullptr);
+        SZtGrabberFormatDesc format;
+        ASSERT_EQ(grabber->CameraSettingsGet(&format), 0);
+        SZtRect image;
+        ASSERT_EQ(ConvertRectSensorToImage(&format, scenario.Camera().setup.rotationDegrees,
+                                           format.value.flipY, &format.value.imageRect, &image),
+                  0);
+        EXPECT_EQ(image.right - image.left, scenario.Camera().imageWidth);
+        EXPECT_EQ(image.bottom - image.top, scenario.Camera().imageHeight);
+        double degrees = 0;
+        EXPECT_EQ(grabber->Interp_Rotate_Get(1, &degrees), 0);
+        EXPECT_EQ(degrees, scenario.Camera().setup.rotationDegrees);
+    }
+    SZtGrabberFormatDesc format;
+    zthost::HostContext()->GetGrabberProvider()->CameraSettingsGet(&format);
+    EXPECT_EQ(format.value.imageRect.left, 256);  // binning-roi.json, the last one applied
+    EXPECT_EQ(format.value.binningX, 2.0);
+    EXPECT_EQ(format.value.bitDepth, 12);
+}
+
+TEST_F(ScenarioMicroscope, RotatedFlippedCameraIsMirrored) {
+    ASSERT_EQ(Loaded("rotated-flipped.json").Apply(), 0);
+    SZtGrabberFormatDesc format;
+    ASSERT_EQ(zthost::HostContext()->GetGrabberProvider()->CameraSettingsGet(&format), 0);
+    EXPECT_TRUE(format.value.flipY);
+}
+
+// ---- Report folder --------------------------------------------------------------------------
+
+class ScenarioReport : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(m_parent.isValid()); }
+
+    QStringList Entries(const QString& folder) const {
+        return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot,
+                                      QDir::Name);
+    }
+    QString Read(const QString& path) const {
+        QFile file(path);
+        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+    }
+    QString Folder() const { return m_parent.filePath("report"); }
+    void WriteEarlierReport() {
+        QDir().mkpath(Folder());
+        QFile file(Folder() + "/report.md");
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("earlier");
+    }
+
+    QTemporaryDir m_parent;
+};
+
+TEST_F(ScenarioReport, AppearsWholeOnlyWhenFinished) {
+    Report report("scenarios/x.json", "A test microscope", {true, false, true});
+    QString error;
+    ASSERT_TRUE(report.Begin(Folder(), &error)) << error.toStdString();
+    QImage picture(40, 30, QImage::Format_RGB32);
+    picture.fill(Qt::red);
+    EXPECT_TRUE(report.AddPicture("field.png", picture, "The field"));
+    QDir(report.StagingPath()).mkdir("settings");
+    report.AddStep(1, "Connect", Report::Outcome::Done, "connected as A|B");
+    report.AddStep(2, "Start up", Report::Outcome::Skipped, "");
+    report.SetLogFile("/tmp/host.log");
+    EXPECT_FALSE(QFileInfo::exists(Folder()));
+    EXPECT_EQ(Entries(m_parent.path()).size(), 1);  // the staging folder only
+
+    ASSERT_TRUE(report.Finish("completed", &error)) << error.toStdString();
+    EXPECT_EQ(Entries(m_parent.path()), QStringList{"report"});
+    EXPECT_EQ(Entries(Folder()), (QStringList{"field.png", "report.md", "settings"}));
+    EXPECT_EQ(QImage(Folder() + "/field.png").size(), QSize(40, 30));
+    const QString markdown = Read(Folder() + "/report.md");
+    EXPECT_TRUE(markdown.contains("- Scenario: `scenarios/x.json`\n"));
+    EXPECT_TRUE(markdown.contains("- Result: completed\n"));
+    EXPECT_TRUE(markdown.contains("| Calibration residual RMS (camera px) | not measured |\n"));
+    EXPECT_TRUE(markdown.contains("| Placement overlap S3 | not measured |\n"));
+    EXPECT_FALSE(markdown.contains("S2"));  // the session uses S1 and S3 only
+    EXPECT_TRUE(markdown.contains("| Log file | /tmp/host.log |\n"));
+    EXPECT_TRUE(markdown.contains("| 1 | Connect | done | connected as A\\|B |\n"));
+    EXPECT_TRUE(markdown.contains("| 2 | Start up | skipped |  |\n"));
+    EXPECT_TRUE(markdown.contains("![The field](field.png)"));
+}
+
+TEST_F(ScenarioReport, ReplacesAnEarlierReportAsAWhole) {
+    WriteEarlierReport();
+    QFile extra(Folder() + "/old.png");
+    ASSERT_TRUE(extra.open(QIODevice::WriteOnly));
+    extra.close();
+    Report report("x.json", "", {true, true, true});
+    QString error;
+    ASSERT_TRUE(report.Begin(Folder(), &error));
+    EXPECT_EQ(Read(Folder() + "/report.md"), "earlier");  // untouched while the session runs
+    ASSERT_TRUE(report.Finish("completed", &error));
+    EXPECT_EQ(Entries(Folder()), QStringList{"report.md"});
+    EXPECT_TRUE(Read(Folder() + "/report.md").startsWith("# Verove session report"));
+    EXPECT_EQ(Entries(m_parent.path()), QStringList{"report"});
+}
+
+TEST_F(ScenarioReport, AFailedOrDiscardedReportLeavesTheEarlierOne) {
+    WriteEarlierReport();
+    Report report("x.json", "", {true, true, true});
+    QString error;
+    ASSERT_TRUE(report.Begin(Folder(), &error));
+    EXPECT_FALSE(report.AddPicture("empty.png", QImage(), "Nothing"));
+    EXPECT_FALSE(report.Finish("completed", &error));
+    EXPECT_EQ(error, Folder() + ": cannot write the picture empty.png");
+    EXPECT_EQ(Entries(m_parent.path()), QStringList{"report"});
+    EXPECT_EQ(Read(Folder() + "/report.md"), "earlier");
+
+    Report discarded("x.json", "", {true, true, true});
+    ASSERT_TRUE(discarded.Begin(Folder(), &error));
+    discarded.Discard();
+    EXPECT_EQ(Entries(m_parent.path()), QStringList{"report"});
+    EXPECT_EQ(Read(Folder() + "/report.md"), "earlier");
+}
+
+TEST_F(ScenarioReport, RefusesAFolderThatIsAFile) {
+    QFile file(Folder());
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.close();
+    Report report("x.json", "", {true, true, true});
+    QString error;
+    EXPECT_FALSE(report.Begin(Folder(), &error));
+    EXPECT_EQ(error, Folder() + ": exists and is not a folder");
+    EXPECT_EQ(Entries(m_parent.path()), QStringList{"report"});
+}
+
+TEST_F(ScenarioReport, SummaryShowsMeasuredValuesAndMarksTheRest) {
+    Report report("x.json", "", {true, true, false});
+    report.SetCalibrationResidual(0.4213, 1.5);
+    report.SetPlacementOverlap(1, 0.9731);
+    report.SetStimulationLatency(0, 3.25);
+    report.SetLogFile("host.log");
+    const QString text = report.SummaryText();
+    EXPECT_TRUE(text.startsWith("Summary\n"));
+    EXPECT_TRUE(text.contains("  Calibration residual RMS (camera px)  0.42\n"));
+    EXPECT_TRUE(text.contains("  Calibration residual max (camera px)  1.50\n"));
+    EXPECT_TRUE(text.contains("  Placement overlap S1                  not measured\n"));
+    EXPECT_TRUE(text.contains("  Placement overlap S2                  97.3 %\n"));
+    EXPECT_TRUE(text.contains("  Stimulation latency S1 (ms)           3.25\n"));
+    EXPECT_TRUE(text.contains("  Pattern render time S2 (ms)           not measured\n"));
+    EXPECT_FALSE(text.contains("S3"));
+    EXPECT_TRUE(text.endsWith("  Log file                              host.log\n"));
+}
+
+}  // namespace
