@@ -2,36 +2,12 @@
 // same picture and matrix, in the same run, and prints the ratio of the two.
 #include <algorithm>
 #include <cstdio>
-#include <ctime>
 #include <opencv2/core.hpp>
 #include <opencv2/imgproc.hpp>
 #include <vector>
 
 #include "bench_scene.h"
-
-namespace {
-
-// CPU time of this thread: other work on a shared machine does not count.
-double ThreadMicroseconds() {
-    timespec now;
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-    return now.tv_sec * 1e6 + now.tv_nsec / 1e3;
-}
-
-// The median of repeated timings of one call, in microseconds.
-template <typename Call>
-double MedianMicroseconds(Call call, int repeats) {
-    std::vector<double> times;
-    for (int i = 0; i < repeats; ++i) {
-        const double start = ThreadMicroseconds();
-        call();
-        times.push_back(ThreadMicroseconds() - start);
-    }
-    std::nth_element(times.begin(), times.begin() + repeats / 2, times.end());
-    return times[repeats / 2];
-}
-
-}  // namespace
+#include "compare_timing.h"
 
 int main() {
     cv::setNumThreads(1);
@@ -55,13 +31,7 @@ int main() {
                            cv::INTER_NEAREST | cv::WARP_INVERSE_MAP, cv::BORDER_CONSTANT, 0);
         };
         const int repeats = std::max(15, 40'000'000 / (width * height));
-        // Interleave the two so that load on the machine falls on both alike.
-        double oursTime = 0.0;
-        double theirsTime = 0.0;
-        for (int round = 0; round < 3; ++round) {
-            oursTime += MedianMicroseconds(runOurs, repeats);
-            theirsTime += MedianMicroseconds(runTheirs, repeats);
-        }
+        const auto [oursTime, theirsTime] = CompareMicroseconds(runOurs, runTheirs, repeats);
         // OpenCV rounds in fixed point (1/1024 pixel): the pictures may differ along edges.
         int differ = 0;
         for (int y = 0; y < height; ++y) {
@@ -69,8 +39,8 @@ int main() {
                 differ += ours.Row(y)[x] != theirs.at<std::uint8_t>(y, x);
             }
         }
-        std::printf("%5dx%-6d %14.1f %14.1f %10.2f %10d\n", width, height, oursTime / 3,
-                    theirsTime / 3, oursTime / theirsTime, differ);
+        std::printf("%5dx%-6d %14.1f %14.1f %10.2f %10d\n", width, height, oursTime, theirsTime,
+                    oursTime / theirsTime, differ);
     }
     return 0;
 }

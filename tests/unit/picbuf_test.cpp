@@ -1,7 +1,11 @@
-// PicBuf: host picture buffers: layout, ownership, copies, copy-rectangle, stretch, conversions.
+// PicBuf: host picture buffers: layout, ownership, copies, copy-rectangle, stretch, conversions,
+// box smoothing and intensity statistics.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdint>
+#include <random>
 #include <utility>
 #include <vector>
 
@@ -365,6 +369,201 @@ TEST(PicBuf, MultiplySaturatesAtTheDepth) {
     ASSERT_EQ(CZtPicBufAPI::MultiplyC(&grey8, 0xFFFFFFFFu), 0);
     EXPECT_EQ(Values(grey8), (V{255, 255}));
     EXPECT_EQ(CZtPicBufAPI::MultiplyC(nullptr, 2), -4);
+}
+
+TEST(PicBuf, ConvertKeepsPicturesAlreadyInTheTargetFormat) {
+    SZtPicBuf owned = Make(2, 1, 16, 1, {5, 65535});
+    const std::uint8_t* pixels = owned.data;
+    ASSERT_EQ(CZtPicBufAPI::ConvertBpcAndComp(&owned, 16, 1), 0);
+    EXPECT_EQ(owned.data, pixels);
+    EXPECT_EQ(Values(owned), (V{5, 65535}));
+
+    std::uint16_t external[3] = {7, 8, 9};
+    SZtPicBuf view;
+    view.width = 3;
+    view.height = 1;
+    view.stride = 6;
+    view.bitsPerComponent = 16;
+    view.components = 1;
+    view.data = reinterpret_cast<std::uint8_t*>(external);
+    ASSERT_EQ(CZtPicBufAPI::ConvertBpcAndComp(&view, 16, 1), 0);
+    EXPECT_TRUE(view.ownsData);
+    CZtPicBufAPI::SetValue(&view, 0, 0, 1);
+    EXPECT_EQ(external[0], 7);
+    EXPECT_EQ(Values(view), (V{1, 8, 9}));
+}
+
+TEST(PicBuf, ConvertIntoATargetReusesItsPixelsAndLeavesTheSourceAlone) {
+    const SZtPicBuf twelve = Make(3, 1, 12, 1, {4095, 2048, 0x0AB});
+    SZtPicBuf target = Make(3, 1, 16, 1, {1, 1, 1});
+    const std::uint8_t* pixels = target.data;
+    ASSERT_EQ(CZtPicBufAPI::ConvertBpcAndComp(&twelve, &target, 16, 1), 0);
+    EXPECT_EQ(target.data, pixels);
+    EXPECT_EQ(Values(target), (V{65535, 32776, 2737}));
+    EXPECT_EQ(Values(twelve), (V{4095, 2048, 0x0AB}));
+
+    // Same format: a copy into the target; another size or format: the target is replaced.
+    const SZtPicBuf sixteen = Make(3, 1, 16, 1, {9, 8, 7});
+    ASSERT_EQ(CZtPicBufAPI::ConvertBpcAndComp(&sixteen, &target, 16, 1), 0);
+    EXPECT_EQ(target.data, pixels);
+    EXPECT_EQ(Values(target), (V{9, 8, 7}));
+    const SZtPicBuf rgb = Make(2, 1, 8, 3, {255, 0, 0, 0, 0, 255});
+    ASSERT_EQ(CZtPicBufAPI::ConvertBpcAndComp(&rgb, &target, 16, 1), 0);
+    EXPECT_EQ(target.width, 2u);
+    EXPECT_EQ(Values(target), (V{19595, 7471}));  // depth first, then (299 R + 114 B) / 1000
+    EXPECT_EQ(CZtPicBufAPI::ConvertBpcAndComp(&rgb, nullptr, 16, 1), -4);
+}
+
+// The box mean by its definition: every pixel of the window that lies inside, rounded half up.
+std::vector<std::uint32_t> BoxMeans(const SZtPicBuf& pic, int size) {
+    std::vector<std::uint32_t> means;
+    const int w = static_cast<int>(pic.width);
+    const int h = static_cast<int>(pic.height);
+    for (int y = 0; y < h; ++y) {
+        for (int x = 0; x < w; ++x) {
+            std::uint64_t sum = 0;
+            std::uint64_t count = 0;
+            for (int j = y - size / 2; j < y - size / 2 + size; ++j) {
+                for (int i = x - size / 2; i < x - size / 2 + size; ++i) {
+                    if (i >= 0 && i < w && j >= 0 && j < h) {
+                        sum += CZtPicBufAPI::GetValue(&pic, i, j);
+                        ++count;
+                    }
+                }
+            }
+            means.push_back(static_cast<std::uint32_t>((2 * sum + count) / (2 * count)));
+        }
+    }
+    return means;
+}
+
+TEST(PicBuf, SmoothSquareAveragesTheWindowClippedToThePicture) {
+    // A 3-box keeps whole windows inside and shrinks them at the ends: (30 + 61) / 2 rounds up.
+    SZtPicBuf out;
+    const SZtPicBuf line = Make(3, 1, 16, 1, {0, 30, 61});
+    ASSERT_EQ(CZtPicBufAPI::SmoothSquare(&line, &out, 3), 0);
+    EXPECT_EQ(Values(out), (V{15, 30, 46}));
+    // An even box reaches one pixel further back than forward.
+    ASSERT_EQ(CZtPicBufAPI::SmoothSquare(&line, &out, 2), 0);
+    EXPECT_EQ(Values(out), (V{0, 15, 46}));
+    ASSERT_EQ(CZtPicBufAPI::SmoothSquare(&line, &out, 1), 0);
+    EXPECT_EQ(Values(out), (V{0, 30, 61}));
+
+    // A bright pixel spreads over the 3 x 3 block around it.
+    std::vector<std::uint32_t> dot(25, 0);
+    dot[12] = 900;
+    const SZtPicBuf square = Make(5, 5, 12, 1, dot);
+    ASSERT_EQ(CZtPicBufAPI::SmoothSquare(&square, &out, 3), 0);
+    EXPECT_EQ(out.bitsPerComponent, 12u);
+    EXPECT_EQ(Values(out), (V{0,   0, 0, 0,   0,   0,   100, 100, 100, 0, 0, 100, 100,
+                              100, 0, 0, 100, 100, 100, 0,   0,   0,   0, 0, 0}));
+}
+
+TEST(PicBuf, SmoothSquareMatchesTheWindowMeanForEverySizeAndShape) {
+    std::mt19937 random(7);
+    for (const auto& [width, height] : {std::pair{37, 23}, std::pair{4, 9}, std::pair{1, 1}}) {
+        std::vector<std::uint32_t> values(width * height);
+        for (auto& v : values) {
+            v = random() % 65536;
+        }
+        const SZtPicBuf pic = Make(width, height, 16, 1, values);
+        for (const int size : {1, 2, 3, 4, 9, 10, 11, 40, 255}) {
+            SZtPicBuf out;
+            ASSERT_EQ(CZtPicBufAPI::SmoothSquare(&pic, &out, size), 0);
+            EXPECT_EQ(Values(out), BoxMeans(pic, size)) << width << " x " << height << ", " << size;
+        }
+    }
+}
+
+TEST(PicBuf, SmoothSquareWritesInPlaceOrAside) {
+    const SZtPicBuf frame = Make(4, 2, 16, 1, {10, 20, 30, 40, 50, 60, 70, 80});
+    const V expected = BoxMeans(frame, 3);
+    // A target of the same format is reused.
+    SZtPicBuf target = Make(4, 2, 16, 1, V(8, 1));
+    const std::uint8_t* pixels = target.data;
+    ASSERT_EQ(CZtPicBufAPI::SmoothSquare(&frame, &target, 3), 0);
+    EXPECT_EQ(target.data, pixels);
+    EXPECT_EQ(Values(target), expected);
+    // The picture itself: smoothed from its old values, not from those already written.
+    SZtPicBuf same = Make(4, 2, 16, 1, {10, 20, 30, 40, 50, 60, 70, 80});
+    ASSERT_EQ(CZtPicBufAPI::SmoothSquare(&same, &same, 3), 0);
+    EXPECT_EQ(Values(same), expected);
+    // A view is never written: the result replaces it.
+    std::uint16_t external[2] = {100, 300};
+    SZtPicBuf view;
+    view.width = 2;
+    view.height = 1;
+    view.stride = 4;
+    view.bitsPerComponent = 16;
+    view.components = 1;
+    view.data = reinterpret_cast<std::uint8_t*>(external);
+    SZtPicBuf source = Make(2, 1, 16, 1, {100, 300});
+    ASSERT_EQ(CZtPicBufAPI::SmoothSquare(&source, &view, 2), 0);
+    EXPECT_TRUE(view.ownsData);
+    EXPECT_EQ(Values(view), (V{100, 200}));
+    EXPECT_EQ(external[1], 300);
+}
+
+TEST(PicBuf, SmoothSquareRefusesOtherPictures) {
+    SZtPicBuf out = Make(1, 1, 16, 1, {77});
+    const SZtPicBuf grey8 = Make(2, 2, 8, 1, {1, 2, 3, 4});
+    const SZtPicBuf rgb16 = Make(1, 1, 16, 3, {1, 2, 3});
+    const SZtPicBuf grey16 = Make(2, 2, 16, 1, {1, 2, 3, 4});
+    EXPECT_EQ(CZtPicBufAPI::SmoothSquare(&grey8, &out, 3), -4);
+    EXPECT_EQ(CZtPicBufAPI::SmoothSquare(&rgb16, &out, 3), -4);
+    EXPECT_EQ(CZtPicBufAPI::SmoothSquare(&grey16, &out, 0), -4);
+    EXPECT_EQ(CZtPicBufAPI::SmoothSquare(&grey16, &out, 256), -4);
+    EXPECT_EQ(CZtPicBufAPI::SmoothSquare(nullptr, &out, 3), -4);
+    EXPECT_EQ(CZtPicBufAPI::SmoothSquare(&grey16, nullptr, 3), -4);
+    EXPECT_EQ(Values(out), (V{77}));
+}
+
+TEST(PicBuf, MeanAndStandardDeviationOfTheValues) {
+    double mean = -1.0;
+    double variation = -1.0;
+    const SZtPicBuf ramp = Make(2, 2, 12, 1, {1, 2, 3, 4});
+    ASSERT_EQ(CZtPicBufAPI::GetMeanIntAndVariation(&ramp, &mean, &variation), 0);
+    EXPECT_DOUBLE_EQ(mean, 2.5);
+    EXPECT_DOUBLE_EQ(variation, std::sqrt(1.25));
+
+    const SZtPicBuf uniform = Make(3, 1, 16, 1, {40000, 40000, 40000});
+    ASSERT_EQ(CZtPicBufAPI::GetMeanIntAndVariation(&uniform, &mean, &variation), 0);
+    EXPECT_DOUBLE_EQ(mean, 40000.0);
+    EXPECT_EQ(variation, 0.0);
+
+    // Full-range extremes: the sums must not overflow.
+    SZtPicBuf halves;
+    ASSERT_EQ(CZtPicBufAPI::Alloc(&halves, 2048, 2048, 16, 1), 0);
+    for (std::uint32_t y = 0; y < 1024; ++y) {
+        std::fill_n(reinterpret_cast<std::uint16_t*>(halves.Row(y)), 2048, 65535);
+    }
+    ASSERT_EQ(CZtPicBufAPI::GetMeanIntAndVariation(&halves, &mean, &variation), 0);
+    EXPECT_DOUBLE_EQ(mean, 32767.5);
+    EXPECT_NEAR(variation, 32767.5, 1e-6);
+
+    // Values on both sides of 32768 in the vector part of each row and in its tail.
+    std::mt19937 random(5);
+    std::vector<std::uint32_t> values(37 * 5);
+    std::uint64_t sum = 0;
+    for (auto& v : values) {
+        v = random() % 65536;
+        sum += v;
+    }
+    const double expectedMean = double(sum) / values.size();
+    double squares = 0.0;
+    for (const auto v : values) {
+        squares += (v - expectedMean) * (v - expectedMean);
+    }
+    const SZtPicBuf noise = Make(37, 5, 16, 1, values);
+    ASSERT_EQ(CZtPicBufAPI::GetMeanIntAndVariation(&noise, &mean, &variation), 0);
+    EXPECT_DOUBLE_EQ(mean, expectedMean);
+    EXPECT_NEAR(variation, std::sqrt(squares / values.size()), 1e-9);
+
+    const SZtPicBuf grey8 = Make(1, 1, 8, 1, {1});
+    EXPECT_EQ(CZtPicBufAPI::GetMeanIntAndVariation(&grey8, &mean, &variation), -4);
+    EXPECT_EQ(CZtPicBufAPI::GetMeanIntAndVariation(&ramp, nullptr, &variation), -4);
+    SZtPicBuf empty;
+    EXPECT_EQ(CZtPicBufAPI::GetMeanIntAndVariation(&empty, &mean, &variation), -4);
 }
 
 }  // namespace

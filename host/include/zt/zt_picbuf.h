@@ -95,9 +95,26 @@ public:
     // picture or another target format, -3 as Alloc (pic unchanged then).
     static int ConvertBpcAndComp(SZtPicBuf* pic, std::uint32_t bitsPerComponent,
                                  std::uint32_t components);
+    // The same conversion from src into dst, which may be src. A dst of the target format and
+    // src's size that owns its pixels is written in place (converting frame after frame allocates
+    // nothing); otherwise dst is replaced as above. src is never written unless it is dst.
+    static int ConvertBpcAndComp(const SZtPicBuf* src, SZtPicBuf* dst,
+                                 std::uint32_t bitsPerComponent, std::uint32_t components);
     // Multiplies every component by factor, saturating at the picture's maximum value. -4 for
     // null or an empty picture.
     static int MultiplyC(SZtPicBuf* pic, std::uint32_t factor);
+
+    // Smooths src with a size x size box into dst (replaced by a picture in src's format): each
+    // pixel becomes the mean of the pixels of its window that lie inside the picture, rounded
+    // half up. The window reaches from x - size / 2 to x - size / 2 + size - 1, likewise in y, so
+    // an even size has one more pixel before the centre than after it. Pictures of one 9..16-bit
+    // component and sizes 1..255 only, else -4. dst may be src; a dst of src's format and size
+    // that owns its pixels is written in place, otherwise -3 as Alloc.
+    static int SmoothSquare(const SZtPicBuf* src, SZtPicBuf* dst, std::uint32_t size);
+    // The mean of a picture's values and their standard deviation (population: the root of the
+    // mean squared difference from the mean). Pictures of one 9..16-bit component only; -4 for
+    // null, an empty picture or another format.
+    static int GetMeanIntAndVariation(const SZtPicBuf* pic, double* mean, double* variation);
 
     // Pixel access, any depth. GetValue answers 0 outside the picture or for a null pic; SetValue
     // returns -4 there and clips the value to the picture's maximum.

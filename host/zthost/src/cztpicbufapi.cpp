@@ -1,11 +1,18 @@
 // CZtPicBufAPI: allocation, copies, stretch, depth conversion and pixel access of host pictures.
 #include <algorithm>
+#include <cmath>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <utility>
 #include <vector>
 
 #include "zt/zt_picbuf.h"
+
+#if defined(__SSE2__) || defined(_M_X64)
+#define ZT_PICBUF_SSE2 1
+#include <emmintrin.h>
+#endif
 
 namespace {
 
@@ -119,19 +126,19 @@ std::vector<std::vector<Tap>> AreaTaps(std::uint32_t n, std::uint32_t m) {
     return taps;
 }
 
-}  // namespace
-
-int CZtPicBufAPI::Alloc(SZtPicBuf* pic, std::uint32_t width, std::uint32_t height,
-                        std::uint32_t bitsPerComponent, std::uint32_t components) {
+// Alloc; pictures whose every pixel is written next skip the zero fill.
+int AllocPixels(SZtPicBuf* pic, std::uint32_t width, std::uint32_t height,
+                std::uint32_t bitsPerComponent, std::uint32_t components, bool zeroFill) {
     if (!pic || width == 0 || height == 0 || !IsSupportedFormat(bitsPerComponent, components)) {
         return ZT_PIC_INVALID_ARG;
     }
-    Free(pic);
+    CZtPicBufAPI::Free(pic);
     const std::uint64_t rowBytes = RowBytes(width, bitsPerComponent, components);
     if (rowBytes > ZT_PICBUF_MAX_BYTES || rowBytes * height > ZT_PICBUF_MAX_BYTES) {
         return ZT_PIC_ALLOC_FAILED;
     }
-    std::uint8_t* data = new (std::nothrow) std::uint8_t[rowBytes * height]();
+    std::uint8_t* data = zeroFill ? new (std::nothrow) std::uint8_t[rowBytes * height]()
+                                  : new (std::nothrow) std::uint8_t[rowBytes * height];
     if (!data) {
         return ZT_PIC_ALLOC_FAILED;
     }
@@ -143,6 +150,22 @@ int CZtPicBufAPI::Alloc(SZtPicBuf* pic, std::uint32_t width, std::uint32_t heigh
     pic->data = data;
     pic->ownsData = true;
     return ZT_PIC_OK;
+}
+
+// Whether an operation may write its result straight into dst: a picture of its own, apart from
+// src, that already has the result's format and size. Otherwise the result is built aside.
+bool IsOwnTarget(const SZtPicBuf* src, const SZtPicBuf* dst, std::uint32_t width,
+                 std::uint32_t height, std::uint32_t bitsPerComponent, std::uint32_t components) {
+    return dst != src && dst->ownsData && IsValid(dst) && dst->data != src->data &&
+           dst->width == width && dst->height == height &&
+           dst->bitsPerComponent == bitsPerComponent && dst->components == components;
+}
+
+}  // namespace
+
+int CZtPicBufAPI::Alloc(SZtPicBuf* pic, std::uint32_t width, std::uint32_t height,
+                        std::uint32_t bitsPerComponent, std::uint32_t components) {
+    return AllocPixels(pic, width, height, bitsPerComponent, components, true);
 }
 
 int CZtPicBufAPI::Free(SZtPicBuf* pic) {
@@ -178,7 +201,7 @@ int CZtPicBufAPI::Copy(const SZtPicBuf* src, SZtPicBuf* dst) {
     }
     SZtPicBuf copy;
     const int status =
-        Alloc(&copy, src->width, src->height, src->bitsPerComponent, src->components);
+        AllocPixels(&copy, src->width, src->height, src->bitsPerComponent, src->components, false);
     if (status != ZT_PIC_OK) {
         return status;
     }
@@ -273,33 +296,70 @@ int CZtPicBufAPI::Stretch(const SZtPicBuf* src, SZtPicBuf* dst, std::uint32_t ne
 
 int CZtPicBufAPI::ConvertBpcAndComp(SZtPicBuf* pic, std::uint32_t bitsPerComponent,
                                     std::uint32_t components) {
-    if (!IsValid(pic) || (bitsPerComponent != 8 && bitsPerComponent != 16) ||
+    return ConvertBpcAndComp(pic, pic, bitsPerComponent, components);
+}
+
+int CZtPicBufAPI::ConvertBpcAndComp(const SZtPicBuf* src, SZtPicBuf* dst,
+                                    std::uint32_t bitsPerComponent, std::uint32_t components) {
+    if (!IsValid(src) || !dst || (bitsPerComponent != 8 && bitsPerComponent != 16) ||
         (components != 1 && components != 3)) {
         return ZT_PIC_INVALID_ARG;
     }
-    SZtPicBuf out;
-    const int status = Alloc(&out, pic->width, pic->height, bitsPerComponent, components);
-    if (status != ZT_PIC_OK) {
-        return status;
+    const std::uint32_t from = src->bitsPerComponent;
+    const bool sameFormat = from == bitsPerComponent && src->components == components;
+    if (sameFormat && src == dst && dst->ownsData) {
+        return ZT_PIC_OK;
     }
-    const std::uint32_t from = pic->bitsPerComponent;
-    for (std::uint32_t y = 0; y < pic->height; ++y) {
-        for (std::uint32_t x = 0; x < pic->width; ++x) {
-            std::uint32_t value[3];
-            for (std::uint32_t c = 0; c < pic->components; ++c) {
-                value[c] = ConvertDepth(Read(*pic, x, y, c), from, bitsPerComponent);
+    const bool inPlace =
+        IsOwnTarget(src, dst, src->width, src->height, bitsPerComponent, components);
+    SZtPicBuf aside;
+    if (!inPlace) {
+        const int status =
+            AllocPixels(&aside, src->width, src->height, bitsPerComponent, components, false);
+        if (status != ZT_PIC_OK) {
+            return status;
+        }
+    }
+    SZtPicBuf& out = inPlace ? *dst : aside;
+    if (sameFormat) {
+        const std::size_t rowBytes = RowBytes(src->width, from, components);
+        for (std::uint32_t y = 0; y < src->height; ++y) {
+            std::memcpy(out.Row(y), src->Row(y), rowBytes);
+        }
+    } else if (src->components == 1 && components == 1 && from >= 8 && bitsPerComponent == 16) {
+        // Grey camera frames to 16 bits, the analysis' working depth: one table lookup per pixel.
+        std::vector<std::uint16_t> table(std::size_t{1} << from);
+        for (std::uint32_t v = 0; v < table.size(); ++v) {
+            table[v] = static_cast<std::uint16_t>(ConvertDepth(v, from, 16));
+        }
+        const std::uint32_t top = MaxValue(from);
+        for (std::uint32_t y = 0; y < src->height; ++y) {
+            auto* row = reinterpret_cast<std::uint16_t*>(out.Row(y));
+            for (std::uint32_t x = 0; x < src->width; ++x) {
+                row[x] = table[std::min(Read(*src, x, y, 0), top)];
             }
-            if (pic->components == 3 && components == 1) {
-                value[0] = (299 * value[0] + 587 * value[1] + 114 * value[2] + 500) / 1000;
-            } else if (pic->components == 1 && components == 3) {
-                value[1] = value[2] = value[0];
-            }
-            for (std::uint32_t c = 0; c < components; ++c) {
-                Write(out, x, y, c, value[c]);
+        }
+    } else {
+        for (std::uint32_t y = 0; y < src->height; ++y) {
+            for (std::uint32_t x = 0; x < src->width; ++x) {
+                std::uint32_t value[3];
+                for (std::uint32_t c = 0; c < src->components; ++c) {
+                    value[c] = ConvertDepth(Read(*src, x, y, c), from, bitsPerComponent);
+                }
+                if (src->components == 3 && components == 1) {
+                    value[0] = (299 * value[0] + 587 * value[1] + 114 * value[2] + 500) / 1000;
+                } else if (src->components == 1 && components == 3) {
+                    value[1] = value[2] = value[0];
+                }
+                for (std::uint32_t c = 0; c < components; ++c) {
+                    Write(out, x, y, c, value[c]);
+                }
             }
         }
     }
-    *pic = std::move(out);
+    if (!inPlace) {
+        *dst = std::move(aside);
+    }
     return ZT_PIC_OK;
 }
 
@@ -333,5 +393,226 @@ int CZtPicBufAPI::SetValue(SZtPicBuf* pic, std::uint32_t x, std::uint32_t y, std
         return ZT_PIC_INVALID_ARG;
     }
     Write(*pic, x, y, component, std::min(value, MaxValue(pic->bitsPerComponent)));
+    return ZT_PIC_OK;
+}
+
+namespace {
+
+// Moves the window's column sums one row down, adding the entering row and taking out the leaving
+// one (either may be null), and writes their running sums along the row: prefix[x] = columns[0]
+// + ... + columns[x - 1], modulo 2^32.
+void ShiftColumns(std::uint32_t* columns, const std::uint16_t* entering,
+                  const std::uint16_t* leaving, std::uint32_t width, std::uint32_t* prefix) {
+    prefix[0] = 0;
+    std::uint32_t x = 0;
+#ifdef ZT_PICBUF_SSE2
+    // Eight columns at a time in two vectors. In the running sum each lane adds the lanes before
+    // it; only the total carried from vector to vector is a chain from one step to the next.
+    const __m128i zero = _mm_setzero_si128();
+    const auto shifted = [&](std::uint32_t at) {
+        __m128i sums = _mm_loadu_si128(reinterpret_cast<const __m128i*>(columns + at));
+        if (entering) {
+            const __m128i in = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(entering + at));
+            sums = _mm_add_epi32(sums, _mm_unpacklo_epi16(in, zero));
+        }
+        if (leaving) {
+            const __m128i out = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(leaving + at));
+            sums = _mm_sub_epi32(sums, _mm_unpacklo_epi16(out, zero));
+        }
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(columns + at), sums);
+        sums = _mm_add_epi32(sums, _mm_slli_si128(sums, 4));
+        return _mm_add_epi32(sums, _mm_slli_si128(sums, 8));
+    };
+    __m128i carry = zero;
+    for (; x + 8 <= width; x += 8) {
+        const __m128i low = shifted(x);
+        const __m128i high = _mm_add_epi32(shifted(x + 4), _mm_shuffle_epi32(low, 0xFF));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(prefix + x + 1), _mm_add_epi32(low, carry));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(prefix + x + 5), _mm_add_epi32(high, carry));
+        carry = _mm_add_epi32(carry, _mm_shuffle_epi32(high, 0xFF));
+    }
+#endif
+    for (; x < width; ++x) {
+        columns[x] += (entering ? entering[x] : 0u) - (leaving ? leaving[x] : 0u);
+        prefix[x + 1] = prefix[x] + columns[x];
+    }
+}
+
+// The mean of count values summing to sum, rounded half up: floor((2 sum + count) / (2 count)).
+inline std::uint16_t RoundedMean(std::uint32_t sum, std::uint32_t count) {
+    return static_cast<std::uint16_t>((2 * std::uint64_t{sum} + count) /
+                                      (2 * std::uint64_t{count}));
+}
+
+#ifdef ZT_PICBUF_SSE2
+// floor(n / d) in four lanes as the high half of n * m with m = ceil(2^32 / d); exact while
+// n * d < 2^32, as the error n * (m * d - 2^32) / 2^32 then stays below 1 / d.
+inline __m128i DivideLanes(__m128i n, __m128i m) {
+    const __m128i even = _mm_srli_epi64(_mm_mul_epu32(n, m), 32);
+    const __m128i odd = _mm_mul_epu32(_mm_srli_epi64(n, 32), m);
+    return _mm_or_si128(even, _mm_and_si128(odd, _mm_set_epi32(-1, 0, -1, 0)));
+}
+
+// RoundedMean of the window sums prefix[x + window] - prefix[x] for count pixels each, eight at a
+// time, for the x from begin up to a multiple of eight before end; returns where it stopped. Only
+// for count <= 128, where (2 sum + count) * 2 count < 2^32.
+std::int64_t RoundedMeans(const std::uint32_t* prefix, std::int64_t window, std::uint32_t count,
+                          std::int64_t begin, std::int64_t end, std::uint16_t* out) {
+    const __m128i counts = _mm_set1_epi32(static_cast<int>(count));
+    const auto m =
+        static_cast<std::uint32_t>(((std::uint64_t{1} << 32) + 2 * count - 1) / (2 * count));
+    const __m128i reciprocal = _mm_set1_epi32(static_cast<int>(m));
+    const __m128i bias32 = _mm_set1_epi32(0x8000);
+    const __m128i bias16 = _mm_set1_epi16(static_cast<short>(0x8000));
+    const auto mean = [&](std::int64_t x) {
+        const __m128i sums =
+            _mm_sub_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(prefix + x + window)),
+                          _mm_loadu_si128(reinterpret_cast<const __m128i*>(prefix + x)));
+        const __m128i means =
+            DivideLanes(_mm_add_epi32(_mm_add_epi32(sums, sums), counts), reciprocal);
+        // SSE2 packs only signed 32-bit lanes: shift the means into their range and back.
+        return _mm_sub_epi32(means, bias32);
+    };
+    std::int64_t x = begin;
+    for (; x + 8 <= end; x += 8) {
+        const __m128i packed = _mm_add_epi16(_mm_packs_epi32(mean(x), mean(x + 4)), bias16);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x), packed);
+    }
+    return x;
+}
+#endif
+
+}  // namespace
+
+int CZtPicBufAPI::SmoothSquare(const SZtPicBuf* src, SZtPicBuf* dst, std::uint32_t size) {
+    if (!IsValid(src) || !dst || src->components != 1 || src->bitsPerComponent <= 8 || size == 0 ||
+        size > 255) {
+        return ZT_PIC_INVALID_ARG;
+    }
+    const std::uint32_t width = src->width;
+    const std::uint32_t height = src->height;
+    const bool inPlace = IsOwnTarget(src, dst, width, height, src->bitsPerComponent, 1);
+    SZtPicBuf aside;
+    if (!inPlace) {
+        const int status = AllocPixels(&aside, width, height, src->bitsPerComponent, 1, false);
+        if (status != ZT_PIC_OK) {
+            return status;
+        }
+    }
+    SZtPicBuf& out = inPlace ? *dst : aside;
+    // The sums of each column over the window's rows, and their running sum along the row
+    // (prefix[x] = columns 0 .. x - 1), so that every window sum is a difference of two entries.
+    // The running sum may wrap around; a window's sum stays below 255^2 * 65535 < 2^32, so the
+    // difference is still exact.
+    std::unique_ptr<std::uint32_t[]> buffer(new (std::nothrow) std::uint32_t[2 * width + 1]());
+    if (!buffer) {
+        return ZT_PIC_ALLOC_FAILED;
+    }
+    std::uint32_t* columns = buffer.get();
+    std::uint32_t* prefix = columns + width;
+    const auto row = [src](std::int64_t y) {
+        return reinterpret_cast<const std::uint16_t*>(src->Row(static_cast<std::uint32_t>(y)));
+    };
+    const std::int64_t before = size / 2;
+    const std::int64_t after = size - 1 - before;
+    const std::int64_t lastX = std::int64_t{width} - 1;
+    const std::int64_t lastY = std::int64_t{height} - 1;
+    for (std::int64_t y = 0; y < std::min(after, lastY + 1); ++y) {
+        ShiftColumns(columns, row(y), nullptr, width, prefix);
+    }
+    // Inside these columns the window keeps all of its own.
+    const std::int64_t innerBegin = std::min<std::int64_t>(before, width);
+    const std::int64_t innerEnd = std::max(innerBegin, std::int64_t{width} - after);
+    for (std::int64_t y = 0; y <= lastY; ++y) {
+        ShiftColumns(columns, y + after <= lastY ? row(y + after) : nullptr,
+                     y - 1 - before >= 0 ? row(y - 1 - before) : nullptr, width, prefix);
+        const auto rows = static_cast<std::uint32_t>(std::min(y + after, lastY) -
+                                                     std::max(y - before, std::int64_t{0}) + 1);
+        auto* smoothed = reinterpret_cast<std::uint16_t*>(out.Row(static_cast<std::uint32_t>(y)));
+        const std::uint32_t count = rows * size;
+        std::int64_t x = innerBegin;
+#ifdef ZT_PICBUF_SSE2
+        if (count <= 128) {
+            x = RoundedMeans(prefix, size, count, innerBegin - before, innerEnd - before,
+                             smoothed + before) +
+                before;
+        }
+#endif
+        for (; x < innerEnd; ++x) {
+            smoothed[x] = RoundedMean(prefix[x + after + 1] - prefix[x - before], count);
+        }
+        // Near the left and right edges the window loses columns.
+        const auto atEdge = [&](std::int64_t x) {
+            const std::int64_t left = std::max(x - before, std::int64_t{0});
+            const std::int64_t right = std::min(x + after, lastX);
+            smoothed[x] = RoundedMean(prefix[right + 1] - prefix[left],
+                                      rows * static_cast<std::uint32_t>(right - left + 1));
+        };
+        for (std::int64_t x = 0; x < innerBegin; ++x) {
+            atEdge(x);
+        }
+        for (std::int64_t x = innerEnd; x < width; ++x) {
+            atEdge(x);
+        }
+    }
+    if (!inPlace) {
+        *dst = std::move(aside);
+    }
+    return ZT_PIC_OK;
+}
+
+int CZtPicBufAPI::GetMeanIntAndVariation(const SZtPicBuf* pic, double* mean, double* variation) {
+    if (!IsValid(pic) || !mean || !variation || pic->components != 1 ||
+        pic->bitsPerComponent <= 8) {
+        return ZT_PIC_INVALID_ARG;
+    }
+    // Exact integer sums: a picture holds at most 2^29 values of 16 bits, so the squares sum
+    // below 2^61.
+    std::uint64_t sum = 0;
+    std::uint64_t squares = 0;
+    for (std::uint32_t y = 0; y < pic->height; ++y) {
+        const auto* in = reinterpret_cast<const std::uint16_t*>(pic->Row(y));
+        std::uint32_t x = 0;
+#ifdef ZT_PICBUF_SSE2
+        // Eight values at a time as signed offsets b = v - 32768, whose pairwise products SSE2
+        // sums: b^2 + b'^2 <= 2^31 still fits an unsigned lane, and v^2 = b^2 + 65536 b + 2^30.
+        const __m128i bias = _mm_set1_epi16(static_cast<short>(0x8000));
+        const __m128i ones = _mm_set1_epi16(1);
+        const __m128i zero = _mm_setzero_si128();
+        __m128i offsets = zero;
+        __m128i offsetSquares = zero;
+        for (; x + 8 <= pic->width; x += 8) {
+            const __m128i b =
+                _mm_xor_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(in + x)), bias);
+            const __m128i squarePairs = _mm_madd_epi16(b, b);
+            offsetSquares = _mm_add_epi64(offsetSquares, _mm_unpacklo_epi32(squarePairs, zero));
+            offsetSquares = _mm_add_epi64(offsetSquares, _mm_unpackhi_epi32(squarePairs, zero));
+            const __m128i pairs = _mm_madd_epi16(b, ones);
+            const __m128i signs = _mm_srai_epi32(pairs, 31);
+            offsets = _mm_add_epi64(offsets, _mm_unpacklo_epi32(pairs, signs));
+            offsets = _mm_add_epi64(offsets, _mm_unpackhi_epi32(pairs, signs));
+        }
+        if (x > 0) {
+            alignas(16) std::int64_t offsetLanes[2];
+            alignas(16) std::uint64_t squareLanes[2];
+            _mm_store_si128(reinterpret_cast<__m128i*>(offsetLanes), offsets);
+            _mm_store_si128(reinterpret_cast<__m128i*>(squareLanes), offsetSquares);
+            const std::int64_t offsetSum = offsetLanes[0] + offsetLanes[1];
+            const std::int64_t values = x;
+            sum += static_cast<std::uint64_t>(offsetSum + 32768 * values);
+            squares += static_cast<std::uint64_t>(
+                static_cast<std::int64_t>(squareLanes[0] + squareLanes[1]) + 65536 * offsetSum +
+                (values << 30));
+        }
+#endif
+        for (; x < pic->width; ++x) {
+            sum += in[x];
+            squares += std::uint32_t{in[x]} * in[x];
+        }
+    }
+    const double count = double(pic->width) * pic->height;
+    const double average = sum / count;
+    *mean = average;
+    *variation = std::sqrt(std::max(0.0, squares / count - average * average));
     return ZT_PIC_OK;
 }

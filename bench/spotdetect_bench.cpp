@@ -1,0 +1,91 @@
+// Timings of spot detection on full camera frames and of the picture operations it is made of.
+#include <benchmark/benchmark.h>
+
+#include "bench_frame.h"
+#include "verove_sample_analysis.h"
+
+namespace {
+
+// Arguments: frame width and height.
+void BM_DetectSpot(benchmark::State& state) {
+    const auto width = static_cast<std::uint32_t>(state.range(0));
+    const auto height = static_cast<std::uint32_t>(state.range(1));
+    const SZtPicBuf frame = SpotFrame(width, height, 0.35 * width + 0.3, 0.65 * height + 0.6);
+    // One detector for the run, as a calibration uses it.
+    CZtSpotDetector detector;
+    for (auto _ : state) {
+        SZtPointD point;
+        if (detector.DetectSpot(&frame, &point) != 0) {
+            state.SkipWithError("no spot found");
+            break;
+        }
+        benchmark::DoNotOptimize(point);
+    }
+}
+
+void BM_SmoothSquare(benchmark::State& state) {
+    const SZtPicBuf frame = SpotFrame(2048, 2048, 700.3, 1300.6);
+    SZtPicBuf smoothed;
+    CZtPicBufAPI::Copy(&frame, &smoothed);
+    for (auto _ : state) {
+        CZtPicBufAPI::SmoothSquare(&frame, &smoothed, static_cast<std::uint32_t>(state.range(0)));
+        benchmark::DoNotOptimize(smoothed.data);
+    }
+}
+
+void BM_GetMeanIntAndVariation(benchmark::State& state) {
+    const SZtPicBuf frame = SpotFrame(2048, 2048, 700.3, 1300.6);
+    for (auto _ : state) {
+        double mean = 0.0;
+        double variation = 0.0;
+        CZtPicBufAPI::GetMeanIntAndVariation(&frame, &mean, &variation);
+        benchmark::DoNotOptimize(variation);
+    }
+}
+
+void BM_GetMinMax(benchmark::State& state) {
+    const SZtPicBuf frame = SpotFrame(2048, 2048, 700.3, 1300.6);
+    for (auto _ : state) {
+        std::uint32_t low = 0;
+        std::uint32_t high = 0;
+        GetMinMax(frame, &low, &high);
+        benchmark::DoNotOptimize(high);
+    }
+}
+
+void BM_FindFirstMaximum(benchmark::State& state) {
+    const SZtPicBuf frame = SpotFrame(2048, 2048, 700.3, 1300.6);
+    for (auto _ : state) {
+        std::uint32_t peak = 0;
+        std::uint32_t x = 0;
+        std::uint32_t y = 0;
+        FindFirstMaximum(frame, &peak, &x, &y);
+        benchmark::DoNotOptimize(peak);
+    }
+}
+
+// The working copy and its contrast stretch, as DetectSpot begins.
+void BM_CopyAndStretch(benchmark::State& state) {
+    const SZtPicBuf frame = SpotFrame(2048, 2048, 700.3, 1300.6);
+    for (auto _ : state) {
+        SZtPicBuf work;
+        CZtPicBufAPI::Copy(&frame, &work);
+        StretchContrast(&work);
+        benchmark::DoNotOptimize(work.data);
+    }
+}
+
+}  // namespace
+
+// Medians of repeated runs: a shared machine's stray load shows in the mean, not in the median.
+BENCHMARK(BM_DetectSpot)
+    ->Args({2048, 2048})
+    ->Args({1024, 1024})
+    ->Unit(benchmark::kMillisecond)
+    ->Repetitions(9)
+    ->ReportAggregatesOnly(true);
+BENCHMARK(BM_SmoothSquare)->Arg(10)->Arg(3)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_GetMeanIntAndVariation)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_GetMinMax)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_FindFirstMaximum)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_CopyAndStretch)->Unit(benchmark::kMillisecond);

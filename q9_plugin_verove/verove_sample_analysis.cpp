@@ -1,0 +1,559 @@
+// Spot detection in camera frames and the least-squares fit of the camera <-> DMD matrices.
+#include "verove_sample_analysis.h"
+
+#include <cblas.h>
+#include <lapacke.h>
+
+#include <algorithm>
+#include <cmath>
+#include <memory>
+#include <new>
+
+#include "verove_log.h"
+#include "zt/zt_grabber.h"
+
+#if defined(__SSE2__) || defined(_M_X64)
+#define VEROVE_SSE2 1
+#include <emmintrin.h>
+#endif
+
+// One pixel of the flood fill's queue.
+struct SZtQueuedPixel {
+    std::uint32_t x;
+    std::uint32_t y;
+};
+
+namespace {
+
+constexpr int kSpotSmoothing = 10;
+constexpr int kRegionSmoothing = 3;
+// A spot's smoothed peak stands this many standard deviations above the frame's mean.
+constexpr double kSpotContrast = 10.0;
+constexpr double kRegionContrast = 4.0;
+// A DMD square's diagonal, in mirrors, sets the margin kept from the image border.
+constexpr double kSquareDiagonal = 9.0;
+
+bool IsGrey(const SZtPicBuf* picture) {
+    return picture && !picture->IsEmpty() && picture->components == 1 &&
+           picture->bitsPerComponent >= 8 && picture->bitsPerComponent <= 16;
+}
+
+const std::uint16_t* Row16(const SZtPicBuf& picture, std::uint32_t y) {
+    return reinterpret_cast<const std::uint16_t*>(picture.Row(y));
+}
+
+std::uint16_t* Row16(SZtPicBuf& picture, std::uint32_t y) {
+    return reinterpret_cast<std::uint16_t*>(picture.Row(y));
+}
+
+#ifdef VEROVE_SSE2
+// SSE2 compares 16-bit lanes only as signed numbers; with the top bit flipped, unsigned values
+// keep their order among signed ones.
+inline __m128i Signed16(const std::uint16_t* pixels) {
+    return _mm_xor_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(pixels)),
+                         _mm_set1_epi16(static_cast<short>(0x8000)));
+}
+
+// The largest of eight flipped lanes, flipped back.
+inline std::uint16_t LargestLane16(__m128i lanes) {
+    lanes = _mm_max_epi16(lanes, _mm_srli_si128(lanes, 8));
+    lanes = _mm_max_epi16(lanes, _mm_srli_si128(lanes, 4));
+    lanes = _mm_max_epi16(lanes, _mm_srli_si128(lanes, 2));
+    return static_cast<std::uint16_t>(_mm_cvtsi128_si32(lanes) ^ 0x8000);
+}
+
+inline std::uint16_t SmallestLane16(__m128i lanes) {
+    lanes = _mm_min_epi16(lanes, _mm_srli_si128(lanes, 8));
+    lanes = _mm_min_epi16(lanes, _mm_srli_si128(lanes, 4));
+    lanes = _mm_min_epi16(lanes, _mm_srli_si128(lanes, 2));
+    return static_cast<std::uint16_t>(_mm_cvtsi128_si32(lanes) ^ 0x8000);
+}
+#endif
+
+void MinMax16(const SZtPicBuf& picture, std::uint32_t* minimum, std::uint32_t* maximum) {
+    std::uint16_t low = 0xFFFF;
+    std::uint16_t high = 0;
+#ifdef VEROVE_SSE2
+    __m128i lows = _mm_set1_epi16(0x7FFF);
+    __m128i highs = _mm_set1_epi16(static_cast<short>(0x8000));
+#endif
+    for (std::uint32_t y = 0; y < picture.height; ++y) {
+        const std::uint16_t* row = Row16(picture, y);
+        std::uint32_t x = 0;
+#ifdef VEROVE_SSE2
+        for (; x + 16 <= picture.width; x += 16) {
+            const __m128i a = Signed16(row + x);
+            const __m128i b = Signed16(row + x + 8);
+            lows = _mm_min_epi16(lows, _mm_min_epi16(a, b));
+            highs = _mm_max_epi16(highs, _mm_max_epi16(a, b));
+        }
+#endif
+        for (; x < picture.width; ++x) {
+            low = std::min(low, row[x]);
+            high = std::max(high, row[x]);
+        }
+    }
+#ifdef VEROVE_SSE2
+    low = std::min(low, SmallestLane16(lows));
+    high = std::max(high, LargestLane16(highs));
+#endif
+    *minimum = low;
+    *maximum = high;
+}
+
+void MinMax8(const SZtPicBuf& picture, std::uint32_t* minimum, std::uint32_t* maximum) {
+    std::uint8_t low = 0xFF;
+    std::uint8_t high = 0;
+#ifdef VEROVE_SSE2
+    __m128i lows = _mm_set1_epi8(static_cast<char>(0xFF));
+    __m128i highs = _mm_setzero_si128();
+#endif
+    for (std::uint32_t y = 0; y < picture.height; ++y) {
+        const std::uint8_t* row = picture.Row(y);
+        std::uint32_t x = 0;
+#ifdef VEROVE_SSE2
+        for (; x + 32 <= picture.width; x += 32) {
+            const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + x));
+            const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + x + 16));
+            lows = _mm_min_epu8(lows, _mm_min_epu8(a, b));
+            highs = _mm_max_epu8(highs, _mm_max_epu8(a, b));
+        }
+#endif
+        for (; x < picture.width; ++x) {
+            low = std::min(low, row[x]);
+            high = std::max(high, row[x]);
+        }
+    }
+#ifdef VEROVE_SSE2
+    alignas(16) std::uint8_t lanes[2][16];
+    _mm_store_si128(reinterpret_cast<__m128i*>(lanes[0]), lows);
+    _mm_store_si128(reinterpret_cast<__m128i*>(lanes[1]), highs);
+    for (int i = 0; i < 16; ++i) {
+        low = std::min(low, lanes[0][i]);
+        high = std::max(high, lanes[1][i]);
+    }
+#endif
+    *minimum = low;
+    *maximum = high;
+}
+
+std::uint16_t RowMaximum16(const std::uint16_t* row, std::uint32_t width) {
+    std::uint16_t high = 0;
+    std::uint32_t x = 0;
+#ifdef VEROVE_SSE2
+    if (width >= 16) {
+        __m128i highs = _mm_set1_epi16(static_cast<short>(0x8000));
+        for (; x + 16 <= width; x += 16) {
+            highs = _mm_max_epi16(highs, _mm_max_epi16(Signed16(row + x), Signed16(row + x + 8)));
+        }
+        high = LargestLane16(highs);
+    }
+#endif
+    for (; x < width; ++x) {
+        high = std::max(high, row[x]);
+    }
+    return high;
+}
+
+// The 4-connected region around the seed of the pixels of smoothed above threshold; the seed
+// always belongs. Every pixel that joins is set to 0 in smoothed, so it joins once and the queue,
+// one entry per pixel of the frame, cannot overflow. The region is queue[0 .. count - 1].
+std::uint64_t FloodFill(SZtPicBuf& smoothed, std::uint32_t seedX, std::uint32_t seedY,
+                        std::uint16_t threshold, SZtQueuedPixel* queue) {
+    std::uint64_t head = 0;
+    std::uint64_t tail = 0;
+    queue[tail++] = {seedX, seedY};
+    Row16(smoothed, seedY)[seedX] = 0;
+    const auto visit = [&](std::uint32_t x, std::uint32_t y) {
+        std::uint16_t& value = Row16(smoothed, y)[x];
+        if (value > threshold) {
+            value = 0;
+            queue[tail++] = {x, y};
+        }
+    };
+    while (head < tail) {
+        const SZtQueuedPixel p = queue[head++];
+        if (p.x > 0) {
+            visit(p.x - 1, p.y);
+        }
+        if (p.x + 1 < smoothed.width) {
+            visit(p.x + 1, p.y);
+        }
+        if (p.y > 0) {
+            visit(p.x, p.y - 1);
+        }
+        if (p.y + 1 < smoothed.height) {
+            visit(p.x, p.y + 1);
+        }
+    }
+    return tail;
+}
+
+SZtPointD Apply(const CZtMatrix3& m, const SZtPointD& p) {
+    return {m[0] * p.x + m[1] * p.y + m[2], m[3] * p.x + m[4] * p.y + m[5]};
+}
+
+double Distance(const SZtPointD& a, const SZtPointD& b) {
+    return std::hypot(a.x - b.x, a.y - b.y);
+}
+
+}  // namespace
+
+int GetMinMax(const SZtPicBuf& picture, std::uint32_t* minimum, std::uint32_t* maximum) {
+    if (!IsGrey(&picture) || !minimum || !maximum) {
+        return -4;
+    }
+    if (picture.bitsPerComponent == 8) {
+        MinMax8(picture, minimum, maximum);
+    } else {
+        MinMax16(picture, minimum, maximum);
+    }
+    return 0;
+}
+
+int FindFirstMaximum(const SZtPicBuf& picture, std::uint32_t* value, std::uint32_t* x,
+                     std::uint32_t* y) {
+    if (!IsGrey(&picture) || picture.bitsPerComponent == 8 || !value || !x || !y) {
+        return -4;
+    }
+    std::uint16_t best = 0;
+    std::uint32_t bestX = 0;
+    std::uint32_t bestY = 0;
+    for (std::uint32_t row = 0; row < picture.height; ++row) {
+        const std::uint16_t* pixels = Row16(picture, row);
+        const std::uint16_t high = RowMaximum16(pixels, picture.width);
+        // Only a strictly larger value moves the maximum: the first one met stays.
+        if (row == 0 || high > best) {
+            best = high;
+            bestY = row;
+            bestX = static_cast<std::uint32_t>(std::find(pixels, pixels + picture.width, high) -
+                                               pixels);
+        }
+    }
+    *value = best;
+    *x = bestX;
+    *y = bestY;
+    return 0;
+}
+
+int StretchContrast(SZtPicBuf* picture) {
+    std::uint32_t low = 0;
+    std::uint32_t high = 0;
+    if (!picture || GetMinMax(*picture, &low, &high) != 0) {
+        return -4;
+    }
+    if (low == high) {
+        return 0;
+    }
+    const std::uint32_t bits = picture->bitsPerComponent;
+    // In signed 32-bit steps, which convert to and from double in single instructions.
+    const auto offset = static_cast<std::int32_t>(low);
+    const double factor = ((bits > 8 ? (1u << bits) : 256u) - 1.0) / (high - low);
+    for (std::uint32_t y = 0; y < picture->height; ++y) {
+        if (bits == 8) {
+            std::uint8_t* row = picture->Row(y);
+            for (std::uint32_t x = 0; x < picture->width; ++x) {
+                row[x] = static_cast<std::uint8_t>(
+                    static_cast<std::int32_t>((row[x] - offset) * factor + 0.5));
+            }
+        } else {
+            std::uint16_t* row = Row16(*picture, y);
+            for (std::uint32_t x = 0; x < picture->width; ++x) {
+                row[x] = static_cast<std::uint16_t>(
+                    static_cast<std::int32_t>((row[x] - offset) * factor + 0.5));
+            }
+        }
+    }
+    return 0;
+}
+
+CZtSpotDetector::CZtSpotDetector() = default;
+
+CZtSpotDetector::~CZtSpotDetector() = default;
+
+// Otsu's threshold of a 16-bit picture's central part: the central 2/3 of its rows and columns
+// counted into one bin per value, each count divided by 4/9 of the picture's pixel count. The
+// bin that best separates two classes wins, the lowest on ties.
+std::uint32_t CZtSpotDetector::CentralOtsuThreshold(const SZtPicBuf& box) {
+    const std::uint64_t width = box.width;
+    const std::uint64_t height = box.height;
+    const std::uint64_t rowPixels = box.stride / 2;
+    std::vector<double>& histogram = m_histogram;
+    histogram.assign(std::size_t{1} << box.bitsPerComponent, 0.0);
+    const auto* pixels = reinterpret_cast<const std::uint16_t*>(box.data);
+    // The first counted pixel is a sixth of the array's rows down (in whole pixels, not rows)
+    // and a sixth of a row across.
+    const std::uint64_t start = rowPixels * height / 6 + width / 6;
+    for (std::uint64_t row = 0; row < 2 * (height / 3); ++row) {
+        const std::uint16_t* line = pixels + start + row * rowPixels;
+        for (std::uint64_t x = 0; x < 2 * (width / 3); ++x) {
+            histogram[line[x]] += 1.0;
+        }
+    }
+    const std::uint64_t norm = width * height * 4 / 9;
+    if (norm > 0) {
+        for (double& count : histogram) {
+            count /= static_cast<double>(norm);
+        }
+    }
+    double totalProbability = 0.0;
+    double totalMean = 0.0;
+    for (std::size_t k = 0; k < histogram.size(); ++k) {
+        totalProbability += histogram[k];
+        totalMean += static_cast<double>(k) * histogram[k];
+    }
+    double probability = 0.0;
+    double mean = 0.0;
+    double best = 0.0;
+    std::uint32_t threshold = 0;
+    for (std::size_t k = 0; k < histogram.size(); ++k) {
+        probability += histogram[k];
+        mean += static_cast<double>(k) * histogram[k];
+        const double lowMean = probability > 1e-10 ? mean / probability : mean;
+        const double rest = totalProbability - probability;
+        const double highMean = rest > 1e-10 ? (totalMean - mean) / rest : totalMean - mean;
+        const double between = probability * (lowMean - totalMean) * (lowMean - totalMean) +
+                               rest * (highMean - totalMean) * (highMean - totalMean);
+        if (k == 0 || between > best) {
+            best = between;
+            threshold = static_cast<std::uint32_t>(k);
+        }
+    }
+    return threshold;
+}
+
+int CZtSpotDetector::DetectSpot(const SZtPicBuf* picture, SZtPointD* point) {
+    if (!picture || picture->IsEmpty() || !point) {
+        return -9;
+    }
+    const auto failed = [](int status) { return status == ZT_PIC_ALLOC_FAILED ? -3 : -9; };
+    int status = CZtPicBufAPI::ConvertBpcAndComp(picture, &m_work, 16, 1);
+    if (status != 0) {
+        return failed(status);
+    }
+    StretchContrast(&m_work);
+
+    double mean = 0.0;
+    double variation = 0.0;
+    std::uint32_t peak = 0;
+    std::uint32_t seedX = 0;
+    std::uint32_t seedY = 0;
+    status = CZtPicBufAPI::SmoothSquare(&m_work, &m_smoothed, kSpotSmoothing);
+    if (status != 0) {
+        return failed(status);
+    }
+    CZtPicBufAPI::GetMeanIntAndVariation(&m_work, &mean, &variation);
+    FindFirstMaximum(m_smoothed, &peak, &seedX, &seedY);
+    if (peak < mean + kSpotContrast * variation) {
+        return -13;
+    }
+
+    CZtPicBufAPI::SmoothSquare(&m_work, &m_smoothed, kRegionSmoothing);
+    CZtPicBufAPI::GetMeanIntAndVariation(&m_smoothed, &mean, &variation);
+    const double level = std::max(mean + kRegionContrast * variation, 0.5 * mean);
+    const auto threshold = static_cast<std::uint16_t>(std::min(level, 65535.0));
+    const std::uint64_t pixels = std::uint64_t{m_work.width} * m_work.height;
+    if (m_queueLength < pixels) {
+        // Left uninitialised: pages the regions never reach are never touched.
+        m_queue.reset(new (std::nothrow) SZtQueuedPixel[pixels]);
+        m_queueLength = m_queue ? pixels : 0;
+        if (!m_queue) {
+            return -3;
+        }
+    }
+    const std::uint64_t regionSize = FloodFill(m_smoothed, seedX, seedY, threshold, m_queue.get());
+    const SZtQueuedPixel* region = m_queue.get();
+
+    // Intensity-weighted centroid and bounding box of the region, in exact integer sums.
+    std::uint64_t sumX = 0;
+    std::uint64_t sumY = 0;
+    std::uint64_t sum = 0;
+    std::uint32_t minX = m_work.width;
+    std::uint32_t maxX = 0;
+    std::uint32_t minY = m_work.height;
+    std::uint32_t maxY = 0;
+    for (std::uint64_t i = 0; i < regionSize; ++i) {
+        const SZtQueuedPixel p = region[i];
+        const std::uint64_t w = Row16(m_work, p.y)[p.x];
+        sumX += p.x * w;
+        sumY += p.y * w;
+        sum += w;
+        minX = std::min(minX, p.x);
+        maxX = std::max(maxX, p.x);
+        minY = std::min(minY, p.y);
+        maxY = std::max(maxY, p.y);
+    }
+    if (sum == 0) {
+        return -13;
+    }
+    const double cx = static_cast<double>(sumX) / static_cast<double>(sum);
+    const double cy = static_cast<double>(sumY) / static_cast<double>(sum);
+
+    // A box twice as far from the centroid as the region reaches on each side, in the frame.
+    const auto x0 = std::max<std::int64_t>(static_cast<std::int64_t>(cx - 2.0 * (cx - minX)), 0);
+    const auto x1 =
+        std::min<std::int64_t>(static_cast<std::int64_t>(cx + 2.0 * (maxX - cx)), m_work.width);
+    const auto y0 = std::max<std::int64_t>(static_cast<std::int64_t>(cy - 2.0 * (cy - minY)), 0);
+    const auto y1 =
+        std::min<std::int64_t>(static_cast<std::int64_t>(cy + 2.0 * (maxY - cy)), m_work.height);
+    // A region without extent (a uniform frame gives the seed alone) is no spot.
+    if (x1 <= x0 || y1 <= y0) {
+        return -13;
+    }
+    SZtPicBuf box;
+    status = CZtPicBufAPI::Alloc(&box, static_cast<std::uint32_t>(x1 - x0),
+                                 static_cast<std::uint32_t>(y1 - y0), 16, 1);
+    if (status != 0) {
+        return failed(status);
+    }
+    CZtPicBufAPI::CopyRect(&m_work, static_cast<int>(x0), static_cast<int>(y0), box.width,
+                           box.height, &box, 0, 0);
+    const std::uint32_t cut = CentralOtsuThreshold(box);
+
+    // The centre of the region's pixels at or above the cut, weighted by their values.
+    sumX = sumY = sum = 0;
+    for (std::uint64_t i = 0; i < regionSize; ++i) {
+        const SZtQueuedPixel p = region[i];
+        const std::uint64_t v = Row16(m_work, p.y)[p.x];
+        if (v >= cut) {
+            sumX += p.x * v;
+            sumY += p.y * v;
+            sum += v;
+        }
+    }
+    const double x = static_cast<double>(sumX) / static_cast<double>(sum);
+    const double y = static_cast<double>(sumY) / static_cast<double>(sum);
+    // Not >= 0 also catches 0 / 0.
+    if (!(x >= 0.0) || !(y >= 0.0)) {
+        return -13;
+    }
+    *point = {x, y};
+    return 0;
+}
+
+int CalibrateWithLeastSquares_64f(std::vector<SZtPointD>* source, std::vector<SZtPointD>* target,
+                                  CZtMatrix3* matrix) {
+    std::vector<SZtPointD> from;
+    std::vector<SZtPointD> to;
+    if (source) {
+        from.swap(*source);
+    }
+    if (target) {
+        to.swap(*target);
+    }
+    if (!source || !target || !matrix) {
+        return -9;
+    }
+    if (from.size() != to.size()) {
+        VEROVE_LOG_DETAIL("CalibrateWithLeastSquares_64f",
+                          L"CalibrateWithLeastSquares_64f Invalid data supplied to calibration "
+                          L"procedure");
+        return -9;
+    }
+    const std::size_t n = from.size();
+    if (n < 3) {
+        return -9;
+    }
+    // A holds rows (x, y, 1) of the source points, B rows (x', y') of the target points; dgels
+    // leaves the 3 x 2 solution in B's first three rows and R of A's QR factors in A.
+    std::vector<double> a(3 * n);
+    std::vector<double> b(2 * n);
+    for (std::size_t i = 0; i < n; ++i) {
+        a[3 * i] = from[i].x;
+        a[3 * i + 1] = from[i].y;
+        a[3 * i + 2] = 1.0;
+        b[2 * i] = to[i].x;
+        b[2 * i + 1] = to[i].y;
+    }
+    const lapack_int info = LAPACKE_dgels(LAPACK_ROW_MAJOR, 'N', static_cast<lapack_int>(n), 3, 2,
+                                          a.data(), 3, b.data(), 2);
+    if (info != 0) {
+        return -9;
+    }
+    // dgels only refuses an exactly zero diagonal of R; points on one line leave one that is zero
+    // up to rounding, and the fit would be noise.
+    const double largest = std::max({std::fabs(a[0]), std::fabs(a[4]), std::fabs(a[8])});
+    if (std::min({std::fabs(a[0]), std::fabs(a[4]), std::fabs(a[8])}) <= 1e-10 * largest) {
+        return -9;
+    }
+    *matrix = {b[0], b[2], b[4], b[1], b[3], b[5], 0.0, 0.0, 1.0};
+    return 0;
+}
+
+int ComputeCalibrationMatrices(std::vector<SZtPointD>* dmdPoints,
+                               std::vector<SZtPointD>* cameraPoints, int imageWidth,
+                               int imageHeight, const CZtMatrix3& imageFromChip,
+                               const CZtCameraTransformQuery& cameraTransform,
+                               CZtMatrix3* dmdToCamera, CZtMatrix3* cameraToDmd) {
+    std::vector<SZtPointD> dmd;
+    std::vector<SZtPointD> camera;
+    if (dmdPoints) {
+        dmd.swap(*dmdPoints);
+    }
+    if (cameraPoints) {
+        camera.swap(*cameraPoints);
+    }
+    if (!dmdPoints || !cameraPoints || !dmdToCamera || !cameraToDmd) {
+        return -9;
+    }
+    std::vector<SZtPointD> dmdCopy = dmd;
+    std::vector<SZtPointD> cameraCopy = camera;
+    CZtMatrix3 first{};
+    if (CalibrateWithLeastSquares_64f(&dmdCopy, &cameraCopy, &first) != 0) {
+        return -9;
+    }
+    // Pairs seen closer to the image border than a square's diagonal may show a clipped square.
+    const double diagonal =
+        Distance(Apply(first, {kSquareDiagonal, kSquareDiagonal}), Apply(first, {0.0, 0.0}));
+    const double margin =
+        Distance(Apply(imageFromChip, {diagonal, diagonal}), Apply(imageFromChip, {0.0, 0.0}));
+    std::size_t kept = 0;
+    for (std::size_t i = 0; i < camera.size(); ++i) {
+        const SZtPointD image = Apply(imageFromChip, camera[i]);
+        if (image.x >= margin && image.x <= imageWidth - margin && image.y >= margin &&
+            image.y <= imageHeight - margin) {
+            dmd[kept] = dmd[i];
+            camera[kept] = camera[i];
+            ++kept;
+        }
+    }
+    dmd.resize(kept);
+    camera.resize(kept);
+
+    dmdCopy = dmd;
+    cameraCopy = camera;
+    CZtMatrix3 forward{};
+    CZtMatrix3 backward{};
+    if (CalibrateWithLeastSquares_64f(&dmdCopy, &cameraCopy, &forward) != 0 ||
+        CalibrateWithLeastSquares_64f(&camera, &dmd, &backward) != 0) {
+        return -9;
+    }
+
+    CZtMatrix3 rotation{};
+    CZtMatrix3 flip{};
+    std::array<double, 3> centre{};
+    if (!cameraTransform || cameraTransform(&rotation, &flip, &centre) != 0) {
+        *dmdToCamera = forward;
+        *cameraToDmd = backward;
+        return 0;
+    }
+    // Stored for the unturned camera: the calibration data multiply by the mapping to the
+    // unrotated camera again when they apply the matrices.
+    CZtMatrix3 unrotated{};
+    CZtMatrix3 rotated{};
+    if (GetMappingToUnrotatedCamera(rotation.data(), flip.data(), centre.data(),
+                                    unrotated.data()) != 0 ||
+        InvertMatrix(3, unrotated.data(), rotated.data()) != 0) {
+        return -9;
+    }
+    CZtMatrix3 toDmd{};
+    CZtMatrix3 toCamera{};
+    cblas_dgemm(CblasRowMajor, CblasNoTrans, CblasNoTrans, 3, 3, 3, 1.0, backward.data(), 3,
+                rotated.data(), 3, 0.0, toDmd.data(), 3);
+    if (InvertMatrix(3, toDmd.data(), toCamera.data()) != 0) {
+        return -9;
+    }
+    *dmdToCamera = toCamera;
+    *cameraToDmd = toDmd;
+    return 0;
+}

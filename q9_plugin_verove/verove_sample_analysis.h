@@ -1,0 +1,88 @@
+// Finding a projected calibration square in a camera frame, and the least-squares affine mappings
+// between DMD mirrors and camera pixels built from such finds.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "cztcalibrationdata.h"
+#include "zt/zt_picbuf.h"
+
+// A point in camera pixels or DMD mirrors.
+struct SZtPointD {
+    double x = 0.0;
+    double y = 0.0;
+};
+
+// Reads the camera's image correction now in effect: the rotation and flip matrices and the
+// centre (x, y, 1) the image turns about, as CZtVeroveDriver::GetCameraTransform answers them.
+// Non-zero when they cannot be read.
+using CZtCameraTransformQuery =
+    std::function<int(CZtMatrix3* rotation, CZtMatrix3* flip, std::array<double, 3>* centre)>;
+
+// The free functions are reentrant: they work only on what they are given.
+
+// The smallest and largest value of a grey picture of 8 or 9..16 bits. 0, or -4 for another
+// picture.
+int GetMinMax(const SZtPicBuf& picture, std::uint32_t* minimum, std::uint32_t* maximum);
+// The largest value of a 9..16-bit grey picture and where it is met first, rows top to bottom
+// and pixels left to right. 0, or -4 for another picture.
+int FindFirstMaximum(const SZtPicBuf& picture, std::uint32_t* value, std::uint32_t* x,
+                     std::uint32_t* y);
+// Spreads a grey picture's values over its depth's range in place: v becomes the integer part of
+// (v - min) * f + 0.5 with f = (2^bits - 1) / (max - min), 255 / (max - min) at 8 bits. A uniform
+// picture stays as it is. 0, or -4 for another picture.
+int StretchContrast(SZtPicBuf* picture);
+
+struct SZtQueuedPixel;
+
+// Thread-bound: finds the projected square in frame after frame of one calibration run, keeping
+// its working pictures between frames so that a run allocates them once.
+class CZtSpotDetector {
+public:
+    CZtSpotDetector();
+    ~CZtSpotDetector();
+    CZtSpotDetector(const CZtSpotDetector&) = delete;
+    CZtSpotDetector& operator=(const CZtSpotDetector&) = delete;
+
+    // Finds the one bright spot of a grey or colour picture (any depth): the centre of its
+    // brightest part, in pixel coordinates of the picture (pixel (i, j) at (i, j)). 0 with point
+    // set; -9 for a null or empty picture or one that cannot be read; -3 when memory runs out;
+    // -13 when the picture shows no spot. The picture is only read.
+    int DetectSpot(const SZtPicBuf* picture, SZtPointD* point);
+
+private:
+    std::uint32_t CentralOtsuThreshold(const SZtPicBuf& box);
+
+    // The frame as 16-bit grey, contrast stretched.
+    SZtPicBuf m_work;
+    // The frame smoothed; the flood fill clears the region in it.
+    SZtPicBuf m_smoothed;
+    // One entry per pixel of the frame; only the part a region fills is ever touched.
+    std::unique_ptr<SZtQueuedPixel[]> m_queue;
+    std::uint64_t m_queueLength = 0;
+    std::vector<double> m_histogram;
+};
+
+// The affine matrix that maps the source points onto the target points with the least squared
+// error (third row 0, 0, 1). Consumes both lists: they are empty on return. -9 for lists of
+// different lengths (logged with detailed logging), fewer than three pairs, or points on one
+// line.
+int CalibrateWithLeastSquares_64f(std::vector<SZtPointD>* source, std::vector<SZtPointD>* target,
+                                  CZtMatrix3* matrix);
+
+// The calibration matrices from pairs of DMD points and the camera sensor (chip) points where
+// they were seen. Pairs seen within a 9-mirror square's diagonal of the image border are left
+// out; the camera's current rotation and mirroring, read through cameraTransform, are taken out
+// so that the matrices hold for the unturned camera (when it cannot be read, the plain fits are
+// stored). imageFromChip maps chip points to the width x height image. Both lists are empty on
+// return. 0, or -9 when fewer than three usable pairs remain or a matrix is singular (outputs
+// untouched then).
+int ComputeCalibrationMatrices(std::vector<SZtPointD>* dmdPoints,
+                               std::vector<SZtPointD>* cameraPoints, int imageWidth,
+                               int imageHeight, const CZtMatrix3& imageFromChip,
+                               const CZtCameraTransformQuery& cameraTransform,
+                               CZtMatrix3* dmdToCamera, CZtMatrix3* cameraToDmd);
