@@ -15,6 +15,7 @@
 #include "zt/zt_devices.h"
 #include "zthost/camera_control.h"
 #include "zthost/layout.h"
+#include "zthost/optics.h"
 
 namespace {
 
@@ -820,7 +821,21 @@ int Scenario::Apply() const {
         }
     }
     zthost::SetGalvoXYCount(m_devices.galvoXYCount);
-    const int status = zthost::SetCamera(m_camera.setup);
+    int status = zthost::SetCamera(m_camera.setup);
+    if (status != 0) {
+        return status;
+    }
+    zthost::OpticsSetup optics;
+    optics.dmdToSensor = m_optics.dmdToSensor;
+    optics.blurSigma = m_optics.blurSigma;
+    optics.signal = m_optics.signal;
+    optics.background = m_optics.background;
+    optics.gain = m_optics.gain;
+    optics.offset = m_optics.offset;
+    optics.shotNoise = m_optics.shotNoise;
+    optics.readNoise = m_optics.readNoise;
+    optics.seed = m_optics.seed;
+    status = zthost::SetOptics(optics);
     if (status != 0) {
         return status;
     }

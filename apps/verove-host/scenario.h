@@ -106,8 +106,8 @@ public:
     // Reads and checks the whole file. On failure returns false with error set to one line
     // naming the file and the field, and leaves the scenario as it was.
     bool Load(const QString& path, QString* error);
-    // Builds the microscope in the reference host: devices, galvo scanners, camera and a live
-    // camera document. 0, or the first refusal of zthost.
+    // Builds the microscope in the reference host: devices, galvo scanners, camera, the optics
+    // between DMD and camera, and a live camera document. 0, or the first refusal of zthost.
     int Apply() const;
 
     const QString& Path() const { return m_path; }

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "simulateddmd.h"
 #include "zt/zt_grabber.h"
 #include "zt/zt_module.h"
 #include "zt/zt_stimulation.h"
@@ -174,6 +175,7 @@ int Session::ConnectDevice(QString* detail) {
     const ScenarioDmd& dmd = m_scenario.Dmd();
     if (!dmd.simulator) {
         zthost::PrependSearchFolder(m_options.sdkFolder.toStdWString());
+        ConnectSimulatedDmd(m_options.sdkFolder);
     }
     m_report->SetDmdPath(
         dmd.simulator

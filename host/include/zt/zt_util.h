@@ -17,6 +17,10 @@ ZTHOST_API int ZT_RegisterTranslations(const char* moduleName, const void* data,
 // Whether the host's licence option of that name is on; the empty name is the base licence.
 ZTHOST_API bool Q9_Obsolete_IsLoTrue(const wchar_t* option);
 
+// Enables or disables the host's main window and its controls, as around a long operation the
+// user must not interfere with.
+ZTHOST_API void Q9_EnableGUI(bool enable);
+
 // Message box types (buttons | icon) and answers, with the Windows values.
 constexpr unsigned ZT_MB_OK = 0x0, ZT_MB_OKCANCEL = 0x1, ZT_MB_YESNOCANCEL = 0x3, ZT_MB_YESNO = 0x4,
                    ZT_MB_ICONERROR = 0x10, ZT_MB_ICONQUESTION = 0x20, ZT_MB_ICONWARNING = 0x30,

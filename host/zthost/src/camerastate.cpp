@@ -3,7 +3,6 @@
 
 #include <algorithm>
 
-#include "hostcontext.h"
 #include "zthost/camera_control.h"
 
 CameraState& CameraState::Instance() {
@@ -38,63 +37,6 @@ void CameraState::Notify(const std::function<void(CZtCameraUpdate*)>& slot) {
     }
 }
 
-void CameraState::FormatChanged() {
-    {
-        std::lock_guard lock(m_mutex);
-        if (m_liveDocument) {
-            m_document = ReadCameraFormat();
-        }
-    }
-    Notify([](CZtCameraUpdate* listener) { listener->CameraFormatChanged(); });
-}
-
-std::optional<SZtGrabberFormatDesc> CameraState::ReadCameraFormat() {
-    IZtGrabberProvider* grabber = HostContext::Instance().GetGrabberProvider();
-    SZtGrabberFormatDesc format;
-    if (!grabber || grabber->CameraSettingsGet(&format) != 0) {
-        return std::nullopt;
-    }
-    return format;
-}
-
-void CameraState::OpenCameraDocument() {
-    std::optional<SZtGrabberFormatDesc> format = ReadCameraFormat();
-    std::lock_guard lock(m_mutex);
-    m_hasDocument = true;
-    m_liveDocument = true;
-    m_document = format;
-}
-
-void CameraState::OpenDocument(const SZtGrabberFormatDesc& format) {
-    std::lock_guard lock(m_mutex);
-    m_hasDocument = true;
-    m_liveDocument = false;
-    m_document = format;
-}
-
-void CameraState::CloseDocument() {
-    std::lock_guard lock(m_mutex);
-    m_hasDocument = false;
-    m_liveDocument = false;
-    m_document.reset();
-}
-
-int CameraState::GetDocumentFormat(SZtGrabberFormatDesc* format) {
-    if (!format) {
-        return -4;
-    }
-    std::lock_guard lock(m_mutex);
-    if (!m_hasDocument || !m_document) {
-        return -5;
-    }
-    const SZtRect& rect = m_document->value.imageRect;
-    if (rect.right <= rect.left || rect.bottom <= rect.top) {
-        return -5;
-    }
-    *format = *m_document;
-    return 0;
-}
-
 void CameraState::SetFastTimelapse(bool on) {
     std::lock_guard lock(m_mutex);
     m_fastTimelapse = on;
@@ -117,9 +59,6 @@ bool CameraState::GalvoMessageShown() {
 
 void CameraState::Clear() {
     std::lock_guard lock(m_mutex);
-    m_hasDocument = false;
-    m_liveDocument = false;
-    m_document.reset();
     m_fastTimelapse = false;
     m_galvoMessageShown = false;
 }
@@ -139,11 +78,8 @@ void CZtCameraUpdate::UnregisterCameraUpdate() {
 }
 
 void ZT_CameraFormatChanged() {
-    CameraState::Instance().FormatChanged();
-}
-
-int ZT_GetDocumentCameraFormat(SZtGrabberFormatDesc* format) {
-    return CameraState::Instance().GetDocumentFormat(format);
+    CameraState::Instance().Notify(
+        [](CZtCameraUpdate* listener) { listener->CameraFormatChanged(); });
 }
 
 bool ZT_IsFastTimelapse() {
@@ -161,18 +97,6 @@ void ZT_SetGalvoMessageShown(bool shown) {
 // ---- Control side ------------------------------------------------------------------------------
 
 namespace zthost {
-
-void OpenCameraDocument() {
-    CameraState::Instance().OpenCameraDocument();
-}
-
-void OpenDocument(const SZtGrabberFormatDesc& format) {
-    CameraState::Instance().OpenDocument(format);
-}
-
-void CloseDocument() {
-    CameraState::Instance().CloseDocument();
-}
 
 void SetFastTimelapse(bool on) {
     CameraState::Instance().SetFastTimelapse(on);

@@ -1,10 +1,9 @@
-// CameraState: the host's camera-update listeners, current document, acquisition mode and the
-// device manager's galvo-warning flag.
+// CameraState: the host's camera-update listeners, acquisition mode and the device manager's
+// galvo-warning flag.
 #pragma once
 
 #include <functional>
 #include <mutex>
-#include <optional>
 #include <vector>
 
 #include "zt/zt_camera.h"
@@ -20,13 +19,6 @@ public:
     int ListenerCount();
     // Calls slot for every listener registered at the time it is reached.
     void Notify(const std::function<void(CZtCameraUpdate*)>& slot);
-    // Refreshes a live document's format, then tells the listeners.
-    void FormatChanged();
-
-    void OpenCameraDocument();
-    void OpenDocument(const SZtGrabberFormatDesc& format);
-    void CloseDocument();
-    int GetDocumentFormat(SZtGrabberFormatDesc* format);
 
     void SetFastTimelapse(bool on);
     bool IsFastTimelapse();
@@ -37,16 +29,10 @@ public:
     void Clear();
 
 private:
-    // The camera's format now, or nothing without a grabber or camera.
-    static std::optional<SZtGrabberFormatDesc> ReadCameraFormat();
-
     std::recursive_mutex m_listenerMutex;
     std::vector<CZtCameraUpdate*> m_listeners;  // m_listenerMutex
 
     std::mutex m_mutex;
-    bool m_hasDocument = false;                      // m_mutex
-    bool m_liveDocument = false;                     // m_mutex
-    std::optional<SZtGrabberFormatDesc> m_document;  // m_mutex
-    bool m_fastTimelapse = false;                    // m_mutex
-    bool m_galvoMessageShown = false;                // m_mutex
+    bool m_fastTimelapse = false;      // m_mutex
+    bool m_galvoMessageShown = false;  // m_mutex
 };

@@ -4,10 +4,13 @@
 #include "camerastate.h"
 #include "classregistry.h"
 #include "diagnosticlog.h"
+#include "documentstore.h"
+#include "hostsettings.h"
 #include "layoutmanager.h"
 #include "messageboxes.h"
 #include "namedreferences.h"
 #include "searchpath.h"
+#include "simulatedcamera.h"
 #include "translations.h"
 #include "zthost/zthost.h"
 
@@ -45,7 +48,10 @@ void ResetForTests() {
     ::HostContext::Instance().Devices().Clear();
     ::HostContext::Instance().Grabber().Clear();
     LayoutManager::Instance().Clear();
+    DocumentStore::Instance().Clear();
     CameraState::Instance().Clear();
+    HostSettings::Instance().Clear();
+    SimulatedCamera::Instance().Clear();
     ClassRegistry::Instance().Clear();
     MessageBoxes::Instance().Clear();
     MessageBoxes::Instance().SetGuiShown(false);

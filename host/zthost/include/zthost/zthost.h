@@ -79,9 +79,10 @@ ZTHOST_API int StimulationDeviceUpdateCount();
 
 // Forgets every registered static device (releasing its reference), module registration,
 // registered class and the simulated microscope's devices and camera (the host then has no device
-// manager and no grabber provider), and returns the log capture, message boxes, translations,
-// named references, search folders, detail switch, current document, "Fast Timelapse" and galvo
-// message flag to their start state. The log file setting is kept.
+// manager and no grabber provider), closes every document, stops live mode, and returns the log
+// capture, message boxes, translations, named references, search folders, detail switch, "Fast
+// Timelapse", galvo message flag, view settings, GUI, focus drive, objectives, and the camera's
+// optics, mirror-frame source and specimen to their start state. The log file setting is kept.
 ZTHOST_API void ResetForTests();
 
 }  // namespace zthost

@@ -1,0 +1,470 @@
+// The host's documents as a user sees them: live mode and freeze, capture documents made from
+// samples, views, look-up tables, calibration, ROIs, and the host's view, GUI and focus settings.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <mutex>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "zt/zt_acquisition.h"
+#include "zt/zt_camera.h"
+#include "zt/zt_devices.h"
+#include "zt/zt_document.h"
+#include "zt/zt_util.h"
+#include "zthost/camera_control.h"
+#include "zthost/microscope.h"
+#include "zthost/optics.h"
+#include "zthost/zthost.h"
+
+namespace {
+
+// Records what live mode tells the camera-update listeners.
+class LiveListener : public CZtCameraUpdate {
+public:
+    ~LiveListener() override { UnregisterCameraUpdate(); }
+    int LiveChanged(bool live, bool userRequest) override {
+        std::lock_guard lock(m_mutex);
+        m_changes.emplace_back(live, userRequest);
+        return 0;
+    }
+    std::vector<std::pair<bool, bool>> Changes() {
+        std::lock_guard lock(m_mutex);
+        return m_changes;
+    }
+
+private:
+    std::mutex m_mutex;
+    std::vector<std::pair<bool, bool>> m_changes;
+};
+
+// Releases a host document when the test is done with it.
+struct DocumentRef {
+    IZtDocument* document = nullptr;
+    explicit DocumentRef(IZtDocument* d) : document(d) {}
+    ~DocumentRef() {
+        if (document) {
+            document->Release();
+        }
+    }
+    DocumentRef(const DocumentRef&) = delete;
+    DocumentRef& operator=(const DocumentRef&) = delete;
+    IZtDocument* operator->() const { return document; }
+};
+
+std::wstring CurrentTitle() {
+    DocumentRef current(ZT_GetCurrentDocument());
+    return current.document ? current->GetTitle().Str() : L"(none)";
+}
+
+class HostDocuments : public ::testing::Test {
+protected:
+    void SetUp() override {
+        zthost::ResetForTests();
+        zthost::CameraSetup camera;
+        camera.name = L"Cam1";
+        camera.grabberIndex = 2;
+        camera.sensorWidth = 320;
+        camera.sensorHeight = 240;
+        camera.bitDepth = 12;
+        ASSERT_EQ(zthost::SetCamera(camera), 0);
+        zthost::OpticsSetup optics;
+        optics.dmdToSensor = {0.25, 0.0, 60.0, 0.0, 0.25, 45.0};  // the DMD over the middle
+        optics.shotNoise = false;
+        optics.readNoise = 0.0;
+        optics.offset = 100.0;
+        optics.background = 0.0;
+        ASSERT_EQ(zthost::SetOptics(optics), 0);
+    }
+    void TearDown() override { zthost::ResetForTests(); }
+};
+
+}  // namespace
+
+// ---- Live mode ---------------------------------------------------------------------------------
+
+TEST_F(HostDocuments, LiveModeShowsTheCameraInItsCaptureDocumentUntilFrozen) {
+    LiveListener listener;
+    EXPECT_FALSE(ZT_IsLive());
+    EXPECT_FALSE(ZT_HasLiveOrFrozenDocument());
+    EXPECT_EQ(ZT_LiveStart(0), -4);
+
+    ASSERT_EQ(ZT_LiveStart(2), 0);
+    EXPECT_TRUE(ZT_IsLive());
+    EXPECT_EQ(ZT_GetLiveMode(), 2);
+    EXPECT_TRUE(ZT_HasLiveOrFrozenDocument());
+    std::vector<zthost::DocumentInfo> documents = zthost::Documents();
+    ASSERT_EQ(documents.size(), 1u);
+    EXPECT_EQ(documents[0].type, ZT_DOCTYPE_CAPTURE);
+    EXPECT_EQ(documents[0].tag, 2u) << "tagged with the camera's grabber index";
+    EXPECT_EQ(documents[0].title, L"Cam1");
+    EXPECT_TRUE(documents[0].current);
+    EXPECT_TRUE(documents[0].live);
+    EXPECT_EQ(documents[0].viewTitles, std::vector<std::wstring>{L"Cam1"});
+    EXPECT_EQ(documents[0].pictureWidth, 320u) << "live mode shows a frame at once";
+    EXPECT_EQ(listener.Changes(), (std::vector<std::pair<bool, bool>>{{true, false}}));
+
+    // The live picture follows the DMD; the document's format follows the camera.
+    SZtPicBuf picture;
+    ASSERT_EQ(zthost::DocumentPicture(0, &picture), 0);
+    EXPECT_EQ(CZtPicBufAPI::GetValue(&picture, 160, 120), 100u);
+    zthost::SetMirrorFrameSource([] {
+        return zthost::MirrorFrame{800, 600, std::vector<std::uint8_t>(800 * 600, 255)};
+    });
+    ASSERT_EQ(zthost::GrabLiveFrame(), 0);
+    ASSERT_EQ(zthost::DocumentPicture(0, &picture), 0);
+    EXPECT_NEAR(CZtPicBufAPI::GetValue(&picture, 160, 120), 1100.0, 15.0);
+    zthost::CameraSetup camera = zthost::Camera();
+    camera.binningX = camera.binningY = 2.0;
+    ASSERT_EQ(zthost::SetCamera(camera), 0);
+    SZtGrabberFormatDesc format;
+    ASSERT_EQ(ZT_GetDocumentCameraFormat(&format), 0);
+    EXPECT_EQ(format.value.binningX, 2.0);
+
+    // Starting again changes the mode only.
+    ASSERT_EQ(ZT_LiveStart(1), 0);
+    EXPECT_EQ(ZT_GetLiveMode(), 1);
+    EXPECT_EQ(listener.Changes().size(), 1u);
+
+    ASSERT_EQ(ZT_Freeze(), 0);
+    EXPECT_FALSE(ZT_IsLive());
+    EXPECT_EQ(ZT_GetLiveMode(), 1) << "the mode it ran in last";
+    EXPECT_TRUE(ZT_HasLiveOrFrozenDocument()) << "the frozen picture stays open";
+    documents = zthost::Documents();
+    ASSERT_EQ(documents.size(), 1u);
+    EXPECT_FALSE(documents[0].live);
+    EXPECT_EQ(documents[0].pictureWidth, 160u) << "the last frame live mode showed, binned";
+    EXPECT_EQ(zthost::GrabLiveFrame(), -9);
+    camera.binningX = camera.binningY = 1.0;
+    ASSERT_EQ(zthost::SetCamera(camera), 0);
+    ASSERT_EQ(ZT_GetDocumentCameraFormat(&format), 0);
+    EXPECT_EQ(format.value.binningX, 2.0) << "a frozen picture keeps the format it was taken with";
+    ASSERT_EQ(ZT_Freeze(), 0);
+    EXPECT_EQ(listener.Changes(),
+              (std::vector<std::pair<bool, bool>>{{true, false}, {false, false}}));
+
+    // Live again reuses the camera's capture document.
+    ASSERT_EQ(ZT_LiveStart(2), 0);
+    EXPECT_EQ(zthost::Documents().size(), 1u);
+    EXPECT_TRUE(zthost::Documents()[0].live);
+}
+
+TEST_F(HostDocuments, LiveModeNeedsACamera) {
+    zthost::CameraSetup camera = zthost::Camera();
+    camera.hasCamera = false;
+    ASSERT_EQ(zthost::SetCamera(camera), 0);
+    EXPECT_EQ(ZT_LiveStart(2), -6);
+    zthost::SetGrabberPresent(false);
+    EXPECT_EQ(ZT_LiveStart(2), -12);
+    EXPECT_FALSE(ZT_IsLive());
+    EXPECT_TRUE(zthost::Documents().empty());
+}
+
+TEST_F(HostDocuments, ClosingTheLiveDocumentStopsLiveMode) {
+    LiveListener listener;
+    EXPECT_EQ(ZT_CloseCurrentDocument(), -5);
+    ASSERT_EQ(ZT_LiveStart(2), 0);
+    DocumentRef live(ZT_GetCurrentDocument());
+    ASSERT_NE(live.document, nullptr);
+    ASSERT_EQ(ZT_CloseCurrentDocument(), 0);
+    EXPECT_FALSE(ZT_IsLive());
+    EXPECT_FALSE(ZT_HasLiveOrFrozenDocument());
+    EXPECT_EQ(listener.Changes().back(), std::make_pair(false, false));
+    EXPECT_EQ(ZT_GetCurrentDocument(), nullptr);
+
+    // A closed document still answers, but is gone from the host.
+    EXPECT_FALSE(live->IsOpen());
+    EXPECT_EQ(live->GetTitle(), L"Cam1");
+    EXPECT_EQ(live->ActivateView(0), -5);
+    EXPECT_EQ(ZT_FindCaptureDocument(2), nullptr);
+}
+
+// ---- A calibration document --------------------------------------------------------------------
+
+TEST_F(HostDocuments, CaptureDocumentMadeFromASampleIsFoundByItsTagAndShowsNewSamples) {
+    ASSERT_EQ(ZT_LiveStart(2), 0);
+    ASSERT_EQ(ZT_Freeze(), 0);
+    CZtGrabberSample sample;
+    ASSERT_EQ(sample.Capture(), 0);
+
+    IZtDocument* created = nullptr;
+    CZtGrabberSample empty;
+    EXPECT_EQ(ZT_CreateDocumentFromSample(&empty, L"DMD Calibration", &created), -9);
+    EXPECT_EQ(ZT_CreateDocumentFromSample(&sample, nullptr, &created), -4);
+    ASSERT_EQ(ZT_CreateDocumentFromSample(&sample, L"DMD Calibration", &created), 0);
+    DocumentRef calibration(created);
+    EXPECT_EQ(CurrentTitle(), L"DMD Calibration");
+    EXPECT_EQ(calibration->GetType(), ZT_DOCTYPE_CAPTURE);
+    EXPECT_EQ(calibration->GetViewCount(), 0);
+    EXPECT_EQ(calibration->SetLookUpTables(10, 10), -4);
+    ASSERT_EQ(calibration->SetLookUpTables(0, 4095), 0);
+    int view = -1;
+    ASSERT_EQ(calibration->AddView(&view), 0);
+    EXPECT_EQ(view, 0);
+    ASSERT_EQ(calibration->SetTag(7), 0);
+    {
+        DocumentRef found(ZT_FindCaptureDocument(7));
+        EXPECT_EQ(found.document, calibration.document);
+        DocumentRef live(ZT_FindCaptureDocument(2));
+        ASSERT_NE(live.document, nullptr);
+        EXPECT_EQ(live->GetTitle(), L"Cam1");
+        EXPECT_EQ(ZT_FindCaptureDocument(3), nullptr);
+    }
+
+    // A view keeps its own title.
+    CZtStringW title;
+    ASSERT_EQ(calibration->GetViewTitle(0, &title), 0);
+    EXPECT_EQ(title, L"DMD Calibration");
+    ASSERT_EQ(calibration->SetViewTitle(0, L"Cam1 - DMD"), 0);
+    ASSERT_EQ(calibration->GetViewTitle(0, &title), 0);
+    EXPECT_EQ(title, L"Cam1 - DMD");
+    EXPECT_EQ(calibration->GetViewTitle(1, &title), -5);
+    EXPECT_EQ(calibration->SetViewTitle(-1, L"x"), -5);
+
+    // A new sample, shown with the metadata the caller kept.
+    SZtPictureMetadata kept;
+    ASSERT_EQ(ZT_GetGrabberPictureMetadata(&kept), 0);
+    kept.cameraName = L"Kept";
+    zthost::SetMirrorFrameSource([] {
+        return zthost::MirrorFrame{800, 600, std::vector<std::uint8_t>(800 * 600, 255)};
+    });
+    ASSERT_EQ(sample.Capture(), 0);
+    ASSERT_EQ(calibration->LoadSample(&sample, &kept), 0);
+    ASSERT_EQ(calibration->RefreshViews(), 0);
+    SZtPictureMetadata shown;
+    ASSERT_EQ(calibration->GetMetadata(&shown), 0);
+    EXPECT_EQ(shown.cameraName, L"Kept");
+    SZtPicBuf picture;
+    ASSERT_EQ(calibration->GetPicture(&picture), 0);
+    EXPECT_NEAR(CZtPicBufAPI::GetValue(&picture, 160, 120), 1100.0, 15.0);
+
+    // The picture's scale.
+    SZtCalibrationAttr attr{6.5, 10.0};
+    ASSERT_EQ(calibration->SetCalibration(&attr), 0);
+    EXPECT_EQ(calibration->SetCameraZoom(0.0), -4);
+    ASSERT_EQ(calibration->SetCameraZoom(1.5), 0);
+
+    std::vector<zthost::DocumentInfo> documents = zthost::Documents();
+    ASSERT_EQ(documents.size(), 2u);
+    const zthost::DocumentInfo& info = documents[1];
+    EXPECT_EQ(info.title, L"DMD Calibration");
+    EXPECT_TRUE(info.current);
+    EXPECT_EQ(info.tag, 7u);
+    EXPECT_EQ(info.refreshCount, 1);
+    EXPECT_EQ(info.calibration.pixelSize, 6.5);
+    EXPECT_EQ(info.calibration.scaleBar, 10.0);
+    EXPECT_EQ(info.cameraZoom, 1.5);
+
+    // Closing it brings back the frozen live document, whose view is activated by its tag.
+    ASSERT_EQ(ZT_CloseCurrentDocument(), 0);
+    EXPECT_FALSE(calibration->IsOpen());
+    EXPECT_EQ(CurrentTitle(), L"Cam1");
+    ASSERT_EQ(ZT_LiveStart(2), 0);
+    DocumentRef live(ZT_FindCaptureDocument(2));
+    ASSERT_NE(live.document, nullptr);
+    EXPECT_EQ(live->ActivateView(1), -5);
+    ASSERT_EQ(live->ActivateView(0), 0);
+    documents = zthost::Documents();
+    ASSERT_EQ(documents.size(), 1u);
+    EXPECT_EQ(documents[0].activeView, 0);
+    EXPECT_TRUE(documents[0].live);
+}
+
+TEST_F(HostDocuments, ActivatingAViewMakesItsDocumentCurrent) {
+    CZtGrabberSample sample;
+    ASSERT_EQ(sample.Capture(), 0);
+    IZtDocument* first = nullptr;
+    IZtDocument* second = nullptr;
+    ASSERT_EQ(ZT_CreateDocumentFromSample(&sample, L"First", &first), 0);
+    ASSERT_EQ(ZT_CreateDocumentFromSample(&sample, L"Second", &second), 0);
+    DocumentRef a(first), b(second);
+    int view = 0;
+    ASSERT_EQ(a->AddView(&view), 0);
+    EXPECT_EQ(CurrentTitle(), L"Second");
+    ASSERT_EQ(a->ActivateView(0), 0);
+    EXPECT_EQ(CurrentTitle(), L"First");
+    ASSERT_EQ(ZT_CloseCurrentDocument(), 0);
+    EXPECT_EQ(CurrentTitle(), L"Second") << "the one activated before it";
+}
+
+TEST_F(HostDocuments, LookUpTablesFollowEachPictureOnlyWhenAutomatic) {
+    CZtGrabberSample sample;
+    zthost::SetMirrorFrameSource([] {
+        zthost::MirrorFrame frame{800, 600, std::vector<std::uint8_t>(800 * 600, 0)};
+        for (int y = 300; y < 308; ++y) {
+            for (int x = 400; x < 408; ++x) {
+                frame.levels[y * 800 + x] = 255;  // 4 sensor pixels of light
+            }
+        }
+        return frame;
+    });
+    ASSERT_EQ(sample.Capture(), 0);
+    EXPECT_TRUE(ZT_GetAutoLookUpTables());
+    IZtDocument* created = nullptr;
+    ASSERT_EQ(ZT_CreateDocumentFromSample(&sample, L"Auto", &created), 0);
+    DocumentRef document(created);
+    EXPECT_EQ(zthost::Documents()[0].lutLow, 100u) << "the camera's offset";
+    const std::uint32_t brightest = zthost::Documents()[0].lutHigh;
+    EXPECT_GT(brightest, 300u) << "the lit mirrors";
+
+    ZT_SetAutoLookUpTables(false);
+    EXPECT_FALSE(ZT_GetAutoLookUpTables());
+    ASSERT_EQ(document->SetLookUpTables(90, 120), 0);
+    ASSERT_EQ(document->LoadSample(&sample, nullptr), 0);
+    EXPECT_EQ(zthost::Documents()[0].lutLow, 90u) << "the tables set stay";
+    EXPECT_EQ(zthost::Documents()[0].lutHigh, 120u);
+
+    IZtDocument* fixed = nullptr;
+    ASSERT_EQ(ZT_CreateDocumentFromSample(&sample, L"Fixed", &fixed), 0);
+    DocumentRef other(fixed);
+    EXPECT_EQ(zthost::Documents()[1].lutLow, 0u) << "a first picture shows the full range";
+    EXPECT_EQ(zthost::Documents()[1].lutHigh, 4095u);
+}
+
+// ---- ROIs --------------------------------------------------------------------------------------
+
+TEST_F(HostDocuments, RoisAreAddedNumberedAndClearedAsOneAction) {
+    CZtGrabberSample sample;
+    ASSERT_EQ(sample.Capture(), 0);
+    IZtDocument* created = nullptr;
+    ASSERT_EQ(ZT_CreateDocumentFromSample(&sample, L"Rois", &created), 0);
+    DocumentRef document(created);
+
+    CZtRoiObject point(ZT_ROITYPE_POINT, {12.5, 30.25});
+    point.SetLabel(L"Detected point highlighted by calibration");
+    point.SetId(77);
+    ASSERT_EQ(document->AddRoi(&point), 0);
+    EXPECT_FALSE(document->HasStimulationRoi());
+    EXPECT_EQ(document->AddRoi(nullptr), -4);
+
+    CZtRoiObject rectangle(ZT_ROITYPE_RECTANGLE, {160.0, 120.0, 160.0, 120.0});
+    rectangle.SetLabel(L"Stimulation ROI added by calibration");
+    ASSERT_EQ(document->AddRoi(&rectangle), 0);
+    EXPECT_FALSE(document->HasStimulationRoi()) << "not marked for stimulation";
+    rectangle.SetStimulation(true);
+    ASSERT_EQ(document->AddRoi(&rectangle), 0);
+    EXPECT_TRUE(document->HasStimulationRoi());
+
+    CZtRoiObjectList rois;
+    ASSERT_EQ(document->GetRois(&rois), 0);
+    ASSERT_EQ(rois.GetCount(), 3);
+    EXPECT_EQ(rois.GetAt(0)->GetId(), 1u) << "the document numbers its ROIs";
+    EXPECT_EQ(rois.GetAt(0)->GetLabel(), L"Detected point highlighted by calibration");
+    EXPECT_EQ(rois.GetAt(0)->GetGeometry(), (std::vector<double>{12.5, 30.25}));
+    EXPECT_EQ(rois.GetAt(2)->GetId(), 3u);
+    EXPECT_EQ(rois.GetAt(2)->GetType(), ZT_ROITYPE_RECTANGLE);
+    EXPECT_TRUE(rois.GetAt(2)->GetStimulation());
+
+    ASSERT_EQ(document->ClearAllRois(L"Clear all ROIs"), 0);
+    EXPECT_FALSE(document->HasStimulationRoi());
+    ASSERT_EQ(document->AddRoi(&point), 0);
+    ASSERT_EQ(document->GetRois(&rois), 0);
+    ASSERT_EQ(rois.GetCount(), 1);
+    EXPECT_EQ(rois.GetAt(0)->GetId(), 4u) << "identifiers are never reused";
+    const std::vector<zthost::DocumentInfo> documents = zthost::Documents();
+    EXPECT_EQ(documents[0].roiActions, std::vector<std::wstring>{L"Clear all ROIs"});
+    EXPECT_EQ(documents[0].rois.GetCount(), 1);
+}
+
+// ---- Settings, GUI, focus, objective -----------------------------------------------------------
+
+TEST_F(HostDocuments, ViewSettingsGuiAndFocusAreTheHostsState) {
+    zthost::SetMeasurementRoisShown(false);
+    ASSERT_EQ(ZT_ShowMeasurementRois(), 0);
+    EXPECT_TRUE(zthost::MeasurementRoisShown());
+    EXPECT_TRUE(ZT_GetRoiLabels());
+    ZT_SetRoiLabels(false);
+    EXPECT_FALSE(ZT_GetRoiLabels());
+
+    EXPECT_TRUE(zthost::GuiEnabled());
+    Q9_EnableGUI(false);
+    EXPECT_FALSE(zthost::GuiEnabled());
+    Q9_EnableGUI(true);
+    EXPECT_TRUE(zthost::GuiEnabled());
+
+    EXPECT_TRUE(ZT_HasZStage());
+    ASSERT_EQ(ZT_ShowFocusSetup(), 0);
+    EXPECT_EQ(zthost::FocusSetupCount(), 1);
+    zthost::SetZStagePresent(false);
+    EXPECT_FALSE(ZT_HasZStage());
+    EXPECT_EQ(ZT_ShowFocusSetup(), -12);
+    EXPECT_EQ(zthost::FocusSetupCount(), 1);
+}
+
+TEST_F(HostDocuments, SelectedObjectiveComesFromTheNosepieceAndTheDatabase) {
+    SZtObjective objective;
+    ASSERT_EQ(ZT_GetSelectedObjective(&objective), 0);
+    EXPECT_EQ(objective.name, L"Uncalibrated") << "no nosepiece";
+    EXPECT_EQ(objective.m_attr.pixelSize, 0.0);
+
+    zthost::LogicalDeviceSetup nosepiece;
+    nosepiece.id = 5;
+    nosepiece.type = ZT_LOGDEV_NOSEPIECE;
+    nosepiece.key = L"Nosepiece";
+    nosepiece.positionNames = {L"P10", L"P20", L"P60"};
+    nosepiece.position = 1;
+    ASSERT_EQ(zthost::AddLogicalDevice(nosepiece), 0);
+    zthost::SetObjective(L"P20", L"Plan Apo 20x", 0.325, 50.0);
+    ASSERT_EQ(ZT_GetSelectedObjective(&objective), 0);
+    EXPECT_EQ(objective.code, L"P20");
+    EXPECT_EQ(objective.name, L"Plan Apo 20x");
+    EXPECT_EQ(objective.m_attr.pixelSize, 0.325);
+    EXPECT_EQ(objective.m_attr.scaleBar, 50.0);
+
+    nosepiece.position = 2;
+    ASSERT_EQ(zthost::UpdateLogicalDevice(nosepiece), 0);
+    ASSERT_EQ(ZT_GetSelectedObjective(&objective), 0);
+    EXPECT_EQ(objective.code, L"P60");
+    EXPECT_EQ(objective.name, L"Uncalibrated") << "a code the database does not know";
+    EXPECT_EQ(ZT_GetSelectedObjective(nullptr), -4);
+
+    double zoom = 0.0;
+    ASSERT_EQ(ZT_GetCameraCalibrationZoom(&zoom), 0);
+    EXPECT_EQ(zoom, 1.0);
+    zthost::SetCameraCalibrationZoom(0.63);
+    ASSERT_EQ(ZT_GetCameraCalibrationZoom(&zoom), 0);
+    EXPECT_EQ(zoom, 0.63);
+}
+
+// ---- Threads -----------------------------------------------------------------------------------
+
+TEST_F(HostDocuments, WorkerCapturesIntoTheCurrentDocumentWhileTheGuiThreadWorksWithIt) {
+    ASSERT_EQ(ZT_LiveStart(2), 0);
+    ASSERT_EQ(ZT_Freeze(), 0);
+    std::atomic<bool> done{false};
+    std::atomic<int> loaded{0};
+    std::thread worker([&] {
+        CZtGrabberSample sample;
+        for (int i = 0; i < 20; ++i) {
+            ASSERT_EQ(sample.Capture(), 0);
+            DocumentRef current(ZT_GetCurrentDocument());
+            if (current.document) {
+                current->ClearAllRois(L"Clear all ROIs");
+                CZtRoiObject point(ZT_ROITYPE_POINT, {1.0 * i, 2.0});
+                current->AddRoi(&point);
+                if (current->LoadSample(&sample, nullptr) == 0) {
+                    ++loaded;
+                }
+            }
+            sample.Release();
+        }
+        done = true;
+    });
+    while (!done) {
+        ASSERT_EQ(ZT_LiveStart(2), 0);
+        ASSERT_EQ(zthost::GrabLiveFrame(), 0);
+        DocumentRef current(ZT_GetCurrentDocument());
+        ASSERT_NE(current.document, nullptr);
+        current->RefreshViews();
+        ASSERT_EQ(zthost::Documents().size(), 1u);
+        ASSERT_EQ(ZT_Freeze(), 0);
+    }
+    worker.join();
+    EXPECT_EQ(loaded, 20);
+    CZtRoiObjectList rois;
+    DocumentRef current(ZT_GetCurrentDocument());
+    ASSERT_EQ(current->GetRois(&rois), 0);
+    ASSERT_EQ(rois.GetCount(), 1);
+    EXPECT_EQ(rois.GetAt(0)->GetGeometry()[0], 19.0);
+}
