@@ -15,6 +15,7 @@
 
 #include "cztstimulationdeviceverove.h"
 #include "verove_log.h"
+#include "zt/zt_acquisition.h"
 #include "zt/zt_util.h"
 
 namespace {
@@ -73,6 +74,10 @@ int CZtAutocalibrationDialog::SetupUi() {
              L"Hint: for best results, provide a highly reflective sample and turn off "
              L"binning.");
     m_pBtnFocus = new QPushButton(Tr(L"Auto Focus..."), m_pPageFocus);
+    if (!ZT_HasZStage()) {
+        m_pBtnFocus->setEnabled(false);
+        m_pBtnFocus->setStatusTip(Tr(L"No Z stage connected."));
+    }
     focus->addWidget(m_pBtnFocus);
     layout->addWidget(m_pPageFocus);
 
@@ -177,9 +182,15 @@ void CZtAutocalibrationDialog::UpdateProgress() {
     }
 }
 
-void CZtAutocalibrationDialog::OnPictureUpdate() {}
+void CZtAutocalibrationDialog::OnPictureUpdate() {
+    if (m_pDevice) {
+        m_pDevice->GetAutocalibration().RefreshCalibrationDocument();
+    }
+}
 
-void CZtAutocalibrationDialog::OnButtonFocus() {}
+void CZtAutocalibrationDialog::OnButtonFocus() {
+    ZT_ShowFocusSetup();
+}
 
 void CZtAutocalibrationDialog::OnButtonStimulate() {
     m_pLabelMessage->setText(Tr(L"No associated laser launch, cannot stimulate."));

@@ -50,7 +50,7 @@ signals:
 
 private:
     void ShowStep(int step);
-    // Stops what the pad stimulates and marks the dialog done; false when it already was.
+    // Marks the dialog done; false when it already was.
     bool Finish();
 
     CZtStimulationDeviceVerove* const m_pDevice;

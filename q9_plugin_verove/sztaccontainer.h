@@ -7,16 +7,13 @@
 #include <thread>
 #include <vector>
 
+#include "verove_sample_analysis.h"
+#include "zt/zt_acquisition.h"
+#include "zt/zt_document.h"
 #include "zt/zt_string.h"
 #include "zt/zt_sync.h"
 
 class CZtStimulationDeviceVerove;
-
-// A point of the DMD or of a camera image, in pixels.
-struct SZtPoint2D {
-    double x = 0.0;
-    double y = 0.0;
-};
 
 // Thread-compatible, with two exceptions: m_pMutex guards m_bAbort, m_iResult and the two result
 // matrices while a worker runs, and m_dProgress is written by the worker and read by the GUI.
@@ -40,14 +37,17 @@ struct _SZtACContainer {
     bool m_bPictureExisted = false;
     std::uint32_t m_uiCameraIndex = 0;
     std::int32_t m_iViewIndex = -1;
+    IZtDocument* m_pDocument = nullptr;  // one counted reference while set
     CZtStringW m_strViewTitle;
     bool m_bDocumentCreated = false;
+    CZtGrabberSample m_sample;  // the frame captured last
     std::int32_t m_iDMDWidth = 0;
     std::int32_t m_iDMDHeight = 0;
-    std::vector<SZtPoint2D> m_cameraPoints;
-    std::vector<SZtPoint2D> m_dmdPoints;
+    std::vector<SZtPointD> m_cameraPoints;
+    std::vector<SZtPointD> m_dmdPoints;
     std::int32_t m_iSavedBitDepth = 1;
     std::int32_t m_iSavedActivePattern = 0;
+    SZtPictureMetadata m_metadata;
     std::atomic<double> m_dProgress{0.0};
     bool m_bROILabels = false;
 

@@ -2,8 +2,12 @@
 // square on the mirrors, and the run's worker against the reference host.
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
+#include <QSignalSpy>
 #include <QTemporaryDir>
+#include <QThread>
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdlib>
 #include <memory>
@@ -11,11 +15,16 @@
 #include <vector>
 
 #include "cztautocalibration.h"
+#include "cztautocalibrationdialog.h"
 #include "cztpluginverove.h"
 #include "cztstimulationdeviceverove.h"
 #include "cztverovedriver.h"
 #include "fake_atcore_control.h"
+#include "zt/zt_acquisition.h"
+#include "zt/zt_roi.h"
+#include "zthost/camera_control.h"
 #include "zthost/microscope.h"
+#include "zthost/optics.h"
 #include "zthost/settings_store.h"
 #include "zthost/zthost.h"
 
@@ -54,6 +63,21 @@ SLit LitMirrors(const fake_atcore::MirrorFrame& frame) {
     return lit;
 }
 
+// fake_atcore's mirrors as the simulated camera sees them; dark while nothing is exposed.
+zthost::MirrorFrame ShownMirrors() {
+    const fake_atcore::MirrorFrame shown = fake_atcore::ShownFrame();
+    zthost::MirrorFrame frame;
+    if (shown.exposing) {
+        frame.width = shown.width;
+        frame.height = shown.height;
+        frame.levels = shown.levels;
+    }
+    return frame;
+}
+
+// A 1024 x 768 camera seeing the 800 x 600 mirrors at 1.2 pixels per mirror, centred.
+const std::array<double, 6> kTruth = {1.2, 0.0, 32.0, 0.0, 1.2, 24.0};
+
 }  // namespace
 
 class Autocalibration : public ::testing::Test {
@@ -71,6 +95,12 @@ protected:
     }
 
     void TearDown() override {
+        if (m_device) {
+            m_device->OnAutocalibrationEnd(false);
+        }
+        m_ended.reset();
+        m_progress.reset();
+        m_receiver.reset();
         m_device.reset();
         VerovePluginState().hostContext = nullptr;
         zthost::ResetForTests();
@@ -84,8 +114,48 @@ protected:
         return m_device.get();
     }
 
+    // The run's steps without the dialog's own slots: a dialog that was never set up receives
+    // the worker's signals, and the test plays the user.
+    void UseCamera(zthost::MirrorFrameSource source) {
+        zthost::CameraSetup camera;
+        camera.name = L"Cam1";
+        camera.sensorWidth = 1024;
+        camera.sensorHeight = 768;
+        ASSERT_EQ(zthost::SetCamera(camera), 0);
+        zthost::OpticsSetup optics;
+        optics.dmdToSensor = kTruth;
+        ASSERT_EQ(zthost::SetOptics(optics), 0);
+        zthost::SetMirrorFrameSource(std::move(source));
+    }
+
+    // Init and Run; then waits for the worker's run-ended signal. Its result, or 1 when none came.
+    int RunUntilEnded() {
+        CZtStimulationDeviceVerove* device = m_device.get();
+        m_receiver = std::make_unique<CZtAutocalibrationDialog>(device);
+        device->SetAutocalibrationDialog(m_receiver.get());
+        m_ended = std::make_unique<QSignalSpy>(
+            m_receiver.get(), &CZtAutocalibrationDialog::NotifyCalibrationRunEnded);
+        m_progress = std::make_unique<QSignalSpy>(m_receiver.get(),
+                                                  &CZtAutocalibrationDialog::NotifyProgress);
+        EXPECT_EQ(device->OnAutocalibrationInit(), 0);
+        EXPECT_EQ(device->AutocalibrationRun(), 0);
+        if (m_ended->count() == 0 && !m_ended->wait(1200000)) {
+            return 1;
+        }
+        return m_ended->at(0).at(0).toInt();
+    }
+
+    // The DMD mirror the first two rows of the truth take to the sensor.
+    static std::array<double, 2> Truth(const SZtPointD& dmd) {
+        return {kTruth[0] * dmd.x + kTruth[1] * dmd.y + kTruth[2],
+                kTruth[3] * dmd.x + kTruth[4] * dmd.y + kTruth[5]};
+    }
+
     QTemporaryDir m_dir;
     DevicePtr m_device;
+    std::unique_ptr<CZtAutocalibrationDialog> m_receiver;
+    std::unique_ptr<QSignalSpy> m_ended;
+    std::unique_ptr<QSignalSpy> m_progress;
 };
 
 // ---- Grid patterns of the sequence pool ----------------------------------------------------
@@ -150,7 +220,7 @@ TEST_F(Autocalibration, GridPatternsWithoutADriverAreRefused) {
 
 TEST_F(Autocalibration, RandomPositionsKeepTheirDistanceFromTheBorderAndEachOther) {
     std::srand(7);
-    const std::vector<SZtPoint2D> points = CZtAutocalibration::RandomPositions(800, 600);
+    const std::vector<SZtPointD> points = CZtAutocalibration::RandomPositions(800, 600);
     EXPECT_EQ(points.size(), 138u);
     for (size_t i = 0; i < points.size(); ++i) {
         EXPECT_GE(points[i].x, 10.0);
@@ -166,10 +236,10 @@ TEST_F(Autocalibration, RandomPositionsKeepTheirDistanceFromTheBorderAndEachOthe
 TEST_F(Autocalibration, RandomPositionsOnASmallDmdStopWhenNoPlaceIsLeft) {
     // 11 x 11 possible centres 10 mirrors apart at most: a few points, all of them valid.
     std::srand(3);
-    const std::vector<SZtPoint2D> points = CZtAutocalibration::RandomPositions(30, 30);
+    const std::vector<SZtPointD> points = CZtAutocalibration::RandomPositions(30, 30);
     EXPECT_GE(points.size(), 1u);
     EXPECT_LE(points.size(), 4u);
-    for (const SZtPoint2D& p : points) {
+    for (const SZtPointD& p : points) {
         EXPECT_GE(p.x, 10.0);
         EXPECT_LE(p.x, 20.0);
     }
@@ -217,4 +287,123 @@ TEST_F(Autocalibration, SquareAtTheEdgeIsClippedToTheMirrors) {
     EXPECT_EQ(lit.right, 7);
     EXPECT_EQ(lit.top, 593);
     EXPECT_EQ(lit.bottom, 600);
+}
+
+// ---- The worker ----------------------------------------------------------------------------
+
+TEST_F(Autocalibration, CollectionStopsAtThirtyPairsEachPairedWithTheFrameOfItsSquare) {
+    UseCamera(ShownMirrors);
+    ConnectDevice();
+    std::srand(11);
+    const std::vector<SZtPointD> positions = CZtAutocalibration::RandomPositions(800, 600);
+    std::srand(11);
+    ASSERT_EQ(RunUntilEnded(), 0);
+    CZtAutocalibration& run = m_device->GetAutocalibration();
+    const std::vector<SZtPointD>& dmd = run.GetDmdPoints();
+    const std::vector<SZtPointD>& camera = run.GetCameraPoints();
+    ASSERT_EQ(dmd.size(), 30u);
+    ASSERT_EQ(camera.size(), 30u);
+    for (size_t i = 0; i < dmd.size(); ++i) {
+        EXPECT_EQ(dmd[i].x, positions[i].x);
+        EXPECT_EQ(dmd[i].y, positions[i].y);
+        const auto expected = Truth(dmd[i]);
+        EXPECT_NEAR(camera[i].x, expected[0], 0.5) << "pair " << i;
+        EXPECT_NEAR(camera[i].y, expected[1], 0.5) << "pair " << i;
+    }
+    EXPECT_EQ(m_device->GetAutocalibrationProgress(), 90.0);
+    EXPECT_EQ(m_progress->count(), 30);
+    EXPECT_TRUE(
+        zthost::LogContains(L"Verove CZtStimulationDeviceVerove::"
+                            L"AutocalibrationThreadProc: DMD point 30 ["));
+    EXPECT_FALSE(zthost::LogContains(L"DMD point 31 "));
+    EXPECT_TRUE(
+        zthost::LogContains(L"Verove CZtStimulationDeviceVerove::AutocalibrationThreadProc: Done"));
+    // The calibration document shows the last frame with its detected point.
+    const std::vector<zthost::DocumentInfo> documents = zthost::Documents();
+    const auto current = std::find_if(documents.begin(), documents.end(),
+                                      [](const zthost::DocumentInfo& d) { return d.current; });
+    ASSERT_NE(current, documents.end());
+    ASSERT_FALSE(current->viewTitles.empty());
+    EXPECT_EQ(current->viewTitles[0], L"DMD Calibration");
+    EXPECT_FALSE(current->live);
+    ASSERT_EQ(current->rois.GetCount(), 1);
+    const CZtRoiObject* point = current->rois.GetAt(0);
+    EXPECT_EQ(point->GetLabel(), L"Detected point highlighted by calibration");
+    EXPECT_EQ(point->GetType(), ZT_ROITYPE_POINT);
+    EXPECT_EQ(point->GetGeometry(), (std::vector<double>{camera.back().x, camera.back().y}));
+    EXPECT_EQ(current->roiActions.size(), 30u);
+    EXPECT_EQ(current->roiActions.back(), L"Clear all ROIs");
+    EXPECT_FALSE(zthost::GuiEnabled());
+
+    EXPECT_EQ(m_device->OnAutocalibrationValidationPhase(), 0);
+    EXPECT_TRUE(zthost::GuiEnabled());
+    EXPECT_TRUE(ZT_IsLive());
+    EXPECT_FALSE(run.IsRegistered());
+}
+
+TEST_F(Autocalibration, FrameWithoutASpotAddsNoPair) {
+    std::srand(5);
+    const std::vector<SZtPointD> positions = CZtAutocalibration::RandomPositions(800, 600);
+    // The camera sees nothing while the squares 0, 2, 4, ... are shown.
+    UseCamera([&positions] {
+        const SLit lit = LitMirrors(fake_atcore::ShownFrame());
+        for (size_t i = 0; i < positions.size(); i += 2) {
+            if (lit.count == 100 && lit.left + 5 == positions[i].x &&
+                lit.top + 5 == positions[i].y) {
+                return zthost::MirrorFrame{};
+            }
+        }
+        return ShownMirrors();
+    });
+    ConnectDevice();
+    std::srand(5);
+    ASSERT_EQ(RunUntilEnded(), 0);
+    const std::vector<SZtPointD>& dmd = m_device->GetAutocalibration().GetDmdPoints();
+    ASSERT_EQ(dmd.size(), 30u);
+    for (size_t i = 0; i < dmd.size(); ++i) {
+        EXPECT_EQ(dmd[i].x, positions[2 * i + 1].x) << "pair " << i;
+        EXPECT_EQ(dmd[i].y, positions[2 * i + 1].y) << "pair " << i;
+    }
+    EXPECT_EQ(m_progress->count(), 30);
+    EXPECT_EQ(m_device->GetAutocalibrationProgress(), 90.0);
+}
+
+TEST_F(Autocalibration, NarrowDmdGivesNoPositionsAndTheRunFails) {
+    fake_atcore::SetSensorSize(16, 600);
+    UseCamera(ShownMirrors);
+    ConnectDevice();
+    EXPECT_EQ(RunUntilEnded(), -9);
+    EXPECT_TRUE(m_device->GetAutocalibration().GetDmdPoints().empty());
+    EXPECT_EQ(m_progress->count(), 0);
+    EXPECT_TRUE(
+        zthost::LogContains(L"Verove CZtStimulationDeviceVerove::"
+                            L"AutocalibrationThreadProc: Computing calibration matrices"));
+    // The dialog ends a failed run itself; nothing is stored.
+    EXPECT_EQ(m_device->OnAutocalibrationEnd(true), 0);
+    EXPECT_FALSE(m_device->GetAutocalibration().IsRegistered());
+    EXPECT_NE(m_device->GetCalibrationData()->GetCalibrationState(), Calibrated);
+}
+
+TEST_F(Autocalibration, WorkerWithoutADriverStopsAtOnceAndWaitsToBeEnded) {
+    UseCamera(ShownMirrors);
+    CZtStimulationDeviceVerove* device = ConnectDevice();
+    m_receiver = std::make_unique<CZtAutocalibrationDialog>(device);
+    device->SetAutocalibrationDialog(m_receiver.get());
+    QSignalSpy ended(m_receiver.get(), &CZtAutocalibrationDialog::NotifyCalibrationRunEnded);
+    ASSERT_EQ(device->OnAutocalibrationInit(), 0);
+    ASSERT_TRUE(device->Connect(false, 0, -1));
+    ASSERT_EQ(device->AutocalibrationRun(), 0);
+    const std::wstring line =
+        L"Verove CZtStimulationDeviceVerove::AutocalibrationThreadProc: Autocalibration aborted "
+        L"due to invalid device / driver pointer.";
+    for (int i = 0; i < 2000 && !zthost::LogContains(line); ++i) {
+        QThread::msleep(5);
+    }
+    EXPECT_TRUE(zthost::LogContains(line));
+    EXPECT_TRUE(device->GetAutocalibration().IsRegistered());
+    device->OnAutocalibrationEnd(false);
+    EXPECT_FALSE(device->GetAutocalibration().IsRegistered());
+    EXPECT_EQ(device->GetAutocalibration().GetResult(), -9);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(ended.count(), 0);
 }
