@@ -25,6 +25,7 @@
 #include "cztstimulationdeviceverove.h"
 #include "cztverovedriver.h"
 #include "fake_atcore_control.h"
+#include "shown_mirrors.h"
 #include "zt/zt_acquisition.h"
 #include "zt/zt_devices.h"
 #include "zt/zt_roi.h"
@@ -64,24 +65,6 @@ QStringList Texts(QWidget* dialog) {
         }
     }
     return texts;
-}
-
-// The mirrors fake_atcore's DMD shows, for the simulated camera; dark while nothing is exposed.
-zthost::MirrorFrame ShownMirrors() {
-    const fake_atcore::MirrorFrame shown = fake_atcore::ShownFrame();
-    zthost::MirrorFrame frame;
-    if (shown.exposing) {
-        frame.width = shown.width;
-        frame.height = shown.height;
-        frame.levels = shown.levels;
-    }
-    return frame;
-}
-
-bool MirrorsDark() {
-    const fake_atcore::MirrorFrame shown = fake_atcore::ShownFrame();
-    return std::all_of(shown.levels.begin(), shown.levels.end(),
-                       [](std::uint8_t level) { return level == 0; });
 }
 
 // (x, y) through the first two rows of a row-major 3 x 3 or 2 x 3 matrix.

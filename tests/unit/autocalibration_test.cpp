@@ -20,6 +20,7 @@
 #include "cztstimulationdeviceverove.h"
 #include "cztverovedriver.h"
 #include "fake_atcore_control.h"
+#include "shown_mirrors.h"
 #include "zt/zt_acquisition.h"
 #include "zt/zt_roi.h"
 #include "zthost/camera_control.h"
@@ -61,18 +62,6 @@ SLit LitMirrors(const fake_atcore::MirrorFrame& frame) {
         }
     }
     return lit;
-}
-
-// fake_atcore's mirrors as the simulated camera sees them; dark while nothing is exposed.
-zthost::MirrorFrame ShownMirrors() {
-    const fake_atcore::MirrorFrame shown = fake_atcore::ShownFrame();
-    zthost::MirrorFrame frame;
-    if (shown.exposing) {
-        frame.width = shown.width;
-        frame.height = shown.height;
-        frame.levels = shown.levels;
-    }
-    return frame;
 }
 
 // A 1024 x 768 camera seeing the 800 x 600 mirrors at 1.2 pixels per mirror, centred.
@@ -336,6 +325,7 @@ TEST_F(Autocalibration, CollectionStopsAtThirtyPairsEachPairedWithTheFrameOfItsS
     EXPECT_FALSE(zthost::GuiEnabled());
 
     EXPECT_EQ(m_device->OnAutocalibrationValidationPhase(), 0);
+    EXPECT_TRUE(MirrorsDark());
     EXPECT_TRUE(zthost::GuiEnabled());
     EXPECT_TRUE(ZT_IsLive());
     EXPECT_FALSE(run.IsRegistered());
