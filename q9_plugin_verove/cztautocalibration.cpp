@@ -454,6 +454,9 @@ int CZtAutocalibration::ComputeMatrices() {
         grabber->CameraRoiIsOn(&roiOn) == 0 && roiOn && grabber->CameraRoiGet(&roi) == 0;
     bool confocal = false;
     grabber->IsConfocal(&confocal);
+    if (confocal) {
+        CZtStimulationDeviceVerove::ReadScanAreaForm(grabber, &scanArea);
+    }
 
     CZtMatrix3 imageToChip{};
     status = CalcTransformImgToChip(&format, angle, &scanArea, useRoi ? &roi : nullptr, confocal,

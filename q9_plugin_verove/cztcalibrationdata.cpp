@@ -360,7 +360,7 @@ int CZtCalibrationData::LoadCalibration(bool* changed) {
         return -12;
     }
     UpdateState();
-    CZtLock lock(m_csLock);
+    std::unique_lock<CZtCriticalSection> lock(m_csLock);
 
     CZtLiteVariantR reader;
     int result = ReadCalibrationLevel(&reader);
@@ -427,8 +427,12 @@ int CZtCalibrationData::LoadCalibration(bool* changed) {
         }
     }
 
+    // Let go before the owner hears of the new state: it takes the driver's buffer lock, under
+    // which rendering reads this object.
+    lock.unlock();
     UpdateState();
     if (nothingStored) {
+        CZtLock relock(m_csLock);
         ClearCalibrationConfiguration();
         m_strLoadedKey.clear();
         LoadCalibrationMatrices(std::wstring());

@@ -18,7 +18,10 @@
 #include "verove_log.h"
 #include "zt/zt_camera.h"
 #include "zt/zt_devices.h"
+#include "zt/zt_display.h"
+#include "zt/zt_experiment.h"
 #include "zt/zt_layout.h"
+#include "zt/zt_macro.h"
 #include "zt/zt_registry.h"
 #include "zt/zt_settings.h"
 #include "zt/zt_util.h"
@@ -27,6 +30,12 @@ namespace {
 
 // Statuses of the slots whose work is not part of this device yet.
 constexpr int kNotSupported = -2;
+
+// Operation modes of the DMD interface.
+constexpr std::int32_t kOperationModeNormal = 0;
+constexpr std::int32_t kOperationModeSequence = 5;
+// GetPatternName and the camera projection reach the sequence patterns from this identifier on.
+constexpr ZT_DWORD kFirstSequencePatternId = 10000;
 
 constexpr unsigned kErrorBoxTopMost = 0x40000 | ZT_MB_ICONERROR;
 constexpr const wchar_t* kRegistryKey = L"Software\\Brightwater\\Misc\\Verove";
@@ -249,6 +258,8 @@ bool CZtStimulationDeviceVerove::Connect(bool connect, std::uint32_t brand,
         InitializeDeviceState();
     } else {
         m_autocalibration->Abort();
+        // A stimulation ending on a work thread still uses the driver.
+        std::lock_guard run(m_runLock);
         m_driverView.store(nullptr);
         m_driver.reset();
         m_driverOpened = false;
@@ -323,35 +334,42 @@ int CZtStimulationDeviceVerove::InitializeDeviceState() {
     return 0;
 }
 
-// Grey-scale depths and a running manual shot need the stimulation work; the refusal of invalid
-// depths and the binary depth the driver exposes are complete.
 int CZtStimulationDeviceVerove::SetBitDepth(std::int32_t depth, bool force) {
-    VEROVE_LOG("CZtStimulationDeviceVerove::SetBitDepth", L"Request to set bit depth %i.", depth);
+    const char* function = "CZtStimulationDeviceVerove::SetBitDepth";
+    VEROVE_LOG(function, L"Request to set bit depth %i.", depth);
     if (depth != 1 && depth != 4 && depth != 6 && depth != 8) {
-        VEROVE_LOG("CZtStimulationDeviceVerove::SetBitDepth",
-                   L"Invalid bit depth (%i) specified. Not set.", depth);
+        VEROVE_LOG(function, L"Invalid bit depth (%i) specified. Not set.", depth);
         return -4;
     }
-    if (depth != 1) {
-        return kNotSupported;
+    // A running manual shot is stopped and started again, so that it shows its pattern at the
+    // new depth with the light path around it switched as for any shot.
+    const bool shot = m_manualShotActive;
+    if (shot) {
+        StopShutterAndStimulation();
     }
-    if (depth != m_driverSettings.bitDepth.load() || force) {
+    CZtVeroveDriver* driver = GetDriver();
+    if (depth != GetBitDepth() || force) {
         m_driverSettings.bitDepth.store(depth);
         m_settings.bitDepth = depth;
         m_areasSet = false;
-        if (CZtVeroveDriver* driver = GetDriver()) {
+        if (driver) {
             driver->SetPixelEncoding(depth < 2);
-            if (driver->IsExposing()) {
-                int current = 0;
-                {
-                    CZtLock lock(driver->GetBufferLock());
-                    current = driver->GetPatterns().GetCurrentId();
-                }
-                driver->ExposePattern(current, true);
+            if (!shot && driver->IsExposing()) {
+                driver->ExposePattern(CurrentPatternId(driver), true);
             }
         }
     }
-    VEROVE_LOG("CZtStimulationDeviceVerove::SetBitDepth", L"Bit depth %i has been set.", depth);
+    if (shot) {
+        CZtStringW command;
+        command.Format(L"ManualShot(\"%s\", 1, %f, %i);", GetControllingDevice().GetString(),
+                       m_manualShotDuration.load(), m_manualShotParameter.load());
+        m_manualShotActive = CLI_Command(command) == 0;
+    }
+    if (!m_takingOverBitDepth) {
+        NotifyControllingAggregator(ZT_AGGREGATOR_BIT_DEPTH);
+    }
+    Q9_Display_PictureInc(4);
+    VEROVE_LOG(function, L"Bit depth %i has been set.", depth);
     return 0;
 }
 
@@ -446,17 +464,19 @@ int CZtStimulationDeviceVerove::OnNDExperiment(std::int32_t phase) {
     if (m_experimentState != 2) {
         m_experimentState = phase;
         if (phase == 1) {
+            std::lock_guard run(m_runLock);
             m_firedStimulations.clear();
-            m_firedStimulationPhases.clear();
+            m_firedCursor = 0;
         }
     } else if (phase == 1 && --m_expectedPhases <= 0) {
         m_expectedPhases = 0;
         m_experimentState = 1;
+        std::lock_guard run(m_runLock);
         m_firedStimulations.clear();
-        m_firedStimulationPhases.clear();
+        m_firedCursor = 0;
     }
     VEROVE_LOG("CZtStimulationDeviceVerove::OnNDExperiment", L"End - state %d",
-               static_cast<int>(m_experimentState));
+               static_cast<int>(m_experimentState.load()));
     return 0;
 }
 
@@ -468,8 +488,11 @@ int CZtStimulationDeviceVerove::OnPluginNDSequence_Validate(const void* actions)
         return -4;
     }
     m_experimentState = 2;
-    m_firedStimulations.clear();
-    m_firedStimulationPhases.clear();
+    {
+        std::lock_guard run(m_runLock);
+        m_firedStimulations.clear();
+        m_firedCursor = 0;
+    }
     m_areasSet = false;
     return 0;
 }
@@ -617,7 +640,7 @@ void CZtStimulationDeviceVerove::AppendUnique(std::vector<std::uint32_t>* list,
 int CZtStimulationDeviceVerove::HandleDeviceChanged(const std::uint32_t* ids, int count) {
     const char* function = "CZtStimulationDeviceVerove::HandleDeviceChanged";
     VEROVE_LOG(function, L"Start");
-    if (m_operationMode == 5) {
+    if (m_operationMode == kOperationModeSequence) {
         m_sequenceDeviceChanges.insert(m_sequenceDeviceChanges.end(), ids, ids + count);
         VEROVE_LOG(function, L"Handling devicechange delayed until Illumination Sequence done.");
         return 0;
@@ -867,17 +890,22 @@ int CZtStimulationDeviceVerove::GetPatternName(ZT_DWORD id, CZtStringW* name) {
     if (!name) {
         return 14;
     }
-    // Identifiers from 10000 on name the patterns of an illumination sequence.
-    if (id >= 10000) {
-        return kNotSupported;
-    }
     CZtLock lock(driver->GetBufferLock());
-    const CZtPattern* pattern = driver->GetPatterns().FindById(id);
+    const CZtPattern* pattern = FindPattern(driver, id);
     if (!pattern) {
         return 3;
     }
     *name = pattern->GetName();
     return 0;
+}
+
+const CZtPattern* CZtStimulationDeviceVerove::FindPattern(CZtVeroveDriver* driver, ZT_DWORD id) {
+    // Identifiers from 10000 on name the patterns prepared for an illumination sequence.
+    if (id >= kFirstSequencePatternId) {
+        const size_t index = id - kFirstSequencePatternId;
+        return index < m_sequencePool.size() ? m_sequencePool[index].get() : nullptr;
+    }
+    return driver->GetPatterns().FindById(id);
 }
 
 int CZtStimulationDeviceVerove::GetPatternAvailable(ZT_DWORD id, bool* available) {
@@ -981,8 +1009,79 @@ int CZtStimulationDeviceVerove::GetPatternCameraProjection(ZT_DWORD id, SZtPicBu
                                                            const SZtRect* rect1,
                                                            const SZtRect* rect2, double value1,
                                                            double value2, double angleDegrees) {
-    VEROVE_LOG("CZtStimulationDeviceVerove::GetPatternCameraProjection", L"Start");
-    return kNotSupported;
+    const char* function = "CZtStimulationDeviceVerove::GetPatternCameraProjection";
+    VEROVE_LOG(function, L"Start");
+    CZtVeroveDriver* driver = GetDriver();
+    if (!driver) {
+        VEROVE_LOG(function, L"No device driver, aborting...");
+        VEROVE_LOG(function, L"End");
+        return 21;
+    }
+    if (!picture) {
+        VEROVE_LOG(function, L"Invalid image buffer format, aborting...");
+        VEROVE_LOG(function, L"End");
+        return 21;
+    }
+    // A copy: projecting renders into the pattern's working picture.
+    CZtPattern pattern;
+    {
+        CZtLock lock(driver->GetBufferLock());
+        const CZtPattern* found = FindPattern(driver, id);
+        if (!found) {
+            VEROVE_LOG(function, L"Unable to obtain pattern ID = %u, aborting...", id);
+            VEROVE_LOG(function,
+                       L"Custom grid pool contains %u patterns, device pool contains %u patterns",
+                       static_cast<unsigned>(m_sequencePool.size()),
+                       static_cast<unsigned>(driver->GetPatterns().Count()));
+            VEROVE_LOG(function, L"End");
+            return 21;
+        }
+        pattern = *found;
+    }
+    SZtGrabberFormatDesc format;
+    if (driver->GetCurrentFormat(&format) != 0) {
+        VEROVE_LOG(function, L"Unable to obtain camera format.");
+        VEROVE_LOG(function, L"End");
+        return 21;
+    }
+    // The caller's view of the camera replaces the driver's; a binning of 0 or less would leave
+    // no picture, so the camera's own stays then.
+    if (rect1) {
+        format.value.sensorRect = *rect1;
+    }
+    if (rect2) {
+        format.value.imageRect = *rect2;
+    }
+    if (value1 > 0.0) {
+        format.value.binningX = value1;
+    }
+    if (value2 > 0.0) {
+        format.value.binningY = value2;
+    }
+    const SZtRect& size = rect2 && rect2->right > rect2->left && rect2->bottom > rect2->top
+                              ? *rect2
+                              : format.value.sensorRect;
+    SZtPicBuf projected;
+    if (size.right > size.left && size.bottom > size.top) {
+        CZtPicBufAPI::Alloc(&projected, static_cast<std::uint32_t>(size.right - size.left),
+                            static_cast<std::uint32_t>(size.bottom - size.top), 8, 1);
+    }
+    std::vector<double> matrix;
+    SZtScanAreaDesc scanArea{};
+    if (CZtCalibrationData* calibration = GetCalibrationData()) {
+        const CZtMatrix3 mapping = calibration->GetMappingDMDToCam();
+        matrix.assign(mapping.begin(), mapping.end());
+        scanArea = calibration->GetScanAreaDesc();
+    }
+    if (pattern.GetProjectionToCameraSpace(&projected, &format.value, angleDegrees, matrix,
+                                           &scanArea) != 0 ||
+        CZtPicBufAPI::Copy(&projected, picture) != 0) {
+        VEROVE_LOG(function, L"Unable to obtain pattern projection.");
+        VEROVE_LOG(function, L"End");
+        return 21;
+    }
+    VEROVE_LOG(function, L"End - OK");
+    return 0;
 }
 
 int CZtStimulationDeviceVerove::IsCalibrated(bool* calibrated) {
@@ -995,8 +1094,70 @@ int CZtStimulationDeviceVerove::IsCalibrated(bool* calibrated) {
 }
 
 int CZtStimulationDeviceVerove::SetOperationMode(std::int32_t mode) {
-    VEROVE_LOG("CZtStimulationDeviceVerove::SetOperationMode", L"Start");
-    return kNotSupported;
+    const char* function = "CZtStimulationDeviceVerove::SetOperationMode";
+    VEROVE_LOG(function, L"Start");
+    CZtVeroveDriver* driver = GetDriver();
+    if (mode == kOperationModeSequence &&
+        (m_operationMode == kOperationModeNormal || m_operationMode == 6)) {
+        if (!driver) {
+            VEROVE_LOG(function, L"No driver.");
+            return 21;
+        }
+        const int result = EnterIlluminationSequence(driver);
+        if (result != 0) {
+            return result;
+        }
+    } else if (mode == kOperationModeNormal && m_operationMode != kOperationModeNormal && driver) {
+        LeaveIlluminationSequence(driver);
+    }
+    m_previousOperationMode = m_operationMode;
+    m_operationMode = mode;
+    if (mode == kOperationModeNormal && m_previousOperationMode == kOperationModeSequence) {
+        m_sequencePool.clear();
+        // Changes of the light path that waited for the sequence are handled now.
+        std::vector<std::uint32_t> deferred;
+        deferred.swap(m_sequenceDeviceChanges);
+        if (!deferred.empty()) {
+            HandleDeviceChanged(deferred.data(), static_cast<int>(deferred.size()));
+        }
+    }
+    VEROVE_LOG(function, L"End - mode %d", mode);
+    return 0;
+}
+
+int CZtStimulationDeviceVerove::EnterIlluminationSequence(CZtVeroveDriver* driver) {
+    m_sequenceDeviceChanges.clear();
+    driver->ExposePattern(0, false);
+    SetBitDepth(1, false);
+    std::vector<CZtPattern*> patterns;
+    for (const std::unique_ptr<CZtPattern>& pattern : m_sequencePool) {
+        patterns.push_back(pattern.get());
+    }
+    int result = 0;
+    {
+        CZtLock lock(driver->GetBufferLock());
+        result =
+            driver->ProgramIlluminationSequence(patterns, m_sequenceEvents, m_sequenceRepeatCount);
+    }
+    if (result == 0) {
+        return 0;
+    }
+    VEROVE_LOG("CZtStimulationDeviceVerove::SetOperationMode", L"Failed to upload pattern.");
+    // Back to live single patterns, dark: a half-programmed sequence must never run.
+    driver->LeaveIlluminationSequence();
+    SetBitDepth(m_sequenceReturnBitDepth, false);
+    driver->ExposePattern(0, true);
+    return 21;
+}
+
+void CZtStimulationDeviceVerove::LeaveIlluminationSequence(CZtVeroveDriver* driver) {
+    driver->LeaveIlluminationSequence();
+    SetBitDepth(m_sequenceReturnBitDepth, false);
+    driver->ExposePattern(m_sequenceReturnPatternId, true);
+}
+
+int CZtStimulationDeviceVerove::GetSequencePoolSize() {
+    return static_cast<int>(m_sequencePool.size());
 }
 
 int CZtStimulationDeviceVerove::GetIlluminationSequenceState(std::int32_t* state) {
@@ -1007,9 +1168,60 @@ int CZtStimulationDeviceVerove::GetIlluminationSequenceState(std::int32_t* state
     return 0;
 }
 
+// Each step becomes one sequence event showing one frame; a pattern used by several steps is
+// uploaded once, at the place of its first use.
 int CZtStimulationDeviceVerove::SetIlluminationSequence(const void* sequence) {
-    VEROVE_LOG("CZtStimulationDeviceVerove::SetIlluminationSequence", L"Start");
-    return kNotSupported;
+    const char* function = "CZtStimulationDeviceVerove::SetIlluminationSequence";
+    VEROVE_LOG(function, L"Start");
+    CZtVeroveDriver* driver = GetDriver();
+    if (!driver) {
+        VEROVE_LOG(function, L"No driver.");
+        return 21;
+    }
+    if (!m_settings.externalTriggerSet) {
+        VEROVE_LOG(function, L"External triggering not enabled.");
+        return 21;
+    }
+    if (!sequence) {
+        VEROVE_LOG(function, L"Invalid illumination sequence.");
+        return 21;
+    }
+    const auto& steps = *static_cast<const SZtIlluminationSequence*>(sequence);
+    std::vector<std::unique_ptr<CZtPattern>> pool;
+    std::vector<ZT_DWORD> poolIds;
+    std::vector<SZtVeroveSequenceEvent> events;
+    {
+        CZtLock lock(driver->GetBufferLock());
+        for (const SZtIlluminationSequenceStep& step : steps.steps) {
+            auto used = std::find(poolIds.begin(), poolIds.end(), step.patternId);
+            if (used == poolIds.end()) {
+                const CZtPattern* pattern = FindPattern(driver, step.patternId);
+                if (!pattern) {
+                    VEROVE_LOG(function, L"Pattern %u not found.", step.patternId);
+                    return 21;
+                }
+                pool.push_back(std::make_unique<CZtPattern>(*pattern));
+                poolIds.push_back(step.patternId);
+                used = poolIds.end() - 1;
+            }
+            SZtVeroveSequenceEvent event;
+            event.frameIndex = static_cast<std::int32_t>(used - poolIds.begin());
+            event.frameCount = 1;
+            event.frameCycleCount = step.frameCycleCount;
+            event.exposureTime = step.exposureMs / 1000.0;
+            event.gapTime = step.gapMs / 1000.0;
+            events.push_back(event);
+        }
+        m_sequenceReturnPatternId = driver->GetPatterns().GetCurrentId();
+    }
+    m_sequenceReturnBitDepth = GetBitDepth();
+    m_sequencePool.swap(pool);
+    m_sequenceEvents.swap(events);
+    m_sequenceRepeatCount = steps.repeatCount;
+    VEROVE_LOG(function, L"End - %u patterns, %u events",
+               static_cast<unsigned>(m_sequencePool.size()),
+               static_cast<unsigned>(m_sequenceEvents.size()));
+    return 0;
 }
 
 int CZtStimulationDeviceVerove::GenerateGridAppendToISPool(int columns, int rows) {
@@ -1032,8 +1244,7 @@ int CZtStimulationDeviceVerove::GenerateGridAppendToISPool(int columns, int rows
         return -3;
     }
     CZtLock lock(driver->GetBufferLock());
-    CZtPatternStore& pool = driver->GetSequencePatterns();
-    auto id = static_cast<std::uint32_t>(pool.Count()) + 10000;
+    auto id = static_cast<std::uint32_t>(m_sequencePool.size() + kFirstSequencePatternId);
     for (int row = 0; row < rows; ++row) {
         for (int column = 0; column < columns; ++column) {
             CZtPicBufAPI::Zero(&cell);
@@ -1047,7 +1258,7 @@ int CZtStimulationDeviceVerove::GenerateGridAppendToISPool(int columns, int rows
             pattern.SetId(id++);
             pattern.SetMapping(0);
             pattern.SetKind(2);
-            pool.Add(pattern);
+            m_sequencePool.push_back(std::make_unique<CZtPattern>(pattern));
         }
     }
     return 0;
@@ -1152,9 +1363,24 @@ void CZtStimulationDeviceVerove::NotifyControllingAggregator(int reason) {
     }
 }
 
+// The aggregator hands one device's depth to the others: telling it back would start again.
 int CZtStimulationDeviceVerove::TakeOverBitDepth(IZtInterface* other) {
     VEROVE_LOG("CZtStimulationDeviceVerove::TakeOverBitDepth", L"Start");
-    return kNotSupported;
+    if (!other) {
+        return -4;
+    }
+    auto* device =
+        static_cast<IZtStimulationDeviceEx*>(other->QueryInterface("IZtStimulationDeviceEx"));
+    if (!device) {
+        return -9;
+    }
+    const int depth = device->GetBitDepth();
+    device->Release();
+    m_takingOverBitDepth = true;
+    SetBitDepth(depth, false);
+    m_takingOverBitDepth = false;
+    RefreshPad();
+    return 0;
 }
 
 int CZtStimulationDeviceVerove::StimulationAreaSetFor(IZtInterface* caller,
@@ -1181,8 +1407,63 @@ bool CZtStimulationDeviceVerove::IsExposing() {
 // ---- Stimulation
 // ---------------------------------------------------------------------------------
 
+namespace {
+
+constexpr std::uint32_t kNoGroup = 0xFFFFFFFFu;
+constexpr std::uint32_t kGroupCount = 3;
+// Group g shows the pattern with this identifier plus g.
+constexpr int kFirstGroupPattern = 3;
+// Light sources finish their commands within this time before the stimulation goes on.
+constexpr std::uint32_t kLightCompletionMs = 1000;
+
+// Whether every area has its mask and every run lies inside the masks' frame.
+bool MasksFitAreas(const CZtRoiObjectList& areas, const SZtRLEPicBuf& masks) {
+    if (masks.objects.size() < static_cast<size_t>(areas.GetCount())) {
+        return false;
+    }
+    if (areas.GetCount() > 0 && (masks.width == 0 || masks.height == 0)) {
+        return false;
+    }
+    for (const SZtRLEObject& object : masks.objects) {
+        for (const SZtRLERun& run : object.runs) {
+            if (run.y < 0 || run.y >= static_cast<std::int64_t>(masks.height) || run.x < 0 ||
+                run.length <= 0 ||
+                std::int64_t{run.x} + run.length > static_cast<std::int64_t>(masks.width)) {
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+// The groups (bit g for group g) of a stimulation word, when the word stimulates.
+std::uint32_t StimulatedGroups(std::uint32_t word) {
+    if ((word & ZT_STIMULATION_ACTIVE_BITS) == 0) {
+        return 0;
+    }
+    return (word & ZT_STIMULATION_GROUP_BITS) >> ZT_STIMULATION_GROUP_SHIFT;
+}
+
+}  // namespace
+
+bool CZtStimulationDeviceVerove::ReadScanAreaForm(IZtGrabberProvider* grabber,
+                                                  SZtScanAreaDesc* desc) {
+    IZtInterface* form = nullptr;
+    if (!grabber || grabber->GetGUIElement(L"CZtScanAreaElement", &form) != 0 || !form) {
+        return false;
+    }
+    auto* element = static_cast<IZtScanAreaElement*>(form->QueryInterface("CZtScanAreaElement"));
+    const bool read = element && element->GetScanAreaDesc(desc) == 0;
+    if (element) {
+        element->Release();
+    }
+    form->Release();
+    return read;
+}
+
 int CZtStimulationDeviceVerove::StimulationAreaGetCount() {
-    return 0;  // areas are kept only by StimulationAreaSet, which takes none yet
+    CZtLock lock(m_csSecond);
+    return m_areas.GetCount();
 }
 
 int CZtStimulationDeviceVerove::StimulationAreaSet(const CZtRoiObjectList* areas,
@@ -1190,8 +1471,107 @@ int CZtStimulationDeviceVerove::StimulationAreaSet(const CZtRoiObjectList* areas
                                                    const SZtScanAreaDesc* scanArea,
                                                    const SZtGrabberFormatDesc* format,
                                                    const SZtRect* cameraRect) {
-    VEROVE_LOG("CZtStimulationDeviceVerove::StimulationAreaSet", L"Start");
-    return kNotSupported;
+    const char* function = "CZtStimulationDeviceVerove::StimulationAreaSet";
+    VEROVE_LOG(function, L"Start");
+    if (!format || format->value.binningX < 1.0 || format->value.binningY < 1.0) {
+        return -4;
+    }
+    // A run outside the frame would be written outside the pattern's picture.
+    if (!areas || !masks || !MasksFitAreas(*areas, *masks)) {
+        VEROVE_LOG(function, L"Stimulation area masks do not fit the areas, aborting.");
+        return -4;
+    }
+    SZtScanAreaDesc scan{};
+    if (scanArea) {
+        scan = *scanArea;
+    } else {
+        ReadScanAreaForm(GetGrabberProvider(), &scan);
+    }
+    m_areasSet = false;
+    {
+        CZtLock lock(m_csSecond);
+        m_areas = *areas;
+        m_areaMasks = *masks;
+        m_cameraRect = cameraRect ? *cameraRect : SZtRect{};
+        m_cameraFormat = *format;
+        m_scanArea = scan;
+    }
+    if (CZtCalibrationData* calibration = GetCalibrationData()) {
+        calibration->SetScanAreaDesc(scan);
+    }
+    if (CZtVeroveDriver* driver = GetDriver()) {
+        UpdateGroupPatterns(driver);
+    }
+    if (m_padWrapper) {
+        m_padWrapper->Patterns();
+        m_padWrapper->GroupButtons();
+    }
+    m_areasSet = true;
+    VEROVE_LOG(function, L"End - OK");
+    return 0;
+}
+
+void CZtStimulationDeviceVerove::UpdateGroupPatterns(CZtVeroveDriver* driver) {
+    std::vector<SZtStimulationArea> groupAreas[kGroupCount];
+    SZtRLEPicBuf groupMasks[kGroupCount];
+    {
+        CZtLock lock(m_csSecond);
+        for (SZtRLEPicBuf& mask : groupMasks) {
+            CZtRLEPicBufAPI::Alloc(&mask, m_areaMasks.width, m_areaMasks.height,
+                                   m_areaMasks.bitsPerComponent);
+        }
+        for (int i = 0; i < m_areas.GetCount(); ++i) {
+            const CZtRoiObject* area = m_areas.GetAt(i);
+            const std::uint32_t group = area->GetStimulationGroup();
+            if (group >= kGroupCount) {
+                continue;
+            }
+            groupAreas[group].push_back(
+                {area->GetIntensityMode(), area->GetIntensity(), area->GetSecondIntensity()});
+            groupMasks[group].objects.push_back(m_areaMasks.objects[static_cast<size_t>(i)]);
+        }
+    }
+    const int depth = GetBitDepth();
+    const bool packed = depth == 1;
+    bool confocal = false;
+    if (IZtGrabberProvider* grabber = GetGrabberProvider()) {
+        grabber->IsConfocal(&confocal);
+    }
+    SZtGrabberFormatDesc format;
+    const bool haveFormat = driver->GetCurrentFormat(&format) == 0;
+    // A stimulation on another thread switches patterns under the run lock: the exposed pattern
+    // must not change between the look at it and its new exposure.
+    std::lock_guard run(m_runLock);
+    int exposeAgain = -1;
+    {
+        CZtLock lock(driver->GetBufferLock());
+        CZtPatternStore& store = driver->GetPatterns();
+        for (std::uint32_t g = 0; g < kGroupCount; ++g) {
+            const int id = kFirstGroupPattern + static_cast<int>(g);
+            CZtPattern* pattern = store.FindById(static_cast<std::uint32_t>(id));
+            if (!pattern) {
+                continue;
+            }
+            pattern->SetConfocal(confocal);
+            pattern->SetStimulationAreas(groupAreas[g], &groupMasks[g]);
+            if (pattern->IsRenderedFor(static_cast<std::uint32_t>(depth), packed)) {
+                continue;
+            }
+            if (store.GetCurrentId() == id && driver->IsExposing()) {
+                exposeAgain = id;
+            } else if (pattern->HasStimulationAreas() && haveFormat) {
+                // Rendered now, so that a stimulation only switches to the cached frame.
+                pattern->SetDebugDeviceMemory(m_driverSettings.debugDeviceMemory.load());
+                pattern->SetDitheringMethod(m_driverSettings.ditheringMethod.load());
+                std::vector<std::uint8_t> frame(size_t{pattern->GetWidth()} * pattern->GetHeight());
+                pattern->GetBitmap(frame.data(), static_cast<std::uint32_t>(depth), packed,
+                                   &format.value, GetCalibrationData());
+            }
+        }
+    }
+    if (exposeAgain >= 0) {
+        driver->ExposePattern(exposeAgain, true);
+    }
 }
 
 int CZtStimulationDeviceVerove::StimulationAreaGet(CZtRoiObjectList* areas, SZtRLEPicBuf* masks,
@@ -1199,7 +1579,31 @@ int CZtStimulationDeviceVerove::StimulationAreaGet(CZtRoiObjectList* areas, SZtR
                                                    SZtGrabberFormatDesc* format,
                                                    SZtRect* cameraRect, std::uint64_t* groupMask) {
     VEROVE_LOG("CZtStimulationDeviceVerove::StimulationAreaGet", L"Start");
-    return kNotSupported;
+    CZtLock lock(m_csSecond);
+    if (areas) {
+        *areas = m_areas;
+    }
+    if (masks) {
+        *masks = m_areaMasks;
+    }
+    if (scanArea) {
+        *scanArea = m_scanArea;
+    }
+    if (format) {
+        *format = m_cameraFormat;
+    }
+    if (cameraRect) {
+        *cameraRect = m_cameraRect;
+    }
+    if (groupMask) {
+        *groupMask = 0;
+        for (const CZtRoiObject& area : m_areas) {
+            if (area.IsStimulationRoi() && area.GetStimulationGroup() < kGroupCount) {
+                *groupMask |= std::uint64_t{1} << area.GetStimulationGroup();
+            }
+        }
+    }
+    return 0;
 }
 
 int CZtStimulationDeviceVerove::StimulationAreaAppendAsPattern() {
@@ -1215,7 +1619,9 @@ int CZtStimulationDeviceVerove::StimulationAreaUpload() {
 
 bool CZtStimulationDeviceVerove::StimulationAreaIsUpToDate() {
     VEROVE_LOG("CZtStimulationDeviceVerove::StimulationAreaIsUpToDate", L"Start");
-    return true;  // no areas are stored, so none is out of date
+    std::uint64_t groups = 0;
+    StimulationAreaGet(nullptr, nullptr, nullptr, nullptr, nullptr, &groups);
+    return m_areasSet || groups == 0;
 }
 
 int CZtStimulationDeviceVerove::StimulationReady() {
@@ -1228,19 +1634,175 @@ bool CZtStimulationDeviceVerove::StimulationIsReady() {
     return m_areasSet;
 }
 
+int CZtStimulationDeviceVerove::GetGroupToStimulate(std::uint64_t mask, std::uint32_t* group,
+                                                    std::uint64_t* bit) {
+    if (mask == 0) {
+        return -4;
+    }
+    for (std::uint32_t g = 0; g < kGroupCount; ++g) {
+        if (mask & (std::uint64_t{1} << g)) {
+            if (group) {
+                *group = g;
+            }
+            if (bit) {
+                *bit = std::uint64_t{1} << g;
+            }
+            return 0;
+        }
+    }
+    return 0;
+}
+
+int CZtStimulationDeviceVerove::CurrentPatternId(CZtVeroveDriver* driver) {
+    CZtLock lock(driver->GetBufferLock());
+    return driver->GetPatterns().GetCurrentId();
+}
+
 int CZtStimulationDeviceVerove::StimulationBegin(const SZtStimulationRequest* request) {
-    VEROVE_LOG("CZtStimulationDeviceVerove::StimulationBegin", L"Start");
-    if (!GetDriver()) {
-        VEROVE_LOG("CZtStimulationDeviceVerove::StimulationBegin",
-                   L"Driver not initialized, aborting.");
+    const char* function = "CZtStimulationDeviceVerove::StimulationBegin";
+    VEROVE_LOG(function, L"Start");
+    // Held from here: a disconnect waits until the stimulation has switched the light path.
+    std::unique_lock run(m_runLock);
+    CZtVeroveDriver* driver = GetDriver();
+    if (!driver) {
+        VEROVE_LOG(function, L"Driver not initialized, aborting.");
         return -12;
     }
-    return kNotSupported;
+    if (!request || (request->runMode != 1 && request->runMode != 2)) {
+        VEROVE_LOG(function, L"Invalid stimulation request, aborting.");
+        return -4;
+    }
+    std::uint32_t group = kNoGroup;
+    const int status = GetGroupToStimulate(request->groupMask, &group, nullptr);
+    if (status != 0) {
+        VEROVE_LOG(function, L"Failed to GetGroupToStimulate");
+        return status;
+    }
+    if (group >= kGroupCount) {
+        VEROVE_LOG(function, L"Specified stimulation group %i out of range.",
+                   static_cast<int>(group));
+        return -1;
+    }
+    const int patternId = kFirstGroupPattern + static_cast<int>(group);
+    bool hasAreas = false;
+    {
+        CZtLock lock(driver->GetBufferLock());
+        const CZtPattern* pattern =
+            driver->GetPatterns().FindById(static_cast<std::uint32_t>(patternId));
+        hasAreas = pattern && pattern->HasStimulationAreas();
+    }
+    if (!hasAreas) {
+        VEROVE_LOG(function, L"Specified stimulation group %i has no stimulation areas",
+                   static_cast<int>(group));
+        return -9;
+    }
+
+    // The mirrors belong to the sequence until it is left.
+    if (m_operationMode == kOperationModeSequence) {
+        VEROVE_LOG(function, L"Illumination sequence running, aborting.");
+        return -8;
+    }
+    // A second begin would overwrite the light path that the end has to restore.
+    if (m_runMode != 0) {
+        VEROVE_LOG(function, L"A stimulation is running already, aborting.");
+        return -10;
+    }
+    m_previousPatternId = CurrentPatternId(driver);
+    driver->ExposePattern(0, false);
+    bool open = false;
+    m_previousShuttersOpen = GetAssociatedShuttersOpen(&open) == 0 && open;
+    SetAssociatedShuttersOpenState(false);
+    const bool deferred = LightDeferredCompletionBegin();
+    m_previousPowers.clear();
+    m_previousLineStates.clear();
+    SettingsApply_LaserPower(static_cast<int>(group), &m_previousPowers);
+    SettingsApply_LineUsed(static_cast<int>(group), &m_previousLineStates);
+    if (deferred) {
+        LightDeferredCompletionWait(kLightCompletionMs);
+    }
+    // Binary frames switch at once; grey-scale frames build up over their sequence first.
+    const bool binary = GetBitDepth() == 1;
+    if (binary) {
+        SetAssociatedShuttersOpenState(true);
+    }
+    SettingsApply_Switcher();
+    if (driver->ExposePattern(patternId, false) != 0) {
+        VEROVE_LOG(function, L"Failed to expose pattern %d.", patternId);
+    }
+    if (!binary) {
+        SetAssociatedShuttersOpenState(true);
+    }
+    m_running = true;
+    m_runMode = request->runMode;
+    if (m_padWrapper) {
+        m_padWrapper->StimulationState();
+    }
+    m_startTime = ZT_GetTimeCounter();
+    if (request->runMode == 1) {
+        return 0;
+    }
+    m_freezeEvent.Reset();
+    run.unlock();
+    VEROVE_LOG(function, L"Work Thread: Freezing until stimulation is finished (%g ms).",
+               request->durationMs);
+    const double wait =
+        std::clamp(std::round(request->durationMs), 0.0, static_cast<double>(ZT_INFINITE - 1));
+    m_freezeEvent.Wait(static_cast<ZT_DWORD>(wait));
+    VEROVE_LOG(function, L"Work Thread: Signaled and entered running state...");
+    return 0;
 }
 
 int CZtStimulationDeviceVerove::StimulationEnd(double* startTimes, double* endTimes, int count) {
-    VEROVE_LOG("CZtStimulationDeviceVerove::StimulationEnd", L"Start");
-    return kNotSupported;
+    const char* function = "CZtStimulationDeviceVerove::StimulationEnd";
+    VEROVE_LOG(function, L"Start");
+    std::lock_guard run(m_runLock);
+    CZtVeroveDriver* driver = GetDriver();
+    m_endTime = -1.0;
+    const std::int32_t runMode = m_runMode;
+    if (runMode != 0) {
+        if (driver) {
+            driver->ExposePattern(0, false);
+        }
+        m_endTime = ZT_GetTimeCounter();
+        if (!m_firedStimulations.empty()) {
+            m_firedCursor =
+                GetBitDepth() > 1 ? 0 : (m_firedCursor + 1) % m_firedStimulations.size();
+        }
+        FinishManualShot(true);
+        if (runMode == 2) {
+            VEROVE_LOG(function,
+                       L"Work Thread: Assuming Main Thread waits inside StimulationAreaSet. "
+                       L"Releasing Main Thread now.");
+            m_releaseEvent.Set();
+        }
+        m_runMode = 0;
+    }
+    for (int i = 0; i < count; ++i) {
+        if (startTimes) {
+            startTimes[i] = i == 0 ? m_startTime : -1.0;
+        }
+        if (endTimes) {
+            endTimes[i] = i == 0 ? m_endTime : -1.0;
+        }
+    }
+    m_startTime = -1.0;
+
+    const bool deferred = LightDeferredCompletionBegin();
+    SettingsApply_LaserPower(m_previousPowers);
+    SettingsApply_LineUsed(m_previousLineStates);
+    if (deferred) {
+        LightDeferredCompletionWait(kLightCompletionMs);
+    }
+    SetAssociatedShuttersOpenState(m_previousShuttersOpen);
+    SettingsRevert_Switcher();
+    if (driver) {
+        driver->ExposePattern(m_previousPatternId, false);
+    }
+    m_running = false;
+    if (m_padWrapper) {
+        m_padWrapper->StimulationState();
+    }
+    return 0;
 }
 
 // Single pulses cannot be fired on a DMD.
@@ -1266,27 +1828,175 @@ int CZtStimulationDeviceVerove::StimulationAbort() {
     return 0;
 }
 
+// Experiments of type 8 name their stimulation phases and parallel stimulation tasks; the device
+// needs a laser line for S1 and S2 wherever they are used.
 int CZtStimulationDeviceVerove::StimulationValidate(const SZtExperiment* experiment,
                                                     CZtStringW* error) {
-    VEROVE_LOG("CZtStimulationDeviceVerove::StimulationValidate", L"Start");
-    return kNotSupported;
+    const char* function = "CZtStimulationDeviceVerove::StimulationValidate";
+    VEROVE_LOG(function, L"Start");
+    if (!experiment) {
+        VEROVE_LOG(function, L"Invalid experiment.");
+        return -4;
+    }
+    std::uint32_t used = 0;
+    std::vector<SZtFiredStimulation> phases;
+    if (const SZtExperiment* multi = CZtExperimentAPI::FindExperiment(experiment, 8)) {
+        for (size_t i = 0; i < multi->phases.size(); ++i) {
+            const SZtExperimentPhase& phase = multi->phases[i];
+            const std::uint32_t groups = StimulatedGroups(phase.stimulation);
+            if (!multi->IsPhaseEnabled(i) || groups == 0) {
+                continue;
+            }
+            used |= groups;
+            if (phase.durationMs > 0.0) {
+                phases.push_back({groups & 0x7u, phase.durationMs, static_cast<std::int32_t>(i)});
+            }
+        }
+        for (const SZtParallelExperiment& task : multi->parallelTasks) {
+            if (task.kind == SZtParallelExperiment::ID_TASK_STIMULATION) {
+                used |= StimulatedGroups(task.stimulation);
+            }
+        }
+    }
+    for (int g = 0; g < 2; ++g) {
+        if ((used & (1u << g)) == 0) {
+            continue;
+        }
+        const bool enabled =
+            std::any_of(m_settings.laserLines.begin(), m_settings.laserLines.end(),
+                        [g](const SZtVeroveLaserLine& line) { return line.used[g]; });
+        if (!enabled) {
+            if (error) {
+                CZtStringW name;
+                GetDisplayName(&name, 0);
+                error->Format(ZT_GetTranslation(L"%s: No laser lines enabled for stimulation "
+                                                L"group %d."),
+                              name.GetString(), g + 1);
+            }
+            return -9;
+        }
+    }
+    std::lock_guard run(m_runLock);
+    if (m_experimentState == 2) {
+        ++m_expectedPhases;
+    } else {
+        m_expectedPhases = 1;
+        m_firedStimulations.clear();
+        m_firedCursor = 0;
+    }
+    m_firedStimulations.insert(m_firedStimulations.end(), phases.begin(), phases.end());
+    return 0;
 }
 
 IZtLaserPowerControl* CZtStimulationDeviceVerove::GetLaserPowerControl() {
     return this;
 }
 
+CZtStringW CZtStimulationDeviceVerove::GetControllingDevice() {
+    IZtInterface* aggregator = nullptr;
+    {
+        CZtLock lock(m_csAggregator);
+        aggregator = m_aggregator;
+        if (aggregator) {
+            aggregator->AddRef();
+        }
+    }
+    if (!aggregator) {
+        return m_uniqueName;
+    }
+    CZtStringW name = m_uniqueName;
+    auto* device =
+        static_cast<IZtStimulationDevice*>(aggregator->QueryInterface("IZtStimulationDevice"));
+    if (device) {
+        name = device->GetUniqueName();
+        device->Release();
+    }
+    aggregator->Release();
+    return name;
+}
+
 void CZtStimulationDeviceVerove::ManualShotBegin(std::int32_t parameter, double duration) {
-    VEROVE_LOG("CZtStimulationDeviceVerove::ManualShotBegin", L"Start");
+    const char* function = "CZtStimulationDeviceVerove::ManualShotBegin";
+    VEROVE_LOG(function, L"Start");
+    if (m_manualShotActive) {
+        VEROVE_LOG(function, L"Called before previous stimulation has finished.");
+    }
+    if (!GetDriver()) {
+        return;
+    }
+    m_manualShotActive = true;
+    m_manualShotInfinite = duration <= 0.0;
+    m_manualShotParameter = parameter;
+    m_manualShotDuration = duration;
+    const CZtStringW name = GetControllingDevice();
+    const int result = ManualShot(name, 1, duration, parameter);
+    CZtStringW line;
+    line.Format(L"ManualShot(\"%s\", 1, %f, %i);", name.GetString(), duration, parameter);
+    Protocol_Command(line);
+    // A shot the host could not start must not stay active: nothing would ever end it.
+    if (result != 0) {
+        VEROVE_LOG(function, L"Failed to start manual shot, return code %d", result);
+        m_manualShotActive = false;
+    }
 }
 
 bool CZtStimulationDeviceVerove::IsManualShotActive() {
     return m_manualShotActive;
 }
 
-// A manual shot is started only by ManualShotBegin, so there is never one to stop yet.
 void CZtStimulationDeviceVerove::ManualShotEnd() {
     VEROVE_LOG("CZtStimulationDeviceVerove::ManualShotEnd", L"Start");
+    if (m_runMode == 0) {
+        return;
+    }
+    const CZtStringW name = GetControllingDevice();
+    const std::int32_t parameter = m_manualShotParameter;
+    ManualShot(name, 0, 0.0, parameter);
+    CZtStringW line;
+    line.Format(L"ManualShot(\"%s\", 0, %f, %i);", name.GetString(), 0.0, parameter);
+    Protocol_Command(line);
+    m_running = false;
+}
+
+void CZtStimulationDeviceVerove::FinishManualShot(bool tellPad) {
+    if (!m_manualShotActive.exchange(false)) {
+        return;
+    }
+    m_running = false;
+    if (tellPad && m_padWrapper) {
+        m_padWrapper->StimulationState();
+    }
+}
+
+void CZtStimulationDeviceVerove::StopShutterAndStimulation() {
+    VEROVE_LOG("CZtStimulationDeviceVerove::StopShutterAndStimulation", L"Start");
+    if (!m_manualShotActive || !ZT_FindProcedure(L"ManualShot")) {
+        return;
+    }
+    CZtStringW command;
+    command.Format(L"ManualShot(\"%s\", 0, 0.0, %i);", GetControllingDevice().GetString(),
+                   m_manualShotParameter.load());
+    CLI_Command(command);
+}
+
+void CZtStimulationDeviceVerove::LogROIContent() {
+    const char* function = "CZtStimulationDeviceVerove::LogROIContent";
+    CZtLock lock(m_csSecond);
+    if (m_areas.GetCount() == 0) {
+        VEROVE_LOG(function, L"Device is empty.");
+        return;
+    }
+    CZtStringW text(L"Device ROI content:");
+    for (const CZtRoiObject& area : m_areas) {
+        const auto group = static_cast<unsigned long>(area.GetStimulationGroup()) + 1;
+        const auto id = static_cast<unsigned long>(area.GetId());
+        CZtStringW label = area.GetLabel();
+        if (label.IsEmpty()) {
+            label.Format(L"S%lu:%lu", group, id);
+        }
+        text.AppendFormat(L"\nGroup: S%lu, ID: %3lu, Label: '%s'", group, id, label.GetString());
+    }
+    VEROVE_LOG(function, L"%s", text.GetString());
 }
 
 // ---- Light path

@@ -4,31 +4,48 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 #include "cztautocalibration.h"
 #include "cztcalibrationowner.h"
+#include "cztverovedriver.h"
 #include "cztverovedriverowner.h"
 #include "cztverovesettings.h"
+#include "patterns.h"
 #include "zt/zt_class.h"
 #include "zt/zt_dmd.h"
+#include "zt/zt_grabber.h"
 #include "zt/zt_laserpower.h"
+#include "zt/zt_picbuf.h"
+#include "zt/zt_roi.h"
 #include "zt/zt_stimulation.h"
 #include "zt/zt_sync.h"
 
 class QWidget;
 class CZtAutocalibrationDialog;
-class CZtVeroveDriver;
 class CZtVeroveLightPath;
 class CZtVerovePadWrapper;
 class DMApi;
 class IZtStimulationDeviceAggregator;
 
+// One stimulation phase of a validated ND experiment, 24 bytes: its groups (bit g for group g) and
+// its duration; the device steps through them with a cursor.
+struct SZtFiredStimulation {
+    std::uint64_t groupMask = 0;
+    double durationMs = 0.0;
+    std::int32_t phase = 0;  // the phase's place in the experiment
+    std::int32_t reserved = 0;
+};
+
 // Thread-bound to the host's main thread, except the owner callbacks of the driver and the
-// calibration data, which run on the thread of the driver or calibration call that needs them.
+// calibration data, which run on the thread of the driver or calibration call that needs them,
+// and StimulationBegin, StimulationEnd, StimulationAbort and StimulationAreaGet, which host work
+// threads call.
 //
-// The device lock guards Connect, OnPortActivated and the driver pointer; the aggregator lock the
-// controlling aggregator; the device-manager lock the host's device-manager refresh.
+// The device lock guards Connect, OnPortActivated and the driver pointer; the second lock the
+// stimulation areas; the aggregator lock the controlling aggregator; the device-manager lock the
+// host's device-manager refresh; the run lock one stimulation from its begin to its end.
 class CZtStimulationDeviceVerove : public IZtStimulationDevice,
                                    public CZtDeviceDMD_Default,
                                    public virtual CZtClass,
@@ -96,9 +113,17 @@ public:
     // phase 0 at the start of an ND experiment, 1 at its end.
     virtual int OnNDExperiment(std::int32_t phase);
     virtual int OnPluginNDSequence_Validate(const void* actions);
+    // Starts a manual shot through the host's ManualShot: parameter is the group mask, a duration
+    // <= 0 runs until ManualShotEnd.
     virtual void ManualShotBegin(std::int32_t parameter, double duration);
     virtual bool IsManualShotActive();
+    // The manual shot runs until ManualShotEnd rather than for a duration.
+    bool IsManualShotInfinite() { return m_manualShotInfinite; }
+    // A stimulation has switched the light path and not yet put it back.
+    bool IsStimulationRunning() { return m_running; }
     virtual void ManualShotEnd();
+    // Stops a running manual shot through the host's command interpreter.
+    virtual void StopShutterAndStimulation();
     virtual void OnLaserLineShow(int line, bool show);
     virtual int OnAssociatedLightChanged(std::uint32_t lightId);
     virtual void OnAssociatedShuttersChanged(const std::vector<CZtStringW>& shutterKeys);
@@ -124,6 +149,8 @@ public:
     // Whether an automatic calibration runs, for the pad.
     void SetAutocalibrationRunning(bool running);
     bool IsAutocalibrationRunning() const { return m_autocalibrationRunning.load(); }
+    // The scan area of the grabber's scan-area form; false when the grabber shows none.
+    static bool ReadScanAreaForm(IZtGrabberProvider* grabber, SZtScanAreaDesc* desc);
     // The auto-calibration procedure and its last run.
     CZtAutocalibration& GetAutocalibration() { return *m_autocalibration; }
     // Accessors for the pad and the dialogs.
@@ -139,7 +166,19 @@ public:
     virtual bool GetDebugDeviceMemory();
     virtual CZtVeroveDriver* GetDriver();
     virtual CZtCalibrationData* GetCalibrationData();
+    // 1, 4, 6 or 8 (else -4 and nothing changes); a running manual shot is restarted at the new
+    // depth.
     virtual int SetBitDepth(std::int32_t depth, bool force);
+
+    // The group (0-2) a group mask names, the lowest of its bits 0-2, and that bit. 0; -4 for an
+    // empty mask; the outputs stay untouched when none of the three bits is set.
+    int GetGroupToStimulate(std::uint64_t mask, std::uint32_t* group, std::uint64_t* bit);
+    // The unique name of the controlling aggregator when there is one, else this device's.
+    CZtStringW GetControllingDevice();
+    // One log line listing the stimulation areas with their groups, identifiers and labels.
+    void LogROIContent();
+    // The patterns SetIlluminationSequence prepared for the next illumination sequence.
+    int GetSequencePoolSize();
 
     void SetVisible(bool visible);
     // Reads the device's options from the host registry, writing the defaults that are missing.
@@ -290,6 +329,17 @@ private:
     void Init();
     // Adds the ids not yet in list.
     static void AppendUnique(std::vector<std::uint32_t>* list, const std::uint32_t* ids, int count);
+    // Gives each group pattern its areas and masks, renders it once at the current depth and shows
+    // it again when it is the exposed one and its content changed.
+    void UpdateGroupPatterns(CZtVeroveDriver* driver);
+    // A manual shot ended: clears it and the running flags; tellPad refreshes the pad.
+    void FinishManualShot(bool tellPad);
+    int CurrentPatternId(CZtVeroveDriver* driver);
+    // A pattern of the store, or from 10000 on of the sequence pool; the caller holds the driver's
+    // buffer lock.
+    const CZtPattern* FindPattern(CZtVeroveDriver* driver, ZT_DWORD id);
+    int EnterIlluminationSequence(CZtVeroveDriver* driver);
+    void LeaveIlluminationSequence(CZtVeroveDriver* driver);
 
     // Locks: the device lock, the second lock, the aggregator lock, the device-manager lock.
     CZtCriticalSection m_csDevice;
@@ -319,14 +369,16 @@ private:
     // Registry options; the debug and dithering options live in the driver settings.
     bool m_hideLightPad = true;
 
-    std::int32_t m_experimentState = 1;
+    std::atomic<std::int32_t> m_experimentState{1};
     std::int32_t m_expectedPhases = 0;
     std::atomic<std::uint32_t> m_traxPortA{0};  // read by the driver on its threads
     std::atomic<std::uint32_t> m_traxPortB{0};
     std::vector<std::uint32_t> m_startupDeviceChanges;
     std::vector<std::uint32_t> m_sequenceDeviceChanges;
-    std::vector<std::uint64_t> m_firedStimulations;  // the records of a validated ND experiment
-    std::vector<std::uint64_t> m_firedStimulationPhases;
+    // The stimulation phases of a validated ND experiment and the one the next stimulation fires;
+    // m_runLock.
+    std::vector<SZtFiredStimulation> m_firedStimulations;
+    std::size_t m_firedCursor = 0;
     bool m_triggerAvailable = false;
 
     // The user's settings; read once (m_settingsLoaded), saved whenever a stored setting changes.
@@ -344,11 +396,43 @@ private:
     // One counted reference while set; m_csAggregator.
     IZtStimulationDeviceAggregator* m_aggregator = nullptr;
 
-    std::int32_t m_operationMode = 0;
+    std::atomic<std::int32_t> m_operationMode{0};  // read by stimulations on work threads
     std::int32_t m_previousOperationMode = 0;
-    std::int32_t m_runMode = 0;
-    bool m_manualShotActive = false;
-    bool m_areasSet = false;
+    // What SetIlluminationSequence prepared, and the pattern and depth to return to afterwards.
+    std::vector<std::unique_ptr<CZtPattern>> m_sequencePool;
+    std::vector<SZtVeroveSequenceEvent> m_sequenceEvents;
+    std::int32_t m_sequenceRepeatCount = 0;
+    int m_sequenceReturnPatternId = 0;
+    std::int32_t m_sequenceReturnBitDepth = 1;
+
+    // The stimulation areas as the host gave them; m_csSecond.
+    CZtRoiObjectList m_areas;
+    SZtRLEPicBuf m_areaMasks;
+    SZtScanAreaDesc m_scanArea;
+    SZtGrabberFormatDesc m_cameraFormat;
+    SZtRect m_cameraRect;
+    std::atomic<bool> m_areasSet{false};
+
+    // A stimulation from StimulationBegin to StimulationEnd. The run mode (0 none, 1 timed by the
+    // caller, 2 frozen until released) and the flags are read without the lock.
+    std::mutex m_runLock;
+    std::atomic<std::int32_t> m_runMode{0};
+    std::atomic<bool> m_running{false};
+    double m_startTime = -1.0;  // m_runLock
+    double m_endTime = -1.0;    // m_runLock
+    // The light path before the stimulation, put back by StimulationEnd; m_runLock.
+    int m_previousPatternId = 0;
+    std::vector<double> m_previousPowers;
+    std::vector<bool> m_previousLineStates;
+    bool m_previousShuttersOpen = false;
+
+    // The manual shot the pad started; its parameter (the group mask) and duration go to the host.
+    std::atomic<bool> m_manualShotActive{false};
+    std::atomic<bool> m_manualShotInfinite{false};
+    std::atomic<std::int32_t> m_manualShotParameter{0};
+    std::atomic<double> m_manualShotDuration{0.0};
+    // Set while TakeOverBitDepth sets the depth another device of the aggregator has.
+    bool m_takingOverBitDepth = false;
     const wchar_t* const m_emptyText = L"";
 };
 

@@ -70,8 +70,6 @@ public:
     int InvalidateCameraMappedPatterns();
     // The store; use it only while holding GetBufferLock().
     CZtPatternStore& GetPatterns() { return m_patterns; }
-    // The illumination-sequence pool, its patterns numbered from 10000; under GetBufferLock().
-    CZtPatternStore& GetSequencePatterns() { return m_sequencePatterns; }
     // Held around ExposePattern; callers that show a frame of their own (StopPattern,
     // UploadPattern, StartPattern) hold it the same way.
     CZtCriticalSection& GetExposeLock() { return m_exposeLock; }
@@ -159,7 +157,6 @@ private:
     std::atomic<int> m_operationModeCache{1};
     std::vector<unsigned char> m_userBuffer;  // m_bufferLock; queued with the SDK
     CZtPatternStore m_patterns;               // m_bufferLock
-    CZtPatternStore m_sequencePatterns;       // m_bufferLock
     CZtCriticalSection m_bufferLock;
     CZtEvent m_exposureEndEvent;
     CZtCriticalSection m_exposeLock;

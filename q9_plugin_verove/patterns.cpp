@@ -278,6 +278,7 @@ int CZtPattern::GetBitmap(std::uint8_t* frame, std::uint32_t bitDepth, bool pack
     if (bitDepth != 1 && bitDepth != 4 && bitDepth != 6 && bitDepth != 8) {
         return -9;
     }
+    ++m_renderCount;
 
     SZtPicBuf dmd;
     SZtPicBuf* result = &m_work;
@@ -728,6 +729,14 @@ int CZtPatternStore::SetCurrentId(int id) {
     }
     m_currentId = id;
     return 0;
+}
+
+std::uint64_t CZtPatternStore::GetRenderCount() const {
+    std::uint64_t count = 0;
+    for (const std::unique_ptr<CZtPattern>& pattern : m_patterns) {
+        count += pattern->GetRenderCount();
+    }
+    return count;
 }
 
 void CZtPatternStore::SetSize(std::uint32_t width, std::uint32_t height) {

@@ -77,6 +77,8 @@ public:
     bool IsValid() const { return m_valid; }
     void SetValid(bool valid) { m_valid = valid; }
     bool IsRenderedFor(std::uint32_t bitDepth, bool packed) const;
+    // How often GetBitmap computed the frame rather than copying it from the cache.
+    std::uint64_t GetRenderCount() const { return m_renderCount; }
 
     // Reads a user pattern file and brings it to 8-bit grey: 1-bit pixels become 0 and 255,
     // 4-bit ones are scaled to 8 bits, colour is turned to grey. The load status (-3, -4, -5,
@@ -116,6 +118,7 @@ private:
     bool m_debugDeviceMemory = false;
     std::uint32_t m_ditheringMethod = 1;
     bool m_confocal = false;
+    std::uint64_t m_renderCount = 0;
 };
 
 // Reentrant: different stores may be used at once; the driver serialises the uses of its store
@@ -136,6 +139,8 @@ public:
     // Removes the pattern with the same ID. -4 null, -13 not in the store.
     int Remove(const CZtPattern* pattern);
     void Clear() { m_patterns.clear(); }
+    // The renderings of the patterns in the store now.
+    std::uint64_t GetRenderCount() const;
 
 private:
     // Each pattern lives on the heap so the pointers handed out stay put while others are added.

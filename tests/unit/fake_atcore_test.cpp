@@ -609,10 +609,18 @@ TEST_F(FakeAtcore, OpenFaults) {
 
 TEST_F(FakeAtcore, DelayHoldsTheCallBack) {
     fake_atcore::SetDelay("AT_GetInt", 50);
+    fake_atcore::ClearCalls();
+    const double before = fake_atcore::ClockMs();
     const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(Int(L"SensorWidth"), 800);
     EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(50));
     fake_atcore::SetDelay("AT_GetInt", 0);
+    // The record tells when the call came in and when it went back, on the clock tests read.
+    const std::vector<fake_atcore::CallRecord> calls = fake_atcore::Calls();
+    ASSERT_EQ(calls.size(), 1u);
+    EXPECT_GE(calls[0].startMs, before);
+    EXPECT_GE(calls[0].timeMs - calls[0].startMs, 50.0);
+    EXPECT_LE(calls[0].timeMs, fake_atcore::ClockMs());
 }
 
 TEST_F(FakeAtcore, CallRecordShowsWhatTheCallerDid) {

@@ -17,6 +17,7 @@
 #include "cztverovelightpath.h"
 #include "cztverovesettingsfile.h"
 #include "iztstimulationdeviceaggregator.h"
+#include "recording_aggregator.h"
 #include "settings_compare.h"
 #include "zt/zt_devices.h"
 #include "zt/zt_registry.h"
@@ -142,32 +143,6 @@ void OnStateReport(int event, void* context, const void* record) {
     reports->records.push_back(*state);
     reports->shutters.emplace_back(state->shutterIds, state->shutterIds + state->shutterCount);
 }
-
-// An aggregator that records what its devices tell it.
-class RecordingAggregator : public CZtClass, public IZtStimulationDeviceAggregator {
-public:
-    void* QueryInterface(const char* name) override {
-        if (std::string(name) == "IZtStimulationDeviceAggregator") {
-            AddRef();
-            return static_cast<IZtStimulationDeviceAggregator*>(this);
-        }
-        return CZtClass::QueryInterface(name);
-    }
-    int Initialize(IZtStimulationDeviceManager*, const wchar_t*) override { return 0; }
-    int ReleaseDevices() override { return 0; }
-    int PropagateSettings(IZtInterface* sender, int reason) override {
-        senders.push_back(sender);
-        reasons.push_back(reason);
-        return 0;
-    }
-    int StimulationEndMask(std::uint64_t) override { return 0; }
-    int SetGroupFilter(std::uint64_t) override { return 0; }
-    int ClearGroupFilter() override { return 0; }
-    void AggregatorReserved6() override {}
-
-    std::vector<IZtInterface*> senders;
-    std::vector<int> reasons;
-};
 
 class LightPath : public ::testing::Test {
 protected:

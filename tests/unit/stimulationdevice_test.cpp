@@ -428,9 +428,8 @@ TEST_F(StimulationDevice, SlotsAnswerNullPointersWithTheirCodes) {
     EXPECT_EQ(start, -1.0);
     EXPECT_EQ(end, -1.0);
     EXPECT_EQ(device->StimulationBegin(nullptr), -12);
-    // Work that is not part of the device yet answers -2, never a success.
-    EXPECT_EQ(device->StimulationAreaSet(nullptr, nullptr, nullptr, nullptr, nullptr), -2);
-    EXPECT_EQ(device->SetOperationMode(5), -2);
+    EXPECT_EQ(device->StimulationAreaSet(nullptr, nullptr, nullptr, nullptr, nullptr), -4);
+    EXPECT_EQ(device->SetOperationMode(5), 21);
     EXPECT_TRUE(Logged(L"Driver not initialized, aborting."));
 }
 

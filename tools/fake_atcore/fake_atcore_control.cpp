@@ -40,6 +40,9 @@ std::vector<CallRecord> Calls() {
 void ClearCalls() {
     Lib().ClearCalls();
 }
+double ClockMs() {
+    return Lib().NowMs();
+}
 
 void InjectError(const std::string& function, int code, int count, const std::wstring& feature) {
     Lib().InjectFault(function, code, false, count, feature);

@@ -16,7 +16,8 @@ struct CallRecord {
     std::wstring feature;  // empty for calls without a feature
     std::wstring value;    // value written, or value read on success ("1", "0.5", "Live", ...)
     int result = 0;        // the AT_* return code
-    double timeMs = 0;     // milliseconds since the library was loaded
+    double timeMs = 0;     // milliseconds since the library was loaded, when the call returned
+    double startMs = 0;    // the same clock, when the call entered the library
 };
 
 // A frame of mirrors: the one shown now, or one held in frame memory.
@@ -66,6 +67,8 @@ FAKE_ATCORE_API int OpenDeviceCount();
 // ---- Call record ----------------------------------------------------------------------------
 FAKE_ATCORE_API std::vector<CallRecord> Calls();
 FAKE_ATCORE_API void ClearCalls();
+// Now, on the clock of CallRecord::timeMs and startMs.
+FAKE_ATCORE_API double ClockMs();
 
 // ---- Fault injection ------------------------------------------------------------------------
 // The next count calls of function (optionally only those on feature) return code and do

@@ -22,6 +22,7 @@ FakeLibrary::FakeLibrary() {
 
 int FakeLibrary::Call(const char* function, AT_H handle, const AT_WC* feature,
                       const std::function<int(std::wstring* value)>& body) {
+    const double startMs = NowMs();
     const std::wstring name = feature ? feature : L"";
     int delayMs = 0;
     bool faulted = false, exception = false;
@@ -57,9 +58,8 @@ int FakeLibrary::Call(const char* function, AT_H handle, const AT_WC* feature,
         record.feature = name;
         record.value = value;
         record.result = exception ? -1 : result;
-        record.timeMs =
-            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start_)
-                .count();
+        record.timeMs = NowMs();
+        record.startMs = startMs;
         calls_.push_back(std::move(record));
     }
     if (exception) {
@@ -221,6 +221,11 @@ int FakeLibrary::OpenDeviceCount() {
 std::vector<fake_atcore::CallRecord> FakeLibrary::Calls() {
     std::lock_guard<std::mutex> lock(mutex_);
     return calls_;
+}
+
+double FakeLibrary::NowMs() const {
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start_)
+        .count();
 }
 
 void FakeLibrary::ClearCalls() {

@@ -43,6 +43,8 @@ public:
     int OpenDeviceCount();
     std::vector<fake_atcore::CallRecord> Calls();
     void ClearCalls();
+    // Milliseconds since the library was loaded: the clock of the call record.
+    double NowMs() const;
     void InjectFault(const std::string& function, int code, bool exception, int count,
                      const std::wstring& feature);
     void SetIndexBusy(int index, bool busy);

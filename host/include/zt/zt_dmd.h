@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "zt/zt_class.h"
 #include "zt/zt_export.h"
@@ -68,14 +69,15 @@ public:
     virtual int Reserved42() = 0;                                           // 42
     virtual int GetPatternCameraProjection(ZT_DWORD id, SZtPicBuf* picture, const SZtRect* rect1,
                                            const SZtRect* rect2, double value1, double value2,
-                                           double angleDegrees) = 0;        // 43
-    virtual int IsCalibrated(bool* calibrated) = 0;                         // 44
-    virtual int UpdateAlternationSequence() = 0;                            // 45
-    virtual int GetLineAlternationTiming(double* timing) = 0;               // 46
-    virtual int SetOperationMode(std::int32_t mode) = 0;                    // 47
-    virtual int GetIlluminationSequenceState(std::int32_t* state) = 0;      // 48
-    virtual int GetTriggeringStatus(std::int32_t* status) = 0;              // 49
-    virtual int UpdateIlluminationSequencePower() = 0;                      // 50
+                                           double angleDegrees) = 0;    // 43
+    virtual int IsCalibrated(bool* calibrated) = 0;                     // 44
+    virtual int UpdateAlternationSequence() = 0;                        // 45
+    virtual int GetLineAlternationTiming(double* timing) = 0;           // 46
+    virtual int SetOperationMode(std::int32_t mode) = 0;                // 47
+    virtual int GetIlluminationSequenceState(std::int32_t* state) = 0;  // 48
+    virtual int GetTriggeringStatus(std::int32_t* status) = 0;          // 49
+    virtual int UpdateIlluminationSequencePower() = 0;                  // 50
+    // sequence: an SZtIlluminationSequence.
     virtual int SetIlluminationSequence(const void* sequence) = 0;          // 51
     virtual int GenerateGridAppendToISPool(int columns, int rows) = 0;      // 52
     virtual int GetTriggeringBounds(double* minimum, double* maximum) = 0;  // 53
@@ -83,6 +85,22 @@ public:
     virtual int IsTriggeredWithDevices(bool* triggered) = 0;                // 55
     virtual int Reserved56() = 0;                                           // 56
     virtual int Reserved57() = 0;                                           // 57
+};
+
+// One step of an external illumination sequence: a pattern shown for frameCycleCount external
+// triggers, each exposure exposureMs long, followed by a gap of gapMs.
+struct SZtIlluminationSequenceStep {
+    ZT_DWORD patternId = 0;  // a pattern of the device; 10000 + n: entry n of its sequence pool
+    std::int32_t frameCycleCount = 1;
+    double exposureMs = 0.0;
+    double gapMs = 0.0;
+};
+
+// What IZtDeviceDMD::SetIlluminationSequence takes: the steps in order, the whole sequence run
+// repeatCount + 1 times. A plain value.
+struct SZtIlluminationSequence {
+    std::vector<SZtIlluminationSequenceStep> steps;
+    std::int32_t repeatCount = 0;
 };
 
 // Thread-bound to the host's main thread, like the device manager that calls it.

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 
+#include "zt/zt_class.h"
 #include "zt/zt_export.h"
 #include "zt/zt_string.h"
 
@@ -23,6 +24,14 @@ struct SZtScanAreaDesc {
     double bottom = 0.0;
     std::int32_t width = 0;
     std::int32_t height = 0;
+};
+
+// The element of the grabber's scan-area form that holds the scan area a scanning grabber images;
+// the form's GUI element answers it through QueryInterface("CZtScanAreaElement").
+class IZtScanAreaElement : public virtual IZtInterface {
+public:
+    // 0, -4 for a null out parameter.
+    virtual int GetScanAreaDesc(SZtScanAreaDesc* desc) = 0;
 };
 
 // The geometry of the camera's images. Rectangles are in sensor pixels (unbinned, unturned).
@@ -83,6 +92,11 @@ public:
     // -4 for a rectangle that is empty or leaves the sensor.
     virtual int CameraRoiSet(const SZtRect* roi) = 0;
     virtual int CameraRoiEnable(bool on) = 0;
+    // A GUI element of the provider by name (the scan-area form is "CZtScanAreaElement"), with a
+    // reference added; -5 when the provider shows no such element.
+    virtual int GetGUIElement(const wchar_t* name, IZtInterface** element) {
+        return name && element ? -5 : -4;
+    }
 
 protected:
     virtual ~IZtGrabberProvider() = default;

@@ -6,7 +6,10 @@
 #include <numbers>
 #include <string_view>
 
+#include "hostcontext.h"
+#include "scanareaform.h"
 #include "zt/zt_camera.h"
+#include "zthost/acquisition.h"
 
 namespace {
 
@@ -210,8 +213,53 @@ bool GrabberProvider::IsPresent() {
     return m_present;
 }
 
+int GrabberProvider::GetGUIElement(const wchar_t* name, IZtInterface** element) {
+    if (!name || !element) {
+        return -4;
+    }
+    std::lock_guard lock(m_mutex);
+    if (!m_scanAreaForm || std::wstring_view(name) != L"CZtScanAreaElement") {
+        return -5;
+    }
+    m_scanAreaForm->AddRef();
+    *element = m_scanAreaForm;
+    return 0;
+}
+
+void GrabberProvider::SetScanAreaForm(const SZtScanAreaDesc* desc) {
+    ScanAreaForm* removed = nullptr;
+    {
+        std::lock_guard lock(m_mutex);
+        if (desc && m_scanAreaForm) {
+            m_scanAreaForm->SetScanAreaDesc(*desc);
+        } else if (desc) {
+            m_scanAreaForm = new ScanAreaForm(*desc);
+        } else {
+            removed = m_scanAreaForm;
+            m_scanAreaForm = nullptr;
+        }
+    }
+    // Released outside the lock: a holder's last reference may be ours.
+    if (removed) {
+        removed->Release();
+    }
+}
+
 void GrabberProvider::Clear() {
+    SetScanAreaForm(nullptr);
     std::lock_guard lock(m_mutex);
     m_camera = zthost::CameraSetup{};
     m_present = false;
 }
+
+namespace zthost {
+
+void SetScanAreaForm(const SZtScanAreaDesc& desc) {
+    HostContext::Instance().Grabber().SetScanAreaForm(&desc);
+}
+
+void RemoveScanAreaForm() {
+    HostContext::Instance().Grabber().SetScanAreaForm(nullptr);
+}
+
+}  // namespace zthost

@@ -7,6 +7,8 @@
 #include "zt/zt_grabber.h"
 #include "zthost/microscope.h"
 
+class ScanAreaForm;
+
 // Thread-safe: the plug-in's calibration worker reads the camera while the GUI thread sets ROIs.
 class GrabberProvider : public IZtGrabberProvider {
 public:
@@ -22,17 +24,21 @@ public:
     int CameraRoiIsOn(bool* on) override;
     int CameraRoiSet(const SZtRect* roi) override;
     int CameraRoiEnable(bool on) override;
+    int GetGUIElement(const wchar_t* name, IZtInterface** element) override;
 
     // The control side (zthost/microscope.h).
     int SetCamera(const zthost::CameraSetup& camera);
     zthost::CameraSetup Camera();
     void SetPresent(bool present);
     bool IsPresent();
-    // Back to the default camera; the host then has no grabber provider.
+    // Shows the scan-area form with desc, or (null) shows none.
+    void SetScanAreaForm(const SZtScanAreaDesc* desc);
+    // Back to the default camera without a scan-area form; the host then has no grabber provider.
     void Clear();
 
 private:
     std::mutex m_mutex;
     zthost::CameraSetup m_camera;
     bool m_present = false;
+    ScanAreaForm* m_scanAreaForm = nullptr;  // one counted reference while shown
 };

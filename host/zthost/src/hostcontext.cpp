@@ -7,6 +7,7 @@
 #include "documentstore.h"
 #include "hostsettings.h"
 #include "layoutmanager.h"
+#include "macrolayer.h"
 #include "messageboxes.h"
 #include "namedreferences.h"
 #include "searchpath.h"
@@ -47,6 +48,7 @@ void ResetForTests() {
     ::HostContext::Instance().Plugins().Clear();
     ::HostContext::Instance().Devices().Clear();
     ::HostContext::Instance().Grabber().Clear();
+    MacroLayer::Instance().Reset();
     LayoutManager::Instance().Clear();
     DocumentStore::Instance().Clear();
     CameraState::Instance().Clear();
