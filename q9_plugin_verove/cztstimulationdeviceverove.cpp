@@ -102,6 +102,7 @@ CZtStimulationDeviceVerove::CZtStimulationDeviceVerove()
 
 void CZtStimulationDeviceVerove::Init() {
     VEROVE_LOG("CZtStimulationDeviceVerove::Init", L"Start");
+    m_autocalibration = std::make_unique<CZtAutocalibration>(this);
     m_active = false;
     m_experimentState = 1;
     m_runMode = 0;
@@ -113,6 +114,7 @@ CZtStimulationDeviceVerove::~CZtStimulationDeviceVerove() {
         m_padWrapper->DetachDevice();
         m_padWrapper.reset();
     }
+    m_autocalibration->Abort();
     // The driver closes the device through this owner: it goes before the settings it points to.
     m_driverView.store(nullptr);
     m_driver.reset();
@@ -255,6 +257,7 @@ bool CZtStimulationDeviceVerove::Connect(bool connect, std::uint32_t brand,
         }
         InitializeDeviceState();
     } else {
+        m_autocalibration->Abort();
         // A stimulation ending on a work thread still uses the driver.
         std::lock_guard run(m_runLock);
         m_driverView.store(nullptr);
@@ -519,6 +522,13 @@ bool CZtStimulationDeviceVerove::HasCapabilityNow(std::uint32_t code) {
 int CZtStimulationDeviceVerove::CheckConfigurationDataAndUpdateCalibration(bool* changed) {
     const char* function = "CZtStimulationDeviceVerove::CheckConfigurationDataAndUpdateCalibration";
     bool calibrationChanged = false;
+    if (m_calibrationInProgress.load()) {
+        if (changed) {
+            *changed = false;
+        }
+        VEROVE_LOG(function, L"Aborting, autocalibration in progress...");
+        return -9;
+    }
     CZtVeroveDriver* driver = GetDriver();
     if (!driver) {
         VEROVE_LOG(function, L"End - Fail");
@@ -1214,9 +1224,44 @@ int CZtStimulationDeviceVerove::SetIlluminationSequence(const void* sequence) {
     return 0;
 }
 
-int CZtStimulationDeviceVerove::GenerateGridAppendToISPool(const void* grid) {
-    VEROVE_LOG("CZtStimulationDeviceVerove::GenerateGridAppendToISPool", L"Start");
-    return kNotSupported;
+int CZtStimulationDeviceVerove::GenerateGridAppendToISPool(int columns, int rows) {
+    const char* function = "CZtStimulationDeviceVerove::GenerateGridAppendToISPool";
+    VEROVE_LOG(function, L"Start");
+    CZtVeroveDriver* driver = GetDriver();
+    if (!driver) {
+        VEROVE_LOG(function, L"Aborting, no device driver loaded...");
+        return 21;
+    }
+    if (columns < 1 || rows < 1) {
+        return -4;
+    }
+    const auto width = static_cast<std::uint32_t>(driver->GetDmdWidth());
+    const auto height = static_cast<std::uint32_t>(driver->GetDmdHeight());
+    const std::uint32_t cellWidth = width / static_cast<std::uint32_t>(columns);
+    const std::uint32_t cellHeight = height / static_cast<std::uint32_t>(rows);
+    SZtPicBuf cell;
+    if (CZtPicBufAPI::Alloc(&cell, width, height, 8, 1) != 0) {
+        return -3;
+    }
+    CZtLock lock(driver->GetBufferLock());
+    auto id = static_cast<std::uint32_t>(m_sequencePool.size() + kFirstSequencePatternId);
+    for (int row = 0; row < rows; ++row) {
+        for (int column = 0; column < columns; ++column) {
+            CZtPicBufAPI::Zero(&cell);
+            for (std::uint32_t y = 0; y < cellHeight; ++y) {
+                std::memset(cell.Row(row * cellHeight + y) + column * cellWidth, 255, cellWidth);
+            }
+            CZtStringW name;
+            name.Format(L"Grid (%d/%d, %d/%d)", column + 1, columns, row + 1, rows);
+            CZtPattern pattern(name, width, height);
+            pattern.SetBitmap(&cell);
+            pattern.SetId(id++);
+            pattern.SetMapping(0);
+            pattern.SetKind(2);
+            m_sequencePool.push_back(std::make_unique<CZtPattern>(pattern));
+        }
+    }
+    return 0;
 }
 
 // ---- IZtStimulationDeviceEx
@@ -1391,8 +1436,18 @@ bool MasksFitAreas(const CZtRoiObjectList& areas, const SZtRLEPicBuf& masks) {
     return true;
 }
 
-// The scan area of the grabber's scan-area form; false when the grabber shows none.
-bool ReadScanAreaForm(IZtGrabberProvider* grabber, SZtScanAreaDesc* desc) {
+// The groups (bit g for group g) of a stimulation word, when the word stimulates.
+std::uint32_t StimulatedGroups(std::uint32_t word) {
+    if ((word & ZT_STIMULATION_ACTIVE_BITS) == 0) {
+        return 0;
+    }
+    return (word & ZT_STIMULATION_GROUP_BITS) >> ZT_STIMULATION_GROUP_SHIFT;
+}
+
+}  // namespace
+
+bool CZtStimulationDeviceVerove::ReadScanAreaForm(IZtGrabberProvider* grabber,
+                                                  SZtScanAreaDesc* desc) {
     IZtInterface* form = nullptr;
     if (!grabber || grabber->GetGUIElement(L"CZtScanAreaElement", &form) != 0 || !form) {
         return false;
@@ -1405,16 +1460,6 @@ bool ReadScanAreaForm(IZtGrabberProvider* grabber, SZtScanAreaDesc* desc) {
     form->Release();
     return read;
 }
-
-// The groups (bit g for group g) of a stimulation word, when the word stimulates.
-std::uint32_t StimulatedGroups(std::uint32_t word) {
-    if ((word & ZT_STIMULATION_ACTIVE_BITS) == 0) {
-        return 0;
-    }
-    return (word & ZT_STIMULATION_GROUP_BITS) >> ZT_STIMULATION_GROUP_SHIFT;
-}
-
-}  // namespace
 
 int CZtStimulationDeviceVerove::StimulationAreaGetCount() {
     CZtLock lock(m_csSecond);
@@ -2077,7 +2122,7 @@ void CZtStimulationDeviceVerove::LightDeferredCompletionWait(std::uint32_t timeo
 
 int CZtStimulationDeviceVerove::OnAutocalibrationInit() {
     VEROVE_LOG("CZtStimulationDeviceVerove::OnAutocalibrationInit", L"Start");
-    return kNotSupported;
+    return m_autocalibration->Init();
 }
 
 int CZtStimulationDeviceVerove::OnManualCalibrationInit() {
@@ -2087,12 +2132,12 @@ int CZtStimulationDeviceVerove::OnManualCalibrationInit() {
 
 int CZtStimulationDeviceVerove::AutocalibrationRun() {
     VEROVE_LOG("CZtStimulationDeviceVerove::AutocalibrationRun", L"Start");
-    return kNotSupported;
+    return m_autocalibration->Run();
 }
 
-int CZtStimulationDeviceVerove::OnAutocalibrationEnd() {
+int CZtStimulationDeviceVerove::OnAutocalibrationEnd(bool apply) {
     VEROVE_LOG("CZtStimulationDeviceVerove::OnAutocalibrationEnd", L"Start");
-    return kNotSupported;
+    return m_autocalibration->End(apply);
 }
 
 int CZtStimulationDeviceVerove::OnManualCalibrationEnd() {
@@ -2102,12 +2147,29 @@ int CZtStimulationDeviceVerove::OnManualCalibrationEnd() {
 
 int CZtStimulationDeviceVerove::OnAutocalibrationValidationPhase() {
     VEROVE_LOG("CZtStimulationDeviceVerove::OnAutocalibrationValidationPhase", L"Start");
-    return kNotSupported;
+    return m_autocalibration->ValidationPhase();
 }
 
 int CZtStimulationDeviceVerove::OnManualcalibrationValidationPhase() {
     VEROVE_LOG("CZtStimulationDeviceVerove::OnManualcalibrationValidationPhase", L"Start");
     return kNotSupported;
+}
+
+double CZtStimulationDeviceVerove::GetAutocalibrationProgress() {
+    return m_autocalibration->GetProgress();
+}
+
+void CZtStimulationDeviceVerove::ClearACContainer() {
+    m_autocalibration->ClearContainer(false);
+}
+
+void CZtStimulationDeviceVerove::SetAutocalibrationDialog(CZtAutocalibrationDialog* dialog) {
+    m_autocalibration->SetDialog(dialog);
+}
+
+void CZtStimulationDeviceVerove::SetAutocalibrationRunning(bool running) {
+    m_autocalibrationRunning.store(running);
+    RefreshPad();
 }
 
 // ---- Settings file

@@ -7,6 +7,7 @@
 #include <mutex>
 #include <vector>
 
+#include "cztautocalibration.h"
 #include "cztcalibrationowner.h"
 #include "cztverovedriver.h"
 #include "cztverovedriverowner.h"
@@ -22,6 +23,7 @@
 #include "zt/zt_sync.h"
 
 class QWidget;
+class CZtAutocalibrationDialog;
 class CZtVeroveLightPath;
 class CZtVerovePadWrapper;
 class DMApi;
@@ -130,10 +132,27 @@ public:
     virtual int OnAutocalibrationInit();
     virtual int OnManualCalibrationInit();
     virtual int AutocalibrationRun();
-    virtual int OnAutocalibrationEnd();
+    virtual int OnAutocalibrationEnd(bool apply);
     virtual int OnManualCalibrationEnd();
     virtual int OnAutocalibrationValidationPhase();
     virtual int OnManualcalibrationValidationPhase();
+    virtual double GetAutocalibrationProgress();
+    // Clears the auto-calibration container, keeping the run's result.
+    void ClearACContainer();
+    // The open auto-calibration dialog, whose signals the calibration worker emits; null when it
+    // goes.
+    void SetAutocalibrationDialog(CZtAutocalibrationDialog* dialog);
+    // Set while a calibration dialog runs its procedure: the optical configuration is not
+    // re-checked then.
+    void SetCalibrationInProgress(bool inProgress) { m_calibrationInProgress.store(inProgress); }
+    bool IsCalibrationInProgress() const { return m_calibrationInProgress.load(); }
+    // Whether an automatic calibration runs, for the pad.
+    void SetAutocalibrationRunning(bool running);
+    bool IsAutocalibrationRunning() const { return m_autocalibrationRunning.load(); }
+    // The scan area of the grabber's scan-area form; false when the grabber shows none.
+    static bool ReadScanAreaForm(IZtGrabberProvider* grabber, SZtScanAreaDesc* desc);
+    // The auto-calibration procedure and its last run.
+    CZtAutocalibration& GetAutocalibration() { return *m_autocalibration; }
     // Accessors for the pad and the dialogs.
     virtual bool IsSimulated() override { return m_simulated; }
     virtual bool IsActive() { return m_active; }
@@ -247,7 +266,7 @@ public:
     int SetOperationMode(std::int32_t mode) override;
     int GetIlluminationSequenceState(std::int32_t* state) override;
     int SetIlluminationSequence(const void* sequence) override;
-    int GenerateGridAppendToISPool(const void* grid) override;
+    int GenerateGridAppendToISPool(int columns, int rows) override;
     int Reserved56() override { return 22; }
 
     // ---- IZtStimulationDeviceEx ----
@@ -370,6 +389,10 @@ private:
     std::unique_ptr<CZtVeroveLightPath> m_lightPath;
 
     SZtVeroveDriverSettings m_driverSettings;
+    // Stopped before the driver goes: its worker uses the driver.
+    std::unique_ptr<CZtAutocalibration> m_autocalibration;
+    std::atomic<bool> m_calibrationInProgress{false};
+    std::atomic<bool> m_autocalibrationRunning{false};
     // One counted reference while set; m_csAggregator.
     IZtStimulationDeviceAggregator* m_aggregator = nullptr;
 

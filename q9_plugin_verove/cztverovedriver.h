@@ -70,6 +70,9 @@ public:
     int InvalidateCameraMappedPatterns();
     // The store; use it only while holding GetBufferLock().
     CZtPatternStore& GetPatterns() { return m_patterns; }
+    // Held around ExposePattern; callers that show a frame of their own (StopPattern,
+    // UploadPattern, StartPattern) hold it the same way.
+    CZtCriticalSection& GetExposeLock() { return m_exposeLock; }
 
     // ---- Modes ----
     // Operation modes 0-3: "Live", "FrameMemory", "FrameSequence", "ContinuousFrameSequence".

@@ -79,7 +79,7 @@ public:
     virtual int UpdateIlluminationSequencePower() = 0;                  // 50
     // sequence: an SZtIlluminationSequence.
     virtual int SetIlluminationSequence(const void* sequence) = 0;          // 51
-    virtual int GenerateGridAppendToISPool(const void* grid) = 0;           // 52
+    virtual int GenerateGridAppendToISPool(int columns, int rows) = 0;      // 52
     virtual int GetTriggeringBounds(double* minimum, double* maximum) = 0;  // 53
     virtual int GetSwitchingSpeed(double* speed) = 0;                       // 54
     virtual int IsTriggeredWithDevices(bool* triggered) = 0;                // 55
@@ -188,7 +188,7 @@ public:
     int GetTriggeringStatus(std::int32_t* status) override { return kDmdNotSupported; }
     int UpdateIlluminationSequencePower() override { return kDmdNotSupported; }
     int SetIlluminationSequence(const void* sequence) override { return kDmdNotSupported; }
-    int GenerateGridAppendToISPool(const void* grid) override { return kDmdNotSupported; }
+    int GenerateGridAppendToISPool(int columns, int rows) override { return kDmdNotSupported; }
     int GetTriggeringBounds(double* minimum, double* maximum) override { return kDmdNotSupported; }
     int GetSwitchingSpeed(double* speed) override { return kDmdNotSupported; }
     int IsTriggeredWithDevices(bool* triggered) override {

@@ -1,0 +1,103 @@
+// Auto-calibration of one device: the run's steps on the GUI thread, its worker thread, and the
+// squares the worker shows on the DMD.
+#pragma once
+
+#include <mutex>
+#include <vector>
+
+#include "cztcalibrationdata.h"
+#include "sztaccontainer.h"
+
+class CZtAutocalibrationDialog;
+class CZtStimulationDeviceVerove;
+class CZtVeroveDriver;
+
+// Thread-safe as follows: the public operations run on the GUI thread; the worker shares the
+// container with them through its mutex and semaphores, and reaches the open dialog only through
+// m_dialogLock.
+class CZtAutocalibration {
+public:
+    // device is borrowed: it owns this object and stops it (Abort) before its driver goes.
+    explicit CZtAutocalibration(CZtStimulationDeviceVerove* device);
+    ~CZtAutocalibration();
+    CZtAutocalibration(const CZtAutocalibration&) = delete;
+    CZtAutocalibration& operator=(const CZtAutocalibration&) = delete;
+
+    // The device's OnAutocalibrationInit, AutocalibrationRun, OnAutocalibrationValidationPhase
+    // and OnAutocalibrationEnd.
+    int Init();
+    int Run();
+    int ValidationPhase();
+    int End(bool apply);
+    double GetProgress() const { return m_container.m_dProgress.load(); }
+    // The last run's status: -9 while it runs and after an abort.
+    int GetResult() const { return m_container.m_iResult; }
+    // Whether a worker is registered (started and not yet joined).
+    bool IsRegistered() const { return m_container.m_thread.joinable(); }
+    // Clears the container, keeping the result and, when asked, the live-was-on flag and mode.
+    void ClearContainer(bool keepLiveWasOn);
+    // Stops a worker that is still registered and waits until it has left; nothing else.
+    void Abort();
+    // Redraws the document that shows the calibration's frames, when there is one.
+    void RefreshCalibrationDocument();
+    // The dialog whose signals the worker emits; null when none is open.
+    void SetDialog(CZtAutocalibrationDialog* dialog);
+    // The pairs of the last run, DMD and camera image points; read them only while no worker
+    // runs.
+    const std::vector<SZtPointD>& GetDmdPoints() const { return m_container.m_dmdPoints; }
+    const std::vector<SZtPointD>& GetCameraPoints() const { return m_container.m_cameraPoints; }
+
+    // Up to 138 points drawn with rand() in up to 1001 attempts: at least 10 mirrors inside the
+    // DMD's border and at least 10 mirrors from each other.
+    static std::vector<SZtPointD> RandomPositions(int width, int height);
+    // Shows "CalibrationRect": a width x height frame, dark but for the 10 x 10 square centred
+    // on point. 0, or the status of the upload or the exposure.
+    static int ShowSquare(CZtVeroveDriver* driver, int width, int height, const SZtPointD& point);
+
+private:
+    static void ThreadProc(CZtAutocalibration* self);
+    void RunWorker();
+    // Sets the result and, when notify, tells the dialog; then waits for the go-ahead and
+    // releases the done semaphore. The worker's last step.
+    void Finish(int result, bool notify);
+    // The camera image point where the sample shows the square of dmd: the spot found in the
+    // picture; on the simulated unit, the spot of a square drawn into it at the DMD point
+    // scaled by picture size / DMD size (or the DMD point itself for a picture it cannot draw
+    // into). 0, or the detection's status.
+    int Evaluate(CZtSpotDetector* detector, const SZtPointD& dmd, SZtPointD* camera);
+    // The detector's spot, in image coordinates.
+    static int FindSpot(CZtSpotDetector* detector, const SZtPicBuf* picture, SZtPointD* camera);
+    // The host's documents: the calibration document that shows the frames, the detected point
+    // and the verification ROI.
+    void OpenCalibrationDocument();
+    void MarkDetectedPoint(const SZtPointD& camera);
+    void ActivateCaptureView();
+    void AddVerificationRoi();
+    void CloseCurrentDocument();
+    // The host's ROI labels and automatic look-up tables as they were when the run started.
+    void RestoreRoiSettings();
+    // The matrices from the collected pairs, stored into the container. 0 or a status.
+    int ComputeMatrices();
+    bool IsAborted();
+    // Stops the registered worker: abort set, go-ahead released, done awaited.
+    void StopWorker();
+    void NotifyProgress();
+    void RestoreActivePattern();
+    // The matrices of a successful run (result 0, nine elements each); false otherwise. Only
+    // while no worker runs.
+    bool GetResultMatrices(CZtMatrix3* dmdToCamera, CZtMatrix3* cameraToDmd);
+    // Live in the saved mode when it was on, else frozen with the current document closed; the
+    // status of the live or freeze call.
+    int RestoreLive();
+
+    CZtStimulationDeviceVerove* const m_pDevice;
+    _SZtACContainer m_container;
+    // Between Init and End: what End restores.
+    bool m_bSession = false;
+    // The host's automatic look-up tables, switched off while the calibration document shows
+    // the frames.
+    bool m_bAutoLookUpTables = false;
+    bool m_bRoiSettingsSaved = false;
+    std::mutex m_dialogLock;
+    CZtAutocalibrationDialog* m_pDialog = nullptr;  // m_dialogLock; borrowed
+};

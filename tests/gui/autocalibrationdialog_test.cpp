@@ -1,0 +1,428 @@
+// The auto-calibration dialog driven the way a user does: its pages, Next, the run's progress,
+// the verification step, OK and Cancel, and what the device and the host show afterwards.
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QDialogButtonBox>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QThread>
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <iostream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "cztautocalibrationdialog.h"
+#include "cztpluginverove.h"
+#include "cztstimulationdeviceverove.h"
+#include "cztverovedriver.h"
+#include "fake_atcore_control.h"
+#include "shown_mirrors.h"
+#include "zt/zt_acquisition.h"
+#include "zt/zt_devices.h"
+#include "zt/zt_roi.h"
+#include "zt/zt_util.h"
+#include "zthost/camera_control.h"
+#include "zthost/microscope.h"
+#include "zthost/optics.h"
+#include "zthost/settings_store.h"
+#include "zthost/zthost.h"
+
+// The plug-in's resources (style sheets) live in the statically linked core.
+static void InitResources() {
+    Q_INIT_RESOURCE(q9_plugin_verove);
+}
+
+namespace {
+
+struct ReleaseDevice {
+    void operator()(CZtStimulationDeviceVerove* device) const { device->Release(); }
+};
+using DevicePtr = std::unique_ptr<CZtStimulationDeviceVerove, ReleaseDevice>;
+
+QPushButton* Button(QWidget* dialog, const QString& text) {
+    for (QPushButton* button : dialog->findChildren<QPushButton*>()) {
+        if (button->text() == text) {
+            return button;
+        }
+    }
+    return nullptr;
+}
+
+QStringList Texts(QWidget* dialog) {
+    QStringList texts;
+    for (QLabel* label : dialog->findChildren<QLabel*>()) {
+        if (!label->text().isEmpty()) {
+            texts << label->text();
+        }
+    }
+    return texts;
+}
+
+// (x, y) through the first two rows of a row-major 3 x 3 or 2 x 3 matrix.
+template <typename Matrix>
+std::array<double, 2> Apply(const Matrix& m, double x, double y) {
+    return {m[0] * x + m[1] * y + m[2], m[3] * x + m[4] * y + m[5]};
+}
+
+// How far a DMD -> sensor matrix lands from the ground truth over the whole DMD field, in
+// camera pixels: root mean square and maximum over a 41 x 31 grid of mirror positions.
+struct SDeviation {
+    double rms = 0.0;
+    double max = 0.0;
+};
+
+SDeviation Deviation(const CZtMatrix3& measured, const std::array<double, 6>& truth) {
+    SDeviation deviation;
+    int count = 0;
+    for (int j = 0; j <= 30; ++j) {
+        for (int i = 0; i <= 40; ++i) {
+            const double x = 800.0 * i / 40;
+            const double y = 600.0 * j / 30;
+            const auto a = Apply(measured, x, y);
+            const auto b = Apply(truth, x, y);
+            const double d = std::hypot(a[0] - b[0], a[1] - b[1]);
+            deviation.rms += d * d;
+            deviation.max = std::max(deviation.max, d);
+            ++count;
+        }
+    }
+    deviation.rms = std::sqrt(deviation.rms / count);
+    return deviation;
+}
+
+// Process events until done() holds or the timeout has passed.
+template <typename Condition>
+bool WaitFor(Condition done, int timeoutMs = 1200000) {
+    QElapsedTimer timer;
+    timer.start();
+    while (!done()) {
+        if (timer.elapsed() > timeoutMs) {
+            return false;
+        }
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        QThread::msleep(5);
+    }
+    return true;
+}
+
+constexpr ZT_DWORD kNosepiece = 11;
+
+}  // namespace
+
+class AutocalibrationDialog : public ::testing::Test {
+protected:
+    void SetUp() override {
+        InitResources();
+        zthost::ResetForTests();
+        fake_atcore::Reset();
+        ASSERT_TRUE(m_dir.isValid());
+        zthost::SetSettingsLocation(m_dir.path().toStdWString());
+        zthost::SetSearchFolders({CZtStringW::FromUtf8(VEROVE_FAKE_SDK_DIR).Str()});
+        VerovePluginState().hostContext = zthost::HostContext();
+    }
+
+    void TearDown() override {
+        m_dialog.reset();
+        m_device.reset();
+        VerovePluginState().hostContext = nullptr;
+        zthost::ResetForTests();
+    }
+
+    CZtStimulationDeviceVerove* ConnectDevice(bool simulated = false) {
+        m_device.reset(simulated ? new CZtStimulationDeviceVeroveSim()
+                                 : new CZtStimulationDeviceVerove());
+        m_device->SetUniqueName(simulated ? L"CZtStimulationDeviceVeroveSim_0"
+                                          : L"CZtStimulationDeviceVerove_0");
+        EXPECT_TRUE(m_device->Connect(true, 0, 0));
+        return m_device.get();
+    }
+
+    // A microscope with a nosepiece and a 16-bit camera whose frames show fake_atcore's mirrors
+    // through the ground truth; the device knows the optical configuration.
+    CZtStimulationDeviceVerove* SetUpMicroscope(const std::array<double, 6>& truth,
+                                                bool simulated = false) {
+        zthost::LogicalDeviceSetup nosepiece;
+        nosepiece.id = kNosepiece;
+        nosepiece.type = ZT_LOGDEV_NOSEPIECE;
+        nosepiece.key = L"Nosepiece";
+        nosepiece.position = 0;
+        nosepiece.positionNames = {L"P10", L"P40"};
+        EXPECT_EQ(zthost::AddLogicalDevice(nosepiece), 0);
+        zthost::CameraSetup camera;
+        camera.name = L"Cam1";
+        EXPECT_EQ(zthost::SetCamera(camera), 0);
+        zthost::OpticsSetup optics;
+        optics.dmdToSensor = truth;
+        EXPECT_EQ(zthost::SetOptics(optics), 0);
+        zthost::SetMirrorFrameSource(ShownMirrors);
+        CZtStimulationDeviceVerove* device = ConnectDevice(simulated);
+        EXPECT_EQ(device->CheckConfigurationDataAndUpdateCalibration(nullptr), 0);
+        return device;
+    }
+
+    void SetObjective(int position) {
+        zthost::LogicalDeviceSetup nosepiece;
+        ASSERT_TRUE(zthost::FindLogicalDevice(kNosepiece, &nosepiece));
+        nosepiece.position = position;
+        ASSERT_EQ(zthost::UpdateLogicalDevice(nosepiece), 0);
+        ASSERT_EQ(m_device->CheckConfigurationDataAndUpdateCalibration(nullptr), 0);
+    }
+
+    // Opens the dialog the way the configuration dialog does: OK ends the calibration applying
+    // it, Cancel and Close end it and load the stored calibration again.
+    CZtAutocalibrationDialog* OpenDialog() {
+        m_dialog = std::make_unique<CZtAutocalibrationDialog>(m_device.get());
+        CZtStimulationDeviceVerove* device = m_device.get();
+        QObject::connect(m_dialog.get(), &QDialog::accepted,
+                         [device] { device->OnAutocalibrationEnd(true); });
+        auto dropped = [device] {
+            device->OnAutocalibrationEnd(false);
+            bool changed = true;
+            device->GetCalibrationData()->LoadCalibration(&changed);
+        };
+        QObject::connect(m_dialog.get(), &QDialog::rejected, dropped);
+        QObject::connect(m_dialog.get(), &CZtAutocalibrationDialog::closed, dropped);
+        EXPECT_EQ(m_dialog->SetupUi(), 0);
+        m_dialog->show();
+        return m_dialog.get();
+    }
+
+    void Click(const QString& text) {
+        QPushButton* button = Button(m_dialog.get(), text);
+        ASSERT_NE(button, nullptr) << text.toStdString();
+        ASSERT_TRUE(button->isVisible() && button->isEnabled()) << text.toStdString();
+        QTest::mouseClick(button, Qt::LeftButton);
+    }
+
+    int Progress() { return m_dialog->findChild<QProgressBar*>()->value(); }
+
+    QTemporaryDir m_dir;
+    DevicePtr m_device;
+    std::unique_ptr<CZtAutocalibrationDialog> m_dialog;
+};
+
+TEST_F(AutocalibrationDialog, WithoutADeviceTheDialogRefusesWithAMessage) {
+    m_dialog = std::make_unique<CZtAutocalibrationDialog>(nullptr);
+    QSignalSpy rejected(m_dialog.get(), &QDialog::rejected);
+    EXPECT_EQ(m_dialog->SetupUi(), -9);
+    ASSERT_EQ(zthost::MessageBoxes().size(), 1u);
+    EXPECT_EQ(zthost::MessageBoxes()[0].title, L"Verove autocalibration error");
+    EXPECT_EQ(zthost::MessageBoxes()[0].text,
+              L"Autocalibration failed due to internal error, aborting.");
+    EXPECT_TRUE(
+        zthost::LogContains(L"Verove CZtAutocalibrationDialog::SetupUi: Autocalibration "
+                            L"failed, Stimulation Device pointer not set."));
+    EXPECT_EQ(rejected.count(), 1);
+}
+
+TEST_F(AutocalibrationDialog, WithoutACameraTheCalibrationFailsWithAMessage) {
+    CZtStimulationDeviceVerove* device = ConnectDevice();
+    zthost::SetGrabberPresent(false);
+    m_dialog = std::make_unique<CZtAutocalibrationDialog>(device);
+    EXPECT_EQ(m_dialog->SetupUi(), -9);
+    ASSERT_EQ(zthost::MessageBoxes().size(), 1u);
+    EXPECT_EQ(zthost::MessageBoxes()[0].title, L"Error");
+    EXPECT_EQ(zthost::MessageBoxes()[0].text, L"Calibration failed: no camera connected!");
+    EXPECT_EQ(zthost::MessageBoxes()[0].icon, ZT_MB_ICONERROR);
+    // The window is built all the same: the user closes it.
+    EXPECT_EQ(m_dialog->windowTitle(), QStringLiteral("Autocalibration dialog"));
+    EXPECT_FALSE(m_dialog->styleSheet().isEmpty());
+    EXPECT_TRUE(Texts(m_dialog.get()).contains(QStringLiteral("Calibration progress")));
+    ASSERT_NE(Button(m_dialog.get(), QStringLiteral("Next")), nullptr);
+    EXPECT_FALSE(Button(m_dialog.get(), QStringLiteral("OK"))->isVisibleTo(m_dialog.get()));
+}
+
+TEST_F(AutocalibrationDialog, FocusPageShowsTheGridAndLiveWithoutAutoFocusWhenNoZStage) {
+    SetUpMicroscope(zthost::DmdToSensor(2.0, 0.0, false, 400, 300, 1024, 1024));
+    zthost::SetZStagePresent(false);
+    OpenDialog();
+    EXPECT_EQ(m_dialog->GetStep(), 0);
+    EXPECT_TRUE(ZT_IsLive());
+    EXPECT_EQ(ZT_GetLiveMode(), 2);
+    ZT_DWORD active = 0;
+    ASSERT_EQ(m_device->GetActivePatternId(&active), 0);
+    EXPECT_EQ(active, 2u);
+    const fake_atcore::MirrorFrame shown = fake_atcore::ShownFrame();
+    EXPECT_EQ(shown.levels[0], 255) << "the grid's first line";
+    EXPECT_EQ(shown.levels[5 * 800 + 5], 0);
+    QPushButton* focus = Button(m_dialog.get(), QStringLiteral("Auto Focus..."));
+    ASSERT_NE(focus, nullptr);
+    EXPECT_FALSE(focus->isEnabled());
+    EXPECT_EQ(focus->statusTip(), QStringLiteral("No Z stage connected."));
+    const QStringList texts = Texts(m_dialog.get());
+    EXPECT_TRUE(texts.contains(QStringLiteral("DMD is now set to display Calibration grid.")));
+    EXPECT_TRUE(texts.contains(QStringLiteral("Click on \"OK\" to confirm the callibration.")));
+    Click(QStringLiteral("Cancel"));
+    EXPECT_FALSE(m_device->GetAutocalibration().IsRegistered());
+}
+
+// The whole calibration over the SDK path: the camera sees the DMD at 2.3 pixels per mirror,
+// turned by 7 degrees and shifted; the calibration must find that mapping.
+TEST_F(AutocalibrationDialog, NextRunsTheCalibrationAndOkStoresWhatTheCameraSees) {
+    const std::array<double, 6> truth = zthost::DmdToSensor(2.3, 7.0, false, 400, 300, 1030, 1012);
+    CZtStimulationDeviceVerove* device = SetUpMicroscope(truth);
+    CZtCalibrationData* calibration = device->GetCalibrationData();
+    const std::wstring configuration = calibration->GetCurrentConfigurationString();
+    ASSERT_NE(calibration->GetCalibrationState(), Calibrated);
+    OpenDialog();
+
+    Click(QStringLiteral("Next"));
+    EXPECT_EQ(m_dialog->GetStep(), 1);
+    EXPECT_FALSE(Button(m_dialog.get(), QStringLiteral("Next"))->isEnabled());
+    EXPECT_TRUE(device->IsCalibrationInProgress());
+    bool changed = true;
+    EXPECT_EQ(device->CheckConfigurationDataAndUpdateCalibration(&changed), -9);
+    EXPECT_FALSE(changed);
+    EXPECT_TRUE(zthost::LogContains(L"Aborting, autocalibration in progress..."));
+
+    ASSERT_TRUE(WaitFor([&] { return m_dialog->GetStep() == 2; }));
+    EXPECT_EQ(Progress(), 100);
+    EXPECT_EQ(device->GetAutocalibration().GetResult(), 0);
+    EXPECT_FALSE(device->GetAutocalibration().IsRegistered());
+    EXPECT_EQ(device->GetAutocalibration().GetDmdPoints().size(), 30u);
+    EXPECT_TRUE(zthost::LogContains(L"mapped to camera point"));
+    EXPECT_TRUE(zthost::LogContains(
+        L"Verove CZtStimulationDeviceVerove::AutocalibrationThreadProc: Computing calibration "
+        L"matrices"));
+    EXPECT_TRUE(MirrorsDark());
+    EXPECT_TRUE(Button(m_dialog.get(), QStringLiteral("OK"))->isVisible());
+    EXPECT_FALSE(Button(m_dialog.get(), QStringLiteral("Next"))->isVisible());
+
+    // Applied for the verification, not stored yet.
+    const SDeviation applied = Deviation(calibration->GetCalibrationDMDToCam(), truth);
+    std::cout << "DMD -> camera deviation over the DMD field: rms " << applied.rms << " px, max "
+              << applied.max << " px" << std::endl;
+    RecordProperty("rms_px", std::to_string(applied.rms));
+    RecordProperty("max_px", std::to_string(applied.max));
+    EXPECT_LT(applied.max, 0.3);
+    // The live picture gets an S1 stimulation ROI over the middle of the 2048 x 2048 image.
+    const std::vector<zthost::DocumentInfo> documents = zthost::Documents();
+    const auto current = std::find_if(documents.begin(), documents.end(),
+                                      [](const zthost::DocumentInfo& d) { return d.current; });
+    ASSERT_NE(current, documents.end());
+    EXPECT_TRUE(current->live);
+    ASSERT_EQ(current->rois.GetCount(), 1);
+    const CZtRoiObject* roi = current->rois.GetAt(0);
+    EXPECT_EQ(roi->GetLabel(), L"Stimulation ROI added by calibration");
+    EXPECT_EQ(roi->GetType(), ZT_ROITYPE_RECTANGLE);
+    EXPECT_EQ(roi->GetGeometry(), (std::vector<double>{1024.0, 1024.0, 1024.0, 1024.0}));
+    EXPECT_TRUE(roi->IsStimulationRoi());
+    EXPECT_EQ(roi->GetStimulationGroup(), 0u);
+    EXPECT_TRUE(zthost::GuiEnabled());
+    std::wstring key = configuration;
+    EXPECT_NE(calibration->FindCalibration(&key), 0);
+
+    Click(QStringLiteral("OK"));
+    EXPECT_EQ(calibration->GetCalibrationState(), Calibrated);
+    key = configuration;
+    EXPECT_EQ(calibration->FindCalibration(&key), 0);
+    EXPECT_EQ(key, configuration);
+    EXPECT_LT(Deviation(calibration->GetCalibrationDMDToCam(), truth).max, 0.3);
+    EXPECT_TRUE(MirrorsDark());
+    EXPECT_TRUE(zthost::GuiEnabled());
+    // The opener deletes the dialog: configuration changes are followed again.
+    m_dialog.reset();
+    EXPECT_FALSE(device->IsCalibrationInProgress());
+
+    // Another objective has no calibration of its own; going back finds this one.
+    SetObjective(1);
+    EXPECT_EQ(calibration->GetCalibrationState(), Mismatch);
+    SetObjective(0);
+    EXPECT_EQ(calibration->GetCalibrationState(), Calibrated);
+    EXPECT_LT(Deviation(calibration->GetCalibrationDMDToCam(), truth).max, 0.3);
+}
+
+TEST_F(AutocalibrationDialog, CancelDuringTheRunStopsItAndKeepsThePreviousCalibration) {
+    const std::array<double, 6> truth = zthost::DmdToSensor(2.0, 0.0, false, 400, 300, 1024, 1024);
+    CZtStimulationDeviceVerove* device = SetUpMicroscope(truth);
+    CZtCalibrationData* calibration = device->GetCalibrationData();
+    const CZtMatrix3 previous = {1.5, 0.0, 10.0, 0.0, 1.5, 20.0, 0.0, 0.0, 1.0};
+    const CZtMatrix3 previousInverse = {1 / 1.5,   0.0, -10 / 1.5, 0.0, 1 / 1.5,
+                                        -20 / 1.5, 0.0, 0.0,       1.0};
+    ASSERT_EQ(device->GetDriver()->SetCalibrationMatrices(previous, previousInverse), 0);
+    OpenDialog();
+    QSignalSpy ended(m_dialog.get(), &CZtAutocalibrationDialog::NotifyCalibrationRunEnded);
+
+    Click(QStringLiteral("Next"));
+    ASSERT_TRUE(WaitFor([&] { return Progress() >= 6; }));
+    Click(QStringLiteral("Cancel"));
+    EXPECT_FALSE(device->GetAutocalibration().IsRegistered()) << "no worker left";
+    EXPECT_EQ(device->GetAutocalibration().GetResult(), -9);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(ended.count(), 0);
+    EXPECT_EQ(calibration->GetCalibrationDMDToCam(), previous);
+    EXPECT_EQ(calibration->GetCalibrationState(), Calibrated);
+    EXPECT_TRUE(MirrorsDark());
+    EXPECT_TRUE(zthost::GuiEnabled());
+    m_dialog.reset();
+    EXPECT_FALSE(device->IsCalibrationInProgress());
+}
+
+TEST_F(AutocalibrationDialog, RunWithTooFewPairsEndsAtTheVerificationPageAndStoresNothing) {
+    fake_atcore::SetSensorSize(16, 600);
+    CZtStimulationDeviceVerove* device =
+        SetUpMicroscope(zthost::DmdToSensor(2.0, 0.0, false, 8, 300, 1024, 1024));
+    CZtCalibrationData* calibration = device->GetCalibrationData();
+    const CZtMatrix3 before = calibration->GetCalibrationDMDToCam();
+    OpenDialog();
+    Click(QStringLiteral("Next"));
+    ASSERT_TRUE(WaitFor([&] { return m_dialog->GetStep() == 2; }));
+    EXPECT_EQ(device->GetAutocalibration().GetResult(), -9);
+    EXPECT_FALSE(device->GetAutocalibration().IsRegistered());
+    EXPECT_TRUE(Button(m_dialog.get(), QStringLiteral("OK"))->isVisible());
+    EXPECT_FALSE(Button(m_dialog.get(), QStringLiteral("Next"))->isVisible());
+    EXPECT_FALSE(zthost::LogContains(L"mapped to camera point"));
+    EXPECT_TRUE(zthost::GuiEnabled());
+    EXPECT_TRUE(MirrorsDark());
+
+    Click(QStringLiteral("OK"));
+    EXPECT_EQ(calibration->GetCalibrationDMDToCam(), before);
+    EXPECT_NE(calibration->GetCalibrationState(), Calibrated);
+    std::wstring key = calibration->GetCurrentConfigurationString();
+    EXPECT_NE(calibration->FindCalibration(&key), 0);
+}
+
+// The simulated unit lights no camera: the calibration draws each square into the frame, scaled
+// by frame size / DMD size, and finds that.
+TEST_F(AutocalibrationDialog, SimulatedUnitCalibratesOnTheSquaresItDraws) {
+    CZtStimulationDeviceVerove* device =
+        SetUpMicroscope(zthost::DmdToSensor(2.0, 0.0, false, 400, 300, 1024, 1024), true);
+    OpenDialog();
+    Click(QStringLiteral("Next"));
+    ASSERT_TRUE(WaitFor([&] { return m_dialog->GetStep() == 2; }));
+    ASSERT_EQ(device->GetAutocalibration().GetResult(), 0);
+    Click(QStringLiteral("OK"));
+    // 2048 x 2048 frames of an 800 x 600 DMD. The drawn squares end on whole pixels, so each
+    // centre may sit up to half a pixel off in either direction.
+    const std::array<double, 6> drawn = {2048.0 / 800, 0.0, 0.0, 0.0, 2048.0 / 600, 0.0};
+    EXPECT_LT(Deviation(device->GetCalibrationData()->GetCalibrationDMDToCam(), drawn).max,
+              std::sqrt(0.5));
+    EXPECT_EQ(device->GetCalibrationData()->GetCalibrationState(), Calibrated);
+}
+
+TEST_F(AutocalibrationDialog, StimulateWithoutAnAssociatedLaserSaysSoAndStaysReleased) {
+    SetUpMicroscope(zthost::DmdToSensor(2.0, 0.0, false, 400, 300, 1024, 1024), true);
+    OpenDialog();
+    Click(QStringLiteral("Next"));
+    ASSERT_TRUE(WaitFor([&] { return m_dialog->GetStep() == 2; }));
+    Click(QStringLiteral("Stimulate S1 group"));
+    QLabel* message = nullptr;
+    for (QLabel* label : m_dialog->findChildren<QLabel*>()) {
+        if (label->text() == QStringLiteral("No associated laser launch, cannot stimulate.")) {
+            message = label;
+        }
+    }
+    ASSERT_NE(message, nullptr);
+    EXPECT_TRUE(message->property("error").toBool());
+    EXPECT_FALSE(Button(m_dialog.get(), QStringLiteral("Stimulate S1 group"))->isChecked());
+    Click(QStringLiteral("Cancel"));
+}

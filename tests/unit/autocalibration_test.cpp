@@ -1,0 +1,372 @@
+// Auto-calibration: the grid patterns of the sequence pool, the random square positions, the
+// square on the mirrors, and the run's worker against the reference host.
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QThread>
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "cztautocalibration.h"
+#include "cztautocalibrationdialog.h"
+#include "cztpluginverove.h"
+#include "cztstimulationdeviceverove.h"
+#include "cztverovedriver.h"
+#include "fake_atcore_control.h"
+#include "shown_mirrors.h"
+#include "zt/zt_acquisition.h"
+#include "zt/zt_roi.h"
+#include "zthost/camera_control.h"
+#include "zthost/microscope.h"
+#include "zthost/optics.h"
+#include "zthost/settings_store.h"
+#include "zthost/zthost.h"
+
+namespace {
+
+struct ReleaseDevice {
+    void operator()(CZtStimulationDeviceVerove* device) const { device->Release(); }
+};
+using DevicePtr = std::unique_ptr<CZtStimulationDeviceVerove, ReleaseDevice>;
+
+// The lit mirrors of a shown frame as a bounding box; all -1 when none is lit.
+struct SLit {
+    int left = -1;
+    int top = -1;
+    int right = -1;  // exclusive
+    int bottom = -1;
+    int count = 0;
+};
+
+SLit LitMirrors(const fake_atcore::MirrorFrame& frame) {
+    SLit lit;
+    for (int y = 0; y < frame.height; ++y) {
+        for (int x = 0; x < frame.width; ++x) {
+            if (frame.levels[static_cast<size_t>(y * frame.width + x)] == 0) {
+                continue;
+            }
+            if (lit.count++ == 0) {
+                lit = {x, y, x + 1, y + 1, 1};
+            }
+            lit.left = std::min(lit.left, x);
+            lit.top = std::min(lit.top, y);
+            lit.right = std::max(lit.right, x + 1);
+            lit.bottom = std::max(lit.bottom, y + 1);
+        }
+    }
+    return lit;
+}
+
+// A 1024 x 768 camera seeing the 800 x 600 mirrors at 1.2 pixels per mirror, centred.
+const std::array<double, 6> kTruth = {1.2, 0.0, 32.0, 0.0, 1.2, 24.0};
+
+}  // namespace
+
+class Autocalibration : public ::testing::Test {
+protected:
+    void SetUp() override {
+        zthost::ResetForTests();
+        fake_atcore::Reset();
+        ASSERT_TRUE(m_dir.isValid());
+        zthost::SetSettingsLocation(m_dir.path().toStdWString());
+        zthost::SetSearchFolders({CZtStringW::FromUtf8(VEROVE_FAKE_SDK_DIR).Str()});
+        VerovePluginState().hostContext = zthost::HostContext();
+        zthost::CameraSetup camera;
+        camera.name = L"Cam1";
+        ASSERT_EQ(zthost::SetCamera(camera), 0);
+    }
+
+    void TearDown() override {
+        if (m_device) {
+            m_device->OnAutocalibrationEnd(false);
+        }
+        m_ended.reset();
+        m_progress.reset();
+        m_receiver.reset();
+        m_device.reset();
+        VerovePluginState().hostContext = nullptr;
+        zthost::ResetForTests();
+    }
+
+    // A device over the fake SDK's Verove III.
+    CZtStimulationDeviceVerove* ConnectDevice() {
+        m_device.reset(new CZtStimulationDeviceVerove());
+        m_device->SetUniqueName(L"CZtStimulationDeviceVerove_0");
+        EXPECT_TRUE(m_device->Connect(true, 0, 0));
+        return m_device.get();
+    }
+
+    // The run's steps without the dialog's own slots: a dialog that was never set up receives
+    // the worker's signals, and the test plays the user.
+    void UseCamera(zthost::MirrorFrameSource source) {
+        zthost::CameraSetup camera;
+        camera.name = L"Cam1";
+        camera.sensorWidth = 1024;
+        camera.sensorHeight = 768;
+        ASSERT_EQ(zthost::SetCamera(camera), 0);
+        zthost::OpticsSetup optics;
+        optics.dmdToSensor = kTruth;
+        ASSERT_EQ(zthost::SetOptics(optics), 0);
+        zthost::SetMirrorFrameSource(std::move(source));
+    }
+
+    // Init and Run; then waits for the worker's run-ended signal. Its result, or 1 when none came.
+    int RunUntilEnded() {
+        CZtStimulationDeviceVerove* device = m_device.get();
+        m_receiver = std::make_unique<CZtAutocalibrationDialog>(device);
+        device->SetAutocalibrationDialog(m_receiver.get());
+        m_ended = std::make_unique<QSignalSpy>(
+            m_receiver.get(), &CZtAutocalibrationDialog::NotifyCalibrationRunEnded);
+        m_progress = std::make_unique<QSignalSpy>(m_receiver.get(),
+                                                  &CZtAutocalibrationDialog::NotifyProgress);
+        EXPECT_EQ(device->OnAutocalibrationInit(), 0);
+        EXPECT_EQ(device->AutocalibrationRun(), 0);
+        if (m_ended->count() == 0 && !m_ended->wait(1200000)) {
+            return 1;
+        }
+        return m_ended->at(0).at(0).toInt();
+    }
+
+    // The DMD mirror the first two rows of the truth take to the sensor.
+    static std::array<double, 2> Truth(const SZtPointD& dmd) {
+        return {kTruth[0] * dmd.x + kTruth[1] * dmd.y + kTruth[2],
+                kTruth[3] * dmd.x + kTruth[4] * dmd.y + kTruth[5]};
+    }
+
+    QTemporaryDir m_dir;
+    DevicePtr m_device;
+    std::unique_ptr<CZtAutocalibrationDialog> m_receiver;
+    std::unique_ptr<QSignalSpy> m_ended;
+    std::unique_ptr<QSignalSpy> m_progress;
+};
+
+// ---- Grid patterns of the sequence pool ----------------------------------------------------
+
+TEST_F(Autocalibration, GridPatternsJoinTheSequencePoolRowByRowNumberedFrom10000) {
+    CZtStimulationDeviceVerove* device = ConnectDevice();
+    ASSERT_EQ(device->GenerateGridAppendToISPool(3, 2), 0);
+    ASSERT_EQ(device->GetSequencePoolSize(), 6);
+    const wchar_t* const names[] = {L"Grid (1/3, 1/2)", L"Grid (2/3, 1/2)", L"Grid (3/3, 1/2)",
+                                    L"Grid (1/3, 2/2)", L"Grid (2/3, 2/2)", L"Grid (3/3, 2/2)"};
+    for (int i = 0; i < 6; ++i) {
+        CZtStringW name;
+        ASSERT_EQ(device->GetPatternName(10000u + static_cast<ZT_DWORD>(i), &name), 0);
+        EXPECT_EQ(name, names[i]);
+    }
+    // A second grid numbers on from the pool's size; the device's own patterns stay.
+    ASSERT_EQ(device->GenerateGridAppendToISPool(1, 1), 0);
+    CZtStringW name;
+    ASSERT_EQ(device->GetPatternName(10006, &name), 0);
+    EXPECT_EQ(name, L"Grid (1/1, 1/1)");
+    ZT_DWORD count = 0;
+    ASSERT_EQ(device->GetPatternCount(&count), 0);
+    EXPECT_EQ(count, 6u);
+}
+
+TEST_F(Autocalibration, GridPatternsWithoutADriverAreRefused) {
+    m_device.reset(new CZtStimulationDeviceVerove());
+    EXPECT_EQ(m_device->GenerateGridAppendToISPool(2, 2), 21);
+    EXPECT_TRUE(zthost::LogContains(
+        L"Verove CZtStimulationDeviceVerove::GenerateGridAppendToISPool: Aborting, no device "
+        L"driver loaded..."));
+}
+
+// ---- Random positions ----------------------------------------------------------------------
+
+TEST_F(Autocalibration, RandomPositionsKeepTheirDistanceFromTheBorderAndEachOther) {
+    std::srand(7);
+    const std::vector<SZtPointD> points = CZtAutocalibration::RandomPositions(800, 600);
+    EXPECT_EQ(points.size(), 138u);
+    for (size_t i = 0; i < points.size(); ++i) {
+        EXPECT_GE(points[i].x, 10.0);
+        EXPECT_LE(points[i].x, 790.0);
+        EXPECT_GE(points[i].y, 10.0);
+        EXPECT_LE(points[i].y, 590.0);
+        for (size_t j = 0; j < i; ++j) {
+            EXPECT_GE(std::hypot(points[i].x - points[j].x, points[i].y - points[j].y), 10.0);
+        }
+    }
+}
+
+TEST_F(Autocalibration, RandomPositionsOnASmallDmdStopWhenNoPlaceIsLeft) {
+    // 11 x 11 possible centres 10 mirrors apart at most: a few points, all of them valid.
+    std::srand(3);
+    const std::vector<SZtPointD> points = CZtAutocalibration::RandomPositions(30, 30);
+    EXPECT_GE(points.size(), 1u);
+    EXPECT_LE(points.size(), 4u);
+    for (const SZtPointD& p : points) {
+        EXPECT_GE(p.x, 10.0);
+        EXPECT_LE(p.x, 20.0);
+    }
+}
+
+TEST_F(Autocalibration, RandomPositionsOnADmdNarrowerThan20MirrorsAreNone) {
+    std::srand(1);
+    EXPECT_TRUE(CZtAutocalibration::RandomPositions(16, 600).empty());
+    EXPECT_TRUE(CZtAutocalibration::RandomPositions(800, 19).empty());
+    EXPECT_TRUE(CZtAutocalibration::RandomPositions(0, 0).empty());
+}
+
+// ---- The square on the mirrors -------------------------------------------------------------
+
+TEST_F(Autocalibration, SquareLightsTenByTenMirrorsAroundThePointRoundedAwayFromZero) {
+    CZtStimulationDeviceVerove* device = ConnectDevice();
+    CZtVeroveDriver* driver = device->GetDriver();
+    fake_atcore::ClearCalls();
+    ASSERT_EQ(CZtAutocalibration::ShowSquare(driver, 800, 600, {100.5, 40.0}), 0);
+    const fake_atcore::MirrorFrame shown = fake_atcore::ShownFrame();
+    EXPECT_TRUE(shown.exposing);
+    const SLit lit = LitMirrors(shown);
+    // 95.5 and 105.5 round up to 96 and 106.
+    EXPECT_EQ(lit.left, 96);
+    EXPECT_EQ(lit.right, 106);
+    EXPECT_EQ(lit.top, 35);
+    EXPECT_EQ(lit.bottom, 45);
+    EXPECT_EQ(lit.count, 100);
+
+    // The exposure that showed "Full OFF" is stopped, the frame uploaded, then exposed.
+    std::vector<std::wstring> commands;
+    for (const fake_atcore::CallRecord& call : fake_atcore::Calls()) {
+        if (call.function == "AT_Command") {
+            commands.push_back(call.feature);
+        }
+    }
+    EXPECT_EQ(commands, (std::vector<std::wstring>{L"Abort", L"Expose"}));
+}
+
+TEST_F(Autocalibration, SquareAtTheEdgeIsClippedToTheMirrors) {
+    CZtStimulationDeviceVerove* device = ConnectDevice();
+    ASSERT_EQ(CZtAutocalibration::ShowSquare(device->GetDriver(), 800, 600, {2.0, 598.0}), 0);
+    const SLit lit = LitMirrors(fake_atcore::ShownFrame());
+    EXPECT_EQ(lit.left, 0);
+    EXPECT_EQ(lit.right, 7);
+    EXPECT_EQ(lit.top, 593);
+    EXPECT_EQ(lit.bottom, 600);
+}
+
+// ---- The worker ----------------------------------------------------------------------------
+
+TEST_F(Autocalibration, CollectionStopsAtThirtyPairsEachPairedWithTheFrameOfItsSquare) {
+    UseCamera(ShownMirrors);
+    ConnectDevice();
+    std::srand(11);
+    const std::vector<SZtPointD> positions = CZtAutocalibration::RandomPositions(800, 600);
+    std::srand(11);
+    ASSERT_EQ(RunUntilEnded(), 0);
+    CZtAutocalibration& run = m_device->GetAutocalibration();
+    const std::vector<SZtPointD>& dmd = run.GetDmdPoints();
+    const std::vector<SZtPointD>& camera = run.GetCameraPoints();
+    ASSERT_EQ(dmd.size(), 30u);
+    ASSERT_EQ(camera.size(), 30u);
+    for (size_t i = 0; i < dmd.size(); ++i) {
+        EXPECT_EQ(dmd[i].x, positions[i].x);
+        EXPECT_EQ(dmd[i].y, positions[i].y);
+        const auto expected = Truth(dmd[i]);
+        EXPECT_NEAR(camera[i].x, expected[0], 0.5) << "pair " << i;
+        EXPECT_NEAR(camera[i].y, expected[1], 0.5) << "pair " << i;
+    }
+    EXPECT_EQ(m_device->GetAutocalibrationProgress(), 90.0);
+    EXPECT_EQ(m_progress->count(), 30);
+    EXPECT_TRUE(
+        zthost::LogContains(L"Verove CZtStimulationDeviceVerove::"
+                            L"AutocalibrationThreadProc: DMD point 30 ["));
+    EXPECT_FALSE(zthost::LogContains(L"DMD point 31 "));
+    EXPECT_TRUE(
+        zthost::LogContains(L"Verove CZtStimulationDeviceVerove::AutocalibrationThreadProc: Done"));
+    // The calibration document shows the last frame with its detected point.
+    const std::vector<zthost::DocumentInfo> documents = zthost::Documents();
+    const auto current = std::find_if(documents.begin(), documents.end(),
+                                      [](const zthost::DocumentInfo& d) { return d.current; });
+    ASSERT_NE(current, documents.end());
+    ASSERT_FALSE(current->viewTitles.empty());
+    EXPECT_EQ(current->viewTitles[0], L"DMD Calibration");
+    EXPECT_FALSE(current->live);
+    ASSERT_EQ(current->rois.GetCount(), 1);
+    const CZtRoiObject* point = current->rois.GetAt(0);
+    EXPECT_EQ(point->GetLabel(), L"Detected point highlighted by calibration");
+    EXPECT_EQ(point->GetType(), ZT_ROITYPE_POINT);
+    EXPECT_EQ(point->GetGeometry(), (std::vector<double>{camera.back().x, camera.back().y}));
+    EXPECT_EQ(current->roiActions.size(), 30u);
+    EXPECT_EQ(current->roiActions.back(), L"Clear all ROIs");
+    EXPECT_FALSE(zthost::GuiEnabled());
+
+    EXPECT_EQ(m_device->OnAutocalibrationValidationPhase(), 0);
+    EXPECT_TRUE(MirrorsDark());
+    EXPECT_TRUE(zthost::GuiEnabled());
+    EXPECT_TRUE(ZT_IsLive());
+    EXPECT_FALSE(run.IsRegistered());
+}
+
+TEST_F(Autocalibration, FrameWithoutASpotAddsNoPair) {
+    std::srand(5);
+    const std::vector<SZtPointD> positions = CZtAutocalibration::RandomPositions(800, 600);
+    // The camera sees nothing while the squares 0, 2, 4, ... are shown.
+    UseCamera([&positions] {
+        const SLit lit = LitMirrors(fake_atcore::ShownFrame());
+        for (size_t i = 0; i < positions.size(); i += 2) {
+            if (lit.count == 100 && lit.left + 5 == positions[i].x &&
+                lit.top + 5 == positions[i].y) {
+                return zthost::MirrorFrame{};
+            }
+        }
+        return ShownMirrors();
+    });
+    ConnectDevice();
+    std::srand(5);
+    ASSERT_EQ(RunUntilEnded(), 0);
+    const std::vector<SZtPointD>& dmd = m_device->GetAutocalibration().GetDmdPoints();
+    ASSERT_EQ(dmd.size(), 30u);
+    for (size_t i = 0; i < dmd.size(); ++i) {
+        EXPECT_EQ(dmd[i].x, positions[2 * i + 1].x) << "pair " << i;
+        EXPECT_EQ(dmd[i].y, positions[2 * i + 1].y) << "pair " << i;
+    }
+    EXPECT_EQ(m_progress->count(), 30);
+    EXPECT_EQ(m_device->GetAutocalibrationProgress(), 90.0);
+}
+
+TEST_F(Autocalibration, NarrowDmdGivesNoPositionsAndTheRunFails) {
+    fake_atcore::SetSensorSize(16, 600);
+    UseCamera(ShownMirrors);
+    ConnectDevice();
+    EXPECT_EQ(RunUntilEnded(), -9);
+    EXPECT_TRUE(m_device->GetAutocalibration().GetDmdPoints().empty());
+    EXPECT_EQ(m_progress->count(), 0);
+    EXPECT_TRUE(
+        zthost::LogContains(L"Verove CZtStimulationDeviceVerove::"
+                            L"AutocalibrationThreadProc: Computing calibration matrices"));
+    // The dialog ends a failed run itself; nothing is stored.
+    EXPECT_EQ(m_device->OnAutocalibrationEnd(true), 0);
+    EXPECT_FALSE(m_device->GetAutocalibration().IsRegistered());
+    EXPECT_NE(m_device->GetCalibrationData()->GetCalibrationState(), Calibrated);
+}
+
+TEST_F(Autocalibration, WorkerWithoutADriverStopsAtOnceAndWaitsToBeEnded) {
+    UseCamera(ShownMirrors);
+    CZtStimulationDeviceVerove* device = ConnectDevice();
+    m_receiver = std::make_unique<CZtAutocalibrationDialog>(device);
+    device->SetAutocalibrationDialog(m_receiver.get());
+    QSignalSpy ended(m_receiver.get(), &CZtAutocalibrationDialog::NotifyCalibrationRunEnded);
+    ASSERT_EQ(device->OnAutocalibrationInit(), 0);
+    ASSERT_TRUE(device->Connect(false, 0, -1));
+    ASSERT_EQ(device->AutocalibrationRun(), 0);
+    const std::wstring line =
+        L"Verove CZtStimulationDeviceVerove::AutocalibrationThreadProc: Autocalibration aborted "
+        L"due to invalid device / driver pointer.";
+    for (int i = 0; i < 2000 && !zthost::LogContains(line); ++i) {
+        QThread::msleep(5);
+    }
+    EXPECT_TRUE(zthost::LogContains(line));
+    EXPECT_TRUE(device->GetAutocalibration().IsRegistered());
+    device->OnAutocalibrationEnd(false);
+    EXPECT_FALSE(device->GetAutocalibration().IsRegistered());
+    EXPECT_EQ(device->GetAutocalibration().GetResult(), -9);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(ended.count(), 0);
+}
