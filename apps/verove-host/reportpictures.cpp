@@ -6,10 +6,6 @@
 #include <QPen>
 #include <algorithm>
 
-#include "zt/zt_grabber.h"
-#include "zt/zt_module.h"
-#include "zthost/zthost.h"
-
 namespace {
 
 const QColor kGroupColours[] = {QColor(230, 60, 60), QColor(60, 200, 90), QColor(70, 140, 255)};
@@ -69,16 +65,6 @@ QPolygonF DmdOutline(const Matrix3& dmdToSensor, const Matrix3& sensorToImage) {
         field << QPointF(d[0] * sx + d[1] * sy + d[2], d[3] * sx + d[4] * sy + d[5]);
     }
     return field;
-}
-
-bool SensorToImage(Matrix3* sensorToImage) {
-    IZtGrabberProvider* grabber = zthost::HostContext()->GetGrabberProvider();
-    SZtGrabberFormatDesc format;
-    double radians = 0.0;
-    return grabber && grabber->CameraSettingsGet(&format) == 0 &&
-           grabber->CameraAngleSWGet(&radians) == 0 &&
-           CalcTransformChipToImg(&format, radians, nullptr, nullptr, false,
-                                  sensorToImage->data()) == 0;
 }
 
 QImage CameraPicture(const Scenario& scenario, const CameraPictureParts& parts) {

@@ -11,10 +11,6 @@
 #include "measures.h"
 #include "scenario.h"
 
-// The active camera's display geometry: unbinned sensor pixels to displayed image pixels. False
-// when the host has no camera.
-bool SensorToImage(Matrix3* sensorToImage);
-
 // The mirror array's outline, first row first, through dmdToSensor and sensorToImage: displayed
 // image pixels.
 QPolygonF DmdOutline(const Matrix3& dmdToSensor, const Matrix3& sensorToImage);

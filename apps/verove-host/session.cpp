@@ -3,10 +3,12 @@
 #include "session.h"
 
 #include <QColor>
+#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QPainter>
 #include <QPen>
+#include <QRegularExpression>
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -91,6 +93,7 @@ std::vector<Session::Step> Session::Steps() const {
     if (!m_scenario.Dmd().simulator) {
         steps.push_back({"Show the DMD field to the camera", &Session::ShowDmdField});
     }
+    steps.push_back({"Calibrate automatically and accept", &Session::Calibrate});
     const ScenarioProtocol& protocol = m_scenario.Protocol();
     const auto& rois = m_scenario.Rois();
     if (!rois[0].empty() || !rois[1].empty() || !rois[2].empty()) {
@@ -457,6 +460,151 @@ int Session::ShowDmdField(QString* detail) {
             .arg(frame.width)
             .arg(frame.height);
     return overlap >= 0.9 ? kExitDone : kExitFailed;
+}
+
+int Session::Calibrate(QString* detail) {
+    IZtStimulationDevice* device = Device();
+    if (!device) {
+        *detail = "no device";
+        return kExitFailed;
+    }
+    // The auto-calibration dialog's steps, through the device's own operations: the grid shows,
+    // the run collects squares on a work thread of the device, validation applies the result and
+    // OK stores it for the optical configuration.
+    auto* operations = static_cast<IZtVeroveDeviceOperations*>(device);
+    zthost::ClearCapturedLog();
+    const int started = operations->OnAutocalibrationInit();
+    if (started != 0) {
+        *detail =
+            QStringLiteral("the device did not start its calibration (status %1)").arg(started);
+        return kExitFailed;
+    }
+    CZtGrabberSample grid;
+    grid.Capture();
+    const int run = operations->AutocalibrationRun();
+    bool done = false;
+    if (run == 0) {
+        // The worker reports to the dialog; headless, its log lines tell where it is.
+        const double deadline = ZT_GetTimeCounter() + 300000.0;
+        double computing = -1.0;
+        while (ZT_GetTimeCounter() < deadline) {
+            QCoreApplication::processEvents();
+            done = zthost::LogContains(L"AutocalibrationThreadProc: Done");
+            if (done || zthost::LogContains(L"Autocalibration aborted")) {
+                break;
+            }
+            if (computing < 0.0 &&
+                zthost::LogContains(L"AutocalibrationThreadProc: Computing calibration matrices")) {
+                computing = ZT_GetTimeCounter();
+            }
+            if (computing >= 0.0 && ZT_GetTimeCounter() - computing > 10000.0) {
+                break;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+    }
+    // The detected squares, image pixels, as the worker logged them.
+    std::vector<QPointF> spots;
+    const QRegularExpression pair(
+        QStringLiteral(R"(mapped to camera point \[(-?[0-9.]+), (-?[0-9.]+)\])"));
+    for (const std::wstring& line : zthost::CapturedLog()) {
+        const QRegularExpressionMatch match = pair.match(QString::fromStdWString(line));
+        if (match.hasMatch()) {
+            spots.emplace_back(match.captured(1).toDouble(), match.captured(2).toDouble());
+        }
+    }
+    const int validated = done ? operations->OnAutocalibrationValidationPhase() : 0;
+    // OK stores a good result; after a failed run it only ends the calibration.
+    const int ended = operations->OnAutocalibrationEnd(true);
+    if (run != 0 || !done || validated != 0) {
+        *detail = QStringLiteral("the calibration failed (run %1, %2 squares found, validation %3)")
+                      .arg(run)
+                      .arg(spots.size())
+                      .arg(validated);
+        return kExitFailed;
+    }
+    IZtDeviceDMD* dmd = DeviceDmd();
+    bool calibrated = false;
+    if (dmd) {
+        dmd->IsCalibrated(&calibrated);
+        dmd->Release();
+    }
+    Matrix3 stored{};
+    Matrix3 fitted{};
+    Matrix3 sensorToImage{};
+    QString key;
+    const bool simulator = m_scenario.Dmd().simulator;
+    if ((!calibrated && !simulator) || !StoredCalibration(&stored, &key) ||
+        !CalibrationToSensor(stored, &fitted) || !SensorToImage(&sensorToImage)) {
+        *detail = QStringLiteral("the device kept no calibration (end %1, calibrated %2)")
+                      .arg(ended)
+                      .arg(calibrated ? "yes" : "no");
+        return kExitFailed;
+    }
+    CameraPictureParts parts;
+    parts.frame = FrameImage(grid.GetPicture());
+    parts.truthOutline = true;
+    parts.fittedOutline = true;
+    parts.fittedDmdToSensor = fitted;
+    parts.spots = spots;
+    m_report->AddPicture("calibration.png", CameraPicture(m_scenario, parts),
+                         "Calibration: the grid as the camera saw it, the squares the device "
+                         "found (yellow), the DMD field by the calibration (orange) and by the "
+                         "optics (white, dashed).");
+    QString residualText;
+    if (!simulator) {
+        const CalibrationResidual residual = MeasureCalibrationResidual(
+            AffineMatrix(m_scenario.Optics().dmdToSensor), fitted, sensorToImage,
+            ScenarioDmd::kMirrorColumns, ScenarioDmd::kMirrorRows);
+        m_report->SetCalibrationResidual(residual.rms, residual.max);
+        residualText = QStringLiteral("; residual %1 px rms, %2 px at most")
+                           .arg(residual.rms, 0, 'f', 3)
+                           .arg(residual.max, 0, 'f', 3);
+    } else {
+        // The simulated unit finds squares it draws itself, not the optics' light.
+        residualText = "; no residual: the simulated unit draws its own squares";
+        if (!calibrated) {
+            residualText += "; the device calls itself not calibrated afterwards";
+        }
+    }
+    *detail = QStringLiteral("%1 squares found (progress %2 %); stored for \"%3\"%4")
+                  .arg(spots.size())
+                  .arg(operations->GetAutocalibrationProgress())
+                  .arg(key)
+                  .arg(residualText);
+    return kExitDone;
+}
+
+bool Session::StoredCalibration(Matrix3* dmdToSensor, QString* key) const {
+    CZtLoadSettingsManager manager;
+    const QString file = QFileInfo(SettingsFile()).fileName();
+    if (manager.PrepareLoading(file.toStdWString().c_str(), 1, nullptr) != 1) {
+        return false;
+    }
+    CZtLiteVariantR* reader = manager.GetLiteVariant(0);
+    if (reader->OpenLevel(L"Verove") != 0 || reader->OpenLevel(m_deviceName.c_str()) != 0 ||
+        reader->OpenLevel(L"Definition") != 0 || reader->OpenLevel(L"Calibration") != 0) {
+        return false;
+    }
+    int more = reader->FirstChild();
+    while (more == 0 && reader->GetChildType() != EZtVariantType::Level) {
+        more = reader->NextChild();
+    }
+    if (more != 0) {
+        return false;
+    }
+    // The calibration saved last comes first; it holds the first two rows, one level each.
+    *key = QString::fromWCharArray(reader->GetChildName().GetString());
+    reader->OpenChild();
+    *dmdToSensor = {0, 0, 0, 0, 0, 0, 0, 0, 1};
+    int element = 0;
+    for (more = reader->FirstChild(); more == 0 && element < 6; more = reader->NextChild()) {
+        if (reader->OpenChild() == 0) {
+            (*dmdToSensor)[element++] = reader->GetDouble(L"m_pdCalibrationMatrixDMDToCam", 0.0);
+            reader->CloseLevel();
+        }
+    }
+    return element == 6;
 }
 
 int Session::DrawRois(QString* detail) {

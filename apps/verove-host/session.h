@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "measures.h"
 #include "report.h"
 #include "scenario.h"
 #include "simulateddmd.h"
@@ -59,6 +60,7 @@ private:
     int StartUp(QString* detail);
     int CheckLightPath(QString* detail);
     int ShowDmdField(QString* detail);
+    int Calibrate(QString* detail);
     int DrawRois(QString* detail);
     int RunProtocol(QString* detail);
     int StepBitDepths(QString* detail);
@@ -72,6 +74,9 @@ private:
     IZtDeviceDMD* DeviceDmd() const;
     // Shows the pattern of that name on the mirrors; false when the device has none or refuses.
     bool ShowPattern(const wchar_t* name) const;
+    // The calibration the device stored last, DMD plane to sensor pixels, from its settings file;
+    // false when the file holds none.
+    bool StoredCalibration(Matrix3* dmdToSensor, QString* key) const;
     // The id of the device's pattern of that name; false when it has none.
     bool PatternId(const wchar_t* name, ZT_DWORD* id) const;
     // One stimulation of the protocol, measured into the report's rows of its group.

@@ -3,7 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <QLibrary>
+#include <algorithm>
+#include <functional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "zt/zt_stimulation.h"
 #include "zt/zt_util.h"
@@ -80,21 +84,29 @@ TEST_F(VeroveDeviceOperations, BitDepthSlotChecksTheDepth) {
 }
 
 TEST_F(VeroveDeviceOperations, AutocalibrationSlotsReachTheirOperations) {
-    struct Case {
-        const wchar_t* operation;
-        int (IZtVeroveDeviceOperations::*slot)();
-    };
-    for (const Case& c :
-         {Case{L"OnAutocalibrationInit", &IZtVeroveDeviceOperations::OnAutocalibrationInit},
-          Case{L"AutocalibrationRun", &IZtVeroveDeviceOperations::AutocalibrationRun},
-          Case{L"OnAutocalibrationValidationPhase",
-               &IZtVeroveDeviceOperations::OnAutocalibrationValidationPhase},
-          Case{L"OnAutocalibrationEnd", &IZtVeroveDeviceOperations::OnAutocalibrationEnd}}) {
-        SCOPED_TRACE(std::string(c.operation, c.operation + std::wcslen(c.operation)));
+    using Slot = std::function<int(IZtVeroveDeviceOperations*)>;
+    const std::vector<std::pair<std::wstring, Slot>> calls = {
+        {L"OnAutocalibrationInit", &IZtVeroveDeviceOperations::OnAutocalibrationInit},
+        {L"OnAutocalibrationValidationPhase",
+         &IZtVeroveDeviceOperations::OnAutocalibrationValidationPhase},
+        {L"OnAutocalibrationEnd",
+         [](IZtVeroveDeviceOperations* o) { return o->OnAutocalibrationEnd(false); }}};
+    for (const auto& [operation, slot] : calls) {
+        SCOPED_TRACE(std::string(operation.begin(), operation.end()));
         zthost::ClearCapturedLog();
-        (operations->*c.slot)();
-        EXPECT_EQ(FirstLoggedOperation(), c.operation);
+        slot(operations);
+        EXPECT_EQ(FirstLoggedOperation(), operation);
     }
+    // Without a camera the run cannot begin: the user is told so.
+    const std::vector<zthost::MessageBoxRecord> boxes = zthost::MessageBoxes();
+    EXPECT_TRUE(std::any_of(boxes.begin(), boxes.end(), [](const zthost::MessageBoxRecord& box) {
+        return box.text == L"Calibration failed: no camera connected!";
+    }));
+    EXPECT_EQ(operations->GetAutocalibrationProgress(), 0.0);
+    zthost::ClearCapturedLog();
+    operations->AutocalibrationRun();
+    EXPECT_EQ(FirstLoggedOperation(), L"AutocalibrationRun");
+    operations->OnAutocalibrationEnd(false);
 }
 
 }  // namespace

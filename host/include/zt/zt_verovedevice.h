@@ -43,21 +43,24 @@ public:
     virtual int OnAutocalibrationInit() = 0;                     // 51
     virtual void DeviceReserved52() = 0;                         // 52
     virtual int AutocalibrationRun() = 0;                        // 53
-    virtual int OnAutocalibrationEnd() = 0;                      // 54
-    virtual void DeviceReserved55() = 0;                         // 55
-    virtual int OnAutocalibrationValidationPhase() = 0;          // 56
-    virtual void DeviceReserved57() = 0;                         // 57
-    virtual void DeviceReserved58() = 0;                         // 58 IsSimulated
-    virtual void DeviceReserved59() = 0;                         // 59
-    virtual void DeviceReserved60() = 0;                         // 60
-    virtual void DeviceReserved61() = 0;                         // 61
-    virtual void DeviceReserved62() = 0;                         // 62
-    virtual void DeviceReserved63() = 0;                         // 63
-    virtual void DeviceReserved64() = 0;                         // 64
-    virtual void DeviceReserved65() = 0;                         // 65
-    virtual void DeviceReserved66() = 0;                         // 66
-    virtual void DeviceReserved67() = 0;                         // 67
-    virtual void DeviceReserved68() = 0;                         // 68
+    // apply: store a good result (OK); false drops it (Cancel).
+    virtual int OnAutocalibrationEnd(bool apply) = 0;    // 54
+    virtual void DeviceReserved55() = 0;                 // 55
+    virtual int OnAutocalibrationValidationPhase() = 0;  // 56
+    virtual void DeviceReserved57() = 0;                 // 57
+    // Percent: 3 per square found.
+    virtual double GetAutocalibrationProgress() = 0;  // 58
+    virtual void DeviceReserved59() = 0;              // 59 IsSimulated
+    virtual void DeviceReserved60() = 0;              // 60
+    virtual void DeviceReserved61() = 0;              // 61
+    virtual void DeviceReserved62() = 0;              // 62
+    virtual void DeviceReserved63() = 0;              // 63
+    virtual void DeviceReserved64() = 0;              // 64
+    virtual void DeviceReserved65() = 0;              // 65
+    virtual void DeviceReserved66() = 0;              // 66
+    virtual void DeviceReserved67() = 0;              // 67
+    virtual void DeviceReserved68() = 0;              // 68
+    virtual void DeviceReserved69() = 0;              // 69
     // 1, 4, 6 or 8; force sets it even when the device has that depth already.
-    virtual int SetBitDepth(std::int32_t depth, bool force) = 0;  // 69
+    virtual int SetBitDepth(std::int32_t depth, bool force) = 0;  // 70
 };
