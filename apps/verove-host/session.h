@@ -74,8 +74,8 @@ private:
     IZtDeviceDMD* DeviceDmd() const;
     // Shows the pattern of that name on the mirrors; false when the device has none or refuses.
     bool ShowPattern(const wchar_t* name) const;
-    // The calibration the device stored last, DMD plane to sensor pixels, from its settings file;
-    // false when the file holds none.
+    // The DMD-to-camera matrix the device stored last in its settings file, as stored (for the
+    // unturned camera, see CalibrationToSensor), and its configuration key; false when none.
     bool StoredCalibration(Matrix3* dmdToSensor, QString* key) const;
     // The id of the device's pattern of that name; false when it has none.
     bool PatternId(const wchar_t* name, ZT_DWORD* id) const;
@@ -86,8 +86,6 @@ private:
         double latencyMs = -1.0;
     };
     RunResult RunStimulation(const ScenarioStimulationRun& run, bool pictures);
-    // Waits until the DMD shows a lit frame whose counter is above counter; false after timeoutMs.
-    bool WaitForLitFrame(std::uint64_t counter, int timeoutMs, zthost::MirrorFrame* frame) const;
 
     const Scenario& m_scenario;
     SessionOptions m_options;
