@@ -14,6 +14,8 @@ using ShownFrameFn = int (*)(int*, int*, std::uint64_t*, std::uint8_t*, std::siz
 using ClockMsFn = double (*)();
 using LastCallStartMsFn = double (*)(const char*, const wchar_t*);
 
+// Thread-compatible: one lookup, used by the thread that made it.
+//
 // The program does not link the library: the plug-in's SDK loader opens it from the search path,
 // and only a library already loaded is asked (RTLD_NOLOAD).
 class LoadedLibrary {
