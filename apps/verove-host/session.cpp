@@ -484,23 +484,31 @@ int Session::Calibrate(QString* detail) {
     const int run = operations->AutocalibrationRun();
     bool done = false;
     if (run == 0) {
-        // The worker reports to the dialog; headless, its log lines tell where it is.
-        const double deadline = ZT_GetTimeCounter() + 300000.0;
+        // The worker reports to the dialog; headless, its log lines and its progress tell where
+        // it is. A slow machine takes long per square: the wait goes on while squares come.
+        double progress = 0.0;
+        double lastChange = ZT_GetTimeCounter();
         double computing = -1.0;
-        while (ZT_GetTimeCounter() < deadline) {
+        for (;;) {
             QCoreApplication::processEvents();
             done = zthost::LogContains(L"AutocalibrationThreadProc: Done");
             if (done || zthost::LogContains(L"Autocalibration aborted")) {
                 break;
             }
+            const double now = ZT_GetTimeCounter();
             if (computing < 0.0 &&
                 zthost::LogContains(L"AutocalibrationThreadProc: Computing calibration matrices")) {
-                computing = ZT_GetTimeCounter();
+                computing = now;
             }
-            if (computing >= 0.0 && ZT_GetTimeCounter() - computing > 10000.0) {
+            if (operations->GetAutocalibrationProgress() != progress) {
+                progress = operations->GetAutocalibrationProgress();
+                lastChange = now;
+            }
+            // A fit logs "Done" at once; a failed one logs nothing more.
+            if ((computing >= 0.0 && now - computing > 30000.0) || now - lastChange > 120000.0) {
                 break;
             }
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
     }
     // The detected squares, image pixels, as the worker logged them.
