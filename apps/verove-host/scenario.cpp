@@ -842,3 +842,45 @@ int Scenario::Apply() const {
     zthost::OpenCameraDocument();
     return 0;
 }
+
+CZtRoiObjectList Scenario::RoiObjects(std::uint32_t groupMask) const {
+    CZtRoiObjectList list;
+    std::uint32_t id = 0;
+    for (std::uint32_t g = 0; g < 3; ++g) {
+        for (const ScenarioRoi& roi : m_rois[g]) {
+            ++id;
+            if (!(groupMask & (1u << g))) {
+                continue;
+            }
+            const QPointF centre = roi.bounds.center();
+            CZtRoiObject object;
+            switch (roi.shape) {
+                case ScenarioRoiShape::Rectangle:
+                    object.SetGeometry(
+                        ZT_ROITYPE_RECTANGLE,
+                        {centre.x(), centre.y(), roi.bounds.width() / 2, roi.bounds.height() / 2});
+                    break;
+                case ScenarioRoiShape::Ellipse:
+                    object.SetGeometry(
+                        ZT_ROITYPE_ELLIPSE,
+                        {centre.x(), centre.y(), roi.bounds.width() / 2, roi.bounds.height() / 2});
+                    break;
+                case ScenarioRoiShape::Polygon: {
+                    std::vector<double> points;
+                    for (const QPointF& point : roi.polygon) {
+                        points.push_back(point.x());
+                        points.push_back(point.y());
+                    }
+                    object.SetGeometry(ZT_ROITYPE_POLYGON, points);
+                    break;
+                }
+            }
+            object.SetId(id);
+            object.SetLabel(CZtStringW(roi.label.c_str()));
+            object.SetStimulation(true);
+            object.SetStimulationGroup(g);
+            list.Add(object);
+        }
+    }
+    return list;
+}

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "zt/zt_roi.h"
 #include "zthost/microscope.h"
 
 // The devices the host's device manager offers, ready for zthost::AddLogicalDevice.
@@ -118,6 +119,9 @@ public:
     const ScenarioDmd& Dmd() const { return m_dmd; }
     // By group: S1, S2, S3.
     const std::array<std::vector<ScenarioRoi>, 3>& Rois() const { return m_rois; }
+    // The stimulation ROIs of the groups in groupMask (bit g: group g) as a document's ROI
+    // objects: S1's first, numbered from 1 in that order over all groups, labelled as drawn.
+    CZtRoiObjectList RoiObjects(std::uint32_t groupMask = 7) const;
     const ScenarioLight& Light() const { return m_light; }
     const ScenarioProtocol& Protocol() const { return m_protocol; }
 

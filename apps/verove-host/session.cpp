@@ -3,18 +3,35 @@
 #include "session.h"
 
 #include <QColor>
+#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QPainter>
 #include <QPen>
+#include <QRegularExpression>
 #include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cmath>
 #include <cstdio>
+#include <future>
+#include <thread>
 
+#include "measures.h"
+#include "reportpictures.h"
 #include "simulateddmd.h"
+#include "zt/zt_acquisition.h"
+#include "zt/zt_devices.h"
+#include "zt/zt_dmd.h"
 #include "zt/zt_grabber.h"
+#include "zt/zt_laserpower.h"
 #include "zt/zt_module.h"
+#include "zt/zt_roi.h"
+#include "zt/zt_settings.h"
 #include "zt/zt_stimulation.h"
 #include "zt/zt_util.h"
+#include "zt/zt_verovedevice.h"
+#include "zthost/microscope.h"
 #include "zthost/registry_store.h"
 #include "zthost/settings_store.h"
 #include "zthost/zthost.h"
@@ -24,7 +41,6 @@ namespace {
 using ConnectFn = bool (*)(bool, bool, std::uint32_t, const wchar_t*, wchar_t*, bool*);
 using SetTraxPortFn = bool (*)(std::uint32_t, std::uint32_t, bool);
 
-const QColor kGroupColours[] = {QColor(230, 60, 60), QColor(60, 200, 90), QColor(70, 140, 255)};
 const char* const kGroupNames[] = {"S1", "S2", "S3"};
 
 void Print(const QString& line) {
@@ -47,7 +63,10 @@ QString LastConnectLine() {
 }  // namespace
 
 Session::Session(const Scenario& scenario, const SessionOptions& options, Report* report)
-    : m_scenario(scenario), m_options(options), m_report(report) {}
+    : m_scenario(scenario),
+      m_options(options),
+      m_report(report),
+      m_simulatedDmd(options.sdkFolder) {}
 
 Session::~Session() {
     if (m_module) {
@@ -66,7 +85,30 @@ std::vector<Session::Step> Session::Steps() const {
     if (m_scenario.Devices().traxSet) {
         steps.push_back({"Set the TRAX port", &Session::SetTraxPort});
     }
+    steps.push_back(
+        {"Store the light path in the device's settings file", &Session::StoreLightPath});
     steps.push_back({"Start up (\"InitSwLifeDeviceOnStartup\")", &Session::StartUp});
+    steps.push_back({"Check the light path association", &Session::CheckLightPath});
+    // The simulated unit's mirrors do not reach the simulated camera.
+    if (!m_scenario.Dmd().simulator) {
+        steps.push_back({"Show the DMD field to the camera", &Session::ShowDmdField});
+    }
+    steps.push_back({"Calibrate automatically and accept", &Session::Calibrate});
+    const ScenarioProtocol& protocol = m_scenario.Protocol();
+    const auto& rois = m_scenario.Rois();
+    if (!rois[0].empty() || !rois[1].empty() || !rois[2].empty()) {
+        steps.push_back({"Draw the stimulation ROIs in S1-S3", &Session::DrawRois});
+    }
+    if (!protocol.stimulations.empty()) {
+        steps.push_back({"Run the stimulation protocol", &Session::RunProtocol});
+    }
+    if (!protocol.bitDepths.empty()) {
+        steps.push_back({"Step through the bit depths and back", &Session::StepBitDepths});
+    }
+    if (!protocol.illuminationSequence.empty()) {
+        steps.push_back({"Program an illumination sequence and leave it",
+                         &Session::ProgramIlluminationSequence});
+    }
     steps.push_back({"Save the settings and disconnect", &Session::SaveAndDisconnect, true});
     return steps;
 }
@@ -126,7 +168,10 @@ int Session::BuildMicroscope(QString* detail) {
         return kExitFailed;
     }
     const ScenarioCamera& camera = m_scenario.Camera();
-    m_report->AddPicture("camera-field.png", DrawCameraField(),
+    CameraPictureParts field;
+    field.groupMask = 7;
+    field.truthOutline = true;
+    m_report->AddPicture("camera-field.png", CameraPicture(m_scenario, field),
                          "The camera image as displayed: the stimulation ROIs as drawn (S1 red, "
                          "S2 green, S3 blue) and, dashed, where the DMD field lands on it.");
     *detail = QStringLiteral(
@@ -175,7 +220,7 @@ int Session::ConnectDevice(QString* detail) {
     const ScenarioDmd& dmd = m_scenario.Dmd();
     if (!dmd.simulator) {
         zthost::PrependSearchFolder(m_options.sdkFolder.toStdWString());
-        ConnectSimulatedDmd(m_options.sdkFolder);
+        m_simulatedDmd.ConnectCamera();
     }
     m_report->SetDmdPath(
         dmd.simulator
@@ -219,6 +264,76 @@ int Session::SetTraxPort(QString* detail) {
     return kExitDone;
 }
 
+int Session::StoreLightPath(QString* detail) {
+    // What a user's earlier session left in the device's settings file: the device finds its
+    // light, switcher and shutters there when it starts up, through the host's device manager.
+    const ScenarioLight& light = m_scenario.Light();
+    zthost::LogicalDeviceSetup source;
+    if (!zthost::FindLogicalDevice(light.sourceId, &source)) {
+        *detail = QStringLiteral("the host has no device %1").arg(light.sourceId);
+        return kExitFailed;
+    }
+    const size_t lineCount = light.multiLaser ? source.lines.size() : 1;
+    CZtLiteVariantW tree;
+    tree.OpenLevel(L"Verove");
+    tree.AddInt(L"FileVersion", 8);
+    tree.OpenLevel(m_deviceName.c_str());
+    tree.OpenLevel(L"Definition");
+    tree.OpenLevel(L"Illumination");
+    tree.AddString(L"LaserLaunch", light.source.c_str());
+    tree.AddString(L"LaserLaunchType", light.multiLaser ? L"IDeviceMultiLaser" : L"IDeviceLight");
+    tree.OpenLevel(L"LaserSwitcher");
+    tree.AddString(L"LaserSwitcherKey", light.switcher.c_str());
+    tree.AddUInt(L"LaserSwitcherPort", static_cast<std::uint32_t>(light.switcherPort));
+    tree.CloseLevel();
+    tree.OpenLevel(L"StimulationGrups");
+    for (std::uint32_t g = 0; g < 3; ++g) {
+        tree.OpenLevel(L"Group");
+        tree.AddUInt(L"Id", g);
+        tree.OpenLevel(L"LaserLines");
+        for (size_t l = 0; l < lineCount; ++l) {
+            const ScenarioLine line =
+                l < light.groups[g].size() ? light.groups[g][l] : ScenarioLine();
+            tree.OpenLevel(L"LaserLine");
+            tree.AddUInt(L"Id", static_cast<std::uint32_t>(l));
+            tree.AddDouble(L"Power", line.power);
+            tree.AddBool(L"Used", line.used);
+            tree.AddBool(L"Visible", true);
+            tree.CloseLevel();
+        }
+        tree.CloseLevel();
+        tree.CloseLevel();
+    }
+    tree.CloseLevel();
+    tree.OpenLevel(L"ShutterChain");
+    for (const std::wstring& key : light.shutters) {
+        tree.AddString(L"Shutter", key.c_str());
+    }
+    tree.CloseLevel();
+    // Illumination sequences run on external triggers, which the user has set up then.
+    tree.AddBool(L"ExternalTriggerSet", !m_scenario.Protocol().illuminationSequence.empty());
+    tree.Finalize();
+    const QString name = QFileInfo(SettingsFile()).fileName();
+    const int status = ZT_SaveSettingsFile(name.toStdWString().c_str(), tree);
+    if (status != 0) {
+        *detail = QStringLiteral("cannot write %1 (status %2)").arg(name).arg(status);
+        return kExitFailed;
+    }
+    QStringList keys;
+    for (const std::wstring& key : light.shutters) {
+        keys << '"' + QString::fromStdWString(key) + '"';
+    }
+    *detail = QStringLiteral("%1: light \"%2\" with %3 lines per group, %4, shutter chain %5")
+                  .arg(name, QString::fromStdWString(light.source))
+                  .arg(lineCount)
+                  .arg(light.switcher.empty() ? QStringLiteral("no switcher")
+                                              : QStringLiteral("switcher \"%1\" port %2")
+                                                    .arg(QString::fromStdWString(light.switcher))
+                                                    .arg(light.switcherPort))
+                  .arg(keys.isEmpty() ? QStringLiteral("empty") : keys.join(", "));
+    return kExitDone;
+}
+
 int Session::StartUp(QString* detail) {
     const bool existed = QFileInfo::exists(SettingsFile());
     zthost::ClearCapturedLog();
@@ -231,6 +346,556 @@ int Session::StartUp(QString* detail) {
     const QString name = QFileInfo(SettingsFile()).fileName();
     *detail = existed ? QStringLiteral("settings read from %1").arg(name)
                       : QStringLiteral("no %1 yet: the device starts from its defaults").arg(name);
+    return kExitDone;
+}
+
+int Session::CheckLightPath(QString* detail) {
+    const ScenarioLight& light = m_scenario.Light();
+    IZtStimulationDevice* device = Device();
+    auto* dmd =
+        device ? static_cast<IZtDeviceDMD*>(device->QueryInterface("IZtDeviceDMD")) : nullptr;
+    if (!dmd) {
+        *detail = QStringLiteral("the device does not answer \"IZtDeviceDMD\"");
+        return kExitFailed;
+    }
+    ZT_DWORD lightId = 0;
+    ZT_DWORD switcherId = 0;
+    ZT_DWORD port = 0;
+    ZT_DWORD shutterCount = 0;
+    dmd->GetAssociatedLightId(&lightId);
+    dmd->GetAssociatedSwitcherId(&switcherId);
+    dmd->GetAssociatedSwitcherPort(&port);
+    dmd->GetAssociatedShutterCount(&shutterCount);
+    std::vector<ZT_DWORD> shutterIds(shutterCount);
+    for (ZT_DWORD i = 0; i < shutterCount; ++i) {
+        dmd->GetAssociatedShutterId(static_cast<int>(i), &shutterIds[i]);
+    }
+    dmd->Release();
+
+    // The ids the device reports must be the scenario's devices in the host's device manager.
+    QStringList wrong;
+    auto keyOf = [](ZT_DWORD id, int type) {
+        zthost::LogicalDeviceSetup setup;
+        return zthost::FindLogicalDevice(id, &setup) && setup.type == type ? setup.key
+                                                                           : std::wstring();
+    };
+    if (keyOf(lightId, light.multiLaser ? ZT_LOGDEV_MULTILASER : ZT_LOGDEV_LIGHT) != light.source) {
+        wrong << QStringLiteral("light id %1").arg(lightId);
+    }
+    if (keyOf(switcherId, ZT_LOGDEV_LASEROUTPUT) != light.switcher ||
+        (!light.switcher.empty() && port != static_cast<ZT_DWORD>(light.switcherPort))) {
+        wrong << QStringLiteral("switcher id %1 port %2").arg(switcherId).arg(port);
+    }
+    bool shuttersRight = shutterIds.size() == light.shutters.size();
+    for (size_t i = 0; shuttersRight && i < shutterIds.size(); ++i) {
+        shuttersRight = keyOf(shutterIds[i], ZT_LOGDEV_SHUTTER) == light.shutters[i];
+    }
+    if (!shuttersRight) {
+        wrong << QStringLiteral("%1 shutters").arg(shutterCount);
+    }
+    // The group settings as the pad shows them.
+    IZtLaserPowerControl* power = device->GetLaserPowerControl();
+    for (int g = 0; g < 3 && power; ++g) {
+        for (int l = 0; l < static_cast<int>(light.groups[g].size()); ++l) {
+            const ScenarioLine& line = light.groups[g][l];
+            if (std::abs(power->GetLinePower(l, g) - line.power) > 1e-9 ||
+                power->GetLineUsed(l, g) != line.used) {
+                wrong << QStringLiteral("%1 line %2").arg(kGroupNames[g]).arg(l + 1);
+            }
+        }
+    }
+    if (!wrong.isEmpty()) {
+        *detail = "the device is associated otherwise: " + wrong.join(", ");
+        return kExitFailed;
+    }
+    QStringList ids;
+    for (ZT_DWORD id : shutterIds) {
+        ids << QString::number(id);
+    }
+    *detail = QStringLiteral("light %1 (%2), %3, shutters %4; group settings as stored")
+                  .arg(lightId)
+                  .arg(QString::fromStdWString(zthost::DeviceStateText(lightId)))
+                  .arg(switcherId == 0
+                           ? QStringLiteral("no switcher")
+                           : QStringLiteral("switcher %1 at port %2").arg(switcherId).arg(port))
+                  .arg(ids.isEmpty() ? QStringLiteral("none") : ids.join(", "));
+    return kExitDone;
+}
+
+int Session::ShowDmdField(QString* detail) {
+    if (!ShowPattern(L"Full ON")) {
+        *detail = "the device does not show \"Full ON\"";
+        return kExitFailed;
+    }
+    CZtGrabberSample sample;
+    const int captured = sample.Capture();
+    ShowPattern(L"Full OFF");
+    Matrix3 sensorToImage{};
+    if (captured != 0 || !SensorToImage(&sensorToImage)) {
+        *detail = QStringLiteral("the camera took no frame (status %1)").arg(captured);
+        return kExitFailed;
+    }
+    // The light of every mirror must land inside the field the optics give, and fill it.
+    const QPolygonF field =
+        DmdOutline(AffineMatrix(m_scenario.Optics().dmdToSensor), sensorToImage);
+    std::vector<double> corners;
+    for (const QPointF& corner : field) {
+        corners.push_back(corner.x());
+        corners.push_back(corner.y());
+    }
+    const SZtPicBuf& frame = sample.GetPicture();
+    SZtRLEPicBuf mask;
+    CZtRLEPicBufAPI::Alloc(&mask, frame.width, frame.height, frame.bitsPerComponent);
+    CZtRLEPicBufAPI::AddPolygon(&mask, 1, corners.data(), 4);
+    const double overlap = PlacementOverlap(frame, LitThreshold(frame), mask);
+    CameraPictureParts parts;
+    parts.frame = FrameImage(frame);
+    parts.truthOutline = true;
+    m_report->AddPicture("dmd-field.png", CameraPicture(m_scenario, parts),
+                         "\"Full ON\" as the camera sees it, and, dashed, where the optics put "
+                         "the DMD field.");
+    *detail =
+        QStringLiteral("\"Full ON\" covers the field the optics give: overlap %1 % (%2 x %3 image)")
+            .arg(overlap * 100.0, 0, 'f', 1)
+            .arg(frame.width)
+            .arg(frame.height);
+    return overlap >= 0.9 ? kExitDone : kExitFailed;
+}
+
+int Session::Calibrate(QString* detail) {
+    IZtStimulationDevice* device = Device();
+    if (!device) {
+        *detail = "no device";
+        return kExitFailed;
+    }
+    // The auto-calibration dialog's steps, through the device's own operations: the grid shows,
+    // the run collects squares on a work thread of the device, validation applies the result and
+    // OK stores it for the optical configuration.
+    auto* operations = static_cast<IZtVeroveDeviceOperations*>(device);
+    zthost::ClearCapturedLog();
+    const int started = operations->OnAutocalibrationInit();
+    if (started != 0) {
+        *detail =
+            QStringLiteral("the device did not start its calibration (status %1)").arg(started);
+        return kExitFailed;
+    }
+    CZtGrabberSample grid;
+    grid.Capture();
+    const int run = operations->AutocalibrationRun();
+    bool done = false;
+    if (run == 0) {
+        // The worker reports to the dialog; headless, its log lines tell where it is.
+        const double deadline = ZT_GetTimeCounter() + 300000.0;
+        double computing = -1.0;
+        while (ZT_GetTimeCounter() < deadline) {
+            QCoreApplication::processEvents();
+            done = zthost::LogContains(L"AutocalibrationThreadProc: Done");
+            if (done || zthost::LogContains(L"Autocalibration aborted")) {
+                break;
+            }
+            if (computing < 0.0 &&
+                zthost::LogContains(L"AutocalibrationThreadProc: Computing calibration matrices")) {
+                computing = ZT_GetTimeCounter();
+            }
+            if (computing >= 0.0 && ZT_GetTimeCounter() - computing > 10000.0) {
+                break;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+    }
+    // The detected squares, image pixels, as the worker logged them.
+    std::vector<QPointF> spots;
+    const QRegularExpression pair(
+        QStringLiteral(R"(mapped to camera point \[(-?[0-9.]+), (-?[0-9.]+)\])"));
+    for (const std::wstring& line : zthost::CapturedLog()) {
+        const QRegularExpressionMatch match = pair.match(QString::fromStdWString(line));
+        if (match.hasMatch()) {
+            spots.emplace_back(match.captured(1).toDouble(), match.captured(2).toDouble());
+        }
+    }
+    const int validated = done ? operations->OnAutocalibrationValidationPhase() : 0;
+    // OK stores a good result; after a failed run it only ends the calibration.
+    const int ended = operations->OnAutocalibrationEnd(true);
+    if (run != 0 || !done || validated != 0) {
+        *detail = QStringLiteral("the calibration failed (run %1, %2 squares found, validation %3)")
+                      .arg(run)
+                      .arg(spots.size())
+                      .arg(validated);
+        return kExitFailed;
+    }
+    IZtDeviceDMD* dmd = DeviceDmd();
+    bool calibrated = false;
+    if (dmd) {
+        dmd->IsCalibrated(&calibrated);
+        dmd->Release();
+    }
+    Matrix3 stored{};
+    Matrix3 fitted{};
+    Matrix3 sensorToImage{};
+    QString key;
+    const bool simulator = m_scenario.Dmd().simulator;
+    if ((!calibrated && !simulator) || !StoredCalibration(&stored, &key) ||
+        !CalibrationToSensor(stored, &fitted) || !SensorToImage(&sensorToImage)) {
+        *detail = QStringLiteral("the device kept no calibration (end %1, calibrated %2)")
+                      .arg(ended)
+                      .arg(calibrated ? "yes" : "no");
+        return kExitFailed;
+    }
+    CameraPictureParts parts;
+    parts.frame = FrameImage(grid.GetPicture());
+    parts.truthOutline = true;
+    parts.fittedOutline = true;
+    parts.fittedDmdToSensor = fitted;
+    parts.spots = spots;
+    m_report->AddPicture("calibration.png", CameraPicture(m_scenario, parts),
+                         "Calibration: the grid as the camera saw it, the squares the device "
+                         "found (yellow), the DMD field by the calibration (orange) and by the "
+                         "optics (white, dashed).");
+    QString residualText;
+    if (!simulator) {
+        const CalibrationResidual residual = MeasureCalibrationResidual(
+            AffineMatrix(m_scenario.Optics().dmdToSensor), fitted, sensorToImage,
+            ScenarioDmd::kMirrorColumns, ScenarioDmd::kMirrorRows);
+        m_report->SetCalibrationResidual(residual.rms, residual.max);
+        residualText = QStringLiteral("; residual %1 px rms, %2 px at most")
+                           .arg(residual.rms, 0, 'f', 3)
+                           .arg(residual.max, 0, 'f', 3);
+    } else {
+        // The simulated unit finds squares it draws itself, not the optics' light.
+        residualText = "; no residual: the simulated unit draws its own squares";
+        if (!calibrated) {
+            residualText += "; the device calls itself not calibrated afterwards";
+        }
+    }
+    *detail = QStringLiteral("%1 squares found (progress %2 %); stored for \"%3\"%4")
+                  .arg(spots.size())
+                  .arg(operations->GetAutocalibrationProgress())
+                  .arg(key)
+                  .arg(residualText);
+    return kExitDone;
+}
+
+bool Session::StoredCalibration(Matrix3* dmdToSensor, QString* key) const {
+    CZtLoadSettingsManager manager;
+    const QString file = QFileInfo(SettingsFile()).fileName();
+    if (manager.PrepareLoading(file.toStdWString().c_str(), 1, nullptr) != 1) {
+        return false;
+    }
+    CZtLiteVariantR* reader = manager.GetLiteVariant(0);
+    if (reader->OpenLevel(L"Verove") != 0 || reader->OpenLevel(m_deviceName.c_str()) != 0 ||
+        reader->OpenLevel(L"Definition") != 0 || reader->OpenLevel(L"Calibration") != 0) {
+        return false;
+    }
+    int more = reader->FirstChild();
+    while (more == 0 && reader->GetChildType() != EZtVariantType::Level) {
+        more = reader->NextChild();
+    }
+    if (more != 0) {
+        return false;
+    }
+    // The calibration saved last comes first; it holds the first two rows, one level each.
+    *key = QString::fromWCharArray(reader->GetChildName().GetString());
+    reader->OpenChild();
+    *dmdToSensor = {0, 0, 0, 0, 0, 0, 0, 0, 1};
+    int element = 0;
+    for (more = reader->FirstChild(); more == 0 && element < 6; more = reader->NextChild()) {
+        if (reader->OpenChild() == 0) {
+            (*dmdToSensor)[element++] = reader->GetDouble(L"m_pdCalibrationMatrixDMDToCam", 0.0);
+            reader->CloseLevel();
+        }
+    }
+    return element == 6;
+}
+
+int Session::DrawRois(QString* detail) {
+    IZtStimulationDevice* device = Device();
+    IZtGrabberProvider* grabber = zthost::HostContext()->GetGrabberProvider();
+    SZtGrabberFormatDesc format;
+    if (!device || !grabber) {
+        *detail = "no device or no camera";
+        return kExitFailed;
+    }
+    // An uncalibrated device switches the camera region off; the user draws on the image of the
+    // region, so it goes back on first, as the user would set it.
+    const ScenarioCamera& camera = m_scenario.Camera();
+    QStringList done;
+    bool regionOn = false;
+    grabber->CameraRoiIsOn(&regionOn);
+    if (camera.setup.roiOn && !regionOn) {
+        if (grabber->CameraRoiSet(&camera.setup.roi) != 0 || grabber->CameraRoiEnable(true) != 0) {
+            *detail = "the camera refused its region";
+            return kExitFailed;
+        }
+        done << "camera region on again";
+    }
+    grabber->CameraSettingsGet(&format);
+    const SZtRect rect{0, 0, camera.imageWidth, camera.imageHeight};
+    // Group by group, as a user draws them: each call renders the group just drawn.
+    std::uint32_t groups = 0;
+    for (int g = 0; g < 3; ++g) {
+        const size_t count = m_scenario.Rois()[g].size();
+        if (count == 0) {
+            continue;
+        }
+        groups |= 1u << g;
+        const CZtRoiObjectList areas = m_scenario.RoiObjects(groups);
+        SZtRLEPicBuf masks;
+        ZT_RoiListToRLE(&areas, static_cast<std::uint32_t>(camera.imageWidth),
+                        static_cast<std::uint32_t>(camera.imageHeight), &masks);
+        const double start = ZT_GetTimeCounter();
+        const int status = device->StimulationAreaSet(&areas, &masks, nullptr, &format, &rect);
+        const double milliseconds = ZT_GetTimeCounter() - start;
+        if (status != 0) {
+            *detail = QStringLiteral("the device refused the ROIs of %1 (status %2)")
+                          .arg(kGroupNames[g])
+                          .arg(status);
+            return kExitFailed;
+        }
+        m_report->SetRenderTime(g, milliseconds);
+        done << QStringLiteral("%1: %2 ROI%3, set and rendered in %4 ms")
+                    .arg(kGroupNames[g])
+                    .arg(count)
+                    .arg(count == 1 ? "" : "s")
+                    .arg(milliseconds, 0, 'f', 2);
+    }
+    std::uint64_t stored = 0;
+    device->StimulationAreaGet(nullptr, nullptr, nullptr, nullptr, nullptr, &stored);
+    if (stored != groups) {
+        *detail = QStringLiteral("the device keeps the groups 0x%1 instead of 0x%2")
+                      .arg(stored, 0, 16)
+                      .arg(groups, 0, 16);
+        return kExitFailed;
+    }
+    *detail = done.join("; ");
+    return kExitDone;
+}
+
+int Session::RunProtocol(QString* detail) {
+    const std::vector<ScenarioStimulationRun>& runs = m_scenario.Protocol().stimulations;
+    int exitCode = kExitDone;
+    std::array<bool, 3> pictured{};
+    for (const ScenarioStimulationRun& run : runs) {
+        const RunResult result = RunStimulation(run, !pictured[run.group]);
+        pictured[run.group] = true;
+        QString line = QStringLiteral("%1, %2 ms, run mode %3: ")
+                           .arg(kGroupNames[run.group])
+                           .arg(run.durationMs)
+                           .arg(run.runMode);
+        if (result.status != 0) {
+            Print("      " + line + QStringLiteral("refused (status %1)").arg(result.status));
+            exitCode = kExitFailed;
+            continue;
+        }
+        line += result.overlap < 0.0
+                    ? QStringLiteral("overlap not measured")
+                    : QStringLiteral("overlap %1 %").arg(result.overlap * 100.0, 0, 'f', 1);
+        line += QStringLiteral(", latency %1 ms").arg(result.latencyMs, 0, 'f', 2);
+        Print("      " + line);
+    }
+    QStringList overlaps;
+    for (int g = 0; g < 3; ++g) {
+        if (!m_overlaps[g].empty()) {
+            const double worst = *std::min_element(m_overlaps[g].begin(), m_overlaps[g].end());
+            m_report->SetPlacementOverlap(g, worst);
+            overlaps << QStringLiteral("%1 %2 %").arg(kGroupNames[g]).arg(worst * 100, 0, 'f', 1);
+        }
+        if (!m_latencies[g].empty()) {
+            double sum = 0.0;
+            for (double latency : m_latencies[g]) {
+                sum += latency;
+            }
+            m_report->SetStimulationLatency(g, sum / m_latencies[g].size());
+        }
+    }
+    *detail = QStringLiteral("%1 stimulations").arg(runs.size());
+    if (!overlaps.isEmpty()) {
+        *detail += "; lowest overlap " + overlaps.join(", ");
+    }
+    if (exitCode != kExitDone) {
+        *detail += "; the device refused some (lines above)";
+    }
+    return exitCode;
+}
+
+Session::RunResult Session::RunStimulation(const ScenarioStimulationRun& run, bool pictures) {
+    RunResult result;
+    IZtStimulationDevice* device = Device();
+    if (!device) {
+        result.status = -12;
+        return result;
+    }
+    // On the SDK path the camera sees the simulated DMD; the simulated unit's mirrors stay unseen.
+    zthost::MirrorFrame shown;
+    std::uint64_t counter = 0;
+    const bool mirrors = !m_scenario.Dmd().simulator && m_simulatedDmd.ShownFrame(&shown, &counter);
+
+    SZtStimulationRequest request;
+    request.runMode = run.runMode;
+    request.durationMs = run.durationMs;
+    request.groupMask = std::uint64_t{1} << run.group;
+    std::atomic<bool> refused{false};
+    std::atomic<bool> returned{false};
+    std::promise<void> captured;
+    std::shared_future<void> capturedFuture = captured.get_future().share();
+    double begun = 0.0;
+    double startTime = -1.0;
+    double endTime = -1.0;
+    int endStatus = 0;
+    zthost::ClearCapturedLog();
+    // The host's experiment runs stimulations on a work thread; run mode 2 holds it in
+    // StimulationBegin for the duration. Either way the light stays on until the camera's frame
+    // is taken.
+    std::thread worker([&] {
+        begun = ZT_GetTimeCounter();
+        const int status = device->StimulationBegin(&request);
+        if (status != 0) {
+            result.status = status;
+            refused = true;
+            return;
+        }
+        returned = true;
+        capturedFuture.wait();
+        if (run.runMode == 1) {
+            const double left = begun + run.durationMs - ZT_GetTimeCounter();
+            if (left > 0.0) {
+                std::this_thread::sleep_for(std::chrono::duration<double, std::milli>(left));
+            }
+        }
+        endStatus = device->StimulationEnd(&startTime, &endTime, 1);
+    });
+    // The group's frame is on the mirrors once StimulationBegin returns (run mode 1) or holds
+    // the work thread (run mode 2).
+    const double deadline = ZT_GetTimeCounter() + 10000.0;
+    while (!refused && !returned && ZT_GetTimeCounter() < deadline &&
+           !zthost::LogContains(L"Work Thread: Freezing until stimulation is finished")) {
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+    CZtGrabberSample sample;
+    double exposed = -1.0;
+    if (mirrors && !refused) {
+        m_simulatedDmd.ShownFrame(&shown, &counter);
+        exposed = m_simulatedDmd.LastExposeTime();
+        sample.Capture();
+    }
+    captured.set_value();
+    worker.join();
+    if (result.status != 0) {
+        return result;
+    }
+    result.status = endStatus;
+    // To the "Expose" that put the group's frame on the mirrors; without the simulated SDK, to
+    // the start the device reports.
+    result.latencyMs = (exposed >= 0.0 ? exposed : startTime) - begun;
+    m_latencies[run.group].push_back(result.latencyMs);
+
+    const SZtPicBuf& frame = sample.GetPicture();
+    const ScenarioCamera& camera = m_scenario.Camera();
+    if (sample.IsEmpty() || static_cast<int>(frame.width) != camera.imageWidth ||
+        static_cast<int>(frame.height) != camera.imageHeight) {
+        return result;
+    }
+    const CZtRoiObjectList areas = m_scenario.RoiObjects(1u << run.group);
+    SZtRLEPicBuf masks;
+    ZT_RoiListToRLE(&areas, frame.width, frame.height, &masks);
+    result.overlap = PlacementOverlap(frame, LitThreshold(frame), masks);
+    m_overlaps[run.group].push_back(result.overlap);
+    if (pictures) {
+        const QString group = kGroupNames[run.group];
+        CameraPictureParts parts;
+        parts.frame = FrameImage(frame);
+        parts.groupMask = 1u << run.group;
+        m_report->AddPicture(
+            QStringLiteral("stimulation-%1.png").arg(group), CameraPicture(m_scenario, parts),
+            QStringLiteral("%1: the light that landed on the camera, and the ROIs as drawn.")
+                .arg(group));
+        m_report->AddPicture(QStringLiteral("dmd-%1.png").arg(group),
+                             MirrorPicture(shown.width, shown.height, shown.levels),
+                             QStringLiteral("%1: the frame on the DMD's mirrors.").arg(group));
+    }
+    return result;
+}
+
+int Session::StepBitDepths(QString* detail) {
+    IZtStimulationDevice* device = Device();
+    auto* extension =
+        device
+            ? static_cast<IZtStimulationDeviceEx*>(device->QueryInterface("IZtStimulationDeviceEx"))
+            : nullptr;
+    if (!extension) {
+        *detail = "the device does not answer \"IZtStimulationDeviceEx\"";
+        return kExitFailed;
+    }
+    // The pad sets the depth through the device's own operation; the host reaches it by its slot.
+    auto* operations = static_cast<IZtVeroveDeviceOperations*>(device);
+    std::vector<int> depths = m_scenario.Protocol().bitDepths;
+    depths.push_back(1);
+    QStringList steps;
+    int exitCode = kExitDone;
+    for (int depth : depths) {
+        const int status = operations->SetBitDepth(depth, false);
+        const int now = extension->GetBitDepth();
+        steps << QString::number(now);
+        if (status != 0 || now != depth) {
+            *detail = QStringLiteral("the device refused bit depth %1 (status %2, depth %3)")
+                          .arg(depth)
+                          .arg(status)
+                          .arg(now);
+            exitCode = kExitFailed;
+            break;
+        }
+    }
+    extension->Release();
+    if (exitCode == kExitDone) {
+        *detail = "bit depths " + steps.join(" -> ");
+    }
+    return exitCode;
+}
+
+int Session::ProgramIlluminationSequence(QString* detail) {
+    SZtIlluminationSequence sequence;
+    QStringList events;
+    for (const ScenarioSequenceEvent& event : m_scenario.Protocol().illuminationSequence) {
+        SZtIlluminationSequenceStep step;
+        if (!PatternId(event.pattern.c_str(), &step.patternId)) {
+            *detail = QStringLiteral("the device has no pattern \"%1\"")
+                          .arg(QString::fromStdWString(event.pattern));
+            return kExitFailed;
+        }
+        // The device shows each step's pattern for one frame per trigger.
+        step.frameCycleCount = event.frames * event.cycles;
+        step.exposureMs = event.exposureMs;
+        step.gapMs = event.gapMs;
+        sequence.steps.push_back(step);
+        events << QStringLiteral("%1 x%2")
+                      .arg(QString::fromStdWString(event.pattern))
+                      .arg(step.frameCycleCount);
+    }
+    IZtDeviceDMD* dmd = DeviceDmd();
+    if (!dmd) {
+        *detail = "the device does not answer \"IZtDeviceDMD\"";
+        return kExitFailed;
+    }
+    const int programmed = dmd->SetIlluminationSequence(&sequence);
+    const int entered = programmed == 0 ? dmd->SetOperationMode(5) : programmed;
+    std::int32_t inSequence = 0;
+    dmd->GetIlluminationSequenceState(&inSequence);
+    const int left = dmd->SetOperationMode(0);
+    std::int32_t after = -1;
+    dmd->GetIlluminationSequenceState(&after);
+    dmd->Release();
+    if (programmed != 0 || entered != 0 || inSequence != 5) {
+        *detail = QStringLiteral("the device refused the sequence (status %1, then %2)")
+                      .arg(programmed)
+                      .arg(entered);
+        return kExitFailed;
+    }
+    if (left != 0 || after != 0) {
+        *detail = QStringLiteral("the device did not leave the sequence (status %1)").arg(left);
+        return kExitFailed;
+    }
+    *detail = QStringLiteral("%1 events (%2) programmed and run mode 5 entered; left again")
+                  .arg(sequence.steps.size())
+                  .arg(events.join(", "));
     return kExitDone;
 }
 
@@ -260,72 +925,38 @@ int Session::SaveAndDisconnect(QString* detail) {
     return kExitDone;
 }
 
+IZtStimulationDevice* Session::Device() const {
+    IZtStimulationDeviceManager* manager = CZtStimulationDeviceManager::GetInstance();
+    return manager && !m_deviceName.empty() ? manager->GetStaticDevice(m_deviceName.c_str())
+                                            : nullptr;
+}
+
+IZtDeviceDMD* Session::DeviceDmd() const {
+    IZtStimulationDevice* device = Device();
+    return device ? static_cast<IZtDeviceDMD*>(device->QueryInterface("IZtDeviceDMD")) : nullptr;
+}
+
+bool Session::PatternId(const wchar_t* name, ZT_DWORD* id) const {
+    IZtDeviceDMD* dmd = DeviceDmd();
+    const bool found = dmd && dmd->GetPatternIdByName(name, id) == 0;
+    if (dmd) {
+        dmd->Release();
+    }
+    return found;
+}
+
+bool Session::ShowPattern(const wchar_t* name) const {
+    ZT_DWORD id = 0;
+    IZtDeviceDMD* dmd = PatternId(name, &id) ? DeviceDmd() : nullptr;
+    const bool shown = dmd && dmd->SetActivePatternId(id) == 0;
+    if (dmd) {
+        dmd->Release();
+    }
+    return shown;
+}
+
 QString Session::SettingsFile() const {
     // The device's settings file, one per device kind, in the host's settings folder.
     return QDir(QString::fromStdWString(zthost::SettingsLocation()))
         .filePath(m_scenario.Dmd().simulator ? "VeroveSim.bin" : "Verove.bin");
-}
-
-QImage Session::DrawCameraField() const {
-    const ScenarioCamera& camera = m_scenario.Camera();
-    const double scale = std::min(1.0, 1024.0 / std::max(camera.imageWidth, camera.imageHeight));
-    QImage image(std::max(1, qRound(camera.imageWidth * scale)),
-                 std::max(1, qRound(camera.imageHeight * scale)), QImage::Format_RGB32);
-    image.fill(QColor(20, 20, 24));
-    QPainter painter(&image);
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.scale(scale, scale);
-    QFont font = painter.font();
-    font.setPixelSize(std::max(8, qRound(16 / scale)));
-    painter.setFont(font);
-
-    // The ground truth: the mirror array's corners through the optics onto the sensor, then
-    // through the host's own sensor-to-image geometry.
-    IZtGrabberProvider* grabber = zthost::HostContext()->GetGrabberProvider();
-    SZtGrabberFormatDesc format;
-    double radians = 0.0;
-    double chipToImage[9] = {};
-    if (grabber && grabber->CameraSettingsGet(&format) == 0 &&
-        grabber->CameraAngleSWGet(&radians) == 0 &&
-        CalcTransformChipToImg(&format, radians, nullptr, nullptr, false, chipToImage) == 0) {
-        const std::array<double, 6>& m = m_scenario.Optics().dmdToSensor;
-        const double columns = ScenarioDmd::kMirrorColumns;
-        const double rows = ScenarioDmd::kMirrorRows;
-        QPolygonF field;
-        for (const QPointF& mirror :
-             {QPointF(0, 0), QPointF(columns, 0), QPointF(columns, rows), QPointF(0, rows)}) {
-            const double sx = m[0] * mirror.x() + m[1] * mirror.y() + m[2];
-            const double sy = m[3] * mirror.x() + m[4] * mirror.y() + m[5];
-            field << QPointF(chipToImage[0] * sx + chipToImage[1] * sy + chipToImage[2],
-                             chipToImage[3] * sx + chipToImage[4] * sy + chipToImage[5]);
-        }
-        painter.setPen(QPen(Qt::white, 2 / scale, Qt::DashLine));
-        painter.drawPolygon(field);
-        // The first mirror row, so that turns and flips of the field show.
-        painter.setPen(QPen(Qt::white, 5 / scale));
-        painter.drawLine(field[0], field[1]);
-    }
-
-    for (int g = 0; g < 3; ++g) {
-        painter.setPen(QPen(kGroupColours[g], 2 / scale));
-        for (const ScenarioRoi& roi : m_scenario.Rois()[g]) {
-            switch (roi.shape) {
-                case ScenarioRoiShape::Rectangle:
-                    painter.drawRect(roi.bounds);
-                    break;
-                case ScenarioRoiShape::Ellipse:
-                    painter.drawEllipse(roi.bounds);
-                    break;
-                case ScenarioRoiShape::Polygon:
-                    painter.drawPolygon(roi.polygon);
-                    break;
-            }
-            const QString label = roi.label.empty()
-                                      ? QString(kGroupNames[g])
-                                      : QStringLiteral("%1 %2").arg(
-                                            kGroupNames[g], QString::fromStdWString(roi.label));
-            painter.drawText(roi.bounds.topLeft() + QPointF(0, -4 / scale), label);
-        }
-    }
-    return image;
 }

@@ -4,15 +4,19 @@
 
 #include <QLibrary>
 #include <QString>
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "measures.h"
 #include "report.h"
 #include "scenario.h"
+#include "simulateddmd.h"
 
 class IZtModuleQ9;
+class IZtDeviceDMD;
 class IZtStimulationDevice;
 
 // Exit codes of verove-host.
@@ -52,16 +56,45 @@ private:
     int LoadPlugin(QString* detail);
     int ConnectDevice(QString* detail);
     int SetTraxPort(QString* detail);
+    int StoreLightPath(QString* detail);
     int StartUp(QString* detail);
+    int CheckLightPath(QString* detail);
+    int ShowDmdField(QString* detail);
+    int Calibrate(QString* detail);
+    int DrawRois(QString* detail);
+    int RunProtocol(QString* detail);
+    int StepBitDepths(QString* detail);
+    int ProgramIlluminationSequence(QString* detail);
     int SaveAndDisconnect(QString* detail);
 
     QString SettingsFile() const;
-    QImage DrawCameraField() const;
+    // The connected device as the host's stimulation-device manager holds it (borrowed), or null.
+    IZtStimulationDevice* Device() const;
+    // The connected device's DMD interface with a reference added, or null.
+    IZtDeviceDMD* DeviceDmd() const;
+    // Shows the pattern of that name on the mirrors; false when the device has none or refuses.
+    bool ShowPattern(const wchar_t* name) const;
+    // The DMD-to-camera matrix the device stored last in its settings file, as stored (for the
+    // unturned camera, see CalibrationToSensor), and its configuration key; false when none.
+    bool StoredCalibration(Matrix3* dmdToSensor, QString* key) const;
+    // The id of the device's pattern of that name; false when it has none.
+    bool PatternId(const wchar_t* name, ZT_DWORD* id) const;
+    // One stimulation of the protocol, measured into the report's rows of its group.
+    struct RunResult {
+        int status = 0;         // of StimulationBegin, else of StimulationEnd
+        double overlap = -1.0;  // -1: not measured
+        double latencyMs = -1.0;
+    };
+    RunResult RunStimulation(const ScenarioStimulationRun& run, bool pictures);
 
     const Scenario& m_scenario;
     SessionOptions m_options;
-    Report* m_report;  // borrowed
+    Report* m_report;             // borrowed
+    SimulatedDmd m_simulatedDmd;  // the SDK path's DMD, when the SDK library is the simulated one
     QLibrary m_library;
     IZtModuleQ9* m_module = nullptr;  // released at the end
     std::wstring m_deviceName;        // the connected device's unique name; empty when none
+    // Per group: the protocol's overlaps (the smallest counts) and latencies (their mean).
+    std::array<std::vector<double>, 3> m_overlaps;
+    std::array<std::vector<double>, 3> m_latencies;
 };

@@ -9,6 +9,7 @@
 #include "fake_atcore_control.h"
 #include "simulateddmd.h"
 #include "zt/zt_acquisition.h"
+#include "zt/zt_util.h"
 #include "zthost/microscope.h"
 #include "zthost/optics.h"
 #include "zthost/zthost.h"
@@ -31,7 +32,7 @@ protected:
         optics.shotNoise = false;
         optics.readNoise = 0.0;
         ASSERT_EQ(zthost::SetOptics(optics), 0);
-        ConnectSimulatedDmd(VEROVE_FAKE_SDK_DIR);
+        SimulatedDmd(VEROVE_FAKE_SDK_DIR).ConnectCamera();
     }
     void TearDown() override {
         fake_atcore::Reset();
@@ -76,7 +77,21 @@ TEST_F(SimulatedCameraSdk, CameraSeesTheFrameTheSdkExposesWhileItExposes) {
         }
     }
     ASSERT_EQ(AT_QueueBuffer(handle, frame.data(), static_cast<int>(frame.size())), AT_SUCCESS);
+    const SimulatedDmd dmd(VEROVE_FAKE_SDK_DIR);
+    EXPECT_EQ(dmd.LastExposeTime(), -1.0);
+    const double before = ZT_GetTimeCounter();
     ASSERT_EQ(AT_Command(handle, L"Expose"), AT_SUCCESS);
+    const double after = ZT_GetTimeCounter();
+    // On the host's clock, within the call (the two clocks are read a moment apart).
+    EXPECT_GE(dmd.LastExposeTime(), before - 0.05);
+    EXPECT_LE(dmd.LastExposeTime(), after + 0.05);
+    zthost::MirrorFrame shown;
+    std::uint64_t counter = 0;
+    ASSERT_TRUE(dmd.ShownFrame(&shown, &counter));
+    EXPECT_EQ(counter, fake_atcore::ShownFrame().counter);
+    ASSERT_EQ(shown.levels.size(), 800u * 600u);
+    EXPECT_EQ(shown.levels[200 * 800 + 300], 255);
+    EXPECT_EQ(shown.levels[199 * 800 + 300], 0);
 
     const std::array<double, 3> lit = Light();
     EXPECT_NEAR(lit[0], 8 * 1000.0, 8.0);
@@ -85,6 +100,8 @@ TEST_F(SimulatedCameraSdk, CameraSeesTheFrameTheSdkExposesWhileItExposes) {
 
     ASSERT_EQ(AT_Command(handle, L"Abort"), AT_SUCCESS);
     EXPECT_EQ(Light()[0], 0.0) << "light reaches the sample only while the DMD exposes";
+    ASSERT_TRUE(dmd.ShownFrame(&shown, &counter));
+    EXPECT_TRUE(shown.levels.empty());
     ASSERT_EQ(AT_Close(handle), AT_SUCCESS);
     ASSERT_EQ(AT_FinaliseLibrary(), AT_SUCCESS);
 }

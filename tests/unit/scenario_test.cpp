@@ -388,6 +388,40 @@ TEST_F(ScenarioMicroscope, RotatedFlippedCameraIsMirrored) {
 
 // ---- Report folder --------------------------------------------------------------------------
 
+TEST_F(ScenarioMicroscope, RoisBecomeTheDocumentsStimulationRoisWithTheirMasks) {
+    const Scenario scenario = Loaded("default.json");
+    const CZtRoiObjectList all = scenario.RoiObjects();
+    ASSERT_EQ(all.GetCount(), 3);
+    const std::uint32_t types[] = {ZT_ROITYPE_RECTANGLE, ZT_ROITYPE_ELLIPSE, ZT_ROITYPE_POLYGON};
+    for (int i = 0; i < 3; ++i) {
+        const CZtRoiObject* roi = all.GetAt(i);
+        EXPECT_EQ(roi->GetId(), static_cast<std::uint32_t>(i + 1));
+        EXPECT_EQ(roi->GetType(), types[i]);
+        EXPECT_EQ(roi->GetStimulationGroup(), static_cast<std::uint32_t>(i));
+        EXPECT_TRUE(roi->IsStimulationRoi());
+    }
+    EXPECT_EQ(all.GetAt(0)->GetLabel(), L"Soma");
+    EXPECT_EQ(all.GetAt(0)->GetGeometry(), (std::vector<double>{650, 725, 150, 125}));
+    EXPECT_EQ(all.GetAt(1)->GetGeometry(), (std::vector<double>{1250, 825, 150, 125}));
+
+    // One group keeps its numbers; the masks cover what was drawn.
+    const CZtRoiObjectList s2 = scenario.RoiObjects(2);
+    ASSERT_EQ(s2.GetCount(), 1);
+    EXPECT_EQ(s2.GetAt(0)->GetId(), 2u);
+    SZtRLEPicBuf masks;
+    ASSERT_EQ(ZT_RoiListToRLE(&all, 2048, 2048, &masks), 0);
+    ASSERT_EQ(masks.objects.size(), 3u);
+    std::int64_t rectangle = 0;
+    for (const SZtRLERun& run : masks.objects[0].runs) {
+        rectangle += run.length;
+    }
+    EXPECT_EQ(rectangle, 300 * 250);
+    std::int32_t left = 0, top = 0, right = 0, bottom = 0;
+    ASSERT_EQ(CZtRLEPicBufAPI::GetBoundingBox(&masks, 2, &left, &top, &right, &bottom), 0);
+    EXPECT_EQ(std::vector<std::int32_t>({left, top, right, bottom}),
+              std::vector<std::int32_t>({900, 1150, 1400, 1500}));
+}
+
 class ScenarioReport : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(m_parent.isValid()); }

@@ -1,6 +1,8 @@
 // The control and inspection functions of the fake SDK library.
 #include "fake_atcore_control.h"
 
+#include <algorithm>
+
 #include "fakelibrary.h"
 
 namespace fake_atcore {
@@ -80,3 +82,29 @@ bool WaitForFrameCounter(std::uint64_t counter, int timeoutMs, int index) {
 }
 
 }  // namespace fake_atcore
+
+int fake_atcore_ShownFrame(int* width, int* height, std::uint64_t* counter, std::uint8_t* levels,
+                           std::size_t capacity) {
+    const fake_atcore::MirrorFrame frame = fake_atcore::ShownFrame(0);
+    *width = frame.width;
+    *height = frame.height;
+    *counter = frame.counter;
+    if (levels && frame.levels.size() <= capacity) {
+        std::copy(frame.levels.begin(), frame.levels.end(), levels);
+    }
+    return frame.exposing ? 1 : 0;
+}
+
+double fake_atcore_ClockMs() {
+    return fake_atcore::ClockMs();
+}
+
+double fake_atcore_LastCallStartMs(const char* function, const wchar_t* feature) {
+    const std::vector<fake_atcore::CallRecord> calls = fake_atcore::Calls();
+    for (auto call = calls.rbegin(); call != calls.rend(); ++call) {
+        if (call->function == function && call->feature == feature && call->result == 0) {
+            return call->startMs;
+        }
+    }
+    return -1.0;
+}

@@ -1,6 +1,7 @@
 // Control and inspection side of the fake SDK library: what tests and the simulated camera use.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -97,3 +98,17 @@ FAKE_ATCORE_API bool WaitForExposureEnd(int timeoutMs, int index = 0);
 FAKE_ATCORE_API bool WaitForFrameCounter(std::uint64_t counter, int timeoutMs, int index = 0);
 
 }  // namespace fake_atcore
+
+// ---- For host programs that find the library at run time (dlsym) instead of linking it --------
+// Plain C names and types, so that a program built apart from the library can call them.
+extern "C" {
+// The frame device 0 shows now: its size and counter always; its levels (one byte per mirror)
+// into levels when capacity holds them all. 1 while it exposes, else 0.
+FAKE_ATCORE_API int fake_atcore_ShownFrame(int* width, int* height, std::uint64_t* counter,
+                                           std::uint8_t* levels, std::size_t capacity);
+// ClockMs().
+FAKE_ATCORE_API double fake_atcore_ClockMs();
+// When the latest successful call of function (an AT_* name) on feature entered the library, on
+// the clock of ClockMs(); -1 when the record holds none.
+FAKE_ATCORE_API double fake_atcore_LastCallStartMs(const char* function, const wchar_t* feature);
+}

@@ -1,0 +1,189 @@
+// Calibration residual, placement overlap and report pictures of camera frames.
+#include "measures.h"
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+#include "zt/zt_grabber.h"
+#include "zt/zt_module.h"
+#include "zthost/zthost.h"
+
+namespace {
+
+constexpr int kGridColumns = 17;
+constexpr int kGridRows = 13;
+
+void Apply(const Matrix3& m, double x, double y, double* outX, double* outY) {
+    *outX = m[0] * x + m[1] * y + m[2];
+    *outY = m[3] * x + m[4] * y + m[5];
+}
+
+std::vector<std::uint64_t> Histogram(const SZtPicBuf& frame) {
+    std::vector<std::uint64_t> histogram(std::size_t{1} << std::min(frame.bitsPerComponent, 16u));
+    for (std::uint32_t y = 0; y < frame.height; ++y) {
+        for (std::uint32_t x = 0; x < frame.width; ++x) {
+            const std::uint32_t value = CZtPicBufAPI::GetValue(&frame, x, y);
+            ++histogram[std::min<std::size_t>(value, histogram.size() - 1)];
+        }
+    }
+    return histogram;
+}
+
+}  // namespace
+
+Matrix3 AffineMatrix(const std::array<double, 6>& a) {
+    return {a[0], a[1], a[2], a[3], a[4], a[5], 0.0, 0.0, 1.0};
+}
+
+bool SensorToImage(Matrix3* sensorToImage) {
+    IZtGrabberProvider* grabber = zthost::HostContext()->GetGrabberProvider();
+    SZtGrabberFormatDesc format;
+    double radians = 0.0;
+    return grabber && grabber->CameraSettingsGet(&format) == 0 &&
+           grabber->CameraAngleSWGet(&radians) == 0 &&
+           CalcTransformChipToImg(&format, radians, nullptr, nullptr, false,
+                                  sensorToImage->data()) == 0;
+}
+
+bool CalibrationToSensor(const Matrix3& stored, Matrix3* dmdToSensor) {
+    IZtGrabberProvider* grabber = zthost::HostContext()->GetGrabberProvider();
+    SZtGrabberFormatDesc format;
+    double radians = 0.0;
+    if (!grabber || grabber->CameraSettingsGet(&format) != 0 ||
+        grabber->CameraAngleSWGet(&radians) != 0) {
+        return false;
+    }
+    const Matrix3 turn = {
+        std::cos(radians), -std::sin(radians), 0, std::sin(radians), std::cos(radians), 0, 0, 0, 1};
+    const Matrix3 mirror = {1, 0, 0, 0, format.value.flipY ? -1.0 : 1.0, 0, 0, 0, 1};
+    const SZtRect& region = format.value.imageRect;
+    const double centre[3] = {static_cast<double>((region.right - region.left) / 2),
+                              static_cast<double>((region.bottom - region.top) / 2), 1.0};
+    Matrix3 unturned{};
+    Matrix3 turned{};
+    if (GetMappingToUnrotatedCamera(turn.data(), mirror.data(), centre, unturned.data()) != 0 ||
+        InvertMatrix(3, unturned.data(), turned.data()) != 0) {
+        return false;
+    }
+    for (int row = 0; row < 3; ++row) {
+        for (int column = 0; column < 3; ++column) {
+            double sum = 0.0;
+            for (int k = 0; k < 3; ++k) {
+                sum += turned[row * 3 + k] * stored[k * 3 + column];
+            }
+            (*dmdToSensor)[row * 3 + column] = sum;
+        }
+    }
+    return true;
+}
+
+CalibrationResidual MeasureCalibrationResidual(const Matrix3& truthDmdToSensor,
+                                               const Matrix3& measuredDmdToSensor,
+                                               const Matrix3& sensorToImage, int mirrorColumns,
+                                               int mirrorRows) {
+    CalibrationResidual residual;
+    double sumSquares = 0.0;
+    for (int row = 0; row < kGridRows; ++row) {
+        for (int column = 0; column < kGridColumns; ++column) {
+            const double x = 0.5 + (mirrorColumns - 1.0) * column / (kGridColumns - 1);
+            const double y = 0.5 + (mirrorRows - 1.0) * row / (kGridRows - 1);
+            double truthX = 0.0, truthY = 0.0, measuredX = 0.0, measuredY = 0.0;
+            Apply(truthDmdToSensor, x, y, &truthX, &truthY);
+            Apply(sensorToImage, truthX, truthY, &truthX, &truthY);
+            Apply(measuredDmdToSensor, x, y, &measuredX, &measuredY);
+            Apply(sensorToImage, measuredX, measuredY, &measuredX, &measuredY);
+            const double distance = std::hypot(measuredX - truthX, measuredY - truthY);
+            sumSquares += distance * distance;
+            residual.max = std::max(residual.max, distance);
+        }
+    }
+    residual.rms = std::sqrt(sumSquares / (kGridColumns * kGridRows));
+    return residual;
+}
+
+std::uint32_t LitThreshold(const SZtPicBuf& frame) {
+    if (frame.IsEmpty()) {
+        return 0;
+    }
+    const std::vector<std::uint64_t> histogram = Histogram(frame);
+    double total = 0.0;
+    double sum = 0.0;
+    for (std::size_t v = 0; v < histogram.size(); ++v) {
+        total += static_cast<double>(histogram[v]);
+        sum += static_cast<double>(v) * static_cast<double>(histogram[v]);
+    }
+    double darkCount = 0.0;
+    double darkSum = 0.0;
+    double best = -1.0;
+    std::uint32_t threshold = 0;
+    for (std::size_t v = 0; v + 1 < histogram.size(); ++v) {
+        darkCount += static_cast<double>(histogram[v]);
+        darkSum += static_cast<double>(v) * static_cast<double>(histogram[v]);
+        const double litCount = total - darkCount;
+        if (darkCount == 0.0 || litCount == 0.0) {
+            continue;
+        }
+        const double difference = darkSum / darkCount - (sum - darkSum) / litCount;
+        const double between = darkCount * litCount * difference * difference;
+        if (between > best) {
+            best = between;
+            threshold = static_cast<std::uint32_t>(v);
+        }
+    }
+    return threshold;
+}
+
+double PlacementOverlap(const SZtPicBuf& frame, std::uint32_t threshold,
+                        const SZtRLEPicBuf& masks) {
+    if (frame.width != masks.width || frame.height != masks.height) {
+        return 0.0;
+    }
+    std::vector<bool> inside(std::size_t{frame.width} * frame.height, false);
+    for (const SZtRLEObject& object : masks.objects) {
+        for (const SZtRLERun& run : object.runs) {
+            for (std::int32_t x = run.x; x < run.x + run.length; ++x) {
+                inside[std::size_t{static_cast<std::uint32_t>(run.y)} * frame.width +
+                       static_cast<std::uint32_t>(x)] = true;
+            }
+        }
+    }
+    std::uint64_t both = 0;
+    std::uint64_t either = 0;
+    for (std::uint32_t y = 0; y < frame.height; ++y) {
+        for (std::uint32_t x = 0; x < frame.width; ++x) {
+            const bool lit = CZtPicBufAPI::GetValue(&frame, x, y) > threshold;
+            const bool roi = inside[std::size_t{y} * frame.width + x];
+            both += lit && roi;
+            either += lit || roi;
+        }
+    }
+    return either == 0 ? 0.0 : static_cast<double>(both) / static_cast<double>(either);
+}
+
+QImage FrameImage(const SZtPicBuf& frame) {
+    if (frame.IsEmpty()) {
+        return QImage();
+    }
+    std::uint32_t low = ~0u;
+    std::uint32_t high = 0;
+    for (std::uint32_t y = 0; y < frame.height; ++y) {
+        for (std::uint32_t x = 0; x < frame.width; ++x) {
+            const std::uint32_t value = CZtPicBufAPI::GetValue(&frame, x, y);
+            low = std::min(low, value);
+            high = std::max(high, value);
+        }
+    }
+    const double scale = high > low ? 255.0 / (high - low) : 0.0;
+    QImage image(static_cast<int>(frame.width), static_cast<int>(frame.height),
+                 QImage::Format_RGB32);
+    for (std::uint32_t y = 0; y < frame.height; ++y) {
+        auto* line = reinterpret_cast<QRgb*>(image.scanLine(static_cast<int>(y)));
+        for (std::uint32_t x = 0; x < frame.width; ++x) {
+            const int grey =
+                static_cast<int>(std::lround((CZtPicBufAPI::GetValue(&frame, x, y) - low) * scale));
+            line[x] = qRgb(grey, grey, grey);
+        }
+    }
+    return image;
+}

@@ -1,0 +1,52 @@
+// What a session measures against the scenario's ground truth: the calibration's residual, where
+// the light landed, and camera frames as pictures for the report.
+#pragma once
+
+#include <QImage>
+#include <array>
+#include <cstdint>
+
+#include "zt/zt_picbuf.h"
+
+// Affine maps are 3 x 3 row-major matrices acting on column vectors (x, y, 1).
+using Matrix3 = std::array<double, 9>;
+
+// A 2 x 3 row-major affine map as a 3 x 3 matrix.
+Matrix3 AffineMatrix(const std::array<double, 6>& affine);
+
+// The active camera's display geometry: unbinned sensor pixels to displayed image pixels. False
+// when the host has no camera.
+bool SensorToImage(Matrix3* sensorToImage);
+
+// A stored DMD-to-camera calibration as the device applies it, DMD plane to sensor pixels. The
+// device keeps its calibrations for the unturned camera and turns them with the camera's current
+// turn and mirroring about the centre of the image region; this does the same. False when the
+// host has no camera.
+bool CalibrationToSensor(const Matrix3& stored, Matrix3* dmdToSensor);
+
+struct CalibrationResidual {
+    double rms = 0.0;
+    double max = 0.0;
+};
+
+// How far the measured map puts DMD points from where the truth puts them, in displayed image
+// pixels: over a grid of 17 x 13 points spread evenly over the mirror array, from the first
+// mirror's centre to the last one's. Both maps go from the DMD plane to sensor pixels;
+// sensorToImage is the camera's display geometry.
+CalibrationResidual MeasureCalibrationResidual(const Matrix3& truthDmdToSensor,
+                                               const Matrix3& measuredDmdToSensor,
+                                               const Matrix3& sensorToImage, int mirrorColumns,
+                                               int mirrorRows);
+
+// The grey value that best separates a frame's dark pixels from its lit ones (Otsu: the largest
+// variance between the two classes of the histogram). Pixels above it are lit. Component 0 of an
+// 8- or 9..16-bit picture; 0 for an empty one.
+std::uint32_t LitThreshold(const SZtPicBuf& frame);
+
+// The overlap of the lit pixels of frame with the pixels of masks' objects (together):
+// intersection over union, 0 to 1; 0 when both are empty. masks must have the frame's size.
+double PlacementOverlap(const SZtPicBuf& frame, std::uint32_t threshold, const SZtRLEPicBuf& masks);
+
+// The frame as an RGB picture for the report, its grey values stretched from the darkest to the
+// brightest pixel.
+QImage FrameImage(const SZtPicBuf& frame);

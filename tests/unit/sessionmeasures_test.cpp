@@ -1,0 +1,97 @@
+// verove-host's measures: calibration residual in displayed pixels, the lit threshold of a frame,
+// the overlap of the light with the ROIs, and frames as report pictures.
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "measures.h"
+
+namespace {
+
+const Matrix3 kIdentity = {1, 0, 0, 0, 1, 0, 0, 0, 1};
+// Two sensor pixels per mirror, the DMD's centre on the sensor's (2048 x 2048).
+const Matrix3 kTruth = {2, 0, 224, 0, 2, 424, 0, 0, 1};
+
+// A 16-bit frame of dark value with the rectangle [left, right) x [top, bottom) at lit.
+SZtPicBuf Frame(std::uint32_t width, std::uint32_t height, std::uint32_t dark, std::uint32_t lit,
+                int left, int top, int right, int bottom) {
+    SZtPicBuf frame;
+    CZtPicBufAPI::Alloc(&frame, width, height, 16, 1);
+    frame.bitsPerComponent = 12;
+    for (std::uint32_t y = 0; y < height; ++y) {
+        for (std::uint32_t x = 0; x < width; ++x) {
+            const bool inside = static_cast<int>(x) >= left && static_cast<int>(x) < right &&
+                                static_cast<int>(y) >= top && static_cast<int>(y) < bottom;
+            // A little pattern noise, so the classes are not single values.
+            CZtPicBufAPI::SetValue(&frame, x, y, (inside ? lit : dark) + (x * 7 + y * 3) % 5);
+        }
+    }
+    return frame;
+}
+
+TEST(SessionMeasures, CalibrationResidualIsTheDistanceInDisplayedPixels) {
+    CalibrationResidual same = MeasureCalibrationResidual(kTruth, kTruth, kIdentity, 800, 600);
+    EXPECT_EQ(same.rms, 0.0);
+    EXPECT_EQ(same.max, 0.0);
+
+    // Measured 0.3 sensor pixels to the right everywhere; binned 2 on the screen, that is 0.15.
+    Matrix3 shifted = kTruth;
+    shifted[2] += 0.3;
+    const Matrix3 binned = {0.5, 0, 0, 0, 0.5, 0, 0, 0, 1};
+    CalibrationResidual shift = MeasureCalibrationResidual(kTruth, shifted, binned, 800, 600);
+    EXPECT_NEAR(shift.rms, 0.15, 1e-12);
+    EXPECT_NEAR(shift.max, 0.15, 1e-12);
+
+    // A scale error about the first mirror grows towards the far corner: 0.1 % of the way.
+    const Matrix3 measured = {2.002, 0, 224 - 0.001, 0, 2.002, 424 - 0.001, 0, 0, 1};
+    CalibrationResidual scale = MeasureCalibrationResidual(kTruth, measured, kIdentity, 800, 600);
+    EXPECT_NEAR(scale.max, 0.002 * std::hypot(799.0, 599.0), 1e-9);
+    EXPECT_GT(scale.max, scale.rms);
+    EXPECT_GT(scale.rms, 0.3 * scale.max);
+}
+
+TEST(SessionMeasures, LitThresholdSeparatesLightFromBackground) {
+    const SZtPicBuf frame = Frame(64, 48, 120, 1100, 10, 10, 30, 20);
+    const std::uint32_t threshold = LitThreshold(frame);
+    EXPECT_GE(threshold, 124u);
+    EXPECT_LT(threshold, 1100u);
+    EXPECT_EQ(LitThreshold(SZtPicBuf()), 0u);
+}
+
+TEST(SessionMeasures, OverlapIsIntersectionOverUnionOfLightAndRois) {
+    const SZtPicBuf frame = Frame(64, 48, 120, 1100, 10, 10, 30, 20);  // 200 lit pixels
+    const std::uint32_t threshold = LitThreshold(frame);
+    SZtRLEPicBuf rois;
+    CZtRLEPicBufAPI::Alloc(&rois, 64, 48, 16);
+    CZtRLEPicBufAPI::AddRectangle(&rois, 1, 10, 10, 30, 20);
+    EXPECT_DOUBLE_EQ(PlacementOverlap(frame, threshold, rois), 1.0);
+
+    // Drawn two pixels to the right: 180 in common, 220 in either.
+    CZtRLEPicBufAPI::Empty(&rois);
+    CZtRLEPicBufAPI::AddRectangle(&rois, 1, 12, 10, 32, 20);
+    EXPECT_DOUBLE_EQ(PlacementOverlap(frame, threshold, rois), 180.0 / 220.0);
+
+    // Two ROIs count together; a second one where no light fell lowers the overlap.
+    CZtRLEPicBufAPI::Empty(&rois);
+    CZtRLEPicBufAPI::AddRectangle(&rois, 1, 10, 10, 30, 20);
+    CZtRLEPicBufAPI::AddRectangle(&rois, 2, 40, 30, 50, 40);
+    EXPECT_DOUBLE_EQ(PlacementOverlap(frame, threshold, rois), 200.0 / 300.0);
+
+    // Masks of another frame size measure nothing.
+    CZtRLEPicBufAPI::Alloc(&rois, 32, 48, 16);
+    CZtRLEPicBufAPI::AddRectangle(&rois, 1, 10, 10, 30, 20);
+    EXPECT_EQ(PlacementOverlap(frame, threshold, rois), 0.0);
+}
+
+TEST(SessionMeasures, FrameImageStretchesDarkestToBlackAndBrightestToWhite) {
+    const SZtPicBuf frame = Frame(16, 8, 300, 900, 4, 2, 8, 6);
+    const QImage image = FrameImage(frame);
+    ASSERT_EQ(image.size(), QSize(16, 8));
+    EXPECT_EQ(image.pixel(0, 0), qRgb(0, 0, 0));  // 300, the darkest
+    EXPECT_EQ(qGray(image.pixel(4, 2)), 255);     // 904, the brightest
+    EXPECT_LT(qGray(image.pixel(5, 2)), 255);     // 901 is just below
+    EXPECT_GT(qGray(image.pixel(5, 2)), qGray(image.pixel(1, 0)));
+    EXPECT_TRUE(FrameImage(SZtPicBuf()).isNull());
+}
+
+}  // namespace
