@@ -8,6 +8,9 @@
 #include <cwctype>
 #include <new>
 
+#include <QDir>
+#include <QFileInfo>
+
 #include "cztpluginverove.h"
 #include "cztverovedriver.h"
 #include "cztverovelightpath.h"
@@ -1270,7 +1273,17 @@ int CZtStimulationDeviceVerove::GenerateGridAppendToISPool(int columns, int rows
 int CZtStimulationDeviceVerove::AddUserPattern(const wchar_t* name, const wchar_t* path,
                                                std::int32_t mapping) {
     VEROVE_LOG("CZtStimulationDeviceVerove::AddUserPattern", L"Start");
-    return kNotSupported;
+    if (!name || !path || (mapping != 0 && mapping != 1)) {
+        return -4;
+    }
+    SZtVeroveBitmapEntry entry;
+    entry.name = name;
+    entry.filePath = path;
+    entry.mapping = mapping;
+    m_settings.bitmaps.push_back(entry);
+    CheckBitmapPatterns();
+    SaveSettings();
+    return 0;
 }
 
 int CZtStimulationDeviceVerove::GetUserPattern(const wchar_t* name, CZtStringW* path) {
@@ -1607,8 +1620,51 @@ int CZtStimulationDeviceVerove::StimulationAreaGet(CZtRoiObjectList* areas, SZtR
 }
 
 int CZtStimulationDeviceVerove::StimulationAreaAppendAsPattern() {
-    VEROVE_LOG("CZtStimulationDeviceVerove::StimulationAreaAppendAsPattern", L"Start");
-    return kNotSupported;
+    const char* function = "CZtStimulationDeviceVerove::StimulationAreaAppendAsPattern";
+    VEROVE_LOG(function, L"Start");
+    // The masks' frame is the camera rectangle, so the picture is in camera coordinates.
+    SZtRLEPicBuf masks;
+    {
+        CZtLock lock(m_csSecond);
+        masks = m_areaMasks;
+    }
+    if (masks.objects.empty()) {
+        VEROVE_LOG(function, L"No stimulation areas to append as pattern.");
+        return -9;
+    }
+    SZtPicBuf picture;
+    int status = CZtRLEPicBufAPI::ToPicture(&masks, &picture);
+    if (status != 0) {
+        VEROVE_LOG(function, L"Failed to render the stimulation areas, return code %d", status);
+        return status;
+    }
+    CZtStringW storage;
+    ZT_GetStoragePath(&storage);
+    const QString folder =
+        QDir(QString::fromWCharArray(storage.GetString())).filePath(QStringLiteral("Verove"));
+    QDir().mkpath(folder);
+    CZtStringW proposedName(L"Pattern");
+    proposedName += L".bmp";
+    CZtStringW path;
+    if (ZT_GetSaveFileName(ZT_GetTranslation(L"Open Image").GetString(),
+                           CZtStringW(folder.toStdWString()).GetString(), proposedName.GetString(),
+                           L"Bitmap (*.bmp)", &path) != 0) {
+        CZtPicBufAPI::Free(&picture);
+        VEROVE_LOG(function, L"Cancelled by the user.");
+        return 1;
+    }
+    status = ZT_SavePictureToFile(path.GetString(), &picture);
+    CZtPicBufAPI::Free(&picture);
+    if (status != 0) {
+        VEROVE_LOG(function, L"Failed to save pattern file %s, return code %d", path.GetString(),
+                   status);
+        return status;
+    }
+    const CZtStringW name(
+        QFileInfo(QString::fromWCharArray(path.GetString())).completeBaseName().toStdWString());
+    status = AddUserPattern(name.GetString(), path.GetString(), 1);
+    VEROVE_LOG(function, L"End, return code %d", status);
+    return status;
 }
 
 // Areas are uploaded as they are set.
@@ -1632,6 +1688,11 @@ int CZtStimulationDeviceVerove::StimulationReady() {
 bool CZtStimulationDeviceVerove::StimulationIsReady() {
     VEROVE_LOG("CZtStimulationDeviceVerove::StimulationIsReady", L"Start");
     return m_areasSet;
+}
+
+CZtStringW CZtStimulationDeviceVerove::GetLastStimulationError() {
+    CZtLock lock(m_csSecond);
+    return m_lastStimulationError;
 }
 
 int CZtStimulationDeviceVerove::GetGroupToStimulate(std::uint64_t mask, std::uint32_t* group,
@@ -1692,6 +1753,13 @@ int CZtStimulationDeviceVerove::StimulationBegin(const SZtStimulationRequest* re
         hasAreas = pattern && pattern->HasStimulationAreas();
     }
     if (!hasAreas) {
+        CZtStringW text;
+        text.Format(ZT_GetTranslation(L"Stimulation group S%i is not defined.").GetString(),
+                    static_cast<int>(group) + 1);
+        {
+            CZtLock lock(m_csSecond);
+            m_lastStimulationError = text;
+        }
         VEROVE_LOG(function, L"Specified stimulation group %i has no stimulation areas",
                    static_cast<int>(group));
         return -9;

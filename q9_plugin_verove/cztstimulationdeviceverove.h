@@ -84,6 +84,8 @@ public:
     int StimulationReady() override;
     bool StimulationIsReady() override;
     int StimulationBegin(const SZtStimulationRequest* request) override;
+    // The user text of the last stimulation that could not begin (empty until one failed).
+    CZtStringW GetLastStimulationError();
     int StimulationEnd(double* startTimes, double* endTimes, int count) override;
     int StimulationFire(double* startTime, double* endTime) override;
     int StimulationAbort() override;
@@ -412,6 +414,8 @@ private:
     SZtGrabberFormatDesc m_cameraFormat;
     SZtRect m_cameraRect;
     std::atomic<bool> m_areasSet{false};
+    // m_csSecond.
+    CZtStringW m_lastStimulationError;
 
     // A stimulation from StimulationBegin to StimulationEnd. The run mode (0 none, 1 timed by the
     // caller, 2 frozen until released) and the flags are read without the lock.

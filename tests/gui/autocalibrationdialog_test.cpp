@@ -149,7 +149,8 @@ protected:
     // A microscope with a nosepiece and a 16-bit camera whose frames show fake_atcore's mirrors
     // through the ground truth; the device knows the optical configuration.
     CZtStimulationDeviceVerove* SetUpMicroscope(const std::array<double, 6>& truth,
-                                                bool simulated = false) {
+                                                bool simulated = false, int sensorWidth = 2048,
+                                                int sensorHeight = 2048) {
         zthost::LogicalDeviceSetup nosepiece;
         nosepiece.id = kNosepiece;
         nosepiece.type = ZT_LOGDEV_NOSEPIECE;
@@ -159,6 +160,8 @@ protected:
         EXPECT_EQ(zthost::AddLogicalDevice(nosepiece), 0);
         zthost::CameraSetup camera;
         camera.name = L"Cam1";
+        camera.sensorWidth = sensorWidth;
+        camera.sensorHeight = sensorHeight;
         EXPECT_EQ(zthost::SetCamera(camera), 0);
         zthost::OpticsSetup optics;
         optics.dmdToSensor = truth;
@@ -395,22 +398,22 @@ TEST_F(AutocalibrationDialog, RunWithTooFewPairsEndsAtTheVerificationPageAndStor
 // by frame size / DMD size, and finds that.
 TEST_F(AutocalibrationDialog, SimulatedUnitCalibratesOnTheSquaresItDraws) {
     CZtStimulationDeviceVerove* device =
-        SetUpMicroscope(zthost::DmdToSensor(2.0, 0.0, false, 400, 300, 1024, 1024), true);
+        SetUpMicroscope(zthost::DmdToSensor(1.2, 0.0, false, 400, 300, 512, 384), true, 1024, 768);
     OpenDialog();
     Click(QStringLiteral("Next"));
     ASSERT_TRUE(WaitFor([&] { return m_dialog->GetStep() == 2; }));
     ASSERT_EQ(device->GetAutocalibration().GetResult(), 0);
     Click(QStringLiteral("OK"));
-    // 2048 x 2048 frames of an 800 x 600 DMD. The drawn squares end on whole pixels, so each
+    // 1024 x 768 frames of an 800 x 600 DMD. The drawn squares end on whole pixels, so each
     // centre may sit up to half a pixel off in either direction.
-    const std::array<double, 6> drawn = {2048.0 / 800, 0.0, 0.0, 0.0, 2048.0 / 600, 0.0};
+    const std::array<double, 6> drawn = {1024.0 / 800, 0.0, 0.0, 0.0, 768.0 / 600, 0.0};
     EXPECT_LT(Deviation(device->GetCalibrationData()->GetCalibrationDMDToCam(), drawn).max,
               std::sqrt(0.5));
     EXPECT_EQ(device->GetCalibrationData()->GetCalibrationState(), Calibrated);
 }
 
 TEST_F(AutocalibrationDialog, StimulateWithoutAnAssociatedLaserSaysSoAndStaysReleased) {
-    SetUpMicroscope(zthost::DmdToSensor(2.0, 0.0, false, 400, 300, 1024, 1024), true);
+    SetUpMicroscope(zthost::DmdToSensor(1.2, 0.0, false, 400, 300, 512, 384), true, 1024, 768);
     OpenDialog();
     Click(QStringLiteral("Next"));
     ASSERT_TRUE(WaitFor([&] { return m_dialog->GetStep() == 2; }));

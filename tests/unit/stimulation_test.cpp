@@ -3,6 +3,9 @@
 // illumination sequences, ND validation and the failure answers.
 #include <gtest/gtest.h>
 
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <algorithm>
 #include <atomic>
@@ -15,6 +18,7 @@
 #include "cztstimulationdeviceverove.h"
 #include "cztverovedriver.h"
 #include "cztverovenamemanager.h"
+#include "cztverovesettingsfile.h"
 #include "fake_atcore_control.h"
 #include "recording_aggregator.h"
 #include "stimulation_device_stub.h"
@@ -173,6 +177,12 @@ protected:
         request.durationMs = duration;
         request.groupMask = mask;
         return m_device->StimulationBegin(&request);
+    }
+
+    // The settings are read once the host has its device manager; only then are they saved.
+    void LoadSettingsFromHost() {
+        zthost::SetGalvoXYCount(0);
+        m_device->LoadSettings();
     }
 
     QTemporaryDir m_dir;
@@ -432,6 +442,7 @@ TEST_F(Stimulation, RequestsThatNameNoUsableGroupAreRefusedAndTheMirrorsStayDark
     EXPECT_EQ(Begin(1, 10.0, 0x2), -9);
     EXPECT_TRUE(
         HasLine("StimulationBegin", L"Specified stimulation group 1 has no stimulation areas"));
+    EXPECT_EQ(m_device->GetLastStimulationError().Str(), L"Stimulation group S2 is not defined.");
     EXPECT_EQ(Begin(3, 10.0, 0x1), -4);
     EXPECT_EQ(m_device->StimulationBegin(nullptr), -4);
     EXPECT_TRUE(Writes().empty());
@@ -891,6 +902,97 @@ TEST_F(Stimulation, CameraProjectionOfAGroupPatternIsItsAreaMask) {
     EXPECT_EQ(m_device->GetPatternCameraProjection(4 + 0, &picture, &full, nullptr, 1.0, 1.0, 0.0),
               0);
     EXPECT_EQ(CZtPicBufAPI::GetValue(&picture, 400, 300), 255u);
+}
+
+// ---- Areas appended as a user pattern ---------------------------------------------------------
+
+TEST_F(Stimulation, AppendedAreasBecomeABitmapPatternInCameraCoordinates) {
+    LoadSettingsFromHost();
+    zthost::SetTranslation(L"Open Image", L"Bild \u00f6ffnen");
+    zthost::SetStoragePath(m_dir.path().toStdWString());
+    CZtRoiObjectList areas;
+    areas.Add(Area(1, 0, ZT_ROITYPE_RECTANGLE, {100.0, 50.0, 20.0, 10.0}));
+    areas.Add(Area(2, 2, ZT_ROITYPE_RECTANGLE, {700.0, 500.0, 5.0, 5.0}));
+    ASSERT_EQ(SetAreas(areas), 0);
+    const QString folder = m_dir.filePath("Verove");
+    const QString path = QDir(folder).filePath("Spots.bmp");
+    zthost::QueueSaveFileChoice(path.toStdWString());
+
+    ASSERT_EQ(m_device->StimulationAreaAppendAsPattern(), 0);
+
+    const std::vector<zthost::SaveFileDialogRecord> dialogs = zthost::SaveFileDialogs();
+    ASSERT_EQ(dialogs.size(), 1u);
+    EXPECT_EQ(dialogs[0].title, L"Bild \u00f6ffnen");
+    EXPECT_EQ(dialogs[0].folder, folder.toStdWString());
+    EXPECT_EQ(dialogs[0].name, L"Pattern.bmp");
+    EXPECT_TRUE(QFileInfo(folder).isDir());
+    SZtPicBuf picture;
+    ASSERT_EQ(ZT_LoadPictureFromFile(path.toStdWString().c_str(), &picture), 0);
+    ASSERT_EQ(picture.width, static_cast<std::uint32_t>(kWidth));
+    ASSERT_EQ(picture.height, static_cast<std::uint32_t>(kHeight));
+    const auto pixel = [&](int x, int y) { return picture.data[y * picture.stride + x]; };
+    EXPECT_EQ(pixel(100, 50), 255);
+    EXPECT_EQ(pixel(81, 41), 255);
+    EXPECT_EQ(pixel(79, 50), 0);
+    EXPECT_EQ(pixel(700, 500), 255);
+    EXPECT_EQ(pixel(400, 300), 0);
+
+    EXPECT_TRUE(m_device->HasPattern(L"Spots"));
+    {
+        CZtLock lock(Driver()->GetBufferLock());
+        CZtPatternStore& store = Driver()->GetPatterns();
+        const CZtPattern* pattern = nullptr;
+        for (int i = 0; i < store.Count(); ++i) {
+            if (store.GetAt(i)->GetName() == L"Spots") {
+                pattern = store.GetAt(i);
+            }
+        }
+        ASSERT_NE(pattern, nullptr);
+        EXPECT_EQ(pattern->GetMapping(), 1u);
+        EXPECT_EQ(pattern->GetKind(), 1u);
+    }
+    CZtVeroveSettings stored;
+    ASSERT_EQ(CZtVeroveSettingsFile::Load(m_device->GetSettingsFileName(), kName, &stored), 0);
+    ASSERT_EQ(stored.bitmaps.size(), 1u);
+    EXPECT_EQ(stored.bitmaps[0].name.Str(), L"Spots");
+    EXPECT_EQ(stored.bitmaps[0].filePath.Str(), path.toStdWString());
+    EXPECT_EQ(stored.bitmaps[0].mapping, 1);
+}
+
+TEST_F(Stimulation, AppendingAsPatternThatIsCancelledFailsOrHasNoAreasAddsNothing) {
+    LoadSettingsFromHost();
+    zthost::SetStoragePath(m_dir.path().toStdWString());
+    EXPECT_EQ(m_device->StimulationAreaAppendAsPattern(), -9);
+    EXPECT_TRUE(
+        HasLine("StimulationAreaAppendAsPattern", L"No stimulation areas to append as pattern."));
+    EXPECT_TRUE(zthost::SaveFileDialogs().empty());
+
+    CZtRoiObjectList areas;
+    areas.Add(Area(1, 0, ZT_ROITYPE_RECTANGLE, {100.0, 50.0, 20.0, 10.0}));
+    ASSERT_EQ(SetAreas(areas), 0);
+    m_device->SaveSettings();
+    const QString settingsFile =
+        QDir(m_dir.path()).filePath(QString::fromStdWString(m_device->GetSettingsFileName().Str()));
+    QFile before(settingsFile);
+    ASSERT_TRUE(before.open(QIODevice::ReadOnly));
+    const QByteArray content = before.readAll();
+    before.close();
+
+    // No choice queued: the user cancels.
+    EXPECT_EQ(m_device->StimulationAreaAppendAsPattern(), 1);
+    EXPECT_TRUE(HasLine("StimulationAreaAppendAsPattern", L"Cancelled by the user."));
+    // A folder that does not exist cannot take the file.
+    const std::wstring unwritable = m_dir.filePath("missing/Spots.bmp").toStdWString();
+    zthost::QueueSaveFileChoice(unwritable);
+    EXPECT_LT(m_device->StimulationAreaAppendAsPattern(), 0);
+    EXPECT_TRUE(HasLine("StimulationAreaAppendAsPattern",
+                        L"Failed to save pattern file " + unwritable + L", return code -9"));
+
+    EXPECT_EQ(zthost::SaveFileDialogs().size(), 2u);
+    EXPECT_FALSE(m_device->HasPattern(L"Spots"));
+    QFile after(before.fileName());
+    ASSERT_TRUE(after.open(QIODevice::ReadOnly));
+    EXPECT_EQ(after.readAll(), content);
 }
 
 }  // namespace

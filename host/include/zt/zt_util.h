@@ -42,3 +42,12 @@ public:
 // Looks a file up in the host's search folders; 0 when found (path filled, at most
 // ZT_MAX_PATH characters with its terminator), -5 when not found, -4 for null arguments.
 ZTHOST_API int ZT_SearchPath(const wchar_t* fileName, wchar_t* path, int pathSize);
+
+// Asks the user for a file to save to: title, the folder and file name proposed, and a filter
+// such as "Images (*.bmp)". 0 with chosen filled (the full path), 1 when cancelled, -4 for a
+// null chosen. Without a visible GUI, answers from the host's queue of prepared choices.
+ZTHOST_API int ZT_GetSaveFileName(const wchar_t* title, const wchar_t* proposedFolder,
+                                  const wchar_t* proposedName, const wchar_t* filter,
+                                  CZtStringW* chosen);
+// The host's folder for user data files (patterns, exports). 0; -4 for a null path.
+ZTHOST_API int ZT_GetStoragePath(CZtStringW* path);

@@ -10,6 +10,7 @@
 #include "macrolayer.h"
 #include "messageboxes.h"
 #include "namedreferences.h"
+#include "savefiledialogs.h"
 #include "searchpath.h"
 #include "simulatedcamera.h"
 #include "translations.h"
@@ -57,6 +58,7 @@ void ResetForTests() {
     ClassRegistry::Instance().Clear();
     MessageBoxes::Instance().Clear();
     MessageBoxes::Instance().SetGuiShown(false);
+    SaveFileDialogs::Instance().Clear();
     Translations::Instance().Clear();
     NamedReferences::Instance().Clear();
     SearchPath::Instance().SetFolders(SearchPath::DefaultFolders());

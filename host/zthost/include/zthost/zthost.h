@@ -40,6 +40,21 @@ ZTHOST_API std::vector<MessageBoxRecord> MessageBoxes();
 ZTHOST_API void ClearMessageBoxes();
 ZTHOST_API void QueueMessageBoxAnswer(int answer);
 
+// ---- Save-file dialogs -----------------------------------------------------------------------
+struct SaveFileDialogRecord {
+    std::wstring title;
+    std::wstring folder;  // proposed
+    std::wstring name;    // proposed
+    std::wstring filter;
+};
+// With the GUI shown, ZT_GetSaveFileName opens a real file dialog; otherwise it records the
+// dialog and answers the next queued choice (an empty choice cancels; no choice queued cancels).
+ZTHOST_API std::vector<SaveFileDialogRecord> SaveFileDialogs();
+ZTHOST_API void QueueSaveFileChoice(const std::wstring& path);
+// The folder ZT_GetStoragePath answers; until set, the application's data folder
+// (QStandardPaths::AppDataLocation).
+ZTHOST_API void SetStoragePath(const std::wstring& folder);
+
 // ---- Translations ----------------------------------------------------------------------------
 // Identity unless a table is set.
 ZTHOST_API void SetTranslation(const std::wstring& text, const std::wstring& translated);
@@ -80,9 +95,10 @@ ZTHOST_API int StimulationDeviceUpdateCount();
 // Forgets every registered static device (releasing its reference), module registration,
 // registered class and the simulated microscope's devices and camera (the host then has no device
 // manager and no grabber provider), closes every document, stops live mode, and returns the log
-// capture, message boxes, translations, named references, search folders, detail switch, "Fast
-// Timelapse", galvo message flag, view settings, GUI, focus drive, objectives, and the camera's
-// optics, mirror-frame source and specimen to their start state. The log file setting is kept.
+// capture, message boxes, save-file dialogs, storage path, translations, named references, search
+// folders, detail switch, "Fast Timelapse", galvo message flag, view settings, GUI, focus drive,
+// objectives, and the camera's optics, mirror-frame source and specimen to their start state. The
+// log file setting is kept.
 ZTHOST_API void ResetForTests();
 
 }  // namespace zthost
