@@ -176,13 +176,7 @@ int CZtVeroveSettings::Write(CZtLiteVariantW* writer, const wchar_t* uniqueName)
 
     // The file format keeps these a second time at the definition level, the last four as levels
     // holding one unnamed value; files stay readable by every reader of the format.
-    writer->AddInt(L"BitDepth", bitDepth);
-    writer->AddString(L"LaserLaunch", laserLaunchKey);
-    writer->AddString(L"LaserLaunchType", laserLaunchType);
-    writer->OpenLevel(L"LaserSwitcher");
-    writer->AddString(L"LaserSwitcherKey", laserSwitcherKey);
-    writer->AddUInt(L"LaserSwitcherPort", laserSwitcherPort);
-    writer->CloseLevel();
+    WriteLightSource(writer);
     writer->OpenLevel(L"StimulationGrups");
     writer->CloseLevel();
     writer->OpenLevel(L"NIDAQResource");
@@ -203,7 +197,7 @@ int CZtVeroveSettings::Write(CZtLiteVariantW* writer, const wchar_t* uniqueName)
     return 0;
 }
 
-void CZtVeroveSettings::WriteIllumination(CZtLiteVariantW* writer) const {
+void CZtVeroveSettings::WriteLightSource(CZtLiteVariantW* writer) const {
     writer->AddInt(L"BitDepth", bitDepth);
     writer->AddString(L"LaserLaunch", laserLaunchKey);
     writer->AddString(L"LaserLaunchType", laserLaunchType);
@@ -211,6 +205,10 @@ void CZtVeroveSettings::WriteIllumination(CZtLiteVariantW* writer) const {
     writer->AddString(L"LaserSwitcherKey", laserSwitcherKey);
     writer->AddUInt(L"LaserSwitcherPort", laserSwitcherPort);
     writer->CloseLevel();
+}
+
+void CZtVeroveSettings::WriteIllumination(CZtLiteVariantW* writer) const {
+    WriteLightSource(writer);
 
     writer->OpenLevel(L"StimulationGrups");
     for (std::uint32_t group = 0; group < kGroupCount; ++group) {

@@ -62,4 +62,7 @@ private:
     void ReadStimulationGroups(CZtLiteVariantR* reader);
     void ReadGroupLines(CZtLiteVariantR* reader, std::uint32_t group);
     void WriteIllumination(CZtLiteVariantW* writer) const;
+    // The bit depth, the light and the switcher: written in "Illumination" and once more at the
+    // definition level.
+    void WriteLightSource(CZtLiteVariantW* writer) const;
 };
