@@ -28,6 +28,8 @@ constexpr size_t kMinimumPairs = 5;
 constexpr double kProgressPerPair = 3.0;
 // The host's live mode for a device's set-up.
 constexpr int kCalibrationLiveMode = 2;
+// The title of the document and view that show the frames.
+constexpr const wchar_t* kCalibrationTitle = L"DMD Calibration";
 
 }  // namespace
 
@@ -523,7 +525,7 @@ void CZtAutocalibration::OpenCalibrationDocument() {
             c.m_iViewIndex = 0;
         }
         document->GetViewTitle(c.m_iViewIndex, &c.m_strViewTitle);
-    } else if (ZT_CreateDocumentFromSample(&c.m_sample, L"DMD Calibration", &document) == 0) {
+    } else if (ZT_CreateDocumentFromSample(&c.m_sample, kCalibrationTitle, &document) == 0) {
         const std::uint32_t bits = c.m_sample.GetPicture().bitsPerComponent;
         document->SetLookUpTables(0, (1u << (bits > 0 ? bits : 8)) - 1);
         document->AddView(&c.m_iViewIndex);
@@ -552,7 +554,7 @@ void CZtAutocalibration::OpenCalibrationDocument() {
         document->SetCameraZoom(zoom);
     }
     if (!c.m_bDocumentCreated) {
-        document->SetViewTitle(c.m_iViewIndex, L"DMD Calibration");
+        document->SetViewTitle(c.m_iViewIndex, kCalibrationTitle);
     }
 }
 
