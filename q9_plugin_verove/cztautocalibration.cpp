@@ -31,6 +31,26 @@ constexpr int kCalibrationLiveMode = 2;
 // The title of the document and view that show the frames.
 constexpr const wchar_t* kCalibrationTitle = L"DMD Calibration";
 
+// Lights, at the picture's top value in every component, the 10 x 10 square centred on centre
+// after both are scaled by (scaleX, scaleY); bounds rounded half away from zero, clipped.
+void DrawSquare(SZtPicBuf* picture, const SZtPointD& centre, double scaleX, double scaleY) {
+    const long left = std::max(0L, std::lround((centre.x - kHalfSquare) * scaleX));
+    const long top = std::max(0L, std::lround((centre.y - kHalfSquare) * scaleY));
+    const long right =
+        std::min<long>(picture->width, std::lround((centre.x + kHalfSquare) * scaleX));
+    const long bottom =
+        std::min<long>(picture->height, std::lround((centre.y + kHalfSquare) * scaleY));
+    const std::uint32_t lit = (1u << picture->bitsPerComponent) - 1;
+    for (long y = top; y < bottom; ++y) {
+        for (long x = left; x < right; ++x) {
+            for (std::uint32_t k = 0; k < picture->components; ++k) {
+                CZtPicBufAPI::SetValue(picture, static_cast<std::uint32_t>(x),
+                                       static_cast<std::uint32_t>(y), lit, k);
+            }
+        }
+    }
+}
+
 }  // namespace
 
 CZtAutocalibration::CZtAutocalibration(CZtStimulationDeviceVerove* device) : m_pDevice(device) {
@@ -73,15 +93,7 @@ int CZtAutocalibration::ShowSquare(CZtVeroveDriver* driver, int width, int heigh
     if (allocated != 0) {
         return allocated;
     }
-    const long left = std::max(0L, std::lround(point.x - kHalfSquare));
-    const long top = std::max(0L, std::lround(point.y - kHalfSquare));
-    const long right = std::min<long>(width, std::lround(point.x + kHalfSquare));
-    const long bottom = std::min<long>(height, std::lround(point.y + kHalfSquare));
-    for (long y = top; y < bottom; ++y) {
-        for (long x = left; x < right; ++x) {
-            frame.Row(static_cast<std::uint32_t>(y))[x] = 255;
-        }
-    }
+    DrawSquare(&frame, point, 1.0, 1.0);
     CZtPattern square(L"CalibrationRect", static_cast<std::uint32_t>(width),
                       static_cast<std::uint32_t>(height));
     square.SetBitmap(&frame);
@@ -415,19 +427,7 @@ int CZtAutocalibration::Evaluate(CZtSpotDetector* detector, const SZtPointD& dmd
     CZtPicBufAPI::Zero(&picture);
     const double scaleX = static_cast<double>(picture.width) / c.m_iDMDWidth;
     const double scaleY = static_cast<double>(picture.height) / c.m_iDMDHeight;
-    const long left = std::max(0L, std::lround((dmd.x - kHalfSquare) * scaleX));
-    const long top = std::max(0L, std::lround((dmd.y - kHalfSquare) * scaleY));
-    const long right = std::min<long>(picture.width, std::lround((dmd.x + kHalfSquare) * scaleX));
-    const long bottom = std::min<long>(picture.height, std::lround((dmd.y + kHalfSquare) * scaleY));
-    const std::uint32_t lit = (1u << picture.bitsPerComponent) - 1;
-    for (long y = top; y < bottom; ++y) {
-        for (long x = left; x < right; ++x) {
-            for (std::uint32_t k = 0; k < picture.components; ++k) {
-                CZtPicBufAPI::SetValue(&picture, static_cast<std::uint32_t>(x),
-                                       static_cast<std::uint32_t>(y), lit, k);
-            }
-        }
-    }
+    DrawSquare(&picture, dmd, scaleX, scaleY);
     return FindSpot(detector, &picture, camera);
 }
 
