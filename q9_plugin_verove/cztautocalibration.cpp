@@ -408,23 +408,27 @@ int CZtAutocalibration::FindSpot(CZtSpotDetector* detector, const SZtPicBuf* pic
 int CZtAutocalibration::Evaluate(CZtSpotDetector* detector, const SZtPointD& dmd,
                                  SZtPointD* camera) {
     _SZtACContainer& c = m_container;
-    SZtPicBuf picture;
-    if (c.m_sample.CopyPicture(&picture) != 0) {
+    // The detector only reads the frame: the sample's own picture serves, uncopied.
+    const SZtPicBuf& frame = c.m_sample.GetPicture();
+    if (frame.IsEmpty()) {
         return -9;
     }
     if (!c.m_bSimulated) {
-        return FindSpot(detector, &picture, camera);
+        return FindSpot(detector, &frame, camera);
     }
     // The simulated unit lights no camera: the square is drawn where a camera that sees the
-    // whole DMD in its picture would find it.
-    const bool grey =
-        picture.components == 1 && (picture.bitsPerComponent == 8 || picture.bitsPerComponent > 8);
-    const bool colour = picture.components >= 3 && picture.bitsPerComponent == 8;
+    // whole DMD in its picture would find it, into a blank picture of the frame's format.
+    const bool grey = frame.components == 1 && frame.bitsPerComponent >= 8;
+    const bool colour = frame.components >= 3 && frame.bitsPerComponent == 8;
     if (!(grey || colour) || c.m_iDMDWidth < 1 || c.m_iDMDHeight < 1) {
         *camera = dmd;
         return 0;
     }
-    CZtPicBufAPI::Zero(&picture);
+    SZtPicBuf picture;
+    if (CZtPicBufAPI::Alloc(&picture, frame.width, frame.height, frame.bitsPerComponent,
+                            frame.components) != 0) {
+        return -9;
+    }
     const double scaleX = static_cast<double>(picture.width) / c.m_iDMDWidth;
     const double scaleY = static_cast<double>(picture.height) / c.m_iDMDHeight;
     DrawSquare(&picture, dmd, scaleX, scaleY);
