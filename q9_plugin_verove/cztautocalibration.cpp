@@ -472,8 +472,7 @@ int CZtAutocalibration::ComputeMatrices() {
     }
     std::vector<SZtPointD> chipPoints;
     for (const SZtPointD& p : c.m_cameraPoints) {
-        chipPoints.push_back({imageToChip[0] * p.x + imageToChip[1] * p.y + imageToChip[2],
-                              imageToChip[3] * p.x + imageToChip[4] * p.y + imageToChip[5]});
+        chipPoints.push_back(ApplyAffine(imageToChip, p));
     }
     CZtMatrix3 chipToImage{};
     SZtRect image;
