@@ -28,6 +28,28 @@ constexpr size_t kMinimumPairs = 5;
 constexpr double kProgressPerPair = 3.0;
 // The host's live mode for a device's set-up.
 constexpr int kCalibrationLiveMode = 2;
+// The title of the document and view that show the frames.
+constexpr const wchar_t* kCalibrationTitle = L"DMD Calibration";
+
+// Lights, at the picture's top value in every component, the 10 x 10 square centred on centre
+// after both are scaled by (scaleX, scaleY); bounds rounded half away from zero, clipped.
+void DrawSquare(SZtPicBuf* picture, const SZtPointD& centre, double scaleX, double scaleY) {
+    const long left = std::max(0L, std::lround((centre.x - kHalfSquare) * scaleX));
+    const long top = std::max(0L, std::lround((centre.y - kHalfSquare) * scaleY));
+    const long right =
+        std::min<long>(picture->width, std::lround((centre.x + kHalfSquare) * scaleX));
+    const long bottom =
+        std::min<long>(picture->height, std::lround((centre.y + kHalfSquare) * scaleY));
+    const std::uint32_t lit = (1u << picture->bitsPerComponent) - 1;
+    for (long y = top; y < bottom; ++y) {
+        for (long x = left; x < right; ++x) {
+            for (std::uint32_t k = 0; k < picture->components; ++k) {
+                CZtPicBufAPI::SetValue(picture, static_cast<std::uint32_t>(x),
+                                       static_cast<std::uint32_t>(y), lit, k);
+            }
+        }
+    }
+}
 
 }  // namespace
 
@@ -71,15 +93,7 @@ int CZtAutocalibration::ShowSquare(CZtVeroveDriver* driver, int width, int heigh
     if (allocated != 0) {
         return allocated;
     }
-    const long left = std::max(0L, std::lround(point.x - kHalfSquare));
-    const long top = std::max(0L, std::lround(point.y - kHalfSquare));
-    const long right = std::min<long>(width, std::lround(point.x + kHalfSquare));
-    const long bottom = std::min<long>(height, std::lround(point.y + kHalfSquare));
-    for (long y = top; y < bottom; ++y) {
-        for (long x = left; x < right; ++x) {
-            frame.Row(static_cast<std::uint32_t>(y))[x] = 255;
-        }
-    }
+    DrawSquare(&frame, point, 1.0, 1.0);
     CZtPattern square(L"CalibrationRect", static_cast<std::uint32_t>(width),
                       static_cast<std::uint32_t>(height));
     square.SetBitmap(&frame);
@@ -394,38 +408,30 @@ int CZtAutocalibration::FindSpot(CZtSpotDetector* detector, const SZtPicBuf* pic
 int CZtAutocalibration::Evaluate(CZtSpotDetector* detector, const SZtPointD& dmd,
                                  SZtPointD* camera) {
     _SZtACContainer& c = m_container;
-    SZtPicBuf picture;
-    if (c.m_sample.CopyPicture(&picture) != 0) {
+    // The detector only reads the frame: the sample's own picture serves, uncopied.
+    const SZtPicBuf& frame = c.m_sample.GetPicture();
+    if (frame.IsEmpty()) {
         return -9;
     }
     if (!c.m_bSimulated) {
-        return FindSpot(detector, &picture, camera);
+        return FindSpot(detector, &frame, camera);
     }
     // The simulated unit lights no camera: the square is drawn where a camera that sees the
-    // whole DMD in its picture would find it.
-    const bool grey =
-        picture.components == 1 && (picture.bitsPerComponent == 8 || picture.bitsPerComponent > 8);
-    const bool colour = picture.components >= 3 && picture.bitsPerComponent == 8;
+    // whole DMD in its picture would find it, into a blank picture of the frame's format.
+    const bool grey = frame.components == 1 && frame.bitsPerComponent >= 8;
+    const bool colour = frame.components >= 3 && frame.bitsPerComponent == 8;
     if (!(grey || colour) || c.m_iDMDWidth < 1 || c.m_iDMDHeight < 1) {
         *camera = dmd;
         return 0;
     }
-    CZtPicBufAPI::Zero(&picture);
+    SZtPicBuf picture;
+    if (CZtPicBufAPI::Alloc(&picture, frame.width, frame.height, frame.bitsPerComponent,
+                            frame.components) != 0) {
+        return -9;
+    }
     const double scaleX = static_cast<double>(picture.width) / c.m_iDMDWidth;
     const double scaleY = static_cast<double>(picture.height) / c.m_iDMDHeight;
-    const long left = std::max(0L, std::lround((dmd.x - kHalfSquare) * scaleX));
-    const long top = std::max(0L, std::lround((dmd.y - kHalfSquare) * scaleY));
-    const long right = std::min<long>(picture.width, std::lround((dmd.x + kHalfSquare) * scaleX));
-    const long bottom = std::min<long>(picture.height, std::lround((dmd.y + kHalfSquare) * scaleY));
-    const std::uint32_t lit = (1u << picture.bitsPerComponent) - 1;
-    for (long y = top; y < bottom; ++y) {
-        for (long x = left; x < right; ++x) {
-            for (std::uint32_t k = 0; k < picture.components; ++k) {
-                CZtPicBufAPI::SetValue(&picture, static_cast<std::uint32_t>(x),
-                                       static_cast<std::uint32_t>(y), lit, k);
-            }
-        }
-    }
+    DrawSquare(&picture, dmd, scaleX, scaleY);
     return FindSpot(detector, &picture, camera);
 }
 
@@ -466,8 +472,7 @@ int CZtAutocalibration::ComputeMatrices() {
     }
     std::vector<SZtPointD> chipPoints;
     for (const SZtPointD& p : c.m_cameraPoints) {
-        chipPoints.push_back({imageToChip[0] * p.x + imageToChip[1] * p.y + imageToChip[2],
-                              imageToChip[3] * p.x + imageToChip[4] * p.y + imageToChip[5]});
+        chipPoints.push_back(ApplyAffine(imageToChip, p));
     }
     CZtMatrix3 chipToImage{};
     SZtRect image;
@@ -523,7 +528,7 @@ void CZtAutocalibration::OpenCalibrationDocument() {
             c.m_iViewIndex = 0;
         }
         document->GetViewTitle(c.m_iViewIndex, &c.m_strViewTitle);
-    } else if (ZT_CreateDocumentFromSample(&c.m_sample, L"DMD Calibration", &document) == 0) {
+    } else if (ZT_CreateDocumentFromSample(&c.m_sample, kCalibrationTitle, &document) == 0) {
         const std::uint32_t bits = c.m_sample.GetPicture().bitsPerComponent;
         document->SetLookUpTables(0, (1u << (bits > 0 ? bits : 8)) - 1);
         document->AddView(&c.m_iViewIndex);
@@ -552,7 +557,7 @@ void CZtAutocalibration::OpenCalibrationDocument() {
         document->SetCameraZoom(zoom);
     }
     if (!c.m_bDocumentCreated) {
-        document->SetViewTitle(c.m_iViewIndex, L"DMD Calibration");
+        document->SetViewTitle(c.m_iViewIndex, kCalibrationTitle);
     }
 }
 

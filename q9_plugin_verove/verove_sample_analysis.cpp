@@ -189,15 +189,15 @@ std::uint64_t FloodFill(SZtPicBuf& smoothed, std::uint32_t seedX, std::uint32_t 
     return tail;
 }
 
-SZtPointD Apply(const CZtMatrix3& m, const SZtPointD& p) {
-    return {m[0] * p.x + m[1] * p.y + m[2], m[3] * p.x + m[4] * p.y + m[5]};
-}
-
 double Distance(const SZtPointD& a, const SZtPointD& b) {
     return std::hypot(a.x - b.x, a.y - b.y);
 }
 
 }  // namespace
+
+SZtPointD ApplyAffine(const CZtMatrix3& m, const SZtPointD& p) {
+    return {m[0] * p.x + m[1] * p.y + m[2], m[3] * p.x + m[4] * p.y + m[5]};
+}
 
 int GetMinMax(const SZtPicBuf& picture, std::uint32_t* minimum, std::uint32_t* maximum) {
     if (!IsGrey(&picture) || !minimum || !maximum) {
@@ -503,13 +503,13 @@ int ComputeCalibrationMatrices(std::vector<SZtPointD>* dmdPoints,
         return -9;
     }
     // Pairs seen closer to the image border than a square's diagonal may show a clipped square.
-    const double diagonal =
-        Distance(Apply(first, {kSquareDiagonal, kSquareDiagonal}), Apply(first, {0.0, 0.0}));
-    const double margin =
-        Distance(Apply(imageFromChip, {diagonal, diagonal}), Apply(imageFromChip, {0.0, 0.0}));
+    const double diagonal = Distance(ApplyAffine(first, {kSquareDiagonal, kSquareDiagonal}),
+                                     ApplyAffine(first, {0.0, 0.0}));
+    const double margin = Distance(ApplyAffine(imageFromChip, {diagonal, diagonal}),
+                                   ApplyAffine(imageFromChip, {0.0, 0.0}));
     std::size_t kept = 0;
     for (std::size_t i = 0; i < camera.size(); ++i) {
-        const SZtPointD image = Apply(imageFromChip, camera[i]);
+        const SZtPointD image = ApplyAffine(imageFromChip, camera[i]);
         if (image.x >= margin && image.x <= imageWidth - margin && image.y >= margin &&
             image.y <= imageHeight - margin) {
             dmd[kept] = dmd[i];

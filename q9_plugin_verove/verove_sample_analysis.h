@@ -25,6 +25,9 @@ using CZtCameraTransformQuery =
 
 // The free functions are reentrant: they work only on what they are given.
 
+// point through an affine matrix: (m[0] x + m[1] y + m[2], m[3] x + m[4] y + m[5]).
+SZtPointD ApplyAffine(const CZtMatrix3& matrix, const SZtPointD& point);
+
 // The smallest and largest value of a grey picture of 8 or 9..16 bits. 0, or -4 for another
 // picture.
 int GetMinMax(const SZtPicBuf& picture, std::uint32_t* minimum, std::uint32_t* maximum);
