@@ -6,6 +6,8 @@
 
 namespace {
 
+using Setup = zthost::LogicalDeviceSetup;
+
 // A device with positions stands at one of them; powers and light values lie in their ranges.
 bool IsValid(const zthost::LogicalDeviceSetup& device) {
     if (device.id == 0) {
@@ -32,6 +34,16 @@ bool IsValid(const zthost::LogicalDeviceSetup& device) {
 
 bool IsLightWith(const zthost::LogicalDeviceSetup& device, zthost::LightControl control) {
     return device.lightControl == control;
+}
+
+// The light's value when its intensity is of that control, else -6.
+int ReadLightValue(const zthost::LogicalDeviceSetup& device, zthost::LightControl control,
+                   double* out) {
+    if (!IsLightWith(device, control)) {
+        return -6;
+    }
+    *out = device.value;
+    return 0;
 }
 
 // Runs read on the line when the device has it: its status, else -7.
@@ -85,6 +97,14 @@ int DeviceManager::Query(ZT_DWORD id, int type, Out* out, Read read) {
     return read(*device, out);
 }
 
+template <typename Out, typename Field>
+int DeviceManager::QueryField(ZT_DWORD id, int type, Out* out, Field Setup::*field) {
+    return Query(id, type, out, [field](const Setup& d, Out* o) {
+        *o = d.*field;
+        return 0;
+    });
+}
+
 int DeviceManager::LogDev_GetCount(int* count) {
     if (!count) {
         return -4;
@@ -107,31 +127,19 @@ int DeviceManager::LogDev_GetId(int index, ZT_DWORD* id) {
 }
 
 int DeviceManager::LogDev_GetType(ZT_DWORD id, int* type) {
-    return Query(id, 0, type, [](const auto& d, int* out) {
-        *out = d.type;
-        return 0;
-    });
+    return QueryField(id, 0, type, &Setup::type);
 }
 
 int DeviceManager::LogDev_GetVisible(ZT_DWORD id, bool* visible) {
-    return Query(id, 0, visible, [](const auto& d, bool* out) {
-        *out = d.visible;
-        return 0;
-    });
+    return QueryField(id, 0, visible, &Setup::visible);
 }
 
 int DeviceManager::LogDev_GetActive(ZT_DWORD id, bool* active) {
-    return Query(id, 0, active, [](const auto& d, bool* out) {
-        *out = d.active;
-        return 0;
-    });
+    return QueryField(id, 0, active, &Setup::active);
 }
 
 int DeviceManager::LogDev_GetKey(ZT_DWORD id, CZtStringW* key) {
-    return Query(id, 0, key, [](const auto& d, CZtStringW* out) {
-        *out = d.key;
-        return 0;
-    });
+    return QueryField(id, 0, key, &Setup::key);
 }
 
 int DeviceManager::LogDev_HasCapability(ZT_DWORD id, ZT_DWORD capability, bool* has) {
@@ -143,10 +151,7 @@ int DeviceManager::LogDev_HasCapability(ZT_DWORD id, ZT_DWORD capability, bool* 
 }
 
 int DeviceManager::LogDev_GetPhysicalId(ZT_DWORD id, ZT_DWORD* physicalId) {
-    return Query(id, 0, physicalId, [](const auto& d, ZT_DWORD* out) {
-        *out = d.physicalId;
-        return 0;
-    });
+    return QueryField(id, 0, physicalId, &Setup::physicalId);
 }
 
 int DeviceManager::LogDev_GetIdByKey(int type, const wchar_t* key, ZT_DWORD* id) {
@@ -178,10 +183,7 @@ int DeviceManager::LogDev_SendCustomCommand(ZT_DWORD id, ZT_DWORD command, bool 
 }
 
 int DeviceManager::Nosepiece_GetPosition(ZT_DWORD id, int* position) {
-    return Query(id, ZT_LOGDEV_NOSEPIECE, position, [](const auto& d, int* out) {
-        *out = d.position;
-        return 0;
-    });
+    return QueryField(id, ZT_LOGDEV_NOSEPIECE, position, &Setup::position);
 }
 
 int DeviceManager::Nosepiece_GetObjectiveCode(ZT_DWORD id, int position, CZtStringW* code) {
@@ -191,17 +193,11 @@ int DeviceManager::Nosepiece_GetObjectiveCode(ZT_DWORD id, int position, CZtStri
 }
 
 int DeviceManager::FilterChanger_GetPosition(ZT_DWORD id, int* position) {
-    return Query(id, ZT_LOGDEV_FILTERCHANGER, position, [](const auto& d, int* out) {
-        *out = d.position;
-        return 0;
-    });
+    return QueryField(id, ZT_LOGDEV_FILTERCHANGER, position, &Setup::position);
 }
 
 int DeviceManager::FilterChanger_GetKey(ZT_DWORD id, CZtStringW* key) {
-    return Query(id, ZT_LOGDEV_FILTERCHANGER, key, [](const auto& d, CZtStringW* out) {
-        *out = d.key;
-        return 0;
-    });
+    return QueryField(id, ZT_LOGDEV_FILTERCHANGER, key, &Setup::key);
 }
 
 int DeviceManager::FilterChanger_GetFilterName(ZT_DWORD id, int position, CZtStringW* name) {
@@ -211,10 +207,7 @@ int DeviceManager::FilterChanger_GetFilterName(ZT_DWORD id, int position, CZtStr
 }
 
 int DeviceManager::Light_GetKey(ZT_DWORD id, CZtStringW* key) {
-    return Query(id, ZT_LOGDEV_LIGHT, key, [](const auto& d, CZtStringW* out) {
-        *out = d.key;
-        return 0;
-    });
+    return QueryField(id, ZT_LOGDEV_LIGHT, key, &Setup::key);
 }
 
 int DeviceManager::Light_IsVoltageControlled(ZT_DWORD id, bool* voltage) {
@@ -233,11 +226,7 @@ int DeviceManager::Light_IsIrisControlled(ZT_DWORD id, bool* iris) {
 
 int DeviceManager::Light_GetVoltage(ZT_DWORD id, double* voltage) {
     return Query(id, ZT_LOGDEV_LIGHT, voltage, [](const auto& d, double* out) {
-        if (!IsLightWith(d, zthost::LightControl::Voltage)) {
-            return -6;
-        }
-        *out = d.value;
-        return 0;
+        return ReadLightValue(d, zthost::LightControl::Voltage, out);
     });
 }
 
@@ -247,11 +236,7 @@ int DeviceManager::Light_SetVoltage(ZT_DWORD id, double voltage) {
 
 int DeviceManager::Light_GetIris(ZT_DWORD id, double* iris) {
     return Query(id, ZT_LOGDEV_LIGHT, iris, [](const auto& d, double* out) {
-        if (!IsLightWith(d, zthost::LightControl::Iris)) {
-            return -6;
-        }
-        *out = d.value;
-        return 0;
+        return ReadLightValue(d, zthost::LightControl::Iris, out);
     });
 }
 
@@ -298,17 +283,11 @@ int DeviceManager::Light_GetStepValue(ZT_DWORD id, int step, double* value) {
 }
 
 int DeviceManager::Microscope_GetKey(ZT_DWORD id, CZtStringW* key) {
-    return Query(id, ZT_LOGDEV_MICROSCOPE, key, [](const auto& d, CZtStringW* out) {
-        *out = d.key;
-        return 0;
-    });
+    return QueryField(id, ZT_LOGDEV_MICROSCOPE, key, &Setup::key);
 }
 
 int DeviceManager::MultiLaser_GetKey(ZT_DWORD id, CZtStringW* key) {
-    return Query(id, ZT_LOGDEV_MULTILASER, key, [](const auto& d, CZtStringW* out) {
-        *out = d.key;
-        return 0;
-    });
+    return QueryField(id, ZT_LOGDEV_MULTILASER, key, &Setup::key);
 }
 
 int DeviceManager::MultiLaser_GetLineCount(ZT_DWORD id, int* count) {
@@ -345,10 +324,7 @@ int DeviceManager::MultiLaser_GetLineWavelength(ZT_DWORD id, int line, ZT_DWORD*
 }
 
 int DeviceManager::LaserOutput_GetKey(ZT_DWORD id, CZtStringW* key) {
-    return Query(id, ZT_LOGDEV_LASEROUTPUT, key, [](const auto& d, CZtStringW* out) {
-        *out = d.key;
-        return 0;
-    });
+    return QueryField(id, ZT_LOGDEV_LASEROUTPUT, key, &Setup::key);
 }
 
 int DeviceManager::LaserOutput_GetPortCombinationCount(ZT_DWORD id, int* count) {
@@ -365,10 +341,7 @@ int DeviceManager::LaserOutput_GetPortCombinationName(ZT_DWORD id, int index, CZ
 }
 
 int DeviceManager::LaserOutput_GetPortCombination(ZT_DWORD id, int* index) {
-    return Query(id, ZT_LOGDEV_LASEROUTPUT, index, [](const auto& d, int* out) {
-        *out = d.position;
-        return 0;
-    });
+    return QueryField(id, ZT_LOGDEV_LASEROUTPUT, index, &Setup::position);
 }
 
 int DeviceManager::LaserOutput_SetPortCombination(ZT_DWORD id, int index) {
@@ -376,17 +349,11 @@ int DeviceManager::LaserOutput_SetPortCombination(ZT_DWORD id, int index) {
 }
 
 int DeviceManager::Shutter_GetKey(ZT_DWORD id, CZtStringW* key) {
-    return Query(id, ZT_LOGDEV_SHUTTER, key, [](const auto& d, CZtStringW* out) {
-        *out = d.key;
-        return 0;
-    });
+    return QueryField(id, ZT_LOGDEV_SHUTTER, key, &Setup::key);
 }
 
 int DeviceManager::Shutter_GetState(ZT_DWORD id, bool* open) {
-    return Query(id, ZT_LOGDEV_SHUTTER, open, [](const auto& d, bool* out) {
-        *out = d.open;
-        return 0;
-    });
+    return QueryField(id, ZT_LOGDEV_SHUTTER, open, &Setup::open);
 }
 
 int DeviceManager::Shutter_SetState(ZT_DWORD id, bool open, ZT_DWORD waitMs, bool notify) {
@@ -399,17 +366,11 @@ int DeviceManager::Shutter_SetState(ZT_DWORD id, bool open, ZT_DWORD waitMs, boo
 }
 
 int DeviceManager::Zoom_GetManual(ZT_DWORD id, bool* manual) {
-    return Query(id, ZT_LOGDEV_ZOOM, manual, [](const auto& d, bool* out) {
-        *out = d.manualZoom;
-        return 0;
-    });
+    return QueryField(id, ZT_LOGDEV_ZOOM, manual, &Setup::manualZoom);
 }
 
 int DeviceManager::Zoom_GetZoom(ZT_DWORD id, double* zoom) {
-    return Query(id, ZT_LOGDEV_ZOOM, zoom, [](const auto& d, double* out) {
-        *out = d.zoom;
-        return 0;
-    });
+    return QueryField(id, ZT_LOGDEV_ZOOM, zoom, &Setup::zoom);
 }
 
 int DeviceManager::DMApi_GalvoXY_GetCount(int* count) {
@@ -681,12 +642,11 @@ int DeviceManager::Update(const zthost::LogicalDeviceSetup& device) {
 
 int DeviceManager::Remove(ZT_DWORD id) {
     std::lock_guard lock(m_mutex);
-    const auto it = std::find_if(m_devices.begin(), m_devices.end(),
-                                 [id](const zthost::LogicalDeviceSetup& d) { return d.id == id; });
-    if (it == m_devices.end()) {
+    const zthost::LogicalDeviceSetup* found = FindLocked(id);
+    if (!found) {
         return -5;
     }
-    m_devices.erase(it);
+    m_devices.erase(m_devices.begin() + (found - m_devices.data()));
     return 0;
 }
 

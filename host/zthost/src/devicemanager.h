@@ -103,6 +103,9 @@ private:
     // the lock: its status, or -4 for a null out, -5 for no such id, -6 for another type.
     template <typename Out, typename Read>
     int Query(ZT_DWORD id, int type, Out* out, Read read);
+    // Query that copies one field of the device into out.
+    template <typename Out, typename Field>
+    int QueryField(ZT_DWORD id, int type, Out* out, Field zthost::LogicalDeviceSetup::*field);
     // Checks the command and applies it now (0) or queues it (ZT_DM_PENDING) when the device's
     // physical device is in deferred completion; announces an applied change.
     int Submit(const StateCommand& command, ZT_DWORD* physicalId = nullptr);

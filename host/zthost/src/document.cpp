@@ -61,16 +61,17 @@ int Document::LoadSample(const CZtGrabberSample* sample, const SZtPictureMetadat
     if (status != 0) {
         return status;
     }
+    const bool autoTables = HostSettings::Instance().AutoLookUpTables();
     std::uint32_t low = 0;
     std::uint32_t high = (1u << picture.bitsPerComponent) - 1;
-    if (HostSettings::Instance().AutoLookUpTables()) {
+    if (autoTables) {
         ValueRange(picture, &low, &high);
     }
     std::lock_guard lock(m_mutex);
     // A picture of the depth the tables were set for keeps them, unless they follow each picture.
     const bool sameDepth =
         !m_picture.IsEmpty() && m_picture.bitsPerComponent == picture.bitsPerComponent;
-    if (!sameDepth || HostSettings::Instance().AutoLookUpTables()) {
+    if (!sameDepth || autoTables) {
         m_lutLow = low;
         m_lutHigh = high;
     }

@@ -4,8 +4,8 @@
 
 #include <algorithm>
 
-#include "camerastate.h"
 #include "hostcontext.h"
+#include "zthost/camera_control.h"
 
 DocumentStore& DocumentStore::Instance() {
     // Never destroyed: plug-ins may release documents at exit.
@@ -18,9 +18,13 @@ void DocumentStore::MakeCurrentLocked(Document* document) {
     m_activation.push_back(document);
 }
 
-void DocumentStore::TellLive(bool live) {
-    CameraState::Instance().Notify(
-        [live](CZtCameraUpdate* listener) { listener->LiveChanged(live, false); });
+Document* DocumentStore::FindCaptureLocked(ZT_DWORD tag) {
+    for (auto it = m_activation.rbegin(); it != m_activation.rend(); ++it) {
+        if ((*it)->GetType() == ZT_DOCTYPE_CAPTURE && (*it)->GetTag() == tag) {
+            return *it;
+        }
+    }
+    return nullptr;
 }
 
 void DocumentStore::Add(Document* document) {
@@ -41,13 +45,11 @@ Document* DocumentStore::Current() {
 
 Document* DocumentStore::FindCapture(ZT_DWORD tag) {
     std::lock_guard lock(m_mutex);
-    for (auto it = m_activation.rbegin(); it != m_activation.rend(); ++it) {
-        if ((*it)->GetType() == ZT_DOCTYPE_CAPTURE && (*it)->GetTag() == tag) {
-            (*it)->AddRef();
-            return *it;
-        }
+    Document* document = FindCaptureLocked(tag);
+    if (document) {
+        document->AddRef();
     }
-    return nullptr;
+    return document;
 }
 
 int DocumentStore::Activate(Document* document, int view) {
@@ -73,7 +75,6 @@ int DocumentStore::CloseCurrent() {
         m_activation.pop_back();
         std::erase(m_documents, document);
         if (document == m_liveDocument) {
-            m_live = false;
             m_liveDocument = nullptr;
             liveStopped = true;
         }
@@ -81,7 +82,7 @@ int DocumentStore::CloseCurrent() {
     }
     document->Release();
     if (liveStopped) {
-        TellLive(false);
+        zthost::NotifyLiveChanged(false, false);
     }
     return 0;
 }
@@ -101,13 +102,8 @@ int DocumentStore::StartLive(int mode, bool requireCamera) {
     Document* document = nullptr;
     {
         std::lock_guard lock(m_mutex);
-        wasLive = m_live;
-        document = m_live ? m_liveDocument : nullptr;
-        for (auto it = m_activation.rbegin(); !document && it != m_activation.rend(); ++it) {
-            if ((*it)->GetType() == ZT_DOCTYPE_CAPTURE && (*it)->GetTag() == tag) {
-                document = *it;
-            }
-        }
+        wasLive = m_liveDocument != nullptr;
+        document = wasLive ? m_liveDocument : FindCaptureLocked(tag);
         if (!document) {
             document = new Document(ZT_DOCTYPE_CAPTURE, hasCamera ? camera.cameraName.Str() : L"");
             document->SetTag(tag);
@@ -116,7 +112,6 @@ int DocumentStore::StartLive(int mode, bool requireCamera) {
             document->SetActiveView(view);
             m_documents.push_back(document);
         }
-        m_live = true;
         m_liveMode = mode;
         m_liveDocument = document;
         MakeCurrentLocked(document);
@@ -130,7 +125,7 @@ int DocumentStore::StartLive(int mode, bool requireCamera) {
     }
     document->Release();
     if (!wasLive) {
-        TellLive(true);
+        zthost::NotifyLiveChanged(true, false);
     }
     return 0;
 }
@@ -139,18 +134,17 @@ void DocumentStore::Freeze() {
     bool wasLive = false;
     {
         std::lock_guard lock(m_mutex);
-        wasLive = m_live;
-        m_live = false;
+        wasLive = m_liveDocument != nullptr;
         m_liveDocument = nullptr;
     }
     if (wasLive) {
-        TellLive(false);
+        zthost::NotifyLiveChanged(false, false);
     }
 }
 
 bool DocumentStore::IsLive() {
     std::lock_guard lock(m_mutex);
-    return m_live;
+    return m_liveDocument != nullptr;
 }
 
 int DocumentStore::LiveMode() {
@@ -168,7 +162,7 @@ int DocumentStore::GrabLiveFrame() {
     Document* document = nullptr;
     {
         std::lock_guard lock(m_mutex);
-        if (!m_live) {
+        if (!m_liveDocument) {
             return -9;
         }
         document = m_liveDocument;
@@ -232,7 +226,6 @@ void DocumentStore::Clear() {
         std::lock_guard lock(m_mutex);
         documents.swap(m_documents);
         m_activation.clear();
-        m_live = false;
         m_liveMode = 1;
         m_liveDocument = nullptr;
     }

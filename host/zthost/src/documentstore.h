@@ -47,12 +47,12 @@ public:
 private:
     // The document goes to the end of the activation order.
     void MakeCurrentLocked(Document* document);
-    static void TellLive(bool live);
+    // The last activated open capture document with the tag, borrowed; null when there is none.
+    Document* FindCaptureLocked(ZT_DWORD tag);
 
     std::mutex m_mutex;
     std::vector<Document*> m_documents;   // in the order opened; each holds a reference
     std::vector<Document*> m_activation;  // the current document last
-    bool m_live = false;
     int m_liveMode = 1;
-    Document* m_liveDocument = nullptr;  // borrowed from m_documents while live
+    Document* m_liveDocument = nullptr;  // borrowed from m_documents; set while live
 };
