@@ -43,6 +43,21 @@ using SetTraxPortFn = bool (*)(std::uint32_t, std::uint32_t, bool);
 
 const char* const kGroupNames[] = {"S1", "S2", "S3"};
 
+// The device's log lines the session follows it by, as the plug-in writes them.
+const wchar_t kSettingsApplied[] =
+    L"Verove CZtStimulationDeviceVerove::ValidateAndApplySettings: Start";
+const wchar_t kCalibrationComputing[] =
+    L"Verove CZtStimulationDeviceVerove::AutocalibrationThreadProc: Computing calibration matrices";
+const wchar_t kCalibrationDone[] =
+    L"Verove CZtStimulationDeviceVerove::AutocalibrationThreadProc: Done";
+const wchar_t kCalibrationAborted[] =
+    L"Verove CZtStimulationDeviceVerove::AutocalibrationThreadProc: Autocalibration aborted due "
+    L"to invalid device / driver pointer.";
+// The line goes on with " (<duration> ms)."
+const wchar_t kFreezing[] =
+    L"Verove CZtStimulationDeviceVerove::StimulationBegin: Work Thread: Freezing until "
+    L"stimulation is finished";
+
 void Print(const QString& line) {
     std::printf("%s\n", line.toLocal8Bit().constData());
     std::fflush(stdout);  // progress shows as it happens, also through a pipe
@@ -339,7 +354,7 @@ int Session::StartUp(QString* detail) {
     zthost::ClearCapturedLog();
     bool handled = false;
     zthost::PluginManager()->SendModuleEvent(L"InitSwLifeDeviceOnStartup", 0, &handled, nullptr);
-    if (!zthost::LogContains(L"CZtStimulationDeviceVerove::ValidateAndApplySettings: Start")) {
+    if (!zthost::LogContains(kSettingsApplied)) {
         *detail = QStringLiteral("the device did not read its settings");
         return kExitFailed;
     }
@@ -491,13 +506,12 @@ int Session::Calibrate(QString* detail) {
         double computing = -1.0;
         for (;;) {
             QCoreApplication::processEvents();
-            done = zthost::LogContains(L"AutocalibrationThreadProc: Done");
-            if (done || zthost::LogContains(L"Autocalibration aborted")) {
+            done = zthost::LogContains(kCalibrationDone);
+            if (done || zthost::LogContains(kCalibrationAborted)) {
                 break;
             }
             const double now = ZT_GetTimeCounter();
-            if (computing < 0.0 &&
-                zthost::LogContains(L"AutocalibrationThreadProc: Computing calibration matrices")) {
+            if (computing < 0.0 && zthost::LogContains(kCalibrationComputing)) {
                 computing = now;
             }
             if (operations->GetAutocalibrationProgress() != progress) {
@@ -775,7 +789,7 @@ Session::RunResult Session::RunStimulation(const ScenarioStimulationRun& run, bo
     // the work thread (run mode 2).
     const double deadline = ZT_GetTimeCounter() + 10000.0;
     while (!refused && !returned && ZT_GetTimeCounter() < deadline &&
-           !zthost::LogContains(L"Work Thread: Freezing until stimulation is finished")) {
+           !zthost::LogContains(kFreezing)) {
         std::this_thread::sleep_for(std::chrono::microseconds(200));
     }
     CZtGrabberSample sample;
