@@ -514,8 +514,9 @@ int Session::Calibrate(QString* detail) {
             if (computing < 0.0 && zthost::LogContains(kCalibrationComputing)) {
                 computing = now;
             }
-            if (operations->GetAutocalibrationProgress() != progress) {
-                progress = operations->GetAutocalibrationProgress();
+            const double reached = operations->GetAutocalibrationProgress();
+            if (reached != progress) {
+                progress = reached;
                 lastChange = now;
             }
             // A fit logs "Done" at once; a failed one logs nothing more.
@@ -746,11 +747,6 @@ Session::RunResult Session::RunStimulation(const ScenarioStimulationRun& run, bo
         result.status = -12;
         return result;
     }
-    // On the SDK path the camera sees the simulated DMD; the simulated unit's mirrors stay unseen.
-    zthost::MirrorFrame shown;
-    std::uint64_t counter = 0;
-    const bool mirrors = !m_scenario.Dmd().simulator && m_simulatedDmd.ShownFrame(&shown, &counter);
-
     SZtStimulationRequest request;
     request.runMode = run.runMode;
     request.durationMs = run.durationMs;
@@ -792,10 +788,12 @@ Session::RunResult Session::RunStimulation(const ScenarioStimulationRun& run, bo
            !zthost::LogContains(kFreezing)) {
         std::this_thread::sleep_for(std::chrono::microseconds(200));
     }
+    // On the SDK path the camera sees the simulated DMD; the simulated unit's mirrors stay unseen.
     CZtGrabberSample sample;
+    zthost::MirrorFrame shown;
+    std::uint64_t counter = 0;
     double exposed = -1.0;
-    if (mirrors && !refused) {
-        m_simulatedDmd.ShownFrame(&shown, &counter);
+    if (!m_scenario.Dmd().simulator && !refused && m_simulatedDmd.ShownFrame(&shown, &counter)) {
         exposed = m_simulatedDmd.LastExposeTime();
         sample.Capture();
     }
