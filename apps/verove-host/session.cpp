@@ -2,12 +2,9 @@
 // application calls them.
 #include "session.h"
 
-#include <QColor>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
-#include <QPainter>
-#include <QPen>
 #include <QRegularExpression>
 #include <algorithm>
 #include <atomic>
@@ -255,8 +252,7 @@ int Session::ConnectDevice(QString* detail) {
     }
     m_deviceName = name;
     CZtStringW displayName;
-    if (IZtStimulationDevice* device =
-            CZtStimulationDeviceManager::GetInstance()->GetStaticDevice(name)) {
+    if (IZtStimulationDevice* device = Device()) {
         device->GetDisplayName(&displayName, 0);
     }
     *detail =
@@ -367,8 +363,7 @@ int Session::StartUp(QString* detail) {
 int Session::CheckLightPath(QString* detail) {
     const ScenarioLight& light = m_scenario.Light();
     IZtStimulationDevice* device = Device();
-    auto* dmd =
-        device ? static_cast<IZtDeviceDMD*>(device->QueryInterface("IZtDeviceDMD")) : nullptr;
+    IZtDeviceDMD* dmd = DeviceDmd();
     if (!dmd) {
         *detail = QStringLiteral("the device does not answer \"IZtDeviceDMD\"");
         return kExitFailed;
