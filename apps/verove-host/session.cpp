@@ -2,12 +2,9 @@
 // application calls them.
 #include "session.h"
 
-#include <QColor>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
-#include <QPainter>
-#include <QPen>
 #include <QRegularExpression>
 #include <algorithm>
 #include <atomic>
@@ -42,6 +39,21 @@ using ConnectFn = bool (*)(bool, bool, std::uint32_t, const wchar_t*, wchar_t*, 
 using SetTraxPortFn = bool (*)(std::uint32_t, std::uint32_t, bool);
 
 const char* const kGroupNames[] = {"S1", "S2", "S3"};
+
+// The device's log lines the session follows it by, as the plug-in writes them.
+const wchar_t kSettingsApplied[] =
+    L"Verove CZtStimulationDeviceVerove::ValidateAndApplySettings: Start";
+const wchar_t kCalibrationComputing[] =
+    L"Verove CZtStimulationDeviceVerove::AutocalibrationThreadProc: Computing calibration matrices";
+const wchar_t kCalibrationDone[] =
+    L"Verove CZtStimulationDeviceVerove::AutocalibrationThreadProc: Done";
+const wchar_t kCalibrationAborted[] =
+    L"Verove CZtStimulationDeviceVerove::AutocalibrationThreadProc: Autocalibration aborted due "
+    L"to invalid device / driver pointer.";
+// The line goes on with " (<duration> ms)."
+const wchar_t kFreezing[] =
+    L"Verove CZtStimulationDeviceVerove::StimulationBegin: Work Thread: Freezing until "
+    L"stimulation is finished";
 
 void Print(const QString& line) {
     std::printf("%s\n", line.toLocal8Bit().constData());
@@ -240,8 +252,7 @@ int Session::ConnectDevice(QString* detail) {
     }
     m_deviceName = name;
     CZtStringW displayName;
-    if (IZtStimulationDevice* device =
-            CZtStimulationDeviceManager::GetInstance()->GetStaticDevice(name)) {
+    if (IZtStimulationDevice* device = Device()) {
         device->GetDisplayName(&displayName, 0);
     }
     *detail =
@@ -339,7 +350,7 @@ int Session::StartUp(QString* detail) {
     zthost::ClearCapturedLog();
     bool handled = false;
     zthost::PluginManager()->SendModuleEvent(L"InitSwLifeDeviceOnStartup", 0, &handled, nullptr);
-    if (!zthost::LogContains(L"CZtStimulationDeviceVerove::ValidateAndApplySettings: Start")) {
+    if (!zthost::LogContains(kSettingsApplied)) {
         *detail = QStringLiteral("the device did not read its settings");
         return kExitFailed;
     }
@@ -352,8 +363,7 @@ int Session::StartUp(QString* detail) {
 int Session::CheckLightPath(QString* detail) {
     const ScenarioLight& light = m_scenario.Light();
     IZtStimulationDevice* device = Device();
-    auto* dmd =
-        device ? static_cast<IZtDeviceDMD*>(device->QueryInterface("IZtDeviceDMD")) : nullptr;
+    IZtDeviceDMD* dmd = DeviceDmd();
     if (!dmd) {
         *detail = QStringLiteral("the device does not answer \"IZtDeviceDMD\"");
         return kExitFailed;
@@ -491,17 +501,17 @@ int Session::Calibrate(QString* detail) {
         double computing = -1.0;
         for (;;) {
             QCoreApplication::processEvents();
-            done = zthost::LogContains(L"AutocalibrationThreadProc: Done");
-            if (done || zthost::LogContains(L"Autocalibration aborted")) {
+            done = zthost::LogContains(kCalibrationDone);
+            if (done || zthost::LogContains(kCalibrationAborted)) {
                 break;
             }
             const double now = ZT_GetTimeCounter();
-            if (computing < 0.0 &&
-                zthost::LogContains(L"AutocalibrationThreadProc: Computing calibration matrices")) {
+            if (computing < 0.0 && zthost::LogContains(kCalibrationComputing)) {
                 computing = now;
             }
-            if (operations->GetAutocalibrationProgress() != progress) {
-                progress = operations->GetAutocalibrationProgress();
+            const double reached = operations->GetAutocalibrationProgress();
+            if (reached != progress) {
+                progress = reached;
                 lastChange = now;
             }
             // A fit logs "Done" at once; a failed one logs nothing more.
@@ -732,11 +742,6 @@ Session::RunResult Session::RunStimulation(const ScenarioStimulationRun& run, bo
         result.status = -12;
         return result;
     }
-    // On the SDK path the camera sees the simulated DMD; the simulated unit's mirrors stay unseen.
-    zthost::MirrorFrame shown;
-    std::uint64_t counter = 0;
-    const bool mirrors = !m_scenario.Dmd().simulator && m_simulatedDmd.ShownFrame(&shown, &counter);
-
     SZtStimulationRequest request;
     request.runMode = run.runMode;
     request.durationMs = run.durationMs;
@@ -775,13 +780,15 @@ Session::RunResult Session::RunStimulation(const ScenarioStimulationRun& run, bo
     // the work thread (run mode 2).
     const double deadline = ZT_GetTimeCounter() + 10000.0;
     while (!refused && !returned && ZT_GetTimeCounter() < deadline &&
-           !zthost::LogContains(L"Work Thread: Freezing until stimulation is finished")) {
+           !zthost::LogContains(kFreezing)) {
         std::this_thread::sleep_for(std::chrono::microseconds(200));
     }
+    // On the SDK path the camera sees the simulated DMD; the simulated unit's mirrors stay unseen.
     CZtGrabberSample sample;
+    zthost::MirrorFrame shown;
+    std::uint64_t counter = 0;
     double exposed = -1.0;
-    if (mirrors && !refused) {
-        m_simulatedDmd.ShownFrame(&shown, &counter);
+    if (!m_scenario.Dmd().simulator && !refused && m_simulatedDmd.ShownFrame(&shown, &counter)) {
         exposed = m_simulatedDmd.LastExposeTime();
         sample.Capture();
     }
