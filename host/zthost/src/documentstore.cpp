@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "hostcontext.h"
+#include "zt/zt_camera.h"
 #include "zthost/camera_control.h"
 
 DocumentStore& DocumentStore::Instance() {
