@@ -5,7 +5,9 @@
 #include <lapacke.h>
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
+#include <cstring>
 #include <memory>
 #include <new>
 
@@ -15,6 +17,22 @@
 #if defined(__SSE2__) || defined(_M_X64)
 #define VEROVE_SSE2 1
 #include <emmintrin.h>
+#endif
+// GCC and Clang compile the contrast stretch's AVX-512 steps into a function of its own, which
+// runs only when the processor has them; the rest of the library stays plain x86-64.
+#if defined(VEROVE_SSE2) && defined(__x86_64__) && defined(__GNUC__)
+#define VEROVE_AVX512 1
+// GCC 12's AVX-512 header fills "undefined" vectors from themselves, which its own warnings
+// then call uninitialised.
+#if !defined(__clang__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wuninitialized"
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
+#include <immintrin.h>
+#if !defined(__clang__)
+#pragma GCC diagnostic pop
+#endif
 #endif
 
 // One pixel of the flood fill's queue.
@@ -35,7 +53,9 @@ constexpr double kSquareDiagonal = 9.0;
 
 bool IsGrey(const SZtPicBuf* picture) {
     return picture && !picture->IsEmpty() && picture->components == 1 &&
-           picture->bitsPerComponent >= 8 && picture->bitsPerComponent <= 16;
+           picture->bitsPerComponent >= 8 && picture->bitsPerComponent <= 16 &&
+           picture->stride >=
+               std::uint64_t{picture->width} * (picture->bitsPerComponent > 8 ? 2 : 1);
 }
 
 const std::uint16_t* Row16(const SZtPicBuf& picture, std::uint32_t y) {
@@ -155,6 +175,57 @@ std::uint16_t RowMaximum16(const std::uint16_t* row, std::uint32_t width) {
     return high;
 }
 
+// out[x] = the integer part of (in[x] - offset) * factor + 0.5. in and out may be the same row.
+template <typename Pixel>
+void StretchRow(const Pixel* in, Pixel* out, std::uint32_t width, std::int32_t offset,
+                double factor) {
+    // In signed 32-bit steps, which convert to and from double in single instructions.
+    for (std::uint32_t x = 0; x < width; ++x) {
+        out[x] = static_cast<Pixel>(static_cast<std::int32_t>((in[x] - offset) * factor + 0.5));
+    }
+}
+
+#ifdef VEROVE_AVX512
+// StretchRow of 16-bit pixels, sixteen at a time in two vectors of eight doubles, as far as
+// whole steps go; returns where it stopped. The multiply and the add stay two roundings (the
+// build never fuses them), so the values are those of the plain loop.
+__attribute__((target("avx512f,avx512bw"))) std::uint32_t StretchRow16Avx512(
+    const std::uint16_t* in, std::uint16_t* out, std::uint32_t width, std::int32_t offset,
+    double factor) {
+    const __m512i offsets = _mm512_set1_epi32(offset);
+    const __m512d factors = _mm512_set1_pd(factor);
+    const __m512d halves = _mm512_set1_pd(0.5);
+    std::uint32_t x = 0;
+    for (; x + 16 <= width; x += 16) {
+        const __m512i differences = _mm512_sub_epi32(
+            _mm512_cvtepu16_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + x))),
+            offsets);
+        const __m512d low = _mm512_cvtepi32_pd(_mm512_castsi512_si256(differences));
+        const __m512d high = _mm512_cvtepi32_pd(_mm512_extracti64x4_epi64(differences, 1));
+        const __m256i lowLevels =
+            _mm512_cvttpd_epi32(_mm512_add_pd(_mm512_mul_pd(low, factors), halves));
+        const __m256i highLevels =
+            _mm512_cvttpd_epi32(_mm512_add_pd(_mm512_mul_pd(high, factors), halves));
+        const __m512i levels = _mm512_inserti64x4(_mm512_castsi256_si512(lowLevels), highLevels, 1);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + x), _mm512_cvtepi32_epi16(levels));
+    }
+    return x;
+}
+#endif
+
+void StretchRow16(const std::uint16_t* in, std::uint16_t* out, std::uint32_t width,
+                  std::int32_t offset, double factor) {
+    std::uint32_t x = 0;
+#ifdef VEROVE_AVX512
+    static const bool avx512 =
+        __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw");
+    if (avx512) {
+        x = StretchRow16Avx512(in, out, width, offset, factor);
+    }
+#endif
+    StretchRow(in + x, out + x, width - x, offset, factor);
+}
+
 // The 4-connected region around the seed of the pixels of smoothed above threshold; the seed
 // always belongs. Every pixel that joins is set to 0 in smoothed, so it joins once and the queue,
 // one entry per pixel of the frame, cannot overflow. The region is queue[0 .. count - 1].
@@ -236,50 +307,62 @@ int FindFirstMaximum(const SZtPicBuf& picture, std::uint32_t* value, std::uint32
     return 0;
 }
 
-int StretchContrast(SZtPicBuf* picture) {
+int StretchContrast(const SZtPicBuf& source, SZtPicBuf* target) {
     std::uint32_t low = 0;
     std::uint32_t high = 0;
-    if (!picture || GetMinMax(*picture, &low, &high) != 0) {
+    if (!target || GetMinMax(source, &low, &high) != 0) {
         return -4;
     }
+    const std::uint32_t bits = source.bitsPerComponent;
+    // A target of the source's format and size is written over; a view is never written.
+    const bool reused =
+        target == &source || (target->ownsData && target->data != source.data &&
+                              target->width == source.width && target->height == source.height &&
+                              target->bitsPerComponent == bits && target->components == 1);
+    if (!reused) {
+        const int status = CZtPicBufAPI::Alloc(target, source.width, source.height, bits, 1);
+        if (status != 0) {
+            return status;
+        }
+    }
     if (low == high) {
+        if (target != &source) {
+            const std::size_t rowBytes = std::size_t{source.width} * (bits > 8 ? 2 : 1);
+            for (std::uint32_t y = 0; y < source.height; ++y) {
+                std::memcpy(target->Row(y), source.Row(y), rowBytes);
+            }
+        }
         return 0;
     }
-    const std::uint32_t bits = picture->bitsPerComponent;
-    // In signed 32-bit steps, which convert to and from double in single instructions.
     const auto offset = static_cast<std::int32_t>(low);
     const double factor = ((bits > 8 ? (1u << bits) : 256u) - 1.0) / (high - low);
-    for (std::uint32_t y = 0; y < picture->height; ++y) {
+    for (std::uint32_t y = 0; y < source.height; ++y) {
         if (bits == 8) {
-            std::uint8_t* row = picture->Row(y);
-            for (std::uint32_t x = 0; x < picture->width; ++x) {
-                row[x] = static_cast<std::uint8_t>(
-                    static_cast<std::int32_t>((row[x] - offset) * factor + 0.5));
-            }
+            StretchRow(source.Row(y), target->Row(y), source.width, offset, factor);
         } else {
-            std::uint16_t* row = Row16(*picture, y);
-            for (std::uint32_t x = 0; x < picture->width; ++x) {
-                row[x] = static_cast<std::uint16_t>(
-                    static_cast<std::int32_t>((row[x] - offset) * factor + 0.5));
-            }
+            StretchRow16(Row16(source, y), Row16(*target, y), source.width, offset, factor);
         }
     }
     return 0;
+}
+
+int StretchContrast(SZtPicBuf* picture) {
+    return picture ? StretchContrast(*picture, picture) : -4;
 }
 
 CZtSpotDetector::CZtSpotDetector() = default;
 
 CZtSpotDetector::~CZtSpotDetector() = default;
 
-// Otsu's threshold of a 16-bit picture's central part: the central 2/3 of its rows and columns
-// counted into one bin per value, each count divided by 4/9 of the picture's pixel count. The
-// bin that best separates two classes wins, the lowest on ties.
 std::uint32_t CZtSpotDetector::CentralOtsuThreshold(const SZtPicBuf& box) {
     const std::uint64_t width = box.width;
     const std::uint64_t height = box.height;
     const std::uint64_t rowPixels = box.stride / 2;
-    std::vector<double>& histogram = m_histogram;
-    histogram.assign(std::size_t{1} << box.bitsPerComponent, 0.0);
+    const std::size_t bins = std::size_t{1} << box.bitsPerComponent;
+    if (m_counts.size() != bins) {
+        m_counts.assign(bins, 0);
+        m_occupied.assign((bins + 63) / 64, 0);
+    }
     const auto* pixels = reinterpret_cast<const std::uint16_t*>(box.data);
     // The first counted pixel is a sixth of the array's rows down (in whole pixels, not rows)
     // and a sixth of a row across.
@@ -287,28 +370,35 @@ std::uint32_t CZtSpotDetector::CentralOtsuThreshold(const SZtPicBuf& box) {
     for (std::uint64_t row = 0; row < 2 * (height / 3); ++row) {
         const std::uint16_t* line = pixels + start + row * rowPixels;
         for (std::uint64_t x = 0; x < 2 * (width / 3); ++x) {
-            histogram[line[x]] += 1.0;
+            ++m_counts[line[x]];
+            m_occupied[line[x] / 64] |= std::uint64_t{1} << (line[x] % 64);
         }
     }
+    // Only the occupied bins are visited, in ascending order: an empty bin moves neither class,
+    // so its separation equals the one before it and never beats it. The counts go back to 0.
     const std::uint64_t norm = width * height * 4 / 9;
-    if (norm > 0) {
-        for (double& count : histogram) {
-            count /= static_cast<double>(norm);
+    m_bins.clear();
+    for (std::size_t word = 0; word < m_occupied.size(); ++word) {
+        for (std::uint64_t bits = m_occupied[word]; bits != 0; bits &= bits - 1) {
+            const std::size_t k = word * 64 + static_cast<std::size_t>(std::countr_zero(bits));
+            const auto count = static_cast<double>(m_counts[k]);
+            m_bins.push_back({static_cast<std::uint32_t>(k),
+                              norm > 0 ? count / static_cast<double>(norm) : count});
+            m_counts[k] = 0;
         }
+        m_occupied[word] = 0;
     }
     double totalProbability = 0.0;
     double totalMean = 0.0;
-    for (std::size_t k = 0; k < histogram.size(); ++k) {
-        totalProbability += histogram[k];
-        totalMean += static_cast<double>(k) * histogram[k];
+    for (const SZtBin& bin : m_bins) {
+        totalProbability += bin.share;
+        totalMean += bin.value * bin.share;
     }
     double probability = 0.0;
     double mean = 0.0;
     double best = 0.0;
     std::uint32_t threshold = 0;
-    for (std::size_t k = 0; k < histogram.size(); ++k) {
-        probability += histogram[k];
-        mean += static_cast<double>(k) * histogram[k];
+    const auto weigh = [&](std::uint32_t k) {
         const double lowMean = probability > 1e-10 ? mean / probability : mean;
         const double rest = totalProbability - probability;
         const double highMean = rest > 1e-10 ? (totalMean - mean) / rest : totalMean - mean;
@@ -316,8 +406,17 @@ std::uint32_t CZtSpotDetector::CentralOtsuThreshold(const SZtPicBuf& box) {
                                rest * (highMean - totalMean) * (highMean - totalMean);
         if (k == 0 || between > best) {
             best = between;
-            threshold = static_cast<std::uint32_t>(k);
+            threshold = k;
         }
+    };
+    // Bin 0 is weighed first even when empty.
+    if (m_bins.empty() || m_bins.front().value != 0) {
+        weigh(0);
+    }
+    for (const SZtBin& bin : m_bins) {
+        probability += bin.share;
+        mean += bin.value * bin.share;
+        weigh(bin.value);
     }
     return threshold;
 }
@@ -327,11 +426,19 @@ int CZtSpotDetector::DetectSpot(const SZtPicBuf* picture, SZtPointD* point) {
         return -9;
     }
     const auto failed = [](int status) { return status == ZT_PIC_ALLOC_FAILED ? -3 : -9; };
-    int status = CZtPicBufAPI::ConvertBpcAndComp(picture, &m_work, 16, 1);
+    int status = 0;
+    if (picture->components == 1 && picture->bitsPerComponent == 16) {
+        // The working copy of a 16-bit grey frame is written stretched, in one pass.
+        status = StretchContrast(*picture, &m_work);
+    } else {
+        status = CZtPicBufAPI::ConvertBpcAndComp(picture, &m_work, 16, 1);
+        if (status == 0) {
+            StretchContrast(&m_work);
+        }
+    }
     if (status != 0) {
         return failed(status);
     }
-    StretchContrast(&m_work);
 
     double mean = 0.0;
     double variation = 0.0;

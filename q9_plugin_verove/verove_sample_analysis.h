@@ -35,9 +35,13 @@ int GetMinMax(const SZtPicBuf& picture, std::uint32_t* minimum, std::uint32_t* m
 // and pixels left to right. 0, or -4 for another picture.
 int FindFirstMaximum(const SZtPicBuf& picture, std::uint32_t* value, std::uint32_t* x,
                      std::uint32_t* y);
-// Spreads a grey picture's values over its depth's range in place: v becomes the integer part of
-// (v - min) * f + 0.5 with f = (2^bits - 1) / (max - min), 255 / (max - min) at 8 bits. A uniform
-// picture stays as it is. 0, or -4 for another picture.
+// Spreads a grey picture's values over its depth's range: v becomes the integer part of
+// (v - min) * f + 0.5 with f = (2^bits - 1) / (max - min), 255 / (max - min) at 8 bits; a uniform
+// picture is copied as it is. A target of the source's format and size that owns its pixels is
+// written over (the source itself too), any other is allocated anew. 0, -4 for another picture,
+// -3 when memory runs out.
+int StretchContrast(const SZtPicBuf& source, SZtPicBuf* target);
+// The same in place. 0, or -4 for another picture.
 int StretchContrast(SZtPicBuf* picture);
 
 struct SZtQueuedPixel;
@@ -57,8 +61,20 @@ public:
     // -13 when the picture shows no spot. The picture is only read.
     int DetectSpot(const SZtPicBuf* picture, SZtPointD* point);
 
-private:
+    // Otsu's threshold of a 16-bit grey picture's central part, as DetectSpot takes it for the
+    // box around a spot: 2 * (height / 3) runs of 2 * (width / 3) pixels, the first beginning
+    // r * height / 6 + width / 6 pixels into the pixel array (r: pixels from one row to the
+    // next) and each one row after the one before, counted into one bin per value, each count
+    // divided by width * height * 4 / 9. The bin that best separates two classes wins, the
+    // lowest on ties.
     std::uint32_t CentralOtsuThreshold(const SZtPicBuf& box);
+
+private:
+    // An occupied bin of a histogram: the value and its share of the counted pixels.
+    struct SZtBin {
+        std::uint32_t value;
+        double share;
+    };
 
     // The frame as 16-bit grey, contrast stretched.
     SZtPicBuf m_work;
@@ -67,7 +83,12 @@ private:
     // One entry per pixel of the frame; only the part a region fills is ever touched.
     std::unique_ptr<SZtQueuedPixel[]> m_queue;
     std::uint64_t m_queueLength = 0;
-    std::vector<double> m_histogram;
+    // The histogram's counts, one per value, and a bit per value that occurs; both are all 0
+    // between frames.
+    std::vector<std::uint32_t> m_counts;
+    std::vector<std::uint64_t> m_occupied;
+    // The occupied bins of the latest histogram, in ascending order.
+    std::vector<SZtBin> m_bins;
 };
 
 // The affine matrix that maps the source points onto the target points with the least squared

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "zt/zt_picbuf.h"
+#include "zthost/zthost.h"
 
 namespace {
 
@@ -473,6 +474,71 @@ TEST(PicBuf, SmoothSquareMatchesTheWindowMeanForEverySizeAndShape) {
             EXPECT_EQ(Values(out), BoxMeans(pic, size)) << width << " x " << height << ", " << size;
         }
     }
+}
+
+TEST(PicBuf, SmoothingAndStatisticsAgreeWithPlainSumsInEveryVectorPath) {
+    // Widths around the 8- and 16-pixel steps of the smoothing and the 8- and 32-value steps of
+    // the statistics put pixels into each kind of step and into the plain tail; boxes up to 11
+    // divide in vector lanes, larger ones one pixel at a time. The rows are padded with bright
+    // values that must never be read as pixels. Each picture runs with the AVX-512 steps (on
+    // processors that have them) and with the SSE2 steps alone.
+    std::mt19937 random(11);
+    for (const bool avx512 : {true, false}) {
+        zthost::SetAvx512Allowed(avx512);
+        for (const std::uint32_t width :
+             {1u, 2u, 7u, 8u, 9u, 15u, 16u, 17u, 24u, 31u, 32u, 33u, 47u, 63u, 64u, 65u, 100u}) {
+            for (const std::uint32_t bits : {9u, 12u, 16u}) {
+                const std::uint32_t top = (1u << bits) - 1;
+                const std::uint32_t height = 2 + random() % 13;
+                SZtPicBuf padded;
+                ASSERT_EQ(CZtPicBufAPI::Alloc(&padded, width + 5, height, bits, 1), 0);
+                std::vector<std::uint32_t> values;
+                for (std::uint32_t y = 0; y < height; ++y) {
+                    for (std::uint32_t x = 0; x < width + 5; ++x) {
+                        // The first row at the bottom of the range, the last at its top: whole
+                        // vectors of extremes.
+                        const std::uint32_t v = y == 0 ? 0 : y == height - 1 ? top : random() & top;
+                        CZtPicBufAPI::SetValue(&padded, x, y, x < width ? v : 65535);
+                        if (x < width) {
+                            values.push_back(v);
+                        }
+                    }
+                }
+                SZtPicBuf pic;
+                pic.width = width;
+                pic.height = height;
+                pic.stride = padded.stride;
+                pic.bitsPerComponent = bits;
+                pic.components = 1;
+                pic.data = padded.data;
+                const auto where = [&] {
+                    return ::testing::Message() << width << " x " << height << ", " << bits
+                                                << " bits, AVX-512 " << avx512;
+                };
+                for (const int size : {1, 2, 3, 10, 11, 12}) {
+                    SZtPicBuf out;
+                    ASSERT_EQ(CZtPicBufAPI::SmoothSquare(&pic, &out, size), 0);
+                    EXPECT_EQ(Values(out), BoxMeans(pic, size)) << where() << ", box " << size;
+                }
+                std::uint64_t sum = 0;
+                std::uint64_t squares = 0;
+                for (const std::uint64_t v : values) {
+                    sum += v;
+                    squares += v * v;
+                }
+                const double count = values.size();
+                const double expectedMean = sum / count;
+                double mean = -1.0;
+                double variation = -1.0;
+                ASSERT_EQ(CZtPicBufAPI::GetMeanIntAndVariation(&pic, &mean, &variation), 0);
+                EXPECT_EQ(mean, expectedMean) << where();
+                EXPECT_EQ(variation,
+                          std::sqrt(std::max(0.0, squares / count - expectedMean * expectedMean)))
+                    << where();
+            }
+        }
+    }
+    zthost::SetAvx512Allowed(true);
 }
 
 TEST(PicBuf, SmoothSquareWritesInPlaceOrAside) {

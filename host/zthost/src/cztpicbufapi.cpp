@@ -1,5 +1,6 @@
 // CZtPicBufAPI: allocation, copies, stretch, depth conversion and pixel access of host pictures.
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <memory>
@@ -8,10 +9,27 @@
 #include <vector>
 
 #include "zt/zt_picbuf.h"
+#include "zthost/zthost.h"
 
 #if defined(__SSE2__) || defined(_M_X64)
 #define ZT_PICBUF_SSE2 1
 #include <emmintrin.h>
+#endif
+// GCC and Clang compile AVX-512 steps into functions of their own, which run only when the
+// processor has them; the rest of the library stays plain x86-64.
+#if defined(ZT_PICBUF_SSE2) && defined(__x86_64__) && defined(__GNUC__)
+#define ZT_PICBUF_AVX512 1
+// GCC 12's AVX-512 header fills "undefined" vectors from themselves, which its own warnings
+// then call uninitialised.
+#if !defined(__clang__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wuninitialized"
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
+#include <immintrin.h>
+#if !defined(__clang__)
+#pragma GCC diagnostic pop
+#endif
 #endif
 
 namespace {
@@ -398,16 +416,59 @@ int CZtPicBufAPI::SetValue(SZtPicBuf* pic, std::uint32_t x, std::uint32_t y, std
 
 namespace {
 
-// Moves the window's column sums one row down, adding the entering row and taking out the leaving
-// one (either may be null), and writes their running sums along the row: prefix[x] = columns[0]
-// + ... + columns[x - 1], modulo 2^32.
-void ShiftColumns(std::uint32_t* columns, const std::uint16_t* entering,
-                  const std::uint16_t* leaving, std::uint32_t width, std::uint32_t* prefix) {
-    prefix[0] = 0;
+#ifdef ZT_PICBUF_AVX512
+std::atomic<bool> g_avx512Allowed{true};
+
+// AVX-512 steps run only on processors that have the foundation and 16-bit instructions.
+bool UseAvx512() {
+    static const bool present =
+        __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw");
+    return present && g_avx512Allowed.load(std::memory_order_relaxed);
+}
+#endif
+
+// Each vector step below starts at x, handles as many whole vectors as fit before the end and
+// returns where it stopped: the 64-byte steps go first, the 16-byte steps take the rest, and a
+// plain loop the last few pixels.
+
+#ifdef ZT_PICBUF_AVX512
+// ShiftColumns in sixteen columns at a time, from x = 0. Within a vector the running sum adds
+// the lanes 1, 2, 4 and 8 places before each lane; only the carried total is a chain from one
+// step to the next.
+__attribute__((target("avx512f,avx512bw"))) std::uint32_t ShiftColumnsAvx512(
+    std::uint32_t* columns, const std::uint16_t* entering, const std::uint16_t* leaving,
+    std::uint32_t width, std::uint32_t* prefix) {
+    const __m512i zero = _mm512_setzero_si512();
+    const __m512i lastLane = _mm512_set1_epi32(15);
+    __m512i carry = zero;
     std::uint32_t x = 0;
+    for (; x + 16 <= width; x += 16) {
+        __m512i sums = _mm512_loadu_si512(columns + x);
+        if (entering) {
+            sums = _mm512_add_epi32(sums, _mm512_cvtepu16_epi32(_mm256_loadu_si256(
+                                              reinterpret_cast<const __m256i*>(entering + x))));
+        }
+        if (leaving) {
+            sums = _mm512_sub_epi32(sums, _mm512_cvtepu16_epi32(_mm256_loadu_si256(
+                                              reinterpret_cast<const __m256i*>(leaving + x))));
+        }
+        _mm512_storeu_si512(columns + x, sums);
+        sums = _mm512_add_epi32(sums, _mm512_alignr_epi32(sums, zero, 15));
+        sums = _mm512_add_epi32(sums, _mm512_alignr_epi32(sums, zero, 14));
+        sums = _mm512_add_epi32(sums, _mm512_alignr_epi32(sums, zero, 12));
+        sums = _mm512_add_epi32(sums, _mm512_alignr_epi32(sums, zero, 8));
+        _mm512_storeu_si512(prefix + x + 1, _mm512_add_epi32(sums, carry));
+        carry = _mm512_add_epi32(carry, _mm512_permutexvar_epi32(lastLane, sums));
+    }
+    return x;
+}
+#endif
+
 #ifdef ZT_PICBUF_SSE2
-    // Eight columns at a time in two vectors. In the running sum each lane adds the lanes before
-    // it; only the total carried from vector to vector is a chain from one step to the next.
+// ShiftColumns in eight columns at a time, in two vectors, going on from prefix[x].
+std::uint32_t ShiftColumnsSse2(std::uint32_t* columns, const std::uint16_t* entering,
+                               const std::uint16_t* leaving, std::uint32_t width,
+                               std::uint32_t* prefix, std::uint32_t x) {
     const __m128i zero = _mm_setzero_si128();
     const auto shifted = [&](std::uint32_t at) {
         __m128i sums = _mm_loadu_si128(reinterpret_cast<const __m128i*>(columns + at));
@@ -423,7 +484,7 @@ void ShiftColumns(std::uint32_t* columns, const std::uint16_t* entering,
         sums = _mm_add_epi32(sums, _mm_slli_si128(sums, 4));
         return _mm_add_epi32(sums, _mm_slli_si128(sums, 8));
     };
-    __m128i carry = zero;
+    __m128i carry = _mm_set1_epi32(static_cast<int>(prefix[x]));
     for (; x + 8 <= width; x += 8) {
         const __m128i low = shifted(x);
         const __m128i high = _mm_add_epi32(shifted(x + 4), _mm_shuffle_epi32(low, 0xFF));
@@ -431,6 +492,25 @@ void ShiftColumns(std::uint32_t* columns, const std::uint16_t* entering,
         _mm_storeu_si128(reinterpret_cast<__m128i*>(prefix + x + 5), _mm_add_epi32(high, carry));
         carry = _mm_add_epi32(carry, _mm_shuffle_epi32(high, 0xFF));
     }
+    return x;
+}
+#endif
+
+// Moves the window's column sums one row down, adding the entering row and taking out the leaving
+// one (either may be null), and writes their running sums along the row: prefix[x] = columns[0]
+// + ... + columns[x - 1], modulo 2^32.
+void ShiftColumns(std::uint32_t* columns, const std::uint16_t* entering,
+                  const std::uint16_t* leaving, std::uint32_t width, std::uint32_t* prefix,
+                  bool avx512) {
+    prefix[0] = 0;
+    std::uint32_t x = 0;
+#ifdef ZT_PICBUF_AVX512
+    if (avx512) {
+        x = ShiftColumnsAvx512(columns, entering, leaving, width, prefix);
+    }
+#endif
+#ifdef ZT_PICBUF_SSE2
+    x = ShiftColumnsSse2(columns, entering, leaving, width, prefix, x);
 #endif
     for (; x < width; ++x) {
         columns[x] += (entering ? entering[x] : 0u) - (leaving ? leaving[x] : 0u);
@@ -444,24 +524,53 @@ inline std::uint16_t RoundedMean(std::uint32_t sum, std::uint32_t count) {
                                       (2 * std::uint64_t{count}));
 }
 
+// The vector steps divide (2 sum + count) by 2 count as the high half of its product with
+// ceil(2^32 / (2 count)); exact while the dividend times the divisor stays below 2^32, as the
+// error then stays below one divisor's part. With sums of up to 65535 count, that holds for
+// count <= 128.
+constexpr std::uint32_t kMaxVectorCount = 128;
+
 #ifdef ZT_PICBUF_SSE2
-// floor(n / d) in four lanes as the high half of n * m with m = ceil(2^32 / d); exact while
-// n * d < 2^32, as the error n * (m * d - 2^32) / 2^32 then stays below 1 / d.
+std::uint32_t Reciprocal(std::uint32_t count) {
+    return static_cast<std::uint32_t>(((std::uint64_t{1} << 32) + 2 * count - 1) / (2 * count));
+}
+#endif
+
+#ifdef ZT_PICBUF_AVX512
+// RoundedMean of the window sums prefix[x + window] - prefix[x] for count pixels each, sixteen at
+// a time from begin.
+__attribute__((target("avx512f,avx512bw"))) std::int64_t RoundedMeansAvx512(
+    const std::uint32_t* prefix, std::int64_t window, std::uint32_t count, std::int64_t begin,
+    std::int64_t end, std::uint16_t* out) {
+    const __m512i counts = _mm512_set1_epi32(static_cast<int>(count));
+    const __m512i reciprocal = _mm512_set1_epi32(static_cast<int>(Reciprocal(count)));
+    std::int64_t x = begin;
+    for (; x + 16 <= end; x += 16) {
+        const __m512i sums = _mm512_sub_epi32(_mm512_loadu_si512(prefix + x + window),
+                                              _mm512_loadu_si512(prefix + x));
+        const __m512i n = _mm512_add_epi32(_mm512_add_epi32(sums, sums), counts);
+        const __m512i even = _mm512_srli_epi64(_mm512_mul_epu32(n, reciprocal), 32);
+        const __m512i odd = _mm512_mul_epu32(_mm512_srli_epi64(n, 32), reciprocal);
+        const __m512i means = _mm512_mask_blend_epi32(0xAAAA, even, odd);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + x), _mm512_cvtepi32_epi16(means));
+    }
+    return x;
+}
+#endif
+
+#ifdef ZT_PICBUF_SSE2
+// floor(n / d) in four lanes as the high half of n * m with m = Reciprocal.
 inline __m128i DivideLanes(__m128i n, __m128i m) {
     const __m128i even = _mm_srli_epi64(_mm_mul_epu32(n, m), 32);
     const __m128i odd = _mm_mul_epu32(_mm_srli_epi64(n, 32), m);
     return _mm_or_si128(even, _mm_and_si128(odd, _mm_set_epi32(-1, 0, -1, 0)));
 }
 
-// RoundedMean of the window sums prefix[x + window] - prefix[x] for count pixels each, eight at a
-// time, for the x from begin up to a multiple of eight before end; returns where it stopped. Only
-// for count <= 128, where (2 sum + count) * 2 count < 2^32.
-std::int64_t RoundedMeans(const std::uint32_t* prefix, std::int64_t window, std::uint32_t count,
-                          std::int64_t begin, std::int64_t end, std::uint16_t* out) {
+// RoundedMeansAvx512 in eight lanes.
+std::int64_t RoundedMeansSse2(const std::uint32_t* prefix, std::int64_t window, std::uint32_t count,
+                              std::int64_t begin, std::int64_t end, std::uint16_t* out) {
     const __m128i counts = _mm_set1_epi32(static_cast<int>(count));
-    const auto m =
-        static_cast<std::uint32_t>(((std::uint64_t{1} << 32) + 2 * count - 1) / (2 * count));
-    const __m128i reciprocal = _mm_set1_epi32(static_cast<int>(m));
+    const __m128i reciprocal = _mm_set1_epi32(static_cast<int>(Reciprocal(count)));
     const __m128i bias32 = _mm_set1_epi32(0x8000);
     const __m128i bias16 = _mm_set1_epi16(static_cast<short>(0x8000));
     const auto mean = [&](std::int64_t x) {
@@ -482,7 +591,82 @@ std::int64_t RoundedMeans(const std::uint32_t* prefix, std::int64_t window, std:
 }
 #endif
 
+// Sums of the values of a stretch of a row taken as signed offsets b = v - 32768, and of their
+// squares.
+struct SOffsetSums {
+    std::int64_t sum = 0;
+    std::uint64_t squares = 0;
+};
+
+#ifdef ZT_PICBUF_AVX512
+// Offset sums of 32 values at a time from x = 0 (see SumOffsetsSse2).
+__attribute__((target("avx512f,avx512bw"))) std::uint32_t SumOffsetsAvx512(const std::uint16_t* in,
+                                                                           std::uint32_t width,
+                                                                           SOffsetSums* sums) {
+    const __m512i bias = _mm512_set1_epi16(static_cast<short>(0x8000));
+    const __m512i ones = _mm512_set1_epi16(1);
+    const __m512i zero = _mm512_setzero_si512();
+    __m512i offsets = zero;
+    __m512i offsetSquares = zero;
+    std::uint32_t x = 0;
+    for (; x + 32 <= width; x += 32) {
+        const __m512i b = _mm512_xor_si512(_mm512_loadu_si512(in + x), bias);
+        const __m512i squarePairs = _mm512_madd_epi16(b, b);
+        offsetSquares = _mm512_add_epi64(offsetSquares, _mm512_unpacklo_epi32(squarePairs, zero));
+        offsetSquares = _mm512_add_epi64(offsetSquares, _mm512_unpackhi_epi32(squarePairs, zero));
+        const __m512i pairs = _mm512_madd_epi16(b, ones);
+        const __m512i signs = _mm512_srai_epi32(pairs, 31);
+        offsets = _mm512_add_epi64(offsets, _mm512_unpacklo_epi32(pairs, signs));
+        offsets = _mm512_add_epi64(offsets, _mm512_unpackhi_epi32(pairs, signs));
+    }
+    sums->sum += _mm512_reduce_add_epi64(offsets);
+    sums->squares += static_cast<std::uint64_t>(_mm512_reduce_add_epi64(offsetSquares));
+    return x;
+}
+#endif
+
+#ifdef ZT_PICBUF_SSE2
+// Offset sums of eight values at a time: SSE2 multiplies and adds pairs of signed 16-bit lanes,
+// and b^2 + b'^2 <= 2^31 still fits an unsigned 32-bit lane.
+std::uint32_t SumOffsetsSse2(const std::uint16_t* in, std::uint32_t width, SOffsetSums* sums,
+                             std::uint32_t x) {
+    const __m128i bias = _mm_set1_epi16(static_cast<short>(0x8000));
+    const __m128i ones = _mm_set1_epi16(1);
+    const __m128i zero = _mm_setzero_si128();
+    __m128i offsets = zero;
+    __m128i offsetSquares = zero;
+    for (; x + 8 <= width; x += 8) {
+        const __m128i b =
+            _mm_xor_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(in + x)), bias);
+        const __m128i squarePairs = _mm_madd_epi16(b, b);
+        offsetSquares = _mm_add_epi64(offsetSquares, _mm_unpacklo_epi32(squarePairs, zero));
+        offsetSquares = _mm_add_epi64(offsetSquares, _mm_unpackhi_epi32(squarePairs, zero));
+        const __m128i pairs = _mm_madd_epi16(b, ones);
+        const __m128i signs = _mm_srai_epi32(pairs, 31);
+        offsets = _mm_add_epi64(offsets, _mm_unpacklo_epi32(pairs, signs));
+        offsets = _mm_add_epi64(offsets, _mm_unpackhi_epi32(pairs, signs));
+    }
+    alignas(16) std::int64_t offsetLanes[2];
+    alignas(16) std::uint64_t squareLanes[2];
+    _mm_store_si128(reinterpret_cast<__m128i*>(offsetLanes), offsets);
+    _mm_store_si128(reinterpret_cast<__m128i*>(squareLanes), offsetSquares);
+    sums->sum += offsetLanes[0] + offsetLanes[1];
+    sums->squares += squareLanes[0] + squareLanes[1];
+    return x;
+}
+#endif
+
 }  // namespace
+
+namespace zthost {
+
+void SetAvx512Allowed(bool allowed) {
+#ifdef ZT_PICBUF_AVX512
+    g_avx512Allowed.store(allowed, std::memory_order_relaxed);
+#endif
+}
+
+}  // namespace zthost
 
 int CZtPicBufAPI::SmoothSquare(const SZtPicBuf* src, SZtPicBuf* dst, std::uint32_t size) {
     if (!IsValid(src) || !dst || src->components != 1 || src->bitsPerComponent <= 8 || size == 0 ||
@@ -513,31 +697,44 @@ int CZtPicBufAPI::SmoothSquare(const SZtPicBuf* src, SZtPicBuf* dst, std::uint32
     const auto row = [src](std::int64_t y) {
         return reinterpret_cast<const std::uint16_t*>(src->Row(static_cast<std::uint32_t>(y)));
     };
+#ifdef ZT_PICBUF_AVX512
+    const bool avx512 = UseAvx512();
+#else
+    const bool avx512 = false;
+#endif
     const std::int64_t before = size / 2;
     const std::int64_t after = size - 1 - before;
     const std::int64_t lastX = std::int64_t{width} - 1;
     const std::int64_t lastY = std::int64_t{height} - 1;
     for (std::int64_t y = 0; y < std::min(after, lastY + 1); ++y) {
-        ShiftColumns(columns, row(y), nullptr, width, prefix);
+        ShiftColumns(columns, row(y), nullptr, width, prefix, avx512);
     }
     // Inside these columns the window keeps all of its own.
     const std::int64_t innerBegin = std::min<std::int64_t>(before, width);
     const std::int64_t innerEnd = std::max(innerBegin, std::int64_t{width} - after);
     for (std::int64_t y = 0; y <= lastY; ++y) {
         ShiftColumns(columns, y + after <= lastY ? row(y + after) : nullptr,
-                     y - 1 - before >= 0 ? row(y - 1 - before) : nullptr, width, prefix);
+                     y - 1 - before >= 0 ? row(y - 1 - before) : nullptr, width, prefix, avx512);
         const auto rows = static_cast<std::uint32_t>(std::min(y + after, lastY) -
                                                      std::max(y - before, std::int64_t{0}) + 1);
         auto* smoothed = reinterpret_cast<std::uint16_t*>(out.Row(static_cast<std::uint32_t>(y)));
         const std::uint32_t count = rows * size;
         std::int64_t x = innerBegin;
-#ifdef ZT_PICBUF_SSE2
-        if (count <= 128) {
-            x = RoundedMeans(prefix, size, count, innerBegin - before, innerEnd - before,
-                             smoothed + before) +
-                before;
-        }
+        if (count <= kMaxVectorCount) {
+            // The vector steps count from the window's first column.
+            std::int64_t first = innerBegin - before;
+#ifdef ZT_PICBUF_AVX512
+            if (avx512) {
+                first = RoundedMeansAvx512(prefix, size, count, first, innerEnd - before,
+                                           smoothed + before);
+            }
 #endif
+#ifdef ZT_PICBUF_SSE2
+            first =
+                RoundedMeansSse2(prefix, size, count, first, innerEnd - before, smoothed + before);
+#endif
+            x = first + before;
+        }
         for (; x < innerEnd; ++x) {
             smoothed[x] = RoundedMean(prefix[x + after + 1] - prefix[x - before], count);
         }
@@ -566,45 +763,30 @@ int CZtPicBufAPI::GetMeanIntAndVariation(const SZtPicBuf* pic, double* mean, dou
         pic->bitsPerComponent <= 8) {
         return ZT_PIC_INVALID_ARG;
     }
+#ifdef ZT_PICBUF_AVX512
+    const bool avx512 = UseAvx512();
+#endif
     // Exact integer sums: a picture holds at most 2^29 values of 16 bits, so the squares sum
     // below 2^61.
     std::uint64_t sum = 0;
     std::uint64_t squares = 0;
     for (std::uint32_t y = 0; y < pic->height; ++y) {
         const auto* in = reinterpret_cast<const std::uint16_t*>(pic->Row(y));
+        // The vector steps sum b = v - 32768 and b^2; v^2 = b^2 + 65536 b + 2^30.
+        SOffsetSums offsets;
         std::uint32_t x = 0;
-#ifdef ZT_PICBUF_SSE2
-        // Eight values at a time as signed offsets b = v - 32768, whose pairwise products SSE2
-        // sums: b^2 + b'^2 <= 2^31 still fits an unsigned lane, and v^2 = b^2 + 65536 b + 2^30.
-        const __m128i bias = _mm_set1_epi16(static_cast<short>(0x8000));
-        const __m128i ones = _mm_set1_epi16(1);
-        const __m128i zero = _mm_setzero_si128();
-        __m128i offsets = zero;
-        __m128i offsetSquares = zero;
-        for (; x + 8 <= pic->width; x += 8) {
-            const __m128i b =
-                _mm_xor_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(in + x)), bias);
-            const __m128i squarePairs = _mm_madd_epi16(b, b);
-            offsetSquares = _mm_add_epi64(offsetSquares, _mm_unpacklo_epi32(squarePairs, zero));
-            offsetSquares = _mm_add_epi64(offsetSquares, _mm_unpackhi_epi32(squarePairs, zero));
-            const __m128i pairs = _mm_madd_epi16(b, ones);
-            const __m128i signs = _mm_srai_epi32(pairs, 31);
-            offsets = _mm_add_epi64(offsets, _mm_unpacklo_epi32(pairs, signs));
-            offsets = _mm_add_epi64(offsets, _mm_unpackhi_epi32(pairs, signs));
-        }
-        if (x > 0) {
-            alignas(16) std::int64_t offsetLanes[2];
-            alignas(16) std::uint64_t squareLanes[2];
-            _mm_store_si128(reinterpret_cast<__m128i*>(offsetLanes), offsets);
-            _mm_store_si128(reinterpret_cast<__m128i*>(squareLanes), offsetSquares);
-            const std::int64_t offsetSum = offsetLanes[0] + offsetLanes[1];
-            const std::int64_t values = x;
-            sum += static_cast<std::uint64_t>(offsetSum + 32768 * values);
-            squares += static_cast<std::uint64_t>(
-                static_cast<std::int64_t>(squareLanes[0] + squareLanes[1]) + 65536 * offsetSum +
-                (values << 30));
+#ifdef ZT_PICBUF_AVX512
+        if (avx512) {
+            x = SumOffsetsAvx512(in, pic->width, &offsets);
         }
 #endif
+#ifdef ZT_PICBUF_SSE2
+        x = SumOffsetsSse2(in, pic->width, &offsets, x);
+#endif
+        const std::int64_t values = x;
+        sum += static_cast<std::uint64_t>(offsets.sum + 32768 * values);
+        squares += static_cast<std::uint64_t>(static_cast<std::int64_t>(offsets.squares) +
+                                              65536 * offsets.sum + (values << 30));
         for (; x < pic->width; ++x) {
             sum += in[x];
             squares += std::uint32_t{in[x]} * in[x];

@@ -64,6 +64,7 @@ void ResetForTests() {
     SearchPath::Instance().SetFolders(SearchPath::DefaultFolders());
     DiagnosticLog::Instance().SetDetail(false);
     DiagnosticLog::Instance().ClearCaptured();
+    SetAvx512Allowed(true);
 }
 
 }  // namespace zthost

@@ -24,6 +24,11 @@ ZTHOST_API bool LogContains(const std::wstring& text);
 // Mirrors every line to stdout as it is written (host programs that show the log live).
 ZTHOST_API void SetLogEcho(bool on);
 
+// ---- Pictures --------------------------------------------------------------------------------
+// Picture operations take AVX-512 steps on processors that have them. Not allowed, they run the
+// SSE2 steps every x86-64 processor has, which tests compare with. Allowed at start.
+ZTHOST_API void SetAvx512Allowed(bool allowed);
+
 // ---- Message boxes ---------------------------------------------------------------------------
 struct MessageBoxRecord {
     std::wstring title;
@@ -96,9 +101,9 @@ ZTHOST_API int StimulationDeviceUpdateCount();
 // registered class and the simulated microscope's devices and camera (the host then has no device
 // manager and no grabber provider), closes every document, stops live mode, and returns the log
 // capture, message boxes, save-file dialogs, storage path, translations, named references, search
-// folders, detail switch, "Fast Timelapse", galvo message flag, view settings, GUI, focus drive,
-// objectives, and the camera's optics, mirror-frame source and specimen to their start state. The
-// log file setting is kept.
+// folders, detail switch, AVX-512 switch, "Fast Timelapse", galvo message flag, view settings, GUI,
+// focus drive, objectives, and the camera's optics, mirror-frame source and specimen to their start
+// state. The log file setting is kept.
 ZTHOST_API void ResetForTests();
 
 }  // namespace zthost
