@@ -345,7 +345,8 @@ int CZtPicBufAPI::ConvertBpcAndComp(const SZtPicBuf* src, SZtPicBuf* dst,
             std::memcpy(out.Row(y), src->Row(y), rowBytes);
         }
     } else if (src->components == 1 && components == 1 && from >= 8 && bitsPerComponent == 16) {
-        // Grey camera frames to 16 bits, the analysis' working depth: one table lookup per pixel.
+        // Grey camera frames to 16 bits, the analysis' working depth: one table lookup per pixel,
+        // in a loop of its own for each storage.
         std::vector<std::uint16_t> table(std::size_t{1} << from);
         for (std::uint32_t v = 0; v < table.size(); ++v) {
             table[v] = static_cast<std::uint16_t>(ConvertDepth(v, from, 16));
@@ -353,8 +354,16 @@ int CZtPicBufAPI::ConvertBpcAndComp(const SZtPicBuf* src, SZtPicBuf* dst,
         const std::uint32_t top = MaxValue(from);
         for (std::uint32_t y = 0; y < src->height; ++y) {
             auto* row = reinterpret_cast<std::uint16_t*>(out.Row(y));
-            for (std::uint32_t x = 0; x < src->width; ++x) {
-                row[x] = table[std::min(Read(*src, x, y, 0), top)];
+            if (from == 8) {
+                const std::uint8_t* in = src->Row(y);
+                for (std::uint32_t x = 0; x < src->width; ++x) {
+                    row[x] = table[in[x]];
+                }
+            } else {
+                const auto* in = reinterpret_cast<const std::uint16_t*>(src->Row(y));
+                for (std::uint32_t x = 0; x < src->width; ++x) {
+                    row[x] = table[std::min<std::uint32_t>(in[x], top)];
+                }
             }
         }
     } else {
