@@ -605,7 +605,7 @@ TEST_F(Stimulation, SwitchingTheDeviceOffEndsItsManualShot) {
 }
 
 // An aggregator that answers as a stimulation device of its own name, as the host sees it.
-class NamedAggregator : public RecordingAggregator, public StimulationDeviceStub {
+class NamedAggregator : public RecordingAggregator, public StimulationDeviceStub<> {
 public:
     NamedAggregator() : StimulationDeviceStub(L"CZtVeroveAggregator_0") {}
     void* QueryInterface(const char* name) override {
