@@ -5,13 +5,14 @@
 #include <string>
 #include <vector>
 
+#include "module_stub.h"
 #include "zt/zt_module.h"
 #include "zthost/zthost.h"
 
 namespace {
 
 // Thread-bound. A module that records the events it receives into a shared journal.
-class RecordingModule : public IZtModuleQ9 {
+class RecordingModule : public ModuleStub {
 public:
     RecordingModule(std::wstring name, std::vector<std::wstring>* journal, bool handles = false)
         : m_name(std::move(name)), m_journal(journal), m_handles(handles) {}
@@ -28,24 +29,6 @@ public:
         return 0;
     }
     std::function<void()> onEvent;
-
-    long AddRef() override { return 1; }
-    long Release() override { return 1; }
-    void* QueryInterface(const char*) override { return nullptr; }
-    int SetHostContext(IZtHostContext*) override { return 0; }
-    void Reserved01() override {}
-    int Reserved02() override { return 0; }
-    int Reserved03() override { return 0; }
-    int Reserved04() override { return 0; }
-    int RegisterModuleEvents() override { return 0; }
-    int Reserved06() override { return 0; }
-    int Reserved07() override { return 0; }
-    int Reserved08() override { return 0; }
-    int Reserved09() override { return 0; }
-    int Reserved10() override { return 0; }
-    void Reserved12() override {}
-    void Reserved13() override {}
-    void Reserved14() override {}
 
 private:
     std::wstring m_name;
