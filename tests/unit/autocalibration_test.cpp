@@ -20,6 +20,7 @@
 #include "cztstimulationdeviceverove.h"
 #include "cztverovedriver.h"
 #include "fake_atcore_control.h"
+#include "plugin_host.h"
 #include "shown_mirrors.h"
 #include "zt/zt_acquisition.h"
 #include "zt/zt_roi.h"
@@ -72,12 +73,8 @@ const std::array<double, 6> kTruth = {1.2, 0.0, 32.0, 0.0, 1.2, 24.0};
 class Autocalibration : public ::testing::Test {
 protected:
     void SetUp() override {
-        zthost::ResetForTests();
-        fake_atcore::Reset();
-        ASSERT_TRUE(m_dir.isValid());
-        zthost::SetSettingsLocation(m_dir.path().toStdWString());
+        ASSERT_NO_FATAL_FAILURE(ResetPluginHost(m_dir));
         zthost::SetSearchFolders({CZtStringW::FromUtf8(VEROVE_FAKE_SDK_DIR).Str()});
-        VerovePluginState().hostContext = zthost::HostContext();
         zthost::CameraSetup camera;
         camera.name = L"Cam1";
         ASSERT_EQ(zthost::SetCamera(camera), 0);
