@@ -447,20 +447,12 @@ void ReadCamera(Problems& p, const QJsonValue& value, ScenarioCamera* camera) {
 
 // True when the mirror array, mapped onto the sensor, covers part of the region the camera images.
 bool FieldReachesImage(const std::array<double, 6>& m, const zthost::CameraSetup& camera) {
-    double left = kInfinity, top = kInfinity, right = -kInfinity, bottom = -kInfinity;
-    for (double x : {0.0, double(ScenarioDmd::kMirrorColumns)}) {
-        for (double y : {0.0, double(ScenarioDmd::kMirrorRows)}) {
-            const double sx = m[0] * x + m[1] * y + m[2];
-            const double sy = m[3] * x + m[4] * y + m[5];
-            left = std::min(left, sx);
-            right = std::max(right, sx);
-            top = std::min(top, sy);
-            bottom = std::max(bottom, sy);
-        }
-    }
+    const zthost::Box field = zthost::MapBox(
+        m, {0.0, 0.0, double(ScenarioDmd::kMirrorColumns), double(ScenarioDmd::kMirrorRows)});
     const SZtRect region =
         camera.roiOn ? camera.roi : SZtRect{0, 0, camera.sensorWidth, camera.sensorHeight};
-    return left < region.right && right > region.left && top < region.bottom && bottom > region.top;
+    return field.left < region.right && field.right > region.left && field.top < region.bottom &&
+           field.bottom > region.top;
 }
 
 void ReadOptics(Problems& p, const QJsonValue& value, const ScenarioCamera& camera,

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "zt/zt_grabber.h"
+#include "zthost/optics.h"
 
 namespace {
 
@@ -126,28 +127,19 @@ int CameraRegion(const SZtGrabberFormatDesc* format, const SZtScanAreaDesc* scan
 
 int ConvertRect(const Mat3& m, const SZtRect& in, SZtRect* out) {
     constexpr double kSnap = 1e-6;  // absorbs rounding of the turned corners
-    double minX = HUGE_VAL, minY = HUGE_VAL, maxX = -HUGE_VAL, maxY = -HUGE_VAL;
-    const double xs[2] = {static_cast<double>(in.left), static_cast<double>(in.right)};
-    const double ys[2] = {static_cast<double>(in.top), static_cast<double>(in.bottom)};
-    for (double x : xs) {
-        for (double y : ys) {
-            const double u = m[0] * x + m[1] * y + m[2];
-            const double v = m[3] * x + m[4] * y + m[5];
-            minX = std::min(minX, u);
-            maxX = std::max(maxX, u);
-            minY = std::min(minY, v);
-            maxY = std::max(maxY, v);
-        }
-    }
+    const zthost::Box box =
+        zthost::MapBox({m[0], m[1], m[2], m[3], m[4], m[5]},
+                       {static_cast<double>(in.left), static_cast<double>(in.top),
+                        static_cast<double>(in.right), static_cast<double>(in.bottom)});
     const double limit = 2147483647.0;
-    if (!(std::fabs(minX) < limit && std::fabs(maxX) < limit && std::fabs(minY) < limit &&
-          std::fabs(maxY) < limit)) {
+    if (!(std::fabs(box.left) < limit && std::fabs(box.right) < limit &&
+          std::fabs(box.top) < limit && std::fabs(box.bottom) < limit)) {
         return -4;
     }
-    out->left = static_cast<std::int32_t>(std::floor(minX + kSnap));
-    out->top = static_cast<std::int32_t>(std::floor(minY + kSnap));
-    out->right = static_cast<std::int32_t>(std::ceil(maxX - kSnap));
-    out->bottom = static_cast<std::int32_t>(std::ceil(maxY - kSnap));
+    out->left = static_cast<std::int32_t>(std::floor(box.left + kSnap));
+    out->top = static_cast<std::int32_t>(std::floor(box.top + kSnap));
+    out->right = static_cast<std::int32_t>(std::ceil(box.right - kSnap));
+    out->bottom = static_cast<std::int32_t>(std::ceil(box.bottom - kSnap));
     return 0;
 }
 
@@ -278,6 +270,25 @@ int CalcTransformChipToImg(const SZtGrabberFormatDesc* format, double angleRadia
     }
     return status;
 }
+
+namespace zthost {
+
+Box MapBox(const std::array<double, 6>& m, const Box& box) {
+    Box mapped{HUGE_VAL, HUGE_VAL, -HUGE_VAL, -HUGE_VAL};
+    for (double x : {box.left, box.right}) {
+        for (double y : {box.top, box.bottom}) {
+            const double u = m[0] * x + m[1] * y + m[2];
+            const double v = m[3] * x + m[4] * y + m[5];
+            mapped.left = std::min(mapped.left, u);
+            mapped.right = std::max(mapped.right, u);
+            mapped.top = std::min(mapped.top, v);
+            mapped.bottom = std::max(mapped.bottom, v);
+        }
+    }
+    return mapped;
+}
+
+}  // namespace zthost
 
 int ConvertRectSensorToImage(const SZtGrabberFormatDesc* format, double angleDegrees, bool flip,
                              const SZtRect* sensor, SZtRect* image) {

@@ -272,22 +272,13 @@ void Illuminate(const zthost::MirrorFrame& mirrors, const zthost::OpticsSetup& o
     if (!Invert(toImage, &toDmd)) {
         return;
     }
-    double minX = HUGE_VAL, minY = HUGE_VAL, maxX = -HUGE_VAL, maxY = -HUGE_VAL;
     const double m = field->margin;
-    for (double u : {-m, g.width + m}) {
-        for (double v : {-m, g.height + m}) {
-            const double x = toDmd[0] * u + toDmd[1] * v + toDmd[2];
-            const double y = toDmd[3] * u + toDmd[4] * v + toDmd[5];
-            minX = std::min(minX, x);
-            maxX = std::max(maxX, x);
-            minY = std::min(minY, y);
-            maxY = std::max(maxY, y);
-        }
-    }
-    const int i0 = static_cast<int>(std::clamp(std::floor(minX), 0.0, double(mirrors.width)));
-    const int i1 = static_cast<int>(std::clamp(std::ceil(maxX), 0.0, double(mirrors.width)));
-    const int j0 = static_cast<int>(std::clamp(std::floor(minY), 0.0, double(mirrors.height)));
-    const int j1 = static_cast<int>(std::clamp(std::ceil(maxY), 0.0, double(mirrors.height)));
+    const zthost::Box reach = zthost::MapBox(toDmd, {-m, -m, g.width + m, g.height + m});
+    const int i0 = static_cast<int>(std::clamp(std::floor(reach.left), 0.0, double(mirrors.width)));
+    const int i1 = static_cast<int>(std::clamp(std::ceil(reach.right), 0.0, double(mirrors.width)));
+    const int j0 = static_cast<int>(std::clamp(std::floor(reach.top), 0.0, double(mirrors.height)));
+    const int j1 =
+        static_cast<int>(std::clamp(std::ceil(reach.bottom), 0.0, double(mirrors.height)));
 
     const double edge =
         std::max(std::hypot(toImage[0], toImage[3]), std::hypot(toImage[1], toImage[4]));

@@ -51,6 +51,18 @@ ZTHOST_API std::array<double, 6> DmdToSensor(double scale, double rotationDegree
                                              double dmdX, double dmdY, double sensorX,
                                              double sensorY);
 
+// An axis-parallel box of the plane: [left, right] x [top, bottom].
+struct Box {
+    double left = 0.0;
+    double top = 0.0;
+    double right = 0.0;
+    double bottom = 0.0;
+};
+
+// The smallest box holding a box mapped by the row-major 2 x 3 matrix m (as dmdToSensor): the
+// box of its mapped corners.
+ZTHOST_API Box MapBox(const std::array<double, 6>& m, const Box& box);
+
 // 0; -4 for a singular or non-finite matrix, or a negative or non-finite sigma, signal,
 // background, gain, offset or read noise. Restarts the noise sequence from the seed.
 ZTHOST_API int SetOptics(const OpticsSetup& optics);
