@@ -552,7 +552,7 @@ int Session::Calibrate(QString* detail) {
     Matrix3 sensorToImage{};
     QString key;
     const bool simulator = m_scenario.Dmd().simulator;
-    if ((!calibrated && !simulator) || !StoredCalibration(&stored, &key) ||
+    if (!calibrated || !StoredCalibration(&stored, &key) ||
         !CalibrationToSensor(stored, &fitted) || !SensorToImage(&sensorToImage)) {
         *detail = QStringLiteral("the device kept no calibration (end %1, calibrated %2)")
                       .arg(ended)
@@ -581,9 +581,6 @@ int Session::Calibrate(QString* detail) {
     } else {
         // The simulated unit finds squares it draws itself, not the optics' light.
         residualText = "; no residual: the simulated unit draws its own squares";
-        if (!calibrated) {
-            residualText += "; the device calls itself not calibrated afterwards";
-        }
     }
     *detail = QStringLiteral("%1 squares found (progress %2 %); stored for \"%3\"%4")
                   .arg(spots.size())

@@ -147,6 +147,12 @@ TEST_F(ScenarioRun, DefaultScenarioRunsCompletely) {
                               "(S1 x3, S2 x3, Full "
                               "OFF x1) programmed"));
 
+    // The calibration is kept under the optical configuration the device found at start-up:
+    // filters, objective and camera of the scenario.
+    const QString key = R"(stored for "#F$KEmission$NQuad band$P0$KExcitation$NGFP$P1#O20x Plan )"
+                        R"(Apo#R0.000000#L1#CCamera")";
+    EXPECT_TRUE(run.out.contains(key)) << run.out.toStdString();
+
     // The device takes its light path from the settings file a saved session left.
     EXPECT_TRUE(run.out.contains(
         "Verove.bin: light \"Laser Launch\" with 4 lines per group, switcher \"Laser Switcher\" "
@@ -210,9 +216,14 @@ TEST_F(ScenarioRun, BinningRoiScenarioRunsCompletely) {
     EXPECT_TRUE(Read("report.md").contains("| done | camera region on again; S1: 1 ROI"));
 }
 
-TEST_F(ScenarioRun, DefaultScenarioSetsTheTraxPortOnTheSimulatedUnit) {
+TEST_F(ScenarioRun, DefaultScenarioRunsOnTheSimulatedUnitWhichStaysCalibrated) {
     const HostRun run = Scenario("default.json", {"--simulator"});
+    // The session fails when the device calls itself not calibrated after accepting.
     EXPECT_EQ(run.exitCode, 0) << run.out.toStdString();
+    EXPECT_TRUE(run.out.contains(
+        QRegularExpression(R"(Calibrate automatically and accept\n      30 squares found \(progress )"
+                           R"(\d+ %\); stored for "#F\$KEmission.*#O20x Plan Apo.*#CCamera")")))
+        << run.out.toStdString();
     EXPECT_TRUE(run.out.contains(
         QRegularExpression(R"(\[4/\d+\] Set the TRAX port\n      ports 1 and 0\n)")))
         << run.out.toStdString();

@@ -1,4 +1,5 @@
-// The plug-in manager: module events delivered by priority, handled events, unregistering.
+// The plug-in manager: module events delivered by priority, handled events, unregistering, and the
+// events the host sends itself.
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -6,7 +7,9 @@
 #include <vector>
 
 #include "module_stub.h"
+#include "zt/zt_devices.h"
 #include "zt/zt_module.h"
+#include "zthost/microscope.h"
 #include "zthost/zthost.h"
 
 namespace {
@@ -110,6 +113,23 @@ TEST_F(PluginManager, HostContextOffersTheManagers) {
     EXPECT_NE(context->GetStimulationDeviceManager(), nullptr);
     EXPECT_EQ(context->GetGrabberProvider(), nullptr);
     EXPECT_EQ(context->GetDeviceManager(), nullptr);
+}
+
+TEST_F(PluginManager, DeviceManagerRefreshIsAnnouncedToTheModulesAfterwards) {
+    RecordingModule module(L"m", &journal);
+    int countSeen = -1;
+    module.onEvent = [&] { countSeen = zthost::DeviceManagerRefreshCount(); };
+    ASSERT_EQ(manager->RegisterModuleEvent(L"ZT_MODULEEVENT_DM_AFTER_REFRESH", &module, -1), 0);
+    zthost::LogicalDeviceSetup lamp;
+    lamp.id = 1;
+    lamp.type = ZT_LOGDEV_LIGHT;
+    lamp.key = L"Lamp";
+    ASSERT_EQ(zthost::AddLogicalDevice(lamp), 0);
+    DMApi* devices = zthost::HostContext()->GetDeviceManager();
+    ASSERT_NE(devices, nullptr);
+    EXPECT_EQ(devices->DMApi_Refresh(), 0);
+    EXPECT_EQ(journal, std::vector<std::wstring>{L"m:ZT_MODULEEVENT_DM_AFTER_REFRESH:0"});
+    EXPECT_EQ(countSeen, 1);
 }
 
 }  // namespace

@@ -403,10 +403,14 @@ int DeviceManager::PhysDev_Disconnect(ZT_DWORD physicalId) {
     return 0;
 }
 
-// The simulated devices hold no state of their own to re-read: a refresh is only counted.
+// The simulated devices hold no state of their own to re-read: a refresh is counted and, as
+// after any refresh of the host's device manager, the modules hear of it.
 int DeviceManager::DMApi_Refresh() {
-    std::lock_guard lock(m_mutex);
-    ++m_refreshCount;
+    {
+        std::lock_guard lock(m_mutex);
+        ++m_refreshCount;
+    }
+    m_events.SendModuleEvent(L"ZT_MODULEEVENT_DM_AFTER_REFRESH", 0, nullptr, nullptr);
     return 0;
 }
 
