@@ -367,3 +367,30 @@ TEST_F(Autocalibration, WorkerWithoutADriverStopsAtOnceAndWaitsToBeEnded) {
     QCoreApplication::processEvents();
     EXPECT_EQ(ended.count(), 0);
 }
+
+TEST_F(Autocalibration, EndedWithoutADialogTheDeviceFollowsTheOpticalConfigurationAgain) {
+    UseCamera(ShownMirrors);
+    CZtStimulationDeviceVerove* device = ConnectDevice();
+    ASSERT_EQ(device->OnAutocalibrationInit(), 0);
+    ASSERT_EQ(device->AutocalibrationRun(), 0);
+    bool changed = true;
+    EXPECT_EQ(device->CheckConfigurationDataAndUpdateCalibration(&changed), -9);
+    EXPECT_EQ(device->OnAutocalibrationEnd(false), 0);
+    EXPECT_FALSE(device->IsCalibrationInProgress());
+    zthost::ClearCapturedLog();
+    EXPECT_EQ(device->CheckConfigurationDataAndUpdateCalibration(&changed), 0);
+    EXPECT_FALSE(zthost::LogContains(L"Aborting, autocalibration in progress..."));
+}
+
+TEST_F(Autocalibration, AnOpenDialogKeepsTheMarkUntilItGoes) {
+    UseCamera(ShownMirrors);
+    CZtStimulationDeviceVerove* device = ConnectDevice();
+    m_receiver = std::make_unique<CZtAutocalibrationDialog>(device);
+    device->SetAutocalibrationDialog(m_receiver.get());
+    ASSERT_EQ(device->OnAutocalibrationInit(), 0);
+    ASSERT_EQ(device->AutocalibrationRun(), 0);
+    EXPECT_EQ(device->OnAutocalibrationEnd(false), 0);
+    EXPECT_TRUE(device->IsCalibrationInProgress());
+    m_receiver.reset();
+    EXPECT_FALSE(device->IsCalibrationInProgress());
+}
