@@ -2,12 +2,14 @@
 // events the host sends itself.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <functional>
 #include <string>
 #include <vector>
 
 #include "module_stub.h"
 #include "zt/zt_devices.h"
+#include "zt/zt_grabber.h"
 #include "zt/zt_module.h"
 #include "zthost/microscope.h"
 #include "zthost/zthost.h"
@@ -26,12 +28,14 @@ public:
         if (m_handles) {
             *handled = true;
         }
+        lastList = list;
         if (onEvent) {
             onEvent();
         }
         return 0;
     }
     std::function<void()> onEvent;
+    void* lastList = nullptr;  // valid only while the event is delivered
 
 private:
     std::wstring m_name;
@@ -130,6 +134,38 @@ TEST_F(PluginManager, DeviceManagerRefreshIsAnnouncedToTheModulesAfterwards) {
     EXPECT_EQ(devices->DMApi_Refresh(), 0);
     EXPECT_EQ(journal, std::vector<std::wstring>{L"m:ZT_MODULEEVENT_DM_AFTER_REFRESH:0"});
     EXPECT_EQ(countSeen, 1);
+}
+
+TEST_F(PluginManager, TurningTheCameraIsAnnouncedToTheModulesWithTheTurnInPlace) {
+    RecordingModule module(L"m", &journal);
+    SZtCameraNewParams seen;
+    double rotationSeen = -1.0;
+    module.onEvent = [&] {
+        rotationSeen = zthost::Camera().rotationDegrees;
+        seen = *static_cast<const SZtCameraNewParams*>(module.lastList);
+    };
+    ASSERT_EQ(manager->RegisterModuleEvent(L"ZT_MODULEEVENT_CAMERA_NEW_PARAMS", &module, -1), 0);
+    zthost::CameraSetup none;
+    none.hasCamera = false;
+    ASSERT_EQ(zthost::SetCamera(none), 0);
+    EXPECT_EQ(zthost::TurnCamera(90.0, true), -6);
+    EXPECT_TRUE(journal.empty());
+
+    zthost::CameraSetup camera;
+    camera.name = L"Cam1";
+    camera.roiOn = true;
+    camera.roi = {100, 200, 900, 600};
+    ASSERT_EQ(zthost::SetCamera(camera), 0);
+    EXPECT_EQ(zthost::TurnCamera(90.0, true), 0);
+    EXPECT_EQ(journal, std::vector<std::wstring>{L"m:ZT_MODULEEVENT_CAMERA_NEW_PARAMS:1"});
+    EXPECT_EQ(rotationSeen, 90.0);
+    EXPECT_EQ(seen.camera.name, CZtStringW(L"Cam1"));
+    EXPECT_EQ(seen.region.left, 100);
+    EXPECT_EQ(seen.region.bottom, 600);
+    const zthost::CameraSetup turned = zthost::Camera();
+    EXPECT_EQ(turned.angleParams, (std::array<double, 4>{1.0, 0.0, 0.0, -1.0}));
+    EXPECT_TRUE(turned.roiOn) << "the region stays";
+    EXPECT_EQ(turned.roi.right, 900);
 }
 
 }  // namespace
