@@ -99,6 +99,23 @@ int SensorToImage(const Region& region, double radians, bool flip, Mat3* out) {
     return status;
 }
 
+// Sensor -> chip: the sensor turned and mirrored with the display about t, half the size of the
+// region the format shows (the ROI when given, else its image rectangle), halves truncated the
+// way the plug-in takes them. The mapping to the unrotated camera about the same t takes chip
+// coordinates back to the sensor, whatever the turn.
+int SensorToChip(const SZtGrabberFormatDesc& format, const SZtRect* roi, double radians, bool flip,
+                 Mat3* out) {
+    const SZtRect& r = roi ? *roi : format.value.imageRect;
+    const double t[3] = {static_cast<double>((r.right - r.left) / 2),
+                         static_cast<double>((r.bottom - r.top) / 2), 1.0};
+    const Mat3 rotation = Rotation(radians);
+    const Mat3 mirror = Flip(flip);
+    Mat3 unturn;
+    const int status =
+        GetMappingToUnrotatedCamera(rotation.data(), mirror.data(), t, unturn.data());
+    return status != 0 ? status : InvertMatrix(3, unturn.data(), out->data());
+}
+
 // The camera's image region: the ROI when given, else the format's image rectangle; a confocal
 // grabber's image shows its scan area instead.
 int CameraRegion(const SZtGrabberFormatDesc* format, const SZtScanAreaDesc* scanArea,
@@ -242,8 +259,44 @@ int CalcTransformImgToChip(const SZtGrabberFormatDesc* format, double angleRadia
         return -4;
     }
     Region region;
-    Mat3 m;
+    Mat3 toSensor;
+    Mat3 toChip;
     int status = CameraRegion(format, scanArea, roi, confocal, &region);
+    if (status == 0) {
+        status = ImageToSensor(region, angleRadians, format->value.flipY, &toSensor);
+    }
+    if (status == 0) {
+        status = SensorToChip(*format, roi, angleRadians, format->value.flipY, &toChip);
+    }
+    if (status == 0) {
+        const Mat3 m = Multiply(toChip, toSensor);
+        std::copy(m.begin(), m.end(), transform);
+    }
+    return status;
+}
+
+int CalcTransformChipToImg(const SZtGrabberFormatDesc* format, double angleRadians,
+                           const SZtScanAreaDesc* scanArea, const SZtRect* roi, bool confocal,
+                           double* transform) {
+    Mat3 forward;
+    int status = CalcTransformImgToChip(format, angleRadians, scanArea, roi, confocal,
+                                        transform ? forward.data() : nullptr);
+    if (status == 0) {
+        status = InvertMatrix(3, forward.data(), transform);
+    }
+    return status;
+}
+
+namespace zthost {
+
+int CalcTransformImageToSensor(const SZtGrabberFormatDesc* format, double angleRadians,
+                               const SZtRect* roi, double* transform) {
+    if (!transform || !format) {
+        return -4;
+    }
+    Region region;
+    Mat3 m;
+    int status = CameraRegion(format, nullptr, roi, false, &region);
     if (status == 0) {
         status = ImageToSensor(region, angleRadians, format->value.flipY, &m);
     }
@@ -253,25 +306,16 @@ int CalcTransformImgToChip(const SZtGrabberFormatDesc* format, double angleRadia
     return status;
 }
 
-int CalcTransformChipToImg(const SZtGrabberFormatDesc* format, double angleRadians,
-                           const SZtScanAreaDesc* scanArea, const SZtRect* roi, bool confocal,
-                           double* transform) {
-    if (!transform || !format) {
-        return -4;
-    }
-    Region region;
-    Mat3 m;
-    int status = CameraRegion(format, scanArea, roi, confocal, &region);
+int CalcTransformSensorToImage(const SZtGrabberFormatDesc* format, double angleRadians,
+                               const SZtRect* roi, double* transform) {
+    Mat3 forward;
+    int status =
+        CalcTransformImageToSensor(format, angleRadians, roi, transform ? forward.data() : nullptr);
     if (status == 0) {
-        status = SensorToImage(region, angleRadians, format->value.flipY, &m);
-    }
-    if (status == 0) {
-        std::copy(m.begin(), m.end(), transform);
+        status = InvertMatrix(3, forward.data(), transform);
     }
     return status;
 }
-
-namespace zthost {
 
 Box MapBox(const std::array<double, 6>& m, const Box& box) {
     Box mapped{HUGE_VAL, HUGE_VAL, -HUGE_VAL, -HUGE_VAL};

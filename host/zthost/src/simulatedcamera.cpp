@@ -154,8 +154,8 @@ double Poisson(Random* r, double mean, const std::vector<float>& quantiles) {
 struct Geometry {
     int width = 0;  // the displayed image
     int height = 0;
-    Mat3 chipToImage{};
-    Mat3 imageToChip{};
+    Mat3 sensorToImage{};
+    Mat3 imageToSensor{};
     double left = 0.0, top = 0.0, right = 0.0, bottom = 0.0;  // the sensor region it shows
     double sensorWidth = 0.0, sensorHeight = 0.0;
     double pixelArea = 1.0;  // sensor pixels per image pixel
@@ -174,10 +174,8 @@ bool MakeGeometry(const SZtGrabberFormatDesc& format, double angle, double blurS
     const int h =
         static_cast<int>(std::floor((v.imageRect.bottom - v.imageRect.top) / v.binningY + 1e-6));
     if (w <= 0 || h <= 0 ||
-        CalcTransformChipToImg(&format, angle, nullptr, nullptr, false, g->chipToImage.data()) !=
-            0 ||
-        CalcTransformImgToChip(&format, angle, nullptr, nullptr, false, g->imageToChip.data()) !=
-            0) {
+        zthost::CalcTransformSensorToImage(&format, angle, nullptr, g->sensorToImage.data()) != 0 ||
+        zthost::CalcTransformImageToSensor(&format, angle, nullptr, g->imageToSensor.data()) != 0) {
         return false;
     }
     const long quarterTurns = std::lround(angle * 180.0 / std::numbers::pi / 90.0);
@@ -267,7 +265,7 @@ void Illuminate(const zthost::MirrorFrame& mirrors, const zthost::OpticsSetup& o
         return;
     }
     const Affine& truth = optics.dmdToSensor;
-    const Affine toImage = Compose(g.chipToImage, truth);
+    const Affine toImage = Compose(g.sensorToImage, truth);
     Affine toDmd;
     if (!Invert(toImage, &toDmd)) {
         return;
@@ -365,7 +363,7 @@ void ReadOut(const LightField& field, const std::vector<float>& columnKernel,
              SZtPicBuf* picture) {
     const double maximum = static_cast<double>((1u << picture->bitsPerComponent) - 1);
     const double background = optics.background * g.pixelArea;
-    const Mat3& m = g.imageToChip;
+    const Mat3& m = g.imageToSensor;
     const std::vector<float>& quantiles = NormalQuantiles();
     std::vector<float> light(static_cast<std::size_t>(g.width));
     for (int y = 0; y < g.height; ++y) {
