@@ -326,6 +326,17 @@ int CZtAutocalibration::End(bool apply) {
     }
     RestoreRoiSettings();
     m_pDevice->SetAutocalibrationRunning(false);
+    // An open dialog clears the in-progress mark when it goes; a calibration driven through the
+    // device's operations alone has no dialog, and the device would never follow the optical
+    // configuration again.
+    bool dialog = false;
+    {
+        std::lock_guard<std::mutex> lock(m_dialogLock);
+        dialog = m_pDialog != nullptr;
+    }
+    if (!dialog) {
+        m_pDevice->SetCalibrationInProgress(false);
+    }
     return result;
 }
 

@@ -7,6 +7,7 @@
 
 #include "zt/zt_grabber.h"
 #include "zt/zt_module.h"
+#include "zthost/optics.h"
 #include "zthost/zthost.h"
 
 namespace {
@@ -42,40 +43,8 @@ bool SensorToImage(Matrix3* sensorToImage) {
     double radians = 0.0;
     return grabber && grabber->CameraSettingsGet(&format) == 0 &&
            grabber->CameraAngleSWGet(&radians) == 0 &&
-           CalcTransformChipToImg(&format, radians, nullptr, nullptr, false,
-                                  sensorToImage->data()) == 0;
-}
-
-bool CalibrationToSensor(const Matrix3& stored, Matrix3* dmdToSensor) {
-    IZtGrabberProvider* grabber = zthost::HostContext()->GetGrabberProvider();
-    SZtGrabberFormatDesc format;
-    double radians = 0.0;
-    if (!grabber || grabber->CameraSettingsGet(&format) != 0 ||
-        grabber->CameraAngleSWGet(&radians) != 0) {
-        return false;
-    }
-    const Matrix3 turn = {
-        std::cos(radians), -std::sin(radians), 0, std::sin(radians), std::cos(radians), 0, 0, 0, 1};
-    const Matrix3 mirror = {1, 0, 0, 0, format.value.flipY ? -1.0 : 1.0, 0, 0, 0, 1};
-    const SZtRect& region = format.value.imageRect;
-    const double centre[3] = {static_cast<double>((region.right - region.left) / 2),
-                              static_cast<double>((region.bottom - region.top) / 2), 1.0};
-    Matrix3 unturned{};
-    Matrix3 turned{};
-    if (GetMappingToUnrotatedCamera(turn.data(), mirror.data(), centre, unturned.data()) != 0 ||
-        InvertMatrix(3, unturned.data(), turned.data()) != 0) {
-        return false;
-    }
-    for (int row = 0; row < 3; ++row) {
-        for (int column = 0; column < 3; ++column) {
-            double sum = 0.0;
-            for (int k = 0; k < 3; ++k) {
-                sum += turned[row * 3 + k] * stored[k * 3 + column];
-            }
-            (*dmdToSensor)[row * 3 + column] = sum;
-        }
-    }
-    return true;
+           zthost::CalcTransformSensorToImage(&format, radians, nullptr, sensorToImage->data()) ==
+               0;
 }
 
 CalibrationResidual MeasureCalibrationResidual(const Matrix3& truthDmdToSensor,

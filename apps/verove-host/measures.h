@@ -18,12 +18,6 @@ Matrix3 AffineMatrix(const std::array<double, 6>& affine);
 // when the host has no camera.
 bool SensorToImage(Matrix3* sensorToImage);
 
-// A stored DMD-to-camera calibration as the device applies it, DMD plane to sensor pixels. The
-// device keeps its calibrations for the unturned camera and turns them with the camera's current
-// turn and mirroring about the centre of the image region; this does the same. False when the
-// host has no camera.
-bool CalibrationToSensor(const Matrix3& stored, Matrix3* dmdToSensor);
-
 struct CalibrationResidual {
     double rms = 0.0;
     double max = 0.0;

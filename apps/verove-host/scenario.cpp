@@ -368,11 +368,39 @@ void ReadDevices(Problems& p, const QJsonValue& value, ScenarioDevices* devices)
     }
 }
 
-void ReadCamera(Problems& p, const QJsonValue& value, ScenarioCamera* camera) {
+// A software rotation of the displayed image: 0, 90, 180 or 270 degrees; 0 when absent.
+int ReadTurn(Problems& p, const QJsonObject& object, const QString& path) {
+    if (!object.contains("rotation")) {
+        return 0;
+    }
+    const QJsonValue turn = object.value("rotation");
+    const int rotation = turn.toInt(-1);
+    if (p.Ok() && (!turn.isDouble() || turn.toDouble() != rotation || rotation % 90 != 0 ||
+                   rotation < 0 || rotation > 270)) {
+        p.Fail(Field(path, "rotation"), "expected 0, 90, 180 or 270");
+        return 0;
+    }
+    return rotation;
+}
+
+// The displayed image's size: the region, binned, turned.
+void SetImageSize(ScenarioCamera* camera) {
+    const zthost::CameraSetup& setup = camera->setup;
+    const SZtRect region =
+        setup.roiOn ? setup.roi : SZtRect{0, 0, setup.sensorWidth, setup.sensorHeight};
+    const int width = (region.right - region.left) / static_cast<int>(setup.binningX);
+    const int height = (region.bottom - region.top) / static_cast<int>(setup.binningY);
+    const bool turned = static_cast<int>(setup.rotationDegrees) % 180 != 0;
+    camera->imageWidth = turned ? height : width;
+    camera->imageHeight = turned ? width : height;
+}
+
+void ReadCamera(Problems& p, const QJsonValue& value, ScenarioCamera* camera,
+                ScenarioCamera* turnedCamera) {
     const QString path = "camera";
-    const QJsonObject object =
-        Object(p, value, path,
-               {"name", "sensor", "bitDepth", "binning", "roi", "rotation", "flip", "pixelSizeUm"});
+    const QJsonObject object = Object(p, value, path,
+                                      {"name", "sensor", "bitDepth", "binning", "roi", "rotation",
+                                       "flip", "pixelSizeUm", "turnAfterCalibration"});
     zthost::CameraSetup& setup = camera->setup;
     if (object.contains("name")) {
         setup.name = String(p, object.value("name"), Field(path, "name"));
@@ -420,47 +448,37 @@ void ReadCamera(Problems& p, const QJsonValue& value, ScenarioCamera* camera) {
         setup.roiOn = true;
         setup.roi = region;
     }
-    int rotation = 0;
-    if (object.contains("rotation")) {
-        const QJsonValue turn = object.value("rotation");
-        rotation = turn.toInt(-1);
-        if (p.Ok() && (!turn.isDouble() || turn.toDouble() != rotation || rotation % 90 != 0 ||
-                       rotation < 0 || rotation > 270)) {
-            p.Fail(Field(path, "rotation"), "expected 0, 90, 180 or 270");
-            rotation = 0;
-        }
-    }
-    setup.rotationDegrees = rotation;
+    setup.rotationDegrees = ReadTurn(p, object, path);
     if (object.contains("flip") && Boolean(p, object.value("flip"), Field(path, "flip"))) {
         setup.angleParams = {1.0, 0.0, 0.0, -1.0};
     }
     camera->pixelSizeUm =
         Real(p, object.value("pixelSizeUm"), Field(path, "pixelSizeUm"), 0.0, kInfinity, true);
     setup.formatName = setup.roiOn ? L"ROI" : L"Full sensor";
+    SetImageSize(camera);
 
-    const int width = (region.right - region.left) / binning;
-    const int height = (region.bottom - region.top) / binning;
-    const bool turned = rotation % 180 != 0;
-    camera->imageWidth = turned ? height : width;
-    camera->imageHeight = turned ? width : height;
+    *turnedCamera = *camera;
+    if (object.contains("turnAfterCalibration")) {
+        const QString turnPath = Field(path, "turnAfterCalibration");
+        const QJsonObject turn =
+            Object(p, object.value("turnAfterCalibration"), turnPath, {"rotation", "flip"});
+        zthost::CameraSetup& turned = turnedCamera->setup;
+        turned.rotationDegrees = ReadTurn(p, turn, turnPath);
+        const bool flip =
+            turn.contains("flip") && Boolean(p, turn.value("flip"), Field(turnPath, "flip"));
+        turned.angleParams = {1.0, 0.0, 0.0, flip ? -1.0 : 1.0};
+        SetImageSize(turnedCamera);
+    }
 }
 
 // True when the mirror array, mapped onto the sensor, covers part of the region the camera images.
 bool FieldReachesImage(const std::array<double, 6>& m, const zthost::CameraSetup& camera) {
-    double left = kInfinity, top = kInfinity, right = -kInfinity, bottom = -kInfinity;
-    for (double x : {0.0, double(ScenarioDmd::kMirrorColumns)}) {
-        for (double y : {0.0, double(ScenarioDmd::kMirrorRows)}) {
-            const double sx = m[0] * x + m[1] * y + m[2];
-            const double sy = m[3] * x + m[4] * y + m[5];
-            left = std::min(left, sx);
-            right = std::max(right, sx);
-            top = std::min(top, sy);
-            bottom = std::max(bottom, sy);
-        }
-    }
+    const zthost::Box field = zthost::MapBox(
+        m, {0.0, 0.0, double(ScenarioDmd::kMirrorColumns), double(ScenarioDmd::kMirrorRows)});
     const SZtRect region =
         camera.roiOn ? camera.roi : SZtRect{0, 0, camera.sensorWidth, camera.sensorHeight};
-    return left < region.right && right > region.left && top < region.bottom && bottom > region.top;
+    return field.left < region.right && field.right > region.left && field.top < region.bottom &&
+           field.bottom > region.top;
 }
 
 void ReadOptics(Problems& p, const QJsonValue& value, const ScenarioCamera& camera,
@@ -795,10 +813,11 @@ bool Scenario::Load(const QString& path, QString* error) {
             QString::fromStdWString(String(p, root.value("description"), "description"));
     }
     ReadDevices(p, root.value("devices"), &scenario.m_devices);
-    ReadCamera(p, root.value("camera"), &scenario.m_camera);
+    ReadCamera(p, root.value("camera"), &scenario.m_camera, &scenario.m_turnedCamera);
     ReadOptics(p, root.value("optics"), scenario.m_camera, &scenario.m_optics);
     ReadDmd(p, root.value("dmd"), &scenario.m_dmd);
-    ReadRois(p, root.value("stimulation"), scenario.m_camera, &scenario.m_rois);
+    // The ROIs are drawn after calibration, on the image as it shows then.
+    ReadRois(p, root.value("stimulation"), scenario.m_turnedCamera, &scenario.m_rois);
     ReadLight(p, root.value("light"), scenario.m_devices, &scenario.m_light);
     ReadProtocol(p, root.value("protocol"), scenario.m_rois, &scenario.m_protocol);
     if (!p.Ok()) {

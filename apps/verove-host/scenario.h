@@ -114,7 +114,15 @@ public:
     const QString& Path() const { return m_path; }
     const QString& Description() const { return m_description; }
     const ScenarioDevices& Devices() const { return m_devices; }
+    // The camera as the session starts and calibrates with it.
     const ScenarioCamera& Camera() const { return m_camera; }
+    // The camera after calibration: turned and mirrored as "turnAfterCalibration" says, else
+    // the same as Camera(). The ROIs are drawn on its image.
+    const ScenarioCamera& CameraAfterCalibration() const { return m_turnedCamera; }
+    bool TurnsCameraAfterCalibration() const {
+        return m_turnedCamera.setup.rotationDegrees != m_camera.setup.rotationDegrees ||
+               m_turnedCamera.setup.angleParams != m_camera.setup.angleParams;
+    }
     const ScenarioOptics& Optics() const { return m_optics; }
     const ScenarioDmd& Dmd() const { return m_dmd; }
     // By group: S1, S2, S3.
@@ -133,6 +141,7 @@ private:
     QString m_description;
     ScenarioDevices m_devices;
     ScenarioCamera m_camera;
+    ScenarioCamera m_turnedCamera;
     ScenarioOptics m_optics;
     ScenarioDmd m_dmd;
     std::array<std::vector<ScenarioRoi>, 3> m_rois;

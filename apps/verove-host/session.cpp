@@ -106,6 +106,9 @@ std::vector<Session::Step> Session::Steps() const {
         steps.push_back({"Show the DMD field to the camera", &Session::ShowDmdField});
     }
     steps.push_back({"Calibrate automatically and accept", &Session::Calibrate});
+    if (m_scenario.TurnsCameraAfterCalibration()) {
+        steps.push_back({"Turn the camera image", &Session::TurnCamera});
+    }
     const ScenarioProtocol& protocol = m_scenario.Protocol();
     const auto& rois = m_scenario.Rois();
     if (!rois[0].empty() || !rois[1].empty() || !rois[2].empty()) {
@@ -541,19 +544,13 @@ int Session::Calibrate(QString* detail) {
                       .arg(validated);
         return kExitFailed;
     }
-    IZtDeviceDMD* dmd = DeviceDmd();
-    bool calibrated = false;
-    if (dmd) {
-        dmd->IsCalibrated(&calibrated);
-        dmd->Release();
-    }
-    Matrix3 stored{};
+    const bool calibrated = DeviceCalibrated();
+    // The device keeps its calibration for the unturned camera: DMD to sensor pixels.
     Matrix3 fitted{};
     Matrix3 sensorToImage{};
     QString key;
     const bool simulator = m_scenario.Dmd().simulator;
-    if (!calibrated || !StoredCalibration(&stored, &key) ||
-        !CalibrationToSensor(stored, &fitted) || !SensorToImage(&sensorToImage)) {
+    if (!calibrated || !StoredCalibration(&fitted, &key) || !SensorToImage(&sensorToImage)) {
         *detail = QStringLiteral("the device kept no calibration (end %1, calibrated %2)")
                       .arg(ended)
                       .arg(calibrated ? "yes" : "no");
@@ -622,6 +619,33 @@ bool Session::StoredCalibration(Matrix3* dmdToSensor, QString* key) const {
     return element == 6;
 }
 
+bool Session::DeviceCalibrated() const {
+    bool calibrated = false;
+    if (IZtDeviceDMD* dmd = DeviceDmd()) {
+        dmd->IsCalibrated(&calibrated);
+        dmd->Release();
+    }
+    return calibrated;
+}
+
+int Session::TurnCamera(QString* detail) {
+    const zthost::CameraSetup& turned = m_scenario.CameraAfterCalibration().setup;
+    const bool mirrored = turned.angleParams[0] != turned.angleParams[3];
+    const int status = zthost::TurnCamera(turned.rotationDegrees, mirrored);
+    if (status != 0) {
+        *detail = QStringLiteral("the camera refused the turn (status %1)").arg(status);
+        return kExitFailed;
+    }
+    // The calibration was measured for the unturned camera: the device keeps it and turns it
+    // with the camera.
+    const bool calibrated = DeviceCalibrated();
+    *detail = QStringLiteral("turned to %1 degrees%2; the device calls itself %3")
+                  .arg(turned.rotationDegrees)
+                  .arg(mirrored ? ", mirrored top to bottom" : "")
+                  .arg(calibrated ? "calibrated" : "not calibrated for this rotation");
+    return kExitDone;
+}
+
 int Session::DrawRois(QString* detail) {
     IZtStimulationDevice* device = Device();
     IZtGrabberProvider* grabber = zthost::HostContext()->GetGrabberProvider();
@@ -632,7 +656,7 @@ int Session::DrawRois(QString* detail) {
     }
     // An uncalibrated device switches the camera region off; the user draws on the image of the
     // region, so it goes back on first, as the user would set it.
-    const ScenarioCamera& camera = m_scenario.Camera();
+    const ScenarioCamera& camera = m_scenario.CameraAfterCalibration();
     QStringList done;
     bool regionOn = false;
     grabber->CameraRoiIsOn(&regionOn);
@@ -801,7 +825,7 @@ Session::RunResult Session::RunStimulation(const ScenarioStimulationRun& run, bo
     m_latencies[run.group].push_back(result.latencyMs);
 
     const SZtPicBuf& frame = sample.GetPicture();
-    const ScenarioCamera& camera = m_scenario.Camera();
+    const ScenarioCamera& camera = m_scenario.CameraAfterCalibration();
     if (sample.IsEmpty() || static_cast<int>(frame.width) != camera.imageWidth ||
         static_cast<int>(frame.height) != camera.imageHeight) {
         return result;

@@ -61,6 +61,7 @@ private:
     int CheckLightPath(QString* detail);
     int ShowDmdField(QString* detail);
     int Calibrate(QString* detail);
+    int TurnCamera(QString* detail);
     int DrawRois(QString* detail);
     int RunProtocol(QString* detail);
     int StepBitDepths(QString* detail);
@@ -72,10 +73,12 @@ private:
     IZtStimulationDevice* Device() const;
     // The connected device's DMD interface with a reference added, or null.
     IZtDeviceDMD* DeviceDmd() const;
+    // Whether the connected device calls itself calibrated (IZtDeviceDMD::IsCalibrated).
+    bool DeviceCalibrated() const;
     // Shows the pattern of that name on the mirrors; false when the device has none or refuses.
     bool ShowPattern(const wchar_t* name) const;
-    // The DMD-to-camera matrix the device stored last in its settings file, as stored (for the
-    // unturned camera, see CalibrationToSensor), and its configuration key; false when none.
+    // The DMD-to-camera matrix the device stored last in its settings file (DMD to unbinned,
+    // unturned sensor pixels), and its configuration key; false when none.
     bool StoredCalibration(Matrix3* dmdToSensor, QString* key) const;
     // The id of the device's pattern of that name; false when it has none.
     bool PatternId(const wchar_t* name, ZT_DWORD* id) const;

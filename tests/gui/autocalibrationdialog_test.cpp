@@ -25,6 +25,7 @@
 #include "cztstimulationdeviceverove.h"
 #include "cztverovedriver.h"
 #include "fake_atcore_control.h"
+#include "plugin_host.h"
 #include "shown_mirrors.h"
 #include "zt/zt_acquisition.h"
 #include "zt/zt_devices.h"
@@ -122,12 +123,8 @@ class AutocalibrationDialog : public ::testing::Test {
 protected:
     void SetUp() override {
         InitResources();
-        zthost::ResetForTests();
-        fake_atcore::Reset();
-        ASSERT_TRUE(m_dir.isValid());
-        zthost::SetSettingsLocation(m_dir.path().toStdWString());
+        ASSERT_NO_FATAL_FAILURE(ResetPluginHost(m_dir));
         zthost::SetSearchFolders({CZtStringW::FromUtf8(VEROVE_FAKE_SDK_DIR).Str()});
-        VerovePluginState().hostContext = zthost::HostContext();
     }
 
     void TearDown() override {

@@ -210,6 +210,16 @@ TEST_F(ScenarioRun, RotatedFlippedScenarioRunsCompletely) {
     ExpectCompleteSession("rotated-flipped.json");
 }
 
+// Calibrated with the camera as mounted; the user then turns and mirrors the image and draws
+// the ROIs on it: the light still lands on them.
+TEST_F(ScenarioRun, CameraTurnedAfterCalibrationStillPlacesTheLight) {
+    const HostRun run = ExpectCompleteSession("turned-after-calibration.json");
+    EXPECT_TRUE(
+        run.out.contains("Turn the camera image\n      turned to 90 degrees, mirrored "
+                         "top to bottom"))
+        << run.out.toStdString();
+}
+
 TEST_F(ScenarioRun, BinningRoiScenarioRunsCompletely) {
     ExpectCompleteSession("binning-roi.json");
     // The uncalibrated device switched the camera region off; the ROIs are drawn on it again.

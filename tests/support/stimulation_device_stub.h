@@ -6,10 +6,12 @@
 
 #include "zt/zt_stimulation.h"
 
-// Thread-compatible. The reference counting comes from the class it is mixed into.
-class StimulationDeviceStub : public IZtStimulationDevice {
+// Thread-compatible. Over the interface itself the reference counting comes from the class the
+// stub is mixed into; over a device class the stub keeps that class's own answers out of the way.
+template <class Base = IZtStimulationDevice>
+class StimulationDeviceStub : public Base {
 public:
-    explicit StimulationDeviceStub(std::wstring name) : m_name(std::move(name)) {}
+    explicit StimulationDeviceStub(std::wstring name = {}) : m_name(std::move(name)) {}
 
     CZtStringW GetUniqueName() override { return m_name; }
     bool IsConnected() override { return true; }

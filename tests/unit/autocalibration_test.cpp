@@ -20,6 +20,7 @@
 #include "cztstimulationdeviceverove.h"
 #include "cztverovedriver.h"
 #include "fake_atcore_control.h"
+#include "plugin_host.h"
 #include "shown_mirrors.h"
 #include "zt/zt_acquisition.h"
 #include "zt/zt_roi.h"
@@ -72,12 +73,8 @@ const std::array<double, 6> kTruth = {1.2, 0.0, 32.0, 0.0, 1.2, 24.0};
 class Autocalibration : public ::testing::Test {
 protected:
     void SetUp() override {
-        zthost::ResetForTests();
-        fake_atcore::Reset();
-        ASSERT_TRUE(m_dir.isValid());
-        zthost::SetSettingsLocation(m_dir.path().toStdWString());
+        ASSERT_NO_FATAL_FAILURE(ResetPluginHost(m_dir));
         zthost::SetSearchFolders({CZtStringW::FromUtf8(VEROVE_FAKE_SDK_DIR).Str()});
-        VerovePluginState().hostContext = zthost::HostContext();
         zthost::CameraSetup camera;
         camera.name = L"Cam1";
         ASSERT_EQ(zthost::SetCamera(camera), 0);
@@ -369,4 +366,31 @@ TEST_F(Autocalibration, WorkerWithoutADriverStopsAtOnceAndWaitsToBeEnded) {
     EXPECT_EQ(device->GetAutocalibration().GetResult(), -9);
     QCoreApplication::processEvents();
     EXPECT_EQ(ended.count(), 0);
+}
+
+TEST_F(Autocalibration, EndedWithoutADialogTheDeviceFollowsTheOpticalConfigurationAgain) {
+    UseCamera(ShownMirrors);
+    CZtStimulationDeviceVerove* device = ConnectDevice();
+    ASSERT_EQ(device->OnAutocalibrationInit(), 0);
+    ASSERT_EQ(device->AutocalibrationRun(), 0);
+    bool changed = true;
+    EXPECT_EQ(device->CheckConfigurationDataAndUpdateCalibration(&changed), -9);
+    EXPECT_EQ(device->OnAutocalibrationEnd(false), 0);
+    EXPECT_FALSE(device->IsCalibrationInProgress());
+    zthost::ClearCapturedLog();
+    EXPECT_EQ(device->CheckConfigurationDataAndUpdateCalibration(&changed), 0);
+    EXPECT_FALSE(zthost::LogContains(L"Aborting, autocalibration in progress..."));
+}
+
+TEST_F(Autocalibration, AnOpenDialogKeepsTheMarkUntilItGoes) {
+    UseCamera(ShownMirrors);
+    CZtStimulationDeviceVerove* device = ConnectDevice();
+    m_receiver = std::make_unique<CZtAutocalibrationDialog>(device);
+    device->SetAutocalibrationDialog(m_receiver.get());
+    ASSERT_EQ(device->OnAutocalibrationInit(), 0);
+    ASSERT_EQ(device->AutocalibrationRun(), 0);
+    EXPECT_EQ(device->OnAutocalibrationEnd(false), 0);
+    EXPECT_TRUE(device->IsCalibrationInProgress());
+    m_receiver.reset();
+    EXPECT_FALSE(device->IsCalibrationInProgress());
 }

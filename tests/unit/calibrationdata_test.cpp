@@ -13,6 +13,7 @@
 #include "cztcalibrationdata.h"
 #include "fake_grabber_provider.h"
 #include "zt/zt_settings.h"
+#include "zthost/optics.h"
 #include "zthost/settings_store.h"
 #include "zthost/zthost.h"
 
@@ -528,25 +529,39 @@ TEST_F(CalibrationData, RotatedCameraMapsThroughTheUnrotatedSensor) {
     EXPECT_NEAR(camera[1], 50, 1e-9);
 }
 
-TEST_F(CalibrationData, RotatedSquareCameraAgreesWithTheHostsImageToSensorTransform) {
-    m_owner.format.value.sensorRect = {0, 0, 100, 100};
-    m_owner.format.value.imageRect = {0, 0, 100, 100};
-    CZtCalibrationData data(&m_owner);
-    data.UpdateTranslationVector();
+// The stored matrices hold for the unturned sensor. Turned or mirrored, the mapping takes the
+// chip point the host gives for a displayed pixel to where the stored matrix takes that pixel's
+// sensor point, on a sensor wider than high, whose displayed centre moves with a quarter turn.
+TEST_F(CalibrationData, TurnedCameraMapsEachDisplayedPixelThroughItsSensorPoint) {
+    m_owner.format.value.sensorRect = {0, 0, 100, 60};
+    m_owner.format.value.imageRect = {0, 0, 100, 60};
     const CZtMatrix3 camToDmd = {2, 0.1, -60, -0.1, 2, -80, 0, 0, 1};
-    data.SetCalibrationCamToDMD(camToDmd);
-    for (double degrees : {90.0, 180.0, 270.0, 30.0}) {
-        ASSERT_EQ(data.SetCameraRotation(degrees), 0);
-        CZtMatrix3 imageToSensor{};
-        ASSERT_EQ(CalcTransformImgToChip(&m_owner.format, degrees * 3.1415926535898 / 180.0,
-                                         nullptr, nullptr, false, imageToSensor.data()),
-                  0);
-        for (const auto& [x, y] : {std::pair{10.0, 20.0}, std::pair{90.0, 35.0}}) {
-            const auto sensor = Apply(imageToSensor, x, y);
-            const auto expected = Apply(camToDmd, sensor[0], sensor[1]);
-            const auto dmd = Apply(data.GetMappingCamToDMD(), x, y);
-            EXPECT_NEAR(dmd[0], expected[0], 1e-6) << degrees << " degrees";
-            EXPECT_NEAR(dmd[1], expected[1], 1e-6) << degrees << " degrees";
+    for (bool flip : {false, true}) {
+        m_grabber.angleParams[3] = flip ? -1.0 : 1.0;
+        m_owner.format.value.flipY = flip;
+        CZtCalibrationData data(&m_owner);
+        data.UpdateTranslationVector();
+        data.SetCalibrationCamToDMD(camToDmd);
+        for (double degrees : {90.0, 180.0, 270.0, 30.0}) {
+            ASSERT_EQ(data.SetCameraRotation(degrees), 0);
+            ASSERT_EQ(data.UpdateFlipMatrix(), 0);
+            const double radians = degrees * 3.1415926535898 / 180.0;
+            CZtMatrix3 imageToChip{};
+            CZtMatrix3 imageToSensor{};
+            ASSERT_EQ(CalcTransformImgToChip(&m_owner.format, radians, nullptr, nullptr, false,
+                                             imageToChip.data()),
+                      0);
+            ASSERT_EQ(zthost::CalcTransformImageToSensor(&m_owner.format, radians, nullptr,
+                                                         imageToSensor.data()),
+                      0);
+            for (const auto& [x, y] : {std::pair{10.0, 20.0}, std::pair{55.0, 95.0}}) {
+                const auto chip = Apply(imageToChip, x, y);
+                const auto sensor = Apply(imageToSensor, x, y);
+                const auto expected = Apply(camToDmd, sensor[0], sensor[1]);
+                const auto dmd = Apply(data.GetMappingCamToDMD(), chip[0], chip[1]);
+                EXPECT_NEAR(dmd[0], expected[0], 1e-6) << degrees << " degrees, flip " << flip;
+                EXPECT_NEAR(dmd[1], expected[1], 1e-6) << degrees << " degrees, flip " << flip;
+            }
         }
     }
 }

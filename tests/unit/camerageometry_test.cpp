@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "zt/zt_grabber.h"
+#include "zthost/optics.h"
 
 namespace {
 
@@ -209,7 +210,7 @@ std::vector<int> TurnPicture(const std::vector<int>& sensor, int w, int h, int q
     return cur;
 }
 
-TEST(CameraGeometry, ImageToChipFindsEachDisplayedPixelOnTheSensor) {
+TEST(CameraGeometry, ImageToSensorFindsEachDisplayedPixelOnTheSensor) {
     // A non-square region of a larger sensor, 2x2 binned: every displayed pixel centre must land
     // in the sensor block that was binned into it.
     const SZtRect region{40, 20, 40 + 2 * 7, 20 + 2 * 4};
@@ -225,8 +226,7 @@ TEST(CameraGeometry, ImageToChipFindsEachDisplayedPixelOnTheSensor) {
             const std::vector<int> shown = TurnPicture(binned, w, h, quarters, flip, &dw, &dh);
             Mat3 m{};
             ASSERT_EQ(
-                CalcTransformImgToChip(&f, quarters * kPi / 2.0, nullptr, nullptr, false, m.data()),
-                0);
+                zthost::CalcTransformImageToSensor(&f, quarters * kPi / 2.0, nullptr, m.data()), 0);
             for (int y = 0; y < dh; ++y) {
                 for (int x = 0; x < dw; ++x) {
                     const Point s = Apply(m, {x + 0.5, y + 0.5});
@@ -243,25 +243,37 @@ TEST(CameraGeometry, ImageToChipFindsEachDisplayedPixelOnTheSensor) {
     }
 }
 
-TEST(CameraGeometry, ImageToChipAgreesWithTheMappingToUnrotated) {
-    // Unbinned, the image-to-chip transform is the mapping to the unrotated camera about the
-    // image's centre, moved to the image's place on the sensor: the plug-in's calibration relies
-    // on the two agreeing.
-    const SZtRect roi{300, 100, 300 + 600, 100 + 600};
-    const SZtGrabberFormatDesc f = Format(2048, 2048, roi, 1.0, true);
-    for (double degrees : {0.0, 17.0, 90.0, 200.0}) {
-        const double radians = degrees * kPi / 180.0;
-        Mat3 m{};
-        ASSERT_EQ(CalcTransformImgToChip(&f, radians, nullptr, nullptr, false, m.data()), 0);
-        const Mat3 r = PluginRotation(radians);
-        const Mat3 flip = PluginFlip(true);
-        const double t[3] = {300.0, 300.0, 1.0};  // half the ROI, as the plug-in takes it
-        Mat3 u{};
-        ASSERT_EQ(GetMappingToUnrotatedCamera(r.data(), flip.data(), t, u.data()), 0);
-        const Mat3 offset = {1, 0, 300, 0, 1, 100, 0, 0, 1};
-        const Mat3 expected = Multiply(offset, u);
-        for (int i = 0; i < 9; ++i) {
-            EXPECT_NEAR(m[i], expected[i], 1e-9) << degrees << " element " << i;
+TEST(CameraGeometry, MappingToUnrotatedTakesChipCoordinatesToTheSensor) {
+    // The plug-in's calibration turns chip coordinates back to the sensor with the mapping to the
+    // unrotated camera about half the shown region's size: on a binned ROI wider than high,
+    // whose displayed centre moves with a quarter turn, that lands on the sensor point of every
+    // displayed pixel, turned or not, mirrored or not.
+    const SZtRect roi{300, 100, 300 + 640, 100 + 480};
+    for (bool flipped : {false, true}) {
+        const SZtGrabberFormatDesc f = Format(2048, 2048, roi, 2.0, flipped);
+        for (double degrees : {0.0, 17.0, 90.0, 200.0, 270.0}) {
+            const double radians = degrees * kPi / 180.0;
+            Mat3 toChip{};
+            Mat3 toSensor{};
+            ASSERT_EQ(CalcTransformImgToChip(&f, radians, nullptr, nullptr, false, toChip.data()),
+                      0);
+            ASSERT_EQ(zthost::CalcTransformImageToSensor(&f, radians, nullptr, toSensor.data()), 0);
+            const Mat3 r = PluginRotation(radians);
+            const Mat3 flip = PluginFlip(flipped);
+            const double t[3] = {320.0, 240.0, 1.0};  // half the ROI, as the plug-in takes it
+            Mat3 u{};
+            ASSERT_EQ(GetMappingToUnrotatedCamera(r.data(), flip.data(), t, u.data()), 0);
+            const Mat3 back = Multiply(u, toChip);
+            for (int i = 0; i < 9; ++i) {
+                EXPECT_NEAR(back[i], toSensor[i], 1e-9)
+                    << degrees << " degrees, flip " << flipped << ", element " << i;
+            }
+            if (degrees == 0.0 && !flipped) {
+                // Unturned, chip and sensor coordinates are the same.
+                for (int i = 0; i < 9; ++i) {
+                    EXPECT_NEAR(toChip[i], toSensor[i], 1e-12) << "element " << i;
+                }
+            }
         }
     }
 }

@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "module_stub.h"
 #include "zt/zt_devices.h"
 #include "zt/zt_layout.h"
 #include "zthost/layout.h"
@@ -33,7 +34,7 @@ const wchar_t* const kDeviceChanged = L"ZT_MODULEEVENT_DEVICE_BEFORE_CHANGED";
 
 // Records every device-change event with the changed ids and what the device manager answers for
 // the launch's line 0 at that moment.
-class DeviceEventModule : public IZtModuleQ9 {
+class DeviceEventModule : public ModuleStub {
 public:
     int OnModuleEvent(const wchar_t* eventName, std::intptr_t param, bool*, void* list) override {
         const auto* ids = static_cast<const ZT_DWORD*>(list);
@@ -62,24 +63,6 @@ public:
         std::lock_guard lock(m_mutex);
         m_events.clear();
     }
-
-    long AddRef() override { return 1; }
-    long Release() override { return 1; }
-    void* QueryInterface(const char*) override { return nullptr; }
-    int SetHostContext(IZtHostContext*) override { return 0; }
-    void Reserved01() override {}
-    int Reserved02() override { return 0; }
-    int Reserved03() override { return 0; }
-    int Reserved04() override { return 0; }
-    int RegisterModuleEvents() override { return 0; }
-    int Reserved06() override { return 0; }
-    int Reserved07() override { return 0; }
-    int Reserved08() override { return 0; }
-    int Reserved09() override { return 0; }
-    int Reserved10() override { return 0; }
-    void Reserved12() override {}
-    void Reserved13() override {}
-    void Reserved14() override {}
 
 private:
     std::mutex m_mutex;

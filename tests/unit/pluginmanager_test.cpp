@@ -2,11 +2,14 @@
 // events the host sends itself.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <functional>
 #include <string>
 #include <vector>
 
+#include "module_stub.h"
 #include "zt/zt_devices.h"
+#include "zt/zt_grabber.h"
 #include "zt/zt_module.h"
 #include "zthost/microscope.h"
 #include "zthost/zthost.h"
@@ -14,7 +17,7 @@
 namespace {
 
 // Thread-bound. A module that records the events it receives into a shared journal.
-class RecordingModule : public IZtModuleQ9 {
+class RecordingModule : public ModuleStub {
 public:
     RecordingModule(std::wstring name, std::vector<std::wstring>* journal, bool handles = false)
         : m_name(std::move(name)), m_journal(journal), m_handles(handles) {}
@@ -25,30 +28,14 @@ public:
         if (m_handles) {
             *handled = true;
         }
+        lastList = list;
         if (onEvent) {
             onEvent();
         }
         return 0;
     }
     std::function<void()> onEvent;
-
-    long AddRef() override { return 1; }
-    long Release() override { return 1; }
-    void* QueryInterface(const char*) override { return nullptr; }
-    int SetHostContext(IZtHostContext*) override { return 0; }
-    void Reserved01() override {}
-    int Reserved02() override { return 0; }
-    int Reserved03() override { return 0; }
-    int Reserved04() override { return 0; }
-    int RegisterModuleEvents() override { return 0; }
-    int Reserved06() override { return 0; }
-    int Reserved07() override { return 0; }
-    int Reserved08() override { return 0; }
-    int Reserved09() override { return 0; }
-    int Reserved10() override { return 0; }
-    void Reserved12() override {}
-    void Reserved13() override {}
-    void Reserved14() override {}
+    void* lastList = nullptr;  // valid only while the event is delivered
 
 private:
     std::wstring m_name;
@@ -147,6 +134,38 @@ TEST_F(PluginManager, DeviceManagerRefreshIsAnnouncedToTheModulesAfterwards) {
     EXPECT_EQ(devices->DMApi_Refresh(), 0);
     EXPECT_EQ(journal, std::vector<std::wstring>{L"m:ZT_MODULEEVENT_DM_AFTER_REFRESH:0"});
     EXPECT_EQ(countSeen, 1);
+}
+
+TEST_F(PluginManager, TurningTheCameraIsAnnouncedToTheModulesWithTheTurnInPlace) {
+    RecordingModule module(L"m", &journal);
+    SZtCameraNewParams seen;
+    double rotationSeen = -1.0;
+    module.onEvent = [&] {
+        rotationSeen = zthost::Camera().rotationDegrees;
+        seen = *static_cast<const SZtCameraNewParams*>(module.lastList);
+    };
+    ASSERT_EQ(manager->RegisterModuleEvent(L"ZT_MODULEEVENT_CAMERA_NEW_PARAMS", &module, -1), 0);
+    zthost::CameraSetup none;
+    none.hasCamera = false;
+    ASSERT_EQ(zthost::SetCamera(none), 0);
+    EXPECT_EQ(zthost::TurnCamera(90.0, true), -6);
+    EXPECT_TRUE(journal.empty());
+
+    zthost::CameraSetup camera;
+    camera.name = L"Cam1";
+    camera.roiOn = true;
+    camera.roi = {100, 200, 900, 600};
+    ASSERT_EQ(zthost::SetCamera(camera), 0);
+    EXPECT_EQ(zthost::TurnCamera(90.0, true), 0);
+    EXPECT_EQ(journal, std::vector<std::wstring>{L"m:ZT_MODULEEVENT_CAMERA_NEW_PARAMS:1"});
+    EXPECT_EQ(rotationSeen, 90.0);
+    EXPECT_EQ(seen.camera.name, CZtStringW(L"Cam1"));
+    EXPECT_EQ(seen.region.left, 100);
+    EXPECT_EQ(seen.region.bottom, 600);
+    const zthost::CameraSetup turned = zthost::Camera();
+    EXPECT_EQ(turned.angleParams, (std::array<double, 4>{1.0, 0.0, 0.0, -1.0}));
+    EXPECT_TRUE(turned.roiOn) << "the region stays";
+    EXPECT_EQ(turned.roi.right, 900);
 }
 
 }  // namespace

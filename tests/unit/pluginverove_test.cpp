@@ -9,6 +9,7 @@
 
 #include "cztpluginverove.h"
 #include "cztstimulationdeviceverove.h"
+#include "stimulation_device_stub.h"
 #include "zt/zt_util.h"
 #include "zthost/zthost.h"
 
@@ -48,7 +49,8 @@ DeviceJournal& JournalOf(const std::wstring& name) {
 std::vector<int> g_acceptIndices = {0};
 bool g_galvoConflict = false;
 
-class RecordingDevice : public CZtStimulationDeviceVerove {
+// Thread-bound. Stands in for the Verove device, noting the shell's calls in its journal.
+class RecordingDevice : public StimulationDeviceStub<CZtStimulationDeviceVerove> {
 public:
     RecordingDevice() : m_journal(&g_devices.emplace_back()) {}
 
@@ -116,40 +118,9 @@ public:
     }
     bool GetGalvoConflict() override { return g_galvoConflict; }
 
-    // The stimulation-device interface: not used by the shell.
+    // Its name and connected state as set above; the stub answers the rest of the interface.
     CZtStringW GetUniqueName() override { return CZtStringW(m_name); }
     bool IsConnected() override { return m_connected; }
-    bool IsVisible() override { return true; }
-    int SetActive(bool) override { return 0; }
-    bool HasCapability(std::uint32_t) override { return false; }
-    bool HasCapabilityNow(std::uint32_t) override { return false; }
-    int GetDisplayName(CZtStringW*, int) override { return 0; }
-    int Reserved07() override { return 0; }
-    double Reserved08() override { return 0.0; }
-    int Reserved09() override { return 0; }
-    double Reserved10() override { return 0.0; }
-    int Reserved11() override { return 4; }
-    int StimulationAreaGetCount() override { return 0; }
-    int StimulationAreaSet(const CZtRoiObjectList*, const SZtRLEPicBuf*, const SZtScanAreaDesc*,
-                           const SZtGrabberFormatDesc*, const SZtRect*) override {
-        return 0;
-    }
-    int StimulationAreaGet(CZtRoiObjectList*, SZtRLEPicBuf*, SZtScanAreaDesc*,
-                           SZtGrabberFormatDesc*, SZtRect*, std::uint64_t*) override {
-        return 0;
-    }
-    int StimulationAreaAppendAsPattern() override { return 0; }
-    int StimulationAreaUpload() override { return 0; }
-    bool StimulationAreaIsUpToDate() override { return true; }
-    int StimulationReady() override { return 0; }
-    bool StimulationIsReady() override { return true; }
-    int StimulationBegin(const SZtStimulationRequest*) override { return 0; }
-    int StimulationEnd(double*, double*, int) override { return 0; }
-    int StimulationFire(double*, double*) override { return -9; }
-    int StimulationAbort() override { return 0; }
-    int StimulationROIPrepare() override { return 0; }
-    int StimulationValidate(const SZtExperiment*, CZtStringW*) override { return 0; }
-    IZtLaserPowerControl* GetLaserPowerControl() override { return nullptr; }
 
 protected:
     ~RecordingDevice() override { m_journal->destroyed = true; }

@@ -82,7 +82,7 @@ protected:
 TEST_F(ScenarioFiles, EveryShippedScenarioLoads) {
     const QStringList files = QDir(kScenarios).entryList({"*.json"}, QDir::Files);
     EXPECT_EQ(files, (QStringList{"binning-roi.json", "default.json", "galvo-conflict.json",
-                                  "rotated-flipped.json"}));
+                                  "rotated-flipped.json", "turned-after-calibration.json"}));
     for (const QString& file : files) {
         Scenario scenario;
         QString error;
@@ -126,6 +126,18 @@ TEST_F(ScenarioFiles, ShippedScenariosDescribeTheirMicroscopes) {
 
     ASSERT_TRUE(scenario.Load(kScenarios + "/galvo-conflict.json", &error));
     EXPECT_EQ(scenario.Devices().galvoXYCount, 1);
+    EXPECT_FALSE(scenario.TurnsCameraAfterCalibration());
+
+    // Calibrated as mounted, then turned: the ROIs are drawn on the turned image.
+    ASSERT_TRUE(scenario.Load(kScenarios + "/turned-after-calibration.json", &error));
+    EXPECT_EQ(scenario.Camera().setup.rotationDegrees, 0.0);
+    EXPECT_EQ(scenario.Camera().imageWidth, 2560);
+    EXPECT_TRUE(scenario.TurnsCameraAfterCalibration());
+    const ScenarioCamera& turned = scenario.CameraAfterCalibration();
+    EXPECT_EQ(turned.setup.rotationDegrees, 90.0);
+    EXPECT_NE(turned.setup.angleParams[0], turned.setup.angleParams[3]);
+    EXPECT_EQ(turned.imageWidth, 2160);
+    EXPECT_EQ(turned.imageHeight, 2560);
 }
 
 TEST_F(ScenarioFiles, UnreadableFilesAreNamedWithTheReason) {
@@ -173,6 +185,12 @@ TEST_F(ScenarioFiles, ValuesOfTheWrongKindOrRangeAreRefused) {
               "devices.shutters[0].open: expected true or false");
     EXPECT_EQ(ErrorWith("dmd.device", "usb"), "dmd.device: expected \"sdk\" or \"simulator\"");
     EXPECT_EQ(ErrorWith("camera.rotation", 45), "camera.rotation: expected 0, 90, 180 or 270");
+    EXPECT_EQ(ErrorWith("camera.turnAfterCalibration", QJsonObject{{"rotation", 45}}),
+              "camera.turnAfterCalibration.rotation: expected 0, 90, 180 or 270");
+    EXPECT_EQ(ErrorWith("camera.turnAfterCalibration", QJsonObject{{"flip", "yes"}}),
+              "camera.turnAfterCalibration.flip: expected true or false");
+    EXPECT_EQ(ErrorWith("camera.turnAfterCalibration", QJsonObject{{"angle", 90}}),
+              "camera.turnAfterCalibration.angle: unknown field");
     EXPECT_EQ(ErrorWith("camera.sensor", QJsonArray{2048}),
               "camera.sensor: expected [width, height]");
     EXPECT_EQ(ErrorWith("protocol.bitDepths[0]", 3),
@@ -249,6 +267,33 @@ TEST_F(ScenarioFiles, CameraRegionAndRoisMustFitTheImage) {
               "stimulation.S3[0].polygon: the polygon encloses no area");
     EXPECT_EQ(ErrorWith("stimulation.S1[0].ellipse", QJsonArray{1, 1, 2, 2}),
               "stimulation.S1[0]: expected only one of rectangle, ellipse and polygon");
+
+    // ROIs are drawn after calibration: on a sensor wider than high turned by a quarter, the
+    // image they must fit is the turned one.
+    json = DefaultJson();
+    json = Edit(json, {"camera", "sensor"}, QJsonArray{2048, 1024}).toObject();
+    json = Edit(json, {"optics", "centre"}, QJsonArray{1024, 512}).toObject();
+    json = Edit(json, {"optics", "scale"}, 1.0).toObject();
+    json = Edit(json, {"stimulation", "S1"},
+                QJsonArray{QJsonObject{{"rectangle", QJsonArray{100, 1500, 200, 1600}}}})
+               .toObject();
+    json = Edit(json, {"stimulation", "S2"},
+                QJsonArray{QJsonObject{{"ellipse", QJsonArray{100, 1100, 300, 1300}}}})
+               .toObject();
+    json = Edit(json, {"stimulation", "S3"},
+                QJsonArray{QJsonObject{
+                    {"polygon", QJsonArray{QJsonArray{100, 1200}, QJsonArray{300, 1150},
+                                           QJsonArray{400, 1450}, QJsonArray{200, 1500}}}}})
+               .toObject();
+    const QString unturned = Write(json);
+    EXPECT_FALSE(scenario.Load(unturned, &error));
+    EXPECT_EQ(error, unturned +
+                         ": stimulation.S1[0].rectangle: expected [left, top, right, "
+                         "bottom] inside the 2048 x 1024 camera image");
+    json =
+        Edit(json, {"camera", "turnAfterCalibration"}, QJsonObject{{"rotation", 270}}).toObject();
+    const QString turnedFile = Write(json);
+    EXPECT_TRUE(scenario.Load(turnedFile, &error)) << error.toStdString();
 }
 
 TEST_F(ScenarioFiles, AFailedLoadKeepsThePreviousScenario) {

@@ -97,17 +97,16 @@ Point Apply(const std::array<double, 9>& m, Point p) {
     return {m[0] * p.x + m[1] * p.y + m[2], m[3] * p.x + m[4] * p.y + m[5]};
 }
 
-// Where the camera image shows a sensor point, by the host's own image <-> chip geometry.
-Point ImageFromChip(Point sensor) {
+// Where the camera image shows a sensor point, by the host's own display geometry.
+Point ImageFromSensor(Point sensor) {
     IZtGrabberProvider* grabber = zthost::HostContext()->GetGrabberProvider();
     SZtGrabberFormatDesc format;
     double angle = 0.0;
     EXPECT_EQ(grabber->CameraSettingsGet(&format), 0);
     EXPECT_EQ(grabber->CameraAngleSWGet(&angle), 0);
-    std::array<double, 9> chipToImage{};
-    EXPECT_EQ(CalcTransformChipToImg(&format, angle, nullptr, nullptr, false, chipToImage.data()),
-              0);
-    return Apply(chipToImage, sensor);
+    std::array<double, 9> sensorToImage{};
+    EXPECT_EQ(zthost::CalcTransformSensorToImage(&format, angle, nullptr, sensorToImage.data()), 0);
+    return Apply(sensorToImage, sensor);
 }
 
 SZtPicBuf Capture() {
@@ -171,7 +170,7 @@ TEST_F(SimulatedCamera, LitMirrorAppearsWhereHandWorkedGeometrySaysItShould) {
     }
 }
 
-TEST_F(SimulatedCamera, LitMirrorLandsOnImageFromChipOfTheTruthInEveryCameraSetting) {
+TEST_F(SimulatedCamera, LitMirrorLandsWhereTheImageShowsItsSensorPointInEveryCameraSetting) {
     struct Optics {
         double scale, rotation;
         bool flip;
@@ -216,7 +215,7 @@ TEST_F(SimulatedCamera, LitMirrorLandsOnImageFromChipOfTheTruthInEveryCameraSett
                                          std::to_string(mx) + "," + std::to_string(my);
                 zthost::SetMirrorFrameSource(Lit({{mx, my}}));
                 const SZtPicBuf picture = Capture();
-                const Point expected = ImageFromChip(Apply(truth, {mx + 0.5, my + 0.5}));
+                const Point expected = ImageFromSensor(Apply(truth, {mx + 0.5, my + 0.5}));
                 ASSERT_GT(expected.x, 20.0) << what;
                 ASSERT_LT(expected.x, picture.width - 20.0) << what;
                 ASSERT_GT(expected.y, 20.0) << what;
@@ -581,7 +580,7 @@ TEST_F(SimulatedCameraDmd, CameraSeesTheSquareTheDriverExposes) {
     ASSERT_EQ(m_driver->StartPattern(), 0);
 
     const Spot spot = Measure(Capture(), 50.0);
-    const Point expected = ImageFromChip(Apply(truth, {250.0, 180.0}));
+    const Point expected = ImageFromSensor(Apply(truth, {250.0, 180.0}));
     EXPECT_NEAR(spot.centre.x, expected.x, 0.05);
     EXPECT_NEAR(spot.centre.y, expected.y, 0.05);
     // 100 mirrors of 2.3 x 2.3 sensor pixels at 5000 photoelectrons each.

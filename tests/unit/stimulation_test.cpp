@@ -20,6 +20,7 @@
 #include "cztverovenamemanager.h"
 #include "cztverovesettingsfile.h"
 #include "fake_atcore_control.h"
+#include "plugin_host.h"
 #include "recording_aggregator.h"
 #include "stimulation_device_stub.h"
 #include "zt/zt_devices.h"
@@ -95,13 +96,9 @@ std::vector<std::wstring> Writes() {
 class Stimulation : public ::testing::Test {
 protected:
     void SetUp() override {
-        zthost::ResetForTests();
-        fake_atcore::Reset();
-        ASSERT_TRUE(m_dir.isValid());
+        ASSERT_NO_FATAL_FAILURE(ResetPluginHost(m_dir));
         zthost::SetRegistryLocation(m_dir.filePath("registry.ini").toStdWString());
-        zthost::SetSettingsLocation(m_dir.path().toStdWString());
         zthost::SetSearchFolders({QString(VEROVE_FAKE_SDK_DIR).toStdWString()});
-        VerovePluginState().hostContext = zthost::HostContext();
         CZtVeroveNameManager::Instance().SetBrand(1);
         zthost::CameraSetup camera;
         camera.name = L"Cam1";
@@ -605,7 +602,7 @@ TEST_F(Stimulation, SwitchingTheDeviceOffEndsItsManualShot) {
 }
 
 // An aggregator that answers as a stimulation device of its own name, as the host sees it.
-class NamedAggregator : public RecordingAggregator, public StimulationDeviceStub {
+class NamedAggregator : public RecordingAggregator, public StimulationDeviceStub<> {
 public:
     NamedAggregator() : StimulationDeviceStub(L"CZtVeroveAggregator_0") {}
     void* QueryInterface(const char* name) override {

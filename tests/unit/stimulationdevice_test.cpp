@@ -15,6 +15,7 @@
 #include "cztverovenamemanager.h"
 #include "cztverovepadwrapper.h"
 #include "fake_atcore_control.h"
+#include "plugin_host.h"
 #include "zt/zt_camera.h"
 #include "zt/zt_grabber.h"
 #include "zt/zt_registry.h"
@@ -60,13 +61,9 @@ void AddDmdLogicalDevice(CZtStimulationDeviceVerove* device, ZT_DWORD id, ZT_DWO
 class StimulationDevice : public ::testing::Test {
 protected:
     void SetUp() override {
-        zthost::ResetForTests();
-        fake_atcore::Reset();
-        ASSERT_TRUE(m_dir.isValid());
+        ASSERT_NO_FATAL_FAILURE(ResetPluginHost(m_dir));
         zthost::SetRegistryLocation(m_dir.filePath("registry.ini").toStdWString());
-        zthost::SetSettingsLocation(m_dir.path().toStdWString());
         zthost::SetSearchFolders({});
-        VerovePluginState().hostContext = zthost::HostContext();
         CZtVeroveNameManager::Instance().SetBrand(2);
     }
     void TearDown() override { VerovePluginState().hostContext = nullptr; }

@@ -3,13 +3,14 @@
 
 #include <atomic>
 
+#include "stimulation_device_stub.h"
 #include "zt/zt_stimulation.h"
 #include "zthost/zthost.h"
 
 namespace {
 
 // Thread-safe (atomic counts). A stimulation device that only counts its references.
-class CountingDevice : public IZtStimulationDevice {
+class CountingDevice : public StimulationDeviceStub<> {
 public:
     long AddRef() override {
         ++addRefs;
@@ -20,40 +21,6 @@ public:
         return --refs;
     }
     void* QueryInterface(const char*) override { return nullptr; }
-
-    CZtStringW GetUniqueName() override { return {}; }
-    bool IsConnected() override { return true; }
-    bool IsVisible() override { return true; }
-    int SetActive(bool) override { return 0; }
-    bool HasCapability(std::uint32_t) override { return false; }
-    bool HasCapabilityNow(std::uint32_t) override { return false; }
-    int GetDisplayName(CZtStringW*, int) override { return 0; }
-    int Reserved07() override { return 0; }
-    double Reserved08() override { return 0; }
-    int Reserved09() override { return 0; }
-    double Reserved10() override { return 0; }
-    int Reserved11() override { return 0; }
-    int StimulationAreaGetCount() override { return 0; }
-    int StimulationAreaSet(const CZtRoiObjectList*, const SZtRLEPicBuf*, const SZtScanAreaDesc*,
-                           const SZtGrabberFormatDesc*, const SZtRect*) override {
-        return 0;
-    }
-    int StimulationAreaGet(CZtRoiObjectList*, SZtRLEPicBuf*, SZtScanAreaDesc*,
-                           SZtGrabberFormatDesc*, SZtRect*, std::uint64_t*) override {
-        return 0;
-    }
-    int StimulationAreaAppendAsPattern() override { return 0; }
-    int StimulationAreaUpload() override { return 0; }
-    bool StimulationAreaIsUpToDate() override { return true; }
-    int StimulationReady() override { return 0; }
-    bool StimulationIsReady() override { return true; }
-    int StimulationBegin(const SZtStimulationRequest*) override { return 0; }
-    int StimulationEnd(double*, double*, int) override { return 0; }
-    int StimulationFire(double*, double*) override { return 0; }
-    int StimulationAbort() override { return 0; }
-    int StimulationROIPrepare() override { return 0; }
-    int StimulationValidate(const SZtExperiment*, CZtStringW*) override { return 0; }
-    IZtLaserPowerControl* GetLaserPowerControl() override { return nullptr; }
 
     std::atomic<long> refs{1};
     std::atomic<int> addRefs{0};

@@ -14,6 +14,7 @@
 #include "cztveroveproxy.h"
 #include "driver_owner_double.h"
 #include "fake_atcore_control.h"
+#include "plugin_host.h"
 #include "zthost/camera_control.h"
 #include "zthost/microscope.h"
 #include "zthost/settings_store.h"
@@ -76,12 +77,8 @@ bool AllZero(const std::vector<std::uint8_t>& bytes) {
 class VeroveDriverSdk : public ::testing::Test {
 protected:
     void SetUp() override {
-        zthost::ResetForTests();
-        fake_atcore::Reset();
+        ASSERT_NO_FATAL_FAILURE(ResetPluginHost(m_dir));
         zthost::PrependSearchFolder(CZtStringW::FromUtf8(VEROVE_FAKE_SDK_DIR).Str());
-        ASSERT_TRUE(m_dir.isValid());
-        zthost::SetSettingsLocation(m_dir.path().toStdWString());
-        VerovePluginState().hostContext = zthost::HostContext();
         zthost::CameraSetup camera;
         camera.name = L"Cam1";
         ASSERT_EQ(zthost::SetCamera(camera), 0);

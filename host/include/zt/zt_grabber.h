@@ -105,11 +105,14 @@ protected:
 // ---- Camera geometry ---------------------------------------------------------------------------
 // Matrices are 3x3, row-major, acting on column vectors (x, y, 1). Coordinates are continuous:
 // pixel (i, j) covers [i, i + 1) x [j, j + 1), so an image w pixels wide has its centre at w / 2.
-// Sensor (chip) coordinates are unbinned pixels of the whole, unturned sensor. Image coordinates
-// are pixels of the image as displayed: the format's imageRect, binned, mirrored top to bottom
-// when flipped, then turned by the camera angle about its centre; the displayed image is the
-// binned size, width and height swapped when the angle is nearest an odd multiple of 90 degrees.
-// See docs/camera_geometry.md.
+// Sensor coordinates are unbinned pixels of the whole, unturned sensor. Image coordinates are
+// pixels of the image as displayed: the format's imageRect, binned, mirrored top to bottom when
+// flipped, then turned by the camera angle about its centre; the displayed image is the binned
+// size, width and height swapped when the angle is nearest an odd multiple of 90 degrees. Chip
+// coordinates are sensor coordinates turned with the display: the sensor mirrored and turned like
+// the image about t, half the shown region's size (halves truncated), so that
+// GetMappingToUnrotatedCamera about that t takes chip coordinates to the sensor. Unturned and
+// unmirrored, chip and sensor coordinates are the same. See docs/camera_geometry.md.
 // All return 0, -4 for a null pointer or an unusable format, -9 for a singular matrix; outputs
 // are untouched on failure. Input and output may be the same array.
 
@@ -122,13 +125,14 @@ ZTHOST_API int InvertMatrix(int n, const double* matrix, double* inverse);
 ZTHOST_API int GetMappingToUnrotatedCamera(const double* rotation, const double* flip,
                                            const double* translation, double* mapping);
 
-// Image -> sensor for a format (its flipY mirrors), a camera angle (radians) and an optional ROI
+// Image -> chip for a format (its flipY mirrors), a camera angle (radians) and an optional ROI
 // (the shown part of the sensor; null: the format's imageRect). A confocal grabber's image shows
-// its scan area instead (scanArea required; ROI and binning are not used).
+// its scan area instead (scanArea required; ROI and binning are not used); t is still half the
+// ROI's or imageRect's size.
 ZTHOST_API int CalcTransformImgToChip(const SZtGrabberFormatDesc* format, double angleRadians,
                                       const SZtScanAreaDesc* scanArea, const SZtRect* roi,
                                       bool confocal, double* transform);
-// Sensor -> image: the inverse of CalcTransformImgToChip.
+// Chip -> image: the inverse of CalcTransformImgToChip.
 ZTHOST_API int CalcTransformChipToImg(const SZtGrabberFormatDesc* format, double angleRadians,
                                       const SZtScanAreaDesc* scanArea, const SZtRect* roi,
                                       bool confocal, double* transform);

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "zt/zt_grabber.h"
+#include "zthost/optics.h"
 
 namespace {
 
@@ -98,6 +99,23 @@ int SensorToImage(const Region& region, double radians, bool flip, Mat3* out) {
     return status;
 }
 
+// Sensor -> chip: the sensor turned and mirrored with the display about t, half the size of the
+// region the format shows (the ROI when given, else its image rectangle), halves truncated the
+// way the plug-in takes them. The mapping to the unrotated camera about the same t takes chip
+// coordinates back to the sensor, whatever the turn.
+int SensorToChip(const SZtGrabberFormatDesc& format, const SZtRect* roi, double radians, bool flip,
+                 Mat3* out) {
+    const SZtRect& r = roi ? *roi : format.value.imageRect;
+    const double t[3] = {static_cast<double>((r.right - r.left) / 2),
+                         static_cast<double>((r.bottom - r.top) / 2), 1.0};
+    const Mat3 rotation = Rotation(radians);
+    const Mat3 mirror = Flip(flip);
+    Mat3 unturn;
+    const int status =
+        GetMappingToUnrotatedCamera(rotation.data(), mirror.data(), t, unturn.data());
+    return status != 0 ? status : InvertMatrix(3, unturn.data(), out->data());
+}
+
 // The camera's image region: the ROI when given, else the format's image rectangle; a confocal
 // grabber's image shows its scan area instead.
 int CameraRegion(const SZtGrabberFormatDesc* format, const SZtScanAreaDesc* scanArea,
@@ -126,28 +144,19 @@ int CameraRegion(const SZtGrabberFormatDesc* format, const SZtScanAreaDesc* scan
 
 int ConvertRect(const Mat3& m, const SZtRect& in, SZtRect* out) {
     constexpr double kSnap = 1e-6;  // absorbs rounding of the turned corners
-    double minX = HUGE_VAL, minY = HUGE_VAL, maxX = -HUGE_VAL, maxY = -HUGE_VAL;
-    const double xs[2] = {static_cast<double>(in.left), static_cast<double>(in.right)};
-    const double ys[2] = {static_cast<double>(in.top), static_cast<double>(in.bottom)};
-    for (double x : xs) {
-        for (double y : ys) {
-            const double u = m[0] * x + m[1] * y + m[2];
-            const double v = m[3] * x + m[4] * y + m[5];
-            minX = std::min(minX, u);
-            maxX = std::max(maxX, u);
-            minY = std::min(minY, v);
-            maxY = std::max(maxY, v);
-        }
-    }
+    const zthost::Box box =
+        zthost::MapBox({m[0], m[1], m[2], m[3], m[4], m[5]},
+                       {static_cast<double>(in.left), static_cast<double>(in.top),
+                        static_cast<double>(in.right), static_cast<double>(in.bottom)});
     const double limit = 2147483647.0;
-    if (!(std::fabs(minX) < limit && std::fabs(maxX) < limit && std::fabs(minY) < limit &&
-          std::fabs(maxY) < limit)) {
+    if (!(std::fabs(box.left) < limit && std::fabs(box.right) < limit &&
+          std::fabs(box.top) < limit && std::fabs(box.bottom) < limit)) {
         return -4;
     }
-    out->left = static_cast<std::int32_t>(std::floor(minX + kSnap));
-    out->top = static_cast<std::int32_t>(std::floor(minY + kSnap));
-    out->right = static_cast<std::int32_t>(std::ceil(maxX - kSnap));
-    out->bottom = static_cast<std::int32_t>(std::ceil(maxY - kSnap));
+    out->left = static_cast<std::int32_t>(std::floor(box.left + kSnap));
+    out->top = static_cast<std::int32_t>(std::floor(box.top + kSnap));
+    out->right = static_cast<std::int32_t>(std::ceil(box.right - kSnap));
+    out->bottom = static_cast<std::int32_t>(std::ceil(box.bottom - kSnap));
     return 0;
 }
 
@@ -250,8 +259,44 @@ int CalcTransformImgToChip(const SZtGrabberFormatDesc* format, double angleRadia
         return -4;
     }
     Region region;
-    Mat3 m;
+    Mat3 toSensor;
+    Mat3 toChip;
     int status = CameraRegion(format, scanArea, roi, confocal, &region);
+    if (status == 0) {
+        status = ImageToSensor(region, angleRadians, format->value.flipY, &toSensor);
+    }
+    if (status == 0) {
+        status = SensorToChip(*format, roi, angleRadians, format->value.flipY, &toChip);
+    }
+    if (status == 0) {
+        const Mat3 m = Multiply(toChip, toSensor);
+        std::copy(m.begin(), m.end(), transform);
+    }
+    return status;
+}
+
+int CalcTransformChipToImg(const SZtGrabberFormatDesc* format, double angleRadians,
+                           const SZtScanAreaDesc* scanArea, const SZtRect* roi, bool confocal,
+                           double* transform) {
+    Mat3 forward;
+    int status = CalcTransformImgToChip(format, angleRadians, scanArea, roi, confocal,
+                                        transform ? forward.data() : nullptr);
+    if (status == 0) {
+        status = InvertMatrix(3, forward.data(), transform);
+    }
+    return status;
+}
+
+namespace zthost {
+
+int CalcTransformImageToSensor(const SZtGrabberFormatDesc* format, double angleRadians,
+                               const SZtRect* roi, double* transform) {
+    if (!transform || !format) {
+        return -4;
+    }
+    Region region;
+    Mat3 m;
+    int status = CameraRegion(format, nullptr, roi, false, &region);
     if (status == 0) {
         status = ImageToSensor(region, angleRadians, format->value.flipY, &m);
     }
@@ -261,23 +306,33 @@ int CalcTransformImgToChip(const SZtGrabberFormatDesc* format, double angleRadia
     return status;
 }
 
-int CalcTransformChipToImg(const SZtGrabberFormatDesc* format, double angleRadians,
-                           const SZtScanAreaDesc* scanArea, const SZtRect* roi, bool confocal,
-                           double* transform) {
-    if (!transform || !format) {
-        return -4;
-    }
-    Region region;
-    Mat3 m;
-    int status = CameraRegion(format, scanArea, roi, confocal, &region);
+int CalcTransformSensorToImage(const SZtGrabberFormatDesc* format, double angleRadians,
+                               const SZtRect* roi, double* transform) {
+    Mat3 forward;
+    int status =
+        CalcTransformImageToSensor(format, angleRadians, roi, transform ? forward.data() : nullptr);
     if (status == 0) {
-        status = SensorToImage(region, angleRadians, format->value.flipY, &m);
-    }
-    if (status == 0) {
-        std::copy(m.begin(), m.end(), transform);
+        status = InvertMatrix(3, forward.data(), transform);
     }
     return status;
 }
+
+Box MapBox(const std::array<double, 6>& m, const Box& box) {
+    Box mapped{HUGE_VAL, HUGE_VAL, -HUGE_VAL, -HUGE_VAL};
+    for (double x : {box.left, box.right}) {
+        for (double y : {box.top, box.bottom}) {
+            const double u = m[0] * x + m[1] * y + m[2];
+            const double v = m[3] * x + m[4] * y + m[5];
+            mapped.left = std::min(mapped.left, u);
+            mapped.right = std::max(mapped.right, u);
+            mapped.top = std::min(mapped.top, v);
+            mapped.bottom = std::max(mapped.bottom, v);
+        }
+    }
+    return mapped;
+}
+
+}  // namespace zthost
 
 int ConvertRectSensorToImage(const SZtGrabberFormatDesc* format, double angleDegrees, bool flip,
                              const SZtRect* sensor, SZtRect* image) {

@@ -3,6 +3,7 @@
 #include "zthost/microscope.h"
 
 #include "hostcontext.h"
+#include "zthost/camera_control.h"
 
 namespace zthost {
 
@@ -82,6 +83,29 @@ int SetCamera(const CameraSetup& camera) {
 
 CameraSetup Camera() {
     return ::HostContext::Instance().Grabber().Camera();
+}
+
+int TurnCamera(double degrees, bool mirrored) {
+    CameraSetup camera = Camera();
+    if (!camera.hasCamera) {
+        return -6;
+    }
+    camera.rotationDegrees = degrees;
+    camera.angleParams = {1.0, 0.0, 0.0, mirrored ? -1.0 : 1.0};
+    const int status = SetCamera(camera);
+    if (status != 0) {
+        return status;
+    }
+    NotifyCameraAngleChanged();
+    SZtCameraNewParams changed;
+    changed.camera.name = camera.name.c_str();
+    changed.grabber = camera.grabberIndex;
+    if (camera.roiOn) {
+        changed.region = camera.roi;
+    }
+    ::HostContext::Instance().Plugins().SendModuleEvent(L"ZT_MODULEEVENT_CAMERA_NEW_PARAMS", 1,
+                                                        nullptr, &changed);
+    return 0;
 }
 
 void SetGrabberPresent(bool present) {

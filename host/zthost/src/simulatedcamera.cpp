@@ -154,8 +154,8 @@ double Poisson(Random* r, double mean, const std::vector<float>& quantiles) {
 struct Geometry {
     int width = 0;  // the displayed image
     int height = 0;
-    Mat3 chipToImage{};
-    Mat3 imageToChip{};
+    Mat3 sensorToImage{};
+    Mat3 imageToSensor{};
     double left = 0.0, top = 0.0, right = 0.0, bottom = 0.0;  // the sensor region it shows
     double sensorWidth = 0.0, sensorHeight = 0.0;
     double pixelArea = 1.0;  // sensor pixels per image pixel
@@ -174,10 +174,8 @@ bool MakeGeometry(const SZtGrabberFormatDesc& format, double angle, double blurS
     const int h =
         static_cast<int>(std::floor((v.imageRect.bottom - v.imageRect.top) / v.binningY + 1e-6));
     if (w <= 0 || h <= 0 ||
-        CalcTransformChipToImg(&format, angle, nullptr, nullptr, false, g->chipToImage.data()) !=
-            0 ||
-        CalcTransformImgToChip(&format, angle, nullptr, nullptr, false, g->imageToChip.data()) !=
-            0) {
+        zthost::CalcTransformSensorToImage(&format, angle, nullptr, g->sensorToImage.data()) != 0 ||
+        zthost::CalcTransformImageToSensor(&format, angle, nullptr, g->imageToSensor.data()) != 0) {
         return false;
     }
     const long quarterTurns = std::lround(angle * 180.0 / std::numbers::pi / 90.0);
@@ -267,27 +265,18 @@ void Illuminate(const zthost::MirrorFrame& mirrors, const zthost::OpticsSetup& o
         return;
     }
     const Affine& truth = optics.dmdToSensor;
-    const Affine toImage = Compose(g.chipToImage, truth);
+    const Affine toImage = Compose(g.sensorToImage, truth);
     Affine toDmd;
     if (!Invert(toImage, &toDmd)) {
         return;
     }
-    double minX = HUGE_VAL, minY = HUGE_VAL, maxX = -HUGE_VAL, maxY = -HUGE_VAL;
     const double m = field->margin;
-    for (double u : {-m, g.width + m}) {
-        for (double v : {-m, g.height + m}) {
-            const double x = toDmd[0] * u + toDmd[1] * v + toDmd[2];
-            const double y = toDmd[3] * u + toDmd[4] * v + toDmd[5];
-            minX = std::min(minX, x);
-            maxX = std::max(maxX, x);
-            minY = std::min(minY, y);
-            maxY = std::max(maxY, y);
-        }
-    }
-    const int i0 = static_cast<int>(std::clamp(std::floor(minX), 0.0, double(mirrors.width)));
-    const int i1 = static_cast<int>(std::clamp(std::ceil(maxX), 0.0, double(mirrors.width)));
-    const int j0 = static_cast<int>(std::clamp(std::floor(minY), 0.0, double(mirrors.height)));
-    const int j1 = static_cast<int>(std::clamp(std::ceil(maxY), 0.0, double(mirrors.height)));
+    const zthost::Box reach = zthost::MapBox(toDmd, {-m, -m, g.width + m, g.height + m});
+    const int i0 = static_cast<int>(std::clamp(std::floor(reach.left), 0.0, double(mirrors.width)));
+    const int i1 = static_cast<int>(std::clamp(std::ceil(reach.right), 0.0, double(mirrors.width)));
+    const int j0 = static_cast<int>(std::clamp(std::floor(reach.top), 0.0, double(mirrors.height)));
+    const int j1 =
+        static_cast<int>(std::clamp(std::ceil(reach.bottom), 0.0, double(mirrors.height)));
 
     const double edge =
         std::max(std::hypot(toImage[0], toImage[3]), std::hypot(toImage[1], toImage[4]));
@@ -374,7 +363,7 @@ void ReadOut(const LightField& field, const std::vector<float>& columnKernel,
              SZtPicBuf* picture) {
     const double maximum = static_cast<double>((1u << picture->bitsPerComponent) - 1);
     const double background = optics.background * g.pixelArea;
-    const Mat3& m = g.imageToChip;
+    const Mat3& m = g.imageToSensor;
     const std::vector<float>& quantiles = NormalQuantiles();
     std::vector<float> light(static_cast<std::size_t>(g.width));
     for (int y = 0; y < g.height; ++y) {

@@ -139,6 +139,12 @@ struct CameraSetup {
 ZTHOST_API int SetCamera(const CameraSetup& camera);
 // The camera as it is now (ROI changes made through the provider included).
 ZTHOST_API CameraSetup Camera();
+// The user turns the displayed image in the camera settings: the software rotation becomes
+// degrees (clockwise) and the image is mirrored top to bottom or not. As SetCamera, then the
+// camera-update listeners hear CameraAngleChanged and the modules get
+// "ZT_MODULEEVENT_CAMERA_NEW_PARAMS" for the active camera. 0, -6 without a camera, or
+// SetCamera's refusal.
+ZTHOST_API int TurnCamera(double degrees, bool mirrored);
 // Whether IZtHostContext::GetGrabberProvider answers; the camera is kept either way.
 ZTHOST_API void SetGrabberPresent(bool present);
 

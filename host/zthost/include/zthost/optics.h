@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "zt/zt_export.h"
+#include "zt/zt_grabber.h"
 #include "zt/zt_picbuf.h"
 
 namespace zthost {
@@ -50,6 +51,29 @@ struct OpticsSetup {
 ZTHOST_API std::array<double, 6> DmdToSensor(double scale, double rotationDegrees, bool flip,
                                              double dmdX, double dmdY, double sensorX,
                                              double sensorY);
+
+// Displayed image -> sensor for a format (its flipY mirrors), a camera angle (radians) and an
+// optional ROI (null: the format's imageRect): where on the unbinned, unturned sensor a pixel of
+// the picture the camera shows lies. The plug-in's chip coordinates (CalcTransformImgToChip) turn
+// with the display; these do not. 0, -4 for a null pointer or an unusable format, -9 for a
+// singular matrix.
+ZTHOST_API int CalcTransformImageToSensor(const SZtGrabberFormatDesc* format, double angleRadians,
+                                          const SZtRect* roi, double* transform);
+// Its inverse: sensor -> displayed image.
+ZTHOST_API int CalcTransformSensorToImage(const SZtGrabberFormatDesc* format, double angleRadians,
+                                          const SZtRect* roi, double* transform);
+
+// An axis-parallel box of the plane: [left, right] x [top, bottom].
+struct Box {
+    double left = 0.0;
+    double top = 0.0;
+    double right = 0.0;
+    double bottom = 0.0;
+};
+
+// The smallest box holding a box mapped by the row-major 2 x 3 matrix m (as dmdToSensor): the
+// box of its mapped corners.
+ZTHOST_API Box MapBox(const std::array<double, 6>& m, const Box& box);
 
 // 0; -4 for a singular or non-finite matrix, or a negative or non-finite sigma, signal,
 // background, gain, offset or read noise. Restarts the noise sequence from the seed.
