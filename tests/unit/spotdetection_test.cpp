@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "plain_pictures.h"
 #include "verove_sample_analysis.h"
 #include "zt/zt_grabber.h"
 #include "zthost/zthost.h"
@@ -223,13 +224,7 @@ TEST(SpotDetection, StretchIntoATargetReusesItsPixelsButNeverWritesAView) {
     EXPECT_EQ(Values(target), (std::vector<std::uint32_t>{300, 300, 300, 300}));
 
     std::uint16_t external[3] = {1, 2, 3};
-    SZtPicBuf view;
-    view.width = 3;
-    view.height = 1;
-    view.stride = 6;
-    view.bitsPerComponent = 16;
-    view.components = 1;
-    view.data = reinterpret_cast<std::uint8_t*>(external);
+    SZtPicBuf view = PictureView(external, 3, 1, 6, 16);
     ASSERT_EQ(StretchContrast(source, &view), 0);
     EXPECT_TRUE(view.ownsData);
     EXPECT_EQ(Values(view), (std::vector<std::uint32_t>{0, 32768, 65535}));
@@ -480,22 +475,10 @@ int PlainDetectSpot(const SZtPicBuf& picture, SZtPointD* point) {
         }
         return means;
     };
-    const auto statistics = [](const std::vector<std::uint32_t>& values, double* mean,
-                               double* variation) {
-        std::uint64_t sum = 0;
-        std::uint64_t squares = 0;
-        for (const std::uint64_t v : values) {
-            sum += v;
-            squares += v * v;
-        }
-        const double count = values.size();
-        *mean = sum / count;
-        *variation = std::sqrt(std::max(0.0, squares / count - *mean * *mean));
-    };
     std::vector<std::uint32_t> smoothed = boxMeans(10);
     double mean = 0.0;
     double variation = 0.0;
-    statistics(work, &mean, &variation);
+    PlainMeanAndDeviation(work, &mean, &variation);
     std::size_t seed = 0;
     for (std::size_t i = 0; i < smoothed.size(); ++i) {
         if (smoothed[i] > smoothed[seed]) {
@@ -506,7 +489,7 @@ int PlainDetectSpot(const SZtPicBuf& picture, SZtPointD* point) {
         return -13;
     }
     smoothed = boxMeans(3);
-    statistics(smoothed, &mean, &variation);
+    PlainMeanAndDeviation(smoothed, &mean, &variation);
     const auto threshold =
         static_cast<std::uint16_t>(std::min(std::max(mean + 4.0 * variation, 0.5 * mean), 65535.0));
     std::vector<std::size_t> region{seed};
@@ -645,13 +628,7 @@ TEST(SpotDetection, DetectSpotGivesExactlyWhatItsStepsDoneOneByOneGive) {
     }
     // A 16-bit frame whose rows are padded: only the pixels count.
     const SZtPicBuf wide = Render(280, 150, 16, {{70.4, 30.2, 8.0, 1.0}}, 2000, 30000, 100, 31);
-    SZtPicBuf padded;
-    padded.width = 263;
-    padded.height = 150;
-    padded.stride = wide.stride;
-    padded.bitsPerComponent = 16;
-    padded.components = 1;
-    padded.data = wide.data;
+    const SZtPicBuf padded = PictureView(wide.data, 263, 150, wide.stride, 16);
     CZtSpotDetector reused;
     int found = 0;
     for (const SZtPicBuf* frame : [&] {
