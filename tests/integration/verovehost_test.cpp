@@ -42,7 +42,8 @@ protected:
         process.setArguments(arguments);
         process.start();
         HostRun run;
-        if (!process.waitForFinished(120000)) {
+        // Generous: a sanitizer build runs a whole session several times slower.
+        if (!process.waitForFinished(900000)) {
             process.kill();
             process.waitForFinished();
             ADD_FAILURE() << "verove-host did not finish";
