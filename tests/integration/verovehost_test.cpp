@@ -231,9 +231,9 @@ TEST_F(ScenarioRun, DefaultScenarioRunsOnTheSimulatedUnitWhichStaysCalibrated) {
     const HostRun run = Scenario("default.json", {"--simulator"});
     // The session fails when the device calls itself not calibrated after accepting.
     EXPECT_EQ(run.exitCode, 0) << run.out.toStdString();
-    EXPECT_TRUE(run.out.contains(
-        QRegularExpression(R"(Calibrate automatically and accept\n      30 squares found \(progress )"
-                           R"(\d+ %\); stored for "#F\$KEmission.*#O20x Plan Apo.*#CCamera")")))
+    EXPECT_TRUE(run.out.contains(QRegularExpression(
+        R"(Calibrate automatically and accept\n      30 squares found \(progress )"
+        R"(\d+ %\); stored for "#F\$KEmission.*#O20x Plan Apo.*#CCamera")")))
         << run.out.toStdString();
     EXPECT_TRUE(run.out.contains(
         QRegularExpression(R"(\[4/\d+\] Set the TRAX port\n      ports 1 and 0\n)")))
