@@ -64,9 +64,12 @@ bool CZtVeroveLightPath::IsLine(int line) const {
 int CZtVeroveLightPath::AssociateLight(ZT_DWORD id) {
     const char* function = "CZtStimulationDeviceVerove::OnAssociatedLightChanged";
     VEROVE_LOG(function, L"CZtStimulationDeviceVerove::OnAssociatedLightChanged(%u)", id);
-    // No light chosen while the stored one is away still clears the stored one.
-    if (id == m_lightId && (id != 0 || m_settings.laserLaunchKey.IsEmpty())) {
-        return 0;
+    {
+        // No light chosen while the stored one is away still clears the stored one.
+        CZtLock lock(m_csPath);
+        if (id == m_lightId && (id != 0 || m_settings.laserLaunchKey.IsEmpty())) {
+            return 0;
+        }
     }
     if (m_device.IsManualShotActive()) {
         m_device.ManualShotEnd();
@@ -89,7 +92,7 @@ int CZtVeroveLightPath::AssociateLight(ZT_DWORD id) {
     CZtStringW key;
     devices->LogDev_GetKey(id, &key);
     {
-        CZtLock lock(m_csLines);
+        CZtLock lock(m_csPath);
         if (type == ZT_LOGDEV_MULTILASER) {
             // The same launch again (its id may have changed) keeps the user's group values.
             const bool sameLaunch = IsMultiLaser() && m_settings.laserLaunchKey == key;
@@ -121,7 +124,7 @@ int CZtVeroveLightPath::AssociateLight(ZT_DWORD id) {
 }
 
 void CZtVeroveLightPath::ClearLight() {
-    CZtLock lock(m_csLines);
+    CZtLock lock(m_csPath);
     m_lightId = 0;
     m_settings.laserLaunchKey.Empty();
     m_settings.laserLaunchType.Empty();
@@ -140,17 +143,20 @@ void CZtVeroveLightPath::AssociateShutters(const std::vector<CZtStringW>& keys) 
             chain.push_back(key);
         }
     }
-    std::vector<CZtStringW> sortedNew = chain;
-    std::vector<CZtStringW> sortedOld = m_settings.shutterKeys;
-    std::sort(sortedNew.begin(), sortedNew.end());
-    std::sort(sortedOld.begin(), sortedOld.end());
-    if (sortedNew == sortedOld) {
-        VEROVE_LOG(function, L"End - chain unchanged");
-        return;
-    }
-    m_settings.shutterKeys = chain;
-    if (DMApi* devices = m_device.DeviceManager()) {
-        ResolveShutters(devices);
+    {
+        CZtLock lock(m_csPath);
+        std::vector<CZtStringW> sortedNew = chain;
+        std::vector<CZtStringW> sortedOld = m_settings.shutterKeys;
+        std::sort(sortedNew.begin(), sortedNew.end());
+        std::sort(sortedOld.begin(), sortedOld.end());
+        if (sortedNew == sortedOld) {
+            VEROVE_LOG(function, L"End - chain unchanged");
+            return;
+        }
+        m_settings.shutterKeys = chain;
+        if (DMApi* devices = m_device.DeviceManager()) {
+            ResolveShutters(devices);
+        }
     }
     m_device.RefreshPad();
     SendStateReport();
@@ -167,9 +173,12 @@ void CZtVeroveLightPath::SelectSwitcher(ZT_DWORD outputId) {
         outputId = 0;
         key.Empty();
     }
-    m_settings.laserSwitcherKey = key;
-    m_switcherId = outputId;
-    m_rememberedPort = -1;
+    {
+        CZtLock lock(m_csPath);
+        m_settings.laserSwitcherKey = key;
+        m_switcherId = outputId;
+        m_rememberedPort = -1;
+    }
     AnnounceSwitcher();
     SendStateReport();
     m_device.NotifyControllingAggregator(ZT_AGGREGATOR_SWITCHER_SELECTION);
@@ -178,10 +187,13 @@ void CZtVeroveLightPath::SelectSwitcher(ZT_DWORD outputId) {
 void CZtVeroveLightPath::SelectSwitcherPort(ZT_DWORD port) {
     VEROVE_LOG("CZtStimulationDeviceVerove::OnLaserSwitcherPositionSelectionChanged",
                L"Start - (%u)", port);
-    if (port == m_settings.laserSwitcherPort) {
-        return;
+    {
+        CZtLock lock(m_csPath);
+        if (port == m_settings.laserSwitcherPort) {
+            return;
+        }
+        m_settings.laserSwitcherPort = port;
     }
-    m_settings.laserSwitcherPort = port;
     AnnounceSwitcher();
     SendStateReport();
 }
@@ -193,9 +205,9 @@ void CZtVeroveLightPath::ResolveAssociation() {
         VEROVE_LOG(function, L"No device manager, association left unresolved.");
         return;
     }
+    CZtLock lock(m_csPath);
     ResolveShutters(devices);
     ResolveSwitcher(devices);
-    CZtLock lock(m_csLines);
     m_lightId = 0;
     if (m_settings.laserLaunchKey.IsEmpty() || (!IsMultiLaser() && !IsSingleLight())) {
         return;
@@ -304,12 +316,13 @@ void CZtVeroveLightPath::HideLightControl() {
     const char* function = "CZtVeroveLightPath::HideLightControl";
     IZtLayoutManager* layout = ZT_GetLayoutManager();
     DMApi* devices = m_device.DeviceManager();
-    if (m_hiddenElement || m_lightId == 0 || !layout || !devices) {
+    const ZT_DWORD lightId = GetLightId();
+    if (m_hiddenElement || lightId == 0 || !layout || !devices) {
         return;
     }
     ZT_DWORD physicalId = 0;
-    devices->LogDev_GetPhysicalId(m_lightId, &physicalId);
-    ZT_HGUIELEMENT element = layout->GetLogDevGUIElement(m_lightId);
+    devices->LogDev_GetPhysicalId(lightId, &physicalId);
+    ZT_HGUIELEMENT element = layout->GetLogDevGUIElement(lightId);
     if (!element && physicalId != 0) {
         element = layout->GetPhysDevGUIElement(physicalId);
     }
@@ -406,7 +419,23 @@ void CZtVeroveLightPath::RebuildCandidates() {
 
 // ---- Ids ----------------------------------------------------------------------------------------
 
+ZT_DWORD CZtVeroveLightPath::GetLightId() const {
+    CZtLock lock(m_csPath);
+    return m_lightId;
+}
+
+ZT_DWORD CZtVeroveLightPath::GetSwitcherId() const {
+    CZtLock lock(m_csPath);
+    return m_switcherId;
+}
+
+ZT_DWORD CZtVeroveLightPath::GetSwitcherPort() const {
+    CZtLock lock(m_csPath);
+    return m_settings.laserSwitcherPort;
+}
+
 std::vector<ZT_DWORD> CZtVeroveLightPath::GetShutterIds() const {
+    CZtLock lock(m_csPath);
     std::vector<ZT_DWORD> ids;
     for (const SZtShutter& shutter : m_chain) {
         if (shutter.id != 0) {
@@ -419,6 +448,7 @@ std::vector<ZT_DWORD> CZtVeroveLightPath::GetShutterIds() const {
 void CZtVeroveLightPath::GetAssociatedDeviceInfo(ZT_DWORD* lightId, ZT_DWORD* switcherId,
                                                  ZT_DWORD* port) {
     DMApi* devices = m_device.DeviceManager();
+    CZtLock lock(m_csPath);
     if (lightId) {
         *lightId = 0;
         const wchar_t* key = m_settings.laserLaunchKey;
@@ -444,17 +474,17 @@ void CZtVeroveLightPath::GetAssociatedDeviceInfo(ZT_DWORD* lightId, ZT_DWORD* sw
 // ---- Lines --------------------------------------------------------------------------------------
 
 int CZtVeroveLightPath::GetLineCount() {
-    CZtLock lock(m_csLines);
+    CZtLock lock(m_csPath);
     return static_cast<int>(m_lines.size());
 }
 
 std::uint32_t CZtVeroveLightPath::GetLineWavelength(int line) {
-    CZtLock lock(m_csLines);
+    CZtLock lock(m_csPath);
     return IsLine(line) ? m_lines[static_cast<size_t>(line)].wavelength : 0;
 }
 
 double CZtVeroveLightPath::GetLinePower(int line, int group) {
-    CZtLock lock(m_csLines);
+    CZtLock lock(m_csPath);
     if (!IsLine(line) || group < 0 || group > kCurrent) {
         return 0.0;
     }
@@ -462,12 +492,12 @@ double CZtVeroveLightPath::GetLinePower(int line, int group) {
 }
 
 bool CZtVeroveLightPath::GetLineVisible(int line) {
-    CZtLock lock(m_csLines);
+    CZtLock lock(m_csPath);
     return IsLine(line) && m_lines[static_cast<size_t>(line)].visible;
 }
 
 bool CZtVeroveLightPath::GetLineUsed(int line, int group) {
-    CZtLock lock(m_csLines);
+    CZtLock lock(m_csPath);
     if (!IsLine(line) || group < 0 || group > kCurrent) {
         return false;
     }
@@ -478,7 +508,7 @@ void CZtVeroveLightPath::SetLinePower(int line, int group, double power) {
     const char* function = "CZtStimulationDeviceVerove::SetLinePower";
     VEROVE_LOG(function, L"CZtStimulationDeviceVerove::SetLinePower(%d, %d, %.2f)", line, group,
                power);
-    CZtLock lock(m_csLines);
+    CZtLock lock(m_csPath);
     if (!IsLine(line) || group < 0 || group > kCurrent) {
         VEROVE_LOG(function, L"No line %d in group %d, nothing set.", line, group);
         return;
@@ -514,7 +544,7 @@ int CZtVeroveLightPath::SetLineUsed(int line, int group, bool used) {
     const char* function = "CZtStimulationDeviceVerove::SetLineUsed";
     VEROVE_LOG(function, L"CZtStimulationDeviceVerove::SetLineUsed(%d, %d, %d)", line, group,
                used ? 1 : 0);
-    CZtLock lock(m_csLines);
+    CZtLock lock(m_csPath);
     if (!IsMultiLaser() || !IsLine(line) || group < 0 || group > kCurrent) {
         VEROVE_LOG(function, L"No launch line %d in group %d, nothing set.", line, group);
         m_device.RefreshPad();
@@ -546,7 +576,7 @@ int CZtVeroveLightPath::SetLineUsed(int line, int group, bool used) {
 }
 
 void CZtVeroveLightPath::SetLineVisible(int line, bool visible) {
-    CZtLock lock(m_csLines);
+    CZtLock lock(m_csPath);
     if (IsLine(line)) {
         m_lines[static_cast<size_t>(line)].visible = visible;
     }
@@ -554,7 +584,7 @@ void CZtVeroveLightPath::SetLineVisible(int line, bool visible) {
 
 void CZtVeroveLightPath::UpdateFromDevice(ZT_DWORD id, int type) {
     DMApi* devices = m_device.DeviceManager();
-    CZtLock lock(m_csLines);
+    CZtLock lock(m_csPath);
     if (id == 0 || id != m_lightId || !devices) {
         return;
     }
@@ -612,7 +642,7 @@ void CZtVeroveLightPath::ApplyLaserPower(int group, std::vector<double>* previou
     const char* function = "CZtStimulationDeviceVerove::SettingsApply_LaserPower";
     VEROVE_LOG(function, L"Start");
     DMApi* devices = m_device.DeviceManager();
-    CZtLock lock(m_csLines);
+    CZtLock lock(m_csPath);
     if (!CanApply(function, devices, group)) {
         return;
     }
@@ -650,7 +680,7 @@ void CZtVeroveLightPath::RestoreLaserPower(const std::vector<double>& powers) {
     }
     VEROVE_LOG(function, L"%s", list.GetString());
     DMApi* devices = m_device.DeviceManager();
-    CZtLock lock(m_csLines);
+    CZtLock lock(m_csPath);
     if (!CanRestore(function, devices, powers.size())) {
         return;
     }
@@ -668,7 +698,7 @@ void CZtVeroveLightPath::ApplyLineUsed(int group, std::vector<bool>* previous) {
     const char* function = "CZtStimulationDeviceVerove::SettingsApply_LineUsed";
     VEROVE_LOG(function, L"Start");
     DMApi* devices = m_device.DeviceManager();
-    CZtLock lock(m_csLines);
+    CZtLock lock(m_csPath);
     if (!CanApply(function, devices, group)) {
         return;
     }
@@ -704,7 +734,7 @@ void CZtVeroveLightPath::RestoreLineUsed(const std::vector<bool>& states) {
     }
     VEROVE_LOG(function, L"%s", list.GetString());
     DMApi* devices = m_device.DeviceManager();
-    CZtLock lock(m_csLines);
+    CZtLock lock(m_csPath);
     if (!CanRestore(function, devices, states.size())) {
         return;
     }
@@ -716,27 +746,37 @@ void CZtVeroveLightPath::RestoreLineUsed(const std::vector<bool>& states) {
     VEROVE_LOG(function, L"End - OK");
 }
 
-bool CZtVeroveLightPath::SwitcherMatches(DMApi* devices) {
+ZT_DWORD CZtVeroveLightPath::MatchingSwitcher(DMApi* devices) const {
+    ZT_DWORD id = 0;
+    CZtStringW stored;
+    {
+        CZtLock lock(m_csPath);
+        id = m_switcherId;
+        stored = m_settings.laserSwitcherKey;
+    }
     CZtStringW key;
-    return devices && m_switcherId != 0 && devices->LogDev_GetKey(m_switcherId, &key) == 0 &&
-           key == m_settings.laserSwitcherKey;
+    return devices && id != 0 && devices->LogDev_GetKey(id, &key) == 0 && key == stored ? id : 0;
 }
 
 void CZtVeroveLightPath::ApplySwitcher() {
     const char* function = "CZtStimulationDeviceVerove::SettingsApply_Switcher";
     VEROVE_LOG(function, L"Start");
     DMApi* devices = m_device.DeviceManager();
-    if (!SwitcherMatches(devices)) {
+    const ZT_DWORD switcher = MatchingSwitcher(devices);
+    if (switcher == 0) {
         VEROVE_LOG(function, L"End - fail");
         return;
     }
     int current = -1;
-    if (devices->LaserOutput_GetPortCombination(m_switcherId, &current) != 0) {
+    if (devices->LaserOutput_GetPortCombination(switcher, &current) != 0) {
         current = -1;
     }
-    m_rememberedPort = current;
-    const int result = devices->LaserOutput_SetPortCombination(
-        m_switcherId, static_cast<int>(m_settings.laserSwitcherPort));
+    const int port = static_cast<int>(GetSwitcherPort());
+    {
+        CZtLock lock(m_csPath);
+        m_rememberedPort = current;
+    }
+    const int result = devices->LaserOutput_SetPortCombination(switcher, port);
     VEROVE_LOG(function, L"End - res = %d", result < 0 ? 1 : 0);
 }
 
@@ -744,12 +784,19 @@ void CZtVeroveLightPath::RevertSwitcher() {
     const char* function = "CZtStimulationDeviceVerove::SettingsRevert_Switcher";
     VEROVE_LOG(function, L"Start");
     DMApi* devices = m_device.DeviceManager();
-    if (!SwitcherMatches(devices) || m_rememberedPort < 0) {
+    const ZT_DWORD switcher = MatchingSwitcher(devices);
+    int remembered = -1;
+    {
+        CZtLock lock(m_csPath);
+        if (switcher != 0) {
+            std::swap(remembered, m_rememberedPort);
+        }
+    }
+    if (remembered < 0) {
         VEROVE_LOG(function, L"End - fail");
         return;
     }
-    const int result = devices->LaserOutput_SetPortCombination(m_switcherId, m_rememberedPort);
-    m_rememberedPort = -1;
+    const int result = devices->LaserOutput_SetPortCombination(switcher, remembered);
     VEROVE_LOG(function, L"End - bResult = %d", result < 0 ? 0 : 1);
 }
 
@@ -787,29 +834,37 @@ bool CZtVeroveLightPath::AreShuttersOpen() {
 
 bool CZtVeroveLightPath::DeferredCompletionBegin() {
     DMApi* devices = m_device.DeviceManager();
+    const ZT_DWORD lightId = GetLightId();
     ZT_DWORD physicalId = 0;
     bool supported = false;
-    if (m_lightId == 0 || !devices || devices->LogDev_GetPhysicalId(m_lightId, &physicalId) != 0 ||
+    if (lightId == 0 || !devices || devices->LogDev_GetPhysicalId(lightId, &physicalId) != 0 ||
         devices->PhysDev_SupportsDeferredCompletion(physicalId, &supported) != 0 || !supported ||
         devices->PhysDev_SetDeferredCompletion(physicalId, true) != 0) {
         return false;
     }
+    CZtLock lock(m_csPath);
     m_deferredPhysicalId = physicalId;
     return true;
 }
 
 void CZtVeroveLightPath::DeferredCompletionWait(std::uint32_t timeoutMs) {
     DMApi* devices = m_device.DeviceManager();
-    if (m_deferredPhysicalId == 0 || !devices) {
+    ZT_DWORD physicalId = 0;
+    {
+        CZtLock lock(m_csPath);
+        std::swap(physicalId, m_deferredPhysicalId);
+    }
+    if (physicalId == 0 || !devices) {
         return;
     }
-    const int result = devices->PhysDev_WaitForCompletion(m_deferredPhysicalId, timeoutMs);
+    // Waited for without the lock: the light's completion thread reports its changes through
+    // UpdateFromDevice, which takes it.
+    const int result = devices->PhysDev_WaitForCompletion(physicalId, timeoutMs);
     if (result != 0) {
         VEROVE_LOG("CZtStimulationDeviceVerove::LightDeferredCompletionWait",
                    L"Light not done after %u ms, result %d", timeoutMs, result);
     }
-    devices->PhysDev_SetDeferredCompletion(m_deferredPhysicalId, false);
-    m_deferredPhysicalId = 0;
+    devices->PhysDev_SetDeferredCompletion(physicalId, false);
 }
 
 // ---- Announcements ------------------------------------------------------------------------------
@@ -829,21 +884,25 @@ void CZtVeroveLightPath::SendStateReport() {
     m_device.GetActivePatternId(&record.activePatternId);
     record.triggerAvailable = m_device.HasDeviceCapability(48);
     m_device.IsCalibrated(&record.calibrated);
-    record.switcherId = m_switcherId;
-    record.switcherPort = m_settings.laserSwitcherPort;
-    record.lightId = m_lightId;
+    record.switcherId = GetSwitcherId();
+    record.switcherPort = GetSwitcherPort();
+    record.lightId = GetLightId();
     record.shutterCount = static_cast<ZT_DWORD>(shutters.size());
     record.shutterIds = shutters.data();
     m_notifyCallback(kStateReportEvent, m_notifyContext, &record);
 }
 
 void CZtVeroveLightPath::AnnounceLight() {
-    SendToLaserOutputs(ZT_CUSTOMCMD_LIGHT_ANNOUNCE, m_settings.laserLaunchType, m_lightId, 0);
+    CZtStringW type;
+    {
+        CZtLock lock(m_csPath);
+        type = m_settings.laserLaunchType;
+    }
+    SendToLaserOutputs(ZT_CUSTOMCMD_LIGHT_ANNOUNCE, type, GetLightId(), 0);
 }
 
 void CZtVeroveLightPath::AnnounceSwitcher() {
-    SendToLaserOutputs(ZT_CUSTOMCMD_SWITCHER_ANNOUNCE, nullptr, m_switcherId,
-                       m_settings.laserSwitcherPort);
+    SendToLaserOutputs(ZT_CUSTOMCMD_SWITCHER_ANNOUNCE, nullptr, GetSwitcherId(), GetSwitcherPort());
 }
 
 void CZtVeroveLightPath::SendToLaserOutputs(ZT_DWORD command, const wchar_t* text, ZT_DWORD first,

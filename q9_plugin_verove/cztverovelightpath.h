@@ -34,10 +34,13 @@ struct SZtVeroveCandidate {
     CZtStringW key;
 };
 
-// Thread-bound to the host's main thread, except the apply and restore operations, the deferred
-// completion pair and UpdateFromDevice, which run on the stimulation's work thread and on the
-// thread of a device-change event while the association stays as it is. m_csLines guards the
-// line records against that overlap.
+// Thread-bound to the host's main thread, except the apply and restore operations, the shutter,
+// switcher and deferred completion operations, the id getters and UpdateFromDevice, which run on
+// the stimulation's work thread and on the thread of a device-change event. m_csPath guards all
+// that those threads share with the main thread: the line records, the light id and its control,
+// the shutter chain, the switcher id and remembered port, the deferred light, and the stored keys
+// and port of the settings record. It is never held while waiting for another thread (shutter
+// commands and the deferred wait run without it), so a device event can always take it.
 //
 // The stored half of the association (keys, switcher port, line records) lives in the device's
 // settings record, so that what the user changes is what the settings file keeps; the light path
@@ -80,9 +83,9 @@ public:
     }
 
     // ---- Ids ----
-    ZT_DWORD GetLightId() const { return m_lightId; }
-    ZT_DWORD GetSwitcherId() const { return m_switcherId; }
-    ZT_DWORD GetSwitcherPort() const { return m_settings.laserSwitcherPort; }
+    ZT_DWORD GetLightId() const;
+    ZT_DWORD GetSwitcherId() const;
+    ZT_DWORD GetSwitcherPort() const;
     // The resolved shutters of the chain, in chain order.
     std::vector<ZT_DWORD> GetShutterIds() const;
     // Looks the stored keys up afresh: the light (a launch first), the switcher, the port.
@@ -143,17 +146,19 @@ private:
     void BuildLightLine(DMApi* devices);
     void ResolveShutters(DMApi* devices);
     void ResolveSwitcher(DMApi* devices);
-    bool SwitcherMatches(DMApi* devices);
-    // Log why a group's values cannot be applied, or a list restored; m_csLines held.
+    // The switcher's id while it still carries the stored key, else 0.
+    ZT_DWORD MatchingSwitcher(DMApi* devices) const;
+    // Log why a group's values cannot be applied, or a list restored; m_csPath held.
     bool CanApply(const char* function, DMApi* devices, int group) const;
     bool CanRestore(const char* function, DMApi* devices, size_t count) const;
     void SendToLaserOutputs(ZT_DWORD command, const wchar_t* text, ZT_DWORD first, ZT_DWORD second);
 
     CZtStimulationDeviceVerove& m_device;
     CZtVeroveSettings& m_settings;
-    std::vector<SZtVeroveLaserLine>& m_lines;  // the settings record's; m_csLines
-    CZtCriticalSection m_csLines;
+    std::vector<SZtVeroveLaserLine>& m_lines;  // the settings record's; m_csPath
+    mutable CZtCriticalSection m_csPath;
 
+    // All m_csPath.
     ZT_DWORD m_lightId = 0;
     bool m_voltageControlled = false;  // single light: a voltage, else an iris value
     double m_maximumValue = 0.0;       // single light: the last step's value

@@ -3,6 +3,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <condition_variable>
 #include <optional>
 #include <string_view>
 #include <vector>
@@ -36,6 +37,11 @@ constexpr std::int64_t kMinimumShimVersion = (5LL << 48) | (7LL << 32);
 
 // The process-wide event callback slot; the last setter wins.
 std::atomic<ZtVeroveEventCallback> g_eventCallback{nullptr};
+
+// The SDK's callbacks reach the slot only while the proxy exists; its destructor waits for the
+// ones under way, so that none uses the instance while it goes.
+std::atomic<bool> g_callbacksOpen{true};
+std::atomic<int> g_callbacksUnderWay{0};
 
 void FireEvent(int handle, const wchar_t* feature) {
     if (const ZtVeroveEventCallback callback = g_eventCallback.load()) {
@@ -146,6 +152,61 @@ int CallSdk(const char* function, const char* sdkFunction, SdkCall sdk) {
 }
 
 }  // namespace
+
+// Thread-safe. One handle's lock, re-entrant for the thread holding it. Once Close has begun,
+// every other thread waiting for it gives up, so that Close may hold it while the SDK ends the
+// threads whose callbacks would wait for it.
+class CZtVeroveProxy::HandleLock {
+public:
+    // False when the handle is being closed by another thread.
+    bool Enter() {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        const std::thread::id self = std::this_thread::get_id();
+        if (m_depth > 0 && m_owner == self) {
+            ++m_depth;
+            return true;
+        }
+        m_changed.wait(lock, [this] { return m_depth == 0 || m_closing; });
+        if (m_closing) {
+            return false;
+        }
+        m_owner = self;
+        m_depth = 1;
+        return true;
+    }
+
+    // For Close: waits for the call inside to end, whatever the closing mark says.
+    void EnterToClose() {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        const std::thread::id self = std::this_thread::get_id();
+        if (m_depth == 0 || m_owner != self) {
+            m_changed.wait(lock, [this] { return m_depth == 0; });
+            m_owner = self;
+        }
+        ++m_depth;
+    }
+
+    void Leave() {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (--m_depth == 0) {
+            m_owner = std::thread::id();
+            m_changed.notify_all();
+        }
+    }
+
+    void MarkClosing() {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_closing = true;
+        m_changed.notify_all();
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::thread::id m_owner;  // m_mutex, as are the two below
+    int m_depth = 0;
+    bool m_closing = false;
+};
 
 // Thread-bound. The begin/end trace of one proxy call: the end line is written on every way out
 // of the scope and carries the elapsed time and, after a failure, the device error code.
@@ -277,24 +338,56 @@ CZtVeroveProxy::CZtVeroveProxy() {
 }
 
 CZtVeroveProxy::~CZtVeroveProxy() {
+    g_callbacksOpen = false;
+    while (g_callbacksUnderWay.load() > 0) {
+        std::this_thread::yield();
+    }
     StopSimulator();
+    std::lock_guard<std::mutex> guard(m_simThreadMutex);
+    if (m_simRetired.joinable()) {
+        m_simRetired.join();
+    }
 }
 
 std::shared_ptr<void> CZtVeroveProxy::LockHandle(int handle) {
-    std::shared_ptr<CZtCriticalSection> section;
+    std::shared_ptr<HandleLock> section;
     {
-        CZtLock global(m_globalLock);
-        std::shared_ptr<CZtCriticalSection>& entry = m_handleLocks[handle];
+        std::lock_guard<std::mutex> table(m_handleLocksMutex);
+        if (m_closedHandles.count(handle)) {
+            return nullptr;
+        }
+        std::shared_ptr<HandleLock>& entry = m_handleLocks[handle];
         if (!entry) {
-            entry = std::make_shared<CZtCriticalSection>();
+            entry = std::make_shared<HandleLock>();
         }
         section = entry;
     }
-    // Entered only after the global lock is released: a thread holding a handle's lock may take
-    // the global lock, never the other way round. The section outlives its table entry while a
-    // caller still holds it, so Close may drop the entry at any time.
-    section->Enter();
+    // The section outlives its table entry while a caller still holds it, so Close may drop the
+    // entry at any time.
+    if (!section->Enter()) {
+        return nullptr;
+    }
     return std::shared_ptr<void>(section.get(), [section](void*) { section->Leave(); });
+}
+
+std::shared_ptr<CZtVeroveProxy::HandleLock> CZtVeroveProxy::BeginClosing(int handle) {
+    std::shared_ptr<HandleLock> section;
+    {
+        std::lock_guard<std::mutex> table(m_handleLocksMutex);
+        m_closedHandles.insert(handle);
+        std::shared_ptr<HandleLock>& entry = m_handleLocks[handle];
+        if (!entry) {
+            entry = std::make_shared<HandleLock>();
+        }
+        section = entry;
+    }
+    section->MarkClosing();
+    return section;
+}
+
+void CZtVeroveProxy::ForgetClosed(int handle) {
+    std::lock_guard<std::mutex> table(m_handleLocksMutex);
+    m_closedHandles.erase(handle);
 }
 
 template <typename SdkCall, typename SimCall>
@@ -303,6 +396,11 @@ int CZtVeroveProxy::Access(CallTrace& trace, int handle, const char* sdkFunction
     int code = AT_SUCCESS;
     {
         const std::shared_ptr<void> lock = LockHandle(handle);
+        if (!lock) {
+            // Closed: nothing reaches the SDK or the simulated unit any more.
+            VEROVE_LOG_DETAIL(trace.Function(), L"CZtVeroveProxy: handle %d is closed", handle);
+            return -1;
+        }
         if (IsSimulated(handle)) {
             sim();
         } else {
@@ -438,6 +536,7 @@ int CZtVeroveProxy::Open(int deviceIndex, int* handle) {
             trace.SetDeviceError(-1);
             return -1;
         }
+        ForgetClosed(SimulatorIndex);
         m_simulatedHandle = SimulatorIndex;
         *handle = SimulatorIndex;
         return 0;
@@ -460,6 +559,7 @@ int CZtVeroveProxy::Open(int deviceIndex, int* handle) {
         }
         // Handle 1 is the SDK's system handle, and nothing below it is a device.
         if (!busy && code == AT_SUCCESS && sdkHandle > AT_HANDLE_SYSTEM) {
+            ForgetClosed(sdkHandle);
             m_handleToIndex[sdkHandle] = deviceIndex;
             *handle = sdkHandle;
             return 0;
@@ -483,36 +583,37 @@ int CZtVeroveProxy::Close(int handle) {
         return -7;
     }
     CallTrace trace(kFunction, L"CZtVeroveProxy::Close", true, handle);
+    // From here on, calls on the handle fail instead of waiting for its lock: AT_Close and
+    // AT_FinaliseLibrary may wait for the SDK's threads, whose callbacks call back in.
+    const std::shared_ptr<HandleLock> section = BeginClosing(handle);
     if (IsSimulated(handle)) {
         // Stopped before taking the handle's lock: the simulator thread takes it itself.
         StopSimulator();
         m_simulatedHandle = -1;
     }
+    section->EnterToClose();
+    std::optional<int> deviceIndex;
     {
-        const std::shared_ptr<void> lock = LockHandle(handle);
-        std::optional<int> deviceIndex;
-        {
-            CZtLock global(m_globalLock);
-            const auto entry = m_handleToIndex.find(handle);
-            if (entry != m_handleToIndex.end()) {
-                deviceIndex = entry->second;
-            }
-        }
-        if (deviceIndex) {
-            const int code = CallSdk(kFunction, "AT_Close", [&] { return AT_Close(handle); });
-            if (code != AT_SUCCESS) {
-                trace.SetDeviceError(code);
-            }
-            CZtNamedReference::Release(
-                ZT_FormatW(L"ANDOR_ATCORE_DLL_DEV_%d", *deviceIndex).c_str());
-            {
-                CZtLock global(m_globalLock);
-                m_handleToIndex.erase(handle);
-            }
-            FinaliseLibrary();
+        CZtLock global(m_globalLock);
+        const auto entry = m_handleToIndex.find(handle);
+        if (entry != m_handleToIndex.end()) {
+            deviceIndex = entry->second;
         }
     }
-    CZtLock global(m_globalLock);
+    if (deviceIndex) {
+        const int code = CallSdk(kFunction, "AT_Close", [&] { return AT_Close(handle); });
+        if (code != AT_SUCCESS) {
+            trace.SetDeviceError(code);
+        }
+        CZtNamedReference::Release(ZT_FormatW(L"ANDOR_ATCORE_DLL_DEV_%d", *deviceIndex).c_str());
+        {
+            CZtLock global(m_globalLock);
+            m_handleToIndex.erase(handle);
+        }
+        FinaliseLibrary();
+    }
+    section->Leave();
+    std::lock_guard<std::mutex> table(m_handleLocksMutex);
     m_handleLocks.erase(handle);
     return 0;
 }
@@ -621,6 +722,11 @@ int CZtVeroveProxy::SetFeatureCallback(int handle, ZtVeroveEventCallback callbac
 
 int AT_EXP_CONV CZtVeroveProxy::Callback(AT_H handle, const AT_WC* feature, void* context) {
     static constexpr const char* kFunction = "CZtVeroveProxy::Callback";
+    ++g_callbacksUnderWay;
+    if (!g_callbacksOpen) {
+        --g_callbacksUnderWay;
+        return AT_CALLBACK_SUCCESS;  // the proxy is going: nothing may reach it
+    }
     try {
         const wchar_t* name = feature ? feature : L"";
         VEROVE_LOG_DETAIL(kFunction, L"CZtVeroveProxy::Callback(%d, feature %s) - begin", handle,
@@ -637,6 +743,7 @@ int AT_EXP_CONV CZtVeroveProxy::Callback(AT_H handle, const AT_WC* feature, void
     } catch (...) {
         // Nothing may be thrown back into the SDK's thread.
     }
+    --g_callbacksUnderWay;
     return AT_CALLBACK_SUCCESS;
 }
 
@@ -851,9 +958,9 @@ int CZtVeroveProxy::Abort(int handle) {
         // The callback runs under the handle's lock; the lock is re-entrant, so the receiver may
         // read through the proxy.
         const std::shared_ptr<void> lock = LockHandle(handle);
-        bool& exposing = m_simBool[L"IsExposing"];
-        if (exposing) {
-            exposing = false;
+        bool* exposing = lock ? &m_simBool[L"IsExposing"] : nullptr;
+        if (exposing && *exposing) {
+            *exposing = false;
             const bool internalTrigger = m_simEnum[L"TriggerMode"] == 0;
             FireEvent(handle, L"IsExposing");
             if (internalTrigger) {
@@ -886,6 +993,9 @@ int CZtVeroveProxy::Expose(int handle) {
     bool internalTrigger = false;
     {
         const std::shared_ptr<void> lock = LockHandle(handle);
+        if (!lock) {
+            return -1;  // closed meanwhile
+        }
         bool& exposing = m_simBool[L"IsExposing"];
         wasExposing = exposing;
         exposing = true;
@@ -1024,14 +1134,15 @@ bool CZtVeroveProxy::StartSimulator() {
     if (m_simThread.joinable()) {
         return true;
     }
+    JoinRetiredSimulator();
     // A stop signal the previous thread left unconsumed must not start a phantom exposure.
     m_simEvent.Reset();
     m_simAbortPending = false;
-    m_simRunning = true;
+    const std::uint64_t generation = ++m_simGeneration;
     try {
-        m_simThread = std::thread(&CZtVeroveProxy::SimulatorThread, this);
+        m_simThread = std::thread(&CZtVeroveProxy::SimulatorThread, this, generation);
     } catch (...) {
-        m_simRunning = false;
+        ++m_simGeneration;
         VEROVE_LOG("CZtVeroveProxy::StartSimulator", L"Error: the simulator thread did not start");
         return false;
     }
@@ -1039,47 +1150,57 @@ bool CZtVeroveProxy::StartSimulator() {
 }
 
 void CZtVeroveProxy::StopSimulator() {
-    // Joined outside the global lock: the thread's event callback may re-enter the proxy, which
-    // takes the global lock to find a handle's lock.
+    // Joined outside the global lock and every handle's lock: the thread's event callback may
+    // re-enter the proxy.
     std::lock_guard<std::mutex> guard(m_simThreadMutex);
+    JoinRetiredSimulator();
     if (!m_simThread.joinable()) {
         return;
     }
-    m_simRunning = false;
+    ++m_simGeneration;
     m_simEvent.Set();
     if (m_simThread.get_id() == std::this_thread::get_id()) {
-        m_simThread.detach();  // closed from its own event callback
+        // Stopped from its own event callback: the thread ends when the callback returns.
+        m_simRetired = std::move(m_simThread);
     } else {
         m_simThread.join();
     }
 }
 
-void CZtVeroveProxy::SimulatorThread() {
+void CZtVeroveProxy::JoinRetiredSimulator() {
+    if (m_simRetired.joinable() && m_simRetired.get_id() != std::this_thread::get_id()) {
+        m_simRetired.join();
+    }
+}
+
+void CZtVeroveProxy::SimulatorThread(std::uint64_t generation) {
+    const auto running = [this, generation] { return m_simGeneration.load() == generation; };
     ZT_DWORD timeout = ZT_INFINITE;
-    while (m_simRunning) {
+    while (running()) {
         const ZT_DWORD wait = m_simEvent.Wait(timeout);
-        if (!m_simRunning) {
+        if (!running()) {
             break;
-        }
-        if (wait == ZT_WAIT_OBJECT_0) {
-            if (m_simAbortPending.exchange(false)) {
-                timeout = ZT_INFINITE;
-            } else {
-                const std::shared_ptr<void> lock = LockHandle(SimulatorIndex);
-                timeout = ExposureTimeout(m_simFloat[L"ExposureTime"]);
-            }
-            continue;
         }
         bool wasExposing = false;
         {
             const std::shared_ptr<void> lock = LockHandle(SimulatorIndex);
+            if (!lock) {
+                timeout = ZT_INFINITE;  // being closed: the stop follows
+                continue;
+            }
+            if (wait == ZT_WAIT_OBJECT_0) {
+                timeout = m_simAbortPending.exchange(false)
+                              ? ZT_INFINITE
+                              : ExposureTimeout(m_simFloat[L"ExposureTime"]);
+                continue;
+            }
             bool& exposing = m_simBool[L"IsExposing"];
             wasExposing = exposing;
             exposing = false;
         }
+        timeout = ZT_INFINITE;
         if (wasExposing) {
             FireEvent(SimulatorIndex, L"IsExposing");
         }
-        timeout = ZT_INFINITE;
     }
 }

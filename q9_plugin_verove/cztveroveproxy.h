@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <mutex>
+#include <set>
 #include <string>
 #include <thread>
 
@@ -16,7 +18,8 @@
 using ZtVeroveEventCallback = void (*)(int handle, const wchar_t* feature);
 
 // Thread-safe. One instance per process; calls on one handle are serialised by that handle's
-// lock, and no exception leaves any method.
+// lock, and no exception leaves any method. Once Close has begun on a handle, calls on it fail
+// (-1) instead of waiting: Close may wait for the SDK's threads, whose callbacks call back in.
 class CZtVeroveProxy {
 public:
     // Device index that opens the simulated unit; also the handle it is opened under.
@@ -95,12 +98,17 @@ public:
 
 private:
     class CallTrace;
+    class HandleLock;
 
     CZtVeroveProxy();
     ~CZtVeroveProxy();
 
     // The handle's lock, created on first use; entered on return and left when the result dies.
+    // Null, without an entry made, for a handle that is closed or being closed.
     std::shared_ptr<void> LockHandle(int handle);
+    // Turns new and waiting callers of the handle away and returns its lock, not entered.
+    std::shared_ptr<HandleLock> BeginClosing(int handle);
+    void ForgetClosed(int handle);
     // Runs one SDK call (or its simulated counterpart) under the handle's lock.
     template <typename SdkCall, typename SimCall>
     int Access(CallTrace& trace, int handle, const char* sdkFunction, SdkCall sdk, SimCall sim,
@@ -109,12 +117,18 @@ private:
 
     bool StartSimulator();
     void StopSimulator();
-    void SimulatorThread();
+    void JoinRetiredSimulator();  // m_simThreadMutex held
+    // Runs until the generation changes.
+    void SimulatorThread(std::uint64_t generation);
 
     CZtCriticalSection m_globalLock;
-    int m_libraryRefCount = 0;                                         // m_globalLock
-    std::map<int, std::shared_ptr<CZtCriticalSection>> m_handleLocks;  // m_globalLock
-    std::map<int, int> m_handleToIndex;                                // m_globalLock
+    int m_libraryRefCount = 0;           // m_globalLock
+    std::map<int, int> m_handleToIndex;  // m_globalLock
+    // A leaf lock: nothing is called while it is held, so finding a handle's lock never waits
+    // for the global lock, which FinaliseLibrary holds while the SDK ends its threads.
+    std::mutex m_handleLocksMutex;
+    std::map<int, std::shared_ptr<HandleLock>> m_handleLocks;  // m_handleLocksMutex
+    std::set<int> m_closedHandles;  // m_handleLocksMutex; closed, not opened again since
 
     // Simulated unit. The tables are guarded by the lock of handle SimulatorIndex.
     std::atomic<int> m_simulatedHandle{-1};
@@ -127,6 +141,9 @@ private:
     CZtEvent m_simEvent{false, false};
     std::mutex m_simThreadMutex;  // serialises starting and stopping the simulator thread
     std::thread m_simThread;      // m_simThreadMutex
-    std::atomic<bool> m_simRunning{false};
+    // A thread stopped from its own event callback: it ends when the callback returns and is
+    // joined by the next start or stop, or by the destructor; m_simThreadMutex.
+    std::thread m_simRetired;
+    std::atomic<std::uint64_t> m_simGeneration{0};  // the running thread's; changed to stop it
     std::atomic<bool> m_simAbortPending{false};
 };

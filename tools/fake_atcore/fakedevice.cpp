@@ -57,21 +57,14 @@ FakeDevice::FakeDevice() {
 }
 
 FakeDevice::~FakeDevice() {
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        stopping_ = true;
-    }
-    wake_.notify_all();
-    if (worker_.joinable()) {
-        if (worker_.get_id() == std::this_thread::get_id()) {
-            worker_.detach();
-        } else {
-            worker_.join();
-        }
+    Close();
+    if (retired_.joinable()) {
+        retired_.join();
     }
 }
 
 void FakeDevice::Reset() {
+    Close();
     std::lock_guard<std::mutex> lock(mutex_);
     Defaults();
     wake_.notify_all();
@@ -167,16 +160,37 @@ void FakeDevice::SetHandle(AT_H handle) {
 }
 
 void FakeDevice::Close() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    run_ = Run::Idle;
-    features_[kIsExposing].b = false;
-    callbacks_.clear();
-    pendingNotifications_ = 0;
-    buffer_ = nullptr;
-    bufferSize_ = 0;
-    handle_ = AT_HANDLE_UNINITIALISED;
-    wake_.notify_all();
-    change_.notify_all();
+    std::thread worker;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        run_ = Run::Idle;
+        features_[kIsExposing].b = false;
+        callbacks_.clear();
+        pendingNotifications_ = 0;
+        buffer_ = nullptr;
+        bufferSize_ = 0;
+        handle_ = AT_HANDLE_UNINITIALISED;
+        ++generation_;
+        worker = std::move(worker_);
+        wake_.notify_all();
+        change_.notify_all();
+    }
+    EndWorker(std::move(worker));
+}
+
+void FakeDevice::EndWorker(std::thread worker) {
+    const std::thread::id self = std::this_thread::get_id();
+    if (retired_.joinable() && retired_.get_id() != self) {
+        retired_.join();
+    }
+    if (!worker.joinable()) {
+        return;
+    }
+    if (worker.get_id() == self) {
+        retired_ = std::move(worker);  // ends when its callback returns
+    } else {
+        worker.join();
+    }
 }
 
 void FakeDevice::SetSensorSize(int width, int height) {
@@ -745,13 +759,13 @@ void FakeDevice::Trigger() {
 
 void FakeDevice::EnsureWorker() {
     if (!worker_.joinable()) {
-        worker_ = std::thread(&FakeDevice::Worker, this);
+        worker_ = std::thread(&FakeDevice::Worker, this, generation_);
     }
 }
 
-void FakeDevice::Worker() {
+void FakeDevice::Worker(std::uint64_t generation) {
     std::unique_lock<std::mutex> lock(mutex_);
-    while (!stopping_) {
+    while (generation_ == generation) {
         if (pendingNotifications_ > 0) {
             --pendingNotifications_;
             std::vector<Callback> callbacks;

@@ -15,7 +15,8 @@
 #include "fake_atcore_control.h"
 
 // Thread-safe. Callbacks run on the device's own thread with no lock held, so they may call
-// back into the device.
+// back into the device. Close and Reset end that thread and wait for the callback under way, as
+// an SDK that unregisters callbacks does: a callback must not close its own device's library.
 class FakeDevice {
 public:
     FakeDevice();
@@ -27,7 +28,8 @@ public:
     void Reset();
     // The handle the device was opened with; callbacks receive it.
     void SetHandle(AT_H handle);
-    // Stops any exposure, forgets the queued buffer and the callbacks. Memories stay.
+    // Stops any exposure, forgets the queued buffer and the callbacks, and ends the device's
+    // thread. Memories stay.
     void Close();
 
     void SetSensorSize(int width, int height);
@@ -114,7 +116,11 @@ private:
     void StartStep();
     void Advance();
     void EnsureWorker();
-    void Worker();
+    // Runs until the generation changes.
+    void Worker(std::uint64_t generation);
+    // Ends the thread taken out of worker_: joins it, or, called on that very thread from a
+    // callback, keeps it to be joined later. mutex_ not held.
+    void EndWorker(std::thread worker);
 
     std::mutex mutex_;
     std::condition_variable wake_;    // worker: new notification, deadline, trigger or stop
@@ -139,6 +145,7 @@ private:
 
     int pendingNotifications_ = 0;
     bool delivering_ = false;
-    bool stopping_ = false;
+    std::uint64_t generation_ = 0;  // the running worker's; changed to end it
     std::thread worker_;
+    std::thread retired_;  // a worker closed from its own callback, joined by the next Close
 };

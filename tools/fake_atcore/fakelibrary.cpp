@@ -116,25 +116,35 @@ int FakeLibrary::SystemString(const std::wstring& feature, std::wstring* value) 
 }
 
 int FakeLibrary::Initialise() {
+    std::lock_guard<std::mutex> serial(openCloseMutex_);
     std::lock_guard<std::mutex> lock(mutex_);
     initialised_ = true;
     return AT_SUCCESS;
 }
 
 int FakeLibrary::Finalise() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (!initialised_) {
-        return AT_ERR_NOTINITIALISED;
+    std::lock_guard<std::mutex> serial(openCloseMutex_);
+    std::vector<FakeDevice*> closing;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (!initialised_) {
+            return AT_ERR_NOTINITIALISED;
+        }
+        for (const auto& [handle, index] : open_) {
+            closing.push_back(devices_[index].get());
+        }
+        open_.clear();
+        initialised_ = false;
     }
-    for (const auto& [handle, index] : open_) {
-        devices_[index]->Close();
+    // Outside mutex_: a callback under way may still call in while its device waits for it.
+    for (FakeDevice* device : closing) {
+        device->Close();
     }
-    open_.clear();
-    initialised_ = false;
     return AT_SUCCESS;
 }
 
 int FakeLibrary::Open(int index, AT_H* handle) {
+    std::lock_guard<std::mutex> serial(openCloseMutex_);
     std::lock_guard<std::mutex> lock(mutex_);
     if (!initialised_) {
         return AT_ERR_NOTINITIALISED;
@@ -160,24 +170,38 @@ int FakeLibrary::Open(int index, AT_H* handle) {
 }
 
 int FakeLibrary::Close(AT_H handle) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (!initialised_) {
-        return AT_ERR_NOTINITIALISED;
+    std::lock_guard<std::mutex> serial(openCloseMutex_);
+    FakeDevice* device = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (!initialised_) {
+            return AT_ERR_NOTINITIALISED;
+        }
+        auto it = open_.find(handle);
+        if (it == open_.end()) {
+            return AT_ERR_INVALIDHANDLE;
+        }
+        device = devices_[it->second].get();
+        open_.erase(it);
     }
-    auto it = open_.find(handle);
-    if (it == open_.end()) {
-        return AT_ERR_INVALIDHANDLE;
-    }
-    devices_[it->second]->Close();
-    open_.erase(it);
+    device->Close();
     return AT_SUCCESS;
 }
 
 void FakeLibrary::Reset() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    for (auto& device : devices_) {
+    std::lock_guard<std::mutex> serial(openCloseMutex_);
+    std::vector<FakeDevice*> devices;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        open_.clear();
+        for (auto& device : devices_) {
+            devices.push_back(device.get());
+        }
+    }
+    for (FakeDevice* device : devices) {
         device->Reset();
     }
+    std::lock_guard<std::mutex> lock(mutex_);
     initialised_ = false;
     deviceCount_ = 1;
     open_.clear();

@@ -16,7 +16,9 @@
 #include "fakedevice.h"
 
 // Thread-safe. No lock is held while a device works or a call sleeps, so calls from several
-// threads and from callbacks proceed side by side.
+// threads and from callbacks proceed side by side. Opening, closing, finalising and resetting
+// are serialised; closing a device waits for its callback under way, which may call any feature
+// function meanwhile.
 class FakeLibrary {
 public:
     static FakeLibrary& Instance();
@@ -62,6 +64,7 @@ private:
     FakeLibrary();
     FakeDevice& DeviceLocked(int index);
 
+    std::mutex openCloseMutex_;  // taken before mutex_, never by feature calls
     std::mutex mutex_;
     const std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
     bool initialised_ = false;  // guarded by mutex_, as is all below

@@ -73,8 +73,37 @@ bool EncodeLevel(const SZtLiteVariantNode& level, int depth, QCborArray* items) 
     return true;
 }
 
+// What the writer never produces: 16- and 32-bit floats (doubles are written as 64-bit floats),
+// tags, byte strings, simple values other than true and false, integers beyond 64 bits signed,
+// and containers or strings of indefinite length. Empty when the item is of a kind in use.
+QString UnusedKind(const QCborStreamReader& reader) {
+    if (reader.isFloat16() || reader.isFloat()) {
+        return QStringLiteral("a 16- or 32-bit float");
+    }
+    if (reader.isTag()) {
+        return QStringLiteral("a tag");
+    }
+    if (reader.isByteArray()) {
+        return QStringLiteral("a byte string");
+    }
+    if (reader.isSimpleType() && !reader.isBool()) {
+        return QStringLiteral("a simple value other than true or false");
+    }
+    constexpr quint64 kLargest = static_cast<quint64>(std::numeric_limits<qint64>::max());
+    if ((reader.isUnsignedInteger() && reader.toUnsignedInteger() > kLargest) ||
+        (reader.isNegativeInteger() &&
+         static_cast<quint64>(reader.toNegativeInteger()) > kLargest + 1)) {
+        return QStringLiteral("an integer beyond 64 bits signed");
+    }
+    if ((reader.isContainer() || reader.isString()) && !reader.isLengthKnown()) {
+        return QStringLiteral("an item of indefinite length");
+    }
+    return {};
+}
+
 // Walks the CBOR structure without recursion, so that a hostile nesting depth is refused before
-// anything decodes it recursively, and checks that nothing follows the one top-level item.
+// anything decodes it recursively, refuses every kind of item the format does not use, and checks
+// that nothing follows the one top-level item.
 bool CheckStructure(const QByteArray& data, QString* problem) {
     const int maxDepth = 2 * SettingsFileFormat::kMaxLevelDepth + 4;
     QCborStreamReader reader(data);
@@ -83,6 +112,13 @@ bool CheckStructure(const QByteArray& data, QString* problem) {
         if (reader.lastError() != QCborError::NoError) {
             *problem = reader.lastError().toString();
             return false;
+        }
+        if (depth == 0 || reader.hasNext()) {
+            const QString unused = UnusedKind(reader);
+            if (!unused.isEmpty()) {
+                *problem = unused + QStringLiteral(", which the format does not use");
+                return false;
+            }
         }
         bool advanced;
         if (depth > 0 && !reader.hasNext()) {
@@ -216,6 +252,14 @@ std::unique_ptr<SZtLiteVariantNode> SettingsFileFormat::Decode(const QByteArray&
     }
     if (!file.isMap() || file[QStringLiteral("magic")].toString() != kMagic) {
         *problem = QStringLiteral("not a settings tree");
+        return nullptr;
+    }
+    // A key given twice would leave it open which of its values counts.
+    const QVector<QCborValue> keys = file.toMap().keys();
+    const QVector<QCborValue> expected = {QStringLiteral("magic"), QStringLiteral("version"),
+                                          QStringLiteral("tree")};
+    if (keys != expected) {
+        *problem = QStringLiteral("keys other than \"magic\", \"version\", \"tree\" once each");
         return nullptr;
     }
     const QCborValue version = file[QStringLiteral("version")];
