@@ -238,6 +238,9 @@ int CZtVeroveDriver::OpenDevice(int deviceIndex) {
         m_patterns.SetSize(static_cast<std::uint32_t>(width), static_cast<std::uint32_t>(height));
         m_patterns.CreateDefaultPatterns();
         m_patterns.SetCurrentId(0);
+    } else {
+        VEROVE_LOG("CZtVeroveDriver::OpenDevice",
+                   L"Failed to read the DMD size: no patterns until the device is opened again.");
     }
 
     proxy.SetFeatureCallback(handle, &CZtVeroveDriver::EventCallback);
@@ -306,6 +309,7 @@ int CZtVeroveDriver::Disconnect() {
     CZtLock lock(m_bufferLock);
     m_imageSizeBytes = 0;
     m_bufferSize = 0;
+    m_bufferEncoding = -1;
     std::vector<unsigned char>().swap(m_userBuffer);
     return 0;
 }
@@ -339,6 +343,8 @@ int CZtVeroveDriver::SetPixelEncoding(bool packed) {
     const int handle = m_handle.load();
     // The frame size changes with the encoding: no upload may read the buffer meanwhile.
     CZtLock lock(m_bufferLock);
+    // Until the change is complete the device may read the buffer in either encoding.
+    m_bufferEncoding = -1;
     int result = proxy.SetPixelEncoding(handle, packed ? L"Mono1Packed" : L"Mono1");
     if (result != 0) {
         VEROVE_LOG("CZtVeroveDriver::SetPixelEncoding", L"Failed to SetPixelEncoding.");
@@ -366,6 +372,7 @@ int CZtVeroveDriver::SetPixelEncoding(bool packed) {
     }
     m_userBuffer.swap(fresh);
     m_bufferSize = size;
+    m_bufferEncoding = packed ? 1 : 0;
     return 0;
 }
 
@@ -423,12 +430,23 @@ int CZtVeroveDriver::ProgramIlluminationSequence(const std::vector<CZtPattern*>&
     m_sequenceMode.store(true);
     {
         CZtLock lock(m_bufferLock);
-        ClearDeviceMemory();
-        SetOperationMode(kOperationFrameSequence);
+        // Frames or events left in the memories would stand in for the sequence's own.
+        int result = ClearDeviceMemory();
+        if (result != 0) {
+            VEROVE_LOG("CZtVeroveDriver::ProgramIlluminationSequence",
+                       L"Failed to clear device memory.");
+            return result;
+        }
+        result = SetOperationMode(kOperationFrameSequence);
+        if (result != 0) {
+            VEROVE_LOG("CZtVeroveDriver::ProgramIlluminationSequence",
+                       L"Failed to set operation mode FrameSequence.");
+            return result;
+        }
         SetTriggerMode(kTriggerExternalExpose);
         SetOverlapMode(false);
         for (size_t i = 0; i < patterns.size(); ++i) {
-            const int result = UploadPattern(static_cast<int>(i), patterns[i]);
+            result = UploadPattern(static_cast<int>(i), patterns[i]);
             if (result != 0) {
                 VEROVE_LOG("CZtVeroveDriver::ProgramIlluminationSequence",
                            L"Failed to upload pattern.");
@@ -436,20 +454,32 @@ int CZtVeroveDriver::ProgramIlluminationSequence(const std::vector<CZtPattern*>&
             }
         }
         // The device's event memory is never queried: a full one only refuses the upload.
-        for (const SZtVeroveSequenceEvent& event : events) {
-            proxy.SetInt32(handle, L"FrameIndex", event.frameIndex);
-            proxy.SetInt32(handle, L"FrameCount", event.frameCount);
-            proxy.SetInt32(handle, L"FrameCycleCount", event.frameCycleCount);
-            proxy.SetFloat(handle, L"SequenceExposureTime", event.exposureTime);
-            proxy.SetFloat(handle, L"SequenceGapTime", event.gapTime);
-            if (proxy.UploadSequenceEvent(handle) != 0) {
+        for (size_t i = 0; i < events.size(); ++i) {
+            const SZtVeroveSequenceEvent& event = events[i];
+            // An event is uploaded only as a whole: one value left from the event before would
+            // show another frame, or for another time.
+            const bool set =
+                proxy.SetInt32(handle, L"FrameIndex", event.frameIndex) == 0 &&
+                proxy.SetInt32(handle, L"FrameCount", event.frameCount) == 0 &&
+                proxy.SetInt32(handle, L"FrameCycleCount", event.frameCycleCount) == 0 &&
+                proxy.SetFloat(handle, L"SequenceExposureTime", event.exposureTime) == 0 &&
+                proxy.SetFloat(handle, L"SequenceGapTime", event.gapTime) == 0;
+            if (!set) {
+                VEROVE_LOG("CZtVeroveDriver::ProgramIlluminationSequence",
+                           L"Failed to set sequence event %u, not uploaded.",
+                           static_cast<unsigned>(i));
+            } else if (proxy.UploadSequenceEvent(handle) != 0) {
                 VEROVE_LOG("CZtVeroveDriver::ProgramIlluminationSequence",
                            L"Maximum sequence event count reached");
             }
         }
         SetSequence(0, static_cast<int>(events.size()), repeatCount + 1);
     }
-    return Expose();
+    const int result = Expose();
+    if (result != 0) {
+        VEROVE_LOG("CZtVeroveDriver::ProgramIlluminationSequence", L"Failed to call Expose");
+    }
+    return result;
 }
 
 int CZtVeroveDriver::LeaveIlluminationSequence() {
@@ -503,10 +533,12 @@ int CZtVeroveDriver::UpdateDevicePatterns() {
 int CZtVeroveDriver::ClearDeviceMemory() {
     CZtVeroveProxy& proxy = Proxy();
     const int handle = m_handle.load();
-    const int aborted = Abort();
+    // A refused Abort leaves the frame shown until the next Expose replaces it; what the callers
+    // must know is whether old frames and events are gone.
+    Abort();
     const int sequenceCleared = proxy.ClearSequenceMemory(handle);
     const int framesCleared = proxy.ClearFrameMemory(handle);
-    return aborted != 0 ? aborted : (sequenceCleared != 0 ? sequenceCleared : framesCleared);
+    return sequenceCleared != 0 ? sequenceCleared : framesCleared;
 }
 
 void CZtVeroveDriver::ClearFrameBuffer() {
@@ -536,15 +568,25 @@ int CZtVeroveDriver::ExposePattern(int patternId, bool force) {
         StopPattern();
         const int bitDepth = m_settings->bitDepth.load();
         if (bitDepth == 1) {
-            SetOperationMode(kOperationLive);
+            // In another mode Expose would show what frame memory holds from before.
+            const int result = SetOperationMode(kOperationLive);
+            if (result != 0) {
+                VEROVE_LOG("CZtVeroveDriver::ExposePattern", L"Failed to set operation mode Live.");
+                return result;
+            }
             SetTriggerMode(kTriggerInternalSoftware);
             shownId = UploadWithFallback(patternId);
         } else {
             CZtVeroveProxy& proxy = Proxy();
             const int handle = m_handle.load();
             SetTriggerMode(kTriggerInternalExpose);
-            ClearDeviceMemory();
-            int result = proxy.SetSequenceStartIndex(handle, 0);
+            // Bit planes or events left from the frame before would run in its place.
+            int result = ClearDeviceMemory();
+            if (result != 0) {
+                VEROVE_LOG("CZtVeroveDriver::ExposePattern", L"Failed to clear device memory.");
+                return result;
+            }
+            result = proxy.SetSequenceStartIndex(handle, 0);
             if (result != 0) {
                 VEROVE_LOG("CZtVeroveDriver::ExposePattern",
                            L"Failed to call SetSequenceStartIndex");
@@ -563,7 +605,13 @@ int CZtVeroveDriver::ExposePattern(int patternId, bool force) {
                 return result;
             }
             shownId = UploadWithFallback(patternId);
-            SetOperationMode(kOperationContinuousFrameSequence);
+            // In Live mode Expose would show the grey levels as a binary frame.
+            result = SetOperationMode(kOperationContinuousFrameSequence);
+            if (result != 0) {
+                VEROVE_LOG("CZtVeroveDriver::ExposePattern",
+                           L"Failed to set operation mode ContinuousFrameSequence.");
+                return result;
+            }
         }
         const int result = Expose();
         if (result != 0) {
@@ -611,12 +659,19 @@ int CZtVeroveDriver::UploadPattern(int slot, CZtPattern* pattern) {
     if (GetCurrentFormat(&format) != 0) {
         return -9;
     }
+    if (m_sequenceMode.load() && bitDepth != 1) {
+        VEROVE_LOG("CZtVeroveDriver::UploadPattern",
+                   L"Grayscale patterns not supported in illumination sequence.");
+        return -9;
+    }
+    // A frame in another encoding than the device reads would show as garbage.
+    if (m_bufferEncoding != (packed ? 1 : 0)) {
+        VEROVE_LOG("CZtVeroveDriver::UploadPattern",
+                   L"The device does not read %s frames now: pattern %u not uploaded.",
+                   packed ? L"packed" : L"grey-scale", pattern->GetId());
+        return -6;
+    }
     if (m_sequenceMode.load()) {
-        if (bitDepth != 1) {
-            VEROVE_LOG("CZtVeroveDriver::UploadPattern",
-                       L"Grayscale patterns not supported in illumination sequence.");
-            return -9;
-        }
         return UploadSequenceFrame(pattern, format.value, calibration);
     }
     if (bitDepth != 1) {

@@ -155,6 +155,9 @@ private:
     std::atomic<int> m_handle{0};
     int m_imageSizeBytes = 0;  // m_bufferLock
     int m_bufferSize = 0;      // m_bufferLock
+    // The encoding the device reads the queued buffer in: 1 packed, 0 one byte per mirror, -1
+    // unknown after a failed change (then no frame is rendered for it); m_bufferLock.
+    int m_bufferEncoding = -1;
     std::atomic<bool> m_overlapMode{false};
     std::atomic<int> m_triggerModeCache{-1};
     std::atomic<int> m_operationModeCache{1};

@@ -52,6 +52,9 @@ void InjectError(const std::string& function, int code, int count, const std::ws
 void InjectException(const std::string& function, int count, const std::wstring& feature) {
     Lib().InjectFault(function, 0, true, count, feature);
 }
+void ClearFaults() {
+    Lib().ClearFaults();
+}
 void SetIndexBusy(int index, bool busy) {
     Lib().SetIndexBusy(index, busy);
 }

@@ -79,6 +79,8 @@ FAKE_ATCORE_API void InjectError(const std::string& function, int code, int coun
 // The next count calls of function (optionally only those on feature) throw std::runtime_error.
 FAKE_ATCORE_API void InjectException(const std::string& function, int count = 1,
                                      const std::wstring& feature = L"");
+// Drops the injected faults not yet used up.
+FAKE_ATCORE_API void ClearFaults();
 // AT_Open of this index answers AT_ERR_DEVICEINUSE, as when another process holds it.
 FAKE_ATCORE_API void SetIndexBusy(int index, bool busy = true);
 // AT_Open succeeds with the system handle 1 instead of a device handle.

@@ -540,6 +540,8 @@ int FakeDevice::Expose() {
         deadline_ = Clock::now() + std::chrono::duration_cast<Clock::duration>(
                                        std::chrono::duration<double>(Float(L"ExposureTime")));
         SetExposing(true);
+        // Already exposing, SetExposing reports nothing: the worker must still time this one.
+        wake_.notify_all();
         return AT_SUCCESS;
     }
 

@@ -265,6 +265,11 @@ void FakeLibrary::InjectFault(const std::string& function, int code, bool except
     }
 }
 
+void FakeLibrary::ClearFaults() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    faults_.clear();
+}
+
 void FakeLibrary::SetIndexBusy(int index, bool busy) {
     std::lock_guard<std::mutex> lock(mutex_);
     if (busy) {

@@ -49,6 +49,7 @@ public:
     double NowMs() const;
     void InjectFault(const std::string& function, int code, bool exception, int count,
                      const std::wstring& feature);
+    void ClearFaults();
     void SetIndexBusy(int index, bool busy);
     void SetOpenReturnsSystemHandle(bool on);
     void SetDelay(const std::string& function, int milliseconds);
