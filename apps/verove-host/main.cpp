@@ -135,7 +135,7 @@ int main(int argc, char** argv) {
         groups[g] = !scenario.Rois()[g].empty();
     }
     Report report(scenario.Path(), scenario.Description(), groups);
-    if (!report.Begin(reportPath, &error)) {
+    if (!report.Begin(reportPath, {scenario.Path(), logPath}, &error)) {
         return BadInput("verove-host: report folder " + error);
     }
     if (!zthost::SetLogFile(logPath.toStdWString())) {

@@ -480,11 +480,17 @@ protected:
         return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
     }
     QString Folder() const { return m_parent.filePath("report"); }
-    void WriteEarlierReport() {
-        QDir().mkpath(Folder());
-        QFile file(Folder() + "/report.md");
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write("earlier");
+    // An earlier report of verove-host's, with a picture the next one does not have; returns
+    // its report.md.
+    QString WriteEarlierReport() {
+        Report earlier("earlier.json", "", {true, true, true});
+        QString error;
+        EXPECT_TRUE(earlier.Begin(Folder(), {}, &error)) << error.toStdString();
+        QImage picture(4, 3, QImage::Format_RGB32);
+        picture.fill(Qt::blue);
+        EXPECT_TRUE(earlier.AddPicture("old.png", picture, "Old"));
+        EXPECT_TRUE(earlier.Finish("completed", &error)) << error.toStdString();
+        return Read(Folder() + "/report.md");
     }
 
     QTemporaryDir m_parent;
@@ -493,7 +499,7 @@ protected:
 TEST_F(ScenarioReport, AppearsWholeOnlyWhenFinished) {
     Report report("scenarios/x.json", "A test microscope", {true, false, true});
     QString error;
-    ASSERT_TRUE(report.Begin(Folder(), &error)) << error.toStdString();
+    ASSERT_TRUE(report.Begin(Folder(), {}, &error)) << error.toStdString();
     QImage picture(40, 30, QImage::Format_RGB32);
     picture.fill(Qt::red);
     EXPECT_TRUE(report.AddPicture("field.png", picture, "The field"));
@@ -506,7 +512,8 @@ TEST_F(ScenarioReport, AppearsWholeOnlyWhenFinished) {
 
     ASSERT_TRUE(report.Finish("completed", &error)) << error.toStdString();
     EXPECT_EQ(Entries(m_parent.path()), QStringList{"report"});
-    EXPECT_EQ(Entries(Folder()), (QStringList{"field.png", "report.md", "settings"}));
+    EXPECT_EQ(Entries(Folder()),
+              (QStringList{".verove-report", "field.png", "report.md", "settings"}));
     EXPECT_EQ(QImage(Folder() + "/field.png").size(), QSize(40, 30));
     const QString markdown = Read(Folder() + "/report.md");
     EXPECT_TRUE(markdown.contains("- Scenario: `scenarios/x.json`\n"));
@@ -521,36 +528,35 @@ TEST_F(ScenarioReport, AppearsWholeOnlyWhenFinished) {
 }
 
 TEST_F(ScenarioReport, ReplacesAnEarlierReportAsAWhole) {
-    WriteEarlierReport();
-    QFile extra(Folder() + "/old.png");
-    ASSERT_TRUE(extra.open(QIODevice::WriteOnly));
-    extra.close();
+    const QString earlier = WriteEarlierReport();
+    ASSERT_TRUE(earlier.contains("earlier.json"));
+    ASSERT_TRUE(QFileInfo::exists(Folder() + "/old.png"));
     Report report("x.json", "", {true, true, true});
     QString error;
-    ASSERT_TRUE(report.Begin(Folder(), &error));
-    EXPECT_EQ(Read(Folder() + "/report.md"), "earlier");  // untouched while the session runs
+    ASSERT_TRUE(report.Begin(Folder(), {}, &error));
+    EXPECT_EQ(Read(Folder() + "/report.md"), earlier);  // untouched while the session runs
     ASSERT_TRUE(report.Finish("completed", &error));
-    EXPECT_EQ(Entries(Folder()), QStringList{"report.md"});
-    EXPECT_TRUE(Read(Folder() + "/report.md").startsWith("# Verove session report"));
+    EXPECT_EQ(Entries(Folder()), (QStringList{".verove-report", "report.md"}));
+    EXPECT_TRUE(Read(Folder() + "/report.md").contains("x.json"));
     EXPECT_EQ(Entries(m_parent.path()), QStringList{"report"});
 }
 
 TEST_F(ScenarioReport, AFailedOrDiscardedReportLeavesTheEarlierOne) {
-    WriteEarlierReport();
+    const QString earlier = WriteEarlierReport();
     Report report("x.json", "", {true, true, true});
     QString error;
-    ASSERT_TRUE(report.Begin(Folder(), &error));
+    ASSERT_TRUE(report.Begin(Folder(), {}, &error));
     EXPECT_FALSE(report.AddPicture("empty.png", QImage(), "Nothing"));
     EXPECT_FALSE(report.Finish("completed", &error));
     EXPECT_EQ(error, Folder() + ": cannot write the picture empty.png");
     EXPECT_EQ(Entries(m_parent.path()), QStringList{"report"});
-    EXPECT_EQ(Read(Folder() + "/report.md"), "earlier");
+    EXPECT_EQ(Read(Folder() + "/report.md"), earlier);
 
     Report discarded("x.json", "", {true, true, true});
-    ASSERT_TRUE(discarded.Begin(Folder(), &error));
+    ASSERT_TRUE(discarded.Begin(Folder(), {}, &error));
     discarded.Discard();
     EXPECT_EQ(Entries(m_parent.path()), QStringList{"report"});
-    EXPECT_EQ(Read(Folder() + "/report.md"), "earlier");
+    EXPECT_EQ(Read(Folder() + "/report.md"), earlier);
 }
 
 TEST_F(ScenarioReport, RefusesAFolderThatIsAFile) {
@@ -559,7 +565,7 @@ TEST_F(ScenarioReport, RefusesAFolderThatIsAFile) {
     file.close();
     Report report("x.json", "", {true, true, true});
     QString error;
-    EXPECT_FALSE(report.Begin(Folder(), &error));
+    EXPECT_FALSE(report.Begin(Folder(), {}, &error));
     EXPECT_EQ(error, Folder() + ": exists and is not a folder");
     EXPECT_EQ(Entries(m_parent.path()), QStringList{"report"});
 }
