@@ -289,6 +289,9 @@ TEST_F(ScenarioRun, BadInputGivesOneLineAndWritesNothing) {
         {singular, {"--scenario", bad}, bad + ": optics.matrix: singular map (determinant 0)"},
         {unknownDevice, {"--scenario", bad}, bad + ": devices.shutter: unknown device kind"},
         {noScale, {"--scenario", bad}, bad + ": optics.scale: expected a positive number"},
+        {good + QByteArray((1 << 20) + 1 - good.size(), ' '),
+         {"--scenario", bad},
+         bad + ": larger than 1 MiB; not a scenario"},
         {good,
          {"--scenario", bad, "--frames"},
          "verove-host: unknown argument --frames (--help lists them)"},
@@ -306,6 +309,59 @@ TEST_F(ScenarioRun, BadInputGivesOneLineAndWritesNothing) {
         EXPECT_EQ(run.err.count('\n'), 1) << run.err.toStdString();
         EXPECT_TRUE(run.out.isEmpty()) << run.out.toStdString();
         EXPECT_TRUE(Left().isEmpty()) << Left().join(", ").toStdString();
+    }
+}
+
+// A report folder is replaced as a whole, so verove-host refuses any folder it did not write,
+// and one holding the scenario or the log, before anything runs; not a byte in it changes.
+TEST_F(ScenarioRun, FoldersItDidNotWriteAreRefusedAndKept) {
+    const QString user = m_folder.filePath("user");
+    QDir().mkpath(user + "/images");
+    struct File {
+        QString path;
+        QByteArray bytes;
+    };
+    QFile defaultFile(kScenarios + "/default.json");
+    ASSERT_TRUE(defaultFile.open(QIODevice::ReadOnly));
+    const std::vector<File> files = {{user + "/data.csv", "t,F\n0,1\n"},
+                                     {user + "/images/cell.png", QByteArray(300, '\x7f')},
+                                     {user + "/x.json", defaultFile.readAll()},
+                                     {user + "/host.log", "an earlier log\n"}};
+    for (const File& file : files) {
+        QFile out(file.path);
+        ASSERT_TRUE(out.open(QIODevice::WriteOnly));
+        out.write(file.bytes);
+    }
+    struct Case {
+        QStringList arguments;
+        QString error;
+    };
+    const Case cases[] = {
+        {{"--scenario", kScenarios + "/default.json", "--report", user},
+         user + ": holds data.csv, which verove-host did not write; give a new or empty folder"},
+        {{"--scenario", user + "/x.json", "--report", user},
+         user + ": holds " + user + "/x.json, which a report never replaces; give another folder"},
+        {{"--scenario", kScenarios + "/default.json", "--report", user, "--log",
+          user + "/host.log"},
+         user + ": holds " + user +
+             "/host.log, which a report never replaces; give another folder"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.error.toStdString());
+        QProcess process;
+        process.start(kHost, c.arguments);
+        ASSERT_TRUE(process.waitForFinished(60000));
+        EXPECT_EQ(process.exitCode(), 2);
+        EXPECT_EQ(QString::fromLocal8Bit(process.readAllStandardError()),
+                  "verove-host: report folder " + c.error + "\n");
+        for (const File& file : files) {
+            QFile in(file.path);
+            ASSERT_TRUE(in.open(QIODevice::ReadOnly));
+            EXPECT_EQ(in.readAll(), file.bytes) << file.path.toStdString();
+        }
+        EXPECT_EQ(QDir(user).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+                  (QStringList{"data.csv", "host.log", "images", "x.json"}));
+        EXPECT_EQ(Left(), QStringList{"user"});
     }
 }
 

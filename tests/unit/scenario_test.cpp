@@ -157,6 +157,33 @@ TEST_F(ScenarioFiles, UnreadableFilesAreNamedWithTheReason) {
     EXPECT_EQ(error, list + ": expected a JSON object");
 }
 
+// A file far larger than any scenario is refused before it is read: a sparse 1 GiB file, and
+// a device that never ends.
+TEST_F(ScenarioFiles, FilesLargerThanOneMebibyteAreRefusedUnread) {
+    QFile defaultFile(kScenarios + "/default.json");
+    ASSERT_TRUE(defaultFile.open(QIODevice::ReadOnly));
+    QByteArray padded = defaultFile.readAll();
+    padded.append(QByteArray(Scenario::kMaxFileBytes - padded.size(), ' '));
+    Scenario scenario;
+    QString error;
+    EXPECT_TRUE(scenario.Load(Write(padded), &error)) << error.toStdString();
+
+    const QString oneMore = Write(padded + ' ', "one-more.json");
+    EXPECT_FALSE(scenario.Load(oneMore, &error));
+    EXPECT_EQ(error, oneMore + ": larger than 1 MiB; not a scenario");
+
+    QFile huge(m_folder.filePath("huge.json"));
+    ASSERT_TRUE(huge.open(QIODevice::WriteOnly));
+    ASSERT_TRUE(huge.resize(qint64{1} << 30));
+    huge.close();
+    EXPECT_FALSE(scenario.Load(huge.fileName(), &error));
+    EXPECT_EQ(error, huge.fileName() + ": larger than 1 MiB; not a scenario");
+
+    EXPECT_FALSE(scenario.Load("/dev/zero", &error));
+    EXPECT_EQ(error, "/dev/zero: larger than 1 MiB; not a scenario");
+    EXPECT_EQ(scenario.Path(), Write(padded));  // the scenario loaded first stays
+}
+
 TEST_F(ScenarioFiles, UnknownAndMissingFieldsAreNamedByTheirPath) {
     EXPECT_EQ(ErrorWith("optics", QJsonValue::Undefined), "optics: missing");
     EXPECT_EQ(ErrorWith("extra", 1), "extra: unknown field");
