@@ -11,6 +11,7 @@
 #include <QTemporaryDir>
 #include <cmath>
 
+#include "configurationtext.h"
 #include "report.h"
 #include "scenario.h"
 #include "zt/zt_devices.h"
@@ -613,6 +614,27 @@ TEST_F(ScenarioReport, SummaryShowsMeasuredValuesAndMarksTheRest) {
     EXPECT_TRUE(text.contains("  Pattern render time S2 (ms)           not measured\n"));
     EXPECT_FALSE(text.contains("S3"));
     EXPECT_TRUE(text.endsWith("  Log file                              host.log\n"));
+}
+
+// The configuration a calibration is stored for, as the step shows it.
+TEST(ConfigurationText, NamesFiltersObjectiveCameraAndWhatElseTheKeyHolds) {
+    struct Case {
+        QString key;
+        QString text;
+    };
+    const Case cases[] = {
+        {"#F$KEmission$NQuad band$P0$KExcitation$NGFP$P1#O20x Plan Apo#R0.000000#L1#CCamera",
+         "Emission: Quad band, Excitation: GFP, objective: 20x Plan Apo, camera: Camera, TRAX "
+         "port 1"},
+        {"#F#O#R0.000000#C", "no filters, no objective, unnamed camera"},
+        {"#F$KTurret1$NGFP$P2#OP20#R90.000000#L3#CCam1",
+         "Turret1: GFP, objective: P20, camera: Cam1 turned 90°, TRAX port 3"},
+        {"#F$KT1$NDAPI$P0#O60x#R0.000000#Z1.500000#CCam 2",
+         "T1: DAPI, objective: 60x, camera: Cam 2, zoom 1.5x"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(ConfigurationText(c.key).toStdString(), c.text.toStdString());
+    }
 }
 
 }  // namespace
