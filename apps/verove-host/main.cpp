@@ -172,7 +172,8 @@ int main(int argc, char** argv) {
     } else if (exitCode != kExitDone) {
         result = QStringLiteral("a step failed (exit code %1)").arg(exitCode);
     }
-    std::printf("\n%s", report.SummaryText().toLocal8Bit().constData());
+    std::printf("\n%s\n%s\n", report.SummaryText().toLocal8Bit().constData(),
+                report.Verdict().toLocal8Bit().constData());
     if (!report.Finish(result, &error)) {
         std::fprintf(stderr, "verove-host: %s\n", error.toLocal8Bit().constData());
         return kExitFailed;

@@ -49,6 +49,34 @@ void Report::AddStep(int number, const QString& title, Outcome outcome, const QS
     m_steps.push_back({number, title, outcome, detail});
 }
 
+void Report::AddCheck(const QString& figure, const QString& value, const QString& threshold,
+                      bool pass) {
+    m_checks.push_back({figure, value, threshold, pass});
+}
+
+QString Report::Verdict() const {
+    const auto done = std::count_if(m_steps.begin(), m_steps.end(),
+                                    [](const Step& step) { return step.outcome == Outcome::Done; });
+    // Steps are skipped only after one failed: the first not done is the one to name.
+    for (const Step& step : m_steps) {
+        if (step.outcome != Outcome::Done) {
+            return QStringLiteral("FAILED: step %1, %2, %3%4")
+                .arg(step.number)
+                .arg(step.title, OutcomeText(step.outcome),
+                     step.detail.isEmpty() ? QString() : ": " + step.detail);
+        }
+    }
+    for (const Check& check : m_checks) {
+        if (!check.pass) {
+            return QStringLiteral("FAILED: %1 %2, not %3")
+                .arg(check.figure, check.value, check.threshold);
+        }
+    }
+    return QStringLiteral("PASSED: all %1 steps done%2")
+        .arg(done)
+        .arg(m_checks.empty() ? "" : ", every figure within its threshold");
+}
+
 void Report::SetCalibrationResidual(double rmsPixels, double maxPixels) {
     m_residual = std::array<double, 2>{rmsPixels, maxPixels};
 }
@@ -122,6 +150,19 @@ QString Report::Markdown(const QString& result) const {
     QString text;
     QTextStream out(&text);
     out << "# Verove session report\n\n";
+    const QString verdict = Verdict();
+    const int colon = verdict.indexOf(':');
+    out << "**" << verdict.left(colon) << "**" << verdict.mid(colon) << "\n\n";
+    const auto done = std::count_if(m_steps.begin(), m_steps.end(),
+                                    [](const Step& step) { return step.outcome == Outcome::Done; });
+    out << "| Check | Value | Threshold | Result |\n|---|---|---|---|\n";
+    out << "| Steps done | " << done << " of " << m_steps.size() << " | all | "
+        << (done == static_cast<long>(m_steps.size()) ? "pass" : "FAIL") << " |\n";
+    for (const Check& check : m_checks) {
+        out << "| " << Cell(check.figure) << " | " << Cell(check.value) << " | "
+            << Cell(check.threshold) << " | " << (check.pass ? "pass" : "FAIL") << " |\n";
+    }
+    out << "\n";
     out << "- Scenario: `" << m_scenarioPath << "`\n";
     if (!m_description.isEmpty()) {
         out << "- Description: " << m_description << "\n";

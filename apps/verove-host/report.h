@@ -35,6 +35,12 @@ public:
     void SetLogFile(const QString& path) { m_logFile = path; }
     // number counts from 1; detail is one line, possibly empty.
     void AddStep(int number, const QString& title, Outcome outcome, const QString& detail);
+    // A figure the session holds against a threshold, both as a user reads them ("97.3 %",
+    // "at least 90 %"). report.md leads with the checks, after one for the steps.
+    void AddCheck(const QString& figure, const QString& value, const QString& threshold, bool pass);
+    // One line: "PASSED: ..." when every step was done and every check passed, else "FAILED: "
+    // and the first step or check that did not.
+    QString Verdict() const;
     // Against the scenario's ground truth, camera pixels.
     void SetCalibrationResidual(double rmsPixels, double maxPixels);
     // The part of group's ROIs that the light landed on, 0 to 1.
@@ -65,6 +71,12 @@ private:
         Outcome outcome = Outcome::Done;
         QString detail;
     };
+    struct Check {
+        QString figure;
+        QString value;
+        QString threshold;
+        bool pass = false;
+    };
     struct Picture {
         QString fileName;
         QString caption;
@@ -79,6 +91,7 @@ private:
     QString m_dmdPath;
     QString m_logFile;
     std::vector<Step> m_steps;
+    std::vector<Check> m_checks;
     std::vector<Picture> m_pictures;
     QStringList m_pictureErrors;
     std::optional<std::array<double, 2>> m_residual;  // RMS, maximum

@@ -474,6 +474,9 @@ int Session::ShowDmdField(QString* detail) {
     m_report->AddPicture("dmd-field.png", CameraPicture(m_scenario, parts),
                          "\"Full ON\" as the camera sees it, and, dashed, where the optics put "
                          "the DMD field.");
+    m_report->AddCheck("\"Full ON\" overlap with the DMD field the optics give",
+                       QStringLiteral("%1 %").arg(overlap * 100.0, 0, 'f', 1),
+                       QStringLiteral("at least 90 %"), overlap >= 0.9);
     *detail =
         QStringLiteral("\"Full ON\" covers the field the optics give: overlap %1 % (%2 x %3 image)")
             .arg(overlap * 100.0, 0, 'f', 1)

@@ -153,6 +153,13 @@ HostRun ScenarioRun::ExpectCompleteSession(const QString& file, const QStringLis
     // The accuracy bars, read from the report as a user reads them.
     const QString markdown = Read("report.md");
     EXPECT_TRUE(markdown.contains("- Result: completed\n"));
+    EXPECT_TRUE(markdown.startsWith("# Verove session report\n\n**PASSED**: all "))
+        << markdown.toStdString();
+    EXPECT_TRUE(markdown.contains(
+        QRegularExpression(R"(\n\| "Full ON" overlap with the DMD field the optics give \| )"
+                           R"(\d+\.\d % \| at least 90 % \| pass \|\n)")));
+    EXPECT_TRUE(run.out.contains(QRegularExpression(
+        R"(\nPASSED: all \d+ steps done, every figure within its threshold\n\nverove-host: )")));
     EXPECT_FALSE(markdown.contains("| failed |"));
     EXPECT_FALSE(markdown.contains("| skipped |"));
     EXPECT_LE(Number(markdown, R"(\| Calibration residual max \(camera px\) \| (\S+) \|)"), 0.3);
@@ -327,6 +334,11 @@ TEST_F(ScenarioRun, GalvoScannerRefusesTheVerove) {
     EXPECT_TRUE(markdown.contains(
         "- Result: the hardware configuration refused the Verove (exit code 3)\n"));
     EXPECT_TRUE(markdown.contains("| 3 | Connect the Verove through the SDK | refused | "));
+    EXPECT_TRUE(
+        markdown.startsWith("# Verove session report\n\n**FAILED**: step 3, Connect the "
+                            "Verove through the SDK, refused: the hardware configuration "
+                            "does not allow the Verove"))
+        << markdown.toStdString();
     EXPECT_TRUE(markdown.contains("Invalid HW Configuration"));
     EXPECT_FALSE(QFileInfo::exists(Report() + "/settings"));
 }

@@ -598,6 +598,67 @@ TEST_F(ScenarioReport, RefusesAFolderThatIsAFile) {
     EXPECT_EQ(Entries(m_parent.path()), QStringList{"report"});
 }
 
+// report.md leads with the verdict and the checks behind it; the first step or check that was
+// not met is named.
+TEST_F(ScenarioReport, LeadsWithPassOrFailAgainstTheThresholds) {
+    struct Case {
+        const char* name;
+        std::vector<Report::Outcome> steps;  // "Step 1", "Step 2", … with detail "why"
+        bool checkPasses;
+        QString verdict;
+        QString stepsRow;
+    };
+    using O = Report::Outcome;
+    const Case cases[] = {
+        {"all met",
+         {O::Done, O::Done, O::Done},
+         true,
+         "PASSED: all 3 steps done, every figure within its threshold",
+         "| Steps done | 3 of 3 | all | pass |"},
+        {"a figure missed",
+         {O::Done, O::Done, O::Done},
+         false,
+         "FAILED: Overlap 85.0 %, not at least 90 %",
+         "| Steps done | 3 of 3 | all | pass |"},
+        {"a step failed",
+         {O::Done, O::Failed, O::Skipped},
+         true,
+         "FAILED: step 2, Step 2, failed: why",
+         "| Steps done | 1 of 3 | all | FAIL |"},
+        {"refused",
+         {O::Refused, O::Skipped, O::Skipped},
+         false,
+         "FAILED: step 1, Step 1, refused: why",
+         "| Steps done | 0 of 3 | all | FAIL |"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        QDir(Folder()).removeRecursively();
+        Report report("x.json", "", {true, false, false});
+        QString error;
+        ASSERT_TRUE(report.Begin(Folder(), {}, &error));
+        for (size_t i = 0; i < c.steps.size(); ++i) {
+            report.AddStep(static_cast<int>(i) + 1, QStringLiteral("Step %1").arg(i + 1),
+                           c.steps[i], "why");
+        }
+        report.AddCheck("Overlap", c.checkPasses ? "97.0 %" : "85.0 %", "at least 90 %",
+                        c.checkPasses);
+        EXPECT_EQ(report.Verdict().toStdString(), c.verdict.toStdString());
+        ASSERT_TRUE(report.Finish("completed", &error));
+        const QString markdown = Read(Folder() + "/report.md");
+        const int colon = c.verdict.indexOf(':');
+        EXPECT_TRUE(markdown.startsWith("# Verove session report\n\n**" + c.verdict.left(colon) +
+                                        "**" + c.verdict.mid(colon) +
+                                        "\n\n| Check | Value | Threshold | Result |\n|---|---|---|"
+                                        "---|\n" +
+                                        c.stepsRow + "\n"))
+            << markdown.toStdString();
+        EXPECT_TRUE(markdown.contains(
+            QStringLiteral("| Overlap | %1 | at least 90 % | %2 |\n")
+                .arg(c.checkPasses ? "97.0 %" : "85.0 %", c.checkPasses ? "pass" : "FAIL")));
+    }
+}
+
 TEST_F(ScenarioReport, SummaryShowsMeasuredValuesAndMarksTheRest) {
     Report report("x.json", "", {true, true, false});
     report.SetCalibrationResidual(0.4213, 1.5);
