@@ -85,6 +85,31 @@ protected:
         return first.mid(11).trimmed().toInt();
     }
 
+    // Writes generation n in a child process that is killed when the writer reaches step (never
+    // for ""); whether it was killed.
+    bool WriteKilledAt(const char* step, int n) {
+        static const char* stopAt = nullptr;
+        stopAt = step;
+        const pid_t child = fork();
+        if (child < 0) {
+            ADD_FAILURE() << "cannot fork";
+            return false;
+        }
+        if (child == 0) {
+            ReportFolder::SetStepHook([](const char* reached) {
+                if (std::strcmp(reached, stopAt) == 0) {
+                    raise(SIGKILL);
+                }
+            });
+            ReportFolder writer;
+            QString error;
+            _exit(WriteGeneration(&writer, Place(), n, &error) ? 0 : 1);
+        }
+        int status = 0;
+        EXPECT_EQ(waitpid(child, &status, 0), child);
+        return WIFSIGNALED(status);
+    }
+
     QTemporaryDir m_parent;
 };
 
@@ -93,43 +118,35 @@ protected:
 TEST_F(ReportFolders, FoldersVeroveHostDidNotWriteSurviveByteForByte) {
     struct Case {
         const char* name;
-        void (*make)(const QString& place, const QString& parent);  // makes place
-        QString error;                                              // after "<place>: "
+        bool earlier;  // place is first an earlier report, then changed by make
+        void (*make)(const QString& place, const QString& parent);
+        QString error;  // after "<place>: "
     };
     const Case cases[] = {
-        {"a user's folder",
+        {"a user's folder", false,
          [](const QString& place, const QString& parent) {
              Write(place + "/data.csv", "1,2,3\n");
              Write(place + "/images/cell 1.png", "not really a picture");
              Write(place + "/images/deep/.hidden", "x");
          },
          "holds data.csv, which verove-host did not write; give a new or empty folder"},
-        {"an earlier report with a file added in a subfolder",
+        {"an earlier report with a file added in a subfolder", true,
          [](const QString& place, const QString& parent) {
-             ReportFolder folder;
-             QString error;
-             ASSERT_TRUE(WriteGeneration(&folder, place, 1, &error));
              Write(place + "/settings/notes.txt", "my notes");
          },
          "holds settings/notes.txt, which verove-host did not write; give a new or empty folder"},
-        {"an earlier report whose report.md the user edited",
+        {"an earlier report whose report.md the user edited", true,
          [](const QString& place, const QString& parent) {
-             ReportFolder folder;
-             QString error;
-             ASSERT_TRUE(WriteGeneration(&folder, place, 1, &error));
              Write(place + "/report.md", "generation 1\nlooks good -- J.\n");
          },
          "holds report.md, which verove-host did not write; give a new or empty folder"},
-        {"an earlier report with a link added",
+        {"an earlier report with a link added", true,
          [](const QString& place, const QString& parent) {
-             ReportFolder folder;
-             QString error;
-             ASSERT_TRUE(WriteGeneration(&folder, place, 1, &error));
              Write(parent + "/elsewhere/keep.txt", "keep");
              ASSERT_TRUE(QFile::link(parent + "/elsewhere", place + "/link"));
          },
          "holds link, which verove-host did not write; give a new or empty folder"},
-        {"a marker alone, not a whole report",
+        {"a marker alone, not a whole report", false,
          [](const QString& place, const QString& parent) {
              Write(place + "/.verove-report", "verove-host report\n");
              Write(place + "/report.md", "half");
@@ -140,11 +157,15 @@ TEST_F(ReportFolders, FoldersVeroveHostDidNotWriteSurviveByteForByte) {
         SCOPED_TRACE(c.name);
         QDir(m_parent.path()).removeRecursively();
         QDir().mkpath(m_parent.path());
+        QString error;
+        if (c.earlier) {
+            ReportFolder earlier;
+            ASSERT_TRUE(WriteGeneration(&earlier, Place(), 1, &error));
+        }
         c.make(Place(), m_parent.path());
         const std::map<QString, QByteArray> before = Snapshot(m_parent.path());
 
         ReportFolder folder;
-        QString error;
         EXPECT_FALSE(folder.Begin(Place(), {}, &error));
         EXPECT_EQ(error.toStdString(), (Place() + ": " + c.error).toStdString());
         EXPECT_EQ(Snapshot(m_parent.path()), before);
@@ -244,7 +265,6 @@ TEST_F(ReportFolders, AWriterKilledBetweenStepsLeavesTheEarlierOrTheNewReport) {
         int generation;  // the place holds it whole afterwards
     };
     const Case cases[] = {{"marked", 1}, {"exchanged", 2}, {"removed", 2}, {"", 2}};
-    static const char* stopAt = nullptr;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.step);
         QDir(m_parent.path()).removeRecursively();
@@ -253,22 +273,7 @@ TEST_F(ReportFolders, AWriterKilledBetweenStepsLeavesTheEarlierOrTheNewReport) {
         QString error;
         ASSERT_TRUE(WriteGeneration(&folder, Place(), 1, &error));
 
-        stopAt = c.step;
-        const pid_t child = fork();
-        ASSERT_GE(child, 0);
-        if (child == 0) {
-            ReportFolder::SetStepHook([](const char* step) {
-                if (std::strcmp(step, stopAt) == 0) {
-                    raise(SIGKILL);
-                }
-            });
-            ReportFolder writer;
-            QString childError;
-            _exit(WriteGeneration(&writer, Place(), 2, &childError) ? 0 : 1);
-        }
-        int status = 0;
-        ASSERT_EQ(waitpid(child, &status, 0), child);
-        EXPECT_EQ(WIFSIGNALED(status), *c.step != '\0');
+        EXPECT_EQ(WriteKilledAt(c.step, 2), *c.step != '\0');
         EXPECT_EQ(WholeGeneration(), c.generation);
 
         ReportFolder next;
@@ -282,22 +287,7 @@ TEST_F(ReportFolders, AWriterKilledBetweenStepsLeavesTheEarlierOrTheNewReport) {
 // The first report's writer killed once its report is whole but not yet in place: the next
 // start puts it there.
 TEST_F(ReportFolders, AWholeReportStrandedBesideAnEmptyPlaceIsPutInPlace) {
-    static const char* const stopAt = "marked";
-    const pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        ReportFolder::SetStepHook([](const char* step) {
-            if (std::strcmp(step, stopAt) == 0) {
-                raise(SIGKILL);
-            }
-        });
-        ReportFolder writer;
-        QString error;
-        _exit(WriteGeneration(&writer, Place(), 1, &error) ? 0 : 1);
-    }
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFSIGNALED(status));
+    ASSERT_TRUE(WriteKilledAt("marked", 1));
     EXPECT_FALSE(QFileInfo::exists(Place()));
     ReportFolder next;
     QString error;

@@ -508,15 +508,18 @@ protected:
         return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
     }
     QString Folder() const { return m_parent.filePath("report"); }
+    static QImage Filled(int width, int height, Qt::GlobalColor colour) {
+        QImage picture(width, height, QImage::Format_RGB32);
+        picture.fill(colour);
+        return picture;
+    }
     // An earlier report of verove-host's, with a picture the next one does not have; returns
     // its report.md.
     QString WriteEarlierReport() {
         Report earlier("earlier.json", "", {true, true, true});
         QString error;
         EXPECT_TRUE(earlier.Begin(Folder(), {}, &error)) << error.toStdString();
-        QImage picture(4, 3, QImage::Format_RGB32);
-        picture.fill(Qt::blue);
-        EXPECT_TRUE(earlier.AddPicture("old.png", picture, "Old"));
+        EXPECT_TRUE(earlier.AddPicture("old.png", Filled(4, 3, Qt::blue), "Old"));
         EXPECT_TRUE(earlier.Finish("completed", &error)) << error.toStdString();
         return Read(Folder() + "/report.md");
     }
@@ -528,9 +531,7 @@ TEST_F(ScenarioReport, AppearsWholeOnlyWhenFinished) {
     Report report("scenarios/x.json", "A test microscope", {true, false, true});
     QString error;
     ASSERT_TRUE(report.Begin(Folder(), {}, &error)) << error.toStdString();
-    QImage picture(40, 30, QImage::Format_RGB32);
-    picture.fill(Qt::red);
-    EXPECT_TRUE(report.AddPicture("field.png", picture, "The field"));
+    EXPECT_TRUE(report.AddPicture("field.png", Filled(40, 30, Qt::red), "The field"));
     QDir(report.StagingPath()).mkdir("settings");
     report.AddStep(1, "Connect", Report::Outcome::Done, "connected as A|B");
     report.AddStep(2, "Start up", Report::Outcome::Skipped, "");
