@@ -110,21 +110,29 @@ QString Foreign(const QString& folder) {
     if (!info.isDir()) {
         return QStringLiteral("exists and is not a folder");
     }
-    const std::vector<Entry> present = Entries(folder);
-    const bool marked = QFileInfo::exists(QDir(folder).filePath(ReportFolder::kMarker));
-    if (present.empty() && !marked) {
-        return QString();
-    }
+    auto notWritten = [](const QString& entry) {
+        return QStringLiteral(
+                   "holds %1, which verove-host did not write; give a new or empty folder")
+            .arg(entry);
+    };
     QSet<QString> listed;
-    const bool report = ReadMarker(folder, &listed);
-    for (const Entry& entry : present) {
-        if (!report || !listed.contains(entry.line)) {
-            return QStringLiteral(
-                       "holds %1, which verove-host did not write; give a new or empty folder")
-                .arg(entry.path);
+    if (!ReadMarker(folder, &listed)) {
+        // Not a report: named by its first entry, without walking what may be a large tree.
+        QStringList top = QDir(folder).entryList(
+            QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
+        if (top.isEmpty()) {
+            return QString();
+        }
+        top.removeAll(ReportFolder::kMarker);
+        return top.isEmpty() ? QStringLiteral("holds an unfinished report; give another folder")
+                             : notWritten(top.first());
+    }
+    for (const Entry& entry : Entries(folder)) {
+        if (!listed.contains(entry.line)) {
+            return notWritten(entry.path);
         }
     }
-    return report ? QString() : QStringLiteral("holds an unfinished report; give another folder");
+    return QString();
 }
 
 // The path with every part that exists resolved (symbolic links, "."), the rest appended.
