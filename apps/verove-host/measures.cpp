@@ -103,11 +103,21 @@ std::uint32_t LitThreshold(const SZtPicBuf& frame) {
     return threshold;
 }
 
-double PlacementOverlap(const SZtPicBuf& frame, std::uint32_t threshold,
-                        const SZtRLEPicBuf& masks) {
+double PlacementMap::Overlap() const {
+    const std::uint64_t inside = counts[static_cast<int>(Placement::LitInside)];
+    const std::uint64_t either = inside + counts[static_cast<int>(Placement::LitOutside)] +
+                                 counts[static_cast<int>(Placement::RoiNotLit)];
+    return either == 0 ? 0.0 : static_cast<double>(inside) / static_cast<double>(either);
+}
+
+PlacementMap MapPlacement(const SZtPicBuf& frame, std::uint32_t threshold,
+                          const SZtRLEPicBuf& masks) {
+    PlacementMap map;
     if (frame.width != masks.width || frame.height != masks.height) {
-        return 0.0;
+        return map;
     }
+    map.width = frame.width;
+    map.height = frame.height;
     std::vector<bool> inside(std::size_t{frame.width} * frame.height, false);
     for (const SZtRLEObject& object : masks.objects) {
         for (const SZtRLERun& run : object.runs) {
@@ -117,17 +127,24 @@ double PlacementOverlap(const SZtPicBuf& frame, std::uint32_t threshold,
             }
         }
     }
-    std::uint64_t both = 0;
-    std::uint64_t either = 0;
+    map.pixels.resize(inside.size());
     for (std::uint32_t y = 0; y < frame.height; ++y) {
         for (std::uint32_t x = 0; x < frame.width; ++x) {
+            const std::size_t i = std::size_t{y} * frame.width + x;
             const bool lit = CZtPicBufAPI::GetValue(&frame, x, y) > threshold;
-            const bool roi = inside[std::size_t{y} * frame.width + x];
-            both += lit && roi;
-            either += lit || roi;
+            const Placement placement =
+                lit ? (inside[i] ? Placement::LitInside : Placement::LitOutside)
+                    : (inside[i] ? Placement::RoiNotLit : Placement::Dark);
+            map.pixels[i] = placement;
+            ++map.counts[static_cast<int>(placement)];
         }
     }
-    return either == 0 ? 0.0 : static_cast<double>(both) / static_cast<double>(either);
+    return map;
+}
+
+double PlacementOverlap(const SZtPicBuf& frame, std::uint32_t threshold,
+                        const SZtRLEPicBuf& masks) {
+    return MapPlacement(frame, threshold, masks).Overlap();
 }
 
 QImage FrameImage(const SZtPicBuf& frame) {

@@ -41,40 +41,40 @@ Report::Report(const QString& scenarioPath, const QString& description,
 
 Report::~Report() = default;
 
-bool Report::Begin(const QString& folder, QString* error) {
-    m_folder = QDir::cleanPath(QDir::current().absoluteFilePath(folder));
-    const QFileInfo info(m_folder);
-    if (info.exists() && !info.isDir()) {
-        *error = QStringLiteral("%1: exists and is not a folder").arg(folder);
-        return false;
-    }
-    if (!QDir().mkpath(info.absolutePath())) {
-        *error = QStringLiteral("%1: cannot create the folder it goes in").arg(folder);
-        return false;
-    }
-    // Hidden and beside the report folder: the final rename stays on one file system.
-    m_staging = std::make_unique<QTemporaryDir>(
-        QDir(info.absolutePath()).filePath("." + info.fileName() + ".staging-XXXXXX"));
-    if (!m_staging->isValid()) {
-        *error =
-            QStringLiteral("%1: cannot write beside it (%2)").arg(folder, m_staging->errorString());
-        m_staging.reset();
-        return false;
-    }
-    // Readable like any folder the user makes, once it is the report.
-    QFile::setPermissions(m_staging->path(), QFile::ReadOwner | QFile::WriteOwner |
-                                                 QFile::ExeOwner | QFile::ReadGroup |
-                                                 QFile::ExeGroup | QFile::ReadOther |
-                                                 QFile::ExeOther);
-    return true;
-}
-
-QString Report::StagingPath() const {
-    return m_staging ? m_staging->path() : QString();
+bool Report::Begin(const QString& folder, const QStringList& keep, QString* error) {
+    return m_folder.Begin(folder, keep, error);
 }
 
 void Report::AddStep(int number, const QString& title, Outcome outcome, const QString& detail) {
     m_steps.push_back({number, title, outcome, detail});
+}
+
+void Report::AddCheck(const QString& figure, const QString& value, const QString& threshold,
+                      bool pass) {
+    m_checks.push_back({figure, value, threshold, pass});
+}
+
+QString Report::Verdict() const {
+    const auto done = std::count_if(m_steps.begin(), m_steps.end(),
+                                    [](const Step& step) { return step.outcome == Outcome::Done; });
+    // Steps are skipped only after one failed: the first not done is the one to name.
+    for (const Step& step : m_steps) {
+        if (step.outcome != Outcome::Done) {
+            return QStringLiteral("FAILED: step %1, %2, %3%4")
+                .arg(step.number)
+                .arg(step.title, OutcomeText(step.outcome),
+                     step.detail.isEmpty() ? QString() : ": " + step.detail);
+        }
+    }
+    for (const Check& check : m_checks) {
+        if (!check.pass) {
+            return QStringLiteral("FAILED: %1 %2, not %3")
+                .arg(check.figure, check.value, check.threshold);
+        }
+    }
+    return QStringLiteral("PASSED: all %1 steps done%2")
+        .arg(done)
+        .arg(m_checks.empty() ? "" : ", every figure within its threshold");
 }
 
 void Report::SetCalibrationResidual(double rmsPixels, double maxPixels) {
@@ -94,7 +94,8 @@ void Report::SetRenderTime(int group, double milliseconds) {
 }
 
 bool Report::AddPicture(const QString& fileName, const QImage& image, const QString& caption) {
-    if (!m_staging || image.isNull() || !image.save(QDir(m_staging->path()).filePath(fileName))) {
+    if (StagingPath().isEmpty() || image.isNull() ||
+        !image.save(QDir(StagingPath()).filePath(fileName))) {
         m_pictureErrors << QStringLiteral("cannot write the picture %1").arg(fileName);
         return false;
     }
@@ -149,6 +150,19 @@ QString Report::Markdown(const QString& result) const {
     QString text;
     QTextStream out(&text);
     out << "# Verove session report\n\n";
+    const QString verdict = Verdict();
+    const int colon = verdict.indexOf(':');
+    out << "**" << verdict.left(colon) << "**" << verdict.mid(colon) << "\n\n";
+    const auto done = std::count_if(m_steps.begin(), m_steps.end(),
+                                    [](const Step& step) { return step.outcome == Outcome::Done; });
+    out << "| Check | Value | Threshold | Result |\n|---|---|---|---|\n";
+    out << "| Steps done | " << done << " of " << m_steps.size() << " | all | "
+        << (done == static_cast<long>(m_steps.size()) ? "pass" : "FAIL") << " |\n";
+    for (const Check& check : m_checks) {
+        out << "| " << Cell(check.figure) << " | " << Cell(check.value) << " | "
+            << Cell(check.threshold) << " | " << (check.pass ? "pass" : "FAIL") << " |\n";
+    }
+    out << "\n";
     out << "- Scenario: `" << m_scenarioPath << "`\n";
     if (!m_description.isEmpty()) {
         out << "- Description: " << m_description << "\n";
@@ -181,13 +195,13 @@ QString Report::Markdown(const QString& result) const {
 }
 
 bool Report::Finish(const QString& result, QString* error) {
-    if (!m_staging) {
+    const QString staging = StagingPath();
+    if (staging.isEmpty()) {
         *error = QStringLiteral("no report folder was begun");
         return false;
     }
-    const QString staging = m_staging->path();
     auto fail = [&](const QString& why) {
-        *error = QStringLiteral("%1: %2").arg(m_folder, why);
+        *error = QStringLiteral("%1: %2").arg(FolderPath(), why);
         Discard();
         return false;
     };
@@ -200,28 +214,9 @@ bool Report::Finish(const QString& result, QString* error) {
         return fail(QStringLiteral("cannot write report.md (%1)").arg(markdown.errorString()));
     }
     markdown.close();
-
-    QString earlier;
-    if (QFileInfo::exists(m_folder)) {
-        earlier = staging + "-earlier";
-        if (!QDir().rename(m_folder, earlier)) {
-            return fail(QStringLiteral("cannot move the earlier report aside"));
-        }
-    }
-    if (!QDir().rename(staging, m_folder)) {
-        if (!earlier.isEmpty()) {
-            QDir().rename(earlier, m_folder);
-        }
-        return fail(QStringLiteral("cannot move the new report into place"));
-    }
-    m_staging->setAutoRemove(false);
-    m_staging.reset();
-    if (!earlier.isEmpty()) {
-        QDir(earlier).removeRecursively();
-    }
-    return true;
+    return m_folder.Commit(error);
 }
 
 void Report::Discard() {
-    m_staging.reset();  // removes the folder with everything in it
+    m_folder.Discard();
 }

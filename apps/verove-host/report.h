@@ -4,16 +4,17 @@
 #include <QImage>
 #include <QString>
 #include <QStringList>
-#include <QTemporaryDir>
 #include <array>
-#include <memory>
 #include <optional>
 #include <vector>
 
+#include "reportfolder.h"
+
 // Thread-bound: filled and written on the host's main thread.
 //
-// Everything goes into a hidden staging folder beside the report folder; Finish renames it into
-// place, so the report folder is either the whole earlier report or the whole new one.
+// Everything goes into a hidden staging folder beside the report folder; Finish swaps it into
+// place, so the report folder is either the whole earlier report or the whole new one
+// (ReportFolder).
 class Report {
 public:
     enum class Outcome { Done, Failed, Refused, Skipped };
@@ -23,16 +24,23 @@ public:
            const std::array<bool, 3>& groups);
     ~Report();
 
-    // Creates the staging folder beside folder (and folder's parents). False with error set.
-    bool Begin(const QString& folder, QString* error);
+    // Creates the staging folder beside folder (and folder's parents) once folder may be
+    // replaced and holds none of the files in keep (ReportFolder::Begin). False with error set.
+    bool Begin(const QString& folder, const QStringList& keep, QString* error);
     // Where the session writes its files until Finish; empty before Begin.
-    QString StagingPath() const;
-    QString FolderPath() const { return m_folder; }
+    QString StagingPath() const { return m_folder.StagingPath(); }
+    QString FolderPath() const { return m_folder.FolderPath(); }
 
     void SetDmdPath(const QString& text) { m_dmdPath = text; }
     void SetLogFile(const QString& path) { m_logFile = path; }
     // number counts from 1; detail is one line, possibly empty.
     void AddStep(int number, const QString& title, Outcome outcome, const QString& detail);
+    // A figure the session holds against a threshold, both as a user reads them ("97.3 %",
+    // "at least 90 %"). report.md leads with the checks, after one for the steps.
+    void AddCheck(const QString& figure, const QString& value, const QString& threshold, bool pass);
+    // One line: "PASSED: ..." when every step was done and every check passed, else "FAILED: "
+    // and the first step or check that did not.
+    QString Verdict() const;
     // Against the scenario's ground truth, camera pixels.
     void SetCalibrationResidual(double rmsPixels, double maxPixels);
     // The part of group's ROIs that the light landed on, 0 to 1.
@@ -49,7 +57,7 @@ public:
     // The summary as aligned plain text for the terminal.
     QString SummaryText() const;
 
-    // Writes report.md and moves the staging folder into place, replacing an earlier report.
+    // Writes report.md and swaps the staging folder into place, replacing an earlier report.
     // result: one line on how the session ended. False with error set; the staging folder is
     // then removed and an earlier report is left as it was.
     bool Finish(const QString& result, QString* error);
@@ -63,6 +71,12 @@ private:
         Outcome outcome = Outcome::Done;
         QString detail;
     };
+    struct Check {
+        QString figure;
+        QString value;
+        QString threshold;
+        bool pass = false;
+    };
     struct Picture {
         QString fileName;
         QString caption;
@@ -73,11 +87,11 @@ private:
     QString m_scenarioPath;
     QString m_description;
     std::array<bool, 3> m_groups;
-    QString m_folder;
-    std::unique_ptr<QTemporaryDir> m_staging;
+    ReportFolder m_folder;
     QString m_dmdPath;
     QString m_logFile;
     std::vector<Step> m_steps;
+    std::vector<Check> m_checks;
     std::vector<Picture> m_pictures;
     QStringList m_pictureErrors;
     std::optional<std::array<double, 2>> m_residual;  // RMS, maximum
