@@ -33,6 +33,7 @@
 #include "fake_atcore_control.h"
 #include "plugin_host.h"
 #include "shown_mirrors.h"
+#include "verove_device.h"
 #include "zt/zt_dmd.h"
 #include "zt/zt_roi.h"
 #include "zthost/microscope.h"
@@ -48,11 +49,6 @@ constexpr int kInjectedCode = AT_ERR_COMM;
 constexpr int kForGood = 1000000;
 constexpr const wchar_t* kName = L"CZtStimulationDeviceVerove_0";
 
-struct ReleaseDevice {
-    void operator()(CZtStimulationDeviceVerove* device) const { device->Release(); }
-};
-using DevicePtr = std::unique_ptr<CZtStimulationDeviceVerove, ReleaseDevice>;
-
 // What the mirrors show after an operation.
 enum class EShown { Asked, Dark, Other };
 
@@ -65,15 +61,6 @@ const char* Text(EShown shown) {
         default:
             return "OTHER";
     }
-}
-
-CZtRoiObject Area(std::uint32_t id, std::uint32_t group, std::uint32_t type,
-                  std::vector<double> geometry) {
-    CZtRoiObject area(type, std::move(geometry));
-    area.SetId(id);
-    area.SetStimulation(true);
-    area.SetStimulationGroup(group);
-    return area;
 }
 
 // One device on the fake SDK's unit in a fresh reference host, and what the operations need.
@@ -120,9 +107,10 @@ public:
     // One area per group, apart from each other.
     int SetAreas() {
         CZtRoiObjectList areas;
-        areas.Add(Area(11, 0, ZT_ROITYPE_RECTANGLE, {30.0, 25.0, 20.0, 10.0}));
-        areas.Add(Area(12, 1, ZT_ROITYPE_ELLIPSE, {80.0, 60.0, 15.0, 10.0}));
-        areas.Add(Area(13, 2, ZT_ROITYPE_POLYGON, {120.0, 80.0, 140.0, 80.0, 130.0, 100.0}));
+        areas.Add(StimulationArea(11, 0, ZT_ROITYPE_RECTANGLE, {30.0, 25.0, 20.0, 10.0}));
+        areas.Add(StimulationArea(12, 1, ZT_ROITYPE_ELLIPSE, {80.0, 60.0, 15.0, 10.0}));
+        areas.Add(
+            StimulationArea(13, 2, ZT_ROITYPE_POLYGON, {120.0, 80.0, 140.0, 80.0, 130.0, 100.0}));
         SZtRLEPicBuf masks;
         ZT_RoiListToRLE(&areas, kWidth, kHeight, &masks);
         SZtGrabberFormatDesc format;

@@ -23,6 +23,7 @@
 #include "plugin_host.h"
 #include "recording_aggregator.h"
 #include "stimulation_device_stub.h"
+#include "verove_device.h"
 #include "zt/zt_devices.h"
 #include "zt/zt_experiment.h"
 #include "zt/zt_grabber.h"
@@ -39,11 +40,6 @@ constexpr const wchar_t* kName = L"CZtStimulationDeviceVerove_0";
 constexpr int kWidth = 800;
 constexpr int kHeight = 600;
 
-struct ReleaseDevice {
-    void operator()(CZtStimulationDeviceVerove* device) const { device->Release(); }
-};
-using DevicePtr = std::unique_ptr<CZtStimulationDeviceVerove, ReleaseDevice>;
-
 std::wstring Line(const char* function, const std::wstring& message) {
     return L"Verove CZtStimulationDeviceVerove::" + CZtStringW::FromUtf8(function).Str() + L": " +
            message;
@@ -54,22 +50,14 @@ bool HasLine(const char* function, const std::wstring& message) {
     return std::find(log.begin(), log.end(), Line(function, message)) != log.end();
 }
 
-CZtRoiObject Area(std::uint32_t id, std::uint32_t group, std::uint32_t type,
-                  std::vector<double> geometry) {
-    CZtRoiObject area(type, std::move(geometry));
-    area.SetId(id);
-    area.SetStimulation(true);
-    area.SetStimulationGroup(group);
-    return area;
-}
-
 // One area per group: a rectangle in S1, an ellipse in S2, a triangle in S3, apart from each
 // other on the 800 x 600 camera image.
 CZtRoiObjectList ThreeGroups() {
     CZtRoiObjectList areas;
-    areas.Add(Area(11, 0, ZT_ROITYPE_RECTANGLE, {150.0, 125.0, 50.0, 25.0}));
-    areas.Add(Area(12, 1, ZT_ROITYPE_ELLIPSE, {400.0, 300.0, 40.0, 30.0}));
-    areas.Add(Area(13, 2, ZT_ROITYPE_POLYGON, {600.0, 400.0, 700.0, 400.0, 650.0, 500.0}));
+    areas.Add(StimulationArea(11, 0, ZT_ROITYPE_RECTANGLE, {150.0, 125.0, 50.0, 25.0}));
+    areas.Add(StimulationArea(12, 1, ZT_ROITYPE_ELLIPSE, {400.0, 300.0, 40.0, 30.0}));
+    areas.Add(
+        StimulationArea(13, 2, ZT_ROITYPE_POLYGON, {600.0, 400.0, 700.0, 400.0, 650.0, 500.0}));
     return areas;
 }
 
@@ -428,7 +416,7 @@ TEST_F(Stimulation, StimulationsOnAWorkThreadWhileTheMainThreadSetsAreas) {
 
 TEST_F(Stimulation, RequestsThatNameNoUsableGroupAreRefusedAndTheMirrorsStayDark) {
     CZtRoiObjectList areas;
-    areas.Add(Area(1, 0, ZT_ROITYPE_RECTANGLE, {100.0, 100.0, 10.0, 10.0}));
+    areas.Add(StimulationArea(1, 0, ZT_ROITYPE_RECTANGLE, {100.0, 100.0, 10.0, 10.0}));
     ASSERT_EQ(SetAreas(areas), 0);
     fake_atcore::ClearCalls();
 
@@ -463,7 +451,7 @@ TEST_F(Stimulation, RequestsThatNameNoUsableGroupAreRefusedAndTheMirrorsStayDark
 TEST_F(Stimulation, AreaSetsWithBrokenFormatsOrMasksKeepWhatWasSet) {
     ASSERT_EQ(SetAreas(ThreeGroups()), 0);
     CZtRoiObjectList areas;
-    areas.Add(Area(1, 0, ZT_ROITYPE_RECTANGLE, {10.0, 10.0, 5.0, 5.0}));
+    areas.Add(StimulationArea(1, 0, ZT_ROITYPE_RECTANGLE, {10.0, 10.0, 5.0, 5.0}));
     SZtRLEPicBuf masks;
     ZT_RoiListToRLE(&areas, kWidth, kHeight, &masks);
     SZtGrabberFormatDesc format = Format();
@@ -908,8 +896,8 @@ TEST_F(Stimulation, AppendedAreasBecomeABitmapPatternInCameraCoordinates) {
     zthost::SetTranslation(L"Open Image", L"Bild \u00f6ffnen");
     zthost::SetStoragePath(m_dir.path().toStdWString());
     CZtRoiObjectList areas;
-    areas.Add(Area(1, 0, ZT_ROITYPE_RECTANGLE, {100.0, 50.0, 20.0, 10.0}));
-    areas.Add(Area(2, 2, ZT_ROITYPE_RECTANGLE, {700.0, 500.0, 5.0, 5.0}));
+    areas.Add(StimulationArea(1, 0, ZT_ROITYPE_RECTANGLE, {100.0, 50.0, 20.0, 10.0}));
+    areas.Add(StimulationArea(2, 2, ZT_ROITYPE_RECTANGLE, {700.0, 500.0, 5.0, 5.0}));
     ASSERT_EQ(SetAreas(areas), 0);
     const QString folder = m_dir.filePath("Verove");
     const QString path = QDir(folder).filePath("Spots.bmp");
@@ -965,7 +953,7 @@ TEST_F(Stimulation, AppendingAsPatternThatIsCancelledFailsOrHasNoAreasAddsNothin
     EXPECT_TRUE(zthost::SaveFileDialogs().empty());
 
     CZtRoiObjectList areas;
-    areas.Add(Area(1, 0, ZT_ROITYPE_RECTANGLE, {100.0, 50.0, 20.0, 10.0}));
+    areas.Add(StimulationArea(1, 0, ZT_ROITYPE_RECTANGLE, {100.0, 50.0, 20.0, 10.0}));
     ASSERT_EQ(SetAreas(areas), 0);
     m_device->SaveSettings();
     const QString settingsFile =

@@ -2,9 +2,11 @@
 // and exposures, and several devices driven in parallel. Meant to run under ThreadSanitizer too.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cwchar>
 #include <map>
 #include <mutex>
 #include <thread>
@@ -185,6 +187,110 @@ TEST_F(VeroveProxyThreads, CloseRacingCallsOnTheSameHandle) {
         caller.join();
     }
     EXPECT_EQ(zthost::NamedReferenceCount(L"ANDOR_ATCORE_DLL_DEV_0"), 0);
+}
+
+// The SDK's Close waits for its callback under way, as a library ending its threads does; that
+// callback reads the handle again and again until the proxy turns it away. Before Close turned
+// waiting callers away, the read waited for the handle's lock, which Close holds around AT_Close:
+// neither ever returned.
+std::atomic<bool> g_callbackStarted{false};
+std::atomic<int> g_readsWhileOpen{0};
+std::atomic<int> g_readsAfterClose{0};
+
+void ReadUntilTurnedAway(int handle, const wchar_t* feature) {
+    if (std::wcscmp(feature, L"IsExposing") != 0 || g_callbackStarted.exchange(true)) {
+        return;
+    }
+    bool exposing = false;
+    while (Proxy().GetBool(handle, L"IsExposing", &exposing) == 0) {
+        ++g_readsWhileOpen;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    ++g_readsAfterClose;
+}
+
+TEST_F(VeroveProxyThreads, CloseNeverWaitsForACallbackWaitingForTheHandle) {
+    for (int round = 0; round < 5; ++round) {
+        g_callbackStarted = false;
+        g_readsWhileOpen = 0;
+        g_readsAfterClose = 0;
+        int handle = 0;
+        ASSERT_EQ(Proxy().Open(0, &handle), 0);
+        ASSERT_EQ(Proxy().SetFeatureCallback(handle, ReadUntilTurnedAway), 0);
+        int size = 0;
+        ASSERT_EQ(Proxy().SetPixelEncoding(handle, L"Mono1Packed"), 0);
+        ASSERT_EQ(Proxy().GetImageSizeBytes(handle, &size), 0);
+        std::vector<unsigned char> buffer(static_cast<size_t>(size));
+        ASSERT_EQ(Proxy().SetBuffer(handle, buffer.data(), size), 0);
+        ASSERT_EQ(Proxy().SetTriggerMode(handle, L"InternalSoftware"), 0);
+        ASSERT_EQ(Proxy().Expose(handle), 0);
+        while (g_readsWhileOpen.load() == 0) {
+            std::this_thread::yield();
+        }
+        EXPECT_EQ(Proxy().Close(handle), 0);
+        EXPECT_EQ(g_readsAfterClose.load(), 1) << "the SDK waited for its callback";
+        EXPECT_EQ(fake_atcore::OpenDeviceCount(), 0);
+    }
+}
+
+TEST_F(VeroveProxyThreads, CallsAfterCloseNeverReachTheSdk) {
+    int handle = 0;
+    ASSERT_EQ(Proxy().Open(0, &handle), 0);
+    ASSERT_EQ(Proxy().SetFeatureCallback(handle, CountEnd), 0);
+    ASSERT_EQ(Proxy().Close(handle), 0);
+    fake_atcore::ClearCalls();
+    // A late report of the SDK and a late caller: both fail without a word to the SDK.
+    CZtVeroveProxy::Callback(handle, L"IsExposing", nullptr);
+    EXPECT_EQ(Ends().failedReads, 1);
+    bool exposing = false;
+    EXPECT_EQ(Proxy().GetBool(handle, L"IsExposing", &exposing), -1);
+    EXPECT_EQ(Proxy().Command(handle, L"Expose"), -1);
+    EXPECT_TRUE(fake_atcore::Calls().empty());
+
+    // The index opens again under the same handle, which works as before.
+    int again = 0;
+    ASSERT_EQ(Proxy().Open(0, &again), 0);
+    ASSERT_EQ(again, handle);
+    int width = 0;
+    EXPECT_EQ(Proxy().GetInt32(again, L"SensorWidth", &width), 0);
+    EXPECT_EQ(width, 800);
+    EXPECT_EQ(Proxy().Close(again), 0);
+}
+
+// The SDK sees the calls on one handle one after the other: each starts after the one before has
+// returned, whichever thread makes it. Two threads and a slow call make any overlap likely the
+// moment the handle's lock is missing.
+TEST_F(VeroveProxyThreads, CallsOnOneHandleNeverOverlapAtTheSdk) {
+    int handle = 0;
+    ASSERT_EQ(Proxy().Open(0, &handle), 0);
+    fake_atcore::SetDelay("AT_GetInt", 1);
+    fake_atcore::SetDelay("AT_SetInt", 1);
+    fake_atcore::ClearCalls();
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 2; ++t) {
+        threads.emplace_back([handle, t] {
+            for (int i = 0; i < 30; ++i) {
+                int value = 0;
+                Proxy().SetInt32(handle, L"FrameCycleCount", t * 100 + i);
+                Proxy().GetInt32(handle, L"FrameCycleCount", &value);
+            }
+        });
+    }
+    for (std::thread& thread : threads) {
+        thread.join();
+    }
+    std::vector<fake_atcore::CallRecord> calls = fake_atcore::Calls();
+    std::erase_if(calls,
+                  [handle](const fake_atcore::CallRecord& call) { return call.handle != handle; });
+    ASSERT_EQ(calls.size(), 120u);
+    std::sort(calls.begin(), calls.end(),
+              [](const auto& a, const auto& b) { return a.startMs < b.startMs; });
+    for (size_t i = 1; i < calls.size(); ++i) {
+        EXPECT_GE(calls[i].startMs, calls[i - 1].timeMs) << "call " << i << " overlaps";
+    }
+    fake_atcore::SetDelay("AT_GetInt", 0);
+    fake_atcore::SetDelay("AT_SetInt", 0);
+    EXPECT_EQ(Proxy().Close(handle), 0);
 }
 
 TEST_F(VeroveProxyThreads, DevicesRunInParallel) {
