@@ -1,6 +1,4 @@
 // Fuzz target: any bytes read as a settings file, and a file that reads saved and read again.
-#include <unistd.h>
-
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -8,31 +6,20 @@
 #include <fstream>
 #include <string>
 
+#include "fuzz_folder.h"
 #include "zt/zt_settings.h"
 #include "zthost/settings_store.h"
 #include "zthost/zthost.h"
 
 namespace {
 
-std::filesystem::path g_folder;
-
-void RemoveFolder() {
-    std::error_code ignored;
-    std::filesystem::remove_all(g_folder, ignored);
-}
-
+// The settings location; saves sync the file to disk, so it lies in memory where it can.
 const std::filesystem::path& Folder() {
-    if (g_folder.empty()) {
-        // Saves sync the file to disk: in memory where the machine offers a memory file system.
-        const std::filesystem::path base = std::filesystem::is_directory("/dev/shm")
-                                               ? std::filesystem::path("/dev/shm")
-                                               : std::filesystem::temp_directory_path();
-        g_folder = base / ("verove-fuzz-settings-" + std::to_string(getpid()));
-        std::filesystem::create_directories(g_folder);
-        zthost::SetSettingsLocation(g_folder.wstring());
-        std::atexit(RemoveFolder);
-    }
-    return g_folder;
+    static const std::filesystem::path& folder = []() -> const std::filesystem::path& {
+        zthost::SetSettingsLocation(FuzzFolder("settings").wstring());
+        return FuzzFolder("settings");
+    }();
+    return folder;
 }
 
 std::string FileBytes(const std::filesystem::path& path) {
@@ -65,11 +52,8 @@ void ReadAll(CZtLiteVariantR* reader) {
 
 // A file that reads must save and read again to the same content: the saved form is canonical.
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    const std::filesystem::path input = Folder() / "Input.bin";
-    {
-        std::ofstream out(input, std::ios::binary | std::ios::trunc);
-        out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
-    }
+    Folder();
+    WriteFuzzFile("settings", "Input.bin", data, size);
     CZtLiteVariantW tree;
     if (ZT_LoadSettingsFile(L"Input", &tree) == 0) {
         CZtLiteVariantR reader(tree);

@@ -264,6 +264,65 @@ TEST_F(SettingsFile, BrokenFilesReadAsMissingWithALogLine) {
     EXPECT_EQ(ZT_LoadSettingsFile(L"Verove", &sixtyFour), 0);
 }
 
+// Kinds of CBOR items and keys the writer never produces: each file reads as missing, naming why.
+TEST_F(SettingsFile, KindsAndKeysTheFormatDoesNotUseReadAsMissing) {
+    // The top-level map up to its tree, with count keys; extra goes before "tree".
+    auto top = [](int count, const QByteArray& extra) {
+        return QByteArray(1, static_cast<char>(0xa0 + count)) + "\x65magic\x6eZtSettingsTree" +
+               "\x67version\x01" + extra + "\x64tree";
+    };
+    // One item [type, "x", value] in the root level.
+    auto item = [](int type, const QByteArray& value) {
+        return QByteArray("\x81\x83") + static_cast<char>(type) + "\x61x" + value;
+    };
+    const struct {
+        const char* what;
+        QByteArray file;
+        const wchar_t* reason;
+    } cases[] = {
+        {"a key given twice", top(4, "\x67version\x01") + "\x80",
+         L"keys other than \"magic\", \"version\", \"tree\" once each"},
+        {"a key of no use", top(4, "\x64more\x01") + "\x80",
+         L"keys other than \"magic\", \"version\", \"tree\" once each"},
+        {"a 16-bit float", top(3, "") + item(3, QByteArray("\xf9\x3e\x00", 3)),
+         L"a 16- or 32-bit float, which the format does not use"},
+        {"a 32-bit float", top(3, "") + item(3, QByteArray("\xfa\x3e\x80\x00\x00", 5)),
+         L"a 16- or 32-bit float, which the format does not use"},
+        {"an integer beyond 64 bits",
+         top(3, "") + item(3, QByteArray("\x1b\xff\xff\xff\xff\xff\xff\xff\xff", 9)),
+         L"an integer beyond 64 bits signed, which the format does not use"},
+        {"a tagged string", top(3, "") + item(5, "\xc0\x61" "a"),
+         L"a tag, which the format does not use"},
+        {"a byte string", top(3, "") + item(5, QByteArray("\x41\x00", 2)),
+         L"a byte string, which the format does not use"},
+        {"null", top(3, "") + item(5, "\xf6"),
+         L"a simple value other than true or false, which the format does not use"},
+        {"an array of indefinite length", top(3, "") + "\x9f\xff",
+         L"an item of indefinite length, which the format does not use"},
+        {"a string of indefinite length", top(3, "") + item(5, "\x7f\x61" "a\xff"),
+         L"an item of indefinite length, which the format does not use"},
+    };
+    // The same files with the format's own kinds read.
+    Write("Verove.bin", top(3, "") + item(3, QByteArray("\xfb\x3f\xd0\0\0\0\0\0\0", 9)));
+    CZtLiteVariantW loaded;
+    ASSERT_EQ(ZT_LoadSettingsFile(L"Verove", &loaded), 0);
+    EXPECT_EQ(CZtLiteVariantR(loaded).GetDouble(L"x", 0.0), 0.25);
+    for (const auto& refused : cases) {
+        Write("Verove.bin", refused.file);
+        ExpectReadsAsMissing(refused.what);
+        EXPECT_TRUE(zthost::LogContains(std::wstring(L"does not read (") + refused.reason + L")"))
+            << refused.what;
+    }
+
+    // Such a file is kept aside like any other that does not read.
+    const QByteArray halfFloat = cases[2].file;
+    Write("Verove.bin", halfFloat);
+    ASSERT_EQ(ZT_SaveSettingsFile(L"Verove", SampleTree()), 0);
+    const QStringList files = Files();
+    ASSERT_EQ(files.size(), 2);
+    EXPECT_EQ(Read(files[1]), halfFloat);
+}
+
 TEST_F(SettingsFile, EveryTruncationReadsAsMissing) {
     ASSERT_EQ(ZT_SaveSettingsFile(L"Verove", SampleTree()), 0);
     const QByteArray good = Read("Verove.bin");
