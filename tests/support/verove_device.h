@@ -1,13 +1,18 @@
-// A stimulation device the test holds, and stimulation areas for it.
+// A stimulation device the test holds, stimulation areas for it, and a host with a small DMD.
 #pragma once
 
+#include <QTemporaryDir>
 #include <cstdint>
 #include <memory>
 #include <utility>
 #include <vector>
 
 #include "cztstimulationdeviceverove.h"
+#include "fake_atcore_control.h"
+#include "plugin_host.h"
 #include "zt/zt_roi.h"
+#include "zthost/microscope.h"
+#include "zthost/zthost.h"
 
 // Devices are reference counted: the test holds the creation reference.
 struct ReleaseDevice {
@@ -23,4 +28,50 @@ inline CZtRoiObject StimulationArea(std::uint32_t id, std::uint32_t group, std::
     area.SetStimulation(true);
     area.SetStimulationGroup(group);
     return area;
+}
+
+// One area per group, apart from each other on an 800 x 600 image times scale: a rectangle in
+// S1, an ellipse in S2, a triangle in S3.
+inline CZtRoiObjectList ThreeGroupAreas(double scale) {
+    const auto scaled = [scale](std::vector<double> values) {
+        for (double& value : values) {
+            value *= scale;
+        }
+        return values;
+    };
+    CZtRoiObjectList areas;
+    areas.Add(StimulationArea(11, 0, ZT_ROITYPE_RECTANGLE, scaled({150.0, 125.0, 50.0, 25.0})));
+    areas.Add(StimulationArea(12, 1, ZT_ROITYPE_ELLIPSE, scaled({400.0, 300.0, 40.0, 30.0})));
+    areas.Add(StimulationArea(13, 2, ZT_ROITYPE_POLYGON,
+                              scaled({600.0, 400.0, 700.0, 400.0, 650.0, 500.0})));
+    return areas;
+}
+
+// A DMD of a fifth of the Verove III's mirrors each way, and a camera of its size: tests that
+// connect a device many times stay fast with it.
+constexpr int kSmallDmdWidth = 160;
+constexpr int kSmallDmdHeight = 120;
+
+// A fresh reference host (ResetPluginHost) with the fake SDK's unit at the small size on its
+// search path and a camera of that size.
+inline void ResetSmallDmdHost(const QTemporaryDir& settingsDir) {
+    ResetPluginHost(settingsDir);
+    fake_atcore::SetSensorSize(kSmallDmdWidth, kSmallDmdHeight);
+    zthost::SetSearchFolders({QString(VEROVE_FAKE_SDK_DIR).toStdWString()});
+    zthost::CameraSetup camera;
+    camera.name = L"Cam1";
+    camera.sensorWidth = kSmallDmdWidth;
+    camera.sensorHeight = kSmallDmdHeight;
+    zthost::SetCamera(camera);
+}
+
+// The three groups' areas (ThreeGroupAreas at a fifth) set on a device over the small DMD.
+inline int SetSmallDmdAreas(CZtStimulationDeviceVerove* device) {
+    const CZtRoiObjectList areas = ThreeGroupAreas(0.2);
+    SZtRLEPicBuf masks;
+    ZT_RoiListToRLE(&areas, kSmallDmdWidth, kSmallDmdHeight, &masks);
+    SZtGrabberFormatDesc format;
+    zthost::HostContext()->GetGrabberProvider()->CameraSettingsGet(&format);
+    const SZtRect rect{0, 0, kSmallDmdWidth, kSmallDmdHeight};
+    return device->StimulationAreaSet(&areas, &masks, nullptr, &format, &rect);
 }

@@ -42,9 +42,6 @@
 
 namespace {
 
-// A small DMD, seen 1:1 by a camera of its size, keeps the several hundred cells fast.
-constexpr int kWidth = 160;
-constexpr int kHeight = 120;
 constexpr int kInjectedCode = AT_ERR_COMM;
 constexpr int kForGood = 1000000;
 constexpr const wchar_t* kName = L"CZtStimulationDeviceVerove_0";
@@ -67,14 +64,7 @@ const char* Text(EShown shown) {
 class CWorld {
 public:
     CWorld() {
-        ResetPluginHost(m_dir);
-        fake_atcore::SetSensorSize(kWidth, kHeight);
-        zthost::SetSearchFolders({QString(VEROVE_FAKE_SDK_DIR).toStdWString()});
-        zthost::CameraSetup camera;
-        camera.name = L"Cam1";
-        camera.sensorWidth = kWidth;
-        camera.sensorHeight = kHeight;
-        zthost::SetCamera(camera);
+        ResetSmallDmdHost(m_dir);
         zthost::OpticsSetup optics;
         optics.dmdToSensor = {1.0, 0.0, 0.0, 0.0, 1.0, 0.0};
         zthost::SetOptics(optics);
@@ -104,20 +94,7 @@ public:
 
     bool Connect() { return m_device->Connect(true, 0, 0); }
 
-    // One area per group, apart from each other.
-    int SetAreas() {
-        CZtRoiObjectList areas;
-        areas.Add(StimulationArea(11, 0, ZT_ROITYPE_RECTANGLE, {30.0, 25.0, 20.0, 10.0}));
-        areas.Add(StimulationArea(12, 1, ZT_ROITYPE_ELLIPSE, {80.0, 60.0, 15.0, 10.0}));
-        areas.Add(
-            StimulationArea(13, 2, ZT_ROITYPE_POLYGON, {120.0, 80.0, 140.0, 80.0, 130.0, 100.0}));
-        SZtRLEPicBuf masks;
-        ZT_RoiListToRLE(&areas, kWidth, kHeight, &masks);
-        SZtGrabberFormatDesc format;
-        zthost::HostContext()->GetGrabberProvider()->CameraSettingsGet(&format);
-        const SZtRect rect{0, 0, kWidth, kHeight};
-        return m_device->StimulationAreaSet(&areas, &masks, nullptr, &format, &rect);
-    }
+    int SetAreas() { return SetSmallDmdAreas(m_device.get()); }
 
     int Begin(std::uint64_t mask) {
         SZtStimulationRequest request;
@@ -152,7 +129,7 @@ public:
         }
         SZtGrabberFormatDesc format;
         driver->GetCurrentFormat(&format);
-        std::vector<std::uint8_t> frame(kWidth * kHeight / (depth == 1 ? 8 : 1));
+        std::vector<std::uint8_t> frame(kSmallDmdWidth * kSmallDmdHeight / (depth == 1 ? 8 : 1));
         copy.SetDitheringMethod(static_cast<std::uint32_t>(m_device->GetDitheringMethod()));
         copy.GetBitmap(frame.data(), static_cast<std::uint32_t>(depth), depth == 1, &format.value,
                        m_device->GetCalibrationData());

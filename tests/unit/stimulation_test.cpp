@@ -50,15 +50,8 @@ bool HasLine(const char* function, const std::wstring& message) {
     return std::find(log.begin(), log.end(), Line(function, message)) != log.end();
 }
 
-// One area per group: a rectangle in S1, an ellipse in S2, a triangle in S3, apart from each
-// other on the 800 x 600 camera image.
 CZtRoiObjectList ThreeGroups() {
-    CZtRoiObjectList areas;
-    areas.Add(StimulationArea(11, 0, ZT_ROITYPE_RECTANGLE, {150.0, 125.0, 50.0, 25.0}));
-    areas.Add(StimulationArea(12, 1, ZT_ROITYPE_ELLIPSE, {400.0, 300.0, 40.0, 30.0}));
-    areas.Add(
-        StimulationArea(13, 2, ZT_ROITYPE_POLYGON, {600.0, 400.0, 700.0, 400.0, 650.0, 500.0}));
-    return areas;
+    return ThreeGroupAreas(1.0);
 }
 
 // A mirror of a packed binary frame.

@@ -20,39 +20,15 @@
 
 namespace {
 
-constexpr int kWidth = 160;
-constexpr int kHeight = 120;
 constexpr int kRounds = 30;
 
 class StimulationThreads : public ::testing::Test {
 protected:
-    void SetUp() override {
-        ASSERT_NO_FATAL_FAILURE(ResetPluginHost(m_dir));
-        fake_atcore::SetSensorSize(kWidth, kHeight);
-        zthost::SetSearchFolders({QString(VEROVE_FAKE_SDK_DIR).toStdWString()});
-        zthost::CameraSetup camera;
-        camera.name = L"Cam1";
-        camera.sensorWidth = kWidth;
-        camera.sensorHeight = kHeight;
-        ASSERT_EQ(zthost::SetCamera(camera), 0);
-    }
+    void SetUp() override { ResetSmallDmdHost(m_dir); }
 
     void TearDown() override {
         zthost::ResetForTests();
         VerovePluginState().hostContext = nullptr;
-    }
-
-    static int SetAreas(CZtStimulationDeviceVerove* device) {
-        CZtRoiObjectList areas;
-        areas.Add(StimulationArea(11, 0, ZT_ROITYPE_RECTANGLE, {30.0, 25.0, 20.0, 10.0}));
-        areas.Add(StimulationArea(12, 1, ZT_ROITYPE_ELLIPSE, {80.0, 60.0, 15.0, 10.0}));
-        areas.Add(StimulationArea(13, 2, ZT_ROITYPE_RECTANGLE, {120.0, 80.0, 20.0, 20.0}));
-        SZtRLEPicBuf masks;
-        EXPECT_EQ(ZT_RoiListToRLE(&areas, kWidth, kHeight, &masks), 0);
-        SZtGrabberFormatDesc format;
-        EXPECT_EQ(zthost::HostContext()->GetGrabberProvider()->CameraSettingsGet(&format), 0);
-        const SZtRect rect{0, 0, kWidth, kHeight};
-        return device->StimulationAreaSet(&areas, &masks, nullptr, &format, &rect);
     }
 
     QTemporaryDir m_dir;
@@ -64,7 +40,7 @@ TEST_F(StimulationThreads, ConnectStimulateAndDisconnectInRounds) {
         DevicePtr device(new CZtStimulationDeviceVerove());
         device->SetUniqueName(L"CZtStimulationDeviceVerove_0");
         ASSERT_TRUE(device->Connect(true, 0, 0));
-        ASSERT_EQ(SetAreas(device.get()), 0);
+        ASSERT_EQ(SetSmallDmdAreas(device.get()), 0);
 
         std::atomic<bool> stop{false};
         std::atomic<int> stimulations{0};
@@ -94,7 +70,7 @@ TEST_F(StimulationThreads, ConnectStimulateAndDisconnectInRounds) {
             device->SetActivePatternId(static_cast<ZT_DWORD>(i % 3));
             if (round % 3 == 1) {
                 device->SetBitDepth(i % 2 ? 4 : 1, false);
-                SetAreas(device.get());
+                SetSmallDmdAreas(device.get());
             }
         }
         // Every other round disconnects while the work thread is still stimulating.
