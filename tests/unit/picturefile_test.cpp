@@ -367,6 +367,30 @@ TEST_F(PictureFile, AbsurdSizesAreAllocationFailures) {
     EXPECT_TRUE(pic.IsEmpty());
 }
 
+// A few bytes of header must not make the host reserve a picture: one claiming more pixel data
+// than its file could hold even compressed is refused before anything is allocated for it.
+TEST_F(PictureFile, HeadersClaimingMorePixelsThanTheFileHoldsAreRefused) {
+    WriteBytes(Path("tall.bmp"), Bmp(20000, 20000, 8, {}, QByteArray(16, '\0')));
+    SZtPicBuf pic;
+    EXPECT_EQ(ZT_LoadPictureFromFile(W(Path("tall.bmp")).c_str(), &pic), -9);
+    EXPECT_TRUE(pic.IsEmpty());
+    EXPECT_TRUE(zthost::LogContains(L"more pixel data than the file can hold"));
+
+    TIFF* tif = TIFFOpen(QFile::encodeName(Path("wide.tif")).constData(), "w");
+    ASSERT_NE(tif, nullptr);
+    TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, 30000u);
+    TIFFSetField(tif, TIFFTAG_IMAGELENGTH, 10000u);
+    TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 8);
+    TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISBLACK);
+    TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, 10000u);
+    char strip[16] = {};
+    TIFFWriteRawStrip(tif, 0, strip, sizeof strip);
+    TIFFWriteDirectory(tif);
+    TIFFClose(tif);
+    EXPECT_EQ(ZT_LoadPictureFromFile(W(Path("wide.tif")).c_str(), &pic), -9);
+    EXPECT_TRUE(pic.IsEmpty());
+}
+
 TEST_F(PictureFile, SavedPicturesLoadBackUnchanged) {
     struct Case {
         const char* name;

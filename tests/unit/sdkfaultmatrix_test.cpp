@@ -40,11 +40,15 @@
 #include "zthost/optics.h"
 #include "zthost/zthost.h"
 
+// The plug-in's exports that connect and disconnect its device and construct it.
+extern "C" bool Connect(bool connect, bool simulator, std::uint32_t brand, const wchar_t* guiName,
+                        wchar_t* uniqueName, bool* hwConflict);
+extern "C" IZtInterface* ZT_ConstructorForCZtStimulationDeviceVerove(const char* file, int line);
+
 namespace {
 
 constexpr int kInjectedCode = AT_ERR_COMM;
 constexpr int kForGood = 1000000;
-constexpr const wchar_t* kName = L"CZtStimulationDeviceVerove_0";
 
 // What the mirrors show after an operation.
 enum class EShown { Asked, Dark, Other };
@@ -60,7 +64,8 @@ const char* Text(EShown shown) {
     }
 }
 
-// One device on the fake SDK's unit in a fresh reference host, and what the operations need.
+// The fake SDK's unit in a fresh reference host, the device the plug-in connects on it as the
+// host asks it to, and what the operations need.
 class CWorld {
 public:
     CWorld() {
@@ -69,32 +74,46 @@ public:
         optics.dmdToSensor = {1.0, 0.0, 0.0, 0.0, 1.0, 0.0};
         zthost::SetOptics(optics);
         zthost::SetMirrorFrameSource(ShownMirrors);
-        m_device.reset(new CZtStimulationDeviceVerove());
-        m_device->SetUniqueName(kName);
-        SZtStimulationDeviceRecord record;
-        record.uniqueName = kName;
-        record.device = m_device.get();
-        CZtStimulationDeviceManager::GetInstance()->StaticDeviceAdd(record);
+        // The class the plug-in's connect makes its device of, as the host registers it.
+        SZtClassRecord record;
+        record.className = L"CZtStimulationDeviceVerove";
+        record.parents = {L"IZtStimulationDevice", L"IZtStimulationDeviceEx"};
+        zthost::RegisterClass(record, &ZT_ConstructorForCZtStimulationDeviceVerove);
     }
 
     ~CWorld() {
         fake_atcore::ClearFaults();
         if (m_device) {
             m_device->OnAutocalibrationEnd(false);
-            m_device->Connect(false, 0, -1);
+            Disconnect();
         }
         m_receiver.reset();
         zthost::ResetForTests();
-        m_device.reset();
         VerovePluginState().hostContext = nullptr;
     }
 
     CZtStimulationDeviceVerove& Device() { return *m_device; }
     CZtVeroveDriver* Driver() { return m_device->GetDriver(); }
 
-    bool Connect() { return m_device->Connect(true, 0, 0); }
+    // The plug-in's connect: it makes and registers the device, which it keeps.
+    bool Connect() {
+        wchar_t name[ZT_MAX_PATH] = L"";
+        bool conflict = false;
+        if (!::Connect(true, false, 0, L"", name, &conflict)) {
+            return false;
+        }
+        m_name = name;
+        m_device = VeroveFindDevice(CZtStimulationDeviceManager::GetInstance(), name);
+        return m_device != nullptr;
+    }
 
-    int SetAreas() { return SetSmallDmdAreas(m_device.get()); }
+    bool Disconnect() {
+        std::wstring name = m_name;
+        m_device = nullptr;
+        return ::Connect(false, false, 0, L"", name.data(), nullptr);
+    }
+
+    int SetAreas() { return SetSmallDmdAreas(m_device); }
 
     int Begin(std::uint64_t mask) {
         SZtStimulationRequest request;
@@ -138,7 +157,7 @@ public:
 
     // Init and Run; the run's result once the worker says it has ended, 1 when it never does.
     int Calibrate() {
-        m_receiver = std::make_unique<CZtAutocalibrationDialog>(m_device.get());
+        m_receiver = std::make_unique<CZtAutocalibrationDialog>(m_device);
         m_device->SetAutocalibrationDialog(m_receiver.get());
         QSignalSpy ended(m_receiver.get(), &CZtAutocalibrationDialog::NotifyCalibrationRunEnded);
         if (m_device->OnAutocalibrationInit() != 0 || m_device->AutocalibrationRun() != 0) {
@@ -152,7 +171,8 @@ public:
 
 private:
     QTemporaryDir m_dir;
-    DevicePtr m_device;
+    CZtStimulationDeviceVerove* m_device = nullptr;  // the plug-in's, while connected
+    std::wstring m_name;
     std::unique_ptr<CZtAutocalibrationDialog> m_receiver;
 };
 
@@ -308,8 +328,7 @@ const std::vector<SOperation>& Operations() {
          [](CWorld& world) { return world.Calibrate(); },
          [](CWorld&, const fake_atcore::MirrorFrame& frame) { return IsSquare(frame); }, false,
          PairsMatch},
-        {"disconnect", ConnectWithAreas,
-         [](CWorld& world) { return world.Device().Connect(false, 0, -1) ? 0 : -1; },
+        {"disconnect", ConnectWithAreas, [](CWorld& world) { return world.Disconnect() ? 0 : -1; },
          [](CWorld&, const fake_atcore::MirrorFrame&) { return false; }},
         {"exposure end",
          [](CWorld& world) {
@@ -357,6 +376,7 @@ struct SExpectation {
 constexpr EShown kAsked = EShown::Asked;
 constexpr EShown kDark = EShown::Dark;
 
+constexpr const wchar_t* kNoDevice = L"Connect: Could not connect to any of 0 devices.";
 constexpr const wchar_t* kExposeFailed = L"CZtVeroveDriver::ExposePattern: Failed to call Expose";
 constexpr const wchar_t* kExposeClearFailed =
     L"CZtVeroveDriver::ExposePattern: Failed to clear device memory.";
@@ -377,11 +397,8 @@ constexpr const wchar_t* kBufferFailed =
 const std::vector<SExpectation>& Expectations() {
     static const std::vector<SExpectation> expectations = {
         {"connect", "", L"", {0, kDark, nullptr}, {0, kDark, nullptr}},
-        {"connect",
-         "AT_InitialiseLibrary",
-         L"",
-         {-1, kDark, L"CZtStimulationDeviceVerove::Connect: Failed to open device."},
-         {-1, kDark, L"CZtStimulationDeviceVerove::Connect: Failed to open device."}},
+        {"connect", "AT_InitialiseLibrary", L"", {-1, kDark, kNoDevice}, {-1, kDark, kNoDevice}},
+        {"connect", "AT_GetInt", L"DeviceCount", {-1, kDark, kNoDevice}, {-1, kDark, kNoDevice}},
         {"connect",
          "AT_Open",
          L"",

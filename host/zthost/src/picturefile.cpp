@@ -3,6 +3,8 @@
 #include <QFileInfo>
 #include <QString>
 
+#include <algorithm>
+#include <cstdint>
 #include <string>
 
 #include "qtpicturefile.h"
@@ -11,6 +13,20 @@
 #include "zt/zt_picbuf.h"
 
 namespace {
+
+// Compression lets a file hold a picture larger than itself, but not without bound: deflate (PNG)
+// expands at most about 1032 times, TIFF's LZW about 2730 times, BMP's run lengths 128 times. A
+// picture claiming more pixel data than the file could hold so is damaged, and is refused before
+// anything is allocated for it: a header of a few bytes cannot make the host reserve gigabytes.
+constexpr std::uint64_t kMaxExpansion = 4096;
+constexpr std::uint64_t kHeaderAllowance = 65536;
+
+std::uint64_t MaxPixelBytes(qint64 fileSize) {
+    return std::min<std::uint64_t>(
+        ZT_PICBUF_MAX_BYTES,
+        static_cast<std::uint64_t>(std::max<qint64>(fileSize, 0)) * kMaxExpansion +
+            kHeaderAllowance);
+}
 
 bool IsTiff(const QByteArray& head) {
     // Classic and BigTIFF, either byte order; STK files are TIFF files.
@@ -34,15 +50,17 @@ int ZT_LoadPictureFromFile(const wchar_t* path, SZtPicBuf* pic) {
     if (reader.open(QIODevice::ReadOnly)) {
         head = reader.read(8);
     }
+    const std::uint64_t maxPixelBytes = MaxPixelBytes(reader.size());
     reader.close();
     std::wstring error = L"not a picture file";
     int status = ZT_PIC_UNREADABLE;
     if (IsTiff(head)) {
-        status = TiffPictureFile::Load(QFile::encodeName(file).toStdString(), pic, &error);
+        status = TiffPictureFile::Load(QFile::encodeName(file).toStdString(), maxPixelBytes, pic,
+                                       &error);
     } else if (head.startsWith("BM")) {
-        status = QtPictureFile::Load(file, "BMP", pic, &error);
+        status = QtPictureFile::Load(file, "BMP", maxPixelBytes, pic, &error);
     } else if (head.startsWith("\x89PNG\r\n\x1a\n")) {
-        status = QtPictureFile::Load(file, "PNG", pic, &error);
+        status = QtPictureFile::Load(file, "PNG", maxPixelBytes, pic, &error);
     }
     if (status != ZT_PIC_OK) {
         ZT_DIAG_OUTPUT(L"zthost %hs: \"%s\": %s", "ZT_LoadPictureFromFile", path, error.c_str());

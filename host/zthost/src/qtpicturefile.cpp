@@ -20,8 +20,9 @@ namespace {
 // What the file header states. Qt expands 4-bit pictures to 8 bits on reading, and refuses large
 // pictures without saying why: the header tells both.
 struct FileHeader {
-    int bits = 0;
+    int bits = 0;  // per pixel for BMP, per channel for PNG
     std::uint64_t width = 0, height = 0;
+    int channels = 1;
 };
 
 FileHeader ReadHeader(const QString& path, const char* format) {
@@ -44,7 +45,11 @@ FileHeader ReadHeader(const QString& path, const char* format) {
         return value;
     };
     if (qstrcmp(format, "PNG") == 0) {
-        return {static_cast<int>(byte(24)), bigEndian(16), bigEndian(20)};  // IHDR
+        // IHDR; colour types 0 grey, 2 RGB, 3 palette, 4 grey and alpha, 6 RGBA.
+        static constexpr int kChannels[] = {1, 1, 3, 1, 2, 1, 4};
+        const std::uint32_t colourType = byte(25);
+        return {static_cast<int>(byte(24)), bigEndian(16), bigEndian(20),
+                colourType < 7 ? kChannels[colourType] : 4};
     }
     // BMP: a 12-byte core header has 16-bit sizes, the later headers signed 32-bit ones (a
     // negative height marks top-down rows).
@@ -115,12 +120,20 @@ bool IsGreyPalette(const QImage& image) {
 
 }  // namespace
 
-int QtPictureFile::Load(const QString& path, const char* format, SZtPicBuf* pic,
-                        std::wstring* error) {
+int QtPictureFile::Load(const QString& path, const char* format, std::uint64_t maxPixelBytes,
+                        SZtPicBuf* pic, std::wstring* error) {
     const FileHeader header = ReadHeader(path, format);
-    if (header.width * header.height > ZT_PICBUF_MAX_BYTES) {
+    if (static_cast<unsigned __int128>(header.width) * header.height > ZT_PICBUF_MAX_BYTES) {
         *error = L"picture too large";
         return ZT_PIC_ALLOC_FAILED;
+    }
+    // The pixel data the header claims, in bits (wide: 32-bit sizes times the depth).
+    const unsigned __int128 bits = static_cast<unsigned __int128>(header.width) * header.height *
+                                   static_cast<unsigned>(std::max(header.bits, 1)) *
+                                   static_cast<unsigned>(header.channels);
+    if (bits > static_cast<unsigned __int128>(maxPixelBytes) * 8) {
+        *error = L"more pixel data than the file can hold";
+        return ZT_PIC_UNREADABLE;
     }
     QImageReader reader(path, format);
     reader.setAutoTransform(false);

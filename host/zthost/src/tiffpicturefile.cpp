@@ -60,7 +60,8 @@ std::wstring Reason(const wchar_t* what, const std::string& libraryError) {
 
 }  // namespace
 
-int TiffPictureFile::Load(const std::string& path, SZtPicBuf* pic, std::wstring* error) {
+int TiffPictureFile::Load(const std::string& path, std::uint64_t maxPixelBytes, SZtPicBuf* pic,
+                          std::wstring* error) {
     std::string libraryError;
     TiffHandle tif = Open(path, "r", &libraryError);
     if (!tif) {
@@ -88,6 +89,17 @@ int TiffPictureFile::Load(const std::string& path, SZtPicBuf* pic, std::wstring*
     if (width == 0 || height == 0 || TIFFIsTiled(tif.get()) || planar != PLANARCONFIG_CONTIG ||
         format != SAMPLEFORMAT_UINT || !(rgb || grey) || !bitsSupported) {
         *error = L"unsupported TIFF layout";
+        return ZT_PIC_UNREADABLE;
+    }
+    // The pixel data the page claims, in bits (wide: 32-bit sizes times samples and depth).
+    const unsigned __int128 claimedBits =
+        static_cast<unsigned __int128>(width) * height * samples * bits;
+    if (claimedBits > static_cast<unsigned __int128>(ZT_PICBUF_MAX_BYTES) * 8) {
+        *error = L"picture too large";
+        return ZT_PIC_ALLOC_FAILED;
+    }
+    if (claimedBits > static_cast<unsigned __int128>(maxPixelBytes) * 8) {
+        *error = L"more pixel data than the file can hold";
         return ZT_PIC_UNREADABLE;
     }
     SZtPicBuf out;
