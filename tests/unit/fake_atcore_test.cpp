@@ -565,6 +565,37 @@ TEST_F(FakeAtcore, CallbackMayCallBackIntoTheLibrary) {
     EXPECT_EQ(fake_atcore::ShownFrame().counter, before + 3);
 }
 
+// Closing a device ends its thread: AT_Close returns once the callback under way has returned,
+// and the callback's own calls still run meanwhile (they answer for a handle that is gone).
+TEST_F(FakeAtcore, CloseWaitsForTheCallbackUnderWay) {
+    struct Reader {
+        std::atomic<bool> entered{false};
+        std::atomic<bool> finished{false};
+        static int AT_EXP_CONV Callback(AT_H h, const AT_WC*, void* context) {
+            auto* self = static_cast<Reader*>(context);
+            if (self->entered.exchange(true)) {
+                return AT_CALLBACK_SUCCESS;
+            }
+            AT_64 width = 0;
+            while (sdk().AT_GetInt(h, L"SensorWidth", &width) == AT_SUCCESS) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
+            self->finished = true;
+            return AT_CALLBACK_SUCCESS;
+        }
+    } reader;
+    ASSERT_EQ(sdk().AT_RegisterFeatureCallback(handle, L"IsExposing", &Reader::Callback, &reader),
+              AT_SUCCESS);
+    std::vector<AT_U8> buffer;
+    QueueFrame(buffer, 0, 0);
+    ASSERT_EQ(Command(L"Expose"), AT_SUCCESS);
+    while (!reader.entered) {
+        std::this_thread::yield();
+    }
+    ASSERT_EQ(sdk().AT_Close(handle), AT_SUCCESS);
+    EXPECT_TRUE(reader.finished) << "AT_Close returned before its callback";
+}
+
 TEST_F(FakeAtcore, InjectedErrorsHitTheNamedCallsOnly) {
     fake_atcore::InjectError("AT_SetInt", AT_ERR_COMM, 2, L"FrameIndex");
     EXPECT_EQ(sdk().AT_SetInt(handle, L"FrameCount", 3), AT_SUCCESS);
@@ -591,6 +622,14 @@ TEST_F(FakeAtcore, InjectedExceptionIsThrownOnce) {
     std::vector<AT_U8> buffer;
     QueueFrame(buffer, 0, 0);
     EXPECT_EQ(Command(L"Expose"), AT_SUCCESS);
+}
+
+TEST_F(FakeAtcore, ClearedFaultsHitNothing) {
+    fake_atcore::InjectError("AT_GetInt", AT_ERR_COMM, 1000);
+    fake_atcore::InjectException("AT_Command", 1000);
+    fake_atcore::ClearFaults();
+    EXPECT_EQ(Int(L"SensorWidth"), 800);
+    EXPECT_EQ(Command(L"Abort"), AT_SUCCESS);
 }
 
 TEST_F(FakeAtcore, OpenFaults) {
