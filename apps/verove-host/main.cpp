@@ -12,6 +12,7 @@
 #include "report.h"
 #include "scenario.h"
 #include "session.h"
+#include "verdict.h"
 #include "zt/zt_log.h"
 #include "zthost/zthost.h"
 
@@ -34,7 +35,8 @@ const char kUsage[] =
     "  --plugin FILE    the plug-in library (default: q9_plugin_verove.so beside the program)\n"
     "  --sdk FOLDER     where the SDK library is looked for first (default: the simulated SDK\n"
     "                   of this build)\n"
-    "exit codes: 0 done, 1 a step failed, 2 bad input (nothing run, no report written),\n"
+    "exit codes: 0 done, 1 a step failed or a figure missed its threshold, 2 bad input (nothing\n"
+    "            run, no report written),\n"
     "            3 the hardware configuration refused the Verove\n";
 
 struct Options {
@@ -155,14 +157,24 @@ int main(int argc, char** argv) {
         std::printf("  %s\n", scenario.Description().toLocal8Bit().constData());
     }
     Session session(scenario, sessionOptions, &report);
-    const int exitCode = session.Run();
+    int exitCode = session.Run();
+    // Every figure is marked against its bar; one that misses it fails the session.
+    const std::vector<Check> checks = Judge(ResolveThresholds(scenario), report.Figures());
+    report.SetChecks(checks);
+    const QString missed = FailureReasons(checks);
 
     QString result = QStringLiteral("completed");
     if (exitCode == kExitRefused) {
         result = QStringLiteral("the hardware configuration refused the Verove (exit code %1)")
                      .arg(exitCode);
     } else if (exitCode != kExitDone) {
-        result = QStringLiteral("a step failed (exit code %1)").arg(exitCode);
+        result = QStringLiteral("FAILED: a step failed (exit code %1)").arg(exitCode);
+        if (!missed.isEmpty()) {
+            result += "; " + missed;
+        }
+    } else if (!missed.isEmpty()) {
+        exitCode = kExitFailed;
+        result = "FAILED: " + missed;
     }
     std::printf("\n%s", report.SummaryText().toLocal8Bit().constData());
     if (!report.Finish(result, &error)) {

@@ -1,6 +1,7 @@
 // Calibration residual, placement overlap and report pictures of camera frames.
 #include "measures.h"
 
+#include <QRegularExpression>
 #include <algorithm>
 #include <cmath>
 #include <vector>
@@ -29,6 +30,34 @@ std::vector<std::uint64_t> Histogram(const SZtPicBuf& frame) {
         }
     }
     return histogram;
+}
+
+// Intersection over union of the pixels lit(x, y) says are lit and the pixels of masks' objects.
+template <class Lit>
+double Overlap(std::uint32_t width, std::uint32_t height, const SZtRLEPicBuf& masks, Lit lit) {
+    if (width != masks.width || height != masks.height) {
+        return 0.0;
+    }
+    std::vector<bool> inside(std::size_t{width} * height, false);
+    for (const SZtRLEObject& object : masks.objects) {
+        for (const SZtRLERun& run : object.runs) {
+            for (std::int32_t x = run.x; x < run.x + run.length; ++x) {
+                inside[std::size_t{static_cast<std::uint32_t>(run.y)} * width +
+                       static_cast<std::uint32_t>(x)] = true;
+            }
+        }
+    }
+    std::uint64_t both = 0;
+    std::uint64_t either = 0;
+    for (std::uint32_t y = 0; y < height; ++y) {
+        for (std::uint32_t x = 0; x < width; ++x) {
+            const bool on = lit(x, y);
+            const bool roi = inside[std::size_t{y} * width + x];
+            both += on && roi;
+            either += on || roi;
+        }
+    }
+    return either == 0 ? 0.0 : static_cast<double>(both) / static_cast<double>(either);
 }
 
 }  // namespace
@@ -105,29 +134,46 @@ std::uint32_t LitThreshold(const SZtPicBuf& frame) {
 
 double PlacementOverlap(const SZtPicBuf& frame, std::uint32_t threshold,
                         const SZtRLEPicBuf& masks) {
-    if (frame.width != masks.width || frame.height != masks.height) {
+    return Overlap(frame.width, frame.height, masks, [&](std::uint32_t x, std::uint32_t y) {
+        return CZtPicBufAPI::GetValue(&frame, x, y) > threshold;
+    });
+}
+
+double FieldCoverage(const SZtPicBuf& on, const SZtPicBuf& off, double step,
+                     const SZtRLEPicBuf& field) {
+    if (on.width != off.width || on.height != off.height) {
         return 0.0;
     }
-    std::vector<bool> inside(std::size_t{frame.width} * frame.height, false);
-    for (const SZtRLEObject& object : masks.objects) {
-        for (const SZtRLERun& run : object.runs) {
-            for (std::int32_t x = run.x; x < run.x + run.length; ++x) {
-                inside[std::size_t{static_cast<std::uint32_t>(run.y)} * frame.width +
-                       static_cast<std::uint32_t>(x)] = true;
-            }
+    const double cut = step / 2.0;
+    return Overlap(on.width, on.height, field, [&](std::uint32_t x, std::uint32_t y) {
+        const double lit = CZtPicBufAPI::GetValue(&on, x, y);
+        return lit - CZtPicBufAPI::GetValue(&off, x, y) > cut;
+    });
+}
+
+DeviceCalibrationFit ReadCalibrationFit(const std::vector<std::wstring>& log) {
+    const QString prefix =
+        QStringLiteral("Verove CZtStimulationDeviceVerove::AutocalibrationThreadProc: ");
+    const QRegularExpression fit(
+        QStringLiteral(R"(^Calibration fit: (\d+) pairs used of \d+ squares found \(\d+ asked\); )"
+                       R"(residual on its own pairs ([0-9.]+) px rms, ([0-9.]+) px max)"));
+    DeviceCalibrationFit read;
+    for (const std::wstring& entry : log) {
+        const QString line = QString::fromStdWString(entry);
+        if (!line.startsWith(prefix)) {
+            continue;
+        }
+        const QString text = line.mid(prefix.size());
+        const QRegularExpressionMatch match = fit.match(text);
+        if (match.hasMatch()) {
+            read.pairs = match.captured(1).toInt();
+            read.rms = match.captured(2).toDouble();
+            read.max = match.captured(3).toDouble();
+        } else if (text.startsWith(QStringLiteral("Warning: "))) {
+            read.warnings << text.mid(9);
         }
     }
-    std::uint64_t both = 0;
-    std::uint64_t either = 0;
-    for (std::uint32_t y = 0; y < frame.height; ++y) {
-        for (std::uint32_t x = 0; x < frame.width; ++x) {
-            const bool lit = CZtPicBufAPI::GetValue(&frame, x, y) > threshold;
-            const bool roi = inside[std::size_t{y} * frame.width + x];
-            both += lit && roi;
-            either += lit || roi;
-        }
-    }
-    return either == 0 ? 0.0 : static_cast<double>(both) / static_cast<double>(either);
+    return read;
 }
 
 QImage FrameImage(const SZtPicBuf& frame) {

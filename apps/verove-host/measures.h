@@ -3,8 +3,11 @@
 #pragma once
 
 #include <QImage>
+#include <QStringList>
 #include <array>
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "zt/zt_picbuf.h"
 
@@ -40,6 +43,25 @@ std::uint32_t LitThreshold(const SZtPicBuf& frame);
 // The overlap of the lit pixels of frame with the pixels of masks' objects (together):
 // intersection over union, 0 to 1; 0 when both are empty. masks must have the frame's size.
 double PlacementOverlap(const SZtPicBuf& frame, std::uint32_t threshold, const SZtRLEPicBuf& masks);
+
+// How the light of "Full ON" covers the DMD field: pixels of the on frame brighter than the off
+// frame ("Full OFF") by more than half the step lit mirrors add, against the pixels of field's
+// objects (the field where it lies inside the image); intersection over union as above. Unlike a
+// threshold taken from one frame's histogram, it holds when the field fills the whole image. 0
+// for frames of different sizes.
+double FieldCoverage(const SZtPicBuf& on, const SZtPicBuf& off, double step,
+                     const SZtRLEPicBuf& field);
+
+// What the auto-calibration logged of its fit: the pairs used and the residual on them (camera
+// image pixels), and its warnings (too few squares, a high residual). pairs 0 when it logged no
+// fit.
+struct DeviceCalibrationFit {
+    int pairs = 0;
+    double rms = 0.0;
+    double max = 0.0;
+    QStringList warnings;
+};
+DeviceCalibrationFit ReadCalibrationFit(const std::vector<std::wstring>& log);
 
 // The frame as an RGB picture for the report, its grey values stretched from the darkest to the
 // brightest pixel.

@@ -102,18 +102,43 @@ bool Report::AddPicture(const QString& fileName, const QImage& image, const QStr
     return true;
 }
 
+SessionFigures Report::Figures() const {
+    SessionFigures figures;
+    if (m_residual) {
+        figures.residualRms = (*m_residual)[0];
+        figures.residualMax = (*m_residual)[1];
+    }
+    figures.squaresFound = m_squaresFound;
+    figures.overlapPercent = m_overlap;
+    return figures;
+}
+
+QString Report::Marked(Measure measure, int group, const QString& plain) const {
+    for (const Check& check : m_checks) {
+        if (check.measure == measure && check.group == group) {
+            return check.figure;
+        }
+    }
+    return plain;
+}
+
 std::vector<std::array<QString, 2>> Report::SummaryRows() const {
     std::vector<std::array<QString, 2>> rows;
-    const std::optional<double> rms =
-        m_residual ? std::optional<double>((*m_residual)[0]) : std::nullopt;
-    const std::optional<double> max =
-        m_residual ? std::optional<double>((*m_residual)[1]) : std::nullopt;
-    rows.push_back({"Calibration residual RMS (camera px)", NotMeasured(rms, 2)});
-    rows.push_back({"Calibration residual max (camera px)", NotMeasured(max, 2)});
+    const SessionFigures figures = Figures();
+    rows.push_back({"Calibration residual RMS (camera px)",
+                    Marked(Measure::ResidualRms, 0, NotMeasured(figures.residualRms, 2))});
+    rows.push_back({"Calibration residual max (camera px)",
+                    Marked(Measure::ResidualMax, 0, NotMeasured(figures.residualMax, 2))});
+    rows.push_back({"Calibration squares found",
+                    Marked(Measure::SquaresFound, 0,
+                           m_squaresFound ? QString::number(*m_squaresFound) : "not measured")});
+    rows.push_back(
+        {"Calibration fit on its own pairs (camera px)",
+         m_calibrationFit.isEmpty() ? QStringLiteral("not measured") : m_calibrationFit});
     for (int g = 0; g < 3; ++g) {
         if (m_groups[g]) {
             rows.push_back({QStringLiteral("Placement overlap %1").arg(kGroupNames[g]),
-                            NotMeasured(m_overlap[g], 1, " %")});
+                            Marked(Measure::Overlap, g, NotMeasured(m_overlap[g], 1, " %"))});
         }
     }
     for (int g = 0; g < 3; ++g) {

@@ -10,6 +10,8 @@
 #include <optional>
 #include <vector>
 
+#include "verdict.h"
+
 // Thread-bound: filled and written on the host's main thread.
 //
 // Everything goes into a hidden staging folder beside the report folder; Finish renames it into
@@ -35,6 +37,9 @@ public:
     void AddStep(int number, const QString& title, Outcome outcome, const QString& detail);
     // Against the scenario's ground truth, camera pixels.
     void SetCalibrationResidual(double rmsPixels, double maxPixels);
+    // How many squares the auto-calibration found, and what it says of its fit on its own pairs.
+    void SetCalibrationSquares(int found) { m_squaresFound = found; }
+    void SetCalibrationFit(const QString& text) { m_calibrationFit = text; }
     // The part of group's ROIs that the light landed on, 0 to 1.
     void SetPlacementOverlap(int group, double fraction);
     // From StimulationBegin being called to light at the sample.
@@ -43,6 +48,11 @@ public:
     // Saves the picture as fileName (".png") in the staging folder at once; false when it could
     // not be written, which Finish then reports.
     bool AddPicture(const QString& fileName, const QImage& image, const QString& caption);
+
+    // The figures set so far, for the verdict.
+    SessionFigures Figures() const;
+    // The verdict's marks: a checked figure's row shows it against its bar.
+    void SetChecks(const std::vector<Check>& checks) { m_checks = checks; }
 
     // Measure and value of each summary row, in order; "not measured" for what no step measured.
     std::vector<std::array<QString, 2>> SummaryRows() const;
@@ -69,6 +79,8 @@ private:
     };
 
     QString Markdown(const QString& result) const;
+    // The checked figure of that measure, or plain when none was checked.
+    QString Marked(Measure measure, int group, const QString& plain) const;
 
     QString m_scenarioPath;
     QString m_description;
@@ -84,4 +96,7 @@ private:
     std::array<std::optional<double>, 3> m_overlap;
     std::array<std::optional<double>, 3> m_latency;
     std::array<std::optional<double>, 3> m_renderTime;
+    std::optional<int> m_squaresFound;
+    QString m_calibrationFit;
+    std::vector<Check> m_checks;
 };

@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "measures.h"
+#include "opticscheck.h"
 #include "reportpictures.h"
 #include "simulateddmd.h"
 #include "zt/zt_acquisition.h"
@@ -436,11 +437,14 @@ int Session::CheckLightPath(QString* detail) {
 }
 
 int Session::ShowDmdField(QString* detail) {
-    if (!ShowPattern(L"Full ON")) {
-        *detail = "the device does not show \"Full ON\"";
+    // The light is told from the dark by the frame the camera takes of "Full OFF": that holds
+    // when the field fills the image, where one frame's histogram has no dark class.
+    CZtGrabberSample dark;
+    CZtGrabberSample sample;
+    if (!ShowPattern(L"Full OFF") || dark.Capture() != 0 || !ShowPattern(L"Full ON")) {
+        *detail = "the device does not show \"Full OFF\" and \"Full ON\"";
         return kExitFailed;
     }
-    CZtGrabberSample sample;
     const int captured = sample.Capture();
     ShowPattern(L"Full OFF");
     Matrix3 sensorToImage{};
@@ -448,7 +452,8 @@ int Session::ShowDmdField(QString* detail) {
         *detail = QStringLiteral("the camera took no frame (status %1)").arg(captured);
         return kExitFailed;
     }
-    // The light of every mirror must land inside the field the optics give, and fill it.
+    // The light of every mirror must land inside the field the optics give, and fill the part of
+    // it the image shows.
     const QPolygonF field =
         DmdOutline(AffineMatrix(m_scenario.Optics().dmdToSensor), sensorToImage);
     std::vector<double> corners;
@@ -460,7 +465,8 @@ int Session::ShowDmdField(QString* detail) {
     SZtRLEPicBuf mask;
     CZtRLEPicBufAPI::Alloc(&mask, frame.width, frame.height, frame.bitsPerComponent);
     CZtRLEPicBufAPI::AddPolygon(&mask, 1, corners.data(), 4);
-    const double overlap = PlacementOverlap(frame, LitThreshold(frame), mask);
+    const double step = ExpectedLevels(m_scenario.Optics(), m_scenario.Camera()).Step();
+    const double overlap = FieldCoverage(frame, dark.GetPicture(), step, mask);
     CameraPictureParts parts;
     parts.frame = FrameImage(frame);
     parts.truthOutline = true;
@@ -534,6 +540,8 @@ int Session::Calibrate(QString* detail) {
             spots.emplace_back(match.captured(1).toDouble(), match.captured(2).toDouble());
         }
     }
+    m_report->SetCalibrationSquares(static_cast<int>(spots.size()));
+    const QString quality = CalibrationQuality();
     const int validated = done ? operations->OnAutocalibrationValidationPhase() : 0;
     // OK stores a good result; after a failed run it only ends the calibration.
     const int ended = operations->OnAutocalibrationEnd(true);
@@ -541,7 +549,8 @@ int Session::Calibrate(QString* detail) {
         *detail = QStringLiteral("the calibration failed (run %1, %2 squares found, validation %3)")
                       .arg(run)
                       .arg(spots.size())
-                      .arg(validated);
+                      .arg(validated) +
+                  quality;
         return kExitFailed;
     }
     const bool calibrated = DeviceCalibrated();
@@ -583,8 +592,26 @@ int Session::Calibrate(QString* detail) {
                   .arg(spots.size())
                   .arg(operations->GetAutocalibrationProgress())
                   .arg(key)
-                  .arg(residualText);
+                  .arg(residualText) +
+              quality;
     return kExitDone;
+}
+
+QString Session::CalibrationQuality() {
+    const DeviceCalibrationFit fit = ReadCalibrationFit(zthost::CapturedLog());
+    QString text;
+    if (fit.pairs > 0) {
+        const QString figures = QStringLiteral("%1 pairs, %2 px rms, %3 px max")
+                                    .arg(fit.pairs)
+                                    .arg(fit.rms, 0, 'f', 3)
+                                    .arg(fit.max, 0, 'f', 3);
+        m_report->SetCalibrationFit(figures);
+        text += "; the device's fit on its own pairs: " + figures;
+    }
+    if (!fit.warnings.isEmpty()) {
+        text += "; the device warns: " + fit.warnings.join("; ");
+    }
+    return text;
 }
 
 bool Session::StoredCalibration(Matrix3* dmdToSensor, QString* key) const {

@@ -80,6 +80,9 @@ private:
     // The DMD-to-camera matrix the device stored last in its settings file (DMD to unbinned,
     // unturned sensor pixels), and its configuration key; false when none.
     bool StoredCalibration(Matrix3* dmdToSensor, QString* key) const;
+    // What the calibration logged of its fit and its warnings, for the step's line (from "; ",
+    // empty when it logged neither); the fit goes into the report's summary.
+    QString CalibrationQuality();
     // The id of the device's pattern of that name; false when it has none.
     bool PatternId(const wchar_t* name, ZT_DWORD* id) const;
     // One stimulation of the protocol, measured into the report's rows of its group.

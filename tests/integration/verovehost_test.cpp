@@ -119,13 +119,20 @@ HostRun ScenarioRun::ExpectCompleteSession(const QString& file) {
     EXPECT_TRUE(markdown.contains("- Result: completed\n"));
     EXPECT_FALSE(markdown.contains("| failed |"));
     EXPECT_FALSE(markdown.contains("| skipped |"));
-    EXPECT_LE(Number(markdown, R"(\| Calibration residual max \(camera px\) \| (\S+) \|)"), 0.3);
-    EXPECT_LE(Number(markdown, R"(\| Calibration residual RMS \(camera px\) \| (\S+) \|)"), 0.3);
+    EXPECT_LE(
+        Number(markdown, R"(\| Calibration residual max \(camera px\) \| (\S+) px ≤ 0.3 px ✓ \|)"),
+        0.3);
+    EXPECT_LE(
+        Number(markdown, R"(\| Calibration residual RMS \(camera px\) \| (\S+) px ≤ 0.1 px ✓ \|)"),
+        0.1);
+    EXPECT_TRUE(markdown.contains("| Calibration squares found | 30 ≥ 30 ✓ |"));
+    EXPECT_TRUE(markdown.contains("| Calibration fit on its own pairs (camera px) | "));
     for (const char* group : {"S1", "S2", "S3"}) {
         SCOPED_TRACE(group);
         EXPECT_GE(
-            Number(markdown, QStringLiteral(R"(\| Placement overlap %1 \| (\S+) % \|)").arg(group)),
-            90.0);
+            Number(markdown,
+                   QStringLiteral(R"(\| Placement overlap %1 \| (\S+) % ≥ 95 % ✓ \|)").arg(group)),
+            95.0);
         EXPECT_GT(
             Number(markdown,
                    QStringLiteral(R"(\| Stimulation latency %1 \(ms\) \| (\S+) \|)").arg(group)),
@@ -261,6 +268,57 @@ TEST_F(ScenarioRun, GalvoScannerRefusesTheVerove) {
     EXPECT_FALSE(QFileInfo::exists(Report() + "/settings"));
 }
 
+// The DMD field larger than the small sensor fills the whole image: "Full ON" is told from the
+// dark frame, and the calibration works on the part of the DMD the camera sees.
+TEST_F(ScenarioRun, AFieldFillingTheImageIsCheckedAndCalibrated) {
+    QFile defaultFile(kScenarios + "/default.json");
+    ASSERT_TRUE(defaultFile.open(QIODevice::ReadOnly));
+    QByteArray filling = defaultFile.readAll();
+    filling.replace("\"sensor\": [2048, 2048],", "\"sensor\": [1392, 1040],")
+        .replace("\"scale\": 2.0,", "\"scale\": 3.5,")
+        .replace("\"centre\": [1024, 1024],", "\"centre\": [696, 520],")
+        .replace("[1100, 700, 1400, 950]", "[900, 300, 1200, 550]")
+        .replace("[[900, 1200], [1300, 1150], [1400, 1450], [1000, 1500]]",
+                 "[[400, 600], [800, 550], [900, 900], [500, 950]]");
+    const HostRun run = Host({"--scenario", WriteBad(filling), "--report", Report()});
+    EXPECT_EQ(run.exitCode, 0) << run.out.toStdString() << run.err.toStdString();
+    EXPECT_GE(Number(run.out, R"("Full ON" covers the field the optics give: overlap (\S+) %)"),
+              99.0)
+        << run.out.toStdString();
+    // About a quarter of the squares shown are in view: at least half of those must be found.
+    EXPECT_TRUE(run.out.contains(QRegularExpression(R"(Calibration squares found +30 ≥ 1\d ✓\n)")))
+        << run.out.toStdString();
+    EXPECT_TRUE(run.out.contains(QRegularExpression(
+        R"(the device's fit on its own pairs: \d+ pairs, 0\.\d+ px rms, 0\.\d+ px max\n)")))
+        << run.out.toStdString();
+    EXPECT_TRUE(run.out.contains("\nverove-host: completed; report in "));
+}
+
+// A figure that misses the bar the scenario sets fails the session: exit code 1, "FAILED" with
+// the reason on the terminal and in the report, the figure marked.
+TEST_F(ScenarioRun, AFigureMissingItsThresholdFailsTheSession) {
+    QFile file(kScenarios + "/binning-roi.json");
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    QByteArray strict = file.readAll();
+    strict.replace("\"dmd\": {", "\"thresholds\": {\"residualRmsPx\": 0.001}, \"dmd\": {");
+    const HostRun run = Host({"--scenario", WriteBad(strict), "--report", Report()});
+    EXPECT_EQ(run.exitCode, 1) << run.out.toStdString() << run.err.toStdString();
+    const QRegularExpression failed(
+        R"(\nverove-host: FAILED: calibration residual RMS 0\.\d\d\d px > 0\.001 px; report in )");
+    EXPECT_TRUE(run.out.contains(failed)) << run.out.toStdString();
+    EXPECT_FALSE(run.out.contains("completed"));
+    const QString markdown = Read("report.md");
+    EXPECT_TRUE(markdown.contains(QRegularExpression(
+        R"(- Result: FAILED: calibration residual RMS 0\.\d\d\d px > 0\.001 px\n)")))
+        << markdown.toStdString();
+    EXPECT_TRUE(markdown.contains(QRegularExpression(
+        R"(\| Calibration residual RMS \(camera px\) \| 0\.\d\d\d px > 0\.001 px ✗ \|)")));
+    EXPECT_TRUE(markdown.contains(QRegularExpression(
+        R"(\| Calibration residual max \(camera px\) \| 0\.\d\d\d px ≤ 0\.3 px ✓ \|)")));
+    // Every step was done: only the figure failed the session.
+    EXPECT_FALSE(markdown.contains("| failed |"));
+}
+
 TEST_F(ScenarioRun, BadInputGivesOneLineAndWritesNothing) {
     const QString bad = m_folder.filePath("bad.json");
     struct Case {
@@ -279,9 +337,18 @@ TEST_F(ScenarioRun, BadInputGivesOneLineAndWritesNothing) {
                           "\"shutter\": [\n      {\"key\": \"Laser Shutter\"");
     QByteArray noScale = good;
     noScale.replace("\"scale\": 2.0", "\"scale\": -2");
-    ASSERT_NE(singular, good);
-    ASSERT_NE(unknownDevice, good);
-    ASSERT_NE(noScale, good);
+    QByteArray hugeScale = good;
+    hugeScale.replace("\"scale\": 2.0", "\"scale\": 1e300");
+    // 4 x 4 binned pixels gather 16 times the stray light: 12 bits saturate.
+    QByteArray saturated = good;
+    saturated.replace("\"bitDepth\": 16,", "\"bitDepth\": 12, \"binning\": 4,")
+        .replace("\"background\": 20,", "\"background\": 250,");
+    QByteArray outside = good;
+    outside.replace("\"centre\": [1024, 1024],", "\"centre\": [2748, 1024],");
+    for (const QByteArray& changed :
+         {singular, unknownDevice, noScale, hugeScale, saturated, outside}) {
+        ASSERT_NE(changed, good);
+    }
 
     const std::vector<Case> cases = {
         {{}, {"--scenario", bad}, bad + ": cannot read the file (No such file or directory)"},
@@ -289,6 +356,17 @@ TEST_F(ScenarioRun, BadInputGivesOneLineAndWritesNothing) {
         {singular, {"--scenario", bad}, bad + ": optics.matrix: singular map (determinant 0)"},
         {unknownDevice, {"--scenario", bad}, bad + ": devices.shutter: unknown device kind"},
         {noScale, {"--scenario", bad}, bad + ": optics.scale: expected a positive number"},
+        {hugeScale,
+         {"--scenario", bad},
+         bad + ": optics.scale: expected a positive number up to 100"},
+        {saturated,
+         {"--scenario", bad},
+         bad + ": optics.background: the camera saturates without light from the DMD (offset + "
+               "gain x background x 16 binned pixels reaches 4095)"},
+        {outside,
+         {"--scenario", bad},
+         bad + ": optics.centre: about 6 of the 137 squares the calibration shows land inside the "
+               "camera image; at least 10 needed"},
         {good,
          {"--scenario", bad, "--frames"},
          "verove-host: unknown argument --frames (--help lists them)"},
