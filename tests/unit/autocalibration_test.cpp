@@ -65,6 +65,11 @@ SLit LitMirrors(const fake_atcore::MirrorFrame& frame) {
     return lit;
 }
 
+// Whether the lit mirrors are the calibration's square centred at position.
+bool IsSquareAt(const SLit& lit, const SZtPointD& position) {
+    return lit.count == 100 && lit.left + 5 == position.x && lit.top + 5 == position.y;
+}
+
 // A 1024 x 768 camera seeing the 800 x 600 mirrors at 1.2 pixels per mirror, centred.
 const std::array<double, 6> kTruth = {1.2, 0.0, 32.0, 0.0, 1.2, 24.0};
 
@@ -112,6 +117,19 @@ protected:
         optics.dmdToSensor = kTruth;
         ASSERT_EQ(zthost::SetOptics(optics), 0);
         zthost::SetMirrorFrameSource(std::move(source));
+    }
+
+    // A camera that sees the squares at positions 0, every, 2 every, ... and none of the others;
+    // or, with seen false, all but those.
+    void UseCameraSeeingEvery(const std::vector<SZtPointD>& positions, size_t every, bool seen) {
+        UseCamera([&positions, every, seen] {
+            const SLit lit = LitMirrors(fake_atcore::ShownFrame());
+            bool listed = false;
+            for (size_t i = 0; i < positions.size(); i += every) {
+                listed = listed || IsSquareAt(lit, positions[i]);
+            }
+            return listed == seen ? ShownMirrors() : zthost::MirrorFrame{};
+        });
     }
 
     // Init and Run; then waits for the worker's run-ended signal. Its result, or 1 when none came.
@@ -315,16 +333,7 @@ TEST_F(Autocalibration, FrameWithoutASpotAddsNoPair) {
     std::srand(5);
     const std::vector<SZtPointD> positions = CZtAutocalibration::RandomPositions(800, 600);
     // The camera sees nothing while the squares 0, 2, 4, ... are shown.
-    UseCamera([&positions] {
-        const SLit lit = LitMirrors(fake_atcore::ShownFrame());
-        for (size_t i = 0; i < positions.size(); i += 2) {
-            if (lit.count == 100 && lit.left + 5 == positions[i].x &&
-                lit.top + 5 == positions[i].y) {
-                return zthost::MirrorFrame{};
-            }
-        }
-        return ShownMirrors();
-    });
+    UseCameraSeeingEvery(positions, 2, false);
     ConnectDevice();
     std::srand(5);
     ASSERT_EQ(RunUntilEnded(), 0);
@@ -343,16 +352,7 @@ TEST_F(Autocalibration, FrameWithoutASpotAddsNoPair) {
 TEST_F(Autocalibration, FewSquaresFoundAreFittedWithAWarning) {
     std::srand(5);
     const std::vector<SZtPointD> positions = CZtAutocalibration::RandomPositions(800, 600);
-    UseCamera([&positions] {
-        const SLit lit = LitMirrors(fake_atcore::ShownFrame());
-        for (size_t i = 0; i < positions.size(); i += 10) {
-            if (lit.count == 100 && lit.left + 5 == positions[i].x &&
-                lit.top + 5 == positions[i].y) {
-                return ShownMirrors();
-            }
-        }
-        return zthost::MirrorFrame{};
-    });
+    UseCameraSeeingEvery(positions, 10, true);
     ConnectDevice();
     std::srand(5);
     ASSERT_EQ(RunUntilEnded(), 0);
@@ -376,8 +376,7 @@ TEST_F(Autocalibration, ASquareSeenOffItsPlaceGivesAHighResidualWarning) {
     UseCamera([&positions] {
         zthost::MirrorFrame frame = ShownMirrors();
         const SLit lit = LitMirrors(fake_atcore::ShownFrame());
-        if (lit.count == 100 && lit.left + 5 == positions[3].x && lit.top + 5 == positions[3].y &&
-            lit.right + 8 <= frame.width) {
+        if (IsSquareAt(lit, positions[3]) && lit.right + 8 <= frame.width) {
             std::rotate(frame.levels.begin(), frame.levels.end() - 8, frame.levels.end());
         }
         return frame;
