@@ -449,10 +449,28 @@ int CZtAutocalibration::Evaluate(CZtSpotDetector* detector, const SZtPointD& dmd
 
 int CZtAutocalibration::ComputeMatrices() {
     _SZtACContainer& c = m_container;
-    CZtStimulationDeviceVerove* device = c.m_pDevice;
+    CZtMatrix3 dmdToCamera{};
+    CZtMatrix3 cameraToDmd{};
+    const int status = FitPairs(c.m_pDevice, c.m_dmdPoints, c.m_cameraPoints, &dmdToCamera,
+                                &cameraToDmd, &c.m_fit);
+    if (status != 0) {
+        return status;
+    }
+    CZtLock lock(*c.m_pMutex);
+    c.m_pdResultDMDToCam.assign(dmdToCamera.begin(), dmdToCamera.end());
+    c.m_pdResultCamToDMD.assign(cameraToDmd.begin(), cameraToDmd.end());
+    return 0;
+}
+
+int CZtAutocalibration::FitPairs(CZtStimulationDeviceVerove* device,
+                                 const std::vector<SZtPointD>& dmdPoints,
+                                 const std::vector<SZtPointD>& cameraPoints,
+                                 CZtMatrix3* dmdToCamera, CZtMatrix3* cameraToDmd,
+                                 SZtCalibrationFit* fit) {
     IZtGrabberProvider* grabber = device->GetGrabberProvider();
     CZtVeroveDriver* driver = device->GetDriver();
-    if (c.m_dmdPoints.size() < kMinimumPairs || !grabber) {
+    if (dmdPoints.size() < kMinimumPairs || dmdPoints.size() != cameraPoints.size() || !grabber ||
+        !driver) {
         return -9;
     }
     SZtGrabberFormatDesc format;
@@ -483,7 +501,7 @@ int CZtAutocalibration::ComputeMatrices() {
         return status;
     }
     std::vector<SZtPointD> chipPoints;
-    for (const SZtPointD& p : c.m_cameraPoints) {
+    for (const SZtPointD& p : cameraPoints) {
         chipPoints.push_back(ApplyAffine(imageToChip, p));
     }
     CZtMatrix3 chipToImage{};
@@ -493,24 +511,13 @@ int CZtAutocalibration::ComputeMatrices() {
                                  &format.value.imageRect, &image) != 0) {
         return -9;
     }
-    std::vector<SZtPointD> dmdPoints = c.m_dmdPoints;
-    CZtMatrix3 dmdToCamera{};
-    CZtMatrix3 cameraToDmd{};
-    SZtCalibrationFit fit;
-    status = ComputeCalibrationMatrices(
-        &dmdPoints, &chipPoints, image.right - image.left, image.bottom - image.top, chipToImage,
+    std::vector<SZtPointD> dmd = dmdPoints;
+    return ComputeCalibrationMatrices(
+        &dmd, &chipPoints, image.right - image.left, image.bottom - image.top, chipToImage,
         [driver](CZtMatrix3* rotation, CZtMatrix3* flip, std::array<double, 3>* centre) {
             return driver->GetCameraTransform(rotation, flip, centre);
         },
-        &dmdToCamera, &cameraToDmd, &fit);
-    if (status != 0) {
-        return status;
-    }
-    c.m_fit = fit;
-    CZtLock lock(*c.m_pMutex);
-    c.m_pdResultDMDToCam.assign(dmdToCamera.begin(), dmdToCamera.end());
-    c.m_pdResultCamToDMD.assign(cameraToDmd.begin(), cameraToDmd.end());
-    return 0;
+        dmdToCamera, cameraToDmd, fit);
 }
 
 void CZtAutocalibration::LogQuality(const char* function, int result) {

@@ -60,6 +60,14 @@ public:
     // Shows "CalibrationRect": a width x height frame, dark but for the 10 x 10 square centred
     // on point. 0, or the status of the upload or the exposure.
     static int ShowSquare(CZtVeroveDriver* driver, int width, int height, const SZtPointD& point);
+    // The calibration matrices from pairs of DMD points and camera image points taken with the
+    // camera as it is now: the pairs turned to chip coordinates and fitted, the result stored for
+    // the unturned camera as the calibration data keep it. 0, or -9 for fewer than five pairs,
+    // lists of different lengths or no grabber or driver, or the status of the transform or fit.
+    // fit, when given, receives how the fit matches the pairs it used (ComputeCalibrationMatrices).
+    static int FitPairs(CZtStimulationDeviceVerove* device, const std::vector<SZtPointD>& dmdPoints,
+                        const std::vector<SZtPointD>& cameraPoints, CZtMatrix3* dmdToCamera,
+                        CZtMatrix3* cameraToDmd, SZtCalibrationFit* fit = nullptr);
 
 private:
     static void ThreadProc(CZtAutocalibration* self);

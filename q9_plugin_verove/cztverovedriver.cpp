@@ -746,6 +746,11 @@ int CZtVeroveDriver::CameraFormatChanged() {
     CZtCalibrationData* calibration = Calibration();
     if (calibration) {
         calibration->SetCameraRotation(rotation);
+        // The calibration turns the camera about half the shown region and mirrors it as the
+        // camera does now: a region switched on or off, or a mirroring without a turn, changes
+        // where every displayed pixel lies on the sensor as much as a turn does.
+        calibration->UpdateFlipMatrix();
+        calibration->UpdateTranslationVector();
     }
     if (m_settings) {
         m_settings->cameraName = ActiveCameraName();
@@ -882,7 +887,15 @@ int CZtVeroveDriver::MatchCameraROI(CZtCalibrationData* calibration) {
         0) {
         return -9;
     }
-    const CZtMatrix3 dmdToImage = Multiply(chipToImage, calibration->GetMappingDMDToCam());
+    // The calibration's mapping gives chip coordinates turned about half the region shown now;
+    // the whole sensor's image turns about half the sensor. The stored matrix is the plain
+    // DMD -> sensor map, so it is turned about the sensor's half instead.
+    CZtMatrix3 sensorToChip{};
+    if (SensorToChip(format.value.sensorRect, &sensorToChip) != 0) {
+        return -9;
+    }
+    const CZtMatrix3 dmdToImage =
+        Multiply(chipToImage, Multiply(sensorToChip, calibration->GetCalibrationDMDToCam()));
 
     const double w = m_dmdWidth.load() - 1.0;
     const double h = m_dmdHeight.load() - 1.0;
@@ -943,6 +956,23 @@ int CZtVeroveDriver::MatchCameraROI(CZtCalibrationData* calibration) {
         m_currentFormat = current.value;
     }
     return 0;
+}
+
+int CZtVeroveDriver::SensorToChip(const SZtRect& region, CZtMatrix3* sensorToChip) {
+    CZtMatrix3 rotation{};
+    CZtMatrix3 flip{};
+    std::array<double, 3> centre{};
+    if (GetCameraTransform(&rotation, &flip, &centre) != 0) {
+        return -9;
+    }
+    centre = {static_cast<double>((region.right - region.left) / 2),
+              static_cast<double>((region.bottom - region.top) / 2), 1.0};
+    CZtMatrix3 unturn{};
+    if (GetMappingToUnrotatedCamera(rotation.data(), flip.data(), centre.data(), unturn.data()) !=
+        0) {
+        return -9;
+    }
+    return InvertMatrix(3, unturn.data(), sensorToChip->data()) == 0 ? 0 : -9;
 }
 
 int CZtVeroveDriver::SetCameraRoi(const SZtRect& intersection, const SZtRect& imageRoi,

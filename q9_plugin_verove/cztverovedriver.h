@@ -138,6 +138,9 @@ private:
     bool GalvoConflict();
     CZtStringW ActiveCameraName();
     int MatchCameraROI(CZtCalibrationData* calibration);
+    // Sensor -> chip coordinates of an image showing region, turned and mirrored as the camera
+    // is now (camera_geometry.md). 0 or -9.
+    int SensorToChip(const SZtRect& region, CZtMatrix3* sensorToChip);
     int SetCameraRoi(const SZtRect& intersection, const SZtRect& imageRoi,
                      const SZtGrabberFormatDesc& format, double degrees, bool flip);
     CZtCalibrationData* Calibration();

@@ -34,6 +34,15 @@ bool IsEmptyRect(const SZtRect& rect) {
 
 // The camera region the camera-mapped pictures cover: the calibration's camera rectangle, or
 // the part of the sensor the format's image shows when the calibration has none.
+// MapNearest works on pixel indices (pixel i centred on i); the calibration's maps take continuous
+// coordinates, where mirror and pixel i cover [i, i + 1). Sampling a mirror's centre rather than
+// its corner keeps the light within the drawn pixels: at two pixels per mirror the corner alone is
+// a pixel off. Turns an affine continuous map into the same map on indices: Tr(-1/2) m Tr(1/2).
+void ToIndexCoordinates(double* m) {
+    m[2] += 0.5 * (m[0] + m[1]) - 0.5;
+    m[5] += 0.5 * (m[3] + m[4]) - 0.5;
+}
+
 SZtRect CameraRoi(const SZtGrabberFormatValue& format, CZtCalibrationData* calibration) {
     const SZtRect rect = calibration ? calibration->GetCameraRect() : SZtRect{};
     return IsEmptyRect(rect) ? format.imageRect : rect;
@@ -473,6 +482,7 @@ int CZtPattern::MapToDmd(const SZtGrabberFormatValue* cameraFormat, CZtCalibrati
     if (CZtPicBufAPI::Alloc(dmd, m_width, m_height, 8, 1) != 0) {
         return -9;
     }
+    ToIndexCoordinates(dmdToImage);
     MapNearest(m_work, dmdToImage, dmd);
     return 0;
 }
@@ -635,6 +645,7 @@ int CZtPattern::GetProjectionToCameraSpace(SZtPicBuf* picture,
     if (InvertMatrix(3, dmdToImage, imageToDmd) != 0) {
         return -9;
     }
+    ToIndexCoordinates(imageToDmd);
     MapNearest(m_work, imageToDmd, picture);
     return 0;
 }

@@ -2,6 +2,8 @@
 // simulated microscope's control side.
 #include <gtest/gtest.h>
 
+#include <array>
+
 #include <cmath>
 #include <numbers>
 #include <string>
@@ -165,22 +167,28 @@ TEST_F(Grabber, FormatFollowsTheRoiAndTheMirroring) {
     EXPECT_FALSE(format.value.flipY);
 }
 
-TEST_F(Grabber, RoiOutsideTheSensorIsRefused) {
+TEST_F(Grabber, RoiIsClippedToTheSensorAndRefusedOffIt) {
     ASSERT_EQ(zthost::SetCamera(Sensor(640, 480)), 0);
     IZtGrabberProvider* g = Provider();
     ASSERT_NE(g, nullptr);
 
     EXPECT_EQ(g->CameraRoiEnable(true), -4) << "no ROI was ever set";
+    SZtRect roi;
+    // Reaching past the sensor, as a region worked out on a binned image may: the part on it.
+    const SZtRect reaching{-2, 20, 642, 483};
+    ASSERT_EQ(g->CameraRoiSet(&reaching), 0);
+    ASSERT_EQ(g->CameraRoiGet(&roi), 0);
+    EXPECT_EQ((std::array{roi.left, roi.top, roi.right, roi.bottom}),
+              (std::array{0, 20, 640, 480}));
     const SZtRect good{10, 20, 110, 220};
     ASSERT_EQ(g->CameraRoiSet(&good), 0);
     for (const SZtRect bad :
-         {SZtRect{-1, 0, 100, 100}, SZtRect{0, 0, 641, 100}, SZtRect{0, 0, 100, 481},
+         {SZtRect{-100, 0, -1, 100}, SZtRect{640, 0, 700, 100}, SZtRect{0, 480, 100, 500},
           SZtRect{50, 50, 50, 100}, SZtRect{60, 50, 40, 100}}) {
         EXPECT_EQ(g->CameraRoiSet(&bad), -4)
             << bad.left << "," << bad.top << "," << bad.right << "," << bad.bottom;
     }
     EXPECT_EQ(g->CameraRoiSet(nullptr), -4);
-    SZtRect roi;
     ASSERT_EQ(g->CameraRoiGet(&roi), 0);
     EXPECT_EQ(roi.left, 10);
     EXPECT_EQ(roi.bottom, 220);

@@ -89,7 +89,7 @@ public:
     // The camera ROI, in sensor pixels; kept while the ROI is off.
     virtual int CameraRoiGet(SZtRect* roi) = 0;
     virtual int CameraRoiIsOn(bool* on) = 0;
-    // -4 for a rectangle that is empty or leaves the sensor.
+    // The part of the rectangle on the sensor becomes the ROI; -4 when that part is empty.
     virtual int CameraRoiSet(const SZtRect* roi) = 0;
     virtual int CameraRoiEnable(bool on) = 0;
     // A GUI element of the provider by name (the scan-area form is "CZtScanAreaElement"), with a

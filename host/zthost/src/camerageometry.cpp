@@ -67,8 +67,10 @@ int ImageToSensor(const Region& region, double radians, bool flip, Mat3* out) {
     if (!IsUsable(region) || !std::isfinite(radians)) {
         return -4;
     }
-    const double w = (region.right - region.left) / region.binningX;
-    const double h = (region.bottom - region.top) / region.binningY;
+    // A camera reads whole binned pixels: a region that is not a multiple of the binning loses
+    // its last partial row and column, and the image turns about the centre of what is read.
+    const double w = std::floor((region.right - region.left) / region.binningX + 1e-6);
+    const double h = std::floor((region.bottom - region.top) / region.binningY + 1e-6);
     const long quarterTurns = std::lround(radians * 180.0 / std::numbers::pi / 90.0);
     const bool swapped = quarterTurns % 2 != 0;
     const double shownW = swapped ? h : w;

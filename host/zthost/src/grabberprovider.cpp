@@ -1,6 +1,7 @@
 // The simulated camera behind the grabber provider: its descriptor, angles, format and ROI.
 #include "grabberprovider.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cwchar>
 #include <numbers>
@@ -154,11 +155,19 @@ int GrabberProvider::CameraRoiSet(const SZtRect* roi) {
     bool formatChanged = false;
     {
         std::lock_guard lock(m_mutex);
-        if (!roi || !RoiFitsSensor(*roi, m_camera)) {
+        if (!roi) {
             return -4;
         }
-        formatChanged = m_camera.roiOn && !SameRect(m_camera.roi, *roi);
-        m_camera.roi = *roi;
+        // As a camera does, the region is the part of the request on the sensor: a region worked
+        // out on a binned, turned image may reach into the partial last binned pixel.
+        const SZtRect clipped{std::max(roi->left, 0), std::max(roi->top, 0),
+                              std::min(roi->right, m_camera.sensorWidth),
+                              std::min(roi->bottom, m_camera.sensorHeight)};
+        if (!RoiFitsSensor(clipped, m_camera)) {
+            return -4;
+        }
+        formatChanged = m_camera.roiOn && !SameRect(m_camera.roi, clipped);
+        m_camera.roi = clipped;
     }
     if (formatChanged) {
         ZT_CameraFormatChanged();
