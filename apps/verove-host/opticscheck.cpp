@@ -22,10 +22,6 @@ constexpr double kMinimumContrast = 5.0;
 // Narrower squares are too few pixels for the spot detector's centre.
 constexpr double kMinimumSquarePixels = 2.0;
 
-SZtRect Region(const zthost::CameraSetup& camera) {
-    return camera.roiOn ? camera.roi : SZtRect{0, 0, camera.sensorWidth, camera.sensorHeight};
-}
-
 bool Inside(const std::array<double, 6>& m, double x, double y, const SZtRect& region) {
     const double sx = m[0] * x + m[1] * y + m[2];
     const double sy = m[3] * x + m[4] * y + m[5];
@@ -52,7 +48,8 @@ CameraLevels ExpectedLevels(const ScenarioOptics& optics, const ScenarioCamera& 
 
 double VisibleSquareShare(const std::array<double, 6>& dmdToSensor,
                           const zthost::CameraSetup& camera) {
-    const SZtRect region = Region(camera);
+    // The auto-calibration switches the camera's region off while it runs.
+    const SZtRect region{0, 0, camera.sensorWidth, camera.sensorHeight};
     const double right = ScenarioDmd::kMirrorColumns - kSquareBorder;
     const double bottom = ScenarioDmd::kMirrorRows - kSquareBorder;
     int places = 0;
@@ -111,9 +108,9 @@ OpticsProblem CalibrationProblem(const ScenarioOptics& optics, const ScenarioCam
     const double inView = kCalibrationSquaresShown * VisibleSquareShare(m, setup);
     if (inView < kMinimumSquaresInView) {
         return {placeField,
-                QStringLiteral("about %1 of the %2 squares the calibration shows land inside the "
-                               "camera image; at least %3 needed")
-                    .arg(std::lround(inView))
+                QStringLiteral("about %1 of the %2 squares the calibration shows land on the "
+                               "sensor; at least %3 needed")
+                    .arg(Text(std::round(inView * 10.0) / 10.0))
                     .arg(kCalibrationSquaresShown)
                     .arg(Text(kMinimumSquaresInView))};
     }

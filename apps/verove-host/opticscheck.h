@@ -1,6 +1,6 @@
 // What the simulated camera makes of the DMD's light under a scenario's optics, and whether the
 // auto-calibration can work on them: the grey levels of dark and lit pixels, their noise, and the
-// calibration squares that land inside the camera image.
+// calibration squares that land on the sensor.
 #pragma once
 
 #include <QString>
@@ -30,7 +30,7 @@ constexpr int kCalibrationSquaresAsked = 30;
 constexpr int kCalibrationSquaresShown = 137;
 
 // The share, 0 to 1, of the places the auto-calibration may put a square at whose whole square
-// lands inside the region of the sensor the camera reads.
+// lands on the sensor: the calibration reads the whole sensor, whatever region the camera has.
 double VisibleSquareShare(const std::array<double, 6>& dmdToSensor,
                           const zthost::CameraSetup& camera);
 // How many squares the auto-calibration finds, on average, when the camera sees that share of

@@ -365,8 +365,8 @@ TEST_F(ScenarioRun, BadInputGivesOneLineAndWritesNothing) {
                "gain x background x 16 binned pixels reaches 4095)"},
         {outside,
          {"--scenario", bad},
-         bad + ": optics.centre: about 6 of the 137 squares the calibration shows land inside the "
-               "camera image; at least 10 needed"},
+         bad + ": optics.centre: about 6.4 of the 137 squares the calibration shows land on the "
+               "sensor; at least 10 needed"},
         {good,
          {"--scenario", bad, "--frames"},
          "verove-host: unknown argument --frames (--help lists them)"},

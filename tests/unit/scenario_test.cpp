@@ -339,8 +339,8 @@ TEST_F(ScenarioFiles, OpticsTheCalibrationCannotWorkWithAreRefused) {
          "least 2 needed"},
         // The field's first 50 mirror columns reach into the image.
         {{{"optics.centre", QJsonArray{2748, 1024}}},
-         "optics.centre: about 6 of the 137 squares the calibration shows land inside the camera "
-         "image; at least 10 needed"},
+         "optics.centre: about 6.4 of the 137 squares the calibration shows land on the sensor; "
+         "at least 10 needed"},
         // Half the field inside: calibrated on the half the camera sees.
         {{{"optics.centre", QJsonArray{2048, 1024}}}, ""},
     };

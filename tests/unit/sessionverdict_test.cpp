@@ -131,6 +131,17 @@ TEST_F(SessionThresholdDefaults, AFieldPartlyOutsideAsksForHalfTheSquaresInView)
     EXPECT_LE(quarter.squaresFound, 16);
 }
 
+// The calibration reads the whole sensor, whatever region the camera has: a small region still
+// sees every square.
+TEST_F(SessionThresholdDefaults, TheSquaresInViewAreThoseOnTheWholeSensor) {
+    const SessionThresholds thresholds =
+        ResolveThresholds(Loaded({{{"camera", "roi"}, QJsonArray{0, 0, 512, 512}},
+                                  {{"stimulation"}, QJsonObject{}},
+                                  {{"light"}, QJsonObject{{"source", "Laser Launch"}}},
+                                  {{"protocol"}, QJsonObject{}}}));
+    EXPECT_EQ(thresholds.squaresFound, 30);
+}
+
 TEST_F(SessionThresholdDefaults, TheScenarioSetsItsOwnAndTheSimulatedUnitFindsEverySquare) {
     const QJsonObject own = {{"residualRmsPx", 0.2},
                              {"residualMaxPx", 0.5},
