@@ -888,14 +888,17 @@ int CZtVeroveDriver::MatchCameraROI(CZtCalibrationData* calibration) {
         return -9;
     }
     // The calibration's mapping gives chip coordinates turned about half the region shown now;
-    // the whole sensor's image turns about half the sensor. The stored matrix is the plain
-    // DMD -> sensor map, so it is turned about the sensor's half instead.
+    // the whole sensor's image turns about half the sensor. The stored camera -> DMD matrix is a
+    // plain sensor map (the mapping is its inverse, turned), so it is turned about the sensor's
+    // half instead.
     CZtMatrix3 sensorToChip{};
-    if (SensorToChip(format.value.sensorRect, &sensorToChip) != 0) {
+    CZtMatrix3 dmdToSensor{};
+    const CZtMatrix3 sensorToDmd = calibration->GetCalibrationCamToDMD();
+    if (SensorToChip(format.value.sensorRect, &sensorToChip) != 0 ||
+        InvertMatrix(3, sensorToDmd.data(), dmdToSensor.data()) != 0) {
         return -9;
     }
-    const CZtMatrix3 dmdToImage =
-        Multiply(chipToImage, Multiply(sensorToChip, calibration->GetCalibrationDMDToCam()));
+    const CZtMatrix3 dmdToImage = Multiply(chipToImage, Multiply(sensorToChip, dmdToSensor));
 
     const double w = m_dmdWidth.load() - 1.0;
     const double h = m_dmdHeight.load() - 1.0;

@@ -12,6 +12,7 @@
 #include "report.h"
 #include "scenario.h"
 #include "session.h"
+#include "terminal.h"
 #include "verdict.h"
 #include "zt/zt_log.h"
 #include "zthost/zthost.h"
@@ -27,14 +28,16 @@ namespace {
 
 const char kUsage[] =
     "usage: verove-host --scenario FILE [--report DIR] [--simulator] [--log FILE] [--plugin FILE]\n"
-    "                   [--sdk FOLDER]\n"
-    "  --scenario FILE  the simulated microscope and the session to run (JSON)\n"
-    "  --report DIR     the report folder (default: report in the build folder)\n"
+    "                   [--sdk FOLDER] [--quiet]\n"
+    "  --scenario FILE  the simulated microscope and the session to run (JSON, at most 1 MiB)\n"
+    "  --report DIR     the report folder (default: report in the build folder); a folder\n"
+    "                   verove-host wrote before is replaced, any other must be new or empty\n"
     "  --simulator      connect the SDK's built-in simulated unit, whatever the scenario says\n"
     "  --log FILE       the diagnostic log (default: verove-host.log beside the program)\n"
     "  --plugin FILE    the plug-in library (default: q9_plugin_verove.so beside the program)\n"
     "  --sdk FOLDER     where the SDK library is looked for first (default: the simulated SDK\n"
     "                   of this build)\n"
+    "  --quiet          no progress lines: only the steps, the summary and the result\n"
     "exit codes: 0 done, 1 a step failed or a figure missed its threshold, 2 bad input (nothing\n"
     "            run, no report written),\n"
     "            3 the hardware configuration refused the Verove\n";
@@ -46,6 +49,7 @@ struct Options {
     QString plugin;
     QString sdk;
     bool simulator = false;
+    bool quiet = false;
 };
 
 int BadInput(const QString& line) {
@@ -70,6 +74,9 @@ bool ParseArguments(int argc, char** argv, Options* options, QString* error) {
             value = &options->sdk;
         } else if (arg == "--simulator") {
             options->simulator = true;
+            continue;
+        } else if (arg == "--quiet") {
+            options->quiet = true;
             continue;
         } else {
             *error =
@@ -120,6 +127,7 @@ int main(int argc, char** argv) {
     if (options.simulator) {
         scenario.UseSimulator();
     }
+    terminal::SetQuiet(options.quiet);
 
     const QDir binDir(ProgramFolder(argv[0]));
     const QString logPath = QDir::cleanPath(QDir::current().absoluteFilePath(
@@ -137,7 +145,7 @@ int main(int argc, char** argv) {
         groups[g] = !scenario.Rois()[g].empty();
     }
     Report report(scenario.Path(), scenario.Description(), groups);
-    if (!report.Begin(reportPath, &error)) {
+    if (!report.Begin(reportPath, {scenario.Path(), logPath}, &error)) {
         return BadInput("verove-host: report folder " + error);
     }
     if (!zthost::SetLogFile(logPath.toStdWString())) {
@@ -158,10 +166,9 @@ int main(int argc, char** argv) {
     }
     Session session(scenario, sessionOptions, &report);
     int exitCode = session.Run();
-    // Every figure is marked against its bar; one that misses it fails the session.
-    const std::vector<Check> checks = Judge(ResolveThresholds(scenario), report.Figures());
-    report.SetChecks(checks);
-    const QString missed = FailureReasons(checks);
+    // Every figure is held against its threshold; one that misses it fails the session.
+    report.JudgeFigures(ResolveThresholds(scenario));
+    const QString missed = report.FailedChecks().join("; ");
 
     QString result = QStringLiteral("completed");
     if (exitCode == kExitRefused) {
@@ -176,7 +183,8 @@ int main(int argc, char** argv) {
         exitCode = kExitFailed;
         result = "FAILED: " + missed;
     }
-    std::printf("\n%s", report.SummaryText().toLocal8Bit().constData());
+    std::printf("\n%s\n%s\n", report.SummaryText().toLocal8Bit().constData(),
+                report.Verdict().toLocal8Bit().constData());
     if (!report.Finish(result, &error)) {
         std::fprintf(stderr, "verove-host: %s\n", error.toLocal8Bit().constData());
         return kExitFailed;

@@ -32,12 +32,16 @@ std::vector<std::uint64_t> Histogram(const SZtPicBuf& frame) {
     return histogram;
 }
 
-// Intersection over union of the pixels lit(x, y) says are lit and the pixels of masks' objects.
+// Each pixel of a width x height frame, lit as lit(x, y) says, against the pixels of masks'
+// objects; empty when masks does not have that size.
 template <class Lit>
-double Overlap(std::uint32_t width, std::uint32_t height, const SZtRLEPicBuf& masks, Lit lit) {
+PlacementMap Map(std::uint32_t width, std::uint32_t height, const SZtRLEPicBuf& masks, Lit lit) {
+    PlacementMap map;
     if (width != masks.width || height != masks.height) {
-        return 0.0;
+        return map;
     }
+    map.width = width;
+    map.height = height;
     std::vector<bool> inside(std::size_t{width} * height, false);
     for (const SZtRLEObject& object : masks.objects) {
         for (const SZtRLERun& run : object.runs) {
@@ -47,17 +51,18 @@ double Overlap(std::uint32_t width, std::uint32_t height, const SZtRLEPicBuf& ma
             }
         }
     }
-    std::uint64_t both = 0;
-    std::uint64_t either = 0;
+    map.pixels.resize(inside.size());
     for (std::uint32_t y = 0; y < height; ++y) {
         for (std::uint32_t x = 0; x < width; ++x) {
-            const bool on = lit(x, y);
-            const bool roi = inside[std::size_t{y} * width + x];
-            both += on && roi;
-            either += on || roi;
+            const std::size_t i = std::size_t{y} * width + x;
+            const Placement placement =
+                lit(x, y) ? (inside[i] ? Placement::LitInside : Placement::LitOutside)
+                          : (inside[i] ? Placement::RoiNotLit : Placement::Dark);
+            map.pixels[i] = placement;
+            ++map.counts[static_cast<int>(placement)];
         }
     }
-    return either == 0 ? 0.0 : static_cast<double>(both) / static_cast<double>(either);
+    return map;
 }
 
 }  // namespace
@@ -132,11 +137,23 @@ std::uint32_t LitThreshold(const SZtPicBuf& frame) {
     return threshold;
 }
 
-double PlacementOverlap(const SZtPicBuf& frame, std::uint32_t threshold,
-                        const SZtRLEPicBuf& masks) {
-    return Overlap(frame.width, frame.height, masks, [&](std::uint32_t x, std::uint32_t y) {
+double PlacementMap::Overlap() const {
+    const std::uint64_t inside = counts[static_cast<int>(Placement::LitInside)];
+    const std::uint64_t either = inside + counts[static_cast<int>(Placement::LitOutside)] +
+                                 counts[static_cast<int>(Placement::RoiNotLit)];
+    return either == 0 ? 0.0 : static_cast<double>(inside) / static_cast<double>(either);
+}
+
+PlacementMap MapPlacement(const SZtPicBuf& frame, std::uint32_t threshold,
+                          const SZtRLEPicBuf& masks) {
+    return Map(frame.width, frame.height, masks, [&](std::uint32_t x, std::uint32_t y) {
         return CZtPicBufAPI::GetValue(&frame, x, y) > threshold;
     });
+}
+
+double PlacementOverlap(const SZtPicBuf& frame, std::uint32_t threshold,
+                        const SZtRLEPicBuf& masks) {
+    return MapPlacement(frame, threshold, masks).Overlap();
 }
 
 double FieldCoverage(const SZtPicBuf& on, const SZtPicBuf& off, double step,
@@ -145,10 +162,12 @@ double FieldCoverage(const SZtPicBuf& on, const SZtPicBuf& off, double step,
         return 0.0;
     }
     const double cut = step / 2.0;
-    return Overlap(on.width, on.height, field, [&](std::uint32_t x, std::uint32_t y) {
-        const double lit = CZtPicBufAPI::GetValue(&on, x, y);
-        return lit - CZtPicBufAPI::GetValue(&off, x, y) > cut;
-    });
+    return Map(on.width, on.height, field,
+               [&](std::uint32_t x, std::uint32_t y) {
+                   const double lit = CZtPicBufAPI::GetValue(&on, x, y);
+                   return lit - CZtPicBufAPI::GetValue(&off, x, y) > cut;
+               })
+        .Overlap();
 }
 
 DeviceCalibrationFit ReadCalibrationFit(const std::vector<std::wstring>& log) {

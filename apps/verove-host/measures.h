@@ -40,8 +40,25 @@ CalibrationResidual MeasureCalibrationResidual(const Matrix3& truthDmdToSensor,
 // 8- or 9..16-bit picture; 0 for an empty one.
 std::uint32_t LitThreshold(const SZtPicBuf& frame);
 
-// The overlap of the lit pixels of frame with the pixels of masks' objects (together):
-// intersection over union, 0 to 1; 0 when both are empty. masks must have the frame's size.
+// Where the light landed against the ROIs, pixel by pixel.
+enum class Placement : std::uint8_t { Dark, LitInside, LitOutside, RoiNotLit };
+
+struct PlacementMap {
+    std::uint32_t width = 0;
+    std::uint32_t height = 0;
+    std::vector<Placement> pixels;          // row by row
+    std::array<std::uint64_t, 4> counts{};  // pixels of each Placement
+
+    // Lit inside over lit or inside: intersection over union, 0 to 1; 0 when both are empty.
+    double Overlap() const;
+};
+
+// The frame's pixels above threshold (lit) against the pixels of masks' objects (together);
+// empty when masks does not have the frame's size.
+PlacementMap MapPlacement(const SZtPicBuf& frame, std::uint32_t threshold,
+                          const SZtRLEPicBuf& masks);
+
+// MapPlacement's overlap.
 double PlacementOverlap(const SZtPicBuf& frame, std::uint32_t threshold, const SZtRLEPicBuf& masks);
 
 // How the light of "Full ON" covers the DMD field: pixels of the on frame brighter than the off

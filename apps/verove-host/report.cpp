@@ -11,6 +11,15 @@ namespace {
 
 const char* const kGroupNames[] = {"S1", "S2", "S3"};
 
+// Summary rows that checks mark.
+const QString kResidualRms = QStringLiteral("Calibration residual RMS (camera px)");
+const QString kResidualMax = QStringLiteral("Calibration residual max (camera px)");
+const QString kSquaresFound = QStringLiteral("Calibration squares found");
+
+QString OverlapRow(int group) {
+    return QStringLiteral("Placement overlap %1").arg(kGroupNames[group]);
+}
+
 QString NotMeasured(const std::optional<double>& value, int decimals, const char* unit = "") {
     return value ? QString::number(*value, 'f', decimals) + unit : QStringLiteral("not measured");
 }
@@ -41,40 +50,49 @@ Report::Report(const QString& scenarioPath, const QString& description,
 
 Report::~Report() = default;
 
-bool Report::Begin(const QString& folder, QString* error) {
-    m_folder = QDir::cleanPath(QDir::current().absoluteFilePath(folder));
-    const QFileInfo info(m_folder);
-    if (info.exists() && !info.isDir()) {
-        *error = QStringLiteral("%1: exists and is not a folder").arg(folder);
-        return false;
-    }
-    if (!QDir().mkpath(info.absolutePath())) {
-        *error = QStringLiteral("%1: cannot create the folder it goes in").arg(folder);
-        return false;
-    }
-    // Hidden and beside the report folder: the final rename stays on one file system.
-    m_staging = std::make_unique<QTemporaryDir>(
-        QDir(info.absolutePath()).filePath("." + info.fileName() + ".staging-XXXXXX"));
-    if (!m_staging->isValid()) {
-        *error =
-            QStringLiteral("%1: cannot write beside it (%2)").arg(folder, m_staging->errorString());
-        m_staging.reset();
-        return false;
-    }
-    // Readable like any folder the user makes, once it is the report.
-    QFile::setPermissions(m_staging->path(), QFile::ReadOwner | QFile::WriteOwner |
-                                                 QFile::ExeOwner | QFile::ReadGroup |
-                                                 QFile::ExeGroup | QFile::ReadOther |
-                                                 QFile::ExeOther);
-    return true;
-}
-
-QString Report::StagingPath() const {
-    return m_staging ? m_staging->path() : QString();
+bool Report::Begin(const QString& folder, const QStringList& keep, QString* error) {
+    return m_folder.Begin(folder, keep, error);
 }
 
 void Report::AddStep(int number, const QString& title, Outcome outcome, const QString& detail) {
     m_steps.push_back({number, title, outcome, detail});
+}
+
+void Report::AddCheck(const QString& figure, const QString& value, const QString& threshold,
+                      bool pass, const QString& mark) {
+    m_checks.push_back({figure, value, threshold, pass, mark});
+}
+
+QStringList Report::FailedChecks() const {
+    QStringList failed;
+    for (const Check& check : m_checks) {
+        if (!check.pass) {
+            failed
+                << QStringLiteral("%1 %2, not %3").arg(check.figure, check.value, check.threshold);
+        }
+    }
+    return failed;
+}
+
+QString Report::Verdict() const {
+    const auto done = std::count_if(m_steps.begin(), m_steps.end(),
+                                    [](const Step& step) { return step.outcome == Outcome::Done; });
+    // Steps are skipped only after one failed: the first not done is the one to name.
+    for (const Step& step : m_steps) {
+        if (step.outcome != Outcome::Done) {
+            return QStringLiteral("FAILED: step %1, %2, %3%4")
+                .arg(step.number)
+                .arg(step.title, OutcomeText(step.outcome),
+                     step.detail.isEmpty() ? QString() : ": " + step.detail);
+        }
+    }
+    const QStringList failed = FailedChecks();
+    if (!failed.isEmpty()) {
+        return "FAILED: " + failed.first();
+    }
+    return QStringLiteral("PASSED: all %1 steps done%2")
+        .arg(done)
+        .arg(m_checks.empty() ? "" : ", every figure within its threshold");
 }
 
 void Report::SetCalibrationResidual(double rmsPixels, double maxPixels) {
@@ -94,7 +112,8 @@ void Report::SetRenderTime(int group, double milliseconds) {
 }
 
 bool Report::AddPicture(const QString& fileName, const QImage& image, const QString& caption) {
-    if (!m_staging || image.isNull() || !image.save(QDir(m_staging->path()).filePath(fileName))) {
+    if (StagingPath().isEmpty() || image.isNull() ||
+        !image.save(QDir(StagingPath()).filePath(fileName))) {
         m_pictureErrors << QStringLiteral("cannot write the picture %1").arg(fileName);
         return false;
     }
@@ -102,43 +121,54 @@ bool Report::AddPicture(const QString& fileName, const QImage& image, const QStr
     return true;
 }
 
-SessionFigures Report::Figures() const {
-    SessionFigures figures;
-    if (m_residual) {
-        figures.residualRms = (*m_residual)[0];
-        figures.residualMax = (*m_residual)[1];
-    }
-    figures.squaresFound = m_squaresFound;
-    figures.overlapPercent = m_overlap;
-    return figures;
-}
-
-QString Report::Marked(Measure measure, int group, const QString& plain) const {
+QString Report::Marked(const QString& figure, const QString& plain) const {
     for (const Check& check : m_checks) {
-        if (check.measure == measure && check.group == group) {
-            return check.figure;
+        if (check.figure == figure && !check.mark.isEmpty()) {
+            return check.mark;
         }
     }
     return plain;
 }
 
+void Report::JudgeFigures(const SessionThresholds& thresholds) {
+    auto judge = [this](const QString& figure, const JudgedFigure& judged) {
+        AddCheck(figure, judged.value, judged.threshold, judged.pass, judged.mark);
+    };
+    if (m_residual) {
+        judge(kResidualRms,
+              JudgeFigure((*m_residual)[0], 3, " px", thresholds.residualRmsPx, true));
+        judge(kResidualMax,
+              JudgeFigure((*m_residual)[1], 3, " px", thresholds.residualMaxPx, true));
+    }
+    if (m_squaresFound) {
+        judge(kSquaresFound, JudgeFigure(*m_squaresFound, 0, "", thresholds.squaresFound, false));
+    }
+    for (int g = 0; g < 3; ++g) {
+        if (m_groups[g] && m_overlap[g]) {
+            judge(OverlapRow(g),
+                  JudgeFigure(*m_overlap[g], 1, " %", thresholds.overlapPercent[g], false));
+        }
+    }
+}
+
 std::vector<std::array<QString, 2>> Report::SummaryRows() const {
     std::vector<std::array<QString, 2>> rows;
-    const SessionFigures figures = Figures();
-    rows.push_back({"Calibration residual RMS (camera px)",
-                    Marked(Measure::ResidualRms, 0, NotMeasured(figures.residualRms, 2))});
-    rows.push_back({"Calibration residual max (camera px)",
-                    Marked(Measure::ResidualMax, 0, NotMeasured(figures.residualMax, 2))});
-    rows.push_back({"Calibration squares found",
-                    Marked(Measure::SquaresFound, 0,
-                           m_squaresFound ? QString::number(*m_squaresFound) : "not measured")});
+    const std::optional<double> rms =
+        m_residual ? std::optional<double>((*m_residual)[0]) : std::nullopt;
+    const std::optional<double> max =
+        m_residual ? std::optional<double>((*m_residual)[1]) : std::nullopt;
+    rows.push_back({kResidualRms, Marked(kResidualRms, NotMeasured(rms, 2))});
+    rows.push_back({kResidualMax, Marked(kResidualMax, NotMeasured(max, 2))});
+    rows.push_back(
+        {kSquaresFound, Marked(kSquaresFound, m_squaresFound ? QString::number(*m_squaresFound)
+                                                             : QStringLiteral("not measured"))});
     rows.push_back(
         {"Calibration fit on its own pairs (camera px)",
          m_calibrationFit.isEmpty() ? QStringLiteral("not measured") : m_calibrationFit});
     for (int g = 0; g < 3; ++g) {
         if (m_groups[g]) {
-            rows.push_back({QStringLiteral("Placement overlap %1").arg(kGroupNames[g]),
-                            Marked(Measure::Overlap, g, NotMeasured(m_overlap[g], 1, " %"))});
+            rows.push_back(
+                {OverlapRow(g), Marked(OverlapRow(g), NotMeasured(m_overlap[g], 1, " %"))});
         }
     }
     for (int g = 0; g < 3; ++g) {
@@ -174,6 +204,19 @@ QString Report::Markdown(const QString& result) const {
     QString text;
     QTextStream out(&text);
     out << "# Verove session report\n\n";
+    const QString verdict = Verdict();
+    const int colon = verdict.indexOf(':');
+    out << "**" << verdict.left(colon) << "**" << verdict.mid(colon) << "\n\n";
+    const auto done = std::count_if(m_steps.begin(), m_steps.end(),
+                                    [](const Step& step) { return step.outcome == Outcome::Done; });
+    out << "| Check | Value | Threshold | Result |\n|---|---|---|---|\n";
+    out << "| Steps done | " << done << " of " << m_steps.size() << " | all | "
+        << (done == static_cast<long>(m_steps.size()) ? "pass" : "FAIL") << " |\n";
+    for (const Check& check : m_checks) {
+        out << "| " << Cell(check.figure) << " | " << Cell(check.value) << " | "
+            << Cell(check.threshold) << " | " << (check.pass ? "pass" : "FAIL") << " |\n";
+    }
+    out << "\n";
     out << "- Scenario: `" << m_scenarioPath << "`\n";
     if (!m_description.isEmpty()) {
         out << "- Description: " << m_description << "\n";
@@ -206,13 +249,13 @@ QString Report::Markdown(const QString& result) const {
 }
 
 bool Report::Finish(const QString& result, QString* error) {
-    if (!m_staging) {
+    const QString staging = StagingPath();
+    if (staging.isEmpty()) {
         *error = QStringLiteral("no report folder was begun");
         return false;
     }
-    const QString staging = m_staging->path();
     auto fail = [&](const QString& why) {
-        *error = QStringLiteral("%1: %2").arg(m_folder, why);
+        *error = QStringLiteral("%1: %2").arg(FolderPath(), why);
         Discard();
         return false;
     };
@@ -225,28 +268,9 @@ bool Report::Finish(const QString& result, QString* error) {
         return fail(QStringLiteral("cannot write report.md (%1)").arg(markdown.errorString()));
     }
     markdown.close();
-
-    QString earlier;
-    if (QFileInfo::exists(m_folder)) {
-        earlier = staging + "-earlier";
-        if (!QDir().rename(m_folder, earlier)) {
-            return fail(QStringLiteral("cannot move the earlier report aside"));
-        }
-    }
-    if (!QDir().rename(staging, m_folder)) {
-        if (!earlier.isEmpty()) {
-            QDir().rename(earlier, m_folder);
-        }
-        return fail(QStringLiteral("cannot move the new report into place"));
-    }
-    m_staging->setAutoRemove(false);
-    m_staging.reset();
-    if (!earlier.isEmpty()) {
-        QDir(earlier).removeRecursively();
-    }
-    return true;
+    return m_folder.Commit(error);
 }
 
 void Report::Discard() {
-    m_staging.reset();  // removes the folder with everything in it
+    m_folder.Discard();
 }

@@ -647,11 +647,22 @@ void ReadThresholds(Problems& p, const QJsonValue& value, ScenarioThresholds* th
 
 bool Scenario::Load(const QString& path, QString* error) {
     QFile file(path);
+    const QString tooLarge =
+        QStringLiteral("%1: larger than %2 MiB; not a scenario").arg(path).arg(kMaxFileBytes >> 20);
+    // Refused before it is read; what does not tell its size (a pipe) is read no further.
+    if (file.size() > kMaxFileBytes) {
+        *error = tooLarge;
+        return false;
+    }
     if (!file.open(QIODevice::ReadOnly)) {
         *error = QStringLiteral("%1: cannot read the file (%2)").arg(path, file.errorString());
         return false;
     }
-    const QByteArray bytes = file.readAll();
+    const QByteArray bytes = file.read(kMaxFileBytes + 1);
+    if (bytes.size() > kMaxFileBytes) {
+        *error = tooLarge;
+        return false;
+    }
     QJsonParseError parse;
     const QJsonDocument document = QJsonDocument::fromJson(bytes, &parse);
     if (parse.error != QJsonParseError::NoError) {

@@ -114,6 +114,9 @@ struct ScenarioThresholds {
 // Thread-bound: loaded and applied on the host's main thread.
 class Scenario {
 public:
+    // A scenario is a few kilobytes; a larger file is refused unread.
+    static constexpr qint64 kMaxFileBytes = 1 << 20;
+
     // Reads and checks the whole file. On failure returns false with error set to one line
     // naming the file and the field, and leaves the scenario as it was.
     bool Load(const QString& path, QString* error);

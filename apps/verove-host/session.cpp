@@ -5,19 +5,20 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
-#include <QRegularExpression>
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cmath>
-#include <cstdio>
 #include <future>
 #include <thread>
 
+#include "calibrationwatch.h"
+#include "configurationtext.h"
 #include "measures.h"
 #include "opticscheck.h"
 #include "reportpictures.h"
 #include "simulateddmd.h"
+#include "terminal.h"
 #include "zt/zt_acquisition.h"
 #include "zt/zt_devices.h"
 #include "zt/zt_dmd.h"
@@ -57,8 +58,7 @@ const wchar_t kFreezing[] =
     L"stimulation is finished";
 
 void Print(const QString& line) {
-    std::printf("%s\n", line.toLocal8Bit().constData());
-    std::fflush(stdout);  // progress shows as it happens, also through a pipe
+    terminal::Line(line);
 }
 
 // The last line the plug-in's Connect export logged since the capture was cleared.
@@ -145,7 +145,12 @@ int Session::Run() {
         Print(head);
         const size_t boxesBefore = zthost::MessageBoxes().size();
         QString detail;
+        const double start = ZT_GetTimeCounter();
         const int code = (this->*step.run)(&detail);
+        const double seconds = (ZT_GetTimeCounter() - start) / 1000.0;
+        if (seconds > 1.0) {
+            detail += QStringLiteral(" (%1 s)").arg(seconds, 0, 'f', 1);
+        }
         Report::Outcome outcome = Report::Outcome::Done;
         QString status;
         if (code == kExitRefused) {
@@ -473,6 +478,9 @@ int Session::ShowDmdField(QString* detail) {
     m_report->AddPicture("dmd-field.png", CameraPicture(m_scenario, parts),
                          "\"Full ON\" as the camera sees it, and, dashed, where the optics put "
                          "the DMD field.");
+    m_report->AddCheck("\"Full ON\" overlap with the DMD field the optics give",
+                       QStringLiteral("%1 %").arg(overlap * 100.0, 0, 'f', 1),
+                       QStringLiteral("at least 90 %"), overlap >= 0.9);
     *detail =
         QStringLiteral("\"Full ON\" covers the field the optics give: overlap %1 % (%2 x %3 image)")
             .arg(overlap * 100.0, 0, 'f', 1)
@@ -498,8 +506,8 @@ int Session::Calibrate(QString* detail) {
             QStringLiteral("the device did not start its calibration (status %1)").arg(started);
         return kExitFailed;
     }
-    CZtGrabberSample grid;
-    grid.Capture();
+    CalibrationWatch watch(kCalibrationSquaresAsked);
+    watch.Start();
     const int run = operations->AutocalibrationRun();
     bool done = false;
     if (run == 0) {
@@ -510,6 +518,7 @@ int Session::Calibrate(QString* detail) {
         double computing = -1.0;
         for (;;) {
             QCoreApplication::processEvents();
+            watch.Poll();
             done = zthost::LogContains(kCalibrationDone);
             if (done || zthost::LogContains(kCalibrationAborted)) {
                 break;
@@ -530,27 +539,21 @@ int Session::Calibrate(QString* detail) {
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
     }
-    // The detected squares, image pixels, as the worker logged them.
-    std::vector<QPointF> spots;
-    const QRegularExpression pair(
-        QStringLiteral(R"(mapped to camera point \[(-?[0-9.]+), (-?[0-9.]+)\])"));
-    for (const std::wstring& line : zthost::CapturedLog()) {
-        const QRegularExpressionMatch match = pair.match(QString::fromStdWString(line));
-        if (match.hasMatch()) {
-            spots.emplace_back(match.captured(1).toDouble(), match.captured(2).toDouble());
-        }
-    }
-    m_report->SetCalibrationSquares(static_cast<int>(spots.size()));
+    watch.Poll();
+    const size_t found = watch.Squares().size();
+    m_report->SetCalibrationSquares(static_cast<int>(found));
     const QString quality = CalibrationQuality();
     const int validated = done ? operations->OnAutocalibrationValidationPhase() : 0;
     // OK stores a good result; after a failed run it only ends the calibration.
     const int ended = operations->OnAutocalibrationEnd(true);
     if (run != 0 || !done || validated != 0) {
-        *detail = QStringLiteral("the calibration failed (run %1, %2 squares found, validation %3)")
-                      .arg(run)
-                      .arg(spots.size())
-                      .arg(validated) +
-                  quality;
+        *detail =
+            QStringLiteral("the calibration failed (run %1, %2 of %3 squares found, validation %4)")
+                .arg(run)
+                .arg(found)
+                .arg(kCalibrationSquaresAsked)
+                .arg(validated) +
+            quality;
         return kExitFailed;
     }
     const bool calibrated = DeviceCalibrated();
@@ -566,15 +569,19 @@ int Session::Calibrate(QString* detail) {
         return kExitFailed;
     }
     CameraPictureParts parts;
-    parts.frame = FrameImage(grid.GetPicture());
-    parts.truthOutline = true;
+    parts.frame = FrameImage(watch.Combined());
+    if (simulator) {
+        parts.frame.fill(Qt::black);  // its squares never reach the camera: the frames hold noise
+    }
+    parts.truthOutline = !simulator;
     parts.fittedOutline = true;
     parts.fittedDmdToSensor = fitted;
-    parts.spots = spots;
+    for (const CalibrationWatch::Square& square : watch.Squares()) {
+        parts.spots.push_back(square.camera);
+        parts.spotsDmd.push_back(square.dmd);
+    }
     m_report->AddPicture("calibration.png", CameraPicture(m_scenario, parts),
-                         "Calibration: the grid as the camera saw it, the squares the device "
-                         "found (yellow), the DMD field by the calibration (orange) and by the "
-                         "optics (white, dashed).");
+                         CalibrationCaption(watch.FramesCombined(), found, simulator));
     QString residualText;
     if (!simulator) {
         const CalibrationResidual residual = MeasureCalibrationResidual(
@@ -588,12 +595,10 @@ int Session::Calibrate(QString* detail) {
         // The simulated unit finds squares it draws itself, not the optics' light.
         residualText = "; no residual: the simulated unit draws its own squares";
     }
-    *detail = QStringLiteral("%1 squares found (progress %2 %); stored for \"%3\"%4")
-                  .arg(spots.size())
-                  .arg(operations->GetAutocalibrationProgress())
-                  .arg(key)
-                  .arg(residualText) +
-              quality;
+    *detail = QStringLiteral("%1 of %2 squares found; stored for %3%4%5")
+                  .arg(found)
+                  .arg(kCalibrationSquaresAsked)
+                  .arg(ConfigurationText(key), residualText, quality);
     return kExitDone;
 }
 
@@ -740,10 +745,15 @@ int Session::RunProtocol(QString* detail) {
     const std::vector<ScenarioStimulationRun>& runs = m_scenario.Protocol().stimulations;
     int exitCode = kExitDone;
     std::array<bool, 3> pictured{};
-    for (const ScenarioStimulationRun& run : runs) {
+    const double start = ZT_GetTimeCounter();
+    for (size_t i = 0; i < runs.size(); ++i) {
+        const ScenarioStimulationRun& run = runs[i];
         const RunResult result = RunStimulation(run, !pictured[run.group]);
         pictured[run.group] = true;
-        QString line = QStringLiteral("%1, %2 ms, run mode %3: ")
+        QString line = QStringLiteral("stimulation %1/%2, %3 s: %4, %5 ms, run mode %6: ")
+                           .arg(i + 1)
+                           .arg(runs.size())
+                           .arg((ZT_GetTimeCounter() - start) / 1000.0, 0, 'f', 1)
                            .arg(kGroupNames[run.group])
                            .arg(run.durationMs)
                            .arg(run.runMode);
@@ -756,7 +766,7 @@ int Session::RunProtocol(QString* detail) {
                     ? QStringLiteral("overlap not measured")
                     : QStringLiteral("overlap %1 %").arg(result.overlap * 100.0, 0, 'f', 1);
         line += QStringLiteral(", latency %1 ms").arg(result.latencyMs, 0, 'f', 2);
-        Print("      " + line);
+        terminal::Progress("      " + line);
     }
     QStringList overlaps;
     for (int g = 0; g < 3; ++g) {
@@ -860,16 +870,16 @@ Session::RunResult Session::RunStimulation(const ScenarioStimulationRun& run, bo
     const CZtRoiObjectList areas = m_scenario.RoiObjects(1u << run.group);
     SZtRLEPicBuf masks;
     ZT_RoiListToRLE(&areas, frame.width, frame.height, &masks);
-    result.overlap = PlacementOverlap(frame, LitThreshold(frame), masks);
+    const PlacementMap placement = MapPlacement(frame, LitThreshold(frame), masks);
+    result.overlap = placement.Overlap();
     m_overlaps[run.group].push_back(result.overlap);
     if (pictures) {
         const QString group = kGroupNames[run.group];
-        CameraPictureParts parts;
-        parts.frame = FrameImage(frame);
-        parts.groupMask = 1u << run.group;
         m_report->AddPicture(
-            QStringLiteral("stimulation-%1.png").arg(group), CameraPicture(m_scenario, parts),
-            QStringLiteral("%1: the light that landed on the camera, and the ROIs as drawn.")
+            QStringLiteral("stimulation-%1.png").arg(group),
+            PlacementPicture(m_scenario, placement, 1u << run.group),
+            QStringLiteral("%1: where the light landed on the camera against the ROIs as drawn: "
+                           "lit inside them (white), lit outside them (red), ROI not lit (blue).")
                 .arg(group));
         m_report->AddPicture(QStringLiteral("dmd-%1.png").arg(group),
                              MirrorPicture(shown.width, shown.height, shown.levels),

@@ -1,7 +1,6 @@
-// A session's figures against its thresholds.
+// The thresholds of a session and one figure against its threshold.
 #include "verdict.h"
 
-#include <QStringList>
 #include <algorithm>
 #include <cmath>
 
@@ -9,36 +8,10 @@
 
 namespace {
 
-const char* const kGroupNames[] = {"S1", "S2", "S3"};
-
 // ROIs narrower than this lose a larger share of their pixels to the edge.
 constexpr double kSmallRoiPixels = 60.0;
 constexpr double kOverlapPercent = 95.0;
 constexpr double kSmallRoiOverlapPercent = 90.0;
-
-// The bar as the scenario or the default gives it: no more digits than it has.
-QString Bar(double value) {
-    return QString::number(value, 'g', 6);
-}
-
-// The figure is judged as it is shown, to decimals: 94.96 % shows as 95.0 % and meets 95 %.
-Check Compare(Measure measure, int group, double value, int decimals, double bar, bool atMost,
-              const QString& what, const QString& unit) {
-    const double scale = std::pow(10.0, decimals);
-    const double rounded = std::round(value * scale) / scale;
-    const QString shown = QString::number(rounded, 'f', decimals);
-    Check check;
-    check.measure = measure;
-    check.group = group;
-    check.passed = atMost ? rounded <= bar : rounded >= bar;
-    const QString relation = check.passed ? (atMost ? "≤" : "≥") : (atMost ? ">" : "<");
-    check.figure = QStringLiteral("%1 %2 %3 %4")
-                       .arg(shown + unit, relation, Bar(bar) + unit, check.passed ? "✓" : "✗");
-    if (!check.passed) {
-        check.reason = QStringLiteral("%1 %2%3 %4 %5%3").arg(what, shown, unit, relation, Bar(bar));
-    }
-    return check;
-}
 
 }  // namespace
 
@@ -67,38 +40,17 @@ SessionThresholds ResolveThresholds(const Scenario& scenario) {
     return thresholds;
 }
 
-std::vector<Check> Judge(const SessionThresholds& thresholds, const SessionFigures& figures) {
-    std::vector<Check> checks;
-    if (figures.residualRms) {
-        checks.push_back(Compare(Measure::ResidualRms, 0, *figures.residualRms, 3,
-                                 thresholds.residualRmsPx, true, "calibration residual RMS",
-                                 " px"));
-    }
-    if (figures.residualMax) {
-        checks.push_back(Compare(Measure::ResidualMax, 0, *figures.residualMax, 3,
-                                 thresholds.residualMaxPx, true, "calibration residual max",
-                                 " px"));
-    }
-    if (figures.squaresFound) {
-        checks.push_back(Compare(Measure::SquaresFound, 0, *figures.squaresFound, 0,
-                                 thresholds.squaresFound, false, "calibration squares found", ""));
-    }
-    for (int g = 0; g < 3; ++g) {
-        if (figures.overlapPercent[g]) {
-            checks.push_back(Compare(
-                Measure::Overlap, g, *figures.overlapPercent[g], 1, thresholds.overlapPercent[g],
-                false, QStringLiteral("placement overlap %1").arg(kGroupNames[g]), " %"));
-        }
-    }
-    return checks;
-}
-
-QString FailureReasons(const std::vector<Check>& checks) {
-    QStringList reasons;
-    for (const Check& check : checks) {
-        if (!check.passed) {
-            reasons << check.reason;
-        }
-    }
-    return reasons.join("; ");
+JudgedFigure JudgeFigure(double value, int decimals, const QString& unit, double bar, bool atMost) {
+    const double scale = std::pow(10.0, decimals);
+    const double shown = std::round(value * scale) / scale;
+    // The bar with no more digits than it has.
+    const QString barText = QString::number(bar, 'g', 6) + unit;
+    JudgedFigure judged;
+    judged.value = QString::number(shown, 'f', decimals) + unit;
+    judged.pass = atMost ? shown <= bar : shown >= bar;
+    judged.threshold = (atMost ? "at most " : "at least ") + barText;
+    const QString relation = judged.pass ? (atMost ? "≤" : "≥") : (atMost ? ">" : "<");
+    judged.mark =
+        QStringLiteral("%1 %2 %3 %4").arg(judged.value, relation, barText, judged.pass ? "✓" : "✗");
+    return judged;
 }

@@ -2,6 +2,7 @@
 // terminal shows and what the report folder holds.
 #include <gtest/gtest.h>
 
+#include <QColor>
 #include <QDir>
 #include <QFile>
 #include <QImage>
@@ -9,6 +10,7 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <cmath>
+#include <cstdlib>
 
 #include "zt/zt_settings.h"
 
@@ -23,6 +25,24 @@ double Number(const QString& text, const QString& pattern) {
     bool ok = false;
     const double value = match.hasMatch() ? match.captured(1).toDouble(&ok) : 0.0;
     return ok ? value : std::nan("");
+}
+
+// What every match of pattern captures first in text, in order.
+QStringList Captures(const QString& text, const QString& pattern) {
+    QStringList captures;
+    QRegularExpressionMatchIterator it = QRegularExpression(pattern).globalMatch(text);
+    while (it.hasNext()) {
+        captures << it.next().captured(1);
+    }
+    return captures;
+}
+
+QStringList Counting(int from, int to) {
+    QStringList numbers;
+    for (int n = from; n <= to; ++n) {
+        numbers << QString::number(n);
+    }
+    return numbers;
 }
 
 struct HostRun {
@@ -78,21 +98,37 @@ protected:
         return file.fileName();
     }
 
-    HostRun ExpectCompleteSession(const QString& file);
+    HostRun ExpectCompleteSession(const QString& file, const QStringList& more = {});
 
     QTemporaryDir m_folder;
 };
 
 // A shipped scenario on the SDK path: every step done, the light lands where the ROIs were drawn
 // and the calibration meets the ground truth; the report holds every picture.
-HostRun ScenarioRun::ExpectCompleteSession(const QString& file) {
-    const HostRun run = Scenario(file);
+HostRun ScenarioRun::ExpectCompleteSession(const QString& file, const QStringList& more) {
+    const HostRun run = Scenario(file, more);
     EXPECT_EQ(run.exitCode, 0) << run.out.toStdString() << run.err.toStdString();
     EXPECT_TRUE(run.out.contains("connected as CZtStimulationDeviceVerove_0"));
     EXPECT_TRUE(run.out.contains("settings/Verove.bin saved ("));
     EXPECT_GE(Number(run.out, R"("Full ON" covers the field the optics give: overlap (\S+) %)"),
               99.0);
-    EXPECT_EQ(Number(run.out, R"((\d+) squares found \(progress 90 %\))"), 30.0)
+    EXPECT_EQ(Number(run.out, R"(\n      (\d+) of 30 squares found; stored for )"), 30.0)
+        << run.out.toStdString();
+    // Progress: each square as it is found, up to the figure the step ends with, and each
+    // stimulation; none with --quiet. The long step gives its time.
+    const QStringList squares = Captures(run.out, R"((?m)^      square (\d+)/30, \d+\.\d s$)");
+    const QStringList stimulations =
+        Captures(run.out, R"((?m)^      stimulation (\d+/\d+), \d+\.\d s: S\d, \d+ ms, )");
+    if (more.contains("--quiet")) {
+        EXPECT_TRUE(squares.isEmpty());
+        EXPECT_TRUE(stimulations.isEmpty());
+    } else {
+        EXPECT_EQ(squares, Counting(1, 30)) << run.out.toStdString();
+        EXPECT_FALSE(stimulations.isEmpty());
+        EXPECT_EQ(stimulations.last().section('/', 0, 0), stimulations.last().section('/', 1));
+    }
+    EXPECT_TRUE(run.out.contains(QRegularExpression(
+        R"(\n      30 of 30 squares found; [^\n]* px at most; [^\n]*\(\d+\.\d s\)\n)")))
         << run.out.toStdString();
     EXPECT_EQ(Left(), QStringList{"report"});
     EXPECT_EQ(
@@ -117,6 +153,13 @@ HostRun ScenarioRun::ExpectCompleteSession(const QString& file) {
     // The accuracy bars, read from the report as a user reads them.
     const QString markdown = Read("report.md");
     EXPECT_TRUE(markdown.contains("- Result: completed\n"));
+    EXPECT_TRUE(markdown.startsWith("# Verove session report\n\n**PASSED**: all "))
+        << markdown.toStdString();
+    EXPECT_TRUE(markdown.contains(
+        QRegularExpression(R"(\n\| "Full ON" overlap with the DMD field the optics give \| )"
+                           R"(\d+\.\d % \| at least 90 % \| pass \|\n)")));
+    EXPECT_TRUE(run.out.contains(QRegularExpression(
+        R"(\nPASSED: all \d+ steps done, every figure within its threshold\n\nverove-host: )")));
     EXPECT_FALSE(markdown.contains("| failed |"));
     EXPECT_FALSE(markdown.contains("| skipped |"));
     EXPECT_LE(
@@ -142,7 +185,8 @@ HostRun ScenarioRun::ExpectCompleteSession(const QString& file) {
                    QStringLiteral(R"(\| Pattern render time %1 \(ms\) \| (\S+) \|)").arg(group)),
             0.0);
     }
-    EXPECT_TRUE(markdown.contains("| Calibrate automatically and accept | done | 30 squares"));
+    EXPECT_TRUE(markdown.contains(
+        "| Calibrate automatically and accept | done | 30 of 30 squares found; stored for "));
     EXPECT_TRUE(markdown.contains("| Step through the bit depths and back | done | bit depths "));
     EXPECT_TRUE(markdown.contains("| Log file | " + m_folder.filePath("host.log") + " |"));
     return run;
@@ -156,10 +200,41 @@ TEST_F(ScenarioRun, DefaultScenarioRunsCompletely) {
                               "OFF x1) programmed"));
 
     // The calibration is kept under the optical configuration the device found at start-up:
-    // filters, objective and camera of the scenario.
-    const QString key = R"(stored for "#F$KEmission$NQuad band$P0$KExcitation$NGFP$P1#O20x Plan )"
-                        R"(Apo#R0.000000#L1#CCamera")";
-    EXPECT_TRUE(run.out.contains(key)) << run.out.toStdString();
+    // filters, objective, camera and TRAX port of the scenario.
+    EXPECT_TRUE(
+        run.out.contains("stored for Emission: Quad band, Excitation: GFP, objective: 20x "
+                         "Plan Apo, camera: Camera, TRAX port 1; residual "))
+        << run.out.toStdString();
+
+    // The calibration picture combines the camera frames the squares were found in: a square
+    // shows at the centre the device found for it (camera image halved in the picture).
+    const QImage calibration(Report() + "/calibration.png");
+    const double frames = Number(Read("report.md"), R"(camera frames of (\d+) of the 30 squares)");
+    EXPECT_GE(frames, 1.0);
+    QFile log(m_folder.filePath("host.log"));
+    ASSERT_TRUE(log.open(QIODevice::ReadOnly));
+    const QString logText = QString::fromUtf8(log.readAll());
+    QRegularExpressionMatchIterator found =
+        QRegularExpression(R"(mapped to camera point \[(\S+), (\S+)\])").globalMatch(logText);
+    int shown = 0;
+    int centres = 0;
+    while (found.hasNext()) {
+        const QRegularExpressionMatch match = found.next();
+        const QPoint centre(qRound(match.captured(1).toDouble() / 2),
+                            qRound(match.captured(2).toDouble() / 2));
+        bool grey = false;
+        for (int dy = -4; dy <= 4; ++dy) {
+            for (int dx = -4; dx <= 4; ++dx) {
+                const QColor c(calibration.pixel(centre + QPoint(dx, dy)));
+                grey |= c.red() > 160 && std::abs(c.red() - c.green()) < 12 &&
+                        std::abs(c.green() - c.blue()) < 12;
+            }
+        }
+        shown += grey;
+        ++centres;
+    }
+    EXPECT_EQ(centres, 30);
+    EXPECT_GE(shown, frames);
 
     // The device takes its light path from the settings file a saved session left.
     EXPECT_TRUE(run.out.contains(
@@ -228,8 +303,9 @@ TEST_F(ScenarioRun, CameraTurnedAfterCalibrationStillPlacesTheLight) {
         << run.out.toStdString();
 }
 
-TEST_F(ScenarioRun, BinningRoiScenarioRunsCompletely) {
-    ExpectCompleteSession("binning-roi.json");
+TEST_F(ScenarioRun, BinningRoiScenarioRunsCompletelyAndQuietly) {
+    const HostRun run = ExpectCompleteSession("binning-roi.json", {"--quiet"});
+    EXPECT_TRUE(run.out.contains("\n[8/12] Calibrate automatically and accept\n      30 of 30"));
     // The uncalibrated device switched the camera region off; the ROIs are drawn on it again.
     EXPECT_TRUE(Read("report.md").contains("| done | camera region on again; S1: 1 ROI"));
 }
@@ -239,8 +315,9 @@ TEST_F(ScenarioRun, DefaultScenarioRunsOnTheSimulatedUnitWhichStaysCalibrated) {
     // The session fails when the device calls itself not calibrated after accepting.
     EXPECT_EQ(run.exitCode, 0) << run.out.toStdString();
     EXPECT_TRUE(run.out.contains(QRegularExpression(
-        R"(Calibrate automatically and accept\n      30 squares found \(progress )"
-        R"(\d+ %\); stored for "#F\$KEmission.*#O20x Plan Apo.*#CCamera")")))
+        R"(Calibrate automatically and accept\n(      square \d+/30, \S+ s\n){30})"
+        R"(      30 of 30 squares found; stored for Emission: Quad band, .*objective: 20x Plan )"
+        R"(Apo, camera: Camera, TRAX port 1; no residual: )")))
         << run.out.toStdString();
     EXPECT_TRUE(run.out.contains(
         QRegularExpression(R"(\[4/\d+\] Set the TRAX port\n      ports 1 and 0\n)")))
@@ -264,6 +341,11 @@ TEST_F(ScenarioRun, GalvoScannerRefusesTheVerove) {
     EXPECT_TRUE(markdown.contains(
         "- Result: the hardware configuration refused the Verove (exit code 3)\n"));
     EXPECT_TRUE(markdown.contains("| 3 | Connect the Verove through the SDK | refused | "));
+    EXPECT_TRUE(
+        markdown.startsWith("# Verove session report\n\n**FAILED**: step 3, Connect the "
+                            "Verove through the SDK, refused: the hardware configuration "
+                            "does not allow the Verove"))
+        << markdown.toStdString();
     EXPECT_TRUE(markdown.contains("Invalid HW Configuration"));
     EXPECT_FALSE(QFileInfo::exists(Report() + "/settings"));
 }
@@ -289,7 +371,7 @@ TEST_F(ScenarioRun, AFieldFillingTheImageIsCheckedAndCalibrated) {
     EXPECT_TRUE(run.out.contains(QRegularExpression(R"(Calibration squares found +30 ≥ 1\d ✓\n)")))
         << run.out.toStdString();
     EXPECT_TRUE(run.out.contains(QRegularExpression(
-        R"(the device's fit on its own pairs: \d+ pairs, 0\.\d+ px rms, 0\.\d+ px max\n)")))
+        R"(px at most; the device's fit on its own pairs: \d+ pairs, 0\.\d+ px rms, 0\.\d+ px max)")))
         << run.out.toStdString();
     EXPECT_TRUE(run.out.contains("\nverove-host: completed; report in "));
 }
@@ -303,14 +385,19 @@ TEST_F(ScenarioRun, AFigureMissingItsThresholdFailsTheSession) {
     strict.replace("\"dmd\": {", "\"thresholds\": {\"residualRmsPx\": 0.001}, \"dmd\": {");
     const HostRun run = Host({"--scenario", WriteBad(strict), "--report", Report()});
     EXPECT_EQ(run.exitCode, 1) << run.out.toStdString() << run.err.toStdString();
-    const QRegularExpression failed(
-        R"(\nverove-host: FAILED: calibration residual RMS 0\.\d\d\d px > 0\.001 px; report in )");
-    EXPECT_TRUE(run.out.contains(failed)) << run.out.toStdString();
+    const QString missed =
+        R"(Calibration residual RMS \(camera px\) 0\.\d\d\d px, not at most 0\.001 px)";
+    EXPECT_TRUE(run.out.contains(QRegularExpression(
+        "\nFAILED: " + missed + "\n\nverove-host: FAILED: " + missed + "; report in ")))
+        << run.out.toStdString();
     EXPECT_FALSE(run.out.contains("completed"));
     const QString markdown = Read("report.md");
-    EXPECT_TRUE(markdown.contains(QRegularExpression(
-        R"(- Result: FAILED: calibration residual RMS 0\.\d\d\d px > 0\.001 px\n)")))
+    EXPECT_TRUE(markdown.contains(
+        QRegularExpression("^# Verove session report\n\n\\*\\*FAILED\\*\\*: " + missed + "\n")))
         << markdown.toStdString();
+    EXPECT_TRUE(markdown.contains(QRegularExpression("\n- Result: FAILED: " + missed + "\n")));
+    EXPECT_TRUE(markdown.contains(QRegularExpression(
+        R"(\| Calibration residual RMS \(camera px\) \| 0\.\d\d\d px \| at most 0\.001 px \| FAIL \|)")));
     EXPECT_TRUE(markdown.contains(QRegularExpression(
         R"(\| Calibration residual RMS \(camera px\) \| 0\.\d\d\d px > 0\.001 px ✗ \|)")));
     EXPECT_TRUE(markdown.contains(QRegularExpression(
@@ -367,6 +454,9 @@ TEST_F(ScenarioRun, BadInputGivesOneLineAndWritesNothing) {
          {"--scenario", bad},
          bad + ": optics.centre: about 6.4 of the 137 squares the calibration shows land on the "
                "sensor; at least 10 needed"},
+        {good + QByteArray((1 << 20) + 1 - good.size(), ' '),
+         {"--scenario", bad},
+         bad + ": larger than 1 MiB; not a scenario"},
         {good,
          {"--scenario", bad, "--frames"},
          "verove-host: unknown argument --frames (--help lists them)"},
@@ -384,6 +474,59 @@ TEST_F(ScenarioRun, BadInputGivesOneLineAndWritesNothing) {
         EXPECT_EQ(run.err.count('\n'), 1) << run.err.toStdString();
         EXPECT_TRUE(run.out.isEmpty()) << run.out.toStdString();
         EXPECT_TRUE(Left().isEmpty()) << Left().join(", ").toStdString();
+    }
+}
+
+// A report folder is replaced as a whole, so verove-host refuses any folder it did not write,
+// and one holding the scenario or the log, before anything runs; not a byte in it changes.
+TEST_F(ScenarioRun, FoldersItDidNotWriteAreRefusedAndKept) {
+    const QString user = m_folder.filePath("user");
+    QDir().mkpath(user + "/images");
+    struct File {
+        QString path;
+        QByteArray bytes;
+    };
+    QFile defaultFile(kScenarios + "/default.json");
+    ASSERT_TRUE(defaultFile.open(QIODevice::ReadOnly));
+    const std::vector<File> files = {{user + "/data.csv", "t,F\n0,1\n"},
+                                     {user + "/images/cell.png", QByteArray(300, '\x7f')},
+                                     {user + "/x.json", defaultFile.readAll()},
+                                     {user + "/host.log", "an earlier log\n"}};
+    for (const File& file : files) {
+        QFile out(file.path);
+        ASSERT_TRUE(out.open(QIODevice::WriteOnly));
+        out.write(file.bytes);
+    }
+    struct Case {
+        QStringList arguments;
+        QString error;
+    };
+    const Case cases[] = {
+        {{"--scenario", kScenarios + "/default.json", "--report", user},
+         user + ": holds data.csv, which verove-host did not write; give a new or empty folder"},
+        {{"--scenario", user + "/x.json", "--report", user},
+         user + ": holds " + user + "/x.json, which a report never replaces; give another folder"},
+        {{"--scenario", kScenarios + "/default.json", "--report", user, "--log",
+          user + "/host.log"},
+         user + ": holds " + user +
+             "/host.log, which a report never replaces; give another folder"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.error.toStdString());
+        QProcess process;
+        process.start(kHost, c.arguments);
+        ASSERT_TRUE(process.waitForFinished(60000));
+        EXPECT_EQ(process.exitCode(), 2);
+        EXPECT_EQ(QString::fromLocal8Bit(process.readAllStandardError()),
+                  "verove-host: report folder " + c.error + "\n");
+        for (const File& file : files) {
+            QFile in(file.path);
+            ASSERT_TRUE(in.open(QIODevice::ReadOnly));
+            EXPECT_EQ(in.readAll(), file.bytes) << file.path.toStdString();
+        }
+        EXPECT_EQ(QDir(user).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+                  (QStringList{"data.csv", "host.log", "images", "x.json"}));
+        EXPECT_EQ(Left(), QStringList{"user"});
     }
 }
 

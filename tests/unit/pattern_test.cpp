@@ -432,10 +432,13 @@ struct TurnedCamera {
         format = Format({0, 0, 640, 480}, roi, 2.0);
     }
     // Image pixel a mirror shows, rounded half away from zero.
+    // The displayed pixel the centre of mirror (x, y) lands on.
     std::pair<long, long> ImagePixel(int x, int y) const {
-        const double sx = dmdToSensor[0] * x + dmdToSensor[1] * y + dmdToSensor[2];
-        const double sy = dmdToSensor[3] * x + dmdToSensor[4] * y + dmdToSensor[5];
-        return {std::lround((sx - roi.left) / 2.0), std::lround((sy - roi.top) / 2.0)};
+        const double cx = x + 0.5, cy = y + 0.5;
+        const double sx = dmdToSensor[0] * cx + dmdToSensor[1] * cy + dmdToSensor[2];
+        const double sy = dmdToSensor[3] * cx + dmdToSensor[4] * cy + dmdToSensor[5];
+        return {std::lround(std::floor((sx - roi.left) / 2.0)),
+                std::lround(std::floor((sy - roi.top) / 2.0))};
     }
 
     FakeOwner owner;
@@ -547,8 +550,9 @@ TEST_F(Pattern, DmdPatternIsProjectedWhereTheCalibrationPutsIt) {
         int lit = 0;
         for (int y = 0; y < int(picture.height); ++y) {
             for (int x = 0; x < int(picture.width); ++x) {
-                const long mx = std::lround((x * binning - 30) / 2.0);
-                const long my = std::lround((y * binning - 40) / 2.0);
+                // The mirror under the pixel's centre.
+                const long mx = std::lround(std::floor(((x + 0.5) * binning - 30) / 2.0));
+                const long my = std::lround(std::floor(((y + 0.5) * binning - 40) / 2.0));
                 const bool inside = mx >= 20 && mx < 30 && my >= 10 && my < 20;
                 ASSERT_EQ(picture.Row(y)[x], inside ? 255 : 0) << x << ", " << y;
                 lit += inside;

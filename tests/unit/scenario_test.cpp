@@ -11,6 +11,7 @@
 #include <QTemporaryDir>
 #include <cmath>
 
+#include "configurationtext.h"
 #include "report.h"
 #include "scenario.h"
 #include "zt/zt_devices.h"
@@ -155,6 +156,33 @@ TEST_F(ScenarioFiles, UnreadableFilesAreNamedWithTheReason) {
     const QString list = Write("[1, 2]");
     EXPECT_FALSE(scenario.Load(list, &error));
     EXPECT_EQ(error, list + ": expected a JSON object");
+}
+
+// A file far larger than any scenario is refused before it is read: a sparse 1 GiB file, and
+// a device that never ends.
+TEST_F(ScenarioFiles, FilesLargerThanOneMebibyteAreRefusedUnread) {
+    QFile defaultFile(kScenarios + "/default.json");
+    ASSERT_TRUE(defaultFile.open(QIODevice::ReadOnly));
+    QByteArray padded = defaultFile.readAll();
+    padded.append(QByteArray(Scenario::kMaxFileBytes - padded.size(), ' '));
+    Scenario scenario;
+    QString error;
+    EXPECT_TRUE(scenario.Load(Write(padded), &error)) << error.toStdString();
+
+    const QString oneMore = Write(padded + ' ', "one-more.json");
+    EXPECT_FALSE(scenario.Load(oneMore, &error));
+    EXPECT_EQ(error, oneMore + ": larger than 1 MiB; not a scenario");
+
+    QFile huge(m_folder.filePath("huge.json"));
+    ASSERT_TRUE(huge.open(QIODevice::WriteOnly));
+    ASSERT_TRUE(huge.resize(qint64{1} << 30));
+    huge.close();
+    EXPECT_FALSE(scenario.Load(huge.fileName(), &error));
+    EXPECT_EQ(error, huge.fileName() + ": larger than 1 MiB; not a scenario");
+
+    EXPECT_FALSE(scenario.Load("/dev/zero", &error));
+    EXPECT_EQ(error, "/dev/zero: larger than 1 MiB; not a scenario");
+    EXPECT_EQ(scenario.Path(), Write(padded));  // the scenario loaded first stays
 }
 
 TEST_F(ScenarioFiles, UnknownAndMissingFieldsAreNamedByTheirPath) {
@@ -614,11 +642,20 @@ protected:
         return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
     }
     QString Folder() const { return m_parent.filePath("report"); }
-    void WriteEarlierReport() {
-        QDir().mkpath(Folder());
-        QFile file(Folder() + "/report.md");
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write("earlier");
+    static QImage Filled(int width, int height, Qt::GlobalColor colour) {
+        QImage picture(width, height, QImage::Format_RGB32);
+        picture.fill(colour);
+        return picture;
+    }
+    // An earlier report of verove-host's, with a picture the next one does not have; returns
+    // its report.md.
+    QString WriteEarlierReport() {
+        Report earlier("earlier.json", "", {true, true, true});
+        QString error;
+        EXPECT_TRUE(earlier.Begin(Folder(), {}, &error)) << error.toStdString();
+        EXPECT_TRUE(earlier.AddPicture("old.png", Filled(4, 3, Qt::blue), "Old"));
+        EXPECT_TRUE(earlier.Finish("completed", &error)) << error.toStdString();
+        return Read(Folder() + "/report.md");
     }
 
     QTemporaryDir m_parent;
@@ -627,10 +664,8 @@ protected:
 TEST_F(ScenarioReport, AppearsWholeOnlyWhenFinished) {
     Report report("scenarios/x.json", "A test microscope", {true, false, true});
     QString error;
-    ASSERT_TRUE(report.Begin(Folder(), &error)) << error.toStdString();
-    QImage picture(40, 30, QImage::Format_RGB32);
-    picture.fill(Qt::red);
-    EXPECT_TRUE(report.AddPicture("field.png", picture, "The field"));
+    ASSERT_TRUE(report.Begin(Folder(), {}, &error)) << error.toStdString();
+    EXPECT_TRUE(report.AddPicture("field.png", Filled(40, 30, Qt::red), "The field"));
     QDir(report.StagingPath()).mkdir("settings");
     report.AddStep(1, "Connect", Report::Outcome::Done, "connected as A|B");
     report.AddStep(2, "Start up", Report::Outcome::Skipped, "");
@@ -640,7 +675,8 @@ TEST_F(ScenarioReport, AppearsWholeOnlyWhenFinished) {
 
     ASSERT_TRUE(report.Finish("completed", &error)) << error.toStdString();
     EXPECT_EQ(Entries(m_parent.path()), QStringList{"report"});
-    EXPECT_EQ(Entries(Folder()), (QStringList{"field.png", "report.md", "settings"}));
+    EXPECT_EQ(Entries(Folder()),
+              (QStringList{".verove-report", "field.png", "report.md", "settings"}));
     EXPECT_EQ(QImage(Folder() + "/field.png").size(), QSize(40, 30));
     const QString markdown = Read(Folder() + "/report.md");
     EXPECT_TRUE(markdown.contains("- Scenario: `scenarios/x.json`\n"));
@@ -655,36 +691,35 @@ TEST_F(ScenarioReport, AppearsWholeOnlyWhenFinished) {
 }
 
 TEST_F(ScenarioReport, ReplacesAnEarlierReportAsAWhole) {
-    WriteEarlierReport();
-    QFile extra(Folder() + "/old.png");
-    ASSERT_TRUE(extra.open(QIODevice::WriteOnly));
-    extra.close();
+    const QString earlier = WriteEarlierReport();
+    ASSERT_TRUE(earlier.contains("earlier.json"));
+    ASSERT_TRUE(QFileInfo::exists(Folder() + "/old.png"));
     Report report("x.json", "", {true, true, true});
     QString error;
-    ASSERT_TRUE(report.Begin(Folder(), &error));
-    EXPECT_EQ(Read(Folder() + "/report.md"), "earlier");  // untouched while the session runs
+    ASSERT_TRUE(report.Begin(Folder(), {}, &error));
+    EXPECT_EQ(Read(Folder() + "/report.md"), earlier);  // untouched while the session runs
     ASSERT_TRUE(report.Finish("completed", &error));
-    EXPECT_EQ(Entries(Folder()), QStringList{"report.md"});
-    EXPECT_TRUE(Read(Folder() + "/report.md").startsWith("# Verove session report"));
+    EXPECT_EQ(Entries(Folder()), (QStringList{".verove-report", "report.md"}));
+    EXPECT_TRUE(Read(Folder() + "/report.md").contains("x.json"));
     EXPECT_EQ(Entries(m_parent.path()), QStringList{"report"});
 }
 
 TEST_F(ScenarioReport, AFailedOrDiscardedReportLeavesTheEarlierOne) {
-    WriteEarlierReport();
+    const QString earlier = WriteEarlierReport();
     Report report("x.json", "", {true, true, true});
     QString error;
-    ASSERT_TRUE(report.Begin(Folder(), &error));
+    ASSERT_TRUE(report.Begin(Folder(), {}, &error));
     EXPECT_FALSE(report.AddPicture("empty.png", QImage(), "Nothing"));
     EXPECT_FALSE(report.Finish("completed", &error));
     EXPECT_EQ(error, Folder() + ": cannot write the picture empty.png");
     EXPECT_EQ(Entries(m_parent.path()), QStringList{"report"});
-    EXPECT_EQ(Read(Folder() + "/report.md"), "earlier");
+    EXPECT_EQ(Read(Folder() + "/report.md"), earlier);
 
     Report discarded("x.json", "", {true, true, true});
-    ASSERT_TRUE(discarded.Begin(Folder(), &error));
+    ASSERT_TRUE(discarded.Begin(Folder(), {}, &error));
     discarded.Discard();
     EXPECT_EQ(Entries(m_parent.path()), QStringList{"report"});
-    EXPECT_EQ(Read(Folder() + "/report.md"), "earlier");
+    EXPECT_EQ(Read(Folder() + "/report.md"), earlier);
 }
 
 TEST_F(ScenarioReport, RefusesAFolderThatIsAFile) {
@@ -693,9 +728,70 @@ TEST_F(ScenarioReport, RefusesAFolderThatIsAFile) {
     file.close();
     Report report("x.json", "", {true, true, true});
     QString error;
-    EXPECT_FALSE(report.Begin(Folder(), &error));
+    EXPECT_FALSE(report.Begin(Folder(), {}, &error));
     EXPECT_EQ(error, Folder() + ": exists and is not a folder");
     EXPECT_EQ(Entries(m_parent.path()), QStringList{"report"});
+}
+
+// report.md leads with the verdict and the checks behind it; the first step or check that was
+// not met is named.
+TEST_F(ScenarioReport, LeadsWithPassOrFailAgainstTheThresholds) {
+    struct Case {
+        const char* name;
+        std::vector<Report::Outcome> steps;  // "Step 1", "Step 2", … with detail "why"
+        bool checkPasses;
+        QString verdict;
+        QString stepsRow;
+    };
+    using O = Report::Outcome;
+    const Case cases[] = {
+        {"all met",
+         {O::Done, O::Done, O::Done},
+         true,
+         "PASSED: all 3 steps done, every figure within its threshold",
+         "| Steps done | 3 of 3 | all | pass |"},
+        {"a figure missed",
+         {O::Done, O::Done, O::Done},
+         false,
+         "FAILED: Overlap 85.0 %, not at least 90 %",
+         "| Steps done | 3 of 3 | all | pass |"},
+        {"a step failed",
+         {O::Done, O::Failed, O::Skipped},
+         true,
+         "FAILED: step 2, Step 2, failed: why",
+         "| Steps done | 1 of 3 | all | FAIL |"},
+        {"refused",
+         {O::Refused, O::Skipped, O::Skipped},
+         false,
+         "FAILED: step 1, Step 1, refused: why",
+         "| Steps done | 0 of 3 | all | FAIL |"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        QDir(Folder()).removeRecursively();
+        Report report("x.json", "", {true, false, false});
+        QString error;
+        ASSERT_TRUE(report.Begin(Folder(), {}, &error));
+        for (size_t i = 0; i < c.steps.size(); ++i) {
+            report.AddStep(static_cast<int>(i) + 1, QStringLiteral("Step %1").arg(i + 1),
+                           c.steps[i], "why");
+        }
+        report.AddCheck("Overlap", c.checkPasses ? "97.0 %" : "85.0 %", "at least 90 %",
+                        c.checkPasses);
+        EXPECT_EQ(report.Verdict().toStdString(), c.verdict.toStdString());
+        ASSERT_TRUE(report.Finish("completed", &error));
+        const QString markdown = Read(Folder() + "/report.md");
+        const int colon = c.verdict.indexOf(':');
+        EXPECT_TRUE(markdown.startsWith("# Verove session report\n\n**" + c.verdict.left(colon) +
+                                        "**" + c.verdict.mid(colon) +
+                                        "\n\n| Check | Value | Threshold | Result |\n|---|---|---|"
+                                        "---|\n" +
+                                        c.stepsRow + "\n"))
+            << markdown.toStdString();
+        EXPECT_TRUE(markdown.contains(
+            QStringLiteral("| Overlap | %1 | at least 90 % | %2 |\n")
+                .arg(c.checkPasses ? "97.0 %" : "85.0 %", c.checkPasses ? "pass" : "FAIL")));
+    }
 }
 
 TEST_F(ScenarioReport, SummaryShowsMeasuredValuesAndMarksTheRest) {
@@ -718,23 +814,22 @@ TEST_F(ScenarioReport, SummaryShowsMeasuredValuesAndMarksTheRest) {
     EXPECT_TRUE(text.endsWith("  Log file                                      host.log\n"));
 }
 
-TEST_F(ScenarioReport, SummaryMarksEachCheckedFigureAgainstItsBar) {
+// The figures against their thresholds: each becomes a check of report.md's lead and marks its
+// summary row; the verdict names the first that missed.
+TEST_F(ScenarioReport, FiguresAreHeldAgainstTheirThresholds) {
     Report report("x.json", "", {true, true, false});
+    report.AddStep(1, "Calibrate", Report::Outcome::Done, "");
     report.SetCalibrationResidual(0.0423, 0.3214);
     report.SetCalibrationSquares(7);
     report.SetCalibrationFit("7 pairs, 0.031 px rms, 0.052 px max");
     report.SetPlacementOverlap(0, 0.992);
     report.SetPlacementOverlap(1, 0.9731);
-    const SessionFigures figures = report.Figures();
-    EXPECT_EQ(figures.residualRms, 0.0423);
-    EXPECT_EQ(figures.squaresFound, 7);
-    EXPECT_NEAR(figures.overlapPercent[1].value_or(0), 97.31, 1e-9);
-    EXPECT_FALSE(figures.overlapPercent[2]);
+    EXPECT_EQ(report.Verdict(), "PASSED: all 1 steps done");
 
     SessionThresholds thresholds;
     thresholds.squaresFound = 15;
     thresholds.overlapPercent = {95, 98, 95};
-    report.SetChecks(Judge(thresholds, figures));
+    report.JudgeFigures(thresholds);
     const QString text = report.SummaryText();
     EXPECT_TRUE(
         text.contains("  Calibration residual RMS (camera px)          0.042 px ≤ 0.1 px ✓\n"))
@@ -746,6 +841,43 @@ TEST_F(ScenarioReport, SummaryMarksEachCheckedFigureAgainstItsBar) {
         "  Calibration fit on its own pairs (camera px)  7 pairs, 0.031 px rms, 0.052 px max\n"));
     EXPECT_TRUE(text.contains("  Placement overlap S1                          99.2 % ≥ 95 % ✓\n"));
     EXPECT_TRUE(text.contains("  Placement overlap S2                          97.3 % < 98 % ✗\n"));
+    EXPECT_EQ(report.FailedChecks(),
+              (QStringList{"Calibration residual max (camera px) 0.321 px, not at most 0.3 px",
+                           "Calibration squares found 7, not at least 15",
+                           "Placement overlap S2 97.3 %, not at least 98 %"}));
+    EXPECT_EQ(report.Verdict(),
+              "FAILED: Calibration residual max (camera px) 0.321 px, not at most 0.3 px");
+
+    QString error;
+    ASSERT_TRUE(report.Begin(Folder(), {}, &error)) << error.toStdString();
+    ASSERT_TRUE(report.Finish("FAILED: the figures above", &error)) << error.toStdString();
+    const QString markdown = Read(Folder() + "/report.md");
+    EXPECT_TRUE(markdown.contains(
+        "| Calibration residual RMS (camera px) | 0.042 px | at most 0.1 px | pass |\n"));
+    EXPECT_TRUE(markdown.contains("| Calibration squares found | 7 | at least 15 | FAIL |\n"));
+    EXPECT_TRUE(markdown.contains("| Placement overlap S2 | 97.3 % < 98 % ✗ |\n"))
+        << markdown.toStdString();
+}
+
+// The configuration a calibration is stored for, as the step shows it.
+TEST(ConfigurationText, NamesFiltersObjectiveCameraAndWhatElseTheKeyHolds) {
+    struct Case {
+        QString key;
+        QString text;
+    };
+    const Case cases[] = {
+        {"#F$KEmission$NQuad band$P0$KExcitation$NGFP$P1#O20x Plan Apo#R0.000000#L1#CCamera",
+         "Emission: Quad band, Excitation: GFP, objective: 20x Plan Apo, camera: Camera, TRAX "
+         "port 1"},
+        {"#F#O#R0.000000#C", "no filters, no objective, unnamed camera"},
+        {"#F$KTurret1$NGFP$P2#OP20#R90.000000#L3#CCam1",
+         "Turret1: GFP, objective: P20, camera: Cam1 turned 90°, TRAX port 3"},
+        {"#F$KT1$NDAPI$P0#O60x#R0.000000#Z1.500000#CCam 2",
+         "T1: DAPI, objective: 60x, camera: Cam 2, zoom 1.5x"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(ConfigurationText(c.key).toStdString(), c.text.toStdString());
+    }
 }
 
 }  // namespace

@@ -17,54 +17,46 @@ const QString kScenarios = QStringLiteral(VEROVE_SOURCE_DIR "/apps/verove-host/s
 
 struct Judged {
     const char* name;
-    SessionFigures figures;
-    std::vector<const char*> marks;  // each check's figure, in order
-    const char* reasons;             // FailureReasons
+    double value;
+    int decimals;
+    const char* unit;
+    double bar;
+    bool atMost;
+    const char* shown;      // value
+    const char* threshold;  // threshold
+    const char* mark;
+    bool pass;
 };
 
 class SessionVerdict : public ::testing::TestWithParam<Judged> {};
 
-TEST_P(SessionVerdict, FiguresAreMarkedAgainstTheirBars) {
-    SessionThresholds thresholds;  // the defaults: 0.1, 0.3, 95 %, 30
-    thresholds.overlapPercent[2] = 90.0;
-    const std::vector<Check> checks = Judge(thresholds, GetParam().figures);
-    std::vector<std::string> marks;
-    for (const Check& check : checks) {
-        marks.push_back(check.figure.toStdString());
-        EXPECT_EQ(check.passed, check.reason.isEmpty()) << check.figure.toStdString();
-    }
-    EXPECT_EQ(marks, std::vector<std::string>(GetParam().marks.begin(), GetParam().marks.end()));
-    EXPECT_EQ(FailureReasons(checks).toStdString(), GetParam().reasons);
-}
-
-SessionFigures Figures(std::optional<double> rms, std::optional<double> max,
-                       std::optional<int> squares, std::array<std::optional<double>, 3> overlap) {
-    return {rms, max, squares, overlap};
+TEST_P(SessionVerdict, AFigureIsJudgedAsItIsShown) {
+    const Judged& c = GetParam();
+    const JudgedFigure judged = JudgeFigure(c.value, c.decimals, c.unit, c.bar, c.atMost);
+    EXPECT_EQ(judged.value.toStdString(), c.shown);
+    EXPECT_EQ(judged.threshold.toStdString(), c.threshold);
+    EXPECT_EQ(judged.mark.toStdString(), c.mark);
+    EXPECT_EQ(judged.pass, c.pass);
 }
 
 const Judged kJudged[] = {
-    {"NothingMeasured", {}, {}, ""},
-    {"AllMet",
-     Figures(0.042, 0.07, 30, {99.2, std::nullopt, 90.0}),
-     {"0.042 px ≤ 0.1 px ✓", "0.070 px ≤ 0.3 px ✓", "30 ≥ 30 ✓", "99.2 % ≥ 95 % ✓",
-      "90.0 % ≥ 90 % ✓"},
-     ""},
-    // A field half outside the image: few squares and a fit that misses the truth.
-    {"FewSquaresAndAResidualTooLarge",
-     Figures(0.169, 0.321, 7, {}),
-     {"0.169 px > 0.1 px ✗", "0.321 px > 0.3 px ✗", "7 < 30 ✗"},
-     "calibration residual RMS 0.169 px > 0.1 px; calibration residual max 0.321 px > 0.3 px; "
-     "calibration squares found 7 < 30"},
-    {"OverlapBelowItsBar",
-     Figures(0.05, 0.1, 30, {96.0, 69.04, std::nullopt}),
-     {"0.050 px ≤ 0.1 px ✓", "0.100 px ≤ 0.3 px ✓", "30 ≥ 30 ✓", "96.0 % ≥ 95 % ✓",
-      "69.0 % < 95 % ✗"},
-     "placement overlap S2 69.0 % < 95 %"},
-    // Judged as shown: 94.96 % shows as 95.0 % and meets 95 %; 0.1004 px as 0.100.
-    {"RoundedAsShown",
-     Figures(0.1004, 0.3005, std::nullopt, {94.96, 94.94, std::nullopt}),
-     {"0.100 px ≤ 0.1 px ✓", "0.301 px > 0.3 px ✗", "95.0 % ≥ 95 % ✓", "94.9 % < 95 % ✗"},
-     "calibration residual max 0.301 px > 0.3 px; placement overlap S2 94.9 % < 95 %"},
+    {"ResidualWithin", 0.0423, 3, " px", 0.1, true, "0.042 px", "at most 0.1 px",
+     "0.042 px ≤ 0.1 px ✓", true},
+    // A field half outside the image: a fit that misses the truth.
+    {"ResidualBeyond", 0.169, 3, " px", 0.1, true, "0.169 px", "at most 0.1 px",
+     "0.169 px > 0.1 px ✗", false},
+    {"ResidualShownAtTheBar", 0.1004, 3, " px", 0.1, true, "0.100 px", "at most 0.1 px",
+     "0.100 px ≤ 0.1 px ✓", true},
+    {"MaxJustBeyond", 0.3005, 3, " px", 0.3, true, "0.301 px", "at most 0.3 px",
+     "0.301 px > 0.3 px ✗", false},
+    {"AllSquares", 30, 0, "", 30, false, "30", "at least 30", "30 ≥ 30 ✓", true},
+    {"FewSquares", 7, 0, "", 15, false, "7", "at least 15", "7 < 15 ✗", false},
+    {"OverlapShownAtTheBar", 94.96, 1, " %", 95, false, "95.0 %", "at least 95 %",
+     "95.0 % ≥ 95 % ✓", true},
+    {"OverlapJustBelow", 94.94, 1, " %", 95, false, "94.9 %", "at least 95 %", "94.9 % < 95 % ✗",
+     false},
+    {"ScenariosOwnBar", 69.04, 1, " %", 62.5, false, "69.0 %", "at least 62.5 %",
+     "69.0 % ≥ 62.5 % ✓", true},
 };
 
 INSTANTIATE_TEST_SUITE_P(Figures, SessionVerdict, ::testing::ValuesIn(kJudged),
