@@ -84,24 +84,51 @@ bool SensorToImage(Matrix3* sensorToImage) {
 CalibrationResidual MeasureCalibrationResidual(const Matrix3& truthDmdToSensor,
                                                const Matrix3& measuredDmdToSensor,
                                                const Matrix3& sensorToImage, int mirrorColumns,
-                                               int mirrorRows) {
+                                               int mirrorRows, const QRectF& region) {
+    // The grid's corners: the first and last mirror centres, or those the region shows.
+    double left = 0.5, top = 0.5, right = mirrorColumns - 0.5, bottom = mirrorRows - 0.5;
+    Matrix3 sensorToDmd{};
+    const bool inRegion =
+        !region.isEmpty() && InvertMatrix(3, truthDmdToSensor.data(), sensorToDmd.data()) == 0;
+    if (inRegion) {
+        double boxLeft = HUGE_VAL, boxTop = HUGE_VAL, boxRight = -HUGE_VAL, boxBottom = -HUGE_VAL;
+        for (const QPointF& corner :
+             {region.topLeft(), region.topRight(), region.bottomLeft(), region.bottomRight()}) {
+            double x = 0.0, y = 0.0;
+            Apply(sensorToDmd, corner.x(), corner.y(), &x, &y);
+            boxLeft = std::min(boxLeft, x);
+            boxTop = std::min(boxTop, y);
+            boxRight = std::max(boxRight, x);
+            boxBottom = std::max(boxBottom, y);
+        }
+        left = std::max(left, boxLeft);
+        top = std::max(top, boxTop);
+        right = std::min(right, boxRight);
+        bottom = std::min(bottom, boxBottom);
+    }
     CalibrationResidual residual;
     double sumSquares = 0.0;
+    int points = 0;
     for (int row = 0; row < kGridRows; ++row) {
         for (int column = 0; column < kGridColumns; ++column) {
-            const double x = 0.5 + (mirrorColumns - 1.0) * column / (kGridColumns - 1);
-            const double y = 0.5 + (mirrorRows - 1.0) * row / (kGridRows - 1);
+            const double x = left + (right - left) * column / (kGridColumns - 1);
+            const double y = top + (bottom - top) * row / (kGridRows - 1);
             double truthX = 0.0, truthY = 0.0, measuredX = 0.0, measuredY = 0.0;
             Apply(truthDmdToSensor, x, y, &truthX, &truthY);
+            if (inRegion && !(truthX >= region.left() && truthX <= region.right() &&
+                              truthY >= region.top() && truthY <= region.bottom())) {
+                continue;
+            }
             Apply(sensorToImage, truthX, truthY, &truthX, &truthY);
             Apply(measuredDmdToSensor, x, y, &measuredX, &measuredY);
             Apply(sensorToImage, measuredX, measuredY, &measuredX, &measuredY);
             const double distance = std::hypot(measuredX - truthX, measuredY - truthY);
             sumSquares += distance * distance;
             residual.max = std::max(residual.max, distance);
+            ++points;
         }
     }
-    residual.rms = std::sqrt(sumSquares / (kGridColumns * kGridRows));
+    residual.rms = points == 0 ? 0.0 : std::sqrt(sumSquares / points);
     return residual;
 }
 

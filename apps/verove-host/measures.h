@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QImage>
+#include <QRectF>
 #include <QStringList>
 #include <array>
 #include <cstdint>
@@ -29,11 +30,15 @@ struct CalibrationResidual {
 // How far the measured map puts DMD points from where the truth puts them, in displayed image
 // pixels: over a grid of 17 x 13 points spread evenly over the mirror array, from the first
 // mirror's centre to the last one's. Both maps go from the DMD plane to sensor pixels;
-// sensorToImage is the camera's display geometry.
+// sensorToImage is the camera's display geometry. With a region (unbinned sensor pixels: the
+// part the camera reads), only the mirrors whose light lands inside it count, the only ones a
+// stimulation can use: the grid is spread over the part of the array the region shows, and its
+// points outside the region are left out. Beyond the sensor the calibration could find no
+// squares; what it holds there is an extrapolation no stimulation reaches.
 CalibrationResidual MeasureCalibrationResidual(const Matrix3& truthDmdToSensor,
                                                const Matrix3& measuredDmdToSensor,
                                                const Matrix3& sensorToImage, int mirrorColumns,
-                                               int mirrorRows);
+                                               int mirrorRows, const QRectF& region = QRectF());
 
 // The grey value that best separates a frame's dark pixels from its lit ones (Otsu: the largest
 // variance between the two classes of the histogram). Pixels above it are lit. Component 0 of an

@@ -584,9 +584,14 @@ int Session::Calibrate(QString* detail) {
                          CalibrationCaption(watch.FramesCombined(), found, simulator));
     QString residualText;
     if (!simulator) {
+        // Over the mirrors the camera's region shows: the ROIs are drawn there.
+        const zthost::CameraSetup& camera = m_scenario.Camera().setup;
+        const SZtRect region =
+            camera.roiOn ? camera.roi : SZtRect{0, 0, camera.sensorWidth, camera.sensorHeight};
         const CalibrationResidual residual = MeasureCalibrationResidual(
             AffineMatrix(m_scenario.Optics().dmdToSensor), fitted, sensorToImage,
-            ScenarioDmd::kMirrorColumns, ScenarioDmd::kMirrorRows);
+            ScenarioDmd::kMirrorColumns, ScenarioDmd::kMirrorRows,
+            QRectF(QPointF(region.left, region.top), QPointF(region.right, region.bottom)));
         m_report->SetCalibrationResidual(residual.rms, residual.max);
         residualText = QStringLiteral("; residual %1 px rms, %2 px at most")
                            .arg(residual.rms, 0, 'f', 3)

@@ -52,6 +52,30 @@ TEST(SessionMeasures, CalibrationResidualIsTheDistanceInDisplayedPixels) {
     EXPECT_GT(scale.rms, 0.3 * scale.max);
 }
 
+// A map 0.1 % too large about the sensor's middle: its error grows with the distance from there.
+// Over the camera's region only the mirrors it shows count.
+TEST(SessionMeasures, CalibrationResidualCountsTheMirrorsTheRegionShows) {
+    const Matrix3 measured = {2.002, 0, 224 * 1.001 - 1.024, 0, 2.002, 424 * 1.001 - 1.024, 0,
+                              0,     1};
+    const CalibrationResidual whole =
+        MeasureCalibrationResidual(kTruth, measured, kIdentity, 800, 600);
+    EXPECT_NEAR(whole.max, 0.001 * std::hypot(799.0, 599.0), 1e-9);
+    // The whole field inside the region: the same grid.
+    const CalibrationResidual sensor =
+        MeasureCalibrationResidual(kTruth, measured, kIdentity, 800, 600, QRectF(0, 0, 2048, 2048));
+    EXPECT_NEAR(sensor.max, whole.max, 1e-12);
+    EXPECT_NEAR(sensor.rms, whole.rms, 1e-12);
+    // A region of 200 x 100 sensor pixels about the middle: the grid spans it, corners included.
+    const CalibrationResidual region = MeasureCalibrationResidual(
+        kTruth, measured, kIdentity, 800, 600, QRectF(QPointF(924, 974), QPointF(1124, 1074)));
+    EXPECT_NEAR(region.max, 0.001 * std::hypot(100.0, 50.0), 1e-9);
+    EXPECT_LT(region.rms, region.max);
+    // Half the region off the field: only its part on the field counts.
+    const CalibrationResidual edge = MeasureCalibrationResidual(
+        kTruth, measured, kIdentity, 800, 600, QRectF(QPointF(1724, 974), QPointF(2148, 1074)));
+    EXPECT_NEAR(edge.max, 0.001 * std::hypot(799.0, 50.0), 1e-9);
+}
+
 TEST(SessionMeasures, LitThresholdSeparatesLightFromBackground) {
     const SZtPicBuf frame = Frame(64, 48, 120, 1100, 10, 10, 30, 20);
     const std::uint32_t threshold = LitThreshold(frame);
