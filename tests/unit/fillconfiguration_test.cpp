@@ -153,7 +153,7 @@ protected:
         for (const auto& [id, device] : m_devices.devices) {
             m_ids.push_back(id);
         }
-        m_grabber.cameraName = L"Zyla";
+        m_grabber.cameraName = L"Cam3";
         m_grabber.rotation = 450;
     }
 
@@ -171,7 +171,7 @@ TEST_F(FillConfiguration, GathersEveryVisibleActiveDeviceAndTheCamera) {
     CZtConfigurationData record;
     ASSERT_EQ(Fill(&record, true), 0);
     EXPECT_EQ(record.GetConfigurationString(),
-              L"#F$KTurret1$NGFP$P2#OP20#R90.000000#L0#Z1.500000#CZyla");
+              L"#F$KTurret1$NGFP$P2#OP20#R90.000000#L0#Z1.500000#CCam3");
     EXPECT_EQ(record.GetMicroscope(), L"Stand");
     EXPECT_EQ(record.GetLights(), std::set<std::wstring>{L"LED"});
     ASSERT_EQ(record.GetMultilasers().size(), 1u);
@@ -188,7 +188,7 @@ TEST_F(FillConfiguration, HiddenInactiveAndFailingDevicesAreLeftOut) {
     m_ids.push_back(42);  // no such device
     CZtConfigurationData record;
     ASSERT_EQ(Fill(&record), 0);
-    EXPECT_EQ(record.GetConfigurationString(), L"#F#O#R90.000000#CZyla");
+    EXPECT_EQ(record.GetConfigurationString(), L"#F#O#R90.000000#CCam3");
     EXPECT_TRUE(record.GetLights().empty());
     EXPECT_FALSE(record.IsTRAXConnected()) << "no driver, no TRAX flag";
 
