@@ -767,10 +767,19 @@ int Session::RunProtocol(QString* detail) {
             exitCode = kExitFailed;
             continue;
         }
+        if (result.dark) {
+            Print("      " + line +
+                  QStringLiteral("the group's light did not show: the mirrors "
+                                 "stayed dark"));
+            exitCode = kExitFailed;
+            continue;
+        }
         line += result.overlap < 0.0
                     ? QStringLiteral("overlap not measured")
                     : QStringLiteral("overlap %1 %").arg(result.overlap * 100.0, 0, 'f', 1);
-        line += QStringLiteral(", latency %1 ms").arg(result.latencyMs, 0, 'f', 2);
+        line += result.latencyMs < 0.0
+                    ? QStringLiteral(", latency not measured")
+                    : QStringLiteral(", latency %1 ms").arg(result.latencyMs, 0, 'f', 2);
         terminal::Progress("      " + line);
     }
     QStringList overlaps;
@@ -793,7 +802,7 @@ int Session::RunProtocol(QString* detail) {
         *detail += "; lowest overlap " + overlaps.join(", ");
     }
     if (exitCode != kExitDone) {
-        *detail += "; the device refused some (lines above)";
+        *detail += "; some did not run or showed no light (lines above)";
     }
     return exitCode;
 }
@@ -851,7 +860,9 @@ Session::RunResult Session::RunStimulation(const ScenarioStimulationRun& run, bo
     zthost::MirrorFrame shown;
     std::uint64_t counter = 0;
     double exposed = -1.0;
+    bool frameRead = false;
     if (!m_scenario.Dmd().simulator && !refused && m_simulatedDmd.ShownFrame(&shown, &counter)) {
+        frameRead = true;
         exposed = m_simulatedDmd.LastExposeTime();
         sample.Capture();
     }
@@ -862,9 +873,28 @@ Session::RunResult Session::RunStimulation(const ScenarioStimulationRun& run, bo
     }
     result.status = endStatus;
     // To the "Expose" that put the group's frame on the mirrors; without the simulated SDK, to
-    // the start the device reports.
-    result.latencyMs = (exposed >= 0.0 ? exposed : startTime) - begun;
-    m_latencies[run.group].push_back(result.latencyMs);
+    // the start the device reports. An "Expose" before the call, or no start at all, measured
+    // nothing: a failed exposure leaves the last one of an earlier step.
+    const double shownAt = m_scenario.Dmd().simulator ? startTime : exposed;
+    if (shownAt >= begun) {
+        result.latencyMs = shownAt - begun;
+        m_latencies[run.group].push_back(result.latencyMs);
+    }
+    // No levels: the mirrors were not exposing at all.
+    result.dark = frameRead && std::all_of(shown.levels.begin(), shown.levels.end(),
+                                           [](std::uint8_t level) { return level == 0; });
+    if (result.dark && pictures) {
+        // Nothing on the mirrors is a black picture of the array, not a missing one.
+        m_report->AddPicture(
+            QStringLiteral("dmd-%1.png").arg(kGroupNames[run.group]),
+            MirrorPicture(ScenarioDmd::kMirrorColumns, ScenarioDmd::kMirrorRows,
+                          std::vector<std::uint8_t>(
+                              ScenarioDmd::kMirrorColumns * ScenarioDmd::kMirrorRows, 0)),
+            QStringLiteral("%1: the mirrors stayed dark.").arg(kGroupNames[run.group]));
+    }
+    if (result.dark) {
+        return result;
+    }
 
     const SZtPicBuf& frame = sample.GetPicture();
     const ScenarioCamera& camera = m_scenario.CameraAfterCalibration();

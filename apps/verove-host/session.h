@@ -87,9 +87,10 @@ private:
     bool PatternId(const wchar_t* name, ZT_DWORD* id) const;
     // One stimulation of the protocol, measured into the report's rows of its group.
     struct RunResult {
-        int status = 0;         // of StimulationBegin, else of StimulationEnd
-        double overlap = -1.0;  // -1: not measured
-        double latencyMs = -1.0;
+        int status = 0;           // of StimulationBegin, else of StimulationEnd
+        double overlap = -1.0;    // -1: not measured
+        double latencyMs = -1.0;  // -1: not measured
+        bool dark = false;        // the mirrors stayed dark although the device took the run
     };
     RunResult RunStimulation(const ScenarioStimulationRun& run, bool pictures);
 

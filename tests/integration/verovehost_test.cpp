@@ -407,6 +407,38 @@ TEST_F(ScenarioRun, AFigureMissingItsThresholdFailsTheSession) {
     EXPECT_FALSE(markdown.contains("| failed |"));
 }
 
+// S1 drawn where no mirror reaches: the device takes the stimulation and the mirrors stay dark.
+// The session says so, fails that step, and keeps the report with a black mirror picture.
+TEST_F(ScenarioRun, AGroupWhoseLightNeverShowsFailsItsStepAndKeepsTheReport) {
+    QFile file(kScenarios + "/default.json");
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    QByteArray dark = file.readAll();
+    const QByteArray s1 = R"("rectangle": [500, 600, 800, 850])";
+    ASSERT_TRUE(dark.contains(s1));
+    dark.replace(s1, R"("rectangle": [20, 20, 120, 120])");
+    const HostRun run = Host({"--scenario", WriteBad(dark), "--report", Report()});
+    EXPECT_EQ(run.exitCode, 1) << run.out.toStdString() << run.err.toStdString();
+    EXPECT_TRUE(
+        run.out.contains("S1, 200 ms, run mode 1: the group's light did not show: the "
+                         "mirrors stayed dark"))
+        << run.out.toStdString();
+    EXPECT_FALSE(run.out.contains(" -")) << "no negative figure";
+    EXPECT_FALSE(run.out.contains("completed"));
+    const QString markdown = Read("report.md");
+    EXPECT_TRUE(markdown.contains("| Run the stimulation protocol | failed |"))
+        << markdown.toStdString();
+    EXPECT_TRUE(markdown.contains("| Placement overlap S1 | not measured |"))
+        << markdown.toStdString();
+    const QImage mirrors(Report() + "/dmd-S1.png");
+    ASSERT_FALSE(mirrors.isNull());
+    EXPECT_EQ(qGray(mirrors.convertToFormat(QImage::Format_Grayscale8)
+                        .scaled(1, 1, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
+                        .pixel(0, 0)),
+              0);
+    // The other groups still ran and were measured.
+    EXPECT_TRUE(QFileInfo::exists(Report() + "/stimulation-S2.png"));
+}
+
 TEST_F(ScenarioRun, BadInputGivesOneLineAndWritesNothing) {
     const QString bad = m_folder.filePath("bad.json");
     struct Case {
