@@ -23,7 +23,6 @@ constexpr size_t kMaxPositions = 138;
 constexpr int kBorder = 10;
 constexpr double kMinDistance = 10.0;
 constexpr double kHalfSquare = 5.0;
-constexpr size_t kEnoughPairs = 30;
 constexpr size_t kMinimumPairs = 5;
 constexpr double kProgressPerPair = 3.0;
 // The host's live mode for a device's set-up.
@@ -207,6 +206,7 @@ int CZtAutocalibration::Init() {
     c.m_iDMDHeight = driver ? driver->GetDmdHeight() : 0;
     c.m_dmdPoints.clear();
     c.m_cameraPoints.clear();
+    c.m_fit = SZtCalibrationFit();
     m_bSession = true;
 
     m_pDevice->SetBitDepth(1, false);
@@ -391,13 +391,14 @@ void CZtAutocalibration::RunWorker() {
             NotifyProgress();
         }
         c.m_sample.Release();
-        if (c.m_dmdPoints.size() >= kEnoughPairs) {
+        if (c.m_dmdPoints.size() >= kSquaresAsked) {
             break;
         }
         c.m_sample.Capture();
     }
     VEROVE_LOG(function, L"Computing calibration matrices");
     const int result = ComputeMatrices();
+    LogQuality(function, result);
     if (result == 0) {
         VEROVE_LOG(function, L"Done");
     }
@@ -450,8 +451,8 @@ int CZtAutocalibration::ComputeMatrices() {
     _SZtACContainer& c = m_container;
     CZtMatrix3 dmdToCamera{};
     CZtMatrix3 cameraToDmd{};
-    const int status =
-        FitPairs(c.m_pDevice, c.m_dmdPoints, c.m_cameraPoints, &dmdToCamera, &cameraToDmd);
+    const int status = FitPairs(c.m_pDevice, c.m_dmdPoints, c.m_cameraPoints, &dmdToCamera,
+                                &cameraToDmd, &c.m_fit);
     if (status != 0) {
         return status;
     }
@@ -464,7 +465,8 @@ int CZtAutocalibration::ComputeMatrices() {
 int CZtAutocalibration::FitPairs(CZtStimulationDeviceVerove* device,
                                  const std::vector<SZtPointD>& dmdPoints,
                                  const std::vector<SZtPointD>& cameraPoints,
-                                 CZtMatrix3* dmdToCamera, CZtMatrix3* cameraToDmd) {
+                                 CZtMatrix3* dmdToCamera, CZtMatrix3* cameraToDmd,
+                                 SZtCalibrationFit* fit) {
     IZtGrabberProvider* grabber = device->GetGrabberProvider();
     CZtVeroveDriver* driver = device->GetDriver();
     if (dmdPoints.size() < kMinimumPairs || dmdPoints.size() != cameraPoints.size() || !grabber ||
@@ -515,7 +517,27 @@ int CZtAutocalibration::FitPairs(CZtStimulationDeviceVerove* device,
         [driver](CZtMatrix3* rotation, CZtMatrix3* flip, std::array<double, 3>* centre) {
             return driver->GetCameraTransform(rotation, flip, centre);
         },
-        dmdToCamera, cameraToDmd);
+        dmdToCamera, cameraToDmd, fit);
+}
+
+void CZtAutocalibration::LogQuality(const char* function, int result) {
+    const _SZtACContainer& c = m_container;
+    const auto found = static_cast<unsigned>(c.m_dmdPoints.size());
+    const auto asked = static_cast<unsigned>(kSquaresAsked);
+    if (found < asked) {
+        VEROVE_LOG(function, L"Warning: only %u of the %u squares asked were found", found, asked);
+    }
+    if (result != 0) {
+        return;
+    }
+    VEROVE_LOG(function,
+               L"Calibration fit: %u pairs used of %u squares found (%u asked); residual on its "
+               L"own pairs %.3f px rms, %.3f px max (camera pixels)",
+               static_cast<unsigned>(c.m_fit.pairs), found, asked, c.m_fit.rms, c.m_fit.max);
+    if (c.m_fit.IsHigh()) {
+        VEROVE_LOG(function, L"Warning: the fit's residual is high (%.3f px rms, %.3f px max)",
+                   c.m_fit.rms, c.m_fit.max);
+    }
 }
 
 // The squares were shown past the pattern store, which still names the pattern shown before:

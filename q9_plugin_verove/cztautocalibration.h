@@ -47,6 +47,13 @@ public:
     const std::vector<SZtPointD>& GetDmdPoints() const { return m_container.m_dmdPoints; }
     const std::vector<SZtPointD>& GetCameraPoints() const { return m_container.m_cameraPoints; }
 
+    // How the last successful run's fit matches the pairs it used; pairs 0 after a failed one.
+    // Read it only while no worker runs.
+    const SZtCalibrationFit& GetFit() const { return m_container.m_fit; }
+
+    // The pairs a run collects before it fits: it stops showing squares then.
+    static constexpr std::size_t kSquaresAsked = 30;
+
     // Up to 138 points drawn with rand() in up to 1001 attempts: at least 10 mirrors inside the
     // DMD's border and at least 10 mirrors from each other.
     static std::vector<SZtPointD> RandomPositions(int width, int height);
@@ -57,9 +64,10 @@ public:
     // camera as it is now: the pairs turned to chip coordinates and fitted, the result stored for
     // the unturned camera as the calibration data keep it. 0, or -9 for fewer than five pairs,
     // lists of different lengths or no grabber or driver, or the status of the transform or fit.
+    // fit, when given, receives how the fit matches the pairs it used (ComputeCalibrationMatrices).
     static int FitPairs(CZtStimulationDeviceVerove* device, const std::vector<SZtPointD>& dmdPoints,
                         const std::vector<SZtPointD>& cameraPoints, CZtMatrix3* dmdToCamera,
-                        CZtMatrix3* cameraToDmd);
+                        CZtMatrix3* cameraToDmd, SZtCalibrationFit* fit = nullptr);
 
 private:
     static void ThreadProc(CZtAutocalibration* self);
@@ -83,8 +91,12 @@ private:
     void CloseCurrentDocument();
     // The host's ROI labels and automatic look-up tables as they were when the run started.
     void RestoreRoiSettings();
-    // The matrices from the collected pairs, stored into the container. 0 or a status.
+    // The matrices from the collected pairs, stored into the container with their fit. 0 or a
+    // status.
     int ComputeMatrices();
+    // Logs how many squares were found and how the fit matches them, with a warning for too few
+    // squares or a high residual.
+    void LogQuality(const char* function, int result);
     bool IsAborted();
     // Stops the registered worker: abort set, go-ahead released, done awaited.
     void StopWorker();

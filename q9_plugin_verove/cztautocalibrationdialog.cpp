@@ -8,11 +8,13 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSignalBlocker>
+#include <QStringList>
 #include <QStyle>
 #include <QVBoxLayout>
 #include <QVariant>
 #include <cmath>
 
+#include "cztautocalibration.h"
 #include "cztstimulationdeviceverove.h"
 #include "verove_log.h"
 #include "zt/zt_acquisition.h"
@@ -98,6 +100,14 @@ int CZtAutocalibrationDialog::SetupUi() {
     verify->addWidget(m_pBtnStimulate);
     AddLabel(verify, L"Push the \"Stimulate S1 group\" button to stimulate inside the ROI.");
     AddLabel(verify, L"Click on \"OK\" to confirm the callibration.");
+    m_pLabelQuality = new QLabel(m_pPageVerify);
+    m_pLabelQuality->setWordWrap(true);
+    verify->addWidget(m_pLabelQuality);
+    m_pLabelWarning = new QLabel(m_pPageVerify);
+    m_pLabelWarning->setWordWrap(true);
+    m_pLabelWarning->setProperty("warning", true);
+    m_pLabelWarning->hide();
+    verify->addWidget(m_pLabelWarning);
     layout->addWidget(m_pPageVerify);
 
     m_pLabelMessage = new QLabel(this);
@@ -156,6 +166,7 @@ void CZtAutocalibrationDialog::OnButtonNext() {
         m_pBtnNext->hide();
         m_pBtnOK->show();
         m_pDevice->OnAutocalibrationValidationPhase();
+        ShowQuality(0);
     }
 }
 
@@ -173,6 +184,43 @@ void CZtAutocalibrationDialog::OnCalibrationRunEnded(int result) {
     ShowStep(2);
     m_pBtnNext->hide();
     m_pBtnOK->show();
+    ShowQuality(result);
+}
+
+void CZtAutocalibrationDialog::ShowQuality(int result) {
+    const CZtAutocalibration& run = m_pDevice->GetAutocalibration();
+    const auto found = static_cast<qulonglong>(run.GetDmdPoints().size());
+    const auto asked = static_cast<qulonglong>(CZtAutocalibration::kSquaresAsked);
+    const SZtCalibrationFit& fit = run.GetFit();
+    if (result != 0 || fit.pairs == 0) {
+        m_pLabelQuality->setText(Tr(L"Calibration failed: %1 of the %2 squares asked were found.")
+                                     .arg(found)
+                                     .arg(asked));
+    } else {
+        m_pLabelQuality->setText(Tr(L"Pairs used: %1 of %2 squares found (%3 asked). Residual "
+                                    L"of the fit on its own pairs: %4 px rms, %5 px max (camera "
+                                    L"pixels).")
+                                     .arg(static_cast<qulonglong>(fit.pairs))
+                                     .arg(found)
+                                     .arg(asked)
+                                     .arg(fit.rms, 0, 'f', 3)
+                                     .arg(fit.max, 0, 'f', 3));
+    }
+    QStringList warnings;
+    if (found < asked) {
+        warnings << Tr(L"Warning: only %1 of the %2 squares asked were found. Check the focus "
+                       L"and that the DMD field lies inside the camera image.")
+                        .arg(found)
+                        .arg(asked);
+    }
+    if (result == 0 && fit.IsHigh()) {
+        warnings << Tr(
+            L"Warning: the residual of the fit is high; some squares may have been "
+            L"found off their place. Check the focus and the sample, then calibrate "
+            L"again.");
+    }
+    m_pLabelWarning->setText(warnings.join('\n'));
+    m_pLabelWarning->setVisible(!warnings.isEmpty());
 }
 
 void CZtAutocalibrationDialog::UpdateProgress() {

@@ -50,6 +50,9 @@ signals:
 
 private:
     void ShowStep(int step);
+    // The verification page's account of the run: squares found, pairs used and the fit's
+    // residual, and a warning for too few squares or a high residual. result: the run's.
+    void ShowQuality(int result);
     // Marks the dialog done; false when it already was.
     bool Finish();
 
@@ -64,6 +67,8 @@ private:
     QPushButton* m_pBtnFocus = nullptr;
     QProgressBar* m_pProgressBar = nullptr;
     QPushButton* m_pBtnStimulate = nullptr;
+    QLabel* m_pLabelQuality = nullptr;
+    QLabel* m_pLabelWarning = nullptr;
     QLabel* m_pLabelMessage = nullptr;
     QDialogButtonBox* m_pButtonBox = nullptr;
     QPushButton* m_pBtnNext = nullptr;

@@ -45,6 +45,7 @@ struct _SZtACContainer {
     std::int32_t m_iDMDHeight = 0;
     std::vector<SZtPointD> m_cameraPoints;
     std::vector<SZtPointD> m_dmdPoints;
+    SZtCalibrationFit m_fit;  // of a successful run's matrices on the pairs they used
     std::int32_t m_iSavedBitDepth = 1;
     std::int32_t m_iSavedActivePattern = 0;
     SZtPictureMetadata m_metadata;
@@ -53,6 +54,6 @@ struct _SZtACContainer {
 
     // Forgets the run: device, thread (joined; it must have released m_pDone), flags,
     // semaphores, mutex, result and the run-state fields from m_bROIWasOn to the sample. The
-    // result matrices, point lists and DMD size stay.
+    // result matrices, point lists, fit and DMD size stay.
     void Clear();
 };

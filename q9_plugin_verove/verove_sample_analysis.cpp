@@ -587,11 +587,29 @@ int CalibrateWithLeastSquares_64f(std::vector<SZtPointD>* source, std::vector<SZ
     return 0;
 }
 
+SZtCalibrationFit MeasureFit(const CZtMatrix3& dmdToChip, const std::vector<SZtPointD>& dmdPoints,
+                             const std::vector<SZtPointD>& chipPoints,
+                             const CZtMatrix3& imageFromChip) {
+    SZtCalibrationFit fit;
+    fit.pairs = std::min(dmdPoints.size(), chipPoints.size());
+    double sumSquares = 0.0;
+    for (std::size_t i = 0; i < fit.pairs; ++i) {
+        const double distance =
+            Distance(ApplyAffine(imageFromChip, ApplyAffine(dmdToChip, dmdPoints[i])),
+                     ApplyAffine(imageFromChip, chipPoints[i]));
+        sumSquares += distance * distance;
+        fit.max = std::max(fit.max, distance);
+    }
+    fit.rms = fit.pairs == 0 ? 0.0 : std::sqrt(sumSquares / static_cast<double>(fit.pairs));
+    return fit;
+}
+
 int ComputeCalibrationMatrices(std::vector<SZtPointD>* dmdPoints,
                                std::vector<SZtPointD>* cameraPoints, int imageWidth,
                                int imageHeight, const CZtMatrix3& imageFromChip,
                                const CZtCameraTransformQuery& cameraTransform,
-                               CZtMatrix3* dmdToCamera, CZtMatrix3* cameraToDmd) {
+                               CZtMatrix3* dmdToCamera, CZtMatrix3* cameraToDmd,
+                               SZtCalibrationFit* fit) {
     std::vector<SZtPointD> dmd;
     std::vector<SZtPointD> camera;
     if (dmdPoints) {
@@ -631,8 +649,11 @@ int ComputeCalibrationMatrices(std::vector<SZtPointD>* dmdPoints,
     cameraCopy = camera;
     CZtMatrix3 forward{};
     CZtMatrix3 backward{};
-    if (CalibrateWithLeastSquares_64f(&dmdCopy, &cameraCopy, &forward) != 0 ||
-        CalibrateWithLeastSquares_64f(&camera, &dmd, &backward) != 0) {
+    if (CalibrateWithLeastSquares_64f(&dmdCopy, &cameraCopy, &forward) != 0) {
+        return -9;
+    }
+    const SZtCalibrationFit measured = MeasureFit(forward, dmd, camera, imageFromChip);
+    if (CalibrateWithLeastSquares_64f(&camera, &dmd, &backward) != 0) {
         return -9;
     }
 
@@ -642,6 +663,9 @@ int ComputeCalibrationMatrices(std::vector<SZtPointD>* dmdPoints,
     if (!cameraTransform || cameraTransform(&rotation, &flip, &centre) != 0) {
         *dmdToCamera = forward;
         *cameraToDmd = backward;
+        if (fit) {
+            *fit = measured;
+        }
         return 0;
     }
     // Stored for the unturned camera: the calibration data multiply by the mapping to the
@@ -662,5 +686,8 @@ int ComputeCalibrationMatrices(std::vector<SZtPointD>* dmdPoints,
     }
     *dmdToCamera = toCamera;
     *cameraToDmd = toDmd;
+    if (fit) {
+        *fit = measured;
+    }
     return 0;
 }

@@ -98,15 +98,34 @@ private:
 int CalibrateWithLeastSquares_64f(std::vector<SZtPointD>* source, std::vector<SZtPointD>* target,
                                   CZtMatrix3* matrix);
 
+// How well an affine fit matches the pairs it was made from, in camera image pixels.
+struct SZtCalibrationFit {
+    std::size_t pairs = 0;  // pairs the fit used; 0 when none was made
+    double rms = 0.0;       // root mean square of the distances
+    double max = 0.0;
+
+    // A residual above 0.5 px rms or 1.5 px at most means some squares were found off their
+    // place (a smudge, a reflection, a square cut by the image border) or the optics are not
+    // affine.
+    bool IsHigh() const { return rms > 0.5 || max > 1.5; }
+};
+
+// The distances, in image pixels, between the chip points and where dmdToChip puts their DMD
+// points, both taken to the image by imageFromChip. Pairs are element i of each list.
+SZtCalibrationFit MeasureFit(const CZtMatrix3& dmdToChip, const std::vector<SZtPointD>& dmdPoints,
+                             const std::vector<SZtPointD>& chipPoints,
+                             const CZtMatrix3& imageFromChip);
+
 // The calibration matrices from pairs of DMD points and the camera sensor (chip) points where
 // they were seen. Pairs seen within a 9-mirror square's diagonal of the image border are left
 // out; the camera's current rotation and mirroring, read through cameraTransform, are taken out
 // so that the matrices hold for the unturned camera (when it cannot be read, the plain fits are
 // stored). imageFromChip maps chip points to the width x height image. Both lists are empty on
-// return. 0, or -9 when fewer than three usable pairs remain or a matrix is singular (outputs
-// untouched then).
+// return. fit, when given, receives how the DMD -> chip fit matches the pairs it used. 0, or -9
+// when fewer than three usable pairs remain or a matrix is singular (outputs untouched then).
 int ComputeCalibrationMatrices(std::vector<SZtPointD>* dmdPoints,
                                std::vector<SZtPointD>* cameraPoints, int imageWidth,
                                int imageHeight, const CZtMatrix3& imageFromChip,
                                const CZtCameraTransformQuery& cameraTransform,
-                               CZtMatrix3* dmdToCamera, CZtMatrix3* cameraToDmd);
+                               CZtMatrix3* dmdToCamera, CZtMatrix3* cameraToDmd,
+                               SZtCalibrationFit* fit = nullptr);

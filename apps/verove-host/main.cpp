@@ -13,6 +13,7 @@
 #include "scenario.h"
 #include "session.h"
 #include "terminal.h"
+#include "verdict.h"
 #include "zt/zt_log.h"
 #include "zthost/zthost.h"
 
@@ -37,7 +38,8 @@ const char kUsage[] =
     "  --sdk FOLDER     where the SDK library is looked for first (default: the simulated SDK\n"
     "                   of this build)\n"
     "  --quiet          no progress lines: only the steps, the summary and the result\n"
-    "exit codes: 0 done, 1 a step failed, 2 bad input (nothing run, no report written),\n"
+    "exit codes: 0 done, 1 a step failed or a figure missed its threshold, 2 bad input (nothing\n"
+    "            run, no report written),\n"
     "            3 the hardware configuration refused the Verove\n";
 
 struct Options {
@@ -163,14 +165,23 @@ int main(int argc, char** argv) {
         std::printf("  %s\n", scenario.Description().toLocal8Bit().constData());
     }
     Session session(scenario, sessionOptions, &report);
-    const int exitCode = session.Run();
+    int exitCode = session.Run();
+    // Every figure is held against its threshold; one that misses it fails the session.
+    report.JudgeFigures(ResolveThresholds(scenario));
+    const QString missed = report.FailedChecks().join("; ");
 
     QString result = QStringLiteral("completed");
     if (exitCode == kExitRefused) {
         result = QStringLiteral("the hardware configuration refused the Verove (exit code %1)")
                      .arg(exitCode);
     } else if (exitCode != kExitDone) {
-        result = QStringLiteral("a step failed (exit code %1)").arg(exitCode);
+        result = QStringLiteral("FAILED: a step failed (exit code %1)").arg(exitCode);
+        if (!missed.isEmpty()) {
+            result += "; " + missed;
+        }
+    } else if (!missed.isEmpty()) {
+        exitCode = kExitFailed;
+        result = "FAILED: " + missed;
     }
     std::printf("\n%s\n%s\n", report.SummaryText().toLocal8Bit().constData(),
                 report.Verdict().toLocal8Bit().constData());

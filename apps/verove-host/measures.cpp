@@ -1,6 +1,7 @@
 // Calibration residual, placement overlap and report pictures of camera frames.
 #include "measures.h"
 
+#include <QRegularExpression>
 #include <algorithm>
 #include <cmath>
 #include <vector>
@@ -31,6 +32,39 @@ std::vector<std::uint64_t> Histogram(const SZtPicBuf& frame) {
     return histogram;
 }
 
+// Each pixel of a width x height frame, lit as lit(x, y) says, against the pixels of masks'
+// objects; empty when masks does not have that size.
+template <class Lit>
+PlacementMap Map(std::uint32_t width, std::uint32_t height, const SZtRLEPicBuf& masks, Lit lit) {
+    PlacementMap map;
+    if (width != masks.width || height != masks.height) {
+        return map;
+    }
+    map.width = width;
+    map.height = height;
+    std::vector<bool> inside(std::size_t{width} * height, false);
+    for (const SZtRLEObject& object : masks.objects) {
+        for (const SZtRLERun& run : object.runs) {
+            for (std::int32_t x = run.x; x < run.x + run.length; ++x) {
+                inside[std::size_t{static_cast<std::uint32_t>(run.y)} * width +
+                       static_cast<std::uint32_t>(x)] = true;
+            }
+        }
+    }
+    map.pixels.resize(inside.size());
+    for (std::uint32_t y = 0; y < height; ++y) {
+        for (std::uint32_t x = 0; x < width; ++x) {
+            const std::size_t i = std::size_t{y} * width + x;
+            const Placement placement =
+                lit(x, y) ? (inside[i] ? Placement::LitInside : Placement::LitOutside)
+                          : (inside[i] ? Placement::RoiNotLit : Placement::Dark);
+            map.pixels[i] = placement;
+            ++map.counts[static_cast<int>(placement)];
+        }
+    }
+    return map;
+}
+
 }  // namespace
 
 Matrix3 AffineMatrix(const std::array<double, 6>& a) {
@@ -50,24 +84,51 @@ bool SensorToImage(Matrix3* sensorToImage) {
 CalibrationResidual MeasureCalibrationResidual(const Matrix3& truthDmdToSensor,
                                                const Matrix3& measuredDmdToSensor,
                                                const Matrix3& sensorToImage, int mirrorColumns,
-                                               int mirrorRows) {
+                                               int mirrorRows, const QRectF& region) {
+    // The grid's corners: the first and last mirror centres, or those the region shows.
+    double left = 0.5, top = 0.5, right = mirrorColumns - 0.5, bottom = mirrorRows - 0.5;
+    Matrix3 sensorToDmd{};
+    const bool inRegion =
+        !region.isEmpty() && InvertMatrix(3, truthDmdToSensor.data(), sensorToDmd.data()) == 0;
+    if (inRegion) {
+        double boxLeft = HUGE_VAL, boxTop = HUGE_VAL, boxRight = -HUGE_VAL, boxBottom = -HUGE_VAL;
+        for (const QPointF& corner :
+             {region.topLeft(), region.topRight(), region.bottomLeft(), region.bottomRight()}) {
+            double x = 0.0, y = 0.0;
+            Apply(sensorToDmd, corner.x(), corner.y(), &x, &y);
+            boxLeft = std::min(boxLeft, x);
+            boxTop = std::min(boxTop, y);
+            boxRight = std::max(boxRight, x);
+            boxBottom = std::max(boxBottom, y);
+        }
+        left = std::max(left, boxLeft);
+        top = std::max(top, boxTop);
+        right = std::min(right, boxRight);
+        bottom = std::min(bottom, boxBottom);
+    }
     CalibrationResidual residual;
     double sumSquares = 0.0;
+    int points = 0;
     for (int row = 0; row < kGridRows; ++row) {
         for (int column = 0; column < kGridColumns; ++column) {
-            const double x = 0.5 + (mirrorColumns - 1.0) * column / (kGridColumns - 1);
-            const double y = 0.5 + (mirrorRows - 1.0) * row / (kGridRows - 1);
+            const double x = left + (right - left) * column / (kGridColumns - 1);
+            const double y = top + (bottom - top) * row / (kGridRows - 1);
             double truthX = 0.0, truthY = 0.0, measuredX = 0.0, measuredY = 0.0;
             Apply(truthDmdToSensor, x, y, &truthX, &truthY);
+            if (inRegion && !(truthX >= region.left() && truthX <= region.right() &&
+                              truthY >= region.top() && truthY <= region.bottom())) {
+                continue;
+            }
             Apply(sensorToImage, truthX, truthY, &truthX, &truthY);
             Apply(measuredDmdToSensor, x, y, &measuredX, &measuredY);
             Apply(sensorToImage, measuredX, measuredY, &measuredX, &measuredY);
             const double distance = std::hypot(measuredX - truthX, measuredY - truthY);
             sumSquares += distance * distance;
             residual.max = std::max(residual.max, distance);
+            ++points;
         }
     }
-    residual.rms = std::sqrt(sumSquares / (kGridColumns * kGridRows));
+    residual.rms = points == 0 ? 0.0 : std::sqrt(sumSquares / points);
     return residual;
 }
 
@@ -112,39 +173,53 @@ double PlacementMap::Overlap() const {
 
 PlacementMap MapPlacement(const SZtPicBuf& frame, std::uint32_t threshold,
                           const SZtRLEPicBuf& masks) {
-    PlacementMap map;
-    if (frame.width != masks.width || frame.height != masks.height) {
-        return map;
-    }
-    map.width = frame.width;
-    map.height = frame.height;
-    std::vector<bool> inside(std::size_t{frame.width} * frame.height, false);
-    for (const SZtRLEObject& object : masks.objects) {
-        for (const SZtRLERun& run : object.runs) {
-            for (std::int32_t x = run.x; x < run.x + run.length; ++x) {
-                inside[std::size_t{static_cast<std::uint32_t>(run.y)} * frame.width +
-                       static_cast<std::uint32_t>(x)] = true;
-            }
-        }
-    }
-    map.pixels.resize(inside.size());
-    for (std::uint32_t y = 0; y < frame.height; ++y) {
-        for (std::uint32_t x = 0; x < frame.width; ++x) {
-            const std::size_t i = std::size_t{y} * frame.width + x;
-            const bool lit = CZtPicBufAPI::GetValue(&frame, x, y) > threshold;
-            const Placement placement =
-                lit ? (inside[i] ? Placement::LitInside : Placement::LitOutside)
-                    : (inside[i] ? Placement::RoiNotLit : Placement::Dark);
-            map.pixels[i] = placement;
-            ++map.counts[static_cast<int>(placement)];
-        }
-    }
-    return map;
+    return Map(frame.width, frame.height, masks, [&](std::uint32_t x, std::uint32_t y) {
+        return CZtPicBufAPI::GetValue(&frame, x, y) > threshold;
+    });
 }
 
 double PlacementOverlap(const SZtPicBuf& frame, std::uint32_t threshold,
                         const SZtRLEPicBuf& masks) {
     return MapPlacement(frame, threshold, masks).Overlap();
+}
+
+double FieldCoverage(const SZtPicBuf& on, const SZtPicBuf& off, double step,
+                     const SZtRLEPicBuf& field) {
+    if (on.width != off.width || on.height != off.height) {
+        return 0.0;
+    }
+    const double cut = step / 2.0;
+    return Map(on.width, on.height, field,
+               [&](std::uint32_t x, std::uint32_t y) {
+                   const double lit = CZtPicBufAPI::GetValue(&on, x, y);
+                   return lit - CZtPicBufAPI::GetValue(&off, x, y) > cut;
+               })
+        .Overlap();
+}
+
+DeviceCalibrationFit ReadCalibrationFit(const std::vector<std::wstring>& log) {
+    const QString prefix =
+        QStringLiteral("Verove CZtStimulationDeviceVerove::AutocalibrationThreadProc: ");
+    const QRegularExpression fit(
+        QStringLiteral(R"(^Calibration fit: (\d+) pairs used of \d+ squares found \(\d+ asked\); )"
+                       R"(residual on its own pairs ([0-9.]+) px rms, ([0-9.]+) px max)"));
+    DeviceCalibrationFit read;
+    for (const std::wstring& entry : log) {
+        const QString line = QString::fromStdWString(entry);
+        if (!line.startsWith(prefix)) {
+            continue;
+        }
+        const QString text = line.mid(prefix.size());
+        const QRegularExpressionMatch match = fit.match(text);
+        if (match.hasMatch()) {
+            read.pairs = match.captured(1).toInt();
+            read.rms = match.captured(2).toDouble();
+            read.max = match.captured(3).toDouble();
+        } else if (text.startsWith(QStringLiteral("Warning: "))) {
+            read.warnings << text.mid(9);
+        }
+    }
+    return read;
 }
 
 QImage FrameImage(const SZtPicBuf& frame) {

@@ -3,8 +3,11 @@
 #pragma once
 
 #include <QImage>
+#include <QRectF>
+#include <QStringList>
 #include <array>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "zt/zt_picbuf.h"
@@ -27,11 +30,15 @@ struct CalibrationResidual {
 // How far the measured map puts DMD points from where the truth puts them, in displayed image
 // pixels: over a grid of 17 x 13 points spread evenly over the mirror array, from the first
 // mirror's centre to the last one's. Both maps go from the DMD plane to sensor pixels;
-// sensorToImage is the camera's display geometry.
+// sensorToImage is the camera's display geometry. With a region (unbinned sensor pixels: the
+// part the camera reads), only the mirrors whose light lands inside it count, the only ones a
+// stimulation can use: the grid is spread over the part of the array the region shows, and its
+// points outside the region are left out. Beyond the sensor the calibration could find no
+// squares; what it holds there is an extrapolation no stimulation reaches.
 CalibrationResidual MeasureCalibrationResidual(const Matrix3& truthDmdToSensor,
                                                const Matrix3& measuredDmdToSensor,
                                                const Matrix3& sensorToImage, int mirrorColumns,
-                                               int mirrorRows);
+                                               int mirrorRows, const QRectF& region = QRectF());
 
 // The grey value that best separates a frame's dark pixels from its lit ones (Otsu: the largest
 // variance between the two classes of the histogram). Pixels above it are lit. Component 0 of an
@@ -58,6 +65,25 @@ PlacementMap MapPlacement(const SZtPicBuf& frame, std::uint32_t threshold,
 
 // MapPlacement's overlap.
 double PlacementOverlap(const SZtPicBuf& frame, std::uint32_t threshold, const SZtRLEPicBuf& masks);
+
+// How the light of "Full ON" covers the DMD field: pixels of the on frame brighter than the off
+// frame ("Full OFF") by more than half the step lit mirrors add, against the pixels of field's
+// objects (the field where it lies inside the image); intersection over union as above. Unlike a
+// threshold taken from one frame's histogram, it holds when the field fills the whole image. 0
+// for frames of different sizes.
+double FieldCoverage(const SZtPicBuf& on, const SZtPicBuf& off, double step,
+                     const SZtRLEPicBuf& field);
+
+// What the auto-calibration logged of its fit: the pairs used and the residual on them (camera
+// image pixels), and its warnings (too few squares, a high residual). pairs 0 when it logged no
+// fit.
+struct DeviceCalibrationFit {
+    int pairs = 0;
+    double rms = 0.0;
+    double max = 0.0;
+    QStringList warnings;
+};
+DeviceCalibrationFit ReadCalibrationFit(const std::vector<std::wstring>& log);
 
 // The frame as an RGB picture for the report, its grey values stretched from the darkest to the
 // brightest pixel.

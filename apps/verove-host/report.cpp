@@ -11,6 +11,15 @@ namespace {
 
 const char* const kGroupNames[] = {"S1", "S2", "S3"};
 
+// Summary rows that checks mark.
+const QString kResidualRms = QStringLiteral("Calibration residual RMS (camera px)");
+const QString kResidualMax = QStringLiteral("Calibration residual max (camera px)");
+const QString kSquaresFound = QStringLiteral("Calibration squares found");
+
+QString OverlapRow(int group) {
+    return QStringLiteral("Placement overlap %1").arg(kGroupNames[group]);
+}
+
 QString NotMeasured(const std::optional<double>& value, int decimals, const char* unit = "") {
     return value ? QString::number(*value, 'f', decimals) + unit : QStringLiteral("not measured");
 }
@@ -50,8 +59,19 @@ void Report::AddStep(int number, const QString& title, Outcome outcome, const QS
 }
 
 void Report::AddCheck(const QString& figure, const QString& value, const QString& threshold,
-                      bool pass) {
-    m_checks.push_back({figure, value, threshold, pass});
+                      bool pass, const QString& mark) {
+    m_checks.push_back({figure, value, threshold, pass, mark});
+}
+
+QStringList Report::FailedChecks() const {
+    QStringList failed;
+    for (const Check& check : m_checks) {
+        if (!check.pass) {
+            failed
+                << QStringLiteral("%1 %2, not %3").arg(check.figure, check.value, check.threshold);
+        }
+    }
+    return failed;
 }
 
 QString Report::Verdict() const {
@@ -66,11 +86,9 @@ QString Report::Verdict() const {
                      step.detail.isEmpty() ? QString() : ": " + step.detail);
         }
     }
-    for (const Check& check : m_checks) {
-        if (!check.pass) {
-            return QStringLiteral("FAILED: %1 %2, not %3")
-                .arg(check.figure, check.value, check.threshold);
-        }
+    const QStringList failed = FailedChecks();
+    if (!failed.isEmpty()) {
+        return "FAILED: " + failed.first();
     }
     return QStringLiteral("PASSED: all %1 steps done%2")
         .arg(done)
@@ -103,18 +121,54 @@ bool Report::AddPicture(const QString& fileName, const QImage& image, const QStr
     return true;
 }
 
+QString Report::Marked(const QString& figure, const QString& plain) const {
+    for (const Check& check : m_checks) {
+        if (check.figure == figure && !check.mark.isEmpty()) {
+            return check.mark;
+        }
+    }
+    return plain;
+}
+
+void Report::JudgeFigures(const SessionThresholds& thresholds) {
+    auto judge = [this](const QString& figure, const JudgedFigure& judged) {
+        AddCheck(figure, judged.value, judged.threshold, judged.pass, judged.mark);
+    };
+    if (m_residual) {
+        judge(kResidualRms,
+              JudgeFigure((*m_residual)[0], 3, " px", thresholds.residualRmsPx, true));
+        judge(kResidualMax,
+              JudgeFigure((*m_residual)[1], 3, " px", thresholds.residualMaxPx, true));
+    }
+    if (m_squaresFound) {
+        judge(kSquaresFound, JudgeFigure(*m_squaresFound, 0, "", thresholds.squaresFound, false));
+    }
+    for (int g = 0; g < 3; ++g) {
+        if (m_groups[g] && m_overlap[g]) {
+            judge(OverlapRow(g),
+                  JudgeFigure(*m_overlap[g], 1, " %", thresholds.overlapPercent[g], false));
+        }
+    }
+}
+
 std::vector<std::array<QString, 2>> Report::SummaryRows() const {
     std::vector<std::array<QString, 2>> rows;
     const std::optional<double> rms =
         m_residual ? std::optional<double>((*m_residual)[0]) : std::nullopt;
     const std::optional<double> max =
         m_residual ? std::optional<double>((*m_residual)[1]) : std::nullopt;
-    rows.push_back({"Calibration residual RMS (camera px)", NotMeasured(rms, 2)});
-    rows.push_back({"Calibration residual max (camera px)", NotMeasured(max, 2)});
+    rows.push_back({kResidualRms, Marked(kResidualRms, NotMeasured(rms, 2))});
+    rows.push_back({kResidualMax, Marked(kResidualMax, NotMeasured(max, 2))});
+    rows.push_back(
+        {kSquaresFound, Marked(kSquaresFound, m_squaresFound ? QString::number(*m_squaresFound)
+                                                             : QStringLiteral("not measured"))});
+    rows.push_back(
+        {"Calibration fit on its own pairs (camera px)",
+         m_calibrationFit.isEmpty() ? QStringLiteral("not measured") : m_calibrationFit});
     for (int g = 0; g < 3; ++g) {
         if (m_groups[g]) {
-            rows.push_back({QStringLiteral("Placement overlap %1").arg(kGroupNames[g]),
-                            NotMeasured(m_overlap[g], 1, " %")});
+            rows.push_back(
+                {OverlapRow(g), Marked(OverlapRow(g), NotMeasured(m_overlap[g], 1, " %"))});
         }
     }
     for (int g = 0; g < 3; ++g) {

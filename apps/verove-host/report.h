@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "reportfolder.h"
+#include "verdict.h"
 
 // Thread-bound: filled and written on the host's main thread.
 //
@@ -36,13 +37,24 @@ public:
     // number counts from 1; detail is one line, possibly empty.
     void AddStep(int number, const QString& title, Outcome outcome, const QString& detail);
     // A figure the session holds against a threshold, both as a user reads them ("97.3 %",
-    // "at least 90 %"). report.md leads with the checks, after one for the steps.
-    void AddCheck(const QString& figure, const QString& value, const QString& threshold, bool pass);
+    // "at least 90 %"). report.md leads with the checks, after one for the steps. mark, when
+    // given, is what the summary row of that name shows ("97.3 % ≥ 90 % ✓").
+    void AddCheck(const QString& figure, const QString& value, const QString& threshold, bool pass,
+                  const QString& mark = QString());
+    // Holds the calibration residual, the squares found and the placement overlaps measured so
+    // far against their thresholds, each as a check that marks its summary row.
+    void JudgeFigures(const SessionThresholds& thresholds);
+    // Each check that did not pass, as the verdict names it ("Placement overlap S2 93.1 %, not
+    // at least 95 %"); empty when all passed.
+    QStringList FailedChecks() const;
     // One line: "PASSED: ..." when every step was done and every check passed, else "FAILED: "
     // and the first step or check that did not.
     QString Verdict() const;
     // Against the scenario's ground truth, camera pixels.
     void SetCalibrationResidual(double rmsPixels, double maxPixels);
+    // How many squares the auto-calibration found, and what it says of its fit on its own pairs.
+    void SetCalibrationSquares(int found) { m_squaresFound = found; }
+    void SetCalibrationFit(const QString& text) { m_calibrationFit = text; }
     // The part of group's ROIs that the light landed on, 0 to 1.
     void SetPlacementOverlap(int group, double fraction);
     // From StimulationBegin being called to light at the sample.
@@ -76,6 +88,7 @@ private:
         QString value;
         QString threshold;
         bool pass = false;
+        QString mark;
     };
     struct Picture {
         QString fileName;
@@ -83,6 +96,8 @@ private:
     };
 
     QString Markdown(const QString& result) const;
+    // The mark of the check of that figure, or plain when none marks it.
+    QString Marked(const QString& figure, const QString& plain) const;
 
     QString m_scenarioPath;
     QString m_description;
@@ -98,4 +113,6 @@ private:
     std::array<std::optional<double>, 3> m_overlap;
     std::array<std::optional<double>, 3> m_latency;
     std::array<std::optional<double>, 3> m_renderTime;
+    std::optional<int> m_squaresFound;
+    QString m_calibrationFit;
 };

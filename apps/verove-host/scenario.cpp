@@ -9,9 +9,10 @@
 #include <QStringList>
 #include <algorithm>
 #include <cmath>
-#include <limits>
 #include <numbers>
 
+#include "opticscheck.h"
+#include "scenariofields.h"
 #include "zt/zt_devices.h"
 #include "zthost/camera_control.h"
 #include "zthost/layout.h"
@@ -19,193 +20,28 @@
 
 namespace {
 
-constexpr double kInfinity = std::numeric_limits<double>::infinity();
-constexpr long long kNoLimit = std::numeric_limits<long long>::max();
+using namespace scenariofields;
+
 const QStringList kGroupNames = {"S1", "S2", "S3"};
 
-// The first problem found. Once it is set, the readers below only return defaults, so a reading
-// function can go on to its end and the first problem is the one reported.
-struct Problems {
-    QString first;
-
-    bool Fail(const QString& path, const QString& what) {
-        if (first.isEmpty()) {
-            first = path + QStringLiteral(": ") + what;
-        }
-        return false;
-    }
-    bool Ok() const { return first.isEmpty(); }
-};
-
-QString Field(const QString& path, const QString& key) {
-    return path.isEmpty() ? key : path + '.' + key;
-}
-
-QString Item(const QString& path, int index) {
-    return QStringLiteral("%1[%2]").arg(path).arg(index);
-}
-
-QString Text(double value) {
-    return QString::number(value, 'g', 10);
-}
-
-QJsonObject Object(Problems& p, const QJsonValue& value, const QString& path,
-                   const QStringList& known,
-                   const QString& unknown = QStringLiteral("unknown field")) {
-    if (!p.Ok()) {
-        return {};
-    }
-    if (value.isUndefined()) {
-        p.Fail(path, QStringLiteral("missing"));
-        return {};
-    }
-    if (!value.isObject()) {
-        p.Fail(path, QStringLiteral("expected an object"));
-        return {};
-    }
-    const QJsonObject object = value.toObject();
-    for (auto it = object.begin(); it != object.end(); ++it) {
-        if (!known.contains(it.key())) {
-            p.Fail(Field(path, it.key()), unknown);
-            return {};
-        }
-    }
-    return object;
-}
-
-QJsonArray Array(Problems& p, const QJsonValue& value, const QString& path, int minimumSize = 0) {
-    if (!p.Ok()) {
-        return {};
-    }
-    if (value.isUndefined()) {
-        p.Fail(path, QStringLiteral("missing"));
-    } else if (!value.isArray()) {
-        p.Fail(path, QStringLiteral("expected an array"));
-    } else if (value.toArray().size() < minimumSize) {
-        p.Fail(path, minimumSize == 1
-                         ? QStringLiteral("expected at least one entry")
-                         : QStringLiteral("expected at least %1 entries").arg(minimumSize));
-    } else {
-        return value.toArray();
-    }
-    return {};
-}
-
-// A finite number in [low, high], or above 0 when positive is set.
-double Real(Problems& p, const QJsonValue& value, const QString& path, double low, double high,
-            bool positive = false) {
-    if (!p.Ok()) {
-        return 0.0;
-    }
-    if (value.isUndefined()) {
-        p.Fail(path, QStringLiteral("missing"));
-        return 0.0;
-    }
-    const double number = value.toDouble();
-    if (value.isDouble() && std::isfinite(number) && number >= low && number <= high &&
-        (!positive || number > 0.0)) {
-        return number;
-    }
-    if (positive) {
-        p.Fail(path, QStringLiteral("expected a positive number"));
-    } else if (low == -kInfinity && high == kInfinity) {
-        p.Fail(path, QStringLiteral("expected a number"));
-    } else if (high == kInfinity) {
-        p.Fail(path, QStringLiteral("expected a number of at least %1").arg(Text(low)));
-    } else {
-        p.Fail(path, QStringLiteral("expected a number from %1 to %2").arg(Text(low), Text(high)));
-    }
-    return 0.0;
-}
-
-long long Integer(Problems& p, const QJsonValue& value, const QString& path, long long low,
-                  long long high = kNoLimit) {
-    if (!p.Ok()) {
-        return low;
-    }
-    if (value.isUndefined()) {
-        p.Fail(path, QStringLiteral("missing"));
-        return low;
-    }
-    const double number = value.toDouble();
-    if (value.isDouble() && std::isfinite(number) && number == std::floor(number) &&
-        number >= static_cast<double>(low) && number <= static_cast<double>(high)) {
-        return static_cast<long long>(number);
-    }
-    if (high != kNoLimit) {
-        p.Fail(path, QStringLiteral("expected an integer from %1 to %2").arg(low).arg(high));
-    } else if (low == 1) {
-        p.Fail(path, QStringLiteral("expected a positive integer"));
-    } else {
-        p.Fail(path, QStringLiteral("expected an integer of at least %1").arg(low));
-    }
-    return low;
-}
-
-bool Boolean(Problems& p, const QJsonValue& value, const QString& path) {
-    if (p.Ok() && !value.isBool()) {
-        p.Fail(path, value.isUndefined() ? QStringLiteral("missing")
-                                         : QStringLiteral("expected true or false"));
-    }
-    return value.toBool();
-}
-
-std::wstring String(Problems& p, const QJsonValue& value, const QString& path) {
-    if (p.Ok() && (!value.isString() || value.toString().isEmpty())) {
-        p.Fail(path, value.isUndefined() ? QStringLiteral("missing")
-                                         : QStringLiteral("expected a non-empty string"));
-    }
-    return value.toString().toStdWString();
-}
-
-// One of the choices, as its index.
-int Choice(Problems& p, const QJsonValue& value, const QString& path, const QStringList& choices) {
-    const int index = choices.indexOf(value.toString());
-    if (p.Ok() && (!value.isString() || index < 0)) {
-        QStringList quoted;
-        for (const QString& choice : choices) {
-            quoted << '"' + choice + '"';
-        }
-        const QString last = quoted.takeLast();
-        p.Fail(path, value.isUndefined()
-                         ? QStringLiteral("missing")
-                         : QStringLiteral("expected %1 or %2").arg(quoted.join(", "), last));
-    }
-    return std::max(index, 0);
-}
-
-// Exactly count finite numbers.
-std::vector<double> Reals(Problems& p, const QJsonValue& value, const QString& path, int count,
-                          const QString& expected) {
-    std::vector<double> numbers;
-    if (!p.Ok()) {
-        return std::vector<double>(count, 0.0);
-    }
-    if (value.isUndefined()) {
-        p.Fail(path, QStringLiteral("missing"));
-    } else if (value.isArray() && value.toArray().size() == count) {
-        for (const QJsonValue& item : value.toArray()) {
-            if (!item.isDouble() || !std::isfinite(item.toDouble())) {
-                break;
-            }
-            numbers.push_back(item.toDouble());
-        }
-    }
-    if (static_cast<int>(numbers.size()) != count) {
-        p.Fail(path, "expected " + expected);
-        numbers.assign(count, 0.0);
-    }
-    return numbers;
-}
-
-std::vector<std::wstring> Strings(Problems& p, const QJsonValue& value, const QString& path) {
-    std::vector<std::wstring> strings;
-    const QJsonArray array = Array(p, value, path, 1);
-    for (int i = 0; i < array.size(); ++i) {
-        strings.push_back(String(p, array[i], Item(path, i)));
-    }
-    return strings;
-}
+// Beyond these a value is no microscope's: sensor pixels per mirror, the point spread in sensor
+// pixels, photoelectrons per pixel, grey values per photoelectron.
+constexpr double kMaxScale = 100.0;
+constexpr double kMaxBlurSigma = 20.0;
+constexpr double kMaxElectrons = 1e6;
+constexpr double kMaxGain = 1000.0;
+// The simulated camera renders whole frames of this size in memory.
+constexpr double kMinSensorSide = 16.0;
+constexpr double kMaxSensorSide = 16384.0;
+constexpr double kMaxSensorPixels = 67108864.0;
+constexpr double kMaxPixelSizeUm = 1000.0;
+// A light's voltage or iris range.
+constexpr double kMaxLightLevel = 10000.0;
+// Stimulations, exposures and gaps: ten minutes at most; frames and cycles of a sequence event.
+constexpr double kMaxTimeMs = 600000.0;
+constexpr long long kMaxRepeats = 10000;
+// A session's residual bar: beyond this many pixels a residual says nothing.
+constexpr double kMaxResidualPx = 100.0;
 
 const zthost::LogicalDeviceSetup* FindDevice(const ScenarioDevices& devices, int type,
                                              const std::wstring& key) {
@@ -303,9 +139,9 @@ void ReadLightControl(Problems& p, const QJsonObject& entry, const QString& item
         return;
     }
     light->lightControl = control == 0 ? zthost::LightControl::Voltage : zthost::LightControl::Iris;
-    light->minimum = Real(p, entry.value("minimum"), Field(item, "minimum"), 0.0, kInfinity);
+    light->minimum = Real(p, entry.value("minimum"), Field(item, "minimum"), 0.0, kMaxLightLevel);
     light->maximum =
-        Real(p, entry.value("maximum"), Field(item, "maximum"), light->minimum, kInfinity);
+        Real(p, entry.value("maximum"), Field(item, "maximum"), light->minimum, kMaxLightLevel);
     light->stepCount =
         static_cast<int>(Integer(p, entry.value("steps"), Field(item, "steps"), 1, 10000));
     light->value =
@@ -407,9 +243,14 @@ void ReadCamera(Problems& p, const QJsonValue& value, ScenarioCamera* camera,
     }
     const std::vector<double> sensor =
         Reals(p, object.value("sensor"), Field(path, "sensor"), 2, "[width, height]");
-    if (p.Ok() && (sensor[0] < 1 || sensor[1] < 1 || sensor[0] > 100000 || sensor[1] > 100000 ||
-                   sensor[0] != std::floor(sensor[0]) || sensor[1] != std::floor(sensor[1]))) {
-        p.Fail(Field(path, "sensor"), "expected [width, height] in whole pixels from 1 to 100000");
+    if (p.Ok() &&
+        (sensor[0] < kMinSensorSide || sensor[1] < kMinSensorSide || sensor[0] > kMaxSensorSide ||
+         sensor[1] > kMaxSensorSide || sensor[0] * sensor[1] > kMaxSensorPixels ||
+         sensor[0] != std::floor(sensor[0]) || sensor[1] != std::floor(sensor[1]))) {
+        p.Fail(Field(path, "sensor"),
+               QStringLiteral("expected [width, height] in whole pixels from %1 to %2, at most "
+                              "%3 pixels in all")
+                   .arg(Text(kMinSensorSide), Text(kMaxSensorSide), Text(kMaxSensorPixels)));
     }
     setup.sensorWidth = static_cast<std::int32_t>(sensor[0]);
     setup.sensorHeight = static_cast<std::int32_t>(sensor[1]);
@@ -452,8 +293,8 @@ void ReadCamera(Problems& p, const QJsonValue& value, ScenarioCamera* camera,
     if (object.contains("flip") && Boolean(p, object.value("flip"), Field(path, "flip"))) {
         setup.angleParams = {1.0, 0.0, 0.0, -1.0};
     }
-    camera->pixelSizeUm =
-        Real(p, object.value("pixelSizeUm"), Field(path, "pixelSizeUm"), 0.0, kInfinity, true);
+    camera->pixelSizeUm = Real(p, object.value("pixelSizeUm"), Field(path, "pixelSizeUm"), 0.0,
+                               kMaxPixelSizeUm, true);
     setup.formatName = setup.roiOn ? L"ROI" : L"Full sensor";
     SetImageSize(camera);
 
@@ -513,10 +354,10 @@ void ReadOptics(Problems& p, const QJsonValue& value, const ScenarioCamera& came
     } else {
         mapPath = Field(path, "centre");
         const double scale =
-            Real(p, object.value("scale"), Field(path, "scale"), 0.0, kInfinity, true);
+            Real(p, object.value("scale"), Field(path, "scale"), 0.0, kMaxScale, true);
         const double degrees =
             object.contains("rotation")
-                ? Real(p, object.value("rotation"), Field(path, "rotation"), -kInfinity, kInfinity)
+                ? Real(p, object.value("rotation"), Field(path, "rotation"), -360.0, 360.0)
                 : 0.0;
         const bool flip =
             object.contains("flip") && Boolean(p, object.value("flip"), Field(path, "flip"));
@@ -529,31 +370,37 @@ void ReadOptics(Problems& p, const QJsonValue& value, const ScenarioCamera& came
         const double cy = ScenarioDmd::kMirrorRows / 2.0;
         m = {c, -s * f, centre[0] - c * cx + s * f * cy, s, c * f, centre[1] - s * cx - c * f * cy};
     }
+    if (p.Ok() && std::max(std::hypot(m[0], m[3]), std::hypot(m[1], m[4])) > kMaxScale) {
+        p.Fail(mapPath,
+               QStringLiteral("expected at most %1 sensor pixels per mirror").arg(Text(kMaxScale)));
+    }
     if (p.Ok() && !FieldReachesImage(m, camera.setup)) {
         p.Fail(mapPath, "the DMD field lands outside the camera image");
     }
     optics->blurSigma =
-        Real(p, object.value("blurSigma"), Field(path, "blurSigma"), 0.0, kInfinity);
-    optics->signal = Real(p, object.value("signal"), Field(path, "signal"), 0.0, kInfinity, true);
+        Real(p, object.value("blurSigma"), Field(path, "blurSigma"), 0.0, kMaxBlurSigma);
+    optics->signal =
+        Real(p, object.value("signal"), Field(path, "signal"), 0.0, kMaxElectrons, true);
     optics->background =
-        Real(p, object.value("background"), Field(path, "background"), 0.0, kInfinity);
-    optics->gain = Real(p, object.value("gain"), Field(path, "gain"), 0.0, kInfinity, true);
+        Real(p, object.value("background"), Field(path, "background"), 0.0, kMaxElectrons);
+    optics->gain = Real(p, object.value("gain"), Field(path, "gain"), 0.0, kMaxGain, true);
     const double fullScale = std::ldexp(1.0, camera.setup.bitDepth) - 1.0;
     optics->offset = Real(p, object.value("offset"), Field(path, "offset"), 0.0, fullScale - 1.0);
-    if (p.Ok() && optics->offset + optics->gain * optics->background >= fullScale) {
-        p.Fail(Field(path, "background"),
-               QStringLiteral("the camera saturates without light from the DMD (offset + gain x "
-                              "background reaches %1)")
-                   .arg(Text(fullScale)));
-    }
     if (object.contains("shotNoise")) {
         optics->shotNoise = Boolean(p, object.value("shotNoise"), Field(path, "shotNoise"));
     }
     optics->readNoise =
-        Real(p, object.value("readNoise"), Field(path, "readNoise"), 0.0, kInfinity);
+        Real(p, object.value("readNoise"), Field(path, "readNoise"), 0.0, kMaxElectrons);
     if (object.contains("seed")) {
         optics->seed = static_cast<std::uint64_t>(
             Integer(p, object.value("seed"), Field(path, "seed"), 0, 0xFFFFFFFFLL));
+    }
+    if (p.Ok()) {
+        const OpticsProblem problem = CalibrationProblem(
+            *optics, camera, object.contains("matrix") ? mapPath : Field(path, "scale"), mapPath);
+        if (!problem.field.isEmpty()) {
+            p.Fail(problem.field, problem.what);
+        }
     }
 }
 
@@ -733,7 +580,7 @@ void ReadProtocol(Problems& p, const QJsonValue& value,
             run.group = Choice(p, entry.value("group"), Field(item, "group"), kGroupNames);
             needsRois(run.group, Field(item, "group"));
             run.durationMs =
-                Real(p, entry.value("durationMs"), Field(item, "durationMs"), 0.0, 600000.0);
+                Real(p, entry.value("durationMs"), Field(item, "durationMs"), 0.0, kMaxTimeMs);
             run.runMode =
                 static_cast<int>(Integer(p, entry.value("runMode"), Field(item, "runMode"), 1, 2));
             protocol->stimulations.push_back(run);
@@ -763,15 +610,36 @@ void ReadProtocol(Problems& p, const QJsonValue& value,
             const int pattern = Choice(p, entry.value("pattern"), Field(item, "pattern"), patterns);
             event.pattern = patterns[pattern].toStdWString();
             needsRois(pattern - 3, Field(item, "pattern"));
-            event.frames =
-                static_cast<int>(Integer(p, entry.value("frames"), Field(item, "frames"), 1));
-            event.cycles =
-                static_cast<int>(Integer(p, entry.value("cycles"), Field(item, "cycles"), 1));
-            event.exposureMs =
-                Real(p, entry.value("exposureMs"), Field(item, "exposureMs"), 0.0, kInfinity, true);
-            event.gapMs = Real(p, entry.value("gapMs"), Field(item, "gapMs"), 0.0, kInfinity);
+            event.frames = static_cast<int>(
+                Integer(p, entry.value("frames"), Field(item, "frames"), 1, kMaxRepeats));
+            event.cycles = static_cast<int>(
+                Integer(p, entry.value("cycles"), Field(item, "cycles"), 1, kMaxRepeats));
+            event.exposureMs = Real(p, entry.value("exposureMs"), Field(item, "exposureMs"), 0.0,
+                                    kMaxTimeMs, true);
+            event.gapMs = Real(p, entry.value("gapMs"), Field(item, "gapMs"), 0.0, kMaxTimeMs);
             protocol->illuminationSequence.push_back(event);
         }
+    }
+}
+
+void ReadThresholds(Problems& p, const QJsonValue& value, ScenarioThresholds* thresholds) {
+    const QString path = "thresholds";
+    const QJsonObject object = Object(
+        p, value, path, {"residualRmsPx", "residualMaxPx", "overlapPercent", "squaresFound"});
+    for (auto [key, bar] : {std::pair{"residualRmsPx", &thresholds->residualRmsPx},
+                            std::pair{"residualMaxPx", &thresholds->residualMaxPx}}) {
+        if (object.contains(key)) {
+            *bar = Real(p, object.value(key), Field(path, key), 0.0, kMaxResidualPx, true);
+        }
+    }
+    if (object.contains("overlapPercent")) {
+        thresholds->overlapPercent =
+            Real(p, object.value("overlapPercent"), Field(path, "overlapPercent"), 0.0, 100.0);
+    }
+    if (object.contains("squaresFound")) {
+        thresholds->squaresFound =
+            static_cast<int>(Integer(p, object.value("squaresFound"), Field(path, "squaresFound"),
+                                     0, kCalibrationSquaresAsked));
     }
 }
 
@@ -816,9 +684,9 @@ bool Scenario::Load(const QString& path, QString* error) {
     Scenario scenario;
     scenario.m_path = path;
     Problems p;
-    const QJsonObject root = Object(
-        p, document.object(), QString(),
-        {"description", "devices", "camera", "optics", "dmd", "stimulation", "light", "protocol"});
+    const QJsonObject root = Object(p, document.object(), QString(),
+                                    {"description", "devices", "camera", "optics", "dmd",
+                                     "stimulation", "light", "protocol", "thresholds"});
     if (root.contains("description")) {
         scenario.m_description =
             QString::fromStdWString(String(p, root.value("description"), "description"));
@@ -831,6 +699,9 @@ bool Scenario::Load(const QString& path, QString* error) {
     ReadRois(p, root.value("stimulation"), scenario.m_turnedCamera, &scenario.m_rois);
     ReadLight(p, root.value("light"), scenario.m_devices, &scenario.m_light);
     ReadProtocol(p, root.value("protocol"), scenario.m_rois, &scenario.m_protocol);
+    if (root.contains("thresholds")) {
+        ReadThresholds(p, root.value("thresholds"), &scenario.m_thresholds);
+    }
     if (!p.Ok()) {
         *error = path + QStringLiteral(": ") + p.first;
         return false;

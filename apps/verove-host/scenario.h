@@ -6,6 +6,7 @@
 #include <QString>
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -101,6 +102,15 @@ struct ScenarioProtocol {
     std::vector<ScenarioSequenceEvent> illuminationSequence;
 };
 
+// The bars a session's figures must meet, as the scenario sets them; unset ones take the
+// defaults the verdict gives (verdict.h).
+struct ScenarioThresholds {
+    std::optional<double> residualRmsPx;  // calibration residual, displayed image pixels
+    std::optional<double> residualMaxPx;
+    std::optional<double> overlapPercent;  // placement overlap of every group
+    std::optional<int> squaresFound;       // calibration squares found
+};
+
 // Thread-bound: loaded and applied on the host's main thread.
 class Scenario {
 public:
@@ -135,6 +145,7 @@ public:
     CZtRoiObjectList RoiObjects(std::uint32_t groupMask = 7) const;
     const ScenarioLight& Light() const { return m_light; }
     const ScenarioProtocol& Protocol() const { return m_protocol; }
+    const ScenarioThresholds& Thresholds() const { return m_thresholds; }
 
     // The SDK's built-in simulated unit instead of the scenario's DMD path.
     void UseSimulator() { m_dmd.simulator = true; }
@@ -150,4 +161,5 @@ private:
     std::array<std::vector<ScenarioRoi>, 3> m_rois;
     ScenarioLight m_light;
     ScenarioProtocol m_protocol;
+    ScenarioThresholds m_thresholds;
 };

@@ -15,6 +15,7 @@
 #include "calibrationwatch.h"
 #include "configurationtext.h"
 #include "measures.h"
+#include "opticscheck.h"
 #include "reportpictures.h"
 #include "simulateddmd.h"
 #include "terminal.h"
@@ -40,8 +41,6 @@ using ConnectFn = bool (*)(bool, bool, std::uint32_t, const wchar_t*, wchar_t*, 
 using SetTraxPortFn = bool (*)(std::uint32_t, std::uint32_t, bool);
 
 const char* const kGroupNames[] = {"S1", "S2", "S3"};
-// The device's auto-calibration collects squares until it has this many.
-constexpr int kCalibrationSquares = 30;
 
 // The device's log lines the session follows it by, as the plug-in writes them.
 const wchar_t kSettingsApplied[] =
@@ -443,11 +442,14 @@ int Session::CheckLightPath(QString* detail) {
 }
 
 int Session::ShowDmdField(QString* detail) {
-    if (!ShowPattern(L"Full ON")) {
-        *detail = "the device does not show \"Full ON\"";
+    // The light is told from the dark by the frame the camera takes of "Full OFF": that holds
+    // when the field fills the image, where one frame's histogram has no dark class.
+    CZtGrabberSample dark;
+    CZtGrabberSample sample;
+    if (!ShowPattern(L"Full OFF") || dark.Capture() != 0 || !ShowPattern(L"Full ON")) {
+        *detail = "the device does not show \"Full OFF\" and \"Full ON\"";
         return kExitFailed;
     }
-    CZtGrabberSample sample;
     const int captured = sample.Capture();
     ShowPattern(L"Full OFF");
     Matrix3 sensorToImage{};
@@ -455,7 +457,8 @@ int Session::ShowDmdField(QString* detail) {
         *detail = QStringLiteral("the camera took no frame (status %1)").arg(captured);
         return kExitFailed;
     }
-    // The light of every mirror must land inside the field the optics give, and fill it.
+    // The light of every mirror must land inside the field the optics give, and fill the part of
+    // it the image shows.
     const QPolygonF field =
         DmdOutline(AffineMatrix(m_scenario.Optics().dmdToSensor), sensorToImage);
     std::vector<double> corners;
@@ -467,7 +470,8 @@ int Session::ShowDmdField(QString* detail) {
     SZtRLEPicBuf mask;
     CZtRLEPicBufAPI::Alloc(&mask, frame.width, frame.height, frame.bitsPerComponent);
     CZtRLEPicBufAPI::AddPolygon(&mask, 1, corners.data(), 4);
-    const double overlap = PlacementOverlap(frame, LitThreshold(frame), mask);
+    const double step = ExpectedLevels(m_scenario.Optics(), m_scenario.Camera()).Step();
+    const double overlap = FieldCoverage(frame, dark.GetPicture(), step, mask);
     CameraPictureParts parts;
     parts.frame = FrameImage(frame);
     parts.truthOutline = true;
@@ -502,7 +506,7 @@ int Session::Calibrate(QString* detail) {
             QStringLiteral("the device did not start its calibration (status %1)").arg(started);
         return kExitFailed;
     }
-    CalibrationWatch watch(kCalibrationSquares);
+    CalibrationWatch watch(kCalibrationSquaresAsked);
     watch.Start();
     const int run = operations->AutocalibrationRun();
     bool done = false;
@@ -537,6 +541,8 @@ int Session::Calibrate(QString* detail) {
     }
     watch.Poll();
     const size_t found = watch.Squares().size();
+    m_report->SetCalibrationSquares(static_cast<int>(found));
+    const QString quality = CalibrationQuality();
     const int validated = done ? operations->OnAutocalibrationValidationPhase() : 0;
     // OK stores a good result; after a failed run it only ends the calibration.
     const int ended = operations->OnAutocalibrationEnd(true);
@@ -545,8 +551,9 @@ int Session::Calibrate(QString* detail) {
             QStringLiteral("the calibration failed (run %1, %2 of %3 squares found, validation %4)")
                 .arg(run)
                 .arg(found)
-                .arg(kCalibrationSquares)
-                .arg(validated);
+                .arg(kCalibrationSquaresAsked)
+                .arg(validated) +
+            quality;
         return kExitFailed;
     }
     const bool calibrated = DeviceCalibrated();
@@ -577,9 +584,14 @@ int Session::Calibrate(QString* detail) {
                          CalibrationCaption(watch.FramesCombined(), found, simulator));
     QString residualText;
     if (!simulator) {
+        // Over the mirrors the camera's region shows: the ROIs are drawn there.
+        const zthost::CameraSetup& camera = m_scenario.Camera().setup;
+        const SZtRect region =
+            camera.roiOn ? camera.roi : SZtRect{0, 0, camera.sensorWidth, camera.sensorHeight};
         const CalibrationResidual residual = MeasureCalibrationResidual(
             AffineMatrix(m_scenario.Optics().dmdToSensor), fitted, sensorToImage,
-            ScenarioDmd::kMirrorColumns, ScenarioDmd::kMirrorRows);
+            ScenarioDmd::kMirrorColumns, ScenarioDmd::kMirrorRows,
+            QRectF(QPointF(region.left, region.top), QPointF(region.right, region.bottom)));
         m_report->SetCalibrationResidual(residual.rms, residual.max);
         residualText = QStringLiteral("; residual %1 px rms, %2 px at most")
                            .arg(residual.rms, 0, 'f', 3)
@@ -588,12 +600,28 @@ int Session::Calibrate(QString* detail) {
         // The simulated unit finds squares it draws itself, not the optics' light.
         residualText = "; no residual: the simulated unit draws its own squares";
     }
-    *detail = QStringLiteral("%1 of %2 squares found; stored for %3%4")
+    *detail = QStringLiteral("%1 of %2 squares found; stored for %3%4%5")
                   .arg(found)
-                  .arg(kCalibrationSquares)
-                  .arg(ConfigurationText(key))
-                  .arg(residualText);
+                  .arg(kCalibrationSquaresAsked)
+                  .arg(ConfigurationText(key), residualText, quality);
     return kExitDone;
+}
+
+QString Session::CalibrationQuality() {
+    const DeviceCalibrationFit fit = ReadCalibrationFit(zthost::CapturedLog());
+    QString text;
+    if (fit.pairs > 0) {
+        const QString figures = QStringLiteral("%1 pairs, %2 px rms, %3 px max")
+                                    .arg(fit.pairs)
+                                    .arg(fit.rms, 0, 'f', 3)
+                                    .arg(fit.max, 0, 'f', 3);
+        m_report->SetCalibrationFit(figures);
+        text += "; the device's fit on its own pairs: " + figures;
+    }
+    if (!fit.warnings.isEmpty()) {
+        text += "; the device warns: " + fit.warnings.join("; ");
+    }
+    return text;
 }
 
 bool Session::StoredCalibration(Matrix3* dmdToSensor, QString* key) const {
@@ -739,10 +767,19 @@ int Session::RunProtocol(QString* detail) {
             exitCode = kExitFailed;
             continue;
         }
+        if (result.dark) {
+            Print("      " + line +
+                  QStringLiteral("the group's light did not show: the mirrors "
+                                 "stayed dark"));
+            exitCode = kExitFailed;
+            continue;
+        }
         line += result.overlap < 0.0
                     ? QStringLiteral("overlap not measured")
                     : QStringLiteral("overlap %1 %").arg(result.overlap * 100.0, 0, 'f', 1);
-        line += QStringLiteral(", latency %1 ms").arg(result.latencyMs, 0, 'f', 2);
+        line += result.latencyMs < 0.0
+                    ? QStringLiteral(", latency not measured")
+                    : QStringLiteral(", latency %1 ms").arg(result.latencyMs, 0, 'f', 2);
         terminal::Progress("      " + line);
     }
     QStringList overlaps;
@@ -765,7 +802,7 @@ int Session::RunProtocol(QString* detail) {
         *detail += "; lowest overlap " + overlaps.join(", ");
     }
     if (exitCode != kExitDone) {
-        *detail += "; the device refused some (lines above)";
+        *detail += "; some did not run or showed no light (lines above)";
     }
     return exitCode;
 }
@@ -823,7 +860,9 @@ Session::RunResult Session::RunStimulation(const ScenarioStimulationRun& run, bo
     zthost::MirrorFrame shown;
     std::uint64_t counter = 0;
     double exposed = -1.0;
+    bool frameRead = false;
     if (!m_scenario.Dmd().simulator && !refused && m_simulatedDmd.ShownFrame(&shown, &counter)) {
+        frameRead = true;
         exposed = m_simulatedDmd.LastExposeTime();
         sample.Capture();
     }
@@ -834,9 +873,28 @@ Session::RunResult Session::RunStimulation(const ScenarioStimulationRun& run, bo
     }
     result.status = endStatus;
     // To the "Expose" that put the group's frame on the mirrors; without the simulated SDK, to
-    // the start the device reports.
-    result.latencyMs = (exposed >= 0.0 ? exposed : startTime) - begun;
-    m_latencies[run.group].push_back(result.latencyMs);
+    // the start the device reports. An "Expose" before the call, or no start at all, measured
+    // nothing: a failed exposure leaves the last one of an earlier step.
+    const double shownAt = m_scenario.Dmd().simulator ? startTime : exposed;
+    if (shownAt >= begun) {
+        result.latencyMs = shownAt - begun;
+        m_latencies[run.group].push_back(result.latencyMs);
+    }
+    // No levels: the mirrors were not exposing at all.
+    result.dark = frameRead && std::all_of(shown.levels.begin(), shown.levels.end(),
+                                           [](std::uint8_t level) { return level == 0; });
+    if (result.dark && pictures) {
+        // Nothing on the mirrors is a black picture of the array, not a missing one.
+        m_report->AddPicture(
+            QStringLiteral("dmd-%1.png").arg(kGroupNames[run.group]),
+            MirrorPicture(ScenarioDmd::kMirrorColumns, ScenarioDmd::kMirrorRows,
+                          std::vector<std::uint8_t>(
+                              ScenarioDmd::kMirrorColumns * ScenarioDmd::kMirrorRows, 0)),
+            QStringLiteral("%1: the mirrors stayed dark.").arg(kGroupNames[run.group]));
+    }
+    if (result.dark) {
+        return result;
+    }
 
     const SZtPicBuf& frame = sample.GetPicture();
     const ScenarioCamera& camera = m_scenario.CameraAfterCalibration();

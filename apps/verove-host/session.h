@@ -80,13 +80,17 @@ private:
     // The DMD-to-camera matrix the device stored last in its settings file (DMD to unbinned,
     // unturned sensor pixels), and its configuration key; false when none.
     bool StoredCalibration(Matrix3* dmdToSensor, QString* key) const;
+    // What the calibration logged of its fit and its warnings, for the step's line (from "; ",
+    // empty when it logged neither); the fit goes into the report's summary.
+    QString CalibrationQuality();
     // The id of the device's pattern of that name; false when it has none.
     bool PatternId(const wchar_t* name, ZT_DWORD* id) const;
     // One stimulation of the protocol, measured into the report's rows of its group.
     struct RunResult {
-        int status = 0;         // of StimulationBegin, else of StimulationEnd
-        double overlap = -1.0;  // -1: not measured
-        double latencyMs = -1.0;
+        int status = 0;           // of StimulationBegin, else of StimulationEnd
+        double overlap = -1.0;    // -1: not measured
+        double latencyMs = -1.0;  // -1: not measured
+        bool dark = false;        // the mirrors stayed dark although the device took the run
     };
     RunResult RunStimulation(const ScenarioStimulationRun& run, bool pictures);
 

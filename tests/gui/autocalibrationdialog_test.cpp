@@ -205,6 +205,16 @@ protected:
 
     int Progress() { return m_dialog->findChild<QProgressBar*>()->value(); }
 
+    // The verification page's warning when it shows, else null.
+    QLabel* Warning() {
+        for (QLabel* label : m_dialog->findChildren<QLabel*>()) {
+            if (label->property("warning").toBool() && label->isVisible()) {
+                return label;
+            }
+        }
+        return nullptr;
+    }
+
     QTemporaryDir m_dir;
     DevicePtr m_device;
     std::unique_ptr<CZtAutocalibrationDialog> m_dialog;
@@ -296,6 +306,18 @@ TEST_F(AutocalibrationDialog, NextRunsTheCalibrationAndOkStoresWhatTheCameraSees
     EXPECT_TRUE(MirrorsDark());
     EXPECT_TRUE(Button(m_dialog.get(), QStringLiteral("OK"))->isVisible());
     EXPECT_FALSE(Button(m_dialog.get(), QStringLiteral("Next"))->isVisible());
+    // The page says what the fit rests on and how well it holds on its own pairs; all went well,
+    // so no warning shows.
+    const SZtCalibrationFit& fit = device->GetAutocalibration().GetFit();
+    EXPECT_EQ(fit.pairs, 30u);
+    EXPECT_TRUE(Texts(m_dialog.get())
+                    .contains(QStringLiteral("Pairs used: 30 of 30 squares found (30 asked). "
+                                             "Residual of the fit on its own pairs: %1 px rms, "
+                                             "%2 px max (camera pixels).")
+                                  .arg(fit.rms, 0, 'f', 3)
+                                  .arg(fit.max, 0, 'f', 3)))
+        << Texts(m_dialog.get()).join("\n").toStdString();
+    EXPECT_EQ(Warning(), nullptr);
 
     // Applied for the verification, not stored yet.
     const SDeviation applied = Deviation(calibration->GetCalibrationDMDToCam(), truth);
@@ -383,6 +405,14 @@ TEST_F(AutocalibrationDialog, RunWithTooFewPairsEndsAtTheVerificationPageAndStor
     EXPECT_FALSE(zthost::LogContains(L"mapped to camera point"));
     EXPECT_TRUE(zthost::GuiEnabled());
     EXPECT_TRUE(MirrorsDark());
+    EXPECT_TRUE(
+        Texts(m_dialog.get())
+            .contains(QStringLiteral("Calibration failed: 0 of the 30 squares asked were found.")));
+    QLabel* warning = Warning();
+    ASSERT_NE(warning, nullptr);
+    EXPECT_EQ(warning->text(),
+              QStringLiteral("Warning: only 0 of the 30 squares asked were found. Check the focus "
+                             "and that the DMD field lies inside the camera image."));
 
     Click(QStringLiteral("OK"));
     EXPECT_EQ(calibration->GetCalibrationDMDToCam(), before);

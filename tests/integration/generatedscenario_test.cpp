@@ -66,9 +66,9 @@ TEST_P(GeneratedScenario, CalibratesAndPlacesTheLight) {
     QFile reportFile(folder.filePath("report/report.md"));
     ASSERT_TRUE(reportFile.open(QIODevice::ReadOnly));
     const QString report = QString::fromUtf8(reportFile.readAll());
-    EXPECT_LE(Number(report, R"(\| Calibration residual RMS \(camera px\) \| (\S+) \|)"), 0.1)
+    EXPECT_LE(Number(report, R"(\| Calibration residual RMS \(camera px\) \| (\S+) px)"), 0.1)
         << report.toStdString();
-    EXPECT_LE(Number(report, R"(\| Calibration residual max \(camera px\) \| (\S+) \|)"), 0.3)
+    EXPECT_LE(Number(report, R"(\| Calibration residual max \(camera px\) \| (\S+) px)"), 0.3)
         << report.toStdString();
     const QJsonObject groups = scenario["stimulation"].toObject();
     for (const QString& group : groups.keys()) {

@@ -65,6 +65,11 @@ SLit LitMirrors(const fake_atcore::MirrorFrame& frame) {
     return lit;
 }
 
+// Whether the lit mirrors are the calibration's square centred at position.
+bool IsSquareAt(const SLit& lit, const SZtPointD& position) {
+    return lit.count == 100 && lit.left + 5 == position.x && lit.top + 5 == position.y;
+}
+
 // A 1024 x 768 camera seeing the 800 x 600 mirrors at 1.2 pixels per mirror, centred.
 const std::array<double, 6> kTruth = {1.2, 0.0, 32.0, 0.0, 1.2, 24.0};
 
@@ -112,6 +117,19 @@ protected:
         optics.dmdToSensor = kTruth;
         ASSERT_EQ(zthost::SetOptics(optics), 0);
         zthost::SetMirrorFrameSource(std::move(source));
+    }
+
+    // A camera that sees the squares at positions 0, every, 2 every, ... and none of the others;
+    // or, with seen false, all but those.
+    void UseCameraSeeingEvery(const std::vector<SZtPointD>& positions, size_t every, bool seen) {
+        UseCamera([&positions, every, seen] {
+            const SLit lit = LitMirrors(fake_atcore::ShownFrame());
+            bool listed = false;
+            for (size_t i = 0; i < positions.size(); i += every) {
+                listed = listed || IsSquareAt(lit, positions[i]);
+            }
+            return listed == seen ? ShownMirrors() : zthost::MirrorFrame{};
+        });
     }
 
     // Init and Run; then waits for the worker's run-ended signal. Its result, or 1 when none came.
@@ -275,6 +293,16 @@ TEST_F(Autocalibration, CollectionStopsAtThirtyPairsEachPairedWithTheFrameOfItsS
         zthost::LogContains(L"Verove CZtStimulationDeviceVerove::"
                             L"AutocalibrationThreadProc: DMD point 30 ["));
     EXPECT_FALSE(zthost::LogContains(L"DMD point 31 "));
+    // The fit on its own pairs, in camera pixels: the squares' centres are found to a fraction
+    // of a pixel.
+    const SZtCalibrationFit& fit = run.GetFit();
+    EXPECT_EQ(fit.pairs, 30u);
+    EXPECT_GT(fit.rms, 0.0);
+    EXPECT_LT(fit.max, 0.5);
+    EXPECT_TRUE(zthost::LogContains(
+        L"Verove CZtStimulationDeviceVerove::AutocalibrationThreadProc: Calibration fit: 30 pairs "
+        L"used of 30 squares found (30 asked); residual on its own pairs "));
+    EXPECT_FALSE(zthost::LogContains(L"Warning"));
     EXPECT_TRUE(
         zthost::LogContains(L"Verove CZtStimulationDeviceVerove::AutocalibrationThreadProc: Done"));
     // The calibration document shows the last frame with its detected point.
@@ -305,16 +333,7 @@ TEST_F(Autocalibration, FrameWithoutASpotAddsNoPair) {
     std::srand(5);
     const std::vector<SZtPointD> positions = CZtAutocalibration::RandomPositions(800, 600);
     // The camera sees nothing while the squares 0, 2, 4, ... are shown.
-    UseCamera([&positions] {
-        const SLit lit = LitMirrors(fake_atcore::ShownFrame());
-        for (size_t i = 0; i < positions.size(); i += 2) {
-            if (lit.count == 100 && lit.left + 5 == positions[i].x &&
-                lit.top + 5 == positions[i].y) {
-                return zthost::MirrorFrame{};
-            }
-        }
-        return ShownMirrors();
-    });
+    UseCameraSeeingEvery(positions, 2, false);
     ConnectDevice();
     std::srand(5);
     ASSERT_EQ(RunUntilEnded(), 0);
@@ -328,6 +347,54 @@ TEST_F(Autocalibration, FrameWithoutASpotAddsNoPair) {
     EXPECT_EQ(m_device->GetAutocalibrationProgress(), 90.0);
 }
 
+// The camera sees one square in ten (the DMD field mostly outside its image): the run fits the
+// squares it found and warns that they are fewer than it asks for.
+TEST_F(Autocalibration, FewSquaresFoundAreFittedWithAWarning) {
+    std::srand(5);
+    const std::vector<SZtPointD> positions = CZtAutocalibration::RandomPositions(800, 600);
+    UseCameraSeeingEvery(positions, 10, true);
+    ConnectDevice();
+    std::srand(5);
+    ASSERT_EQ(RunUntilEnded(), 0);
+    // Squares 0, 10, ..., 130 of the 137 shown.
+    EXPECT_EQ(m_device->GetAutocalibration().GetDmdPoints().size(), 14u);
+    EXPECT_EQ(m_device->GetAutocalibration().GetFit().pairs, 14u);
+    const std::wstring prefix = L"Verove CZtStimulationDeviceVerove::AutocalibrationThreadProc: ";
+    EXPECT_TRUE(
+        zthost::LogContains(prefix + L"Warning: only 14 of the 30 squares asked were found"));
+    EXPECT_TRUE(zthost::LogContains(prefix +
+                                    L"Calibration fit: 14 pairs used of 14 squares found (30 "
+                                    L"asked); residual on its own pairs "));
+    EXPECT_FALSE(zthost::LogContains(L"residual is high"));
+}
+
+// One square seen 8 mirrors away from where it was shown: no affine map explains it, and the
+// fit's residual on its own pairs says so.
+TEST_F(Autocalibration, ASquareSeenOffItsPlaceGivesAHighResidualWarning) {
+    std::srand(5);
+    const std::vector<SZtPointD> positions = CZtAutocalibration::RandomPositions(800, 600);
+    UseCamera([&positions] {
+        zthost::MirrorFrame frame = ShownMirrors();
+        const SLit lit = LitMirrors(fake_atcore::ShownFrame());
+        if (IsSquareAt(lit, positions[3]) && lit.right + 8 <= frame.width) {
+            std::rotate(frame.levels.begin(), frame.levels.end() - 8, frame.levels.end());
+        }
+        return frame;
+    });
+    ConnectDevice();
+    std::srand(5);
+    ASSERT_EQ(RunUntilEnded(), 0);
+    const SZtCalibrationFit& fit = m_device->GetAutocalibration().GetFit();
+    EXPECT_EQ(fit.pairs, 30u);
+    EXPECT_TRUE(fit.IsHigh());
+    // 8 mirrors of 1.2 pixels: the odd pair stays far off the fit the other 29 hold.
+    EXPECT_GT(fit.max, 5.0);
+    EXPECT_TRUE(
+        zthost::LogContains(L"Verove CZtStimulationDeviceVerove::AutocalibrationThreadProc: "
+                            L"Warning: the fit's residual is high ("));
+    EXPECT_FALSE(zthost::LogContains(L"Warning: only"));
+}
+
 TEST_F(Autocalibration, NarrowDmdGivesNoPositionsAndTheRunFails) {
     fake_atcore::SetSensorSize(16, 600);
     UseCamera(ShownMirrors);
@@ -335,6 +402,11 @@ TEST_F(Autocalibration, NarrowDmdGivesNoPositionsAndTheRunFails) {
     EXPECT_EQ(RunUntilEnded(), -9);
     EXPECT_TRUE(m_device->GetAutocalibration().GetDmdPoints().empty());
     EXPECT_EQ(m_progress->count(), 0);
+    EXPECT_TRUE(
+        zthost::LogContains(L"Verove CZtStimulationDeviceVerove::AutocalibrationThreadProc: "
+                            L"Warning: only 0 of the 30 squares asked were found"));
+    EXPECT_FALSE(zthost::LogContains(L"Calibration fit:"));
+    EXPECT_EQ(m_device->GetAutocalibration().GetFit().pairs, 0u);
     EXPECT_TRUE(
         zthost::LogContains(L"Verove CZtStimulationDeviceVerove::"
                             L"AutocalibrationThreadProc: Computing calibration matrices"));

@@ -198,11 +198,12 @@ TEST_F(ScenarioFiles, UnknownAndMissingFieldsAreNamedByTheirPath) {
 }
 
 TEST_F(ScenarioFiles, ValuesOfTheWrongKindOrRangeAreRefused) {
-    EXPECT_EQ(ErrorWith("optics.scale", "2"), "optics.scale: expected a positive number");
-    EXPECT_EQ(ErrorWith("optics.scale", 0), "optics.scale: expected a positive number");
+    EXPECT_EQ(ErrorWith("optics.scale", "2"), "optics.scale: expected a positive number up to 100");
+    EXPECT_EQ(ErrorWith("optics.scale", 0), "optics.scale: expected a positive number up to 100");
     EXPECT_EQ(ErrorWith("optics.offset", 65535),
               "optics.offset: expected a number from 0 to 65534");
-    EXPECT_EQ(ErrorWith("optics.signal", 0), "optics.signal: expected a positive number");
+    EXPECT_EQ(ErrorWith("optics.signal", 0),
+              "optics.signal: expected a positive number up to 1000000");
     EXPECT_EQ(ErrorWith("devices.laserLaunches[0].lines[0].power", 120),
               "devices.laserLaunches[0].lines[0].power: expected a number from 0 to 100");
     EXPECT_EQ(ErrorWith("devices.nosepieces[0].position", 3),
@@ -251,6 +252,139 @@ TEST_F(ScenarioFiles, ImpossibleOpticsAreRefused) {
     EXPECT_EQ(ErrorWith("optics.background", 65435),
               "optics.background: the camera saturates without light from the DMD (offset + gain "
               "x background reaches 65535)");
+}
+
+// Every number a scenario gives has a range a microscope can have; beyond it the load names the
+// field.
+struct Limit {
+    const char* name;
+    const char* field;
+    double value;
+    const char* message;
+};
+
+class ScenarioLimits : public ScenarioFiles, public ::testing::WithParamInterface<Limit> {};
+
+TEST_P(ScenarioLimits, AbsurdValueIsRefusedNamingTheField) {
+    const Limit& limit = GetParam();
+    EXPECT_EQ(ErrorWith(limit.field, limit.value).toStdString(),
+              std::string(limit.field) + ": " + limit.message);
+}
+
+const Limit kLimits[] = {
+    {"Scale", "optics.scale", 1e300, "expected a positive number up to 100"},
+    {"Rotation", "optics.rotation", 1e300, "expected a number from -360 to 360"},
+    {"Blur", "optics.blurSigma", 1e6, "expected a number from 0 to 20"},
+    {"Signal", "optics.signal", 1e300, "expected a positive number up to 1000000"},
+    {"Background", "optics.background", 1e7, "expected a number from 0 to 1000000"},
+    {"Gain", "optics.gain", 1e300, "expected a positive number up to 1000"},
+    {"ReadNoise", "optics.readNoise", 1e300, "expected a number from 0 to 1000000"},
+    {"Offset", "optics.offset", 1e300, "expected a number from 0 to 65534"},
+    {"Seed", "optics.seed", 1e300, "expected an integer from 0 to 4294967295"},
+    {"PixelSize", "camera.pixelSizeUm", 1e300, "expected a positive number up to 1000"},
+    {"Binning", "camera.binning", 1e300, "expected an integer from 1 to 8"},
+    {"BitDepth", "camera.bitDepth", 1e300, "expected an integer from 8 to 16"},
+    {"Wavelength", "devices.laserLaunches[0].lines[0].wavelength", 1e300,
+     "expected an integer from 200 to 2000"},
+    {"LinePower", "devices.laserLaunches[0].lines[0].power", 1e300,
+     "expected a number from 0 to 100"},
+    {"LightMaximum", "devices.lights[0].maximum", 1e300, "expected a number from 0 to 10000"},
+    {"LightSteps", "devices.lights[0].steps", 1e300, "expected an integer from 1 to 10000"},
+    {"NosepiecePosition", "devices.nosepieces[0].position", 1e300,
+     "expected an integer from 0 to 2"},
+    {"GalvoScanners", "devices.galvoXY", 1e300, "expected an integer from 0 to 8"},
+    {"TraxPort", "devices.trax.portA", 1e300, "expected an integer from 0 to 4294967295"},
+    {"GroupPower", "light.groups.S1[0].power", 1e300, "expected a number from 0 to 100"},
+    {"Duration", "protocol.stimulations[0].durationMs", 1e300,
+     "expected a number from 0 to 600000"},
+    {"Frames", "protocol.illuminationSequence[0].frames", 1e300,
+     "expected an integer from 1 to 10000"},
+    {"Cycles", "protocol.illuminationSequence[0].cycles", 1e300,
+     "expected an integer from 1 to 10000"},
+    {"Exposure", "protocol.illuminationSequence[0].exposureMs", 1e300,
+     "expected a positive number up to 600000"},
+    {"Gap", "protocol.illuminationSequence[0].gapMs", 1e300, "expected a number from 0 to 600000"},
+    {"ResidualRms", "thresholds.residualRmsPx", 1e300, "expected a positive number up to 100"},
+    {"ResidualMax", "thresholds.residualMaxPx", 0, "expected a positive number up to 100"},
+    {"Overlap", "thresholds.overlapPercent", 101, "expected a number from 0 to 100"},
+    {"SquaresFound", "thresholds.squaresFound", 31, "expected an integer from 0 to 30"},
+};
+
+INSTANTIATE_TEST_SUITE_P(EveryNumber, ScenarioLimits, ::testing::ValuesIn(kLimits),
+                         [](const ::testing::TestParamInfo<Limit>& info) {
+                             return std::string(info.param.name);
+                         });
+
+TEST_F(ScenarioFiles, AbsurdSensorsMapsAndPlacesAreRefused) {
+    const QString sensor =
+        "camera.sensor: expected [width, height] in whole pixels from 16 to 16384, at most "
+        "67108864 pixels in all";
+    EXPECT_EQ(ErrorWith("camera.sensor", QJsonArray{100000, 100000}), sensor);
+    EXPECT_EQ(ErrorWith("camera.sensor", QJsonArray{16384, 16384}), sensor);
+    EXPECT_EQ(ErrorWith("camera.sensor", QJsonArray{8, 2048}), sensor);
+    EXPECT_EQ(ErrorWith("optics.centre", QJsonArray{1e300, 1024}),
+              "optics.centre: the DMD field lands outside the camera image");
+    EXPECT_EQ(ErrorWith("stimulation.S1[0].rectangle", QJsonArray{0, 0, 1e300, 10}),
+              "stimulation.S1[0].rectangle: expected [left, top, right, bottom] inside the 2048 x "
+              "2048 camera image");
+    EXPECT_EQ(ErrorWith("thresholds", QJsonObject{{"overlap", 90}}),
+              "thresholds.overlap: unknown field");
+
+    QJsonObject json = DefaultJson();
+    QJsonObject optics = json["optics"].toObject();
+    for (const char* key : {"scale", "rotation", "centre"}) {
+        optics.remove(key);
+    }
+    optics["matrix"] = QJsonArray{QJsonArray{1e300, 0, 0}, QJsonArray{0, 2, 0}};
+    json["optics"] = optics;
+    const QString huge = Write(json);
+    Scenario scenario;
+    QString error;
+    EXPECT_FALSE(scenario.Load(huge, &error));
+    EXPECT_EQ(error, huge + ": optics.matrix: expected at most 100 sensor pixels per mirror");
+}
+
+// Optics the auto-calibration cannot work with are refused at load, by the field to change.
+TEST_F(ScenarioFiles, OpticsTheCalibrationCannotWorkWithAreRefused) {
+    struct Case {
+        QJsonObject changes;  // path -> value
+        QString error;        // empty: loads
+    };
+    const std::vector<Case> cases = {
+        // The stray light a 4 x 4 binned pixel gathers saturates 12 bits; unbinned it does not.
+        {{{"camera.bitDepth", 12}, {"optics.background", 250}}, ""},
+        {{{"camera.bitDepth", 12}, {"camera.binning", 4}, {"optics.background", 250}},
+         "optics.background: the camera saturates without light from the DMD (offset + gain x "
+         "background x 16 binned pixels reaches 4095)"},
+        {{{"optics.gain", 0.001}},
+         "optics.signal: the DMD's light stands too little above the camera's noise (lit pixels 1 "
+         "grey values above dark ones, noise 0.4; 5 times the noise needed)"},
+        {{{"optics.scale", 0.1}},
+         "optics.scale: a calibration square of 10 x 10 mirrors spans only 1 image pixels; at "
+         "least 2 needed"},
+        {{{"optics.scale", 0.3}, {"camera.binning", 2}},
+         "optics.scale: a calibration square of 10 x 10 mirrors spans only 1.5 image pixels; at "
+         "least 2 needed"},
+        // The field's first 50 mirror columns reach into the image.
+        {{{"optics.centre", QJsonArray{2748, 1024}}},
+         "optics.centre: about 6.4 of the 137 squares the calibration shows land on the sensor; "
+         "at least 10 needed"},
+        // Half the field inside: calibrated on the half the camera sees.
+        {{{"optics.centre", QJsonArray{2048, 1024}}}, ""},
+    };
+    for (const Case& c : cases) {
+        QJsonValue json = DefaultJson();
+        for (auto it = c.changes.begin(); it != c.changes.end(); ++it) {
+            json = Edit(json, it.key().split('.'), it.value());
+        }
+        SCOPED_TRACE(QJsonDocument(c.changes).toJson(QJsonDocument::Compact).toStdString());
+        const QString path = Write(json.toObject());
+        Scenario scenario;
+        QString error;
+        EXPECT_EQ(scenario.Load(path, &error), c.error.isEmpty());
+        EXPECT_EQ(error.mid(error.isEmpty() ? 0 : path.size() + 2).toStdString(),
+                  c.error.toStdString());
+    }
 }
 
 TEST_F(ScenarioFiles, ReferencesToDevicesAndGroupsMustResolve) {
@@ -668,14 +802,61 @@ TEST_F(ScenarioReport, SummaryShowsMeasuredValuesAndMarksTheRest) {
     report.SetLogFile("host.log");
     const QString text = report.SummaryText();
     EXPECT_TRUE(text.startsWith("Summary\n"));
-    EXPECT_TRUE(text.contains("  Calibration residual RMS (camera px)  0.42\n"));
-    EXPECT_TRUE(text.contains("  Calibration residual max (camera px)  1.50\n"));
-    EXPECT_TRUE(text.contains("  Placement overlap S1                  not measured\n"));
-    EXPECT_TRUE(text.contains("  Placement overlap S2                  97.3 %\n"));
-    EXPECT_TRUE(text.contains("  Stimulation latency S1 (ms)           3.25\n"));
-    EXPECT_TRUE(text.contains("  Pattern render time S2 (ms)           not measured\n"));
+    EXPECT_TRUE(text.contains("  Calibration residual RMS (camera px)          0.42\n"));
+    EXPECT_TRUE(text.contains("  Calibration residual max (camera px)          1.50\n"));
+    EXPECT_TRUE(text.contains("  Calibration squares found                     not measured\n"));
+    EXPECT_TRUE(text.contains("  Calibration fit on its own pairs (camera px)  not measured\n"));
+    EXPECT_TRUE(text.contains("  Placement overlap S1                          not measured\n"));
+    EXPECT_TRUE(text.contains("  Placement overlap S2                          97.3 %\n"));
+    EXPECT_TRUE(text.contains("  Stimulation latency S1 (ms)                   3.25\n"));
+    EXPECT_TRUE(text.contains("  Pattern render time S2 (ms)                   not measured\n"));
     EXPECT_FALSE(text.contains("S3"));
-    EXPECT_TRUE(text.endsWith("  Log file                              host.log\n"));
+    EXPECT_TRUE(text.endsWith("  Log file                                      host.log\n"));
+}
+
+// The figures against their thresholds: each becomes a check of report.md's lead and marks its
+// summary row; the verdict names the first that missed.
+TEST_F(ScenarioReport, FiguresAreHeldAgainstTheirThresholds) {
+    Report report("x.json", "", {true, true, false});
+    report.AddStep(1, "Calibrate", Report::Outcome::Done, "");
+    report.SetCalibrationResidual(0.0423, 0.3214);
+    report.SetCalibrationSquares(7);
+    report.SetCalibrationFit("7 pairs, 0.031 px rms, 0.052 px max");
+    report.SetPlacementOverlap(0, 0.992);
+    report.SetPlacementOverlap(1, 0.9731);
+    EXPECT_EQ(report.Verdict(), "PASSED: all 1 steps done");
+
+    SessionThresholds thresholds;
+    thresholds.squaresFound = 15;
+    thresholds.overlapPercent = {95, 98, 95};
+    report.JudgeFigures(thresholds);
+    const QString text = report.SummaryText();
+    EXPECT_TRUE(
+        text.contains("  Calibration residual RMS (camera px)          0.042 px ≤ 0.1 px ✓\n"))
+        << text.toStdString();
+    EXPECT_TRUE(
+        text.contains("  Calibration residual max (camera px)          0.321 px > 0.3 px ✗\n"));
+    EXPECT_TRUE(text.contains("  Calibration squares found                     7 < 15 ✗\n"));
+    EXPECT_TRUE(text.contains(
+        "  Calibration fit on its own pairs (camera px)  7 pairs, 0.031 px rms, 0.052 px max\n"));
+    EXPECT_TRUE(text.contains("  Placement overlap S1                          99.2 % ≥ 95 % ✓\n"));
+    EXPECT_TRUE(text.contains("  Placement overlap S2                          97.3 % < 98 % ✗\n"));
+    EXPECT_EQ(report.FailedChecks(),
+              (QStringList{"Calibration residual max (camera px) 0.321 px, not at most 0.3 px",
+                           "Calibration squares found 7, not at least 15",
+                           "Placement overlap S2 97.3 %, not at least 98 %"}));
+    EXPECT_EQ(report.Verdict(),
+              "FAILED: Calibration residual max (camera px) 0.321 px, not at most 0.3 px");
+
+    QString error;
+    ASSERT_TRUE(report.Begin(Folder(), {}, &error)) << error.toStdString();
+    ASSERT_TRUE(report.Finish("FAILED: the figures above", &error)) << error.toStdString();
+    const QString markdown = Read(Folder() + "/report.md");
+    EXPECT_TRUE(markdown.contains(
+        "| Calibration residual RMS (camera px) | 0.042 px | at most 0.1 px | pass |\n"));
+    EXPECT_TRUE(markdown.contains("| Calibration squares found | 7 | at least 15 | FAIL |\n"));
+    EXPECT_TRUE(markdown.contains("| Placement overlap S2 | 97.3 % < 98 % ✗ |\n"))
+        << markdown.toStdString();
 }
 
 // The configuration a calibration is stored for, as the step shows it.

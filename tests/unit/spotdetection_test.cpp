@@ -847,6 +847,52 @@ TEST_F(LeastSquaresCalibration, PairsSeenAtTheImageBorderAreLeftOut) {
     ExpectMatrixNear(dmdToCamera, kDmdToChip, 1e-9);
 }
 
+// Each chip point moved by (0.3, 0.4) or its opposite in a checkerboard over the grid: errors
+// no affine map can take up, so the fit is the true map and the residual of every pair is half
+// a camera pixel.
+TEST_F(LeastSquaresCalibration, TheFitIsMeasuredOnThePairsItUsedInImagePixels) {
+    for (size_t k = 0; k < camera.size(); ++k) {
+        const double sign = ((k % 8) + (k / 8)) % 2 == 0 ? 1.0 : -1.0;
+        camera[k].x += 0.3 * sign;
+        camera[k].y += 0.4 * sign;
+    }
+    // A pair at the border, left out of the fit and its residual.
+    CZtMatrix3 chipFromImage{};
+    ASSERT_EQ(InvertMatrix(3, imageFromChip.data(), chipFromImage.data()), 0);
+    dmd.push_back({500.0, 500.0});
+    camera.push_back(Mapped(chipFromImage, {{5, 900}})[0]);
+    const std::vector<SZtPointD> usedDmd(dmd.begin(), dmd.end() - 1);
+    const std::vector<SZtPointD> usedCamera(camera.begin(), camera.end() - 1);
+
+    CZtMatrix3 dmdToCamera{};
+    CZtMatrix3 cameraToDmd{};
+    SZtCalibrationFit fit;
+    ASSERT_EQ(ComputeCalibrationMatrices(&dmd, &camera, 2048, 2048, imageFromChip, Transform(),
+                                         &dmdToCamera, &cameraToDmd, &fit),
+              0);
+    EXPECT_EQ(fit.pairs, 48u);
+    EXPECT_NEAR(fit.rms, 0.5, 1e-9);
+    EXPECT_NEAR(fit.max, 0.5, 1e-9);
+    EXPECT_FALSE(fit.IsHigh());
+
+    // The same pairs on a camera binned 2 x 2: a quarter of a displayed pixel.
+    const CZtMatrix3 binned = {0.5, 0, 0, 0, 0.5, 0, 0, 0, 1};
+    const SZtCalibrationFit half = MeasureFit(kDmdToChip, usedDmd, usedCamera, binned);
+    EXPECT_NEAR(half.rms, 0.25, 1e-9);
+    EXPECT_NEAR(half.max, 0.25, 1e-9);
+}
+
+TEST_F(LeastSquaresCalibration, ASquareFoundOffItsPlaceMakesTheResidualHigh) {
+    std::vector<SZtPointD> found = camera;
+    found[17].x += 2.0;
+    const SZtCalibrationFit fit = MeasureFit(kDmdToChip, dmd, found, imageFromChip);
+    EXPECT_EQ(fit.pairs, 48u);
+    EXPECT_NEAR(fit.max, 2.0, 1e-9);
+    EXPECT_NEAR(fit.rms, 2.0 / std::sqrt(48.0), 1e-9);
+    EXPECT_TRUE(fit.IsHigh());
+    EXPECT_EQ(MeasureFit(kDmdToChip, {}, {}, imageFromChip).pairs, 0u);
+}
+
 TEST_F(LeastSquaresCalibration, FewerThanThreePairsInsideTheMarginFail) {
     // Only two of the pairs lie inside the image away from its border.
     CZtMatrix3 chipFromImage{};
@@ -858,11 +904,14 @@ TEST_F(LeastSquaresCalibration, FewerThanThreePairsInsideTheMarginFail) {
     const CZtMatrix3 untouched = {7, 7, 7, 7, 7, 7, 7, 7, 7};
     CZtMatrix3 dmdToCamera = untouched;
     CZtMatrix3 cameraToDmd = untouched;
+    SZtCalibrationFit fit;
+    fit.pairs = 99;
     EXPECT_EQ(ComputeCalibrationMatrices(&dmd, &camera, 2048, 2048, imageFromChip, Transform(),
-                                         &dmdToCamera, &cameraToDmd),
+                                         &dmdToCamera, &cameraToDmd, &fit),
               -9);
     EXPECT_EQ(dmdToCamera, untouched);
     EXPECT_EQ(cameraToDmd, untouched);
+    EXPECT_EQ(fit.pairs, 99u);
     EXPECT_TRUE(dmd.empty());
     EXPECT_TRUE(camera.empty());
 
