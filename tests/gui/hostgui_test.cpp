@@ -164,7 +164,8 @@ TEST(HostGuiLaserLine, OnlyTheUsersChangesAreReported) {
     EXPECT_FALSE(line.findChild<QToolButton*>()->isVisibleTo(&line));
     line.SetLineNumber(3);
     line.SetWavelength(561);
-    EXPECT_EQ(line.findChild<QLabel*>()->text(), QStringLiteral("3: 561 nm"));
+    EXPECT_EQ(line.findChild<QLabel*>()->text(), QStringLiteral("3: 561"));
+    EXPECT_EQ(line.findChild<QLabel*>()->toolTip(), QStringLiteral("Line 3: 561 nm, power in %"));
 }
 
 TEST(HostGuiPicker, TheMainPartTogglesAndTheArrowOpensTheItems) {

@@ -22,6 +22,7 @@
 #include "fake_atcore_control.h"
 #include "plugin_host.h"
 #include "recording_aggregator.h"
+#include "stimulation_areas.h"
 #include "stimulation_device_stub.h"
 #include "zt/zt_devices.h"
 #include "zt/zt_experiment.h"
@@ -52,15 +53,6 @@ std::wstring Line(const char* function, const std::wstring& message) {
 bool HasLine(const char* function, const std::wstring& message) {
     const std::vector<std::wstring> log = zthost::CapturedLog();
     return std::find(log.begin(), log.end(), Line(function, message)) != log.end();
-}
-
-CZtRoiObject Area(std::uint32_t id, std::uint32_t group, std::uint32_t type,
-                  std::vector<double> geometry) {
-    CZtRoiObject area(type, std::move(geometry));
-    area.SetId(id);
-    area.SetStimulation(true);
-    area.SetStimulationGroup(group);
-    return area;
 }
 
 // One area per group: a rectangle in S1, an ellipse in S2, a triangle in S3, apart from each

@@ -11,6 +11,7 @@
 
 class QAction;
 class QDoubleSpinBox;
+class QFrame;
 class QLabel;
 class QMenu;
 class QSlider;
@@ -47,8 +48,9 @@ private:
     QPointer<QWidget> m_nativeParent;
 };
 
-// One line of a light source: its number and wavelength, a power editor (slider and number, 0 ...
-// 100 %) drawn in the wavelength's colour, and a button that switches the line on and off.
+// One line of a light source: its number and wavelength ("2: 488", the unit in the tooltip), a
+// power editor (slider and number, 0 ... 100 %) drawn in the wavelength's colour, and a button that
+// switches the line on and off.
 // Style 0 shows everything; style 1 has no switch button (a light that is always used).
 class ZTHOST_API CZtQLaserLine : public QWidget {
     Q_OBJECT
@@ -94,6 +96,7 @@ private:
     int m_style = 0;
     bool m_colorFill = true;
     QColor m_color;
+    QFrame* m_swatch = nullptr;
     QLabel* m_label = nullptr;
     QSlider* m_slider = nullptr;
     QDoubleSpinBox* m_spinBox = nullptr;

@@ -1,5 +1,6 @@
 // CZtQLaserLine: the host's control of one line of a light source.
 #include <QDoubleSpinBox>
+#include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QSignalBlocker>
@@ -11,15 +12,16 @@
 #include "zt/zt_qtwidgets.h"
 
 CZtQLaserLine::CZtQLaserLine(QWidget* parent) : QWidget(parent) {
+    m_swatch = new QFrame(this);
+    m_swatch->setObjectName(QStringLiteral("laserLineColor"));
+    m_swatch->setFixedWidth(6);
     m_label = new QLabel(this);
     m_label->setObjectName(QStringLiteral("laserLineLabel"));
-    m_label->setMinimumWidth(64);
     m_slider = new QSlider(Qt::Horizontal, this);
     m_slider->setObjectName(QStringLiteral("laserLinePowerSlider"));
     m_spinBox = new QDoubleSpinBox(this);
     m_spinBox->setObjectName(QStringLiteral("laserLinePower"));
     m_spinBox->setRange(0.0, 100.0);
-    m_spinBox->setSuffix(QStringLiteral(" %"));
     m_spinBox->setKeyboardTracking(false);
     m_spinBox->setButtonSymbols(QAbstractSpinBox::NoButtons);
     m_enableButton = new QToolButton(this);
@@ -27,9 +29,16 @@ CZtQLaserLine::CZtQLaserLine(QWidget* parent) : QWidget(parent) {
     m_enableButton->setCheckable(true);
     m_enableButton->setText(QStringLiteral("On"));
 
+    // The slider takes what the label, the number and the switch leave of a narrow control.
+    const QFontMetrics metrics(font());
+    m_label->setFixedWidth(metrics.horizontalAdvance(QStringLiteral("8: 888")) + 12);
+    m_spinBox->setFixedWidth(metrics.horizontalAdvance(QStringLiteral("100.0")) + 14);
+    m_enableButton->setFixedWidth(metrics.horizontalAdvance(QStringLiteral("Off")) + 14);
+    m_slider->setMinimumWidth(40);
     auto* layout = new QHBoxLayout(this);
     layout->setContentsMargins(2, 2, 2, 2);
-    layout->setSpacing(4);
+    layout->setSpacing(3);
+    layout->addWidget(m_swatch);
     layout->addWidget(m_label);
     layout->addWidget(m_slider, 1);
     layout->addWidget(m_spinBox);
@@ -129,19 +138,21 @@ bool CZtQLaserLine::IsLineEnabled() const {
     return m_enableButton->isChecked();
 }
 
+// The control is narrow: the unit goes into the tooltip.
 void CZtQLaserLine::UpdateLabel() {
-    m_label->setText(m_wavelength > 0
-                         ? QStringLiteral("%1: %2 nm").arg(m_lineNumber).arg(m_wavelength)
-                         : QString::number(m_lineNumber));
+    m_label->setText(m_wavelength > 0 ? QStringLiteral("%1: %2").arg(m_lineNumber).arg(m_wavelength)
+                                      : QString::number(m_lineNumber));
+    m_label->setToolTip(
+        m_wavelength > 0
+            ? QStringLiteral("Line %1: %2 nm, power in %").arg(m_lineNumber).arg(m_wavelength)
+            : QStringLiteral("Line %1, power in %").arg(m_lineNumber));
 }
 
-// The line's colour marks its label and fills the slider up to the power.
+// The line's colour marks the line and fills the slider up to the power.
 void CZtQLaserLine::UpdateColors() {
     const QColor color = m_color.isValid() ? m_color : ZT_GetSysColor(13);
     const QColor fill = m_colorFill ? color : ZT_GetSysColor(13);
-    m_label->setStyleSheet(
-        QStringLiteral("QLabel { border-left: 6px solid %1; padding-left: 3px; }")
-            .arg(color.name()));
+    m_swatch->setStyleSheet(QStringLiteral("QFrame { background-color: %1; }").arg(color.name()));
     m_slider->setStyleSheet(
         QStringLiteral("QSlider::groove:horizontal { height: 6px; background: %1; }"
                        "QSlider::sub-page:horizontal { background: %2; }"
