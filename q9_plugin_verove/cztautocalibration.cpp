@@ -108,6 +108,11 @@ void CZtAutocalibration::SetDialog(CZtAutocalibrationDialog* dialog) {
     m_pDialog = dialog;
 }
 
+CZtAutocalibrationDialog* CZtAutocalibration::GetDialog() {
+    std::lock_guard<std::mutex> lock(m_dialogLock);
+    return m_pDialog;
+}
+
 void CZtAutocalibration::NotifyProgress() {
     std::lock_guard<std::mutex> lock(m_dialogLock);
     if (m_pDialog) {

@@ -42,6 +42,8 @@ public:
     void RefreshCalibrationDocument();
     // The dialog whose signals the worker emits; null when none is open.
     void SetDialog(CZtAutocalibrationDialog* dialog);
+    // The open dialog; null when none is. GUI thread: the dialog goes only there.
+    CZtAutocalibrationDialog* GetDialog();
     // The pairs of the last run, DMD and camera image points; read them only while no worker
     // runs.
     const std::vector<SZtPointD>& GetDmdPoints() const { return m_container.m_dmdPoints; }

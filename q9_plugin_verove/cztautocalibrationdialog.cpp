@@ -16,6 +16,8 @@
 
 #include "cztautocalibration.h"
 #include "cztstimulationdeviceverove.h"
+#include "cztverovelightpath.h"
+#include "cztverovepadqt.h"
 #include "verove_log.h"
 #include "zt/zt_acquisition.h"
 #include "zt/zt_util.h"
@@ -241,6 +243,11 @@ void CZtAutocalibrationDialog::OnButtonFocus() {
 }
 
 void CZtAutocalibrationDialog::OnButtonStimulate() {
+    CZtVerovePadQt* pad = m_pDevice ? m_pDevice->GetPad() : nullptr;
+    if (pad && m_pDevice->GetLightPath().GetLightId() != 0) {
+        pad->StimulateS1();
+        return;
+    }
     m_pLabelMessage->setText(Tr(L"No associated laser launch, cannot stimulate."));
     m_pLabelMessage->setProperty("error", true);
     m_pLabelMessage->style()->unpolish(m_pLabelMessage);
@@ -262,6 +269,10 @@ bool CZtAutocalibrationDialog::Finish() {
         return false;
     }
     m_bFinished = true;
+    // The light of a verification still running must not outlive the dialog.
+    if (CZtVerovePadQt* pad = m_pDevice ? m_pDevice->GetPad() : nullptr) {
+        pad->OnStopAllStimulation();
+    }
     return true;
 }
 

@@ -10,11 +10,13 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QThread>
 
 #include "cztpluginverove.h"
 #include "cztverovedriver.h"
 #include "cztverovelightpath.h"
 #include "cztverovenamemanager.h"
+#include "cztverovepadqt.h"
 #include "cztverovepadwrapper.h"
 #include "cztverovesettingsfile.h"
 #include "iztstimulationdeviceaggregator.h"
@@ -114,6 +116,7 @@ void CZtStimulationDeviceVerove::Init() {
 
 CZtStimulationDeviceVerove::~CZtStimulationDeviceVerove() {
     if (m_padWrapper) {
+        // Detaches the pad too: it goes with the wrapper's window.
         m_padWrapper->DetachDevice();
         m_padWrapper.reset();
     }
@@ -625,9 +628,12 @@ int CZtStimulationDeviceVerove::HandleCameraNewParams(bool selected) {
     return result;
 }
 
-// Rebuilds the calibration tree of an open configuration dialog: there is no dialog to open yet.
+// The camera's new parameters may have changed the calibration state the pad shows.
 int CZtStimulationDeviceVerove::HandleCameraNewParamsDelayed() {
     VEROVE_LOG("CZtStimulationDeviceVerove::HandleCameraNewParamsDelayed", L"Start");
+    if (m_pad) {
+        m_pad->OnUpdateStatusMessage();
+    }
     return 0;
 }
 
@@ -681,10 +687,27 @@ int CZtStimulationDeviceVerove::HandleDeviceChanged(const std::uint32_t* ids, in
     return 0;
 }
 
-// The pad's light and shutter controls and the dialog's calibration tree are what the delayed
-// work updates; none of them exists yet.
+// The immediate handler took the light's new values into the line records; the pad shows them.
 int CZtStimulationDeviceVerove::HandleDeviceChangedDelayed(std::uint32_t id) {
     VEROVE_LOG("CZtStimulationDeviceVerove::HandleDeviceChangedDelayed", L"Start");
+    DMApi* devices = DeviceManager();
+    int type = 0;
+    if (!m_pad || !devices || devices->LogDev_GetType(id, &type) != 0 ||
+        !Contains(kRelevantTypes, type)) {
+        return 0;
+    }
+    if ((type == ZT_LOGDEV_LIGHT || type == ZT_LOGDEV_MULTILASER) &&
+        id == m_lightPath->GetLightId()) {
+        const int count = type == ZT_LOGDEV_LIGHT ? std::min(1, GetLineCount()) : GetLineCount();
+        for (int line = 0; line < count; ++line) {
+            m_pad->ShowLine(line);
+        }
+    } else if (type == ZT_LOGDEV_SHUTTER) {
+        const std::vector<ZT_DWORD> chain = m_lightPath->GetShutterIds();
+        if (std::find(chain.begin(), chain.end(), id) != chain.end()) {
+            m_pad->ShowShutterState(m_lightPath->AreShuttersOpen());
+        }
+    }
     return 0;
 }
 
@@ -1315,8 +1338,45 @@ bool CZtStimulationDeviceVerove::HasPattern(const wchar_t* name) {
     return false;
 }
 
-// The pad widget refreshes itself from the device; it comes with the pad.
-void CZtStimulationDeviceVerove::RefreshPad() {}
+void CZtStimulationDeviceVerove::RefreshPad() {
+    RunOnPad([](CZtVerovePadQt& pad) { pad.RefreshFromDevice(); });
+}
+
+void CZtStimulationDeviceVerove::RunOnPad(std::function<void(CZtVerovePadQt&)> work) {
+    CZtVerovePadWrapper* wrapper = m_padWrapper.get();
+    if (!wrapper) {
+        return;
+    }
+    if (QThread::currentThread() == wrapper->thread()) {
+        if (m_pad) {
+            work(*m_pad);
+        }
+        return;
+    }
+    QMetaObject::invokeMethod(
+        wrapper,
+        [this, work = std::move(work)] {
+            if (m_pad) {
+                work(*m_pad);
+            }
+        },
+        Qt::QueuedConnection);
+}
+
+void CZtStimulationDeviceVerove::SetPad(CZtVerovePadQt* pad) {
+    m_pad = pad;
+}
+
+CZtVerovePadQt* CZtStimulationDeviceVerove::GetPad() {
+    return m_pad;
+}
+
+void CZtStimulationDeviceVerove::SetDisableMode(EZtDisableMode mode) {
+    m_disableMode.store(mode);
+    if (m_padWrapper) {
+        m_padWrapper->DisableGUIModeChanged();
+    }
+}
 
 int CZtStimulationDeviceVerove::GetValue(int index, std::uint32_t* value) {
     if (!value) {
@@ -2005,6 +2065,8 @@ void CZtStimulationDeviceVerove::ManualShotBegin(std::int32_t parameter, double 
     if (result != 0) {
         VEROVE_LOG(function, L"Failed to start manual shot, return code %d", result);
         m_manualShotActive = false;
+        m_padManual = false;
+        m_padPulse = false;
     }
 }
 
@@ -2024,6 +2086,8 @@ void CZtStimulationDeviceVerove::ManualShotEnd() {
     line.Format(L"ManualShot(\"%s\", 0, %f, %i);", name.GetString(), 0.0, parameter);
     Protocol_Command(line);
     m_running = false;
+    m_padManual = false;
+    m_padPulse = false;
 }
 
 void CZtStimulationDeviceVerove::FinishManualShot(bool tellPad) {
@@ -2031,6 +2095,8 @@ void CZtStimulationDeviceVerove::FinishManualShot(bool tellPad) {
         return;
     }
     m_running = false;
+    m_padManual = false;
+    m_padPulse = false;
     if (tellPad && m_padWrapper) {
         m_padWrapper->StimulationState();
     }
@@ -2114,17 +2180,22 @@ int CZtStimulationDeviceVerove::SetLineUsed(int line, int group, bool used) {
 
 void CZtStimulationDeviceVerove::OnLaserLineAdded(int line) {
     VEROVE_LOG("CZtStimulationDeviceVerove::OnLaserLineAdded", L"Start");
+    RunOnPad([line](CZtVerovePadQt& pad) { pad.AddLaserLine(line); });
 }
 
 void CZtStimulationDeviceVerove::OnLaserLinesCleared() {
     VEROVE_LOG("CZtStimulationDeviceVerove::OnLaserLinesCleared", L"Start");
+    RunOnPad([](CZtVerovePadQt& pad) { pad.ClearLaserLines(); });
 }
 
 void CZtStimulationDeviceVerove::OnLaserLineShow(int line, bool show) {
     VEROVE_LOG("CZtStimulationDeviceVerove::OnLaserLineShow",
                L"CZtStimulationDeviceVerove::OnLaserLineShow(%d, %d)", line, show ? 1 : 0);
+    if (line < 0 || line >= GetLineCount()) {
+        return;
+    }
     m_lightPath->SetLineVisible(line, show);
-    RefreshPad();
+    RunOnPad([line, show](CZtVerovePadQt& pad) { pad.OnLaserLineShow(line, show); });
 }
 
 int CZtStimulationDeviceVerove::GetAssociatedDeviceInfo(std::uint32_t* lightId,
@@ -2346,7 +2417,17 @@ void CZtStimulationDeviceVerove::SetCalibrated(EZtCalibrationState state) {
     if (state == NotCalibrated && driver && !driver->IsSyncingCameraROI()) {
         driver->SyncCameraROI(false);
     }
+    // Light placed through a calibration that no longer applies would miss its areas: a running
+    // manual shot ends through the macro layer, and the host's protocol keeps the line.
+    if (state == NotCalibrated && m_manualShotActive && ZT_FindProcedure(L"ManualShot")) {
+        CZtStringW line;
+        line.Format(L"ManualShot(\"%s\", 0, 0.0, %i);", GetControllingDevice().GetString(),
+                    m_manualShotParameter.load());
+        CLI_Command(line);
+        Protocol_Command(line);
+    }
     if (m_padWrapper) {
         m_padWrapper->StimulationState();
     }
+    m_lightPath->SendStateReport();
 }

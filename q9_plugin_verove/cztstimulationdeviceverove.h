@@ -1,8 +1,10 @@
 // The stimulation device the host sees as one Verove: its four host interfaces and its life cycle.
 #pragma once
 
+#include <QPointer>
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -16,6 +18,7 @@
 #include "zt/zt_class.h"
 #include "zt/zt_dmd.h"
 #include "zt/zt_grabber.h"
+#include "zt/zt_gui.h"
 #include "zt/zt_laserpower.h"
 #include "zt/zt_picbuf.h"
 #include "zt/zt_roi.h"
@@ -25,6 +28,7 @@
 class QWidget;
 class CZtAutocalibrationDialog;
 class CZtVeroveLightPath;
+class CZtVerovePadQt;
 class CZtVerovePadWrapper;
 class DMApi;
 class IZtStimulationDeviceAggregator;
@@ -106,6 +110,27 @@ public:
     virtual void OnLaserLineAdded(int line);
     virtual void OnLaserLinesCleared();
     virtual CZtVerovePadWrapper* GetPadWrapper();
+    // ---- The pad (GUI thread) ----
+    // Not virtual: the host's table of the class's slots fixes the virtual operations.
+    // The pad registers itself as it is built, and with null as it goes.
+    void SetPad(CZtVerovePadQt* pad);
+    CZtVerovePadQt* GetPad();
+    // Set by the pad as it starts a manual exposure or a pulse; cleared when the shot ends.
+    void SetPadManualStimulation(bool on) { m_padManual.store(on); }
+    bool IsPadManualStimulation() const { return m_padManual.load(); }
+    void SetPadPulseStimulation(bool on) { m_padPulse.store(on); }
+    bool IsPadPulseStimulation() const { return m_padPulse.load(); }
+    // The pad's pulse time in milliseconds, kept as the settings' pattern duration.
+    double GetPadPulseDuration() const { return m_settings.patternDuration; }
+    void SetPadPulseDuration(double ms) { m_settings.patternDuration = ms; }
+    // The pad's grey levels: 16, 64 or 256, and whether they are on; kept in the settings.
+    int GetGrayscaleLevels() const { return m_settings.grayscalingLevelsIndex; }
+    void SetGrayscaleLevels(int count) { m_settings.grayscalingLevelsIndex = count; }
+    bool IsGrayscaleEnabled() const { return m_settings.grayscalingEnabled; }
+    void SetGrayscaleEnabled(bool on) { m_settings.grayscalingEnabled = on; }
+    // What the host's state forbids on the pad; a change reaches the pad through the wrapper.
+    void SetDisableMode(EZtDisableMode mode);
+    EZtDisableMode GetDisableMode() const { return m_disableMode.load(); }
     // 0, or -8 after refusing a galvo XY configuration (message box once per process).
     virtual int CheckGalvoConflict();
     virtual int SetTraxPort(std::uint32_t portA, std::uint32_t portB);
@@ -336,6 +361,9 @@ private:
     void UpdateGroupPatterns(CZtVeroveDriver* driver);
     // A manual shot ended: clears it and the running flags; tellPad refreshes the pad.
     void FinishManualShot(bool tellPad);
+    // Runs work with the pad on the GUI thread: at once there, queued from other threads (through
+    // the wrapper, whose deletion drops what is still queued). Nothing without a pad.
+    void RunOnPad(std::function<void(CZtVerovePadQt&)> work);
     int CurrentPatternId(CZtVeroveDriver* driver);
     // A pattern of the store, or from 10000 on of the sequence pool; the caller holds the driver's
     // buffer lock.
@@ -362,6 +390,10 @@ private:
     bool m_driverOpened = false;
     bool m_connected = false;
     std::unique_ptr<CZtVerovePadWrapper> m_padWrapper;
+    QPointer<CZtVerovePadQt> m_pad;  // GUI thread
+    std::atomic<bool> m_padManual{false};
+    std::atomic<bool> m_padPulse{false};
+    std::atomic<EZtDisableMode> m_disableMode{ZtDisableNone};
 
     bool m_active = false;
     bool m_visible = true;

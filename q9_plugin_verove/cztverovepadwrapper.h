@@ -1,17 +1,23 @@
-// The device's GUI element: its signals carry device events to the GUI thread.
+// The device's GUI element: it shows the pad in the host's tab container and carries device events
+// to the GUI thread.
 #pragma once
 
-#include <QObject>
+#include <QPointer>
+#include <QSize>
 #include <cstdint>
 
+#include "zt/zt_guielement.h"
+
+class CZtQWinWidget;
 class CZtStimulationDeviceVerove;
+class CZtVerovePadQt;
 
 using zt_uint32 = std::uint32_t;
 using zt_int32 = std::int32_t;
 
 // Thread-affine to the GUI thread that created it; the emitting methods may be called from any
 // thread: the delayed handlers run through queued connections on the GUI thread.
-class CZtVerovePadWrapper : public QObject {
+class CZtVerovePadWrapper : public CZtQtGUIControlElement {
     Q_OBJECT
 
 public:
@@ -19,9 +25,12 @@ public:
     explicit CZtVerovePadWrapper(CZtStimulationDeviceVerove* device);
     ~CZtVerovePadWrapper() override;
 
-    // Called by the device as it is destroyed; the slots do nothing afterwards.
+    // Called by the device as it is destroyed; the wrapper and the pad do nothing afterwards.
     void DetachDevice();
     CZtStimulationDeviceVerove* GetDevice() const { return m_device; }
+    CZtVerovePadQt* GetPad() const;
+    CZtQWinWidget* GetWinWidget() const;
+    QSize GetBaseSize() const { return m_baseSize; }
 
     // Each only emits the matching signal.
     void DMRefresh();
@@ -35,6 +44,20 @@ public:
     void Patterns();
     void GroupButtons();
     void StimulationState();
+
+    // ---- Host element operations ----
+    void setupUi() override;
+    QWidget* CreateUI(const wchar_t* name, CZtGUIElement* parentElement) override;
+    void DestroyUI() override;
+    // Command 3 sets the caption to text (at most 255 characters); others go to the base.
+    int CustomCommand(int command, void* param, const wchar_t* text) override;
+    void OnGuiZoomChanged() override;
+    CZtStringW GetCaption() const override { return CZtStringW(m_caption); }
+    // The base size at zoom 1.0 times the zoom, for pad and window widget; the element's size
+    // bounds follow.
+    void ApplySize();
+    // The pad's laser lines came or went: the base height changes by pixels.
+    void ChangeBaseHeight(int pixels);
 
 signals:
     void sigDelayDMRefresh();
@@ -58,6 +81,18 @@ public slots:
     void OnDisableGUIModeChanged();
 
 private:
+    void SetCaption(const CZtStringW& caption);
+    // The tab container the wrapper was created in; null when there is none.
+    CZtTabContainer* TabContainer() const;
+    // The device's name from the name manager, as the tab shows it.
+    CZtStringW DeviceTitle() const;
+
+    wchar_t m_caption[256] = {};
+    CZtGUIElement* m_parentElement = nullptr;  // borrowed; see TabContainer
+    QSize m_baseSize;
+    QPointer<CZtQWinWidget> m_winWidget;
+    QPointer<CZtVerovePadQt> m_pad;
     // Borrowed; written and read on the GUI thread only.
     CZtStimulationDeviceVerove* m_device = nullptr;
+    bool m_uiReady = false;
 };

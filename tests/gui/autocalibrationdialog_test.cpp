@@ -24,6 +24,7 @@
 #include "cztpluginverove.h"
 #include "cztstimulationdeviceverove.h"
 #include "cztverovedriver.h"
+#include "event_wait.h"
 #include "fake_atcore_control.h"
 #include "plugin_host.h"
 #include "shown_mirrors.h"
@@ -98,21 +99,6 @@ SDeviation Deviation(const CZtMatrix3& measured, const std::array<double, 6>& tr
     }
     deviation.rms = std::sqrt(deviation.rms / count);
     return deviation;
-}
-
-// Process events until done() holds or the timeout has passed.
-template <typename Condition>
-bool WaitFor(Condition done, int timeoutMs = 1200000) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!done()) {
-        if (timer.elapsed() > timeoutMs) {
-            return false;
-        }
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        QThread::msleep(5);
-    }
-    return true;
 }
 
 constexpr ZT_DWORD kNosepiece = 11;

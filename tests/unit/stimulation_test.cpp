@@ -22,6 +22,7 @@
 #include "fake_atcore_control.h"
 #include "plugin_host.h"
 #include "recording_aggregator.h"
+#include "stimulation_areas.h"
 #include "stimulation_device_stub.h"
 #include "verove_device.h"
 #include "zt/zt_devices.h"

@@ -4,6 +4,8 @@
 #include "zt/zt_export.h"
 #include "zt/zt_string.h"
 
+class CZtQtGUIControlElement;
+
 // A GUI element of the host layout (opaque; borrowed from the layout manager).
 struct SZtGUIElement;
 using ZT_HGUIELEMENT = SZtGUIElement*;
@@ -29,6 +31,20 @@ public:
     // end puts it last). 0; -4 as above, or a null name or a negative index; -8 while locked; -10
     // when the element is in a layout already.
     virtual int InsertElement(ZT_HGUIELEMENT element, const wchar_t* layoutName, int position) = 0;
+
+    // ---- Control elements shown in tab containers (zt/zt_guielement.h) ----
+    // Shows the element as the user's saved layout has it: back in its tab container at the index
+    // it had, visible. 0; -4 for a null element or one that lies in no tab container; -8 while the
+    // layout is locked.
+    virtual int ShowElementAsSaved(CZtQtGUIControlElement* element) = 0;
+    // Makes the element the active one, its container's current tab. 0; -4 as above; -8 while
+    // locked.
+    virtual int SetActiveElement(CZtQtGUIControlElement* element) = 0;
+    // The active element while its window is visible; null otherwise.
+    virtual CZtQtGUIControlElement* GetActiveVisibleElement() = 0;
+    // Suspends (true) or resumes (false) layout changes: while suspended, tab containers neither
+    // repaint nor lay out, so that several changes appear as one. Returns the previous state.
+    virtual bool SuspendLayoutChanges(bool suspend) = 0;
 
 protected:
     virtual ~IZtLayoutManager() = default;

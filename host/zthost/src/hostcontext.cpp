@@ -5,6 +5,7 @@
 #include "classregistry.h"
 #include "diagnosticlog.h"
 #include "documentstore.h"
+#include "guistate.h"
 #include "hostsettings.h"
 #include "layoutmanager.h"
 #include "macrolayer.h"
@@ -51,6 +52,7 @@ void ResetForTests() {
     ::HostContext::Instance().Grabber().Clear();
     MacroLayer::Instance().Reset();
     LayoutManager::Instance().Clear();
+    GuiState::Instance().Clear();
     DocumentStore::Instance().Clear();
     CameraState::Instance().Clear();
     HostSettings::Instance().Clear();

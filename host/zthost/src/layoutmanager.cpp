@@ -168,6 +168,75 @@ void LayoutManager::Clear() {
     m_elements.clear();
     m_physicalElements.clear();
     m_locked = false;
+    m_activeElement = nullptr;
+}
+
+// ---- Control elements in tab containers
+// ----------------------------------------------------------
+
+namespace {
+
+CZtTabContainer* ContainerOf(CZtQtGUIControlElement* element) {
+    CZtGUIElement* parent = element ? element->GetParentElement() : nullptr;
+    return parent ? qobject_cast<CZtTabContainer*>(parent->FindContainer("CZtTabContainer"))
+                  : nullptr;
+}
+
+}  // namespace
+
+void LayoutManager::AddContainer(CZtTabContainer* container) {
+    m_containers.push_back(container);
+}
+
+void LayoutManager::RemoveContainer(CZtTabContainer* container) {
+    m_containers.erase(std::remove(m_containers.begin(), m_containers.end(), container),
+                       m_containers.end());
+}
+
+int LayoutManager::ShowElementAsSaved(CZtQtGUIControlElement* element) {
+    CZtTabContainer* container = ContainerOf(element);
+    if (!container) {
+        return -4;
+    }
+    if (m_locked) {
+        return -8;
+    }
+    if (!container->IsShown(element)) {
+        container->AddElement(element, container->GetSavedIndex(element));
+    }
+    container->show();
+    return 0;
+}
+
+int LayoutManager::SetActiveElement(CZtQtGUIControlElement* element) {
+    CZtTabContainer* container = ContainerOf(element);
+    if (!container) {
+        return -4;
+    }
+    if (m_locked) {
+        return -8;
+    }
+    m_activeElement = element;
+    container->UpdateActiveTab();
+    return 0;
+}
+
+CZtQtGUIControlElement* LayoutManager::GetActiveVisibleElement() {
+    CZtQtGUIControlElement* element = m_activeElement;
+    QWidget* window = element ? element->GetNativeWindow() : nullptr;
+    CZtTabContainer* container = ContainerOf(element);
+    const bool visible = window && container && container->IsShown(element) &&
+                         container->GetActiveElement() == element && !window->isHidden();
+    return visible ? element : nullptr;
+}
+
+bool LayoutManager::SuspendLayoutChanges(bool suspend) {
+    const bool previous = m_suspended;
+    m_suspended = suspend;
+    for (CZtTabContainer* container : m_containers) {
+        container->setUpdatesEnabled(!suspend);
+    }
+    return previous;
 }
 
 IZtLayoutManager* ZT_GetLayoutManager() {

@@ -2,12 +2,15 @@
 // layouts.
 #pragma once
 
+#include <QPointer>
+#include <atomic>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
+#include "zt/zt_guielement.h"
 #include "zt/zt_layout.h"
 
 // Shows the controls of a logical device, or of all the logical devices of a physical device
@@ -18,7 +21,9 @@ struct SZtGUIElement {
     std::wstring userName;
 };
 
-// Thread-safe, although plug-ins call it on the GUI thread only: tests configure it from theirs.
+// Thread-safe for the elements of logical and physical devices, although plug-ins call it on the
+// GUI thread only: tests configure it from theirs. The control elements and tab containers are GUI
+// thread only.
 class LayoutManager : public IZtLayoutManager {
 public:
     static LayoutManager& Instance();
@@ -29,6 +34,14 @@ public:
     int GetElementPlace(ZT_HGUIELEMENT element, CZtStringW* layoutName, int* position) override;
     int RemoveElement(ZT_HGUIELEMENT element) override;
     int InsertElement(ZT_HGUIELEMENT element, const wchar_t* layoutName, int position) override;
+    int ShowElementAsSaved(CZtQtGUIControlElement* element) override;
+    int SetActiveElement(CZtQtGUIControlElement* element) override;
+    CZtQtGUIControlElement* GetActiveVisibleElement() override;
+    bool SuspendLayoutChanges(bool suspend) override;
+
+    CZtQtGUIControlElement* GetActiveElement() const { return m_activeElement; }
+    void AddContainer(CZtTabContainer* container);
+    void RemoveContainer(CZtTabContainer* container);
 
     void AddElement(ZT_DWORD logicalDeviceId, const std::wstring& layout);
     void AddPhysicalElement(ZT_DWORD physicalDeviceId, const std::wstring& layout);
@@ -53,5 +66,10 @@ private:
     Elements m_elements;          // by logical device id
     Elements m_physicalElements;  // by physical device id
     std::map<std::wstring, Layout> m_layouts;
-    bool m_locked = false;
+    std::atomic<bool> m_locked{false};
+
+    // GUI thread.
+    std::vector<CZtTabContainer*> m_containers;
+    QPointer<CZtQtGUIControlElement> m_activeElement;
+    bool m_suspended = false;
 };

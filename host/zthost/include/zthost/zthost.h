@@ -101,9 +101,10 @@ ZTHOST_API int StimulationDeviceUpdateCount();
 // registered class and the simulated microscope's devices and camera (the host then has no device
 // manager and no grabber provider), closes every document, stops live mode, and returns the log
 // capture, message boxes, save-file dialogs, storage path, translations, named references, search
-// folders, detail switch, AVX-512 switch, "Fast Timelapse", galvo message flag, view settings, GUI,
-// focus drive, objectives, and the camera's optics, mirror-frame source and specimen to their start
-// state. The log file setting is kept.
+// folders, detail switch, AVX-512 switch, "Fast Timelapse", galvo message flag, view settings, GUI
+// (shown or not, zoom, the acquisition controls' tab container), focus drive, objectives, and the
+// camera's optics, mirror-frame source and specimen to their start state. The log file setting is
+// kept.
 ZTHOST_API void ResetForTests();
 
 }  // namespace zthost

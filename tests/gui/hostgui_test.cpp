@@ -1,0 +1,311 @@
+// The reference host's GUI pieces that device controls use: exposure texts, colours, style
+// sheets, the laser-line control, the picker button, the tab container with the layout manager's
+// operations, the GUI zoom and the dialog base.
+#include <gtest/gtest.h>
+
+#include <QDoubleSpinBox>
+#include <QFile>
+#include <QLabel>
+#include <QLayout>
+#include <QMenu>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <QToolButton>
+#include <cmath>
+
+#include "zt/zt_gui.h"
+#include "zt/zt_guielement.h"
+#include "zt/zt_layout.h"
+#include "zt/zt_qtwidgets.h"
+#include "zthost/camera_control.h"
+#include "zthost/gui.h"
+#include "zthost/layout.h"
+#include "zthost/zthost.h"
+
+namespace {
+
+bool WaitForMenu(QMenu* menu) {
+    for (int i = 0; menu && i < 200 && !menu->isVisible(); ++i) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+    return menu && menu->isVisible();
+}
+
+struct ReadCase {
+    const char* text;
+    double minMs;
+    bool ok;
+    double ms;
+};
+
+class HostGuiExposureRead : public ::testing::TestWithParam<ReadCase> {};
+
+TEST_P(HostGuiExposureRead, ATypedTimeReadsInItsUnit) {
+    const ReadCase& c = GetParam();
+    bool ok = !c.ok;
+    const double ms = ZT_TextToExposure(QString::fromUtf8(c.text), -1.0, c.minMs, 8.28e7, &ok);
+    EXPECT_EQ(ok, c.ok) << c.text;
+    EXPECT_DOUBLE_EQ(ms, c.ok ? c.ms : -1.0) << c.text;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Forms, HostGuiExposureRead,
+    ::testing::Values(ReadCase{"1 ms", 1.0, true, 1.0}, ReadCase{"10ms", 1.0, true, 10.0},
+                      ReadCase{"250", 1.0, true, 250.0}, ReadCase{" 3 S ", 1.0, true, 3000.0},
+                      ReadCase{"1.5 s", 1.0, true, 1500.0}, ReadCase{"1,5 s", 1.0, true, 1500.0},
+                      ReadCase{"0.5 min", 1.0, true, 30000.0},
+                      ReadCase{"250 \xc2\xb5s", 0.0, true, 0.25},
+                      ReadCase{"250 us", 0.0, true, 0.25},
+                      ReadCase{"500 us", 1.0, false, 0.0},    // below the lower bound
+                      ReadCase{"1381 min", 1.0, false, 0.0},  // above the upper bound
+                      ReadCase{"2 h", 1.0, false, 0.0}, ReadCase{"", 1.0, false, 0.0},
+                      ReadCase{"abc", 1.0, false, 0.0}, ReadCase{"-5 ms", 0.0, false, 0.0},
+                      ReadCase{"Toggle", 1.0, false, 0.0}, ReadCase{"1 s 2", 1.0, false, 0.0}));
+
+struct WriteCase {
+    double ms;
+    double unitMs;
+    const char* text;
+};
+
+class HostGuiExposureWrite : public ::testing::TestWithParam<WriteCase> {};
+
+TEST_P(HostGuiExposureWrite, ATimeIsWrittenInItsLargestExactUnit) {
+    const WriteCase& c = GetParam();
+    EXPECT_EQ(ZT_ExposureToText(c.ms, c.unitMs), QString::fromUtf8(c.text));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Units, HostGuiExposureWrite,
+    ::testing::Values(WriteCase{1.0, -1.0, "1 ms"}, WriteCase{250.0, -1.0, "250 ms"},
+                      WriteCase{1000.0, -1.0, "1 s"}, WriteCase{1500.0, -1.0, "1.5 s"},
+                      WriteCase{100000.0, -1.0, "100 s"}, WriteCase{60000.0, -1.0, "1 min"},
+                      WriteCase{90000.0, -1.0, "1.5 min"}, WriteCase{8.28e7, -1.0, "1380 min"},
+                      WriteCase{0.5, -1.0, "500 \xc2\xb5s"}, WriteCase{250.0, 1000.0, "0.25 s"},
+                      WriteCase{2.0, 0.001, "2000 \xc2\xb5s"}));
+
+TEST(HostGuiExposure, EveryWrittenTimeReadsBackTheSame) {
+    for (double ms : {1.0, 10.0, 50.0, 123.0, 1000.0, 1250.0, 30000.0, 61000.0, 90000.0}) {
+        bool ok = false;
+        const QString text = ZT_ExposureToText(ms, -1.0);
+        EXPECT_DOUBLE_EQ(ZT_TextToExposure(text, -1.0, 0.0, 8.28e7, &ok), ms) << text.toStdString();
+        EXPECT_TRUE(ok);
+    }
+}
+
+TEST(HostGuiColors, SystemColoursAndWavelengthsLookAsTheyShould) {
+    EXPECT_EQ(ZT_GetSysColor(4), QColor(0x5a, 0x5a, 0x5a));
+    EXPECT_EQ(ZT_GetSysColor(-1), QColor(Qt::black));
+    EXPECT_EQ(ZT_GetSysColor(31), QColor(Qt::black));
+    const QColor violet = ZT_WavelengthToRGB(405);
+    EXPECT_GT(violet.blue(), violet.red());
+    EXPECT_GT(violet.red(), violet.green());
+    const QColor blue = ZT_WavelengthToRGB(488);
+    EXPECT_EQ(blue.blue(), 255);
+    EXPECT_GT(blue.green(), 150);
+    EXPECT_EQ(blue.red(), 0);
+    const QColor yellowGreen = ZT_WavelengthToRGB(561);
+    EXPECT_EQ(yellowGreen.green(), 255);
+    EXPECT_GT(yellowGreen.red(), 150);
+    const QColor red = ZT_WavelengthToRGB(640);
+    EXPECT_EQ(red.red(), 255);
+    EXPECT_LT(red.green(), 40);
+    EXPECT_EQ(ZT_WavelengthToRGB(1064), QColor(0xa0, 0xa0, 0xa0));
+}
+
+TEST(HostGuiStyleSheets, TheLoaderFillsInTheHostsColours) {
+    zthost::ClearCapturedLog();
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString path = dir.filePath(QStringLiteral("pad.qss"));
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(
+        "QLabel[style=\"error\"] { color: @ColorError; background: @ColorWindow; "
+        "border-color: @NoSuchColour; }");
+    file.close();
+    QWidget widget;
+    ASSERT_EQ(ZT_LoadStyleSheet(&widget, path), 0);
+    EXPECT_EQ(widget.styleSheet(),
+              QStringLiteral("QLabel[style=\"error\"] { color: #e04040; background: #2b2b2b; "
+                             "border-color: @NoSuchColour; }"));
+    EXPECT_TRUE(
+        zthost::LogContains(L"zthost ZT_LoadStyleSheet: unknown colour variable "
+                            L"@NoSuchColour"));
+    EXPECT_EQ(ZT_LoadStyleSheet(&widget, dir.filePath(QStringLiteral("missing.qss"))), -5);
+    EXPECT_EQ(ZT_LoadStyleSheet(nullptr, path), -4);
+}
+
+// ---- Widgets ----------------------------------------------------------------------------------
+
+TEST(HostGuiLaserLine, OnlyTheUsersChangesAreReported) {
+    CZtQLaserLine line;
+    QSignalSpy power(&line, &CZtQLaserLine::powerChanged);
+    QSignalSpy enabled(&line, &CZtQLaserLine::lineEnabled);
+    line.SetDecimals(1);
+    line.SetPower(12.34);
+    line.SetLineEnabled(true);
+    EXPECT_DOUBLE_EQ(line.GetPower(), 12.3);
+    EXPECT_TRUE(line.IsLineEnabled());
+    EXPECT_EQ(power.count(), 0);
+    EXPECT_EQ(enabled.count(), 0);
+
+    auto* spinBox = line.findChild<QDoubleSpinBox*>();
+    spinBox->setValue(40.0);
+    ASSERT_EQ(power.count(), 1);
+    EXPECT_DOUBLE_EQ(power[0][0].toDouble(), 40.0);
+    QTest::mouseClick(line.findChild<QToolButton*>(), Qt::LeftButton);
+    ASSERT_EQ(enabled.count(), 1);
+    EXPECT_FALSE(enabled[0][0].toBool());
+
+    line.SetStyle(1);
+    EXPECT_FALSE(line.findChild<QToolButton*>()->isVisibleTo(&line));
+    line.SetLineNumber(3);
+    line.SetWavelength(561);
+    EXPECT_EQ(line.findChild<QLabel*>()->text(), QStringLiteral("3: 561"));
+    EXPECT_EQ(line.findChild<QLabel*>()->toolTip(), QStringLiteral("Line 3: 561 nm, power in %"));
+}
+
+TEST(HostGuiPicker, TheMainPartTogglesAndTheArrowOpensTheItems) {
+    CZtPickerTogglePushButton picker;
+    picker.resize(120, 24);
+    picker.AddItem(QStringLiteral("16 levels"), 0);
+    QAction* second = picker.AddItem(QStringLiteral("64 levels"), 1);
+    EXPECT_EQ(picker.text(), QStringLiteral("16 levels"));
+    EXPECT_FALSE(picker.isCheckable());
+    QSignalSpy checked(&picker, &CZtPickerTogglePushButton::checkedChanged);
+    QSignalSpy selected(&picker, &CZtPickerTogglePushButton::selectionChanged);
+
+    QTest::mouseClick(&picker, Qt::LeftButton, {}, QPoint(20, 12));
+    EXPECT_TRUE(picker.IsPickerChecked());
+    EXPECT_FALSE(picker.isChecked());
+    ASSERT_EQ(checked.count(), 1);
+    QTest::mouseClick(&picker, Qt::LeftButton, {}, QPoint(20, 12));
+    EXPECT_FALSE(picker.IsPickerChecked());
+
+    QTest::mouseClick(&picker, Qt::LeftButton, {}, QPoint(120 - picker.ArrowWidth() / 2, 12));
+    QMenu* menu = picker.findChild<QMenu*>();
+    ASSERT_TRUE(WaitForMenu(menu));
+    second->trigger();
+    EXPECT_EQ(picker.GetCurrentIndex(), 1);
+    EXPECT_EQ(picker.text(), QStringLiteral("64 levels"));
+    ASSERT_EQ(selected.count(), 1);
+    EXPECT_EQ(checked.count(), 2) << "opening the items does not toggle";
+    EXPECT_FALSE(picker.SetCurrentIndex(5));
+}
+
+// ---- Elements, tab container, layout manager, zoom
+// -------------------------------------------------
+
+class CountingElement : public CZtQtGUIControlElement {
+public:
+    void OnGuiZoomChanged() override {
+        ++zoomNotices;
+        CZtQtGUIControlElement::OnGuiZoomChanged();
+    }
+    CZtStringW GetCaption() const override { return L"Caption of " + GetElementName().Str(); }
+    int zoomNotices = 0;
+};
+
+class HostGuiElements : public ::testing::Test {
+protected:
+    void TearDown() override { zthost::ResetForTests(); }
+};
+
+TEST_F(HostGuiElements, TheContainerShowsElementsAndRemembersTheirPlaces) {
+    CountingElement first, second;
+    first.setupUi();
+    second.setupUi();
+    CZtTabContainer* tabs = zthost::AcquisitionControls();
+    EXPECT_EQ(first.CreateUI(L"First", tabs), first.GetNativeWindow());
+    second.CreateUI(L"Second", tabs);
+    EXPECT_EQ(tabs->count(), 2);
+    EXPECT_EQ(tabs->GetTabTitle(&second), QStringLiteral("Caption of Second"));
+    EXPECT_EQ(first.FindContainer("CZtTabContainer"), tabs);
+
+    IZtLayoutManager* layout = ZT_GetLayoutManager();
+    ASSERT_EQ(tabs->RemoveElement(&first), 0);
+    EXPECT_EQ(tabs->count(), 1);
+    EXPECT_EQ(layout->ShowElementAsSaved(&first), 0);
+    EXPECT_EQ(tabs->indexOf(first.GetNativeWindow()), 0) << "back where it stood";
+    EXPECT_EQ(layout->SetActiveElement(&second), 0);
+    EXPECT_EQ(tabs->GetActiveElement(), &second);
+    EXPECT_EQ(layout->GetActiveVisibleElement(), &second);
+
+    zthost::SetLayoutLocked(true);
+    EXPECT_EQ(layout->SetActiveElement(&first), -8);
+    zthost::SetLayoutLocked(false);
+    CountingElement loose;
+    loose.setupUi();
+    loose.CreateUI(L"Loose", nullptr);
+    EXPECT_EQ(layout->ShowElementAsSaved(&loose), -4);
+
+    EXPECT_FALSE(layout->SuspendLayoutChanges(true));
+    EXPECT_FALSE(tabs->updatesEnabled());
+    EXPECT_TRUE(layout->SuspendLayoutChanges(false));
+    EXPECT_TRUE(tabs->updatesEnabled());
+
+    first.DestroyUI();
+    EXPECT_EQ(tabs->count(), 1);
+    EXPECT_EQ(first.GetNativeWindow(), nullptr);
+}
+
+TEST_F(HostGuiElements, TheZoomNoticeReachesEveryCreatedElement) {
+    CountingElement created, notCreated;
+    created.setupUi();
+    notCreated.setupUi();
+    created.CreateUI(L"Created", zthost::AcquisitionControls());
+    const qreal size = created.GetNativeWindow()->font().pointSizeF();
+    zthost::SetGUIZoom(2.0);
+    EXPECT_DOUBLE_EQ(ZT_GetGUIZoom(), 2.0);
+    EXPECT_EQ(created.zoomNotices, 1);
+    EXPECT_EQ(notCreated.zoomNotices, 0);
+    EXPECT_DOUBLE_EQ(created.GetNativeWindow()->font().pointSizeF(), 2.0 * size);
+    zthost::SetGUIZoom(0.0);  // refused
+    EXPECT_DOUBLE_EQ(ZT_GetGUIZoom(), 2.0);
+    created.Enable(false);
+    EXPECT_FALSE(created.GetNativeWindow()->isEnabled());
+    EXPECT_EQ(created.CustomCommand(3, nullptr, L"text"), -2);
+}
+
+TEST_F(HostGuiElements, AWidgetOnTheNativeWindowFillsItAndShowsWithIt) {
+    CountingElement element;
+    element.setupUi();
+    CZtQWinWidget widget(element.GetNativeWindow());
+    widget.hide();
+    EXPECT_EQ(element.GetNativeWindow()->layout()->indexOf(&widget), 0);
+    element.GetNativeWindow()->show();
+    EXPECT_TRUE(widget.isVisible());
+}
+
+// ---- Dialogs ------------------------------------------------------------------------------------
+
+TEST_F(HostGuiElements, DialogsShowOverTheHostWindowAndTellHowTheyEnded) {
+    QWidget host;
+    host.resize(400, 300);
+    CZtQ9DialogForQt dialog;
+    QSignalSpy closed(&dialog, &CZtQ9DialogForQt::closed);
+    QSignalSpy rejected(&dialog, &QDialog::rejected);
+    EXPECT_EQ(dialog.ShowDialog(nullptr, true), -4);
+    EXPECT_EQ(dialog.ShowDialog(&host, true), 0);
+    EXPECT_TRUE(dialog.IsVisible());
+    EXPECT_EQ(dialog.parentWidget(), &host);
+    EXPECT_TRUE(dialog.close());
+    EXPECT_FALSE(dialog.IsVisible());
+    EXPECT_EQ(closed.count(), 1);
+    EXPECT_EQ(rejected.count(), 0);
+
+    bool guiDuring = true;
+    QTimer::singleShot(0, &dialog, [&] {
+        guiDuring = zthost::GuiEnabled();
+        dialog.accept();
+    });
+    EXPECT_EQ(dialog.DoModal(&host, true, 0), QDialog::Accepted);
+    EXPECT_FALSE(guiDuring);
+    EXPECT_TRUE(zthost::GuiEnabled());
+    EXPECT_EQ(dialog.DoModal(nullptr, true, 0), -4);
+}
+
+}  // namespace
