@@ -85,9 +85,12 @@ public:
         fake_atcore::ClearFaults();
         if (m_device) {
             m_device->OnAutocalibrationEnd(false);
+        }
+        // The dialog tells the device when it goes: before the plug-in lets go of the device.
+        m_receiver.reset();
+        if (m_device) {
             Disconnect();
         }
-        m_receiver.reset();
         zthost::ResetForTests();
         VerovePluginState().hostContext = nullptr;
     }
