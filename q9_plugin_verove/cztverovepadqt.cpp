@@ -10,22 +10,18 @@
 #include <QPushButton>
 #include <QSignalBlocker>
 #include <QStackedWidget>
-#include <QStyle>
 #include <QTimer>
 #include <cmath>
 
 #include "cztautocalibrationdialog.h"
 #include "cztpatterncombobox.h"
-#include "cztpluginverove.h"
 #include "cztstimulationdeviceverove.h"
 #include "cztverovedriver.h"
 #include "cztverovelaserline.h"
-#include "cztverovelightpath.h"
 #include "cztverovepaddialogs.h"
 #include "cztverovepadrules.h"
 #include "cztverovepulsetimes.h"
 #include "verove_log.h"
-#include "zt/zt_module.h"
 #include "zt/zt_util.h"
 
 namespace {

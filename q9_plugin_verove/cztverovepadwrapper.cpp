@@ -179,8 +179,10 @@ void CZtVerovePadWrapper::setupUi() {
     m_winWidget->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Preferred);
 
     connect(m_pad, &CZtVerovePadQt::sigContentChanged, this, &CZtVerovePadWrapper::OnContentResize);
+    // Queued from the GUI thread too: the device tells of a new state from inside its calibration
+    // and stimulation calls, whose locks the pad must not take in the wrong order.
     connect(this, &CZtVerovePadWrapper::sigUpdateStimulationState, m_pad,
-            &CZtVerovePadQt::OnUpdateStimulationState);
+            &CZtVerovePadQt::OnUpdateStimulationState, Qt::QueuedConnection);
     connect(this, &CZtVerovePadWrapper::sigUpdateActivePattern, m_pad,
             &CZtVerovePadQt::OnActivePatternChanged);
     connect(this, &CZtVerovePadWrapper::sigUpdatePatternsCombo, m_pad,

@@ -208,6 +208,9 @@ struct StatusCase {
     const char* configuration;
     const char* text;
     const char* style;
+    friend void PrintTo(const StatusCase& c, std::ostream* os) {
+        *os << "state" << c.state << (*c.configuration ? "_configuration" : "_none");
+    }
 };
 
 class DevicePadStatus : public ::testing::TestWithParam<StatusCase> {};
@@ -255,7 +258,11 @@ TEST_F(DevicePad, ACalibrationThatGoesEndsTheShotAndOffersNeitherMatchNorStimula
     m_device->ManualShotBegin(1, 0.0);
     ASSERT_TRUE(S1Shown());
     zthost::ClearMacroRecords();
-    m_device->GetCalibrationData()->ClearCalibrations();
+    // Another camera: no stored calibration fits.
+    zthost::CameraSetup camera = zthost::Camera();
+    camera.name = L"Cam2";
+    ASSERT_EQ(zthost::SetCamera(camera), 0);
+    ASSERT_EQ(m_device->CheckConfigurationDataAndUpdateCalibration(nullptr), 0);
     // Light placed through a calibration that is gone would miss the areas: the shot ends.
     const std::wstring stop = L"ManualShot(\"CZtStimulationDeviceVerove_0\", 0, 0.0, 1);";
     EXPECT_EQ(zthost::CliCommands(), std::vector<std::wstring>{stop});
@@ -263,7 +270,7 @@ TEST_F(DevicePad, ACalibrationThatGoesEndsTheShotAndOffersNeitherMatchNorStimula
     EXPECT_TRUE(GridShown());
     EXPECT_FALSE(m_device->IsManualShotActive());
     QCoreApplication::processEvents();
-    EXPECT_EQ(Status(), QStringLiteral("Not calibrated [Cam1 / P10]"));
+    EXPECT_EQ(Status(), QStringLiteral("Not calibrated [Cam2 / P10]"));
     EXPECT_EQ(StatusStyle(), QStringLiteral("error"));
     EXPECT_FALSE(Ui().m_pBtnMatchFOV->isEnabled());
     EXPECT_EQ(Ui().m_pBtnMatchFOV->toolTip(),
@@ -281,6 +288,7 @@ TEST_F(DevicePad, ACalibrationThatGoesEndsTheShotAndOffersNeitherMatchNorStimula
 struct DisableCase {
     EZtDisableMode mode;
     std::vector<const char*> disabled;  // object names
+    friend void PrintTo(const DisableCase& c, std::ostream* os) { *os << "mode" << c.mode; }
 };
 
 class DevicePadDisable : public DevicePad, public ::testing::WithParamInterface<DisableCase> {};

@@ -13,7 +13,9 @@
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
+#include <cctype>
 #include <cmath>
+#include <string>
 
 #include "zt/zt_gui.h"
 #include "zt/zt_guielement.h"
@@ -25,6 +27,15 @@
 #include "zthost/zthost.h"
 
 namespace {
+
+// A case's text as letters, digits and underscores, for the test's name.
+std::string Plain(const char* text) {
+    std::string plain;
+    for (const char* c = text; *c; ++c) {
+        plain += std::isalnum(static_cast<unsigned char>(*c)) ? *c : '_';
+    }
+    return plain.empty() ? "empty" : plain;
+}
 
 bool WaitForMenu(QMenu* menu) {
     for (int i = 0; menu && i < 200 && !menu->isVisible(); ++i) {
@@ -38,6 +49,7 @@ struct ReadCase {
     double minMs;
     bool ok;
     double ms;
+    friend void PrintTo(const ReadCase& c, std::ostream* os) { *os << Plain(c.text); }
 };
 
 class HostGuiExposureRead : public ::testing::TestWithParam<ReadCase> {};
@@ -68,6 +80,7 @@ struct WriteCase {
     double ms;
     double unitMs;
     const char* text;
+    friend void PrintTo(const WriteCase& c, std::ostream* os) { *os << Plain(c.text); }
 };
 
 class HostGuiExposureWrite : public ::testing::TestWithParam<WriteCase> {};

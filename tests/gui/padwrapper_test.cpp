@@ -35,6 +35,9 @@ struct TitleCase {
     const wchar_t* uniqueName;
     bool simulated;
     const char* title;
+    friend void PrintTo(const TitleCase& c, std::ostream* os) {
+        *os << CZtStringW(c.uniqueName).ToUtf8();
+    }
 };
 
 class PadWrapperTitle : public PadMicroscope, public ::testing::WithParamInterface<TitleCase> {
