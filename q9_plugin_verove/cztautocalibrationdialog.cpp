@@ -39,12 +39,19 @@ QLabel* AddLabel(QVBoxLayout* layout, const wchar_t* text) {
 
 CZtAutocalibrationDialog::CZtAutocalibrationDialog(CZtStimulationDeviceVerove* device,
                                                    QWidget* parent)
-    : QDialog(parent), m_pDevice(device) {}
+    : QDialog(parent), m_pDevice(device) {
+    // The dialog may outlive the plug-in's own hold on the device (a disconnect while it shows):
+    // its reference keeps the device it tells of its end.
+    if (m_pDevice) {
+        m_pDevice->AddRef();
+    }
+}
 
 CZtAutocalibrationDialog::~CZtAutocalibrationDialog() {
     if (m_pDevice) {
         m_pDevice->SetAutocalibrationDialog(nullptr);
         m_pDevice->SetCalibrationInProgress(false);
+        m_pDevice->Release();
     }
 }
 
