@@ -102,10 +102,12 @@ TEST_F(DevicePad, PulseOnS1ShowsTheGroupFrameForTheChosenTimeThenThePreviousPatt
     EXPECT_EQ(zthost::ProtocolLines().at(0),
               L"ManualShot(\"CZtStimulationDeviceVerove_0\", 1, 100.000000, 1);");
 
+    // The host ends the shot by itself, on its own thread; the DMD shows the Grid again once the
+    // device has put the light path back.
     ASSERT_TRUE(WaitFor([] { return zthost::ManualShotTimedEndCount() == 1; }));
-    ASSERT_TRUE(WaitFor([&] { return !m_device->IsPadPulseStimulation(); }));
+    ASSERT_TRUE(WaitFor([] { return GridShown(); }));
+    EXPECT_FALSE(m_device->IsPadPulseStimulation());
     ASSERT_TRUE(WaitFor([&] { return Pulse()->text() == QStringLiteral("Pulse"); }));
-    EXPECT_TRUE(GridShown());
     EXPECT_EQ(Status(), QStringLiteral("Calibrated [Cam1 / P10]"));
     EXPECT_EQ(StatusStyle(), QStringLiteral("ok"));
 }

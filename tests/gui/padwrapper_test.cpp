@@ -153,6 +153,27 @@ TEST_F(PadWrapper, EachLineGroupHasItsOwnControlPerLine) {
     EXPECT_TRUE(Ui().m_pLabelNoLaunch->isHidden());
 }
 
+TEST_F(PadWrapper, TheDeviceClearsAndAddsLineWidgets) {
+    const int height = m_device->GetPadWrapper()->GetBaseSize().height();
+    m_device->OnLaserLinesCleared();
+    EXPECT_TRUE(m_pad->LaserSection().Lines().empty());
+    EXPECT_FALSE(Ui().m_pLabelNoLaunch->isHidden());
+    EXPECT_EQ(m_device->GetPadWrapper()->GetBaseSize().height(), height - 4 * 40);
+    m_device->OnLaserLineAdded(2);
+    ASSERT_EQ(m_pad->LaserSection().Lines().size(), 1u);
+    EXPECT_EQ(m_pad->LaserSection().Lines()[0].widget->GetWavelength(), 561u);
+    EXPECT_DOUBLE_EQ(m_pad->LaserSection().Lines()[0].widget->GetLinePower(ZtStimGroupDirect),
+                     30.0);
+    m_device->OnLaserLineAdded(2);  // shown already: only its values
+    m_device->OnLaserLineAdded(7);  // no such line
+    EXPECT_EQ(m_pad->LaserSection().Lines().size(), 1u);
+    EXPECT_EQ(m_device->GetPadWrapper()->GetBaseSize().height(), height - 3 * 40);
+    // A refresh puts the light's four lines back.
+    m_device->RefreshPad();
+    EXPECT_EQ(m_pad->LaserSection().Lines().size(), 4u);
+    EXPECT_EQ(m_device->GetPadWrapper()->GetBaseSize().height(), height);
+}
+
 TEST_F(PadWrapper, ASingleLightShowsItsLineWithoutEnableButtons) {
     zthost::LogicalDeviceSetup light;
     light.id = 41;

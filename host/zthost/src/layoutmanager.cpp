@@ -193,13 +193,19 @@ void LayoutManager::RemoveContainer(CZtTabContainer* container) {
                        m_containers.end());
 }
 
-int LayoutManager::ShowElementAsSaved(CZtQtGUIControlElement* element) {
-    CZtTabContainer* container = ContainerOf(element);
-    if (!container) {
+int LayoutManager::ChangeableContainer(CZtQtGUIControlElement* element,
+                                       CZtTabContainer** container) {
+    *container = ContainerOf(element);
+    if (!*container) {
         return -4;
     }
-    if (m_locked) {
-        return -8;
+    return m_locked ? -8 : 0;
+}
+
+int LayoutManager::ShowElementAsSaved(CZtQtGUIControlElement* element) {
+    CZtTabContainer* container = nullptr;
+    if (const int refused = ChangeableContainer(element, &container)) {
+        return refused;
     }
     if (!container->IsShown(element)) {
         container->AddElement(element, container->GetSavedIndex(element));
@@ -209,12 +215,9 @@ int LayoutManager::ShowElementAsSaved(CZtQtGUIControlElement* element) {
 }
 
 int LayoutManager::SetActiveElement(CZtQtGUIControlElement* element) {
-    CZtTabContainer* container = ContainerOf(element);
-    if (!container) {
-        return -4;
-    }
-    if (m_locked) {
-        return -8;
+    CZtTabContainer* container = nullptr;
+    if (const int refused = ChangeableContainer(element, &container)) {
+        return refused;
     }
     m_activeElement = element;
     container->UpdateActiveTab();

@@ -59,6 +59,8 @@ private:
     // The layout that shows the element and the element's place in it; false when none does.
     bool FindLocked(ZT_HGUIELEMENT element, std::map<std::wstring, Layout>::iterator* layout,
                     Layout::iterator* place);
+    // The tab container the element lies in: 0; -4 for none; -8 while the layout is locked.
+    int ChangeableContainer(CZtQtGUIControlElement* element, CZtTabContainer** container);
     static void AddTo(Elements* elements, ZT_DWORD id, SZtGUIElement element, Layout* layout);
 
     std::mutex m_mutex;
