@@ -1,4 +1,5 @@
-// A stimulation device the test holds, stimulation areas for it, and a host with a small DMD.
+// A stimulation device the test holds, the three groups' areas for it, and a host with a small
+// DMD.
 #pragma once
 
 #include <QTemporaryDir>
@@ -10,6 +11,7 @@
 #include "cztstimulationdeviceverove.h"
 #include "fake_atcore_control.h"
 #include "plugin_host.h"
+#include "stimulation_areas.h"
 #include "zt/zt_roi.h"
 #include "zthost/microscope.h"
 #include "zthost/zthost.h"
@@ -19,16 +21,6 @@ struct ReleaseDevice {
     void operator()(CZtStimulationDeviceVerove* device) const { device->Release(); }
 };
 using DevicePtr = std::unique_ptr<CZtStimulationDeviceVerove, ReleaseDevice>;
-
-// A stimulation area of a group (0-2) as the host's ROI list holds it.
-inline CZtRoiObject StimulationArea(std::uint32_t id, std::uint32_t group, std::uint32_t type,
-                                    std::vector<double> geometry) {
-    CZtRoiObject area(type, std::move(geometry));
-    area.SetId(id);
-    area.SetStimulation(true);
-    area.SetStimulationGroup(group);
-    return area;
-}
 
 // One area per group, apart from each other on an 800 x 600 image times scale: a rectangle in
 // S1, an ellipse in S2, a triangle in S3.
@@ -40,10 +32,9 @@ inline CZtRoiObjectList ThreeGroupAreas(double scale) {
         return values;
     };
     CZtRoiObjectList areas;
-    areas.Add(StimulationArea(11, 0, ZT_ROITYPE_RECTANGLE, scaled({150.0, 125.0, 50.0, 25.0})));
-    areas.Add(StimulationArea(12, 1, ZT_ROITYPE_ELLIPSE, scaled({400.0, 300.0, 40.0, 30.0})));
-    areas.Add(StimulationArea(13, 2, ZT_ROITYPE_POLYGON,
-                              scaled({600.0, 400.0, 700.0, 400.0, 650.0, 500.0})));
+    areas.Add(Area(11, 0, ZT_ROITYPE_RECTANGLE, scaled({150.0, 125.0, 50.0, 25.0})));
+    areas.Add(Area(12, 1, ZT_ROITYPE_ELLIPSE, scaled({400.0, 300.0, 40.0, 30.0})));
+    areas.Add(Area(13, 2, ZT_ROITYPE_POLYGON, scaled({600.0, 400.0, 700.0, 400.0, 650.0, 500.0})));
     return areas;
 }
 

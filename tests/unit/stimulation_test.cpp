@@ -410,7 +410,7 @@ TEST_F(Stimulation, StimulationsOnAWorkThreadWhileTheMainThreadSetsAreas) {
 
 TEST_F(Stimulation, RequestsThatNameNoUsableGroupAreRefusedAndTheMirrorsStayDark) {
     CZtRoiObjectList areas;
-    areas.Add(StimulationArea(1, 0, ZT_ROITYPE_RECTANGLE, {100.0, 100.0, 10.0, 10.0}));
+    areas.Add(Area(1, 0, ZT_ROITYPE_RECTANGLE, {100.0, 100.0, 10.0, 10.0}));
     ASSERT_EQ(SetAreas(areas), 0);
     fake_atcore::ClearCalls();
 
@@ -445,7 +445,7 @@ TEST_F(Stimulation, RequestsThatNameNoUsableGroupAreRefusedAndTheMirrorsStayDark
 TEST_F(Stimulation, AreaSetsWithBrokenFormatsOrMasksKeepWhatWasSet) {
     ASSERT_EQ(SetAreas(ThreeGroups()), 0);
     CZtRoiObjectList areas;
-    areas.Add(StimulationArea(1, 0, ZT_ROITYPE_RECTANGLE, {10.0, 10.0, 5.0, 5.0}));
+    areas.Add(Area(1, 0, ZT_ROITYPE_RECTANGLE, {10.0, 10.0, 5.0, 5.0}));
     SZtRLEPicBuf masks;
     ZT_RoiListToRLE(&areas, kWidth, kHeight, &masks);
     SZtGrabberFormatDesc format = Format();
@@ -890,8 +890,8 @@ TEST_F(Stimulation, AppendedAreasBecomeABitmapPatternInCameraCoordinates) {
     zthost::SetTranslation(L"Open Image", L"Bild \u00f6ffnen");
     zthost::SetStoragePath(m_dir.path().toStdWString());
     CZtRoiObjectList areas;
-    areas.Add(StimulationArea(1, 0, ZT_ROITYPE_RECTANGLE, {100.0, 50.0, 20.0, 10.0}));
-    areas.Add(StimulationArea(2, 2, ZT_ROITYPE_RECTANGLE, {700.0, 500.0, 5.0, 5.0}));
+    areas.Add(Area(1, 0, ZT_ROITYPE_RECTANGLE, {100.0, 50.0, 20.0, 10.0}));
+    areas.Add(Area(2, 2, ZT_ROITYPE_RECTANGLE, {700.0, 500.0, 5.0, 5.0}));
     ASSERT_EQ(SetAreas(areas), 0);
     const QString folder = m_dir.filePath("Verove");
     const QString path = QDir(folder).filePath("Spots.bmp");
@@ -947,7 +947,7 @@ TEST_F(Stimulation, AppendingAsPatternThatIsCancelledFailsOrHasNoAreasAddsNothin
     EXPECT_TRUE(zthost::SaveFileDialogs().empty());
 
     CZtRoiObjectList areas;
-    areas.Add(StimulationArea(1, 0, ZT_ROITYPE_RECTANGLE, {100.0, 50.0, 20.0, 10.0}));
+    areas.Add(Area(1, 0, ZT_ROITYPE_RECTANGLE, {100.0, 50.0, 20.0, 10.0}));
     ASSERT_EQ(SetAreas(areas), 0);
     m_device->SaveSettings();
     const QString settingsFile =
