@@ -44,18 +44,41 @@ std::string Bytes(const fs::path& path) {
 
 const char* SyscallName(long number) {
     static const std::map<long, const char*> names = {
-        {SYS_openat, "openat"},     {SYS_read, "read"},         {SYS_write, "write"},
-        {SYS_close, "close"},       {SYS_fsync, "fsync"},       {SYS_fdatasync, "fdatasync"},
-        {SYS_renameat2, "renameat2"}, {SYS_newfstatat, "newfstatat"}, {SYS_statx, "statx"},
-        {SYS_unlinkat, "unlinkat"}, {SYS_lseek, "lseek"},       {SYS_fstat, "fstat"},
-        {SYS_getrandom, "getrandom"}, {SYS_fchmod, "fchmod"},   {SYS_linkat, "linkat"},
-        {SYS_mkdirat, "mkdirat"},   {SYS_futex, "futex"},       {SYS_mmap, "mmap"},
-        {SYS_munmap, "munmap"},     {SYS_brk, "brk"},           {SYS_getpid, "getpid"},
-        {SYS_ftruncate, "ftruncate"}, {SYS_fcntl, "fcntl"},     {SYS_ioctl, "ioctl"},
-        {SYS_exit_group, "exit_group"}, {SYS_pread64, "pread64"},   {SYS_readlinkat, "readlinkat"}, {SYS_fadvise64, "fadvise64"},
+        {SYS_openat, "openat"},
+        {SYS_read, "read"},
+        {SYS_write, "write"},
+        {SYS_close, "close"},
+        {SYS_fsync, "fsync"},
+        {SYS_fdatasync, "fdatasync"},
+        {SYS_renameat2, "renameat2"},
+        {SYS_newfstatat, "newfstatat"},
+        {SYS_statx, "statx"},
+        {SYS_unlinkat, "unlinkat"},
+        {SYS_lseek, "lseek"},
+        {SYS_fstat, "fstat"},
+        {SYS_getrandom, "getrandom"},
+        {SYS_fchmod, "fchmod"},
+        {SYS_linkat, "linkat"},
+        {SYS_mkdirat, "mkdirat"},
+        {SYS_futex, "futex"},
+        {SYS_mmap, "mmap"},
+        {SYS_munmap, "munmap"},
+        {SYS_brk, "brk"},
+        {SYS_getpid, "getpid"},
+        {SYS_ftruncate, "ftruncate"},
+        {SYS_fcntl, "fcntl"},
+        {SYS_ioctl, "ioctl"},
+        {SYS_exit_group, "exit_group"},
+        {SYS_pread64, "pread64"},
+        {SYS_readlinkat, "readlinkat"},
+        {SYS_fadvise64, "fadvise64"},
 #ifdef SYS_rename
-        {SYS_rename, "rename"},     {SYS_open, "open"},         {SYS_stat, "stat"},
-        {SYS_lstat, "lstat"},       {SYS_unlink, "unlink"},     {SYS_access, "access"},
+        {SYS_rename, "rename"},
+        {SYS_open, "open"},
+        {SYS_stat, "stat"},
+        {SYS_lstat, "lstat"},
+        {SYS_unlink, "unlink"},
+        {SYS_access, "access"},
 #endif
     };
     const auto it = names.find(number);
@@ -166,7 +189,7 @@ int main() {
         const std::string bytes = Bytes(folder / "Kill.bin");
         CZtLiteVariantW loaded;
         const bool reads = ZT_LoadSettingsFile(kName, &loaded) == 0;
-        const char* found = !reads ? "UNREADABLE"
+        const char* found = !reads              ? "UNREADABLE"
                             : bytes == oldBytes ? "old"
                             : bytes == newBytes ? "new"
                                                 : "TORN";
@@ -174,16 +197,17 @@ int main() {
         for (const fs::directory_entry& entry : fs::directory_iterator(folder)) {
             others += entry.path().filename() != "Kill.bin";
         }
-        std::printf("  killed before call %3d (%-10s): %s%s\n", n, SyscallName(run.killedAt),
-                    found, others ? ", a temporary file left" : "");
+        std::printf("  killed before call %3d (%-10s): %s%s\n", n, SyscallName(run.killedAt), found,
+                    others ? ", a temporary file left" : "");
         torn += found[0] < 'a';
         oldKept += bytes == oldBytes;
         newWritten += bytes == newBytes;
         leftovers += others > 0;
     }
     fs::remove_all(folder);
-    std::printf("settings kill check: %d kills, %d kept the old file, %d found the new one, %d "
-                "left a temporary file, %d left neither\n",
-                whole.calls, oldKept, newWritten, leftovers, torn);
+    std::printf(
+        "settings kill check: %d kills, %d kept the old file, %d found the new one, %d "
+        "left a temporary file, %d left neither\n",
+        whole.calls, oldKept, newWritten, leftovers, torn);
     return torn == 0 ? 0 : 1;
 }

@@ -395,8 +395,8 @@ constexpr const wchar_t* kSizeFailed =
 constexpr const wchar_t* kBufferFailed =
     L"CZtVeroveDriver::SetPixelEncoding: Failed to set user buffer.";
 
-// What the operations' parts of the specification of the device say, and where they are silent
-// a status and a line; a cell whose call the operation does not make fails as unexpected.
+// Each operation's answer to each failing SDK call: its status, its log line and what the mirrors
+// show; a cell whose call the operation does not make fails as unexpected.
 const std::vector<SExpectation>& Expectations() {
     static const std::vector<SExpectation> expectations = {
         {"connect", "", L"", {0, kDark, nullptr}, {0, kDark, nullptr}},

@@ -291,7 +291,10 @@ TEST_F(SettingsFile, KindsAndKeysTheFormatDoesNotUseReadAsMissing) {
         {"an integer beyond 64 bits",
          top(3, "") + item(3, QByteArray("\x1b\xff\xff\xff\xff\xff\xff\xff\xff", 9)),
          L"an integer beyond 64 bits signed, which the format does not use"},
-        {"a tagged string", top(3, "") + item(5, "\xc0\x61" "a"),
+        {"a tagged string",
+         top(3, "") + item(5,
+                           "\xc0\x61"
+                           "a"),
          L"a tag, which the format does not use"},
         {"a byte string", top(3, "") + item(5, QByteArray("\x41\x00", 2)),
          L"a byte string, which the format does not use"},
@@ -299,7 +302,10 @@ TEST_F(SettingsFile, KindsAndKeysTheFormatDoesNotUseReadAsMissing) {
          L"a simple value other than true or false, which the format does not use"},
         {"an array of indefinite length", top(3, "") + "\x9f\xff",
          L"an item of indefinite length, which the format does not use"},
-        {"a string of indefinite length", top(3, "") + item(5, "\x7f\x61" "a\xff"),
+        {"a string of indefinite length",
+         top(3, "") + item(5,
+                           "\x7f\x61"
+                           "a\xff"),
          L"an item of indefinite length, which the format does not use"},
     };
     // The same files with the format's own kinds read.
