@@ -192,21 +192,6 @@ TEST_F(FakeAtcore, OpenGivesADeviceHandleOncePerIndex) {
     EXPECT_EQ(sdk().AT_Open(0, &second), AT_SUCCESS);
 }
 
-TEST_F(FakeAtcore, ImageSizeFollowsSensorAndPixelEncoding) {
-    EXPECT_EQ(Int(L"SensorWidth"), 800);
-    EXPECT_EQ(Int(L"SensorHeight"), 600);
-    SetEnum(L"PixelEncoding", L"Mono1");
-    EXPECT_EQ(Int(L"ImageSizeBytes"), 480000);
-    SetEnum(L"PixelEncoding", L"Mono1Packed");
-    EXPECT_EQ(Int(L"ImageSizeBytes"), 60000);
-
-    fake_atcore::SetSensorSize(1024, 768);
-    EXPECT_EQ(Int(L"SensorWidth"), 1024);
-    EXPECT_EQ(Int(L"ImageSizeBytes"), 1024 * 768 / 8);
-    EXPECT_EQ(sdk().AT_SetInt(handle, L"SensorWidth", 640), AT_ERR_READONLY);
-    EXPECT_EQ(sdk().AT_SetInt(handle, L"ImageSizeBytes", 1), AT_ERR_READONLY);
-}
-
 TEST_F(FakeAtcore, UploadFrameCopiesTheQueuedBufferIntoFrameMemory) {
     SetEnum(L"PixelEncoding", L"Mono1Packed");
     EXPECT_EQ(Command(L"UploadFrame"), AT_ERR_NODATA) << "no buffer queued yet";
