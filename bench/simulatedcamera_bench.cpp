@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "bench_ratio.h"
 #include "zt/zt_acquisition.h"
 #include "zthost/microscope.h"
 #include "zthost/optics.h"
@@ -42,6 +43,7 @@ void BM_SimulatedCameraFrame(benchmark::State& state) {
     const zthost::MirrorFrame frame = Frame(width, height, Lighting(state.range(2)));
     zthost::SetMirrorFrameSource([&frame] { return frame; });
     CZtGrabberSample sample;
+    const CMemcpyRatio ratio(std::size_t{2048} * 2048 * 2);
     for (auto _ : state) {
         if (sample.Capture() != 0) {
             state.SkipWithError("Capture failed");
@@ -49,6 +51,7 @@ void BM_SimulatedCameraFrame(benchmark::State& state) {
         }
         benchmark::DoNotOptimize(sample.GetPicture().data);
     }
+    ratio.Report(state);
     state.counters["pixels/s"] =
         benchmark::Counter(2048.0 * 2048.0, benchmark::Counter::kIsIterationInvariantRate);
     zthost::ResetForTests();
