@@ -609,8 +609,8 @@ TEST(SpotDetection, DetectSpotGivesExactlyWhatItsStepsDoneOneByOneGive) {
     // smaller frames end at that test.
     const std::pair<std::uint32_t, std::uint32_t> sizes[] = {{37, 23},   {65, 41},   {130, 101},
                                                              {201, 150}, {257, 129}, {333, 211}};
-    const std::pair<std::uint32_t, std::uint32_t> depths[] = {
-        {8, 1}, {12, 1}, {16, 1}, {8, 3}, {16, 3}};
+    const std::pair<std::uint32_t, std::uint32_t> depths[] = {{8, 1},  {10, 1}, {12, 1},
+                                                              {16, 1}, {8, 3},  {16, 3}};
     for (const auto& [width, height] : sizes) {
         for (const auto& [bits, components] : depths) {
             const double top = std::ldexp(1.0, static_cast<int>(bits)) - 1.0;
@@ -629,27 +629,42 @@ TEST(SpotDetection, DetectSpotGivesExactlyWhatItsStepsDoneOneByOneGive) {
     // A 16-bit frame whose rows are padded: only the pixels count.
     const SZtPicBuf wide = Render(280, 150, 16, {{70.4, 30.2, 8.0, 1.0}}, 2000, 30000, 100, 31);
     const SZtPicBuf padded = PictureView(wide.data, 263, 150, wide.stride, 16);
-    CZtSpotDetector reused;
-    int found = 0;
-    for (const SZtPicBuf* frame : [&] {
-             std::vector<const SZtPicBuf*> all{&padded};
-             for (const SZtPicBuf& f : frames) {
-                 all.push_back(&f);
-             }
-             return all;
-         }()) {
-        SZtPointD expected{-1.0, -1.0};
-        SZtPointD point{-1.0, -1.0};
-        const int status = PlainDetectSpot(*frame, &expected);
-        EXPECT_EQ(reused.DetectSpot(frame, &point), status)
-            << frame->width << " x " << frame->height << ", " << frame->bitsPerComponent << " bits";
-        EXPECT_EQ(point.x, expected.x) << frame->width << " x " << frame->height;
-        EXPECT_EQ(point.y, expected.y) << frame->width << " x " << frame->height;
-        found += status == 0;
+    std::vector<const SZtPicBuf*> all{&padded};
+    for (const SZtPicBuf& f : frames) {
+        all.push_back(&f);
     }
-    // The spots in frames of 10000 pixels or more are found: the comparison covers the whole
-    // way to the centre.
-    EXPECT_GE(found, 20);
+    std::vector<std::pair<int, SZtPointD>> expected(all.size());
+    for (std::size_t i = 0; i < all.size(); ++i) {
+        expected[i].second = {-1.0, -1.0};
+        expected[i].first = PlainDetectSpot(*all[i], &expected[i].second);
+    }
+    // Every vector path the processor has: AVX-512, AVX2, and SSE2 with plain steps.
+    for (const int widest : {512, 256, 128}) {
+        zthost::SetAvx512Allowed(widest == 512);
+        zthost::SetAvx2Allowed(widest == 256);
+        SetSpotDetectionVectorBits(widest);
+        CZtSpotDetector reused;
+        int found = 0;
+        for (std::size_t i = 0; i < all.size(); ++i) {
+            const SZtPicBuf& frame = *all[i];
+            SZtPointD point{-1.0, -1.0};
+            const auto where = [&] {
+                return ::testing::Message()
+                       << frame.width << " x " << frame.height << ", " << frame.bitsPerComponent
+                       << " bits, vectors of " << widest << " bits";
+            };
+            EXPECT_EQ(reused.DetectSpot(&frame, &point), expected[i].first) << where();
+            EXPECT_EQ(point.x, expected[i].second.x) << where();
+            EXPECT_EQ(point.y, expected[i].second.y) << where();
+            found += expected[i].first == 0;
+        }
+        // The spots in frames of 10000 pixels or more are found: the comparison covers the whole
+        // way to the centre.
+        EXPECT_GE(found, 20);
+    }
+    zthost::SetAvx512Allowed(true);
+    zthost::SetAvx2Allowed(true);
+    SetSpotDetectionVectorBits(512);
 }
 
 // ---- Least squares -----------------------------------------------------------------------------
