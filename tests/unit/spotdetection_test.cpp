@@ -418,6 +418,57 @@ TEST(SpotDetection, SpotsInFramesOfOddSizesAndEveryDepthAreFoundWhereTheyAre) {
     EXPECT_NEAR(found.y, 30.2, 0.3);
 }
 
+TEST(SpotDetection, EveryVectorPathFindsTheCentreThePlainStepsFind) {
+    // AVX-512, AVX2 and SSE2 with plain steps must agree to the last bit on frames of odd sizes,
+    // every depth, spots at the edges, frames without a spot and pictures of one row or column.
+    std::mt19937 random(41);
+    std::vector<SZtPicBuf> frames;
+    for (const auto& [width, height] : {std::pair{37u, 23u}, std::pair{130u, 101u},
+                                        std::pair{257u, 129u}, std::pair{333u, 211u}}) {
+        for (const auto& [bits, components] :
+             {std::pair{8u, 1u}, std::pair{10u, 1u}, std::pair{12u, 1u}, std::pair{16u, 1u},
+              std::pair{8u, 3u}, std::pair{16u, 3u}}) {
+            const double top = std::ldexp(1.0, static_cast<int>(bits)) - 1.0;
+            const SSpot spot{static_cast<double>(random() % width) + (random() % 100) / 100.0,
+                             static_cast<double>(random() % height) + (random() % 100) / 100.0,
+                             8.0 + random() % 4, 0.5 + (random() % 10) / 10.0};
+            frames.push_back(Render(width, height, bits, {spot}, 0.05 * top, 0.6 * top,
+                                    0.002 * top * (random() % 5), random(), components));
+        }
+        frames.push_back(Render(width, height, 16, {}, 3000, 0, 300, random()));
+    }
+    for (const auto& [width, height] : {std::pair{1u, 9u}, std::pair{9u, 1u}}) {
+        frames.push_back(Render(width, height, 16, {{0.0, 0.0, 1.0, 0.5}}, 10, 60000, 0, 0));
+    }
+    const auto detectWith = [&](int widest, std::vector<std::pair<int, SZtPointD>>* results) {
+        zthost::SetAvx512Allowed(widest == 512);
+        zthost::SetAvx2Allowed(widest >= 256);
+        SetSpotDetectionVectorBits(widest);
+        CZtSpotDetector detector;
+        for (const SZtPicBuf& frame : frames) {
+            SZtPointD point{-1.0, -1.0};
+            const int result = detector.DetectSpot(&frame, &point);
+            results->push_back({result, point});
+        }
+    };
+    std::vector<std::pair<int, SZtPointD>> plain;
+    detectWith(128, &plain);
+    EXPECT_GE(std::count_if(plain.begin(), plain.end(), [](const auto& r) { return r.first == 0; }),
+              16);
+    for (const int widest : {256, 512}) {
+        std::vector<std::pair<int, SZtPointD>> vector;
+        detectWith(widest, &vector);
+        for (std::size_t i = 0; i < frames.size(); ++i) {
+            EXPECT_EQ(vector[i].first, plain[i].first) << i << ", vectors of " << widest;
+            EXPECT_EQ(vector[i].second.x, plain[i].second.x) << i << ", vectors of " << widest;
+            EXPECT_EQ(vector[i].second.y, plain[i].second.y) << i << ", vectors of " << widest;
+        }
+    }
+    zthost::SetAvx512Allowed(true);
+    zthost::SetAvx2Allowed(true);
+    SetSpotDetectionVectorBits(512);
+}
+
 // ---- Least squares -----------------------------------------------------------------------------
 
 std::vector<SZtPointD> Mapped(const CZtMatrix3& m, const std::vector<SZtPointD>& points) {
