@@ -297,20 +297,22 @@ void MainWindow::OpenPatternManager() {
     button->click();
 }
 
-void MainWindow::CalibrateAutomatically() {
+int MainWindow::CalibrateAutomatically() {
     if (m_session.DeviceName().empty() || m_calibrating) {
-        return;
+        return kExitFailed;
     }
     m_calibrating = true;
     statusBar()->showMessage(tr("Calibrating..."));
     QString detail;
     const int code = m_session.Calibrate(&detail);
+    m_session.RecordStep(QStringLiteral("Calibrate automatically and accept"), code, detail);
     m_calibrating = false;
     statusBar()->showMessage(code == kExitDone ? tr("Calibrated: %1").arg(detail)
                                                : tr("Calibration failed: %1").arg(detail));
     if (m_closeRequested) {
         close();  // the user closed the window while the calibration ran
     }
+    return code;
 }
 
 void MainWindow::RunProtocol() {

@@ -45,7 +45,8 @@ public slots:
     // Menu entries.
     void OpenConfiguration();
     void OpenPatternManager();
-    void CalibrateAutomatically();
+    // The session's exit code for the calibration step.
+    int CalibrateAutomatically();
     void RunProtocol();
     // Hands the regions to the device as its stimulation areas.
     void HandOverRegions();

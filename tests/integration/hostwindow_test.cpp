@@ -1,0 +1,204 @@
+// verove-host's window driven as a user drives it, on the offscreen platform: regions drawn with
+// the mouse reach the device, the pad's pulse lands on them in the live image, and closing ends
+// everything cleanly. The plug-in is loaded through its exports, on the simulated SDK.
+#include <gtest/gtest.h>
+
+#include <QComboBox>
+#include <QDir>
+#include <QFileInfo>
+#include <QProcess>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include "fake_atcore_control.h"
+#include "liveview.h"
+#include "mainwindow.h"
+#include "measures.h"
+#include "shownframeview.h"
+#include "simulateddmd.h"
+#include "zt/zt_guielement.h"
+#include "zt/zt_roi.h"
+#include "zthost/gui.h"
+#include "zthost/zthost.h"
+
+namespace {
+
+const QString kScenarios = QStringLiteral(VEROVE_SOURCE_DIR "/apps/verove-host/scenarios/");
+
+class HostWindow : public ::testing::Test {
+protected:
+    void SetUp() override {
+        zthost::ResetForTests();
+        fake_atcore::Reset();
+        ASSERT_TRUE(m_folder.isValid());
+        m_logPath = m_folder.filePath("verove-host.log");
+        ASSERT_TRUE(zthost::SetLogFile(m_logPath.toStdWString()));
+        m_options.pluginPath = QStringLiteral(VEROVE_BIN_DIR "/q9_plugin_verove.so");
+        m_options.sdkFolder = QStringLiteral(VEROVE_FAKE_SDK_DIR);
+    }
+    void TearDown() override {
+        m_window.reset();
+        if (m_report) {
+            m_report->Discard();
+        }
+        zthost::ResetForTests();
+        fake_atcore::Reset();
+    }
+
+    // The window on the scenario, started: false when the scenario or the report does not open.
+    bool Open(const QString& file, int* started) {
+        QString error;
+        if (!m_scenario.Load(kScenarios + file, &error)) {
+            ADD_FAILURE() << error.toStdString();
+            return false;
+        }
+        m_report = std::make_unique<Report>(m_scenario.Path(), m_scenario.Description(),
+                                            std::array<bool, 3>{});
+        if (!m_report->Begin(m_folder.filePath("session"), {}, &error)) {
+            ADD_FAILURE() << error.toStdString();
+            return false;
+        }
+        m_window = std::make_unique<MainWindow>(m_scenario, m_options, m_report.get(), m_logPath);
+        m_window->show();
+        *started = m_window->Start();
+        return true;
+    }
+
+    // Waits until the view shows a frame taken after this call.
+    const LiveFrame& NextFrame() {
+        QSignalSpy shown(m_window->View(), &LiveView::FrameShown);
+        // The first may have been under way already.
+        EXPECT_TRUE(shown.wait(20000) && (shown.count() >= 2 || shown.wait(20000)));
+        return m_window->View()->Frame();
+    }
+
+    template <typename T>
+    T* PadChild(const char* name) const {
+        T* child = m_window->PadWindow()->findChild<T*>(name);
+        EXPECT_NE(child, nullptr) << name;
+        return child;
+    }
+
+    void Drag(const QPointF& from, const QPointF& to) {
+        LiveView* view = m_window->View();
+        const QTransform toWidget = view->ImageToWidget();
+        const QPoint a = toWidget.map(from).toPoint();
+        const QPoint b = toWidget.map(to).toPoint();
+        QTest::mousePress(view, Qt::LeftButton, {}, a);
+        QTest::mouseMove(view, (a + b) / 2);
+        QTest::mouseRelease(view, Qt::LeftButton, {}, b);
+    }
+
+    // Starts a pulse of S1 that lasts until stopped ("Toggle").
+    void StartPulse() {
+        QComboBox* times = PadChild<QComboBox>("combo_pulse_time");
+        times->setCurrentIndex(times->findText("Toggle"));
+        QPushButton* pulse = PadChild<QPushButton>("btn_pulse");
+        ASSERT_TRUE(pulse->isEnabled()) << "the device is calibrated";
+        QTest::mouseClick(pulse, Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(m_window->Mirrors()->Lit(), 10000);
+    }
+
+    QTemporaryDir m_folder;
+    QString m_logPath;
+    SessionOptions m_options;
+    Scenario m_scenario;
+    std::unique_ptr<Report> m_report;
+    std::unique_ptr<MainWindow> m_window;
+};
+
+TEST_F(HostWindow, ARectangleDrawnInS1IsWhereThePulseLightLandsAndClosingMidPulseEndsIt) {
+    int started = -1;
+    ASSERT_TRUE(Open("binning-roi.json", &started));
+    ASSERT_EQ(started, 0);
+    // The pad's tab is titled after the device.
+    CZtTabContainer* tabs = zthost::AcquisitionControls();
+    ASSERT_NE(m_window->PadWindow(), nullptr);
+    EXPECT_EQ(tabs->tabText(tabs->indexOf(m_window->PadWindow())),
+              QStringLiteral("Andor Verove 3"));
+
+    ASSERT_EQ(m_window->CalibrateAutomatically(), 0);
+    ASSERT_FALSE(NextFrame().image.isNull());
+
+    // Inside the DMD field (the camera shows the whole binned sensor while uncalibrated).
+    const QRectF drawn(QPointF(300, 350), QPointF(520, 530));
+    Drag(drawn.topLeft(), drawn.bottomRight());
+    ASSERT_EQ(m_window->Tools()->Regions().size(), 1u);
+    const RoiTools::Region& region = m_window->Tools()->Regions()[0];
+    EXPECT_EQ(region.group, 0);
+    // Mouse positions are whole widget pixels: the corners land within one image pixel.
+    EXPECT_NEAR(region.roi.bounds.left(), drawn.left(), 1.0 / m_window->View()->Zoom() + 0.01);
+    EXPECT_NEAR(region.roi.bounds.bottom(), drawn.bottom(), 1.0 / m_window->View()->Zoom() + 0.01);
+
+    StartPulse();
+    const LiveFrame& lit = NextFrame();
+    ASSERT_TRUE(m_window->Mirrors()->Lit()) << "the pulse still runs";
+    const SZtPicBuf& frame = lit.sample->GetPicture();
+    CZtRoiObjectList areas;
+    areas.Add(Scenario::RoiObject(region.roi, 0, 1));
+    SZtRLEPicBuf mask;
+    ZT_RoiListToRLE(&areas, frame.width, frame.height, &mask);
+    const PlacementMap placement = MapPlacement(frame, LitThreshold(frame), mask);
+    EXPECT_GE(placement.Overlap(), 0.95)
+        << "lit inside " << placement.counts[1] << ", lit outside " << placement.counts[2]
+        << ", not lit inside " << placement.counts[3];
+
+    // Closing while the light is on: the mirrors go dark, the settings are saved, the device is
+    // let go.
+    m_window->close();
+    EXPECT_TRUE(m_window->HostSession()->DeviceName().empty());
+    zthost::MirrorFrame shown;
+    std::uint64_t counter = 0;
+    SimulatedDmd(m_options.sdkFolder).ShownFrame(&shown, &counter);
+    EXPECT_TRUE(std::all_of(shown.levels.begin(), shown.levels.end(),
+                            [](std::uint8_t level) { return level == 0; }));
+    EXPECT_TRUE(QFileInfo::exists(QDir(m_report->StagingPath()).filePath("settings/Verove.bin")));
+}
+
+TEST_F(HostWindow, ARefusedHardwareConfigurationLeavesAWindowWithoutTheDevice) {
+    int started = -1;
+    ASSERT_TRUE(Open("galvo-conflict.json", &started));
+    EXPECT_EQ(started, 3);
+    const std::vector<zthost::MessageBoxRecord> boxes = zthost::MessageBoxes();
+    ASSERT_FALSE(boxes.empty());
+    EXPECT_EQ(boxes.back().title, L"Invalid HW Configuration");
+    EXPECT_EQ(m_window->PadWindow(), nullptr);
+    // Still a live image to draw on; the regions stay with the window.
+    NextFrame();
+    Drag(QPointF(10, 10), QPointF(60, 50));
+    EXPECT_EQ(m_window->Tools()->Regions().size(), 1u);
+    m_window->close();
+}
+
+// The program itself: a scenario that does not load is one line in a box (recorded without a
+// screen) and on stderr, and exit code 2.
+TEST(HostWindowProgram, AScenarioThatFailsToLoadExitsWithItsLine) {
+    QTemporaryDir folder;
+    const QString bad = folder.filePath("bad.json");
+    QFile file(bad);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("{\"description\": 3}");
+    file.close();
+    QProcess program;
+    program.setProcessEnvironment([] {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("QT_QPA_PLATFORM", "offscreen");
+        return environment;
+    }());
+    program.start(VEROVE_BIN_DIR "/verove-host",
+                  {"--gui", "--scenario", bad, "--report", folder.filePath("report"), "--log",
+                   folder.filePath("log.txt")});
+    ASSERT_TRUE(program.waitForFinished(60000));
+    EXPECT_EQ(program.exitCode(), 2);
+    const QString error = QString::fromLocal8Bit(program.readAllStandardError());
+    EXPECT_TRUE(error.contains(
+        QRegularExpression("^" + QRegularExpression::escape(bad) + ": description: [^\\n]+$",
+                           QRegularExpression::MultilineOption)))
+        << error.toStdString();
+    EXPECT_FALSE(QFileInfo::exists(folder.filePath("report")));
+}
+
+}  // namespace
