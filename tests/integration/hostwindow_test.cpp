@@ -3,12 +3,14 @@
 // everything cleanly. The plug-in is loaded through its exports, on the simulated SDK.
 #include <gtest/gtest.h>
 
+#include <QAbstractButton>
 #include <QComboBox>
 #include <QDir>
 #include <QFileInfo>
 #include <QProcess>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QScreen>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -170,6 +172,53 @@ TEST_F(HostWindow, ARefusedHardwareConfigurationLeavesAWindowWithoutTheDevice) {
     NextFrame();
     Drag(QPointF(10, 10), QPointF(60, 50));
     EXPECT_EQ(m_window->Tools()->Regions().size(), 1u);
+    m_window->close();
+}
+
+// Pictures of the window as a person sees it: only on a real X server (ctest runs this suite
+// under Xvfb as HostWindowScreenshot.UnderXvfb). Writes pictures/window_regions.png (the regions
+// of S1-S3 over the live image, the pad's Control page) and pictures/window_pulse.png (S1's
+// light landing, the pad's Stimulation page) into the build folder.
+class HostWindowScreenshot : public HostWindow {};
+
+TEST_F(HostWindowScreenshot, TheWindowWithRegionsAndAPulse) {
+    if (QGuiApplication::platformName() != QLatin1String("xcb")) {
+        GTEST_SKIP() << "needs a real X server";
+    }
+    int started = -1;
+    ASSERT_TRUE(Open("binning-roi.json", &started));
+    ASSERT_EQ(started, 0);
+    ASSERT_EQ(m_window->CalibrateAutomatically(), 0);
+    NextFrame();
+    const QRectF regions[] = {QRectF(300, 350, 160, 120), QRectF(520, 300, 150, 150),
+                              QRectF(360, 560, 200, 120)};
+    for (int g = 0; g < 3; ++g) {
+        m_window->Tools()->SetGroup(g);
+        m_window->Tools()->SetTool(g == 1 ? RoiTool::Ellipse : RoiTool::Rectangle);
+        Drag(regions[g].topLeft(), regions[g].bottomRight());
+    }
+    m_window->Tools()->SetGroup(0);
+    const QDir pictures(QStringLiteral(VEROVE_BIN_DIR "/../pictures"));
+    ASSERT_TRUE(pictures.mkpath("."));
+    auto shoot = [&](const char* name) {
+        QTest::qWait(300);  // the window's last paint reaches the X server
+        const QPixmap shot = m_window->screen()->grabWindow(m_window->winId());
+        EXPECT_EQ(shot.size(), m_window->size() * m_window->devicePixelRatio());
+        EXPECT_TRUE(shot.save(pictures.filePath(name)));
+        // A real picture of the window: the live image and the controls, not one flat colour.
+        const QImage image = shot.toImage();
+        EXPECT_NE(image.pixel(10, 10), image.pixel(image.width() / 3, image.height() / 2));
+    };
+    NextFrame();
+    shoot("window_regions.png");
+    for (QAbstractButton* tab : m_window->PadWindow()->findChildren<QAbstractButton*>()) {
+        if (tab->text() == QLatin1String("Stimulation")) {
+            tab->click();  // the pad's page with "Pulse"
+        }
+    }
+    StartPulse();
+    NextFrame();
+    shoot("window_pulse.png");
     m_window->close();
 }
 
