@@ -83,7 +83,7 @@ void RoiTools::Move(const QPointF& point) {
 }
 
 void RoiTools::Release(const QPointF& point) {
-    m_current = point;
+    Move(point);  // the release's own position may differ from the last move's
     if (!m_dragging) {
         return;
     }
