@@ -5,7 +5,6 @@
 #include <cstdint>
 #include <vector>
 
-#include "camerathread.h"
 #include "measures.h"
 #include "zt/zt_acquisition.h"
 #include "zthost/microscope.h"
