@@ -4,7 +4,10 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QString>
+#include <QTimer>
 #include <array>
+#include <atomic>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -132,6 +135,12 @@ void UsePlatformWithoutScreen() {
     }
 }
 
+std::atomic<bool> g_stopAsked{false};
+
+extern "C" void AskToStop(int) {
+    g_stopAsked = true;
+}
+
 // The window's session: the microscope built, the device connected, the user working until the
 // window closes. The report folder keeps the steps, pictures and the device's settings.
 int RunWindow(const Scenario& scenario, const SessionOptions& sessionOptions, Report* report,
@@ -140,6 +149,17 @@ int RunWindow(const Scenario& scenario, const SessionOptions& sessionOptions, Re
     window.show();
     zthost::SetGuiShown(QGuiApplication::platformName() != QLatin1String("offscreen"));
     const int opened = window.Start();
+    // Ctrl+C or a kill closes the window as the user would: the device ends what it does, saves
+    // its settings and disconnects.
+    std::signal(SIGINT, AskToStop);
+    std::signal(SIGTERM, AskToStop);
+    QTimer stopWatch;
+    QObject::connect(&stopWatch, &QTimer::timeout, &window, [&window] {
+        if (g_stopAsked.exchange(false)) {
+            window.close();
+        }
+    });
+    stopWatch.start(100);
     QApplication::exec();
     QString error;
     const QString result = opened == kExitDone ? QStringLiteral("window closed")
