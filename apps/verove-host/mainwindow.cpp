@@ -80,6 +80,12 @@ MainWindow::MainWindow(const Scenario& scenario, const SessionOptions& options, 
     statusBar()->addPermanentWidget(m_rate);
     connect(&m_camera, &CameraThread::FrameReady, this, &MainWindow::ShowFrame,
             Qt::QueuedConnection);
+    // The scenario's regions are there to start with: "Run protocol" stimulates them.
+    for (int g = 0; g < 3; ++g) {
+        for (const ScenarioRoi& roi : scenario.Rois()[g]) {
+            m_tools.Add(roi, g);
+        }
+    }
     connect(&m_tools, &RoiTools::RegionsChanged, this, &MainWindow::HandOverRegions);
     connect(
         &m_runner, &ProtocolRunner::Progress, this,
@@ -234,7 +240,11 @@ void MainWindow::BuildMenus() {
 }
 
 void MainWindow::ShowFrame(const LiveFrame& frame) {
+    const bool newSize = frame.image.size() != m_view->Frame().image.size();
     m_view->ShowFrame(frame);
+    if (newSize) {
+        HandOverRegions();  // the regions are in image pixels: the device needs the image's size
+    }
     m_rate->setText(tr("%1 x %2, %3 frames/s")
                         .arg(frame.image.width())
                         .arg(frame.image.height())
@@ -306,6 +316,17 @@ int MainWindow::CalibrateAutomatically() {
     QString detail;
     const int code = m_session.Calibrate(&detail);
     m_session.RecordStep(QStringLiteral("Calibrate automatically and accept"), code, detail);
+    const zthost::CameraSetup& planned = m_scenario.Camera().setup;
+    zthost::CameraSetup camera = zthost::Camera();
+    if (code == kExitDone && planned.roiOn && !camera.roiOn) {
+        // An uncalibrated device switched the camera's region off; the user switches it on again.
+        camera.roiOn = true;
+        camera.roi = planned.roi;
+        zthost::SetCamera(camera);
+    }
+    if (code == kExitDone) {
+        HandOverRegions();  // rendered again through the new calibration
+    }
     m_calibrating = false;
     statusBar()->showMessage(code == kExitDone ? tr("Calibrated: %1").arg(detail)
                                                : tr("Calibration failed: %1").arg(detail));

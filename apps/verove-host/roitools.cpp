@@ -125,6 +125,11 @@ void RoiTools::DoubleClick(const QPointF& point) {
     emit RegionsChanged();
 }
 
+void RoiTools::Add(const ScenarioRoi& roi, int group) {
+    m_regions.push_back({roi, group});
+    emit RegionsChanged();
+}
+
 void RoiTools::DeleteSelected() {
     if (m_selected < 0 || m_selected >= static_cast<int>(m_regions.size())) {
         return;

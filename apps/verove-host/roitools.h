@@ -39,6 +39,8 @@ public:
     void Move(const QPointF& point);
     void Release(const QPointF& point);
     void DoubleClick(const QPointF& point);
+    // Adds a region drawn elsewhere (the scenario's).
+    void Add(const ScenarioRoi& roi, int group);
     // Deletes the selected region.
     void DeleteSelected();
     void Clear();

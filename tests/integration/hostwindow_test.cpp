@@ -7,6 +7,9 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -53,7 +56,7 @@ protected:
     // The window on the scenario, started: false when the scenario or the report does not open.
     bool Open(const QString& file, int* started) {
         QString error;
-        if (!m_scenario.Load(kScenarios + file, &error)) {
+        if (!m_scenario.Load(QDir(kScenarios).filePath(file), &error)) {
             ADD_FAILURE() << error.toStdString();
             return false;
         }
@@ -125,7 +128,8 @@ TEST_F(HostWindow, ARectangleDrawnInS1IsWhereThePulseLightLandsAndClosingMidPuls
     ASSERT_EQ(m_window->CalibrateAutomatically(), 0);
     ASSERT_FALSE(NextFrame().image.isNull());
 
-    // Inside the DMD field (the camera shows the whole binned sensor while uncalibrated).
+    // The user's own region instead of the scenario's, inside the DMD field.
+    m_window->Tools()->Clear();
     const QRectF drawn(QPointF(300, 350), QPointF(520, 530));
     Drag(drawn.topLeft(), drawn.bottomRight());
     ASSERT_EQ(m_window->Tools()->Regions().size(), 1u);
@@ -160,6 +164,43 @@ TEST_F(HostWindow, ARectangleDrawnInS1IsWhereThePulseLightLandsAndClosingMidPuls
     EXPECT_TRUE(QFileInfo::exists(QDir(m_report->StagingPath()).filePath("settings/Verove.bin")));
 }
 
+TEST_F(HostWindow, ClosingDuringTheProtocolEndsItsStimulation) {
+    // The shipped scenario's protocol, each stimulation long enough to close the window in it.
+    QFile shipped(kScenarios + "binning-roi.json");
+    ASSERT_TRUE(shipped.open(QIODevice::ReadOnly));
+    QJsonObject scenario = QJsonDocument::fromJson(shipped.readAll()).object();
+    QJsonObject protocol = scenario["protocol"].toObject();
+    QJsonArray runs;
+    for (const QJsonValue& run : protocol["stimulations"].toArray()) {
+        QJsonObject longer = run.toObject();
+        longer["durationMs"] = 60000;
+        longer["runMode"] = 1;
+        runs.append(longer);
+    }
+    protocol["stimulations"] = runs;
+    scenario["protocol"] = protocol;
+    QFile file(m_folder.filePath("long-protocol.json"));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(QJsonDocument(scenario).toJson());
+    file.close();
+
+    int started = -1;
+    ASSERT_TRUE(Open(file.fileName(), &started));
+    ASSERT_EQ(started, 0);
+    ASSERT_EQ(m_window->CalibrateAutomatically(), 0);
+    NextFrame();
+    QSignalSpy finished(m_window->Protocol(), &ProtocolRunner::Finished);
+    m_window->RunProtocol();
+    QTRY_VERIFY_WITH_TIMEOUT(m_window->Mirrors()->Lit(), 10000);
+    m_window->close();
+    EXPECT_FALSE(m_window->Protocol()->Running());
+    ASSERT_TRUE(finished.wait(5000) || finished.count() == 1);
+    EXPECT_EQ(finished[0][0].toString(), "protocol stopped after 1 of 3 stimulations");
+    EXPECT_TRUE(m_window->HostSession()->DeviceName().empty());
+    m_window->Mirrors()->Refresh();
+    EXPECT_FALSE(m_window->Mirrors()->Lit());
+}
+
 TEST_F(HostWindow, ARefusedHardwareConfigurationLeavesAWindowWithoutTheDevice) {
     int started = -1;
     ASSERT_TRUE(Open("galvo-conflict.json", &started));
@@ -170,8 +211,9 @@ TEST_F(HostWindow, ARefusedHardwareConfigurationLeavesAWindowWithoutTheDevice) {
     EXPECT_EQ(m_window->PadWindow(), nullptr);
     // Still a live image to draw on; the regions stay with the window.
     NextFrame();
+    const size_t before = m_window->Tools()->Regions().size();
     Drag(QPointF(10, 10), QPointF(60, 50));
-    EXPECT_EQ(m_window->Tools()->Regions().size(), 1u);
+    EXPECT_EQ(m_window->Tools()->Regions().size(), before + 1);
     m_window->close();
 }
 
@@ -190,8 +232,9 @@ TEST_F(HostWindowScreenshot, TheWindowWithRegionsAndAPulse) {
     ASSERT_EQ(started, 0);
     ASSERT_EQ(m_window->CalibrateAutomatically(), 0);
     NextFrame();
-    const QRectF regions[] = {QRectF(300, 350, 160, 120), QRectF(520, 300, 150, 150),
-                              QRectF(360, 560, 200, 120)};
+    m_window->Tools()->Clear();
+    const QRectF regions[] = {QRectF(150, 200, 160, 120), QRectF(400, 150, 150, 150),
+                              QRectF(300, 420, 200, 120)};
     for (int g = 0; g < 3; ++g) {
         m_window->Tools()->SetGroup(g);
         m_window->Tools()->SetTool(g == 1 ? RoiTool::Ellipse : RoiTool::Rectangle);
