@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
+#include <QAction>
 #include <QComboBox>
 #include <QDir>
 #include <QFileInfo>
@@ -214,6 +215,21 @@ TEST_F(HostWindow, ARefusedHardwareConfigurationLeavesAWindowWithoutTheDevice) {
     const size_t before = m_window->Tools()->Regions().size();
     Drag(QPointF(10, 10), QPointF(60, 50));
     EXPECT_EQ(m_window->Tools()->Regions().size(), before + 1);
+
+    // The camera's settings from the menu: the live image follows; the regions, drawn on the
+    // image as it was, go.
+    auto choose = [this](const QString& text) {
+        for (QAction* action : m_window->findChildren<QAction*>()) {
+            if (action->text() == text) {
+                action->trigger();
+            }
+        }
+    };
+    choose("4 x 4");
+    EXPECT_EQ(NextFrame().image.size(), QSize(512, 512));
+    EXPECT_TRUE(m_window->Tools()->Regions().empty());
+    choose("Region: middle of the sensor");
+    EXPECT_EQ(NextFrame().image.size(), QSize(256, 256));
     m_window->close();
 }
 
