@@ -18,6 +18,7 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 #include "fake_atcore_control.h"
 #include "liveview.h"
@@ -200,6 +201,19 @@ TEST_F(HostWindow, ClosingDuringTheProtocolEndsItsStimulation) {
     EXPECT_TRUE(m_window->HostSession()->DeviceName().empty());
     m_window->Mirrors()->Refresh();
     EXPECT_FALSE(m_window->Mirrors()->Lit());
+}
+
+TEST_F(HostWindow, ClosingDuringTheCalibrationClosesWhenItHasEnded) {
+    int started = -1;
+    ASSERT_TRUE(Open("binning-roi.json", &started));
+    ASSERT_EQ(started, 0);
+    // The user closes the window while the calibration's squares are being found.
+    QTimer::singleShot(100, m_window.get(), &QWidget::close);
+    EXPECT_EQ(m_window->CalibrateAutomatically(), 0);
+    EXPECT_FALSE(m_window->isVisible()) << "closed once the calibration ended";
+    EXPECT_TRUE(m_window->HostSession()->DeviceName().empty());
+    // The calibration was accepted (above) and saved with the settings.
+    EXPECT_TRUE(QFileInfo::exists(QDir(m_report->StagingPath()).filePath("settings/Verove.bin")));
 }
 
 TEST_F(HostWindow, ARefusedHardwareConfigurationLeavesAWindowWithoutTheDevice) {
