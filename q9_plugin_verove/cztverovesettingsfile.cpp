@@ -13,17 +13,6 @@
 
 namespace {
 
-// The name the host's settings manager takes: the file name without ".bin".
-std::wstring WithoutExtension(const wchar_t* fileName) {
-    std::wstring name(fileName);
-    const std::wstring extension = L".bin";
-    if (name.size() >= extension.size() &&
-        name.compare(name.size() - extension.size(), extension.size(), extension) == 0) {
-        name.erase(name.size() - extension.size());
-    }
-    return name;
-}
-
 // Replaces the list level at the end of the path below the device's definition by an empty one.
 int ClearListLevel(CZtLiteVariantW* file, const wchar_t* uniqueName, const wchar_t* parent,
                    const wchar_t* list) {
@@ -72,6 +61,16 @@ int CZtVeroveSettingsFile::Load(const wchar_t* fileName, const wchar_t* uniqueNa
         return -5;
     }
     return settings->Read(reader);
+}
+
+std::wstring CZtVeroveSettingsFile::WithoutExtension(const wchar_t* fileName) {
+    std::wstring name(fileName);
+    const std::wstring extension = L".bin";
+    if (name.size() >= extension.size() &&
+        name.compare(name.size() - extension.size(), extension.size(), extension) == 0) {
+        name.erase(name.size() - extension.size());
+    }
+    return name;
 }
 
 int CZtVeroveSettingsFile::Save(const wchar_t* fileName, const wchar_t* uniqueName,

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "cztverovesettings.h"
@@ -18,6 +19,8 @@ public:
     // The first ID of the user's file patterns; 0-5 are the built-in patterns.
     static constexpr std::uint32_t kFirstFilePatternId = 6;
 
+    // The name the host's settings manager takes: the file name without ".bin".
+    static std::wstring WithoutExtension(const wchar_t* fileName);
     // Resets settings, then reads the record of uniqueName from the file fileName (with or
     // without ".bin"). 0; -4 for null arguments; -5 when the file, its "Verove" level or the
     // device's level is missing (or the file does not read); -9 for another file version. The
