@@ -36,16 +36,15 @@ std::uint64_t RoiGroups(const CZtRoiObjectList& areas) {
     return groups;
 }
 
-// The wait for one device's begin: twice a timed phase, but not below 100 ms.
-ZT_DWORD BeginWaitMs(const SZtStimulationRequest& request) {
-    if (request.runMode != 2) {
-        return CZtVeroveAggregator::kBeginWaitMs;
-    }
-    const double twice = 2.0 * std::round(request.durationMs);
-    return static_cast<ZT_DWORD>(std::clamp(twice, double{kShortestTimedWaitMs}, 3.6e6));
-}
-
 }  // namespace
+
+ZT_DWORD CZtVeroveAggregator::BeginWaitMs(const SZtStimulationRequest& request) {
+    if (request.runMode == 2) {
+        const double twice = 2.0 * std::round(request.durationMs);
+        return static_cast<ZT_DWORD>(std::clamp(twice, double{kShortestTimedWaitMs}, 3.6e6));
+    }
+    return request.runMode == 1 ? kBeginWaitMs : 0;
+}
 
 CZtVeroveAggregator::CZtVeroveAggregator() : m_enumCursor(m_devices.end()) {}
 
@@ -325,9 +324,11 @@ int CZtVeroveAggregator::StimulationAreaSet(const CZtRoiObjectList* areas,
         SZtRLEPicBuf currentMasks;
         device->StimulationAreaGet(&current, &currentMasks, nullptr, nullptr, nullptr, nullptr);
         currentMasks.bitsPerComponent = share.bitsPerComponent;
-        // Unchanged devices keep their rendered patterns.
-        const bool changed = current.GetCount() != shareAreas.GetCount() ||
-                             !CZtRLEPicBufAPI::IsEqual(&currentMasks, &share);
+        // Unchanged devices keep their rendered patterns; a device without areas stays
+        // without, whatever frame its empty masks have.
+        const bool changed =
+            current.GetCount() != shareAreas.GetCount() ||
+            (shareAreas.GetCount() > 0 && !CZtRLEPicBufAPI::IsEqual(&currentMasks, &share));
         if (!changed) {
             continue;
         }
@@ -453,7 +454,7 @@ int CZtVeroveAggregator::StimulationBegin(const SZtStimulationRequest* request) 
         }));
     }
     const bool wait = request->runMode == 1 || request->runMode == 2;
-    const ZT_DWORD waitMs = wait ? BeginWaitMs(*request) : 0;
+    const ZT_DWORD waitMs = BeginWaitMs(*request);
     for (std::size_t i = 0; i < calls.size(); ++i) {
         if (calls[i] && !calls[i]->WaitAndRelease(waitMs) && wait) {
             VEROVE_LOG(function, L"Timeout while waiting on device %i.", static_cast<int>(i));

@@ -37,6 +37,10 @@ public:
 
     CZtVeroveAggregator();
 
+    // How long a begin waits for each device: kind 2 (timed) twice its duration rounded to
+    // whole milliseconds, at least 100 ms; kind 1 kBeginWaitMs; any other kind not at all.
+    static ZT_DWORD BeginWaitMs(const SZtStimulationRequest& request);
+
     // "IZtStimulationDevice" and "IZtStimulationDeviceAggregator"; every other name null.
     void* QueryInterface(const char* interfaceName) override;
 
