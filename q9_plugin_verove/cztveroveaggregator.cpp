@@ -389,13 +389,7 @@ int CZtVeroveAggregator::StimulationAreaUpload() {
             (m_hasGroupFilter && (own & m_groupFilter) == 0)) {
             continue;
         }
-        AddRef();
-        device->AddRef();
-        calls.push_back(CZtAsyncCall::Start([this, device = device] {
-            UploadDeviceAsync(device);
-            device->Release();
-            Release();
-        }));
+        calls.push_back(StartFor(device, [this, device = device] { UploadDeviceAsync(device); }));
     }
     for (std::size_t i = 0; i < calls.size(); ++i) {
         if (calls[i] && !calls[i]->WaitAndRelease(kUploadWaitMs)) {
@@ -404,6 +398,23 @@ int CZtVeroveAggregator::StimulationAreaUpload() {
         }
     }
     return 0;
+}
+
+CZtAsyncCall* CZtVeroveAggregator::StartFor(IZtStimulationDevice* device,
+                                            std::function<void()> procedure) {
+    // A call whose wait runs out goes on: it keeps the aggregator and its device alive.
+    AddRef();
+    device->AddRef();
+    CZtAsyncCall* call = CZtAsyncCall::Start([this, device, procedure = std::move(procedure)] {
+        procedure();
+        device->Release();
+        Release();
+    });
+    if (!call) {
+        device->Release();
+        Release();
+    }
+    return call;
 }
 
 void CZtVeroveAggregator::UploadDeviceAsync(IZtStimulationDevice* device) {
@@ -445,12 +456,8 @@ int CZtVeroveAggregator::StimulationBegin(const SZtStimulationRequest* request) 
         }
         SZtStimulationRequest narrowed = *request;
         narrowed.groupMask = shared;
-        AddRef();
-        device->AddRef();
-        calls.push_back(CZtAsyncCall::Start([this, device = device, narrowed] {
+        calls.push_back(StartFor(device, [this, device = device, narrowed] {
             StimulationBeginAsync(device, narrowed);
-            device->Release();
-            Release();
         }));
     }
     const bool wait = request->runMode == 1 || request->runMode == 2;
@@ -495,13 +502,7 @@ void CZtVeroveAggregator::StimulationBeginAsync(IZtStimulationDevice* device,
 int CZtVeroveAggregator::StimulationEnd(double* startTimes, double* endTimes, int count) {
     std::vector<CZtAsyncCall*> calls;
     for (const auto& [device, groups] : m_devices) {
-        AddRef();
-        device->AddRef();
-        calls.push_back(CZtAsyncCall::Start([this, device = device] {
-            StimulationEndAsync(device);
-            device->Release();
-            Release();
-        }));
+        calls.push_back(StartFor(device, [this, device = device] { StimulationEndAsync(device); }));
     }
     for (CZtAsyncCall* call : calls) {
         if (call) {

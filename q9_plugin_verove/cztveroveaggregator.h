@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 #include "cztaggregatorassignmentfile.h"
@@ -15,6 +16,7 @@
 #include "zt/zt_stimulation.h"
 #include "zt/zt_sync.h"
 
+class CZtAsyncCall;
 class IZtStimulationDeviceEx;
 
 // The host's calls come on its threads; discovery, Initialize and ReleaseDevices must not overlap
@@ -149,6 +151,8 @@ private:
     std::vector<std::uint64_t> AssignedMasks() const;
     CZtStringW SettingsFileName() const;
     void DefaultAssignment();
+    // Runs procedure for device on the host's thread pool; null when the pool refused it.
+    CZtAsyncCall* StartFor(IZtStimulationDevice* device, std::function<void()> procedure);
     // The devices' calls that the pool runs.
     void StimulationBeginAsync(IZtStimulationDevice* device, SZtStimulationRequest request);
     void UploadDeviceAsync(IZtStimulationDevice* device);
