@@ -13,7 +13,10 @@
 #include "cztverovenamemanager.h"
 #include "fake_atcore_control.h"
 #include "plugin_host.h"
+#include "shown_mirrors.h"
 #include "verove_device.h"
+#include "zt/zt_acquisition.h"
+#include "zthost/optics.h"
 #include "zthost/zthost.h"
 
 namespace {
@@ -111,6 +114,57 @@ TEST_F(AggregatorUnits, EachUnitGetsTheAreasOfItsGroupsAndOnlyItsUnitExposes) {
     EXPECT_EQ(Exposes(0) + Exposes(2) + Exposes(3), 0);
     EXPECT_TRUE(fake_atcore::ShownFrame(1).exposing);
     EXPECT_EQ(m_aggregator->StimulationEnd(nullptr, nullptr, 0), 0);
+}
+
+TEST_F(AggregatorUnits, GroupsInParallelLandOnTheirRoisThroughEachUnitsOptics) {
+    ASSERT_NO_FATAL_FAILURE(Connect(2));
+    // Each unit images its mirrors one to one onto the camera, through optics of its own.
+    zthost::OpticsSetup optics;
+    optics.dmdToSensor = {1.0, 0.0, 0.0, 0.0, 1.0, 0.0};
+    optics.blurSigma = 0.0;
+    optics.shotNoise = false;
+    optics.readNoise = 0.0;
+    ASSERT_EQ(zthost::SetOptics(optics), 0);
+    zthost::SetMirrorFrameSource(UnitMirrors(0));
+    ASSERT_EQ(zthost::SetFurtherDmds({{UnitMirrors(1), optics.dmdToSensor}}), 0);
+
+    const SZtStimulationRequest s1s2{1, 0.0, 0x3};
+    ASSERT_EQ(m_aggregator->StimulationBegin(&s1s2), 0);
+    CZtGrabberSample sample;
+    ASSERT_EQ(sample.Capture(), 0);
+    SZtPicBuf frame;
+    ASSERT_EQ(sample.CopyPicture(&frame), 0);
+    EXPECT_EQ(m_aggregator->StimulationEnd(nullptr, nullptr, 0), 0);
+
+    // Lit camera pixels against the S1 and S2 masks, by group: intersection over union.
+    CZtRoiObjectList areas = ThreeGroupAreas(0.2);
+    SZtRLEPicBuf masks;
+    ZT_RoiListToRLE(&areas, kSmallDmdWidth, kSmallDmdHeight, &masks);
+    std::vector<int> inside(kSmallDmdWidth * kSmallDmdHeight, -1);
+    for (int group = 0; group < 3; ++group) {
+        for (const SZtRLERun& run : masks.objects[group].runs) {
+            for (int x = run.x; x < run.x + run.length; ++x) {
+                inside[run.y * kSmallDmdWidth + x] = group;
+            }
+        }
+    }
+    int both[3] = {}, either[3] = {};
+    for (int y = 0; y < kSmallDmdHeight; ++y) {
+        for (int x = 0; x < kSmallDmdWidth; ++x) {
+            const bool lit = CZtPicBufAPI::GetValue(&frame, x, y) >
+                             optics.offset + optics.background + optics.signal / 2;
+            const int group = inside[y * kSmallDmdWidth + x];
+            for (int g = 0; g < 3; ++g) {
+                both[g] += lit && group == g;
+                // Light outside every ROI counts against each group; inside another group's
+                // ROI it is that group's.
+                either[g] += group == g || (lit && group == -1);
+            }
+        }
+    }
+    EXPECT_GE(double(both[0]) / either[0], 0.95);
+    EXPECT_GE(double(both[1]) / either[1], 0.95);
+    EXPECT_EQ(both[2], 0);  // S3 stayed dark
 }
 
 TEST_F(AggregatorUnits, OnlyTheDeviceOfTheAskingAggregatorTakesAreasFromIt) {
