@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_areas.h"
 #include "cztpluginverove.h"
 #include "cztstimulationdeviceverove.h"
 #include "cztveroveaggregator.h"
@@ -51,19 +52,7 @@ public:
         }
         m_aggregator = new CZtVeroveAggregator();
         m_ready = m_aggregator->Initialize(manager, L"CZtStimulationDeviceVerove") == -9 && m_ready;
-        CZtRoiObjectList areas;
-        for (std::uint32_t g = 0; g < 3; ++g) {
-            CZtRoiObject area(ZT_ROITYPE_RECTANGLE, {150.0 + 200.0 * g, 300.0, 60.0, 120.0});
-            area.SetId(g + 1);
-            area.SetStimulation(true);
-            area.SetStimulationGroup(g);
-            areas.Add(area);
-        }
-        SZtRLEPicBuf masks;
-        ZT_RoiListToRLE(&areas, kWidth, kHeight, &masks);
-        SZtGrabberFormatDesc format;
-        zthost::HostContext()->GetGrabberProvider()->CameraSettingsGet(&format);
-        m_aggregator->StimulationAreaSet(&areas, &masks, nullptr, &format, nullptr);
+        SetBenchAreas(m_aggregator, kWidth, kHeight);
     }
 
     ~CAggregatorScene() {

@@ -29,25 +29,17 @@ int CZtAggregatorAssignmentFile::Save(const wchar_t* fileName,
 
     // Entries merge by position: without emptying the stored list first, a device that left
     // would keep its old entry.
-    CZtLiteVariantW file;
-    if (ZT_LoadSettingsFile(fileName, &file) == 0) {
-        CZtStringW path;
-        path.Format(L"\\%s\\%s\\%s", L"Verove", L"VeroveAggregator", L"ROIAssignment");
-        CZtLiteVariantW empty;
-        empty.OpenLevel(L"ROIAssignment");
-        empty.Finalize();
-        if (file.Replace(path.GetString(), empty) != 0) {
-            VEROVE_LOG_DETAIL(function, L"Failed to clear ROI Assignments.");
-        }
-        file.Merge(tree);
-    } else {
-        file = tree;
-    }
-    const int result = ZT_SaveSettingsFile(fileName, file);
-    if (result != 0) {
-        VEROVE_LOG(function, L"Failed to save settings file %s, error %d.", fileName, result);
-    }
-    return result;
+    return CZtVeroveSettingsFile::MergeIntoFile(
+        function, fileName, tree, [&](CZtLiteVariantW* file) {
+            CZtStringW path;
+            path.Format(L"\\%s\\%s\\%s", L"Verove", L"VeroveAggregator", L"ROIAssignment");
+            CZtLiteVariantW empty;
+            empty.OpenLevel(L"ROIAssignment");
+            empty.Finalize();
+            if (file->Replace(path.GetString(), empty) != 0) {
+                VEROVE_LOG_DETAIL(function, L"Failed to clear ROI Assignments.");
+            }
+        });
 }
 
 int CZtAggregatorAssignmentFile::Load(const wchar_t* fileName,

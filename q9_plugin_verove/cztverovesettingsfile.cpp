@@ -87,14 +87,22 @@ int CZtVeroveSettingsFile::Save(const wchar_t* fileName, const wchar_t* uniqueNa
 
     // Repeated items merge by position: without emptying the stored lists first, a list that
     // became shorter would keep the old tail entries.
-    CZtLiteVariantW file;
-    if (ZT_LoadSettingsFile(fileName, &file) == 0) {
-        if (ClearListLevel(&file, uniqueName, L"Illumination", L"ShutterChain") != 0) {
+    return MergeIntoFile(function, fileName, tree, [&](CZtLiteVariantW* file) {
+        if (ClearListLevel(file, uniqueName, L"Illumination", L"ShutterChain") != 0) {
             VEROVE_LOG(function, L"Failed to clear shutter chain settings.");
         }
-        if (ClearListLevel(&file, uniqueName, L"Patterns", L"Bitmaps") != 0) {
+        if (ClearListLevel(file, uniqueName, L"Patterns", L"Bitmaps") != 0) {
             VEROVE_LOG(function, L"Failed to clear bitmap pattern settings.");
         }
+    });
+}
+
+int CZtVeroveSettingsFile::MergeIntoFile(const char* function, const wchar_t* fileName,
+                                         const CZtLiteVariantW& tree,
+                                         const std::function<void(CZtLiteVariantW*)>& clear) {
+    CZtLiteVariantW file;
+    if (ZT_LoadSettingsFile(fileName, &file) == 0) {
+        clear(&file);
         file.Merge(tree);
     } else {
         file = tree;

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -32,6 +33,12 @@ public:
     // calibrations included, stays. 0; -4 for null arguments; the host's save status.
     static int Save(const wchar_t* fileName, const wchar_t* uniqueName,
                     const CZtVeroveSettings& settings);
+    // Merges tree into the file fileName and saves it: every value of the file that tree does
+    // not hold stays. clear first empties, in the loaded file, the levels tree replaces whole.
+    // The host's save status, logged under function on a failure.
+    static int MergeIntoFile(const char* function, const wchar_t* fileName,
+                             const CZtLiteVariantW& tree,
+                             const std::function<void(CZtLiteVariantW*)>& clear);
     // Checks the record's bitmap entries in order; a warning box reports each that gives no
     // pattern. A later entry whose name an earlier pattern has is dropped from the record. Every
     // usable file becomes a pattern of width x height, kind 1, with the entry's mapping and the

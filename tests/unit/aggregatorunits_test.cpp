@@ -57,13 +57,7 @@ protected:
         ASSERT_EQ(m_aggregator->Initialize(CZtStimulationDeviceManager::GetInstance(),
                                            L"CZtStimulationDeviceVerove"),
                   -9);
-        const CZtRoiObjectList areas = ThreeGroupAreas(0.2);
-        SZtRLEPicBuf masks;
-        ZT_RoiListToRLE(&areas, kSmallDmdWidth, kSmallDmdHeight, &masks);
-        SZtGrabberFormatDesc format;
-        zthost::HostContext()->GetGrabberProvider()->CameraSettingsGet(&format);
-        const SZtRect rect{0, 0, kSmallDmdWidth, kSmallDmdHeight};
-        ASSERT_EQ(m_aggregator->StimulationAreaSet(&areas, &masks, nullptr, &format, &rect), 0);
+        ASSERT_EQ(SetSmallDmdAreas(m_aggregator), 0);
     }
 
     // How many "Expose" commands unit i's SDK received.
