@@ -9,7 +9,7 @@
 
 // The shown frame while the DMD exposes; no light otherwise. A mirror-frame source for
 // zthost::SetMirrorFrameSource.
-inline zthost::MirrorFrame ShownMirrors(int unit) {
+inline zthost::MirrorFrame ShownUnitMirrors(int unit) {
     const fake_atcore::MirrorFrame shown = fake_atcore::ShownFrame(unit);
     zthost::MirrorFrame frame;
     if (shown.exposing) {
@@ -21,12 +21,12 @@ inline zthost::MirrorFrame ShownMirrors(int unit) {
 }
 
 inline zthost::MirrorFrame ShownMirrors() {
-    return ShownMirrors(0);
+    return ShownUnitMirrors(0);
 }
 
 // The same for one unit of several.
 inline zthost::MirrorFrameSource UnitMirrors(int unit) {
-    return [unit] { return ShownMirrors(unit); };
+    return [unit] { return ShownUnitMirrors(unit); };
 }
 
 // Whether every mirror of the shown frame is dark.
