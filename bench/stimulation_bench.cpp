@@ -7,6 +7,7 @@
 #include <memory>
 #include <vector>
 
+#include "bench_areas.h"
 #include "cztpluginverove.h"
 #include "cztstimulationdeviceverove.h"
 #include "fake_atcore_control.h"
@@ -34,19 +35,7 @@ public:
         m_device = new CZtStimulationDeviceVerove();
         m_device->SetUniqueName(L"CZtStimulationDeviceVerove_0");
         m_connected = m_device->Connect(true, 0, 0);
-        CZtRoiObjectList areas;
-        for (std::uint32_t g = 0; g < 3; ++g) {
-            CZtRoiObject area(ZT_ROITYPE_RECTANGLE, {150.0 + 200.0 * g, 300.0, 60.0, 120.0});
-            area.SetId(g + 1);
-            area.SetStimulation(true);
-            area.SetStimulationGroup(g);
-            areas.Add(area);
-        }
-        SZtRLEPicBuf masks;
-        ZT_RoiListToRLE(&areas, kWidth, kHeight, &masks);
-        SZtGrabberFormatDesc format;
-        zthost::HostContext()->GetGrabberProvider()->CameraSettingsGet(&format);
-        m_areasSet = m_device->StimulationAreaSet(&areas, &masks, nullptr, &format, nullptr) == 0;
+        m_areasSet = SetBenchAreas(m_device, kWidth, kHeight) == 0;
     }
 
     ~CStimulationScene() {

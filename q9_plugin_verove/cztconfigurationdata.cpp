@@ -2,9 +2,6 @@
 // whether a stored calibration applies.
 #include "cztconfigurationdata.h"
 
-#include <sys/syscall.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cmath>
 #include <cwchar>
@@ -17,10 +14,6 @@
 #include "zt/zt_util.h"
 
 namespace {
-
-unsigned ThreadId() {
-    return static_cast<unsigned>(syscall(SYS_gettid));
-}
 
 // The host's text for "no value"; written into configuration strings as an empty value.
 std::wstring NoneText() {
@@ -195,7 +188,7 @@ CZtConfigurationData& CZtConfigurationData::operator=(const CZtConfigurationData
 CZtConfigurationData::~CZtConfigurationData() {
     VEROVE_LOG("CZtConfigurationData::~CZtConfigurationData",
                L"DELETION: Configuration data csLock (%p) deleted by thread (%#x)", m_csLock.get(),
-               ThreadId());
+               VeroveThreadId());
     m_csLock.reset();
     m_bLockInitialised = false;
 }
@@ -205,7 +198,7 @@ void CZtConfigurationData::CreateLock(const char* function) {
         m_csLock = std::make_unique<CZtCriticalSection>();
         m_bLockInitialised = true;
         VEROVE_LOG(function, L"CREATION: Configuration data csLock (%p) created by thread (%#x)",
-                   m_csLock.get(), ThreadId());
+                   m_csLock.get(), VeroveThreadId());
     } catch (const std::bad_alloc&) {
         VEROVE_LOG(function,
                    L"An exception %d occurred when attempting to initialize critical section "

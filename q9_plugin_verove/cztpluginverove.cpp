@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "cztstimulationdeviceverove.h"
+#include "cztveroveaggregator.h"
 #include "cztverovedriver.h"
 #include "cztveroveproxy.h"
 #include "verove_log.h"
@@ -43,6 +44,13 @@ void DropAggregatorAndUpdate(IZtStimulationDeviceManager* manager, bool simulato
     if (state.aggregator) {
         manager->StaticDeviceRemove(simulator ? "CZtVeroveAggregatorSim" : "CZtVeroveAggregator");
         manager->Update();
+        // The devices hold the aggregator while they are aggregated: letting them go first is
+        // what lets the last reference destroy it.
+        if (auto* aggregator = static_cast<IZtStimulationDeviceAggregator*>(
+                state.aggregator->QueryInterface("IZtStimulationDeviceAggregator"))) {
+            aggregator->ReleaseDevices();
+            aggregator->Release();
+        }
         state.aggregator->Release();
         state.aggregator = nullptr;
     } else {
@@ -394,10 +402,9 @@ ZT_PLUGIN_EXPORT IZtInterface* ZT_ConstructorForCZtStimulationDeviceVeroveSim(co
     return device;
 }
 
-// The aggregator class is not part of this build yet: its constructor refuses, so the host's
-// class factory reports the class as unavailable.
 ZT_PLUGIN_EXPORT IZtInterface* ZT_ConstructorForCZtVeroveAggregator(const char* file, int line) {
-    return nullptr;
+    IZtStimulationDevice* aggregator = new (std::nothrow) CZtVeroveAggregator();
+    return aggregator;
 }
 
 ZT_PLUGIN_EXPORT bool GetAssociatedDeviceInfo(std::uint32_t* lightId, std::uint32_t* switcherId,

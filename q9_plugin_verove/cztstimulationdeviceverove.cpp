@@ -471,6 +471,18 @@ int CZtStimulationDeviceVerove::StimulationAreaSetFor(IZtInterface* caller,
     if (!caller) {
         return -4;
     }
+    auto* asking = static_cast<IZtStimulationDeviceAggregator*>(
+        caller->QueryInterface("IZtStimulationDeviceAggregator"));
+    CZtLock lock(m_csAggregator);
+    const bool controlling = asking && asking == m_aggregator;
+    if (asking) {
+        asking->Release();
+    }
+    if (!controlling) {
+        VEROVE_LOG("CZtStimulationDeviceVerove::StimulationAreaSetFor",
+                   L"Areas refused: the caller is not the controlling aggregator.");
+        return -9;
+    }
     return StimulationAreaSet(areas, masks, scanArea, format, cameraRect);
 }
 

@@ -13,17 +13,6 @@
 
 namespace {
 
-// The name the host's settings manager takes: the file name without ".bin".
-std::wstring WithoutExtension(const wchar_t* fileName) {
-    std::wstring name(fileName);
-    const std::wstring extension = L".bin";
-    if (name.size() >= extension.size() &&
-        name.compare(name.size() - extension.size(), extension.size(), extension) == 0) {
-        name.erase(name.size() - extension.size());
-    }
-    return name;
-}
-
 // Replaces the list level at the end of the path below the device's definition by an empty one.
 int ClearListLevel(CZtLiteVariantW* file, const wchar_t* uniqueName, const wchar_t* parent,
                    const wchar_t* list) {
@@ -74,6 +63,16 @@ int CZtVeroveSettingsFile::Load(const wchar_t* fileName, const wchar_t* uniqueNa
     return settings->Read(reader);
 }
 
+std::wstring CZtVeroveSettingsFile::WithoutExtension(const wchar_t* fileName) {
+    std::wstring name(fileName);
+    const std::wstring extension = L".bin";
+    if (name.size() >= extension.size() &&
+        name.compare(name.size() - extension.size(), extension.size(), extension) == 0) {
+        name.erase(name.size() - extension.size());
+    }
+    return name;
+}
+
 int CZtVeroveSettingsFile::Save(const wchar_t* fileName, const wchar_t* uniqueName,
                                 const CZtVeroveSettings& settings) {
     if (!fileName || !uniqueName) {
@@ -88,14 +87,22 @@ int CZtVeroveSettingsFile::Save(const wchar_t* fileName, const wchar_t* uniqueNa
 
     // Repeated items merge by position: without emptying the stored lists first, a list that
     // became shorter would keep the old tail entries.
-    CZtLiteVariantW file;
-    if (ZT_LoadSettingsFile(fileName, &file) == 0) {
-        if (ClearListLevel(&file, uniqueName, L"Illumination", L"ShutterChain") != 0) {
+    return MergeIntoFile(function, fileName, tree, [&](CZtLiteVariantW* file) {
+        if (ClearListLevel(file, uniqueName, L"Illumination", L"ShutterChain") != 0) {
             VEROVE_LOG(function, L"Failed to clear shutter chain settings.");
         }
-        if (ClearListLevel(&file, uniqueName, L"Patterns", L"Bitmaps") != 0) {
+        if (ClearListLevel(file, uniqueName, L"Patterns", L"Bitmaps") != 0) {
             VEROVE_LOG(function, L"Failed to clear bitmap pattern settings.");
         }
+    });
+}
+
+int CZtVeroveSettingsFile::MergeIntoFile(const char* function, const wchar_t* fileName,
+                                         const CZtLiteVariantW& tree,
+                                         const std::function<void(CZtLiteVariantW*)>& clear) {
+    CZtLiteVariantW file;
+    if (ZT_LoadSettingsFile(fileName, &file) == 0) {
+        clear(&file);
         file.Merge(tree);
     } else {
         file = tree;

@@ -2,7 +2,9 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "cztverovesettings.h"
@@ -18,6 +20,8 @@ public:
     // The first ID of the user's file patterns; 0-5 are the built-in patterns.
     static constexpr std::uint32_t kFirstFilePatternId = 6;
 
+    // The name the host's settings manager takes: the file name without ".bin".
+    static std::wstring WithoutExtension(const wchar_t* fileName);
     // Resets settings, then reads the record of uniqueName from the file fileName (with or
     // without ".bin"). 0; -4 for null arguments; -5 when the file, its "Verove" level or the
     // device's level is missing (or the file does not read); -9 for another file version. The
@@ -29,6 +33,12 @@ public:
     // calibrations included, stays. 0; -4 for null arguments; the host's save status.
     static int Save(const wchar_t* fileName, const wchar_t* uniqueName,
                     const CZtVeroveSettings& settings);
+    // Merges tree into the file fileName and saves it: every value of the file that tree does
+    // not hold stays. clear first empties, in the loaded file, the levels tree replaces whole.
+    // The host's save status, logged under function on a failure.
+    static int MergeIntoFile(const char* function, const wchar_t* fileName,
+                             const CZtLiteVariantW& tree,
+                             const std::function<void(CZtLiteVariantW*)>& clear);
     // Checks the record's bitmap entries in order; a warning box reports each that gives no
     // pattern. A later entry whose name an earlier pattern has is dropped from the record. Every
     // usable file becomes a pattern of width x height, kind 1, with the entry's mapping and the

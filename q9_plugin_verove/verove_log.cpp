@@ -1,6 +1,9 @@
 // The plug-in's lines in the host's diagnostic log.
 #include "verove_log.h"
 
+#include <sys/syscall.h>
+#include <unistd.h>
+
 #include <cstdarg>
 
 #include "zt/zt_log.h"
@@ -30,4 +33,8 @@ void VeroveLogDetail(const char* function, const wchar_t* format, ...) {
     va_start(args, format);
     WriteLine(function, format, args);
     va_end(args);
+}
+
+unsigned VeroveThreadId() {
+    return static_cast<unsigned>(syscall(SYS_gettid));
 }

@@ -11,6 +11,9 @@ void VeroveLog(const char* function, const wchar_t* format, ...);
 // The same, written only while the host's detailed logging is on.
 void VeroveLogDetail(const char* function, const wchar_t* format, ...);
 
+// The calling thread's identifier, as log lines name threads.
+unsigned VeroveThreadId();
+
 // Source-location form: records file and line for the host log before the line itself.
 #define VEROVE_LOG(function, ...)               \
     do {                                        \

@@ -9,8 +9,8 @@
 
 // The shown frame while the DMD exposes; no light otherwise. A mirror-frame source for
 // zthost::SetMirrorFrameSource.
-inline zthost::MirrorFrame ShownMirrors() {
-    const fake_atcore::MirrorFrame shown = fake_atcore::ShownFrame();
+inline zthost::MirrorFrame ShownUnitMirrors(int unit) {
+    const fake_atcore::MirrorFrame shown = fake_atcore::ShownFrame(unit);
     zthost::MirrorFrame frame;
     if (shown.exposing) {
         frame.width = shown.width;
@@ -18,6 +18,15 @@ inline zthost::MirrorFrame ShownMirrors() {
         frame.levels = shown.levels;
     }
     return frame;
+}
+
+inline zthost::MirrorFrame ShownMirrors() {
+    return ShownUnitMirrors(0);
+}
+
+// The same for one unit of several.
+inline zthost::MirrorFrameSource UnitMirrors(int unit) {
+    return [unit] { return ShownUnitMirrors(unit); };
 }
 
 // Whether every mirror of the shown frame is dark.

@@ -56,8 +56,9 @@ inline void ResetSmallDmdHost(const QTemporaryDir& settingsDir) {
     zthost::SetCamera(camera);
 }
 
-// The three groups' areas (ThreeGroupAreas at a fifth) set on a device over the small DMD.
-inline int SetSmallDmdAreas(CZtStimulationDeviceVerove* device) {
+// The three groups' areas (ThreeGroupAreas at a fifth) set on a device (or an aggregator) over
+// the small DMD.
+inline int SetSmallDmdAreas(IZtStimulationDevice* device) {
     const CZtRoiObjectList areas = ThreeGroupAreas(0.2);
     SZtRLEPicBuf masks;
     ZT_RoiListToRLE(&areas, kSmallDmdWidth, kSmallDmdHeight, &masks);

@@ -170,6 +170,27 @@ TEST_F(SimulatedCamera, LitMirrorAppearsWhereHandWorkedGeometrySaysItShould) {
     }
 }
 
+TEST_F(SimulatedCamera, EachUnitsDmdLandsThroughItsOwnOptics) {
+    // Three units light the same mirror (100, 50); each map puts it elsewhere on the sensor.
+    ASSERT_EQ(zthost::SetOptics(Clean({2.0, 0.0, 224.0, 0.0, 2.0, 424.0})), 0);
+    zthost::SetMirrorFrameSource(Lit({{100, 50}}));
+    const std::array<double, 6> second =
+        zthost::DmdToSensor(3.0, 90.0, false, 100.5, 50.5, 1500, 300);
+    const std::array<double, 6> third = zthost::DmdToSensor(1.5, 0.0, true, 100.5, 50.5, 300, 1700);
+    ASSERT_EQ(zthost::SetFurtherDmds({{Lit({{100, 50}}), second}, {Lit({}), third}}), 0);
+    const SZtPicBuf picture = Capture();
+    const Spot first = Measure(picture, 0.0, {425.0, 525.0}, 40);
+    const Spot other = Measure(picture, 0.0, {1500.0, 300.0}, 40);
+    EXPECT_NEAR(other.centre.x, 1500.0, 0.05);
+    EXPECT_NEAR(other.centre.y, 300.0, 0.05);
+    // A mirror's light grows with the area its own optics give it; the dark third DMD adds none.
+    EXPECT_NEAR(other.sum / first.sum, 9.0 / 4.0, 0.01);
+    EXPECT_NEAR(Measure(picture, 0.0, {300.0, 1700.0}, 40).sum, 0.0, 1e-9);
+
+    EXPECT_EQ(zthost::SetFurtherDmds({{Lit({}), {1.0, 2.0, 0.0, 2.0, 4.0, 0.0}}}), -4);
+    EXPECT_NEAR(Measure(Capture(), 0.0, {1500.0, 300.0}, 40).sum, other.sum, 1e-6 * other.sum);
+}
+
 TEST_F(SimulatedCamera, LitMirrorLandsWhereTheImageShowsItsSensorPointInEveryCameraSetting) {
     struct Optics {
         double scale, rotation;

@@ -20,14 +20,14 @@ void Reset() {
 void SetDeviceCount(int count) {
     Lib().SetDeviceCount(count);
 }
-void SetSensorSize(int width, int height) {
-    Lib().Device(0).SetSensorSize(width, height);
+void SetSensorSize(int width, int height, int index) {
+    Lib().Device(index).SetSensorSize(width, height);
 }
 void SetDeviceString(int index, const std::wstring& feature, const std::wstring& value) {
     Lib().Device(index).SetReadOnlyString(feature, value);
 }
-void SetMemoryCapacity(int frames, int events) {
-    Lib().Device(0).SetMemoryCapacity(frames, events);
+void SetMemoryCapacity(int frames, int events, int index) {
+    Lib().Device(index).SetMemoryCapacity(frames, events);
 }
 bool IsInitialised() {
     return Lib().IsInitialised();
@@ -39,6 +39,13 @@ int OpenDeviceCount() {
 std::vector<CallRecord> Calls() {
     return Lib().Calls();
 }
+std::vector<CallRecord> DeviceCalls(int index) {
+    std::vector<CallRecord> calls = Lib().Calls();
+    calls.erase(std::remove_if(calls.begin(), calls.end(),
+                               [index](const CallRecord& call) { return call.device != index; }),
+                calls.end());
+    return calls;
+}
 void ClearCalls() {
     Lib().ClearCalls();
 }
@@ -46,11 +53,12 @@ double ClockMs() {
     return Lib().NowMs();
 }
 
-void InjectError(const std::string& function, int code, int count, const std::wstring& feature) {
-    Lib().InjectFault(function, code, false, count, feature);
+void InjectError(const std::string& function, int code, int count, const std::wstring& feature,
+                 int index) {
+    Lib().InjectFault(function, code, false, count, feature, index);
 }
 void InjectException(const std::string& function, int count, const std::wstring& feature) {
-    Lib().InjectFault(function, 0, true, count, feature);
+    Lib().InjectFault(function, 0, true, count, feature, -1);
 }
 void ClearFaults() {
     Lib().ClearFaults();
@@ -61,8 +69,8 @@ void SetIndexBusy(int index, bool busy) {
 void SetOpenReturnsSystemHandle(bool on) {
     Lib().SetOpenReturnsSystemHandle(on);
 }
-void SetDelay(const std::string& function, int milliseconds) {
-    Lib().SetDelay(function, milliseconds);
+void SetDelay(const std::string& function, int milliseconds, int index) {
+    Lib().SetDelay(function, milliseconds, index);
 }
 
 MirrorFrame ShownFrame(int index) {
@@ -88,7 +96,12 @@ bool WaitForFrameCounter(std::uint64_t counter, int timeoutMs, int index) {
 
 int fake_atcore_ShownFrame(int* width, int* height, std::uint64_t* counter, std::uint8_t* levels,
                            std::size_t capacity) {
-    const fake_atcore::MirrorFrame frame = fake_atcore::ShownFrame(0);
+    return fake_atcore_DeviceShownFrame(0, width, height, counter, levels, capacity);
+}
+
+int fake_atcore_DeviceShownFrame(int index, int* width, int* height, std::uint64_t* counter,
+                                 std::uint8_t* levels, std::size_t capacity) {
+    const fake_atcore::MirrorFrame frame = fake_atcore::ShownFrame(index);
     *width = frame.width;
     *height = frame.height;
     *counter = frame.counter;

@@ -19,6 +19,7 @@ struct CallRecord {
     int result = 0;        // the AT_* return code
     double timeMs = 0;     // milliseconds since the library was loaded, when the call returned
     double startMs = 0;    // the same clock, when the call entered the library
+    int device = -1;       // the index of the device the handle was open on; -1 for none
 };
 
 // A frame of mirrors: the one shown now, or one held in frame memory.
@@ -54,28 +55,30 @@ FAKE_ATCORE_API void Reset();
 // "DeviceCount" on the system handle. Index 0 is the Verove III; further indices are devices
 // of the same model unless their "DeviceType" is changed.
 FAKE_ATCORE_API void SetDeviceCount(int count);
-// "SensorWidth"/"SensorHeight" of device 0.
-FAKE_ATCORE_API void SetSensorSize(int width, int height);
+// "SensorWidth"/"SensorHeight" of a device.
+FAKE_ATCORE_API void SetSensorSize(int width, int height, int index = 0);
 // Sets a read-only string feature ("DeviceType", "SerialNumber", "FirmwareVersion",
 // "ControllerFirmwareVersion") of a device.
 FAKE_ATCORE_API void SetDeviceString(int index, const std::wstring& feature,
                                      const std::wstring& value);
-// How many frames and sequence events device 0 holds; a further upload fails.
-FAKE_ATCORE_API void SetMemoryCapacity(int frames, int events);
+// How many frames and sequence events a device holds; a further upload fails.
+FAKE_ATCORE_API void SetMemoryCapacity(int frames, int events, int index = 0);
 FAKE_ATCORE_API bool IsInitialised();
 FAKE_ATCORE_API int OpenDeviceCount();
 
 // ---- Call record ----------------------------------------------------------------------------
 FAKE_ATCORE_API std::vector<CallRecord> Calls();
+// The calls on one device's handles, in order: each device's own record.
+FAKE_ATCORE_API std::vector<CallRecord> DeviceCalls(int index);
 FAKE_ATCORE_API void ClearCalls();
 // Now, on the clock of CallRecord::timeMs and startMs.
 FAKE_ATCORE_API double ClockMs();
 
 // ---- Fault injection ------------------------------------------------------------------------
-// The next count calls of function (optionally only those on feature) return code and do
-// nothing else.
+// The next count calls of function (optionally only those on feature, and only those on device
+// index's handle when index is not -1) return code and do nothing else.
 FAKE_ATCORE_API void InjectError(const std::string& function, int code, int count = 1,
-                                 const std::wstring& feature = L"");
+                                 const std::wstring& feature = L"", int index = -1);
 // The next count calls of function (optionally only those on feature) throw std::runtime_error.
 FAKE_ATCORE_API void InjectException(const std::string& function, int count = 1,
                                      const std::wstring& feature = L"");
@@ -85,8 +88,9 @@ FAKE_ATCORE_API void ClearFaults();
 FAKE_ATCORE_API void SetIndexBusy(int index, bool busy = true);
 // AT_Open succeeds with the system handle 1 instead of a device handle.
 FAKE_ATCORE_API void SetOpenReturnsSystemHandle(bool on);
-// Every call of function sleeps this long before it runs (0 removes the delay).
-FAKE_ATCORE_API void SetDelay(const std::string& function, int milliseconds);
+// Every call of function sleeps this long before it runs (0 removes the delay); with an index
+// other than -1 only the calls on that device's handle, as an SDK that stalls on one unit.
+FAKE_ATCORE_API void SetDelay(const std::string& function, int milliseconds, int index = -1);
 
 // ---- Mirrors --------------------------------------------------------------------------------
 FAKE_ATCORE_API MirrorFrame ShownFrame(int index = 0);
@@ -108,6 +112,10 @@ extern "C" {
 // into levels when capacity holds them all. 1 while it exposes, else 0.
 FAKE_ATCORE_API int fake_atcore_ShownFrame(int* width, int* height, std::uint64_t* counter,
                                            std::uint8_t* levels, std::size_t capacity);
+// The same for the device of that index.
+FAKE_ATCORE_API int fake_atcore_DeviceShownFrame(int index, int* width, int* height,
+                                                 std::uint64_t* counter, std::uint8_t* levels,
+                                                 std::size_t capacity);
 // ClockMs().
 FAKE_ATCORE_API double fake_atcore_ClockMs();
 // When the latest successful call of function (an AT_* name) on feature entered the library, on

@@ -27,12 +27,21 @@ int FakeLibrary::Call(const char* function, AT_H handle, const AT_WC* feature,
     int delayMs = 0;
     bool faulted = false, exception = false;
     int result = AT_SUCCESS;
+    int device = -1;
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        auto delay = delays_.find(function);
-        delayMs = delay == delays_.end() ? 0 : delay->second;
+        const auto open = open_.find(handle);
+        device = open == open_.end() ? -1 : open->second;
+        for (int key : {device, -1}) {
+            const auto delay = delays_.find({function, key});
+            if (delay != delays_.end()) {
+                delayMs = delay->second;
+                break;
+            }
+        }
         for (auto it = faults_.begin(); it != faults_.end(); ++it) {
-            if (it->function == function && (it->feature.empty() || it->feature == name)) {
+            if (it->function == function && (it->feature.empty() || it->feature == name) &&
+                (it->device == -1 || it->device == device)) {
                 faulted = true;
                 exception = it->exception;
                 result = it->code;
@@ -60,6 +69,7 @@ int FakeLibrary::Call(const char* function, AT_H handle, const AT_WC* feature,
         record.result = exception ? -1 : result;
         record.timeMs = NowMs();
         record.startMs = startMs;
+        record.device = device;
         calls_.push_back(std::move(record));
     }
     if (exception) {
@@ -258,10 +268,10 @@ void FakeLibrary::ClearCalls() {
 }
 
 void FakeLibrary::InjectFault(const std::string& function, int code, bool exception, int count,
-                              const std::wstring& feature) {
+                              const std::wstring& feature, int device) {
     std::lock_guard<std::mutex> lock(mutex_);
     if (count > 0) {
-        faults_.push_back({function, feature, code, exception, count});
+        faults_.push_back({function, feature, code, exception, count, device});
     }
 }
 
@@ -284,11 +294,11 @@ void FakeLibrary::SetOpenReturnsSystemHandle(bool on) {
     openReturnsSystemHandle_ = on;
 }
 
-void FakeLibrary::SetDelay(const std::string& function, int milliseconds) {
+void FakeLibrary::SetDelay(const std::string& function, int milliseconds, int device) {
     std::lock_guard<std::mutex> lock(mutex_);
     if (milliseconds > 0) {
-        delays_[function] = milliseconds;
+        delays_[{function, device}] = milliseconds;
     } else {
-        delays_.erase(function);
+        delays_.erase({function, device});
     }
 }

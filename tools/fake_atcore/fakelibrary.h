@@ -48,11 +48,11 @@ public:
     // Milliseconds since the library was loaded: the clock of the call record.
     double NowMs() const;
     void InjectFault(const std::string& function, int code, bool exception, int count,
-                     const std::wstring& feature);
+                     const std::wstring& feature, int device);
     void ClearFaults();
     void SetIndexBusy(int index, bool busy);
     void SetOpenReturnsSystemHandle(bool on);
-    void SetDelay(const std::string& function, int milliseconds);
+    void SetDelay(const std::string& function, int milliseconds, int device);
 
 private:
     struct Fault {
@@ -61,6 +61,7 @@ private:
         int code;
         bool exception;
         int count;
+        int device;  // -1: any
     };
     FakeLibrary();
     FakeDevice& DeviceLocked(int index);
@@ -76,5 +77,5 @@ private:
     bool openReturnsSystemHandle_ = false;
     std::vector<fake_atcore::CallRecord> calls_;
     std::vector<Fault> faults_;
-    std::map<std::string, int> delays_;
+    std::map<std::pair<std::string, int>, int> delays_;  // (function, device or -1) -> ms
 };

@@ -51,3 +51,12 @@ ZTHOST_API int ZT_GetSaveFileName(const wchar_t* title, const wchar_t* proposedF
                                   CZtStringW* chosen);
 // The host's folder for user data files (patterns, exports). 0; -4 for a null path.
 ZTHOST_API int ZT_GetStoragePath(CZtStringW* path);
+
+// A work item of the host's thread pool: called once with the context it was queued with.
+using ZT_WORK_ITEM = unsigned long (*)(void* context);
+// The flag that marks a work item as long, so that the pool adds threads rather than let it hold
+// back other items.
+constexpr unsigned long ZT_WORKITEM_LONGFUNCTION = 0x10;
+// Thread-safe. Queues function(context) on the host's thread pool. True when queued; false for a
+// null function.
+ZTHOST_API bool ZT_QueueUserWorkItem(ZT_WORK_ITEM function, void* context, unsigned long flags);

@@ -408,6 +408,18 @@ bool Usable(const zthost::OpticsSetup& o) {
            nonNegative(o.offset) && nonNegative(o.readNoise);
 }
 
+// The mirrors a source shows now; a missing source, or one that fails, shows a dark DMD.
+zthost::MirrorFrame Mirrors(const zthost::MirrorFrameSource& source) {
+    if (!source) {
+        return {};
+    }
+    try {
+        return source();
+    } catch (...) {
+        return {};
+    }
+}
+
 }  // namespace
 
 SimulatedCamera& SimulatedCamera::Instance() {
@@ -452,16 +464,32 @@ int SimulatedCamera::SetSpecimen(const SZtPicBuf* picture) {
     return 0;
 }
 
+int SimulatedCamera::SetFurtherDmds(std::vector<zthost::FurtherDmd> dmds) {
+    for (const zthost::FurtherDmd& dmd : dmds) {
+        Affine inverse;
+        if (!std::all_of(dmd.dmdToSensor.begin(), dmd.dmdToSensor.end(),
+                         [](double v) { return std::isfinite(v); }) ||
+            !Invert(dmd.dmdToSensor, &inverse)) {
+            return -4;
+        }
+    }
+    std::lock_guard lock(m_mutex);
+    m_further = std::move(dmds);
+    return 0;
+}
+
 int SimulatedCamera::Render(const SZtGrabberFormatDesc& format, double angleRadians,
                             SZtPicBuf* picture) {
     zthost::OpticsSetup optics;
     zthost::MirrorFrameSource source;
+    std::vector<zthost::FurtherDmd> further;
     std::shared_ptr<const SZtPicBuf> specimen;
     std::uint64_t frameNumber = 0;
     {
         std::lock_guard lock(m_mutex);
         optics = m_optics;
         source = m_source;
+        further = m_further;
         specimen = m_specimen;
         frameNumber = m_frameNumber++;
     }
@@ -472,14 +500,7 @@ int SimulatedCamera::Render(const SZtGrabberFormatDesc& format, double angleRadi
         return -4;
     }
     try {
-        zthost::MirrorFrame mirrors;
-        if (source) {
-            try {
-                mirrors = source();
-            } catch (...) {
-                mirrors = {};  // a source that fails shows a dark DMD
-            }
-        }
+        const zthost::MirrorFrame mirrors = Mirrors(source);
         const std::vector<float> rowKernel = GaussianKernel(g.sigmaX);
         const std::vector<float> columnKernel = GaussianKernel(g.sigmaY);
         LightField field;
@@ -492,6 +513,11 @@ int SimulatedCamera::Render(const SZtGrabberFormatDesc& format, double angleRadi
         values.assign(static_cast<std::size_t>(field.width) * field.height, 0.0f);
         field.values = values.data();
         Illuminate(mirrors, optics, g, specimen.get(), &field);
+        for (const zthost::FurtherDmd& dmd : further) {
+            zthost::OpticsSetup unit = optics;
+            unit.dmdToSensor = dmd.dmdToSensor;
+            Illuminate(Mirrors(dmd.source), unit, g, specimen.get(), &field);
+        }
         BlurRows(rowKernel, g, &field);
 
         SZtPicBuf out;
@@ -514,6 +540,7 @@ void SimulatedCamera::Clear() {
     std::lock_guard lock(m_mutex);
     m_optics = zthost::OpticsSetup{};
     m_source = nullptr;
+    m_further.clear();
     m_specimen.reset();
     m_frameNumber = 0;
 }
@@ -543,6 +570,10 @@ OpticsSetup Optics() {
 
 void SetMirrorFrameSource(MirrorFrameSource source) {
     SimulatedCamera::Instance().SetMirrorFrameSource(std::move(source));
+}
+
+int SetFurtherDmds(std::vector<FurtherDmd> dmds) {
+    return SimulatedCamera::Instance().SetFurtherDmds(std::move(dmds));
 }
 
 int SetSpecimen(const SZtPicBuf* picture) {

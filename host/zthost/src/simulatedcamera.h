@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <vector>
 
 #include "zt/zt_grabber.h"
 #include "zt/zt_picbuf.h"
@@ -18,6 +19,7 @@ public:
     int SetOptics(const zthost::OpticsSetup& optics);
     zthost::OpticsSetup Optics();
     void SetMirrorFrameSource(zthost::MirrorFrameSource source);
+    int SetFurtherDmds(std::vector<zthost::FurtherDmd> dmds);
     int SetSpecimen(const SZtPicBuf* picture);
 
     // Renders the frame the camera sees now, as the format and the camera angle (radians)
@@ -32,6 +34,7 @@ private:
     std::mutex m_mutex;
     zthost::OpticsSetup m_optics;                 // m_mutex
     zthost::MirrorFrameSource m_source;           // m_mutex
+    std::vector<zthost::FurtherDmd> m_further;    // m_mutex
     std::shared_ptr<const SZtPicBuf> m_specimen;  // m_mutex; the picture itself is never changed
     std::uint64_t m_frameNumber = 0;              // m_mutex; frames rendered since SetOptics
 };

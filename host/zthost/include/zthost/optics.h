@@ -83,6 +83,18 @@ ZTHOST_API OpticsSetup Optics();
 // Where captures read the mirrors from (fake_atcore's shown frame, say). None: the DMD is dark.
 ZTHOST_API void SetMirrorFrameSource(MirrorFrameSource source);
 
+// The DMD of a further unit that projects into the same microscope: its mirrors and its own
+// ground truth (as OpticsSetup::dmdToSensor). Its light adds to that of the first DMD; blur,
+// light and noise are those of SetOptics.
+struct FurtherDmd {
+    MirrorFrameSource source;
+    std::array<double, 6> dmdToSensor = {2.0, 0.0, 224.0, 0.0, 2.0, 424.0};
+};
+
+// Replaces the further DMDs (none removes them). 0; -4 for a singular or non-finite matrix, when
+// nothing changes.
+ZTHOST_API int SetFurtherDmds(std::vector<FurtherDmd> dmds);
+
 // A reflective specimen in the focal plane: its picture (8 or 9..16 bits, grey; RGB is taken by
 // its first component) is stretched over the whole sensor and multiplies the DMD's light by
 // value / maximum value. Null: none (everything reflects fully). 0; -4 for an empty picture or
