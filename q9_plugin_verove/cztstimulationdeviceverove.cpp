@@ -473,7 +473,7 @@ int CZtStimulationDeviceVerove::StimulationAreaSetFor(IZtInterface* caller,
     }
     auto* asking = static_cast<IZtStimulationDeviceAggregator*>(
         caller->QueryInterface("IZtStimulationDeviceAggregator"));
-    CZtLock lock(m_csAggregator);
+    CZtLock lock(m_aggregatorLock);
     const bool controlling = asking && asking == m_aggregator;
     if (asking) {
         asking->Release();
