@@ -1299,11 +1299,7 @@ int CZtStimulationDeviceVerove::AddUserPattern(const wchar_t* name, const wchar_
     if (!name || !path || (mapping != 0 && mapping != 1)) {
         return -4;
     }
-    SZtVeroveBitmapEntry entry;
-    entry.name = name;
-    entry.filePath = path;
-    entry.mapping = mapping;
-    m_settings.bitmaps.push_back(entry);
+    m_settings.bitmaps.emplace_back(name, path, mapping);
     CheckBitmapPatterns();
     SaveSettings();
     return 0;
@@ -1311,7 +1307,7 @@ int CZtStimulationDeviceVerove::AddUserPattern(const wchar_t* name, const wchar_
 
 int CZtStimulationDeviceVerove::GetUserPattern(const wchar_t* name, CZtStringW* path) {
     VEROVE_LOG("CZtStimulationDeviceVerove::GetUserPattern", L"Start");
-    return kNotSupported;
+    return m_settings.FindBitmap(name, path);
 }
 
 int CZtStimulationDeviceVerove::ActivatePatternByName(const wchar_t* name) {
