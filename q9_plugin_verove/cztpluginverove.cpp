@@ -13,6 +13,8 @@
 #include "cztstimulationdeviceverove.h"
 #include "cztveroveaggregator.h"
 #include "cztverovedriver.h"
+#include "cztverovepadqt.h"
+#include "cztverovepatternorganizer.h"
 #include "cztveroveproxy.h"
 #include "verove_log.h"
 #include "zt/zt_export.h"
@@ -321,6 +323,10 @@ void CZtModuleVerove::RouteEvent(CZtStimulationDeviceVerove* device, const wchar
                               static_cast<int>(param));
         device->HandleCameraNewParams(false);
     } else if (event == L"ZT_MODULEEVENT_PLUGIN_PROCESS_DRAGDROP") {
+        CZtVerovePadQt* pad = device->GetPad();
+        CZtVerovePatternOrganizer::DeliverDrop(
+            pad ? qobject_cast<CZtVerovePatternOrganizer*>(pad->PatternDialog()) : nullptr,
+            reinterpret_cast<HDROP>(param));
         if (handled) {
             *handled = true;
         }

@@ -418,11 +418,7 @@ int CZtVeroveDmdAdapter::AddUserPattern(const wchar_t* name, const wchar_t* path
     if (!name || !path || (mapping != 0 && mapping != 1)) {
         return -4;
     }
-    SZtVeroveBitmapEntry entry;
-    entry.name = name;
-    entry.filePath = path;
-    entry.mapping = mapping;
-    m_device.m_settings.bitmaps.push_back(entry);
+    m_device.m_settings.bitmaps.emplace_back(name, path, mapping);
     m_device.CheckBitmapPatterns();
     m_device.SaveSettings();
     return 0;
@@ -430,7 +426,7 @@ int CZtVeroveDmdAdapter::AddUserPattern(const wchar_t* name, const wchar_t* path
 
 int CZtVeroveDmdAdapter::GetUserPattern(const wchar_t* name, CZtStringW* path) {
     VEROVE_LOG("CZtStimulationDeviceVerove::GetUserPattern", L"Start");
-    return kNotSupported;
+    return m_device.m_settings.FindBitmap(name, path);
 }
 
 int CZtVeroveDmdAdapter::ActivatePatternByName(const wchar_t* name) {

@@ -20,6 +20,7 @@
 #include "cztverovelaserline.h"
 #include "cztverovepaddialogs.h"
 #include "cztverovepadrules.h"
+#include "cztverovepatternorganizer.h"
 #include "cztverovepulsetimes.h"
 #include "verove_log.h"
 #include "zt/zt_util.h"
@@ -253,8 +254,8 @@ CZtQ9DialogForQt* CZtVerovePadQt::NewConfigurationDialog() {
 }
 
 CZtQ9DialogForQt* CZtVerovePadQt::NewPatternDialog() {
-    VEROVE_LOG("CZtVerovePadQt::NewPatternDialog", L"No pattern manager available.");
-    return nullptr;
+    return m_device ? new CZtVerovePatternOrganizer(window(), &m_device->GetSettings().bitmaps)
+                    : nullptr;
 }
 
 void CZtVerovePadQt::OnButtonConfigureReleased() {
@@ -312,6 +313,12 @@ void CZtVerovePadQt::OnButtonPatternExternalReleased() {
 void CZtVerovePadQt::OnPatternDialogAccepted() {
     VEROVE_LOG("CZtVerovePadQt::OnPatternDialogAccepted", L"Start");
     CZtVerovePadDialogs::Close(&m_patternDialog, this);
+    if (m_device) {
+        // The edited list becomes the device's patterns and is kept in the settings file.
+        m_device->CheckBitmapPatterns();
+        m_device->SaveSettings();
+        OnUpdatePatternsCombo();
+    }
 }
 
 void CZtVerovePadQt::OnPatternDialogRejected() {
@@ -378,16 +385,16 @@ void CZtVerovePadQt::OnUpdatePatternsCombo() {
     }
     const int previousIndex = combo->currentIndex();
     const QString previousText = combo->currentText();
-    std::vector<PatternVecEntryGroup> list = CZtVerovePatternList::Build(m_device);
-    if (CZtVerovePatternList::Equal(list, m_patternEntries)) {
+    std::vector<PatternVecEntryGroup> list = CZtVerovePadPatterns::Build(m_device);
+    if (CZtVerovePadPatterns::Equal(list, m_patternEntries)) {
         return;
     }
     // Filling the combo moves its index through items the user never chose: none of them may
     // reach the DMD.
     const QSignalBlocker blocker(combo);
     m_patternEntries = std::move(list);
-    CZtVerovePatternList::Fill(combo, m_patternEntries);
-    const int selection = CZtVerovePatternList::Selection(combo, previousIndex, previousText);
+    CZtVerovePadPatterns::Fill(combo, m_patternEntries);
+    const int selection = CZtVerovePadPatterns::Selection(combo, previousIndex, previousText);
     combo->setCurrentIndex(selection);
     m_selectedPatternIndex = selection;
 }

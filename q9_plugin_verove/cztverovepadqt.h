@@ -9,9 +9,9 @@
 #include <vector>
 
 #include "cztverovepadlasersection.h"
+#include "cztverovepadpatterns.h"
 #include "cztverovepadui.h"
 #include "cztverovepadwrapper.h"
-#include "cztverovepatternlist.h"
 #include "zt/zt_gui.h"
 #include "zt/zt_qtwidgets.h"
 #include "zt/zt_string.h"
@@ -123,6 +123,10 @@ public slots:
     void OnUpdateDurationsCombo();
     void OnDisableGUIModeChanged();
     void OnAutoSizeUI() {}
+
+public:
+    // The open pattern manager, or null.
+    CZtQ9DialogForQt* PatternDialog() const { return m_patternDialog; }
 
 protected:
     // The configuration dialog and the pattern manager, created on first use; null while the

@@ -1,118 +1,116 @@
-// The pad's list of patterns.
+// The pattern manager's list widget.
 #include "cztverovepatternlist.h"
 
-#include <QIcon>
-
-#include "cztpatterncombobox.h"
-#include "cztpatterncomboboxdelegate.h"
-#include "cztstimulationdeviceverove.h"
-#include "cztverovedriver.h"
-#include "zt/zt_util.h"
+#include <QDropEvent>
+#include <QMimeData>
+#include <QUrl>
+#include <algorithm>
 
 namespace {
 
-QString Tr(const wchar_t* text) {
-    return QString::fromStdWString(ZT_GetTranslation(text).Str());
+QStringList LocalFiles(const QMimeData* data) {
+    QStringList files;
+    if (data && data->hasUrls()) {
+        for (const QUrl& url : data->urls()) {
+            if (url.isLocalFile()) {
+                files << url.toLocalFile();
+            }
+        }
+    }
+    return files;
 }
 
-PatternVecEntryGroup Heading(const QString& text) {
-    PatternVecEntryGroup group;
-    group.text = text;
-    group.id = -1;
-    group.mapping = 0;
-    return group;
-}
-
-void Add(PatternVecEntryGroup* group, const QString& text, bool enabled, std::int32_t id,
-         std::uint32_t mapping) {
-    group->entries.push_back({text, enabled, id, mapping});
-    group->hasEntries = true;
-}
+const QString kItems = QStringLiteral("application/x-qabstractitemmodeldatalist");
 
 }  // namespace
 
-std::vector<PatternVecEntryGroup> CZtVerovePatternList::Build(CZtStimulationDeviceVerove* device) {
-    CZtCalibrationData* calibration = device ? device->GetCalibrationData() : nullptr;
-    const bool calibrationValid =
-        !calibration || calibration->GetCalibrationState() > NotCalibrated;
-
-    // The built-in patterns stand before the first heading: a group without heading text.
-    PatternVecEntryGroup builtIn;
-    Add(&builtIn, Tr(L"Full OFF"), true, 0, 0);
-    Add(&builtIn, Tr(L"Full ON"), true, 1, 0);
-    Add(&builtIn, Tr(L"Grid"), true, 2, 0);
-    PatternVecEntryGroup groups = Heading(QStringLiteral("------------------"));
-    PatternVecEntryGroup user = Heading(Tr(L"Other patterns"));
-
-    CZtVeroveDriver* driver = device ? device->GetDriver() : nullptr;
-    if (driver) {
-        CZtLock lock(driver->GetBufferLock());
-        CZtPatternStore& store = driver->GetPatterns();
-        for (std::uint32_t g = 0; g < 3; ++g) {
-            const CZtPattern* pattern = store.FindById(3 + g);
-            const bool hasAreas = pattern && pattern->HasStimulationAreas();
-            Add(&groups, QStringLiteral("S%1").arg(g + 1), hasAreas && calibrationValid,
-                static_cast<std::int32_t>(3 + g), pattern ? pattern->GetMapping() : 1);
-        }
-        int position = 0;
-        for (int i = 0; i < store.Count(); ++i) {
-            const CZtPattern* pattern = store.GetAt(i);
-            if (pattern->GetId() < 6) {
-                continue;
-            }
-            const std::uint32_t mapping = pattern->GetMapping();
-            Add(&user, QString::fromStdWString(pattern->GetName().Str()),
-                calibrationValid || mapping != 1, 6 + position++, mapping);
-        }
-    }
-    return {builtIn, groups, user};
+CZtVerovePatternList::CZtVerovePatternList(QWidget* parent) : QListWidget(parent) {
+    setAcceptDrops(true);
+    setDragEnabled(true);
+    setSelectionMode(QAbstractItemView::ExtendedSelection);
+    setDragDropMode(QAbstractItemView::InternalMove);
+    setDropIndicatorShown(true);
+    setDragDropOverwriteMode(false);
+    setDefaultDropAction(Qt::MoveAction);
+    setEditTriggers(QAbstractItemView::DoubleClicked);
 }
 
-bool CZtVerovePatternList::Equal(const std::vector<PatternVecEntryGroup>& a,
-                                 const std::vector<PatternVecEntryGroup>& b) {
-    if (a.size() != b.size()) {
-        return false;
-    }
-    for (size_t i = 0; i < a.size(); ++i) {
-        if (!(static_cast<const PatternVecEntry&>(a[i]) == b[i]) || a[i].entries != b[i].entries) {
-            return false;
-        }
-    }
-    return true;
+QIcon CZtVerovePatternList::MappingIcon(int mapping) {
+    return QIcon(mapping == 1
+                     ? QStringLiteral(":/w32_baseresources/res/device/pattern_camera.svg")
+                     : QStringLiteral(":/w32_baseresources/res/device/pattern_mirrors.svg"));
 }
 
-void CZtVerovePatternList::Fill(CZtPatternComboBox* combo,
-                                const std::vector<PatternVecEntryGroup>& list) {
-    static const QIcon camera(QStringLiteral(":/w32_baseresources/res/device/pattern_camera.svg"));
-    static const QIcon mirrors(
-        QStringLiteral(":/w32_baseresources/res/device/pattern_mirrors.svg"));
-    combo->clear();
-    for (const PatternVecEntryGroup& group : list) {
-        if (group.hasEntries && !group.text.isEmpty()) {
-            combo->addItem(group.text, group.id);
-        }
-        for (const PatternVecEntry& entry : group.entries) {
-            if (entry.enabled) {
-                combo->addItem(entry.mapping == 1 ? camera : mirrors, entry.text, entry.id);
-            }
-        }
+// Internal-move mode turns away drags from outside; files are taken all the same. Items are
+// taken from this list only (a drag without a source widget in this process is a platform drag,
+// and a synthesised one in tests).
+bool CZtVerovePatternList::Takes(const QDropEvent* event) const {
+    const QMimeData* data = event->mimeData();
+    return !LocalFiles(data).isEmpty() ||
+           (data && data->hasFormat(kItems) && (event->source() == this || !event->source()));
+}
+
+void CZtVerovePatternList::dragEnterEvent(QDragEnterEvent* event) {
+    if (Takes(event)) {
+        event->acceptProposedAction();
+    } else {
+        event->ignore();
     }
 }
 
-int CZtVerovePatternList::Selection(const CZtPatternComboBox* combo, int previousIndex,
-                                    const QString& previousText) {
-    if (previousIndex >= 0 && previousIndex < combo->count() &&
-        combo->itemText(previousIndex) == previousText) {
-        return previousIndex;
+void CZtVerovePatternList::dragMoveEvent(QDragMoveEvent* event) {
+    QListWidget::dragMoveEvent(event);  // the drop indicator
+    if (Takes(event)) {
+        event->acceptProposedAction();
+    } else {
+        event->ignore();
     }
-    const int byText = combo->findText(previousText, Qt::MatchExactly);
-    if (byText >= 0 && !previousText.isEmpty()) {
-        return byText;
+}
+
+void CZtVerovePatternList::dropEvent(QDropEvent* event) {
+    const QStringList files = LocalFiles(event->mimeData());
+    if (!files.isEmpty()) {
+        event->acceptProposedAction();
+        emit sigFilesDropped(files);
+        return;
     }
-    for (int i = 0; i < combo->count(); ++i) {
-        if (!CZtPatternComboBoxDelegate::IsHeading(combo->itemData(i))) {
-            return i;
+    if (!Takes(event)) {
+        event->ignore();
+        return;
+    }
+    // The move is done here rather than by the view, so that the items' order is settled before
+    // the manager reads it and the drag's source never removes the moved rows a second time.
+    MoveSelectedTo(event->pos());
+    event->setDropAction(Qt::CopyAction);
+    event->accept();
+    emit sigItemsMoved();
+}
+
+void CZtVerovePatternList::MoveSelectedTo(const QPoint& position) {
+    const QModelIndex target = indexAt(position);
+    int row = target.isValid() ? target.row() : count();
+    if (target.isValid() && position.y() >= visualRect(target).center().y()) {
+        ++row;
+    }
+    std::vector<int> rows;
+    for (const QListWidgetItem* item : selectedItems()) {
+        rows.push_back(this->row(item));
+    }
+    std::sort(rows.begin(), rows.end());
+    std::vector<QListWidgetItem*> moved;
+    for (auto it = rows.rbegin(); it != rows.rend(); ++it) {
+        moved.insert(moved.begin(), takeItem(*it));
+        if (*it < row) {
+            --row;
         }
     }
-    return -1;
+    for (QListWidgetItem* item : moved) {
+        insertItem(row++, item);
+    }
+    if (!moved.empty()) {
+        setCurrentItem(moved.front(), QItemSelectionModel::NoUpdate);
+    }
+    for (QListWidgetItem* item : moved) {
+        item->setSelected(true);
+    }
 }

@@ -1,45 +1,33 @@
-// The pad's list of patterns: built-in patterns, group patterns and the user's patterns under
-// their headings, as the pattern combo shows them.
+// The pattern manager's list: one editable item per pattern file, reordered by dragging and
+// receiving files dragged in from outside.
 #pragma once
 
-#include <QString>
-#include <cstdint>
-#include <vector>
-
-class CZtPatternComboBox;
-class CZtStimulationDeviceVerove;
-
-struct PatternVecEntry {
-    QString text;
-    bool enabled = true;
-    std::int32_t id = -1;       // the pattern identifier; -1 for a heading
-    std::uint32_t mapping = 0;  // 1: defined in camera coordinates; otherwise DMD coordinates
-    bool operator==(const PatternVecEntry& other) const {
-        return text == other.text && enabled == other.enabled && id == other.id &&
-               mapping == other.mapping;
-    }
-};
-
-// A heading and the patterns under it.
-struct PatternVecEntryGroup : PatternVecEntry {
-    std::vector<PatternVecEntry> entries;
-    bool hasEntries = false;
-};
+#include <QListWidget>
+#include <QStringList>
 
 // GUI thread only.
-class CZtVerovePatternList {
+class CZtVerovePatternList : public QListWidget {
+    Q_OBJECT
+
 public:
-    // The list for the device's patterns now. A group pattern is enabled when it holds areas and
-    // the calibration is valid; a user pattern in camera coordinates needs a valid calibration.
-    static std::vector<PatternVecEntryGroup> Build(CZtStimulationDeviceVerove* device);
-    // Same length and every entry equal in text, enabled flag, identifier and mapping.
-    static bool Equal(const std::vector<PatternVecEntryGroup>& a,
-                      const std::vector<PatternVecEntryGroup>& b);
-    // Clears the combo and adds every heading with entries and every enabled entry, in order,
-    // with the identifier as item data and the icon of its coordinates.
-    static void Fill(CZtPatternComboBox* combo, const std::vector<PatternVecEntryGroup>& list);
-    // The previous index when it still holds the previous text; else the item with that text;
-    // else the first item that is no heading; -1 for an empty combo.
-    static int Selection(const CZtPatternComboBox* combo, int previousIndex,
-                         const QString& previousText);
+    explicit CZtVerovePatternList(QWidget* parent = nullptr);
+
+    // The icon of an entry in camera (mapping 1) or DMD coordinates.
+    static QIcon MappingIcon(int mapping);
+
+signals:
+    // Items were moved by dragging; each item keeps its entry's index in Qt::UserRole.
+    void sigItemsMoved();
+    // Local files were dropped on the list, in the order of the drop.
+    void sigFilesDropped(const QStringList& paths);
+
+protected:
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dragMoveEvent(QDragMoveEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+
+private:
+    bool Takes(const QDropEvent* event) const;
+    // Moves the selected items before the row the drop points at.
+    void MoveSelectedTo(const QPoint& position);
 };

@@ -63,10 +63,9 @@ void CZtVeroveSettings::ReadPatterns(CZtLiteVariantR* reader) {
             if (reader->OpenChild() != 0) {
                 continue;
             }
-            SZtVeroveBitmapEntry entry;
-            entry.name = reader->GetString(L"Name", L"");
-            entry.filePath = reader->GetString(L"Filepath", L"");
-            entry.mapping = reader->GetInt(L"Mapping", 0);
+            SZtPatternFile entry(reader->GetString(L"Name", L""),
+                                 reader->GetString(L"Filepath", L""),
+                                 reader->GetInt(L"Mapping", 0));
             reader->CloseLevel();
             if (!entry.name.IsEmpty() && !entry.filePath.IsEmpty()) {
                 bitmaps.push_back(std::move(entry));
@@ -147,6 +146,19 @@ void CZtVeroveSettings::ReadGroupLines(CZtLiteVariantR* reader, std::uint32_t gr
     reader->CloseLevel();
 }
 
+int CZtVeroveSettings::FindBitmap(const wchar_t* name, CZtStringW* path) const {
+    if (!name || !path) {
+        return -4;
+    }
+    for (const SZtPatternFile& entry : bitmaps) {
+        if (entry.name == name) {
+            *path = entry.filePath;
+            return 0;
+        }
+    }
+    return -13;
+}
+
 int CZtVeroveSettings::Write(CZtLiteVariantW* writer, const wchar_t* uniqueName) const {
     if (!writer || !uniqueName) {
         return -4;
@@ -156,7 +168,7 @@ int CZtVeroveSettings::Write(CZtLiteVariantW* writer, const wchar_t* uniqueName)
 
     writer->OpenLevel(L"Patterns");
     writer->OpenLevel(L"Bitmaps");
-    for (const SZtVeroveBitmapEntry& entry : bitmaps) {
+    for (const SZtPatternFile& entry : bitmaps) {
         writer->OpenLevel(L"Bitmap");
         writer->AddString(L"Name", entry.name);
         writer->AddString(L"Filepath", entry.filePath);

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "sztpatternfile.h"
 #include "zt/zt_settings.h"
 #include "zt/zt_string.h"
 
@@ -17,13 +18,6 @@ struct SZtVeroveLaserLine {
     std::uint32_t wavelength = 0;
 };
 
-// One user pattern file of the device's list.
-struct SZtVeroveBitmapEntry {
-    CZtStringW name;
-    CZtStringW filePath;
-    std::int32_t mapping = 0;  // 0 DMD coordinates, 1 camera coordinates
-};
-
 // Thread-compatible: the device uses its record on the host's main thread.
 //
 // The user settings of one device. The file holds them under the device's unique name:
@@ -35,12 +29,15 @@ public:
     // Resets the record, then reads it from the device's level, where reader stands; reader is
     // left there. A missing key gives its default. 0; -4 for a null reader.
     int Read(CZtLiteVariantR* reader);
+    // The file path of the bitmap pattern named name. 0; -4 for null arguments; -13 when there
+    // are no bitmap patterns or none of that name.
+    int FindBitmap(const wchar_t* name, CZtStringW* path) const;
     // Appends the device's level uniqueName, holding the record, at the writer's current level.
     // 0; -4 for a null writer or name.
     int Write(CZtLiteVariantW* writer, const wchar_t* uniqueName) const;
 
-    std::vector<SZtVeroveBitmapEntry> bitmaps;
-    double patternDuration = 1000.0;  // milliseconds
+    std::vector<SZtPatternFile> bitmaps;  // the file keeps name, path and mapping
+    double patternDuration = 1000.0;      // milliseconds
     std::int32_t bitDepth = 1;
     CZtStringW laserLaunchKey;   // the light's device-manager key
     CZtStringW laserLaunchType;  // "IDeviceMultiLaser" or "IDeviceLight"

@@ -121,7 +121,7 @@ void CZtVeroveSettingsFile::CheckBitmapPatterns(
         return;
     }
     patterns->clear();
-    std::vector<SZtVeroveBitmapEntry>& entries = settings->bitmaps;
+    std::vector<SZtPatternFile>& entries = settings->bitmaps;
     for (auto entry = entries.begin(); entry != entries.end();) {
         const CZtStringW& name = entry->name;
         const CZtStringW& path = entry->filePath;
@@ -170,7 +170,9 @@ void CZtVeroveSettingsFile::CheckBitmapPatterns(
         }
         auto pattern = std::make_unique<CZtPattern>(name, width, height);
         pattern->SetBitmap(&picture);
-        pattern->SetId(kFirstFilePatternId + static_cast<std::uint32_t>(patterns->size()));
+        // The identifier follows the entry's place in the list, not the patterns made so far:
+        // an entry whose file went missing keeps the identifiers of the others.
+        pattern->SetId(kFirstFilePatternId + static_cast<std::uint32_t>(entry - entries.begin()));
         pattern->SetMapping(static_cast<std::uint32_t>(entry->mapping));
         pattern->SetKind(1);
         pattern->SetFilePath(path);

@@ -42,7 +42,7 @@ public:
     // Checks the record's bitmap entries in order; a warning box reports each that gives no
     // pattern. A later entry whose name an earlier pattern has is dropped from the record. Every
     // usable file becomes a pattern of width x height, kind 1, with the entry's mapping and the
-    // ID kFirstFilePatternId + its position among the patterns, and the file's path; patterns
+    // ID kFirstFilePatternId + its entry's position in the record, and the file's path; patterns
     // receives them in the order of the record.
     static void CheckBitmapPatterns(CZtVeroveSettings* settings, std::uint32_t width,
                                     std::uint32_t height,

@@ -497,7 +497,8 @@ TEST_F(DeviceSettings, EachUnusableBitmapGetsItsWarningAndNoPattern) {
         EXPECT_EQ(boxes[i].buttons, ZT_MB_OK);
     }
 
-    // Patterns in file order with consecutive IDs from 6; the duplicate left the record too.
+    // Patterns in file order, each with 6 + its entry's place in the record (the entries without
+    // a pattern stay listed and keep their places); the duplicate left the record.
     ASSERT_EQ(patterns.size(), 2u);
     EXPECT_EQ(patterns[0]->GetName(), L"Good");
     EXPECT_EQ(patterns[0]->GetId(), 6u);
@@ -506,10 +507,10 @@ TEST_F(DeviceSettings, EachUnusableBitmapGetsItsWarningAndNoPattern) {
     EXPECT_EQ(patterns[0]->GetFilePath(), good.c_str());
     EXPECT_EQ(patterns[0]->GetWidth(), 64u);
     EXPECT_EQ(patterns[1]->GetName(), L"Second");
-    EXPECT_EQ(patterns[1]->GetId(), 7u);
+    EXPECT_EQ(patterns[1]->GetId(), 11u);
     EXPECT_EQ(patterns[1]->GetMapping(), 1u);
     std::vector<std::wstring> names;
-    for (const SZtVeroveBitmapEntry& entry : settings.bitmaps) {
+    for (const SZtPatternFile& entry : settings.bitmaps) {
         names.push_back(entry.name.Str());
     }
     EXPECT_EQ(names, (std::vector<std::wstring>{L"Good", L"Missing", L"Folder", L"Broken", L"Empty",

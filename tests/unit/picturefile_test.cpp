@@ -130,6 +130,42 @@ QByteArray Bmp(std::int32_t width, std::int32_t height, std::uint16_t bitCount,
     return bytes;
 }
 
+// A PNG file of one IDAT chunk, written byte by byte: Qt writes no grey-with-alpha PNGs, nor grey
+// at 2 or 4 bits. rows are the filtered scanlines without their filter byte.
+QByteArray Png(std::uint32_t width, std::uint32_t height, std::uint8_t bits,
+               std::uint8_t colourType, const std::vector<QByteArray>& rows) {
+    const auto crc32 = [](const QByteArray& data) {
+        std::uint32_t crc = 0xFFFFFFFFu;
+        for (char c : data) {
+            crc ^= static_cast<std::uint8_t>(c);
+            for (int k = 0; k < 8; ++k) {
+                crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+            }
+        }
+        return ~crc;
+    };
+    QByteArray png("\x89PNG\r\n\x1a\n", 8);
+    const auto chunk = [&png, &crc32](const char* type, const QByteArray& body) {
+        QByteArray typed = QByteArray(type) + body;
+        QDataStream out(&png, QIODevice::Append);
+        out << quint32(body.size());
+        out.writeRawData(typed.constData(), typed.size());
+        out << quint32(crc32(typed));
+    };
+    QByteArray header;
+    QDataStream(&header, QIODevice::WriteOnly)
+        << quint32(width) << quint32(height) << quint8(bits) << quint8(colourType) << quint8(0)
+        << quint8(0) << quint8(0);
+    chunk("IHDR", header);
+    QByteArray raw;
+    for (const QByteArray& row : rows) {
+        raw += '\0' + row;
+    }
+    chunk("IDAT", qCompress(raw).mid(4));  // qCompress puts the length before the zlib stream
+    chunk("IEND", QByteArray());
+    return png;
+}
+
 class PictureFile : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -424,6 +460,113 @@ TEST_F(PictureFile, SaveRefusesWhatTheFileTypeCannotHold) {
     EXPECT_EQ(ZT_SavePictureToFile(nullptr, &deep), -4);
     EXPECT_EQ(ZT_SavePictureToFile(W(Path("no/such/folder/x.tif")).c_str(), &deep), -9);
     EXPECT_EQ(ZT_SavePictureToFile(W(Path("no/such/folder/x.png")).c_str(), &deep), -9);
+}
+
+// Depths and layouts as users save them; each must show the values it holds.
+TEST_F(PictureFile, EveryDepthTheLoadersTakeShowsItsValues) {
+    // 16-bit BMP, 5 bits a colour (0x7C00 full red, 0x001F full blue), and 32-bit BMP (BGRX).
+    WriteBytes(Path("b16.bmp"), Bmp(2, 1, 16, {}, QByteArray("\x00\x7C\x1F\x00", 4)));
+    ExpectLoads(Path("b16.bmp"), 2, 1, 8, 3, {255, 0, 0, 0, 0, 255});
+    WriteBytes(Path("b32.bmp"),
+               Bmp(2, 1, 32, {}, QByteArray("\x03\x02\x01\x00\x30\x20\x10\x00", 8)));
+    ExpectLoads(Path("b32.bmp"), 2, 1, 8, 3, {1, 2, 3, 16, 32, 48});
+
+    // Grey PNGs: 2 and 4 bits read as grey values, grey with alpha stays one component.
+    WriteBytes(Path("p2.png"), Png(4, 1, 2, 0, {QByteArray("\x1B", 1)}));
+    ExpectLoads(Path("p2.png"), 4, 1, 8, 1, {0, 85, 170, 255});
+    WriteBytes(Path("p4.png"), Png(2, 1, 4, 0, {QByteArray("\x0F", 1)}));
+    ExpectLoads(Path("p4.png"), 2, 1, 4, 1, {0, 15});
+    WriteBytes(Path("ga8.png"), Png(2, 1, 8, 4, {QByteArray("\x10\xFF\xC8\x00", 4)}));
+    ExpectLoads(Path("ga8.png"), 2, 1, 8, 1, {16, 200});
+    WriteBytes(Path("ga16.png"),
+               Png(2, 1, 16, 4, {QByteArray("\x12\x34\xFF\xFF\xFE\xDC\x00\x01", 8)}));
+    ExpectLoads(Path("ga16.png"), 2, 1, 16, 1, {0x1234, 0xFEDC});
+
+    // TIFF with the usual compressions, at every grey depth.
+    for (std::uint16_t compression :
+         {COMPRESSION_PACKBITS, COMPRESSION_ADOBE_DEFLATE, COMPRESSION_LZW}) {
+        for (std::uint16_t bits : {1, 4, 8, 16}) {
+            TiffLayout layout;
+            layout.width = 11;
+            layout.bits = bits;
+            layout.compression = compression;
+            const V values = Ramp(11 * 2, (1u << bits) - 1);
+            const QString path = Path(
+                ("c" + std::to_string(compression) + "_" + std::to_string(bits) + ".tif").c_str());
+            WriteTiff(path, layout, {values});
+            ExpectLoads(path, 11, 2, bits, 1, values);
+        }
+    }
+}
+
+// Qt would read what a cut file holds and leave the rest black; the user gets a refusal instead.
+TEST_F(PictureFile, TruncatedPicturesAreRefusedWithTheirReason) {
+    QImage grey(64, 64, QImage::Format_Grayscale8);
+    grey.fill(200);
+    for (const char* format : {"BMP", "PNG"}) {
+        const QString full = Path((std::string("full.") + format).c_str());
+        ASSERT_TRUE(grey.convertToFormat(QImage::Format_Indexed8)
+                        .save(full, format, 100));  // PNG uncompressed
+        QFile file(full);
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        const QString half = Path((std::string("half.") + format).c_str());
+        WriteBytes(half, file.readAll().left(static_cast<int>(file.size() / 2)));
+        SZtPicBuf pic;
+        EXPECT_EQ(ZT_LoadPictureFromFile(W(half).c_str(), &pic), -9) << format;
+        EXPECT_TRUE(pic.IsEmpty()) << format;
+    }
+    EXPECT_TRUE(zthost::LogContains(L"half.BMP\": truncated file: the pixel data needs"));
+}
+
+TEST_F(PictureFile, UnsupportedTiffLayoutsAreNamed) {
+    struct Case {
+        const char* name;
+        std::uint16_t planar, format, photometric, samples, bits;
+        bool tiled;
+        const wchar_t* message;
+    };
+    for (const Case& c : {
+             Case{"tiled", PLANARCONFIG_CONTIG, SAMPLEFORMAT_UINT, PHOTOMETRIC_MINISBLACK, 1, 8,
+                  true, L"unsupported TIFF layout: tiled"},
+             Case{"planar", PLANARCONFIG_SEPARATE, SAMPLEFORMAT_UINT, PHOTOMETRIC_RGB, 3, 8, false,
+                  L"unsupported TIFF layout: planar"},
+             Case{"float", PLANARCONFIG_CONTIG, SAMPLEFORMAT_IEEEFP, PHOTOMETRIC_MINISBLACK, 1, 32,
+                  false, L"unsupported TIFF layout: floating-point samples"},
+             Case{"palette", PLANARCONFIG_CONTIG, SAMPLEFORMAT_UINT, PHOTOMETRIC_PALETTE, 1, 8,
+                  false, L"unsupported TIFF layout: palette colour"},
+         }) {
+        const QString path = Path((std::string(c.name) + ".tif").c_str());
+        TIFF* tif = TIFFOpen(QFile::encodeName(path).constData(), "w");
+        ASSERT_NE(tif, nullptr);
+        TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, 16u);
+        TIFFSetField(tif, TIFFTAG_IMAGELENGTH, 16u);
+        TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, c.bits);
+        TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, c.samples);
+        TIFFSetField(tif, TIFFTAG_SAMPLEFORMAT, c.format);
+        TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, c.photometric);
+        TIFFSetField(tif, TIFFTAG_PLANARCONFIG, c.planar);
+        if (c.photometric == PHOTOMETRIC_PALETTE) {
+            std::vector<std::uint16_t> map(256, 0);
+            TIFFSetField(tif, TIFFTAG_COLORMAP, map.data(), map.data(), map.data());
+        }
+        std::vector<std::uint8_t> pixels(16 * 16 * 4 * c.samples, 0);
+        if (c.tiled) {
+            TIFFSetField(tif, TIFFTAG_TILEWIDTH, 16u);
+            TIFFSetField(tif, TIFFTAG_TILELENGTH, 16u);
+            TIFFWriteTile(tif, pixels.data(), 0, 0, 0, 0);
+        } else {
+            for (std::uint16_t plane = 0;
+                 plane < (c.planar == PLANARCONFIG_SEPARATE ? c.samples : 1); ++plane) {
+                for (std::uint32_t y = 0; y < 16; ++y) {
+                    TIFFWriteScanline(tif, pixels.data(), y, plane);
+                }
+            }
+        }
+        TIFFClose(tif);
+        SZtPicBuf pic;
+        EXPECT_EQ(ZT_LoadPictureFromFile(W(path).c_str(), &pic), -9) << c.name;
+        EXPECT_TRUE(zthost::LogContains(c.message)) << c.name;
+    }
 }
 
 }  // namespace

@@ -1,6 +1,8 @@
 // Small host services: time counter, translations, message boxes, named references, search path.
 #pragma once
 
+#include <vector>
+
 #include "zt/zt_export.h"
 #include "zt/zt_string.h"
 
@@ -60,3 +62,22 @@ constexpr unsigned long ZT_WORKITEM_LONGFUNCTION = 0x10;
 // Thread-safe. Queues function(context) on the host's thread pool. True when queued; false for a
 // null function.
 ZTHOST_API bool ZT_QueueUserWorkItem(ZT_WORK_ITEM function, void* context, unsigned long flags);
+
+// Asks the user for existing files to open: title, filters as "Name (*.a *.b);;Other (*.c)" with
+// selectedFilter preselected, several files when multiple is set. 0 with chosen filled (full
+// paths, in the dialog's order), 1 when cancelled, -4 for a null chosen. Runs modally over parent;
+// without a visible GUI and without a test's answer (zthost/gui.h) it is cancelled at once.
+ZTHOST_API int ZT_GetOpenFileNames(QWidget* parent, const wchar_t* title, const wchar_t* filters,
+                                   const wchar_t* selectedFilter, bool multiple,
+                                   std::vector<CZtStringW>* chosen);
+
+// The files of a drop on the application, as the host's drag-and-drop event hands them over.
+#ifdef _WIN32
+#include <shellapi.h>
+#else
+typedef struct HDROP__* HDROP;
+// index 0xFFFFFFFF: the number of files. Otherwise the length of file index without terminator
+// when buffer is null, else the characters copied into buffer (at most size - 1, terminated);
+// 0 for an index out of range or a null drop.
+ZTHOST_API unsigned DragQueryFileW(HDROP drop, unsigned index, wchar_t* buffer, unsigned size);
+#endif

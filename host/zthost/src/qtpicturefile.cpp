@@ -23,6 +23,13 @@ struct FileHeader {
     int bits = 0;  // per pixel for BMP, per channel for PNG
     std::uint64_t width = 0, height = 0;
     int channels = 1;
+    bool grey = false;  // PNG: grey, with or without alpha
+    // BMP: where the pixels start and whether they are stored uncompressed, so that their size
+    // follows from the header.
+    std::uint64_t pixelOffset = 0;
+    bool uncompressed = false;
+    // BMP with 16 bits a pixel: the bits of red, green and blue.
+    int channelBits[3] = {0, 0, 0};
 };
 
 FileHeader ReadHeader(const QString& path, const char* format) {
@@ -30,7 +37,7 @@ FileHeader ReadHeader(const QString& path, const char* format) {
     if (!file.open(QIODevice::ReadOnly)) {
         return {};
     }
-    const QByteArray head = file.read(30);
+    const QByteArray head = file.read(66);
     const auto byte = [&head](int i) -> std::uint32_t {
         return i < head.size() ? static_cast<quint8>(head[i]) : 0;
     };
@@ -48,19 +55,58 @@ FileHeader ReadHeader(const QString& path, const char* format) {
         // IHDR; colour types 0 grey, 2 RGB, 3 palette, 4 grey and alpha, 6 RGBA.
         static constexpr int kChannels[] = {1, 1, 3, 1, 2, 1, 4};
         const std::uint32_t colourType = byte(25);
-        return {static_cast<int>(byte(24)), bigEndian(16), bigEndian(20),
-                colourType < 7 ? kChannels[colourType] : 4};
+        FileHeader header{static_cast<int>(byte(24)), bigEndian(16), bigEndian(20),
+                          colourType < 7 ? kChannels[colourType] : 4};
+        header.grey = colourType == 0 || colourType == 4;
+        return header;
     }
+    const std::uint64_t pixelOffset = littleEndian(10, 4);
     // BMP: a 12-byte core header has 16-bit sizes, the later headers signed 32-bit ones (a
     // negative height marks top-down rows).
     if (byte(14) == 12) {
-        return {static_cast<int>(littleEndian(24, 2)), littleEndian(18, 2), littleEndian(20, 2)};
+        FileHeader header{static_cast<int>(littleEndian(24, 2)), littleEndian(18, 2),
+                          littleEndian(20, 2)};
+        header.pixelOffset = pixelOffset;
+        header.uncompressed = true;
+        return header;
     }
     const auto height = static_cast<std::int32_t>(littleEndian(22, 4));
-    return {static_cast<int>(littleEndian(28, 2)),
-            static_cast<std::uint64_t>(std::abs(
-                static_cast<std::int64_t>(static_cast<std::int32_t>(littleEndian(18, 4))))),
-            static_cast<std::uint64_t>(std::abs(static_cast<std::int64_t>(height)))};
+    FileHeader header{static_cast<int>(littleEndian(28, 2)),
+                      static_cast<std::uint64_t>(std::abs(static_cast<std::int64_t>(
+                          static_cast<std::int32_t>(littleEndian(18, 4))))),
+                      static_cast<std::uint64_t>(std::abs(static_cast<std::int64_t>(height)))};
+    // Compression 0 plain, 3 and 6 bit fields; run lengths (1, 2) vary in size.
+    const std::uint32_t compression = littleEndian(30, 4);
+    header.pixelOffset = pixelOffset;
+    header.uncompressed = compression == 0 || compression == 3 || compression == 6;
+    if (header.bits == 16) {
+        // Bit fields follow a 40-byte header and lie within the later ones; without them 5-5-5.
+        for (int c = 0; c < 3; ++c) {
+            const std::uint32_t mask =
+                compression == 3 ? littleEndian(54 + 4 * c, 4) : 0x1Fu << (10 - 5 * c);
+            header.channelBits[c] = __builtin_popcount(mask);
+        }
+    }
+    return header;
+}
+
+// Qt reads a BMP whose pixel data ends early as far as it goes and leaves the rest black; the
+// header tells how many bytes the rows take, so a short file is found out before reading.
+bool BmpTruncated(const FileHeader& header, std::uint64_t fileSize, std::wstring* error) {
+    if (!header.uncompressed || header.bits <= 0) {
+        return false;
+    }
+    const unsigned __int128 rowBytes =
+        (static_cast<unsigned __int128>(header.width) * static_cast<unsigned>(header.bits) + 31) /
+        32 * 4;
+    const unsigned __int128 needed = header.pixelOffset + rowBytes * header.height;
+    if (needed <= fileSize) {
+        return false;
+    }
+    *error = L"truncated file: the pixel data needs " +
+             std::to_wstring(static_cast<std::uint64_t>(needed)) + L" bytes, the file holds " +
+             std::to_wstring(fileSize);
+    return true;
 }
 
 int FromIndexed(const QImage& image, int headerBits, SZtPicBuf* out) {
@@ -84,6 +130,30 @@ int FromIndexed(const QImage& image, int headerBits, SZtPicBuf* out) {
 }
 
 // Copies scanlines of a byte-addressed image whose pixels match the picture's layout.
+int FromScanlines(const QImage& image, std::uint32_t bits, std::uint32_t components,
+                  SZtPicBuf* out);
+
+// Qt widens a 5- or 6-bit channel by shifting, so that full red reads 248; the picture gets the
+// full range, as the channel means it.
+int FromFewBitsRgb(const QImage& image, const int channelBits[3], SZtPicBuf* out) {
+    const int status = FromScanlines(image.convertToFormat(QImage::Format_RGB888), 8, 3, out);
+    if (status != ZT_PIC_OK) {
+        return status;
+    }
+    for (std::uint32_t y = 0; y < out->height; ++y) {
+        std::uint8_t* row = out->Row(y);
+        for (std::uint32_t i = 0; i < out->width * 3; ++i) {
+            const int bits = channelBits[i % 3];
+            if (bits > 0 && bits < 8) {
+                const int maxValue = (1 << bits) - 1;
+                row[i] = static_cast<std::uint8_t>(((row[i] >> (8 - bits)) * 255 + maxValue / 2) /
+                                                   maxValue);
+            }
+        }
+    }
+    return ZT_PIC_OK;
+}
+
 int FromScanlines(const QImage& image, std::uint32_t bits, std::uint32_t components,
                   SZtPicBuf* out) {
     const int status = CZtPicBufAPI::Alloc(out, image.width(), image.height(), bits, components);
@@ -113,6 +183,27 @@ int FromRgb64(const QImage& source, SZtPicBuf* out) {
     return ZT_PIC_OK;
 }
 
+// Qt reads grey with alpha as colour; the grey value is every colour component of it.
+int FromGreyAlpha(const QImage& source, int headerBits, SZtPicBuf* out) {
+    const bool deep = headerBits > 8;
+    const QImage image =
+        source.convertToFormat(deep ? QImage::Format_RGBA64 : QImage::Format_ARGB32);
+    const int status = CZtPicBufAPI::Alloc(out, image.width(), image.height(), deep ? 16 : 8, 1);
+    if (status != ZT_PIC_OK) {
+        return status;
+    }
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            const std::uint32_t value =
+                deep ? reinterpret_cast<const QRgba64*>(image.constScanLine(y))[x].red()
+                     : static_cast<std::uint32_t>(
+                           qRed(reinterpret_cast<const QRgb*>(image.constScanLine(y))[x]));
+            CZtPicBufAPI::SetValue(out, x, y, value);
+        }
+    }
+    return ZT_PIC_OK;
+}
+
 bool IsGreyPalette(const QImage& image) {
     const QVector<QRgb> palette = image.colorTable();
     return std::all_of(palette.begin(), palette.end(), [](QRgb c) { return qIsGray(c); });
@@ -133,6 +224,10 @@ int QtPictureFile::Load(const QString& path, const char* format, std::uint64_t m
                                    static_cast<unsigned>(header.channels);
     if (bits > static_cast<unsigned __int128>(maxPixelBytes) * 8) {
         *error = L"more pixel data than the file can hold";
+        return ZT_PIC_UNREADABLE;
+    }
+    if (BmpTruncated(header, static_cast<std::uint64_t>(std::max<qint64>(QFile(path).size(), 0)),
+                     error)) {
         return ZT_PIC_UNREADABLE;
     }
     QImageReader reader(path, format);
@@ -161,10 +256,16 @@ int QtPictureFile::Load(const QString& path, const char* format, std::uint64_t m
         case QImage::Format_RGBX64:
         case QImage::Format_RGBA64:
         case QImage::Format_RGBA64_Premultiplied:
-            status = FromRgb64(image, &out);
+            status = header.grey ? FromGreyAlpha(image, header.bits, &out) : FromRgb64(image, &out);
             break;
         default:
-            status = FromScanlines(image.convertToFormat(QImage::Format_RGB888), 8, 3, &out);
+            if (header.grey) {
+                status = FromGreyAlpha(image, header.bits, &out);
+            } else if (header.channelBits[0] > 0) {
+                status = FromFewBitsRgb(image, header.channelBits, &out);
+            } else {
+                status = FromScanlines(image.convertToFormat(QImage::Format_RGB888), 8, 3, &out);
+            }
             break;
     }
     if (status != ZT_PIC_OK) {

@@ -84,11 +84,27 @@ int TiffPictureFile::Load(const std::string& path, std::uint64_t maxPixelBytes, 
     const bool grey =
         photometric == PHOTOMETRIC_MINISBLACK || photometric == PHOTOMETRIC_MINISWHITE;
     const std::uint32_t components = rgb ? 3 : 1;
-    const bool bitsSupported =
-        bits == 8 || bits == 16 || ((bits == 1 || bits == 4) && samples == 1 && grey);
-    if (width == 0 || height == 0 || TIFFIsTiled(tif.get()) || planar != PLANARCONFIG_CONTIG ||
-        format != SAMPLEFORMAT_UINT || !(rgb || grey) || !bitsSupported) {
-        *error = L"unsupported TIFF layout";
+    // A layout the host does not read is named, so that the user knows what to save instead.
+    std::wstring layout;
+    if (TIFFIsTiled(tif.get())) {
+        layout = L"tiled";
+    } else if (planar != PLANARCONFIG_CONTIG && samples > 1) {
+        layout = L"planar (one plane per sample)";
+    } else if (format == SAMPLEFORMAT_IEEEFP) {
+        layout = L"floating-point samples";
+    } else if (format != SAMPLEFORMAT_UINT) {
+        layout = L"signed samples";
+    } else if (photometric == PHOTOMETRIC_PALETTE) {
+        layout = L"palette colour";
+    } else if (!(rgb || grey)) {
+        layout = L"photometric interpretation " + std::to_wstring(photometric);
+    } else if (!(bits == 8 || bits == 16 || ((bits == 1 || bits == 4) && samples == 1 && grey))) {
+        layout = std::to_wstring(bits) + L" bits per sample";
+    } else if (width == 0 || height == 0) {
+        layout = L"no pixels";
+    }
+    if (!layout.empty()) {
+        *error = L"unsupported TIFF layout: " + layout;
         return ZT_PIC_UNREADABLE;
     }
     // The pixel data the page claims, in bits (wide: 32-bit sizes times samples and depth).

@@ -3,12 +3,16 @@
 #pragma once
 
 #include <QObject>
+#include <QStringList>
+#include <functional>
 #include <string>
+#include <vector>
 
 #include "zt/zt_export.h"
 
 class CZtGUIElement;
 class CZtTabContainer;
+class QFileDialog;
 class QWidget;
 
 namespace zthost {
@@ -27,5 +31,14 @@ ZTHOST_API QWidget* AddControlPad(QObject* element, const std::wstring& name,
                                   CZtGUIElement* parent = nullptr);
 // Zoom back to 1.0; the acquisition controls are deleted.
 ZTHOST_API void ResetGui();
+
+// Answers the open-files dialogs (ZT_GetOpenFileNames) while set: called with the shown dialog,
+// it returns the files the user chose, in order (empty: Cancel). An empty function removes it.
+using OpenFilesAnswer = std::function<QStringList(QFileDialog* dialog)>;
+ZTHOST_API void SetOpenFilesAnswer(OpenFilesAnswer answer);
+// Drops files on the application: the modules registered for
+// "ZT_MODULEEVENT_PLUGIN_PROCESS_DRAGDROP" get the drop record (DragQueryFileW reads it) as the
+// event's param. Whether one of them handled it.
+ZTHOST_API bool DropFiles(const std::vector<std::wstring>& paths);
 
 }  // namespace zthost
