@@ -30,7 +30,7 @@ constexpr const wchar_t* kAtcoreLibrary = L"libatcore.so";
 constexpr const wchar_t* kBitflowLibrary = L"libatcl_bitflow.so";
 constexpr const wchar_t* kBitflowShim = L"libAndorBitflowShim.so";
 #endif
-constexpr const wchar_t* kDownloadPage = L"https://andor.oxinst.com/downloads/";
+constexpr const wchar_t* kDownloadPage = L"https://www.andor.com/downloads/";
 
 // 5.7.0.0, packed like a version resource: major.minor in the high, build.revision in the low half.
 constexpr std::int64_t kMinimumShimVersion = (5LL << 48) | (7LL << 32);
