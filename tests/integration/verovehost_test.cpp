@@ -439,6 +439,8 @@ TEST_F(ScenarioRun, AGroupWhoseLightNeverShowsFailsItsStepAndKeepsTheReport) {
     EXPECT_TRUE(QFileInfo::exists(Report() + "/stimulation-S2.png"));
 }
 
+// Each kind of refusal the scenario file gives is tested with the file; here the host turns one of
+// each source (file, content, arguments) into one line and an exit code of 2.
 TEST_F(ScenarioRun, BadInputGivesOneLineAndWritesNothing) {
     const QString bad = m_folder.filePath("bad.json");
     struct Case {
@@ -452,44 +454,12 @@ TEST_F(ScenarioRun, BadInputGivesOneLineAndWritesNothing) {
     QByteArray singular = good;
     singular.replace("\"scale\": 2.0,\n    \"rotation\": 1.5,\n    \"centre\": [1024, 1024],",
                      "\"matrix\": [[1, 2, 0], [2, 4, 0]],");
-    QByteArray unknownDevice = good;
-    unknownDevice.replace("\"shutters\": [\n      {\"key\": \"Laser Shutter\"",
-                          "\"shutter\": [\n      {\"key\": \"Laser Shutter\"");
-    QByteArray noScale = good;
-    noScale.replace("\"scale\": 2.0", "\"scale\": -2");
-    QByteArray hugeScale = good;
-    hugeScale.replace("\"scale\": 2.0", "\"scale\": 1e300");
-    // 4 x 4 binned pixels gather 16 times the stray light: 12 bits saturate.
-    QByteArray saturated = good;
-    saturated.replace("\"bitDepth\": 16,", "\"bitDepth\": 12, \"binning\": 4,")
-        .replace("\"background\": 20,", "\"background\": 250,");
-    QByteArray outside = good;
-    outside.replace("\"centre\": [1024, 1024],", "\"centre\": [2748, 1024],");
-    for (const QByteArray& changed :
-         {singular, unknownDevice, noScale, hugeScale, saturated, outside}) {
-        ASSERT_NE(changed, good);
-    }
+    ASSERT_NE(singular, good);
 
     const std::vector<Case> cases = {
         {{}, {"--scenario", bad}, bad + ": cannot read the file (No such file or directory)"},
         {"{ \"devices\": ", {"--scenario", bad}, bad + ": line 1, column 14: invalid JSON ("},
         {singular, {"--scenario", bad}, bad + ": optics.matrix: singular map (determinant 0)"},
-        {unknownDevice, {"--scenario", bad}, bad + ": devices.shutter: unknown device kind"},
-        {noScale, {"--scenario", bad}, bad + ": optics.scale: expected a positive number"},
-        {hugeScale,
-         {"--scenario", bad},
-         bad + ": optics.scale: expected a positive number up to 100"},
-        {saturated,
-         {"--scenario", bad},
-         bad + ": optics.background: the camera saturates without light from the DMD (offset + "
-               "gain x background x 16 binned pixels reaches 4095)"},
-        {outside,
-         {"--scenario", bad},
-         bad + ": optics.centre: about 6.4 of the 137 squares the calibration shows land on the "
-               "sensor; at least 10 needed"},
-        {good + QByteArray((1 << 20) + 1 - good.size(), ' '),
-         {"--scenario", bad},
-         bad + ": larger than 1 MiB; not a scenario"},
         {good,
          {"--scenario", bad, "--frames"},
          "verove-host: unknown argument --frames (--help lists them)"},

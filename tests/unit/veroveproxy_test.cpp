@@ -277,31 +277,26 @@ TEST_F(VeroveProxy, SimulatorInventsDefaultsForAbsentFeatures) {
 
 TEST_F(VeroveProxy, SimulatorMapsEnumerationStringsToTheirIndex) {
     OpenSimulator();
-    const std::vector<std::tuple<const wchar_t*, const wchar_t*, int>> table = {
-        {L"TriggerMode", L"InternalExpose", 0},
-        {L"TriggerMode", L"InternalSoftware", 1},
-        {L"TriggerMode", L"ExternalExpose", 2},
-        {L"TriggerMode", L"ExternalSequenceStart", 3},
-        {L"TriggerMode", L"ExternalBulb", 4},
-        {L"OperationMode", L"Live", 0},
-        {L"OperationMode", L"FrameMemory", 1},
-        {L"OperationMode", L"FrameSequence", 2},
-        {L"OperationMode", L"ContinuousFrameSequence", 3},
-        {L"FrameIndexSource", L"Software", 0},
-        {L"FrameIndexSource", L"Hardware", 1},
-        {L"GrayScaleSequenceEncoding", L"4BitDIP", 0},
-        {L"GrayScaleSequenceEncoding", L"6BitDIP", 1},
-        {L"GrayScaleSequenceEncoding", L"8BitDIP", 2},
-        {L"PixelEncoding", L"Mono1", 0},
-        {L"PixelEncoding", L"Mono1Packed", 1},
+    // Each feature's values in the order of their index.
+    const std::vector<std::pair<const wchar_t*, std::vector<const wchar_t*>>> table = {
+        {L"TriggerMode",
+         {L"InternalExpose", L"InternalSoftware", L"ExternalExpose", L"ExternalSequenceStart",
+          L"ExternalBulb"}},
+        {L"OperationMode", {L"Live", L"FrameMemory", L"FrameSequence", L"ContinuousFrameSequence"}},
+        {L"FrameIndexSource", {L"Software", L"Hardware"}},
+        {L"GrayScaleSequenceEncoding", {L"4BitDIP", L"6BitDIP", L"8BitDIP"}},
+        {L"PixelEncoding", {L"Mono1", L"Mono1Packed"}},
     };
     // Set each value after a different one, so a stale index cannot pass.
-    for (const auto& [feature, value, index] : table) {
-        ASSERT_EQ(Proxy().SetEnumString(m_handle, feature, index == 0 ? L"Hardware" : L"Live"), 0);
-        ASSERT_EQ(Proxy().SetEnumString(m_handle, feature, value), 0);
-        int read = -1;
-        ASSERT_EQ(Proxy().GetEnumIndex(m_handle, feature, &read), 0);
-        EXPECT_EQ(read, index) << feature << L" " << value;
+    for (const auto& [feature, values] : table) {
+        for (int index = 0; index < static_cast<int>(values.size()); ++index) {
+            ASSERT_EQ(Proxy().SetEnumString(m_handle, feature, values[(index + 1) % values.size()]),
+                      0);
+            ASSERT_EQ(Proxy().SetEnumString(m_handle, feature, values[index]), 0);
+            int read = -1;
+            ASSERT_EQ(Proxy().GetEnumIndex(m_handle, feature, &read), 0);
+            EXPECT_EQ(read, index) << feature << L" " << values[index];
+        }
     }
     ASSERT_EQ(Proxy().SetEnumString(m_handle, L"OperationMode", L"FrameSequence"), 0);
     ASSERT_EQ(Proxy().SetEnumString(m_handle, L"OperationMode", L"NoSuchMode"), 0);
