@@ -108,6 +108,7 @@ CZtStimulationDeviceVerove::CZtStimulationDeviceVerove()
 void CZtStimulationDeviceVerove::Init() {
     VEROVE_LOG("CZtStimulationDeviceVerove::Init", L"Start");
     m_autocalibration = std::make_unique<CZtAutocalibration>(this);
+    m_manualCalibration = std::make_unique<CZtManualCalibration>(this);
     m_active = false;
     m_experimentState = 1;
     m_runMode = 0;
@@ -2266,7 +2267,7 @@ int CZtStimulationDeviceVerove::OnAutocalibrationInit() {
 
 int CZtStimulationDeviceVerove::OnManualCalibrationInit() {
     VEROVE_LOG("CZtStimulationDeviceVerove::OnManualCalibrationInit", L"Start");
-    return kNotSupported;
+    return m_manualCalibration->Init();
 }
 
 int CZtStimulationDeviceVerove::AutocalibrationRun() {
@@ -2279,9 +2280,8 @@ int CZtStimulationDeviceVerove::OnAutocalibrationEnd(bool apply) {
     return m_autocalibration->End(apply);
 }
 
-int CZtStimulationDeviceVerove::OnManualCalibrationEnd() {
-    VEROVE_LOG("CZtStimulationDeviceVerove::OnManualCalibrationEnd", L"Start");
-    return kNotSupported;
+int CZtStimulationDeviceVerove::OnManualCalibrationEnd(bool apply) {
+    return m_manualCalibration->End(apply);
 }
 
 int CZtStimulationDeviceVerove::OnAutocalibrationValidationPhase() {
@@ -2291,7 +2291,21 @@ int CZtStimulationDeviceVerove::OnAutocalibrationValidationPhase() {
 
 int CZtStimulationDeviceVerove::OnManualcalibrationValidationPhase() {
     VEROVE_LOG("CZtStimulationDeviceVerove::OnManualcalibrationValidationPhase", L"Start");
-    return kNotSupported;
+    return m_manualCalibration->ValidationPhase();
+}
+
+int CZtStimulationDeviceVerove::AddManualCalibrationPair(const SZtPointD& dmd,
+                                                         const SZtPointD& camera) {
+    return m_manualCalibration->AddPair(dmd, camera);
+}
+
+int CZtStimulationDeviceVerove::DisplayRectangleAtPos(const SZtPointD& point, int halfSize) {
+    return m_manualCalibration->DisplayRectangleAtPos(point, halfSize);
+}
+
+void CZtStimulationDeviceVerove::SetCalibrationMode(int mode) {
+    m_calibrationMode.store(mode);
+    RefreshPad();
 }
 
 double CZtStimulationDeviceVerove::GetAutocalibrationProgress() {

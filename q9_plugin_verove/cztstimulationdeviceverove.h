@@ -11,6 +11,7 @@
 
 #include "cztautocalibration.h"
 #include "cztcalibrationowner.h"
+#include "cztmanualcalibration.h"
 #include "cztverovedriver.h"
 #include "cztverovedriverowner.h"
 #include "cztverovesettings.h"
@@ -160,9 +161,13 @@ public:
     virtual int OnManualCalibrationInit();
     virtual int AutocalibrationRun();
     virtual int OnAutocalibrationEnd(bool apply);
-    virtual int OnManualCalibrationEnd();
+    virtual int OnManualCalibrationEnd(bool apply);
     virtual int OnAutocalibrationValidationPhase();
     virtual int OnManualcalibrationValidationPhase();
+    // Manual calibration (CZtManualCalibration): one pair of a DMD point and the camera image
+    // point where it shows; a lit square on the DMD.
+    virtual int AddManualCalibrationPair(const SZtPointD& dmd, const SZtPointD& camera);
+    virtual int DisplayRectangleAtPos(const SZtPointD& point, int halfSize);
     virtual double GetAutocalibrationProgress();
     // Clears the auto-calibration container, keeping the run's result.
     void ClearACContainer();
@@ -180,6 +185,11 @@ public:
     static bool ReadScanAreaForm(IZtGrabberProvider* grabber, SZtScanAreaDesc* desc);
     // The auto-calibration procedure and its last run.
     CZtAutocalibration& GetAutocalibration() { return *m_autocalibration; }
+    // The manual calibration's pairs and result.
+    CZtManualCalibration& GetManualCalibration() { return *m_manualCalibration; }
+    // 0 none, 2 a manual calibration runs; the pad shows it.
+    void SetCalibrationMode(int mode);
+    int GetCalibrationMode() const { return m_calibrationMode.load(); }
     // Accessors for the pad and the dialogs.
     virtual bool IsSimulated() override { return m_simulated; }
     virtual bool IsActive() { return m_active; }
@@ -425,6 +435,8 @@ private:
     SZtVeroveDriverSettings m_driverSettings;
     // Stopped before the driver goes: its worker uses the driver.
     std::unique_ptr<CZtAutocalibration> m_autocalibration;
+    std::unique_ptr<CZtManualCalibration> m_manualCalibration;
+    std::atomic<int> m_calibrationMode{0};
     std::atomic<bool> m_calibrationInProgress{false};
     std::atomic<bool> m_autocalibrationRunning{false};
     // One counted reference while set; m_csAggregator.
