@@ -13,6 +13,7 @@
 #include <QThread>
 
 #include "cztpluginverove.h"
+#include "cztveroveconfig.h"
 #include "cztverovedriver.h"
 #include "cztverovelightpath.h"
 #include "cztverovenamemanager.h"
@@ -616,6 +617,9 @@ int CZtStimulationDeviceVerove::HandleDMRefreshDelayed() {
     m_lightPath->RebuildCandidates();
     m_lightPath->ResolveAssociation();
     RefreshPad();
+    if (m_configDialog) {
+        m_configDialog->OnDeviceChanged();
+    }
     VEROVE_LOG("CZtStimulationDeviceVerove::HandleDMRefreshDelayed", L"End, return code %d", 0);
     return 0;
 }
@@ -634,6 +638,9 @@ int CZtStimulationDeviceVerove::HandleCameraNewParamsDelayed() {
     VEROVE_LOG("CZtStimulationDeviceVerove::HandleCameraNewParamsDelayed", L"Start");
     if (m_pad) {
         m_pad->OnUpdateStatusMessage();
+    }
+    if (m_configDialog) {
+        m_configDialog->OnDeviceChanged();
     }
     return 0;
 }
@@ -762,7 +769,7 @@ bool CZtStimulationDeviceVerove::HasDeviceCapability(ZT_DWORD code) {
 
 int CZtStimulationDeviceVerove::ShowConfigurationDialog(QWidget* parent) {
     VEROVE_LOG("CZtStimulationDeviceVerove::ShowConfigurationDialog", L"Start");
-    return kNotSupported;
+    return CZtVeroveConfig::RunModal(this, parent);
 }
 
 int CZtStimulationDeviceVerove::ParameterByCode(ZT_DWORD code, void* value) {
@@ -2410,7 +2417,15 @@ void CZtStimulationDeviceVerove::OnExposureStateChanged() {
 }
 
 // The configuration dialog shows the versions; it has none to refresh yet.
-void CZtStimulationDeviceVerove::OnVersionsChanged() {}
+void CZtStimulationDeviceVerove::OnVersionsChanged() {
+    if (m_configDialog) {
+        QMetaObject::invokeMethod(m_configDialog.data(), "UpdateDMDInfo");
+    }
+}
+
+void CZtStimulationDeviceVerove::SetConfigurationDialog(CZtVeroveConfig* dialog) {
+    m_configDialog = dialog;
+}
 
 IZtGrabberProvider* CZtStimulationDeviceVerove::GetGrabberProvider() {
     IZtHostContext* context = VerovePluginState().hostContext;

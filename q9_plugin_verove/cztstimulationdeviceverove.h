@@ -28,6 +28,7 @@
 
 class QWidget;
 class CZtAutocalibrationDialog;
+class CZtVeroveConfig;
 class CZtVeroveLightPath;
 class CZtVerovePadQt;
 class CZtVerovePadWrapper;
@@ -190,6 +191,9 @@ public:
     // 0 none, 2 a manual calibration runs; the pad shows it.
     void SetCalibrationMode(int mode);
     int GetCalibrationMode() const { return m_calibrationMode.load(); }
+    // The open configuration dialog, which follows device-manager, camera and version changes;
+    // null as it goes. GUI thread.
+    void SetConfigurationDialog(CZtVeroveConfig* dialog);
     // Accessors for the pad and the dialogs.
     virtual bool IsSimulated() override { return m_simulated; }
     virtual bool IsActive() { return m_active; }
@@ -437,6 +441,7 @@ private:
     std::unique_ptr<CZtAutocalibration> m_autocalibration;
     std::unique_ptr<CZtManualCalibration> m_manualCalibration;
     std::atomic<int> m_calibrationMode{0};
+    QPointer<CZtVeroveConfig> m_configDialog;  // GUI thread
     std::atomic<bool> m_calibrationInProgress{false};
     std::atomic<bool> m_autocalibrationRunning{false};
     // One counted reference while set; m_csAggregator.

@@ -118,6 +118,9 @@ ZTHOST_API void ZT_SetAutoLookUpTables(bool on);
 // The objective of the nosepiece's current position (the first nosepiece of the device manager).
 // 0; -4 for null.
 ZTHOST_API int ZT_GetSelectedObjective(SZtObjective* objective);
+// The objective the host's objective database keeps under the nosepiece's objective code. 0;
+// -4 for null; -5 when the database does not know the code (objective then untouched).
+ZTHOST_API int ZT_GetObjectiveByCode(const wchar_t* code, SZtObjective* objective);
 // The magnification of the camera's adapter, by which the objective's pixel size is divided.
 // 0; -4 for null.
 ZTHOST_API int ZT_GetCameraCalibrationZoom(double* zoom);
