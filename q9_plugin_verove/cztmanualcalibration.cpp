@@ -41,6 +41,7 @@ int CZtManualCalibration::Init() {
         return -9;
     }
     m_pDevice->SetCalibrationMode(kManualMode);
+    m_bApplied = false;
     _SZtACContainer& c = m_container;
     c.Clear();
     c.m_pdResultDMDToCam.clear();
@@ -175,6 +176,7 @@ int CZtManualCalibration::ValidationPhase() {
     if (calibration && HasResult()) {
         calibration->SetCalibrationCamToDMD(cameraToDmd);
         calibration->SetCalibrationDMDToCam(dmdToCamera);
+        m_bApplied = true;
     }
     m_pDevice->RefreshPad();
     IZtDocument* current = ZT_GetCurrentDocument();
@@ -219,7 +221,11 @@ int CZtManualCalibration::End(bool apply) {
         std::copy(c.m_pdResultDMDToCam.begin(), c.m_pdResultDMDToCam.end(), dmdToCamera.begin());
         std::copy(c.m_pdResultCamToDMD.begin(), c.m_pdResultCamToDMD.end(), cameraToDmd.begin());
         driver->SetCalibrationMatrices(dmdToCamera, cameraToDmd);
+    } else if (m_bApplied && driver) {
+        // The matrices validation applied unsaved must not stay behind a Cancel.
+        driver->ReloadCalibration();
     }
+    m_bApplied = false;
     int result = -9;
     if (!c.m_bLiveWasOn) {
         result = ZT_Freeze();

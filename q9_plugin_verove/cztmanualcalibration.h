@@ -52,4 +52,6 @@ private:
     _SZtACContainer m_container;
     // Between Init and End: what End restores.
     bool m_bSession = false;
+    // Validation applied its matrices to the calibration data without storing them.
+    bool m_bApplied = false;
 };

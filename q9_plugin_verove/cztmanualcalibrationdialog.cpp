@@ -286,8 +286,7 @@ void CZtManualCalibrationDialog::OnCurrentDMDRectHasChanged(std::int32_t x, std:
     }
     m_iCurrentX = x;
     m_iCurrentY = y;
-    m_pDevice->DisplayRectangleAtPos({static_cast<double>(x), static_cast<double>(y)},
-                                     m_iRectHalfSize);
+    m_pDevice->DisplayRectangleAtPos(x, y, m_iRectHalfSize);
     m_pBtn_Tab2CalibrationPointAdd->setEnabled(true);
     m_pBtn_Tab2CalibrationPointAdd->setToolTip(
         Tr(L"Add Camera - DMD calibration point pair to calibration pool"));
@@ -298,8 +297,7 @@ void CZtManualCalibrationDialog::OnSpinCalibrationPointSizeValueChanged(int iNew
     m_pLabel_Tab2DMDPreview->SetRectangleSize(iNewValue);
     m_iRectHalfSize = iNewValue;
     if (m_pDevice && m_iCurrentX >= 0) {
-        m_pDevice->DisplayRectangleAtPos(
-            {static_cast<double>(m_iCurrentX), static_cast<double>(m_iCurrentY)}, m_iRectHalfSize);
+        m_pDevice->DisplayRectangleAtPos(m_iCurrentX, m_iCurrentY, m_iRectHalfSize);
     }
 }
 
@@ -324,9 +322,8 @@ void CZtManualCalibrationDialog::OnBtnAddPoint() {
             document->RefreshViews();
         } else if (point->GetGeometry().size() >= 2) {
             ++m_iAcquiredPoints;
-            m_pDevice->AddManualCalibrationPair(
-                {static_cast<double>(m_iCurrentX), static_cast<double>(m_iCurrentY)},
-                {point->GetGeometry()[0], point->GetGeometry()[1]});
+            m_pDevice->AddManualCalibrationPair(m_iCurrentX, m_iCurrentY, point->GetGeometry()[0],
+                                                point->GetGeometry()[1]);
         }
         document->Release();
     }

@@ -2301,13 +2301,15 @@ int CZtStimulationDeviceVerove::OnManualcalibrationValidationPhase() {
     return m_manualCalibration->ValidationPhase();
 }
 
-int CZtStimulationDeviceVerove::AddManualCalibrationPair(const SZtPointD& dmd,
-                                                         const SZtPointD& camera) {
-    return m_manualCalibration->AddPair(dmd, camera);
+int CZtStimulationDeviceVerove::AddManualCalibrationPair(double dmdX, double dmdY, double cameraX,
+                                                         double cameraY) {
+    return m_manualCalibration->AddPair({dmdX, dmdY}, {cameraX, cameraY});
 }
 
-int CZtStimulationDeviceVerove::DisplayRectangleAtPos(const SZtPointD& point, int halfSize) {
-    return m_manualCalibration->DisplayRectangleAtPos(point, halfSize);
+int CZtStimulationDeviceVerove::DisplayRectangleAtPos(std::int32_t x, std::int32_t y,
+                                                      std::int32_t halfSize) {
+    return m_manualCalibration->DisplayRectangleAtPos(
+        {static_cast<double>(x), static_cast<double>(y)}, halfSize);
 }
 
 void CZtStimulationDeviceVerove::SetCalibrationMode(int mode) {

@@ -165,10 +165,6 @@ public:
     virtual int OnManualCalibrationEnd(bool apply);
     virtual int OnAutocalibrationValidationPhase();
     virtual int OnManualcalibrationValidationPhase();
-    // Manual calibration (CZtManualCalibration): one pair of a DMD point and the camera image
-    // point where it shows; a lit square on the DMD.
-    virtual int AddManualCalibrationPair(const SZtPointD& dmd, const SZtPointD& camera);
-    virtual int DisplayRectangleAtPos(const SZtPointD& point, int halfSize);
     virtual double GetAutocalibrationProgress();
     // Clears the auto-calibration container, keeping the run's result.
     void ClearACContainer();
@@ -210,6 +206,11 @@ public:
     // 1, 4, 6 or 8 (else -4 and nothing changes); a running manual shot is restarted at the new
     // depth.
     virtual int SetBitDepth(std::int32_t depth, bool force);
+    // Manual calibration (CZtManualCalibration): one pair of a DMD point and the camera image
+    // point where it shows; the square of half-size mirrors lit at a DMD point. After every
+    // operation above, so that the host's table of the device's slots keeps its order.
+    virtual int AddManualCalibrationPair(double dmdX, double dmdY, double cameraX, double cameraY);
+    virtual int DisplayRectangleAtPos(std::int32_t x, std::int32_t y, std::int32_t halfSize);
 
     // The group (0-2) a group mask names, the lowest of its bits 0-2, and that bit. 0; -4 for an
     // empty mask; the outputs stay untouched when none of the three bits is set.

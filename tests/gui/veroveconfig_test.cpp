@@ -313,7 +313,7 @@ TEST_F(VeroveConfig, CancelledManualCalibrationBringsThePreviousOneBack) {
     ASSERT_NE(dialog, nullptr);
     // Three pairs far from the identity, validated: applied unsaved.
     for (const SZtPointD& dmd : std::vector<SZtPointD>{{100, 100}, {700, 100}, {400, 500}}) {
-        device->AddManualCalibrationPair(dmd, {2 * dmd.x + 100, 2 * dmd.y + 50});
+        device->AddManualCalibrationPair(dmd.x, dmd.y, 2 * dmd.x + 100, 2 * dmd.y + 50);
     }
     QTest::mouseClick(Button(dialog, QStringLiteral("Next")), Qt::LeftButton);
     dialog->OnBtnNext();

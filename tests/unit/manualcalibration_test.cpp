@@ -118,7 +118,7 @@ protected:
     // What the user does for one point: lights it, finds the lit square in the live picture and
     // pairs the square's centre with it. The camera point, or (-1, -1) when no square shows.
     SZtPointD PairPoint(const SZtPointD& dmd) {
-        EXPECT_EQ(m_device->DisplayRectangleAtPos(dmd, 7), 0);
+        EXPECT_EQ(m_device->GetManualCalibration().DisplayRectangleAtPos(dmd, 7), 0);
         CZtGrabberSample sample;
         EXPECT_EQ(sample.Capture(), 0);
         CZtSpotDetector eye;
@@ -129,7 +129,7 @@ protected:
         // Pixel (i, j) has its centre at (i + 0.5, j + 0.5).
         camera.x += 0.5;
         camera.y += 0.5;
-        EXPECT_EQ(m_device->AddManualCalibrationPair(dmd, camera), 0);
+        EXPECT_EQ(m_device->AddManualCalibrationPair(dmd.x, dmd.y, camera.x, camera.y), 0);
         return camera;
     }
 
@@ -258,7 +258,9 @@ TEST_P(ManualCalibrationRectangle, LightsTheClippedSquareOrRefuses) {
     CZtStimulationDeviceVerove* device =
         SetUpMicroscope(zthost::DmdToSensor(2.0, 0.0, false, 400, 300, 1024, 1024));
     device->GetDriver()->ExposePattern(0, true);
-    EXPECT_EQ(device->DisplayRectangleAtPos(c.point, c.halfSize), c.status);
+    EXPECT_EQ(device->DisplayRectangleAtPos(static_cast<int>(c.point.x),
+                                            static_cast<int>(c.point.y), c.halfSize),
+              c.status);
     EXPECT_EQ(LitBox(), c.lit);
     if (c.status == 0) {
         EXPECT_TRUE(device->IsCalibrationInProgress());
