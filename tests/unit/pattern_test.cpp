@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstring>
 #include <fstream>
+#include <random>
 #include <set>
 #include <utility>
 #include <vector>
@@ -62,14 +63,17 @@ std::vector<std::uint8_t> Render(CZtPattern& pattern, std::uint32_t bitDepth, bo
     return frame;
 }
 
-// Packs an 8-bit picture the way the device reads it, written out bit by bit.
+// Packs an 8-bit picture the way the device reads it, written out bit by bit: rows of width / 8
+// bytes, so the last bits of a row whose width is no multiple of 8 share a byte with the next
+// row's first ones; bits beyond the frame are dropped.
 std::vector<std::uint8_t> PackedReference(const std::vector<std::uint8_t>& pixels, int width,
                                           int height) {
     std::vector<std::uint8_t> frame(std::size_t(width) * height / 8, 0);
     for (int y = 0; y < height; ++y) {
         for (int x = 0; x < width; ++x) {
-            if (pixels[y * width + x] != 0) {
-                frame[(y * width + x) / 8] |= 0x80 >> (x % 8);
+            const std::size_t byte = std::size_t(y) * (width / 8) + x / 8;
+            if (pixels[y * width + x] != 0 && byte < frame.size()) {
+                frame[byte] |= 0x80 >> (x % 8);
             }
         }
     }
@@ -202,9 +206,29 @@ TEST_F(Pattern, PackedFramePutsTheLeftmostMirrorInTheHighBit) {
     EXPECT_EQ(unpacked[599 * 800 + 99], 0x01);
 }
 
+TEST_F(Pattern, PackedRowsOfAnyWidthSetTheBitsOfTheirLitMirrors) {
+    // Widths on both sides of the eight-pixel steps, most of them no multiple of 8.
+    std::mt19937 random(5);
+    for (const int width : {8, 13, 16, 21, 61, 64, 100, 803}) {
+        constexpr int kHeight = 5;
+        SZtPicBuf bitmap = Picture(width, kHeight);
+        std::vector<std::uint8_t> pixels;
+        for (int y = 0; y < kHeight; ++y) {
+            for (int x = 0; x < width; ++x) {
+                bitmap.Row(y)[x] = random() % 2 ? 255 : 0;
+                pixels.push_back(bitmap.Row(y)[x]);
+            }
+        }
+        CZtPattern pattern = DmdPattern(width, kHeight, bitmap);
+        pattern.SetDitheringMethod(0);
+        EXPECT_EQ(Render(pattern, 1, true), PackedReference(pixels, width, kHeight))
+            << "width " << width;
+    }
+}
+
 TEST_F(Pattern, EachDitheringMethodUsesItsReduction) {
     // A grey ramp, reduced independently with the IPP type each index stands for.
-    constexpr int kWidth = 64;
+    constexpr int kWidth = 61;
     constexpr int kHeight = 16;
     SZtPicBuf bitmap = Picture(kWidth, kHeight);
     for (int y = 0; y < kHeight; ++y) {

@@ -461,22 +461,6 @@ TEST(PicBuf, SmoothSquareAveragesTheWindowClippedToThePicture) {
                               100, 0, 0, 100, 100, 100, 0,   0,   0,   0, 0, 0}));
 }
 
-TEST(PicBuf, SmoothSquareMatchesTheWindowMeanForEverySizeAndShape) {
-    std::mt19937 random(7);
-    for (const auto& [width, height] : {std::pair{37, 23}, std::pair{4, 9}, std::pair{1, 1}}) {
-        std::vector<std::uint32_t> values(width * height);
-        for (auto& v : values) {
-            v = random() % 65536;
-        }
-        const SZtPicBuf pic = Make(width, height, 16, 1, values);
-        for (const int size : {1, 2, 3, 4, 9, 10, 11, 40, 255}) {
-            SZtPicBuf out;
-            ASSERT_EQ(CZtPicBufAPI::SmoothSquare(&pic, &out, size), 0);
-            EXPECT_EQ(Values(out), BoxMeans(pic, size)) << width << " x " << height << ", " << size;
-        }
-    }
-}
-
 TEST(PicBuf, SmoothingAndStatisticsAgreeWithPlainSumsInEveryVectorPath) {
     // Widths around the 8- and 16-pixel steps of the smoothing and the 8- and 32-value steps of
     // the statistics put pixels into each kind of step and into the plain tail; boxes up to 11
