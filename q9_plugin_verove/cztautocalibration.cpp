@@ -23,7 +23,6 @@ constexpr size_t kMaxPositions = 138;
 constexpr int kBorder = 10;
 constexpr double kMinDistance = 10.0;
 constexpr double kHalfSquare = 5.0;
-constexpr size_t kMinimumPairs = 5;
 constexpr double kProgressPerPair = 3.0;
 // The host's live mode for a device's set-up.
 constexpr int kCalibrationLiveMode = 2;
@@ -278,7 +277,7 @@ int CZtAutocalibration::ValidationPhase() {
         calibration->SetCalibrationDMDToCam(dmdToCamera);
     }
     m_pDevice->SetAutocalibrationRunning(false);
-    AddVerificationRoi();
+    AddVerificationRoi(m_pDevice);
     ZT_ShowMeasurementRois();
     RestoreRoiSettings();
     return 0;
@@ -471,10 +470,10 @@ int CZtAutocalibration::FitPairs(CZtStimulationDeviceVerove* device,
                                  const std::vector<SZtPointD>& dmdPoints,
                                  const std::vector<SZtPointD>& cameraPoints,
                                  CZtMatrix3* dmdToCamera, CZtMatrix3* cameraToDmd,
-                                 SZtCalibrationFit* fit) {
+                                 SZtCalibrationFit* fit, std::size_t minimumPairs) {
     IZtGrabberProvider* grabber = device->GetGrabberProvider();
     CZtVeroveDriver* driver = device->GetDriver();
-    if (dmdPoints.size() < kMinimumPairs || dmdPoints.size() != cameraPoints.size() || !grabber ||
+    if (dmdPoints.size() < minimumPairs || dmdPoints.size() != cameraPoints.size() || !grabber ||
         !driver) {
         return -9;
     }
@@ -643,11 +642,9 @@ void CZtAutocalibration::ActivateCaptureView() {
     }
 }
 
-// A stimulation ROI of the user is kept (its pattern is rendered again with the new matrices);
-// otherwise a rectangle over the middle half of the image is added for S1.
-void CZtAutocalibration::AddVerificationRoi() {
+void CZtAutocalibration::AddVerificationRoi(CZtStimulationDeviceVerove* device) {
     IZtDocument* current = ZT_GetCurrentDocument();
-    CZtVeroveDriver* driver = m_pDevice->GetDriver();
+    CZtVeroveDriver* driver = device->GetDriver();
     if (!current) {
         return;
     }
@@ -657,7 +654,7 @@ void CZtAutocalibration::AddVerificationRoi() {
         }
     } else {
         SZtGrabberFormatDesc format;
-        IZtGrabberProvider* grabber = m_pDevice->GetGrabberProvider();
+        IZtGrabberProvider* grabber = device->GetGrabberProvider();
         double angle = 0.0;
         if (driver && driver->GetCurrentFormat(&format) == 0 && grabber &&
             grabber->CameraAngleSWGet(&angle) == 0) {

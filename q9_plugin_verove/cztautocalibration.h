@@ -64,12 +64,18 @@ public:
     static int ShowSquare(CZtVeroveDriver* driver, int width, int height, const SZtPointD& point);
     // The calibration matrices from pairs of DMD points and camera image points taken with the
     // camera as it is now: the pairs turned to chip coordinates and fitted, the result stored for
-    // the unturned camera as the calibration data keep it. 0, or -9 for fewer than five pairs,
-    // lists of different lengths or no grabber or driver, or the status of the transform or fit.
-    // fit, when given, receives how the fit matches the pairs it used (ComputeCalibrationMatrices).
+    // the unturned camera as the calibration data keep it. 0, or -9 for fewer than minimumPairs
+    // pairs, lists of different lengths or no grabber or driver, or the status of the transform
+    // or fit. fit, when given, receives how the fit matches the pairs it used
+    // (ComputeCalibrationMatrices).
     static int FitPairs(CZtStimulationDeviceVerove* device, const std::vector<SZtPointD>& dmdPoints,
                         const std::vector<SZtPointD>& cameraPoints, CZtMatrix3* dmdToCamera,
-                        CZtMatrix3* cameraToDmd, SZtCalibrationFit* fit = nullptr);
+                        CZtMatrix3* cameraToDmd, SZtCalibrationFit* fit = nullptr,
+                        std::size_t minimumPairs = 5);
+    // The verification ROI in the current document: a stimulation ROI of the user is kept (its
+    // pattern is rendered again with the new matrices); otherwise a rectangle over the middle half
+    // of the image is added for S1.
+    static void AddVerificationRoi(CZtStimulationDeviceVerove* device);
 
 private:
     static void ThreadProc(CZtAutocalibration* self);
@@ -89,7 +95,6 @@ private:
     void OpenCalibrationDocument();
     void MarkDetectedPoint(const SZtPointD& camera);
     void ActivateCaptureView();
-    void AddVerificationRoi();
     void CloseCurrentDocument();
     // The host's ROI labels and automatic look-up tables as they were when the run started.
     void RestoreRoiSettings();

@@ -486,6 +486,20 @@ int CZtCalibrationData::FindCalibration(std::wstring* key) {
     return status;
 }
 
+int CZtCalibrationData::GetStoredKeys(std::vector<std::wstring>* keys) {
+    keys->clear();
+    CZtLiteVariantR reader;
+    if (ReadCalibrationLevel(&reader) != 0) {
+        return -13;
+    }
+    for (int more = reader.FirstChild(); more == 0; more = reader.NextChild()) {
+        if (reader.GetChildType() == EZtVariantType::Level) {
+            keys->push_back(reader.GetChildName().Str());
+        }
+    }
+    return 0;
+}
+
 int CZtCalibrationData::FindCalibrationForCamera(const std::wstring& camera,
                                                  SZtConfigurationStringParts* parts) {
     CZtLiteVariantR reader;

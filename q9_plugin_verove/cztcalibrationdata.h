@@ -6,6 +6,7 @@
 #include <atomic>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "cztcalibrationowner.h"
 #include "cztconfigurationdata.h"
@@ -38,6 +39,9 @@ public:
     // 0 when a calibration is stored under key or, with the rotation token taken out of key,
     // under the shortened key; -13 when the device has no calibration levels.
     int FindCalibration(std::wstring* key);
+    // The keys of the stored calibrations in the settings file's order. 0; -13 when the device
+    // has no calibration levels (keys then empty).
+    int GetStoredKeys(std::vector<std::wstring>* keys);
     // 0 when some stored key names camera; parts then holds that key's parts.
     int FindCalibrationForCamera(const std::wstring& camera, SZtConfigurationStringParts* parts);
 

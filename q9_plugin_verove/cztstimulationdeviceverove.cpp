@@ -10,6 +10,7 @@
 #include <QThread>
 
 #include "cztpluginverove.h"
+#include "cztveroveconfig.h"
 #include "cztverovedriver.h"
 #include "cztverovelightpath.h"
 #include "cztverovenamemanager.h"
@@ -43,7 +44,8 @@ int NumberOf(const std::wstring& uniqueName) {
 
 CZtStimulationDeviceVerove::CZtStimulationDeviceVerove()
     : m_lightPath(std::make_unique<CZtVeroveLightPath>(*this, m_settings)),
-      m_autocalibration(std::make_unique<CZtAutocalibration>(this)) {
+      m_autocalibration(std::make_unique<CZtAutocalibration>(this)),
+      m_manualCalibration(std::make_unique<CZtManualCalibration>(this)) {
     VEROVE_LOG("CZtStimulationDeviceVerove::CZtStimulationDeviceVerove", L"Start");
 }
 
@@ -551,6 +553,21 @@ void CZtStimulationDeviceVerove::OnLaserLineShow(int line, bool show) {
     }
     m_lightPath->SetLineVisible(line, show);
     RunOnPad([line, show](CZtVerovePadQt& pad) { pad.OnLaserLineShow(line, show); });
+}
+
+void CZtStimulationDeviceVerove::SetCalibrationMode(int mode) {
+    m_calibrationMode.store(mode);
+    RefreshPad();
+}
+
+void CZtStimulationDeviceVerove::SetConfigurationDialog(CZtVeroveConfig* dialog) {
+    m_configDialog = dialog;
+}
+
+void CZtStimulationDeviceVerove::OnVersionsChanged() {
+    if (m_configDialog) {
+        QMetaObject::invokeMethod(m_configDialog.data(), "UpdateDMDInfo");
+    }
 }
 
 void CZtStimulationDeviceVerove::OnExposureStateChanged() {

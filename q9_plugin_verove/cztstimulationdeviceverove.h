@@ -18,6 +18,7 @@
 
 #include "cztautocalibration.h"
 #include "cztcalibrationowner.h"
+#include "cztmanualcalibration.h"
 #include "cztverovecalibrationprocedures.h"
 #include "cztverovedmdadapter.h"
 #include "cztverovedriver.h"
@@ -42,6 +43,7 @@
 
 class QWidget;
 class CZtAutocalibrationDialog;
+class CZtVeroveConfig;
 class CZtVerovePadQt;
 class CZtVerovePadWrapper;
 class DMApi;
@@ -205,8 +207,8 @@ public:
     virtual int OnAutocalibrationEnd(bool apply) {
         return m_calibrationProcedures.OnAutocalibrationEnd(apply);
     }
-    virtual int OnManualCalibrationEnd() {
-        return m_calibrationProcedures.OnManualCalibrationEnd();
+    virtual int OnManualCalibrationEnd(bool apply) {
+        return m_calibrationProcedures.OnManualCalibrationEnd(apply);
     }
     virtual int OnAutocalibrationValidationPhase() {
         return m_calibrationProcedures.OnAutocalibrationValidationPhase();
@@ -235,6 +237,14 @@ public:
     }
     // The auto-calibration procedure and its last run.
     CZtAutocalibration& GetAutocalibration() { return *m_autocalibration; }
+    // The manual calibration's pairs and result.
+    CZtManualCalibration& GetManualCalibration() { return *m_manualCalibration; }
+    // 0 none, 2 a manual calibration runs; the pad shows it.
+    void SetCalibrationMode(int mode);
+    int GetCalibrationMode() const { return m_calibrationMode.load(); }
+    // The open configuration dialog, which follows device-manager, camera and version changes;
+    // null as it goes. GUI thread.
+    void SetConfigurationDialog(CZtVeroveConfig* dialog);
     // Accessors for the pad and the dialogs.
     virtual bool IsSimulated() override { return m_simulated; }
     virtual bool IsActive() { return m_active; }
@@ -255,6 +265,16 @@ public:
     // 1, 4, 6 or 8 (else -4 and nothing changes); a running manual shot is restarted at the new
     // depth.
     virtual int SetBitDepth(std::int32_t depth, bool force);
+    // Manual calibration (CZtManualCalibration): one pair of a DMD point and the camera image
+    // point where it shows; the square of half-size mirrors lit at a DMD point. After every
+    // operation above, so that the host's table of the device's slots keeps its order.
+    virtual int AddManualCalibrationPair(double dmdX, double dmdY, double cameraX, double cameraY) {
+        return m_manualCalibration->AddPair({dmdX, dmdY}, {cameraX, cameraY});
+    }
+    virtual int DisplayRectangleAtPos(std::int32_t x, std::int32_t y, std::int32_t halfSize) {
+        return m_manualCalibration->DisplayRectangleAtPos(
+            {static_cast<double>(x), static_cast<double>(y)}, halfSize);
+    }
 
     // The group (0-2) a group mask names, the lowest of its bits 0-2, and that bit. 0; -4 for an
     // empty mask; the outputs stay untouched when none of the three bits is set.
@@ -467,8 +487,8 @@ public:
     void OnDriverEvent(int code) override {}
     void OnExposureStateChanged() override;
     void SaveSettings() override { m_startup.SaveSettings(); }
-    // The configuration dialog shows the versions; it has none to refresh yet.
-    void OnVersionsChanged() override {}
+    // The configuration dialog shows the versions.
+    void OnVersionsChanged() override;
 
     // ---- IZtCalibrationOwner ----
     IZtGrabberProvider* GetGrabberProvider() override;
@@ -536,6 +556,9 @@ private:
     SZtVeroveDriverSettings m_driverSettings;
     // Stopped before the driver goes: its worker uses the driver.
     std::unique_ptr<CZtAutocalibration> m_autocalibration;
+    std::unique_ptr<CZtManualCalibration> m_manualCalibration;
+    std::atomic<int> m_calibrationMode{0};
+    QPointer<CZtVeroveConfig> m_configDialog;  // GUI thread
     std::atomic<bool> m_calibrationInProgress{false};
     std::atomic<bool> m_autocalibrationRunning{false};
     // One counted reference while set; m_aggregatorLock.

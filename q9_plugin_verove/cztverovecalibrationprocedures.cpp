@@ -10,13 +10,6 @@
 #include "zt/zt_devices.h"
 #include "zt/zt_macro.h"
 
-namespace {
-
-// Statuses of the slots whose work is not part of this device yet.
-constexpr int kNotSupported = -2;
-
-}  // namespace
-
 int CZtVeroveCalibrationProcedures::CheckConfigurationDataAndUpdateCalibration(bool* changed) {
     const char* function = "CZtStimulationDeviceVerove::CheckConfigurationDataAndUpdateCalibration";
     bool calibrationChanged = false;
@@ -100,7 +93,7 @@ int CZtVeroveCalibrationProcedures::OnAutocalibrationInit() {
 
 int CZtVeroveCalibrationProcedures::OnManualCalibrationInit() {
     VEROVE_LOG("CZtStimulationDeviceVerove::OnManualCalibrationInit", L"Start");
-    return kNotSupported;
+    return m_device.m_manualCalibration->Init();
 }
 
 int CZtVeroveCalibrationProcedures::AutocalibrationRun() {
@@ -113,9 +106,8 @@ int CZtVeroveCalibrationProcedures::OnAutocalibrationEnd(bool apply) {
     return m_device.m_autocalibration->End(apply);
 }
 
-int CZtVeroveCalibrationProcedures::OnManualCalibrationEnd() {
-    VEROVE_LOG("CZtStimulationDeviceVerove::OnManualCalibrationEnd", L"Start");
-    return kNotSupported;
+int CZtVeroveCalibrationProcedures::OnManualCalibrationEnd(bool apply) {
+    return m_device.m_manualCalibration->End(apply);
 }
 
 int CZtVeroveCalibrationProcedures::OnAutocalibrationValidationPhase() {
@@ -125,7 +117,7 @@ int CZtVeroveCalibrationProcedures::OnAutocalibrationValidationPhase() {
 
 int CZtVeroveCalibrationProcedures::OnManualcalibrationValidationPhase() {
     VEROVE_LOG("CZtStimulationDeviceVerove::OnManualcalibrationValidationPhase", L"Start");
-    return kNotSupported;
+    return m_device.m_manualCalibration->ValidationPhase();
 }
 
 void CZtVeroveCalibrationProcedures::SetCalibrated(EZtCalibrationState state) {

@@ -20,7 +20,7 @@ public:
     int OnManualCalibrationInit();
     int AutocalibrationRun();
     int OnAutocalibrationEnd(bool apply);
-    int OnManualCalibrationEnd();
+    int OnManualCalibrationEnd(bool apply);
     int OnAutocalibrationValidationPhase();
     int OnManualcalibrationValidationPhase();
     // Re-checks the optical configuration and loads the calibration that fits it.

@@ -2,6 +2,7 @@
 #include "cztverovedmdadapter.h"
 
 #include "cztstimulationdeviceverove.h"
+#include "cztveroveconfig.h"
 #include "cztverovenamemanager.h"
 #include "cztverovepadwrapper.h"
 #include "verove_log.h"
@@ -69,7 +70,7 @@ bool CZtVeroveDmdAdapter::HasDeviceCapability(ZT_DWORD code) {
 
 int CZtVeroveDmdAdapter::ShowConfigurationDialog(QWidget* parent) {
     VEROVE_LOG("CZtStimulationDeviceVerove::ShowConfigurationDialog", L"Start");
-    return kNotSupported;
+    return CZtVeroveConfig::RunModal(&m_device, parent);
 }
 
 int CZtVeroveDmdAdapter::ParameterByCode(ZT_DWORD code, void* value) {

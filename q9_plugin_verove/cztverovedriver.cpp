@@ -770,8 +770,17 @@ int CZtVeroveDriver::SetCalibrationMatrices(const CZtMatrix3& dmdToCamera,
     calibration->SetCalibrationDMDToCam(dmdToCamera);
     const int saved =
         calibration->SaveCalibrationMatrices(calibration->GetCurrentConfigurationString());
+    ReloadCalibration();
+    return saved;
+}
+
+int CZtVeroveDriver::ReloadCalibration() {
+    CZtCalibrationData* calibration = Calibration();
+    if (!calibration) {
+        return -12;
+    }
     bool changed = true;
-    calibration->LoadCalibration(&changed);
+    const int loaded = calibration->LoadCalibration(&changed);
     if (changed) {
         InvalidateCameraMappedPatterns();
         int currentId = 0;
@@ -786,7 +795,7 @@ int CZtVeroveDriver::SetCalibrationMatrices(const CZtMatrix3& dmdToCamera,
             ExposePattern(currentId, false);
         }
     }
-    return saved;
+    return loaded;
 }
 
 int CZtVeroveDriver::CameraFormatChanged() {

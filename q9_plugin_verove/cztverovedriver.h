@@ -104,6 +104,10 @@ public:
 
     // ---- Camera and calibration ----
     int SetCalibrationMatrices(const CZtMatrix3& dmdToCamera, const CZtMatrix3& cameraToDmd);
+    // Loads the stored calibration that fits the current configuration; when it changed, the
+    // camera-mapped patterns are rendered again and the active one shown again if it is one.
+    // The status of the load; -12 without calibration data.
+    int ReloadCalibration();
     int GetCurrentFormat(SZtGrabberFormatDesc* format);
     // rotation: R(a) for the software camera angle a; flip: y scaled by -1 when the image is
     // mirrored; centre: (ROI width / 2, ROI height / 2, 1), integer halves.

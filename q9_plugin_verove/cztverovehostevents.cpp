@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "cztstimulationdeviceverove.h"
+#include "cztveroveconfig.h"
 #include "cztverovepadqt.h"
 #include "cztverovepadwrapper.h"
 #include "verove_log.h"
@@ -37,6 +38,9 @@ int CZtVeroveHostEvents::HandleDMRefreshDelayed() {
     m_device.m_lightPath->RebuildCandidates();
     m_device.m_lightPath->ResolveAssociation();
     m_device.RefreshPad();
+    if (m_device.m_configDialog) {
+        m_device.m_configDialog->OnDeviceChanged();
+    }
     VEROVE_LOG("CZtStimulationDeviceVerove::HandleDMRefreshDelayed", L"End, return code %d", 0);
     return 0;
 }
@@ -55,6 +59,9 @@ int CZtVeroveHostEvents::HandleCameraNewParamsDelayed() {
     VEROVE_LOG("CZtStimulationDeviceVerove::HandleCameraNewParamsDelayed", L"Start");
     if (m_device.m_pad) {
         m_device.m_pad->OnUpdateStatusMessage();
+    }
+    if (m_device.m_configDialog) {
+        m_device.m_configDialog->OnDeviceChanged();
     }
     return 0;
 }

@@ -16,6 +16,7 @@
 #include "cztautocalibrationdialog.h"
 #include "cztpatterncombobox.h"
 #include "cztstimulationdeviceverove.h"
+#include "cztveroveconfig.h"
 #include "cztverovedriver.h"
 #include "cztverovelaserline.h"
 #include "cztverovepaddialogs.h"
@@ -249,8 +250,12 @@ void CZtVerovePadQt::OnButtonMatchFOVReleased() {
 }
 
 CZtQ9DialogForQt* CZtVerovePadQt::NewConfigurationDialog() {
-    VEROVE_LOG("CZtVerovePadQt::NewConfigurationDialog", L"No configuration dialog available.");
-    return nullptr;
+    if (!m_device) {
+        return nullptr;
+    }
+    auto* dialog = new CZtVeroveConfig(m_device, false);
+    dialog->SetupUi();
+    return dialog;
 }
 
 CZtQ9DialogForQt* CZtVerovePadQt::NewPatternDialog() {

@@ -248,3 +248,47 @@ QImage FrameImage(const SZtPicBuf& frame) {
     }
     return image;
 }
+
+bool LitSpotCentre(const SZtPicBuf& frame, QPointF* centre) {
+    if (frame.IsEmpty()) {
+        return false;
+    }
+    double sum = 0.0;
+    std::uint32_t brightest = 0;
+    std::uint32_t bx = 0;
+    std::uint32_t by = 0;
+    for (std::uint32_t y = 0; y < frame.height; ++y) {
+        for (std::uint32_t x = 0; x < frame.width; ++x) {
+            const std::uint32_t value = CZtPicBufAPI::GetValue(&frame, x, y);
+            sum += value;
+            if (value > brightest) {
+                brightest = value;
+                bx = x;
+                by = y;
+            }
+        }
+    }
+    const double mean = sum / (static_cast<double>(frame.width) * frame.height);
+    if (brightest <= mean) {
+        return false;
+    }
+    const double level = (mean + brightest) / 2.0;
+    constexpr std::uint32_t kReach = 60;
+    double weight = 0.0;
+    double cx = 0.0;
+    double cy = 0.0;
+    for (std::uint32_t y = by > kReach ? by - kReach : 0;
+         y < std::min(frame.height, by + kReach + 1); ++y) {
+        for (std::uint32_t x = bx > kReach ? bx - kReach : 0;
+             x < std::min(frame.width, bx + kReach + 1); ++x) {
+            const double above = CZtPicBufAPI::GetValue(&frame, x, y) - level;
+            if (above > 0.0) {
+                weight += above;
+                cx += above * (x + 0.5);
+                cy += above * (y + 0.5);
+            }
+        }
+    }
+    *centre = QPointF(cx / weight, cy / weight);
+    return true;
+}

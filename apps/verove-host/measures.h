@@ -45,6 +45,12 @@ CalibrationResidual MeasureCalibrationResidual(const Matrix3& truthDmdToSensor,
 // 8- or 9..16-bit picture; 0 for an empty one.
 std::uint32_t LitThreshold(const SZtPicBuf& frame);
 
+// Where a user sees the one lit spot of a frame: the centre of the pixels within 60 pixels of the
+// brightest that stand above half-way from the frame's mean to its brightest value, each weighted
+// by how far it stands above that level; image pixels, pixel (i, j) centred at (i + 0.5, j + 0.5).
+// False for an empty frame or one without a spot brighter than its mean.
+bool LitSpotCentre(const SZtPicBuf& frame, QPointF* centre);
+
 // Where the light landed against the ROIs, pixel by pixel.
 enum class Placement : std::uint8_t { Dark, LitInside, LitOutside, RoiNotLit };
 

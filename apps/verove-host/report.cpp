@@ -99,6 +99,10 @@ void Report::SetCalibrationResidual(double rmsPixels, double maxPixels) {
     m_residual = std::array<double, 2>{rmsPixels, maxPixels};
 }
 
+void Report::SetManualCalibrationResidual(double rmsPixels, double maxPixels) {
+    m_manualResidual = std::array<double, 2>{rmsPixels, maxPixels};
+}
+
 void Report::SetPlacementOverlap(int group, double fraction) {
     m_overlap.at(group) = fraction * 100.0;
 }
@@ -159,6 +163,12 @@ std::vector<std::array<QString, 2>> Report::SummaryRows() const {
         m_residual ? std::optional<double>((*m_residual)[1]) : std::nullopt;
     rows.push_back({kResidualRms, Marked(kResidualRms, NotMeasured(rms, 2))});
     rows.push_back({kResidualMax, Marked(kResidualMax, NotMeasured(max, 2))});
+    if (m_manualResidual) {
+        rows.push_back({QStringLiteral("Manual calibration residual RMS (camera px)"),
+                        QString::number((*m_manualResidual)[0], 'f', 3)});
+        rows.push_back({QStringLiteral("Manual calibration residual max (camera px)"),
+                        QString::number((*m_manualResidual)[1], 'f', 3)});
+    }
     rows.push_back(
         {kSquaresFound, Marked(kSquaresFound, m_squaresFound ? QString::number(*m_squaresFound)
                                                              : QStringLiteral("not measured"))});

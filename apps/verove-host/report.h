@@ -52,6 +52,9 @@ public:
     QString Verdict() const;
     // Against the scenario's ground truth, camera pixels.
     void SetCalibrationResidual(double rmsPixels, double maxPixels);
+    // The residual of the calibration made by hand (pairs found by eye), beside the automatic
+    // one's; its rows show only when it was measured.
+    void SetManualCalibrationResidual(double rmsPixels, double maxPixels);
     // How many squares the auto-calibration found, and what it says of its fit on its own pairs.
     void SetCalibrationSquares(int found) { m_squaresFound = found; }
     void SetCalibrationFit(const QString& text) { m_calibrationFit = text; }
@@ -110,6 +113,7 @@ private:
     std::vector<Picture> m_pictures;
     QStringList m_pictureErrors;
     std::optional<std::array<double, 2>> m_residual;  // RMS, maximum
+    std::optional<std::array<double, 2>> m_manualResidual;
     std::array<std::optional<double>, 3> m_overlap;
     std::array<std::optional<double>, 3> m_latency;
     std::array<std::optional<double>, 3> m_renderTime;

@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <cmath>
@@ -106,6 +107,11 @@ std::vector<Session::Step> Session::Steps() const {
     // The simulated unit's mirrors do not reach the simulated camera.
     if (!m_scenario.Dmd().simulator) {
         steps.push_back({"Show the DMD field to the camera", &Session::ShowDmdField});
+    }
+    // The manual calibration goes first: the automatic one then stores over it, and the protocol
+    // runs with the automatic calibration as before.
+    if (!m_scenario.Dmd().simulator) {
+        steps.push_back({"Calibrate manually and accept", &Session::CalibrateManually});
     }
     steps.push_back({"Calibrate automatically and accept", &Session::Calibrate});
     if (m_scenario.TurnsCameraAfterCalibration()) {
@@ -524,6 +530,72 @@ int Session::ShowDmdField(QString* detail) {
             .arg(frame.width)
             .arg(frame.height);
     return overlap >= 0.9 ? kExitDone : kExitFailed;
+}
+
+int Session::CalibrateManually(QString* detail) {
+    IZtStimulationDevice* device = Device();
+    if (!device) {
+        *detail = "no device";
+        return kExitFailed;
+    }
+    // The manual calibration dialog's steps, through the device's own operations: each square is
+    // lit, found in the live picture as a user finds it by eye, and paired; then validation and
+    // OK.
+    auto* operations = static_cast<IZtVeroveDeviceOperations*>(device);
+    const int started = operations->OnManualCalibrationInit();
+    if (started != 0) {
+        *detail = QStringLiteral("the device did not start its manual calibration (status %1)")
+                      .arg(started);
+        return kExitFailed;
+    }
+    const int columns = ScenarioDmd::kMirrorColumns;
+    const int rows = ScenarioDmd::kMirrorRows;
+    constexpr int kHalfSize = 7;
+    // Six points over the field, not on one line.
+    const std::array<QPointF, 6> fractions = {QPointF(0.125, 0.15), QPointF(0.875, 0.18),
+                                              QPointF(0.5, 0.5),    QPointF(0.15, 0.85),
+                                              QPointF(0.85, 0.83),  QPointF(0.33, 0.68)};
+    int paired = 0;
+    for (const QPointF& fraction : fractions) {
+        const auto x = static_cast<std::int32_t>(fraction.x() * columns);
+        const auto y = static_cast<std::int32_t>(fraction.y() * rows);
+        CZtGrabberSample sample;
+        QPointF camera;
+        if (operations->DisplayRectangleAtPos(x, y, kHalfSize) == 0 && sample.Capture() == 0 &&
+            LitSpotCentre(sample.GetPicture(), &camera) &&
+            operations->AddManualCalibrationPair(x, y, camera.x(), camera.y()) == 0) {
+            ++paired;
+        }
+    }
+    const int validated = operations->OnManualcalibrationValidationPhase();
+    operations->OnManualCalibrationEnd(true);
+    Matrix3 fitted{};
+    Matrix3 sensorToImage{};
+    QString key;
+    if (validated != 0 || paired < 3 || !StoredCalibration(&fitted, &key) ||
+        !SensorToImage(&sensorToImage)) {
+        *detail = QStringLiteral(
+                      "the manual calibration stored nothing (%1 of 6 squares paired, "
+                      "validation %2)")
+                      .arg(paired)
+                      .arg(validated);
+        return kExitFailed;
+    }
+    const zthost::CameraSetup& camera = m_scenario.Camera().setup;
+    const SZtRect region =
+        camera.roiOn ? camera.roi : SZtRect{0, 0, camera.sensorWidth, camera.sensorHeight};
+    const CalibrationResidual residual = MeasureCalibrationResidual(
+        AffineMatrix(m_scenario.Optics().dmdToSensor), fitted, sensorToImage, columns, rows,
+        QRectF(QPointF(region.left, region.top), QPointF(region.right, region.bottom)));
+    m_report->SetManualCalibrationResidual(residual.rms, residual.max);
+    *detail = QStringLiteral(
+                  "%1 of 6 squares paired by eye; stored for %2; residual %3 px rms, "
+                  "%4 px at most")
+                  .arg(paired)
+                  .arg(ConfigurationText(key))
+                  .arg(residual.rms, 0, 'f', 3)
+                  .arg(residual.max, 0, 'f', 3);
+    return kExitDone;
 }
 
 int Session::Calibrate(QString* detail) {

@@ -77,6 +77,7 @@ private:
     int StartUp(QString* detail);
     int CheckLightPath(QString* detail);
     int ShowDmdField(QString* detail);
+    int CalibrateManually(QString* detail);
     int TurnCamera(QString* detail);
     int DrawRois(QString* detail);
     int RunProtocol(QString* detail);

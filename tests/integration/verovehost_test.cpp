@@ -306,7 +306,12 @@ TEST_F(ScenarioRun, CameraTurnedAfterCalibrationStillPlacesTheLight) {
 
 TEST_F(ScenarioRun, BinningRoiScenarioRunsCompletelyAndQuietly) {
     const HostRun run = ExpectCompleteSession("binning-roi.json", {"--quiet"});
-    EXPECT_TRUE(run.out.contains("\n[8/12] Calibrate automatically and accept\n      30 of 30"));
+    // By hand first, six squares found by eye; then automatically, storing over it.
+    EXPECT_TRUE(run.out.contains(
+        "\n[8/13] Calibrate manually and accept\n      6 of 6 squares paired by eye"))
+        << run.out.toStdString();
+    EXPECT_TRUE(run.out.contains("\n[9/13] Calibrate automatically and accept\n      30 of 30"));
+    EXPECT_TRUE(Read("report.md").contains("| Manual calibration residual max (camera px) | 0."));
     // The uncalibrated device switched the camera region off; the ROIs are drawn on it again.
     EXPECT_TRUE(Read("report.md").contains("| done | camera region on again; S1: 1 ROI"));
 }

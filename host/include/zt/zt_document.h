@@ -69,6 +69,9 @@ public:
     virtual int SetViewTitle(int view, const wchar_t* title) = 0;
     // Makes the document current and the view its active one. -5 also for a closed document.
     virtual int ActivateView(int view) = 0;
+    // The centre of the picture the view shows, in image pixels (the view shows the whole
+    // picture). -5 for a view that does not exist; -9 while the document shows no picture.
+    virtual int GetViewCentre(int view, double* x, double* y) = 0;
 
     // ---- ROIs ----
     // Removes every ROI as one user action named actionName (the name the host's undo shows).
@@ -78,6 +81,11 @@ public:
     virtual int GetRois(CZtRoiObjectList* rois) = 0;
     // Whether an ROI passes the host's stimulation test (CZtRoiObject::IsStimulationRoi).
     virtual bool HasStimulationRoi() = 0;
+    // Removes every ROI marked for stimulation as one user action named actionName.
+    virtual int ClearStimulationRois(const wchar_t* actionName) = 0;
+    // Moves the ROI with the identifier so that its centre (a point: the point) lies at (x, y),
+    // as the user drags it. -4 for an identifier no ROI has.
+    virtual int MoveRoi(std::uint32_t id, double x, double y) = 0;
 };
 
 // ---- Documents ---------------------------------------------------------------------------------
@@ -110,6 +118,9 @@ ZTHOST_API void ZT_SetAutoLookUpTables(bool on);
 // The objective of the nosepiece's current position (the first nosepiece of the device manager).
 // 0; -4 for null.
 ZTHOST_API int ZT_GetSelectedObjective(SZtObjective* objective);
+// The objective the host's objective database keeps under the nosepiece's objective code. 0;
+// -4 for null; -5 when the database does not know the code (objective then untouched).
+ZTHOST_API int ZT_GetObjectiveByCode(const wchar_t* code, SZtObjective* objective);
 // The magnification of the camera's adapter, by which the objective's pixel size is divided.
 // 0; -4 for null.
 ZTHOST_API int ZT_GetCameraCalibrationZoom(double* zoom);

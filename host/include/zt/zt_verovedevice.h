@@ -41,13 +41,14 @@ public:
     virtual void DeviceReserved49() = 0;                         // 49
     virtual void DeviceReserved50() = 0;                         // 50
     virtual int OnAutocalibrationInit() = 0;                     // 51
-    virtual void DeviceReserved52() = 0;                         // 52
+    virtual int OnManualCalibrationInit() = 0;                   // 52
     virtual int AutocalibrationRun() = 0;                        // 53
     // apply: store a good result (OK); false drops it (Cancel).
-    virtual int OnAutocalibrationEnd(bool apply) = 0;    // 54
-    virtual void DeviceReserved55() = 0;                 // 55
-    virtual int OnAutocalibrationValidationPhase() = 0;  // 56
-    virtual void DeviceReserved57() = 0;                 // 57
+    virtual int OnAutocalibrationEnd(bool apply) = 0;  // 54
+    // apply: store the validated result (OK); false drops it (Cancel).
+    virtual int OnManualCalibrationEnd(bool apply) = 0;    // 55
+    virtual int OnAutocalibrationValidationPhase() = 0;    // 56
+    virtual int OnManualcalibrationValidationPhase() = 0;  // 57
     // Percent: 3 per square found.
     virtual double GetAutocalibrationProgress() = 0;  // 58
     virtual void DeviceReserved59() = 0;              // 59 IsSimulated
@@ -63,4 +64,10 @@ public:
     virtual void DeviceReserved69() = 0;              // 69
     // 1, 4, 6 or 8; force sets it even when the device has that depth already.
     virtual int SetBitDepth(std::int32_t depth, bool force) = 0;  // 70
+    // Manual calibration: 0 when the pair joined the lists, else -9.
+    virtual int AddManualCalibrationPair(double dmdX, double dmdY, double cameraX,
+                                         double cameraY) = 0;  // 71
+    // Lights the square of 2 halfSize mirrors centred on (x, y), clipped to the DMD.
+    virtual int DisplayRectangleAtPos(std::int32_t x, std::int32_t y,
+                                      std::int32_t halfSize) = 0;  // 72
 };

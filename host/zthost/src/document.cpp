@@ -81,6 +81,22 @@ int Document::LoadSample(const CZtGrabberSample* sample, const SZtPictureMetadat
     return 0;
 }
 
+int Document::GetViewCentre(int view, double* x, double* y) {
+    if (!x || !y) {
+        return -4;
+    }
+    std::lock_guard lock(m_mutex);
+    if (view < 0 || view >= static_cast<int>(m_viewTitles.size())) {
+        return -5;
+    }
+    if (m_picture.IsEmpty()) {
+        return -9;
+    }
+    *x = m_picture.width / 2.0;
+    *y = m_picture.height / 2.0;
+    return 0;
+}
+
 int Document::GetPicture(SZtPicBuf* picture) {
     if (!picture) {
         return -4;
@@ -212,6 +228,60 @@ bool Document::HasStimulationRoi() {
     std::lock_guard lock(m_mutex);
     return std::any_of(m_rois.begin(), m_rois.end(),
                        [](const CZtRoiObject& roi) { return roi.IsStimulationRoi(); });
+}
+
+int Document::ClearStimulationRois(const wchar_t* actionName) {
+    if (!actionName) {
+        return -4;
+    }
+    std::lock_guard lock(m_mutex);
+    CZtRoiObjectList kept;
+    for (const CZtRoiObject& roi : m_rois) {
+        if (!roi.GetStimulation()) {
+            kept.Add(roi);
+        }
+    }
+    m_rois = kept;
+    m_roiActions.push_back(actionName);
+    return 0;
+}
+
+int Document::MoveRoi(std::uint32_t id, double x, double y) {
+    std::lock_guard lock(m_mutex);
+    for (int i = 0; i < m_rois.GetCount(); ++i) {
+        CZtRoiObject* roi = m_rois.GetAt(i);
+        if (roi->GetId() != id) {
+            continue;
+        }
+        std::vector<double> geometry = roi->GetGeometry();
+        if (geometry.size() < 2) {
+            return -4;
+        }
+        double dx = 0.0;
+        double dy = 0.0;
+        if (roi->GetType() == ZT_ROITYPE_POLYGON) {
+            // A polygon's centre is the mean of its corners.
+            const std::size_t corners = geometry.size() / 2;
+            double cx = 0.0;
+            double cy = 0.0;
+            for (std::size_t k = 0; k < corners; ++k) {
+                cx += geometry[2 * k];
+                cy += geometry[2 * k + 1];
+            }
+            dx = x - cx / corners;
+            dy = y - cy / corners;
+            for (std::size_t k = 0; k < corners; ++k) {
+                geometry[2 * k] += dx;
+                geometry[2 * k + 1] += dy;
+            }
+        } else {
+            geometry[0] = x;
+            geometry[1] = y;
+        }
+        roi->SetGeometry(roi->GetType(), geometry, roi->GetAngle());
+        return 0;
+    }
+    return -4;
 }
 
 void Document::SetOpen(bool open) {

@@ -34,11 +34,14 @@ public:
     int GetViewTitle(int view, CZtStringW* title) override;
     int SetViewTitle(int view, const wchar_t* title) override;
     int ActivateView(int view) override;
+    int GetViewCentre(int view, double* x, double* y) override;
 
     int ClearAllRois(const wchar_t* actionName) override;
     int AddRoi(const CZtRoiObject* roi) override;
     int GetRois(CZtRoiObjectList* rois) override;
     bool HasStimulationRoi() override;
+    int ClearStimulationRois(const wchar_t* actionName) override;
+    int MoveRoi(std::uint32_t id, double x, double y) override;
 
     // The store's side.
     void SetOpen(bool open);

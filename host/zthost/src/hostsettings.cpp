@@ -93,6 +93,16 @@ SZtObjective HostSettings::Objective(const std::wstring& code) {
     return unknown;
 }
 
+bool HostSettings::FindObjective(const std::wstring& code, SZtObjective* objective) {
+    std::lock_guard lock(m_mutex);
+    const auto found = m_objectives.find(code);
+    if (found == m_objectives.end()) {
+        return false;
+    }
+    *objective = found->second;
+    return true;
+}
+
 void HostSettings::SetCameraZoom(double zoom) {
     std::lock_guard lock(m_mutex);
     m_cameraZoom = zoom;
@@ -184,6 +194,13 @@ int ZT_GetSelectedObjective(SZtObjective* objective) {
     }
     *objective = HostSettings::Instance().Objective(SelectedObjectiveCode());
     return 0;
+}
+
+int ZT_GetObjectiveByCode(const wchar_t* code, SZtObjective* objective) {
+    if (!code || !objective) {
+        return -4;
+    }
+    return HostSettings::Instance().FindObjective(code, objective) ? 0 : -5;
 }
 
 int ZT_GetCameraCalibrationZoom(double* zoom) {

@@ -29,6 +29,8 @@ public:
 
     void SetObjective(const SZtObjective& objective);
     // The database's entry for the code; "Uncalibrated" without calibration when it has none.
+    // The database's objective of code; false when it has none.
+    bool FindObjective(const std::wstring& code, SZtObjective* objective);
     SZtObjective Objective(const std::wstring& code);
     void SetCameraZoom(double zoom);
     double CameraZoom();
