@@ -6,16 +6,10 @@
 #include "cztstimulationdeviceverove.h"
 #include "cztverovepadwrapper.h"
 #include "verove_log.h"
+#include "verovestatus.h"
 #include "zt/zt_camera.h"
 #include "zt/zt_devices.h"
 #include "zt/zt_macro.h"
-
-namespace {
-
-// Statuses of the slots whose work is not part of this device yet.
-constexpr int kNotSupported = -2;
-
-}  // namespace
 
 int CZtVeroveCalibrationProcedures::CheckConfigurationDataAndUpdateCalibration(bool* changed) {
     const char* function = "CZtStimulationDeviceVerove::CheckConfigurationDataAndUpdateCalibration";
@@ -25,12 +19,12 @@ int CZtVeroveCalibrationProcedures::CheckConfigurationDataAndUpdateCalibration(b
             *changed = false;
         }
         VEROVE_LOG(function, L"Aborting, autocalibration in progress...");
-        return -9;
+        return VeroveStatus::kRefused;
     }
     CZtVeroveDriver* driver = m_device.GetDriver();
     if (!driver) {
         VEROVE_LOG(function, L"End - Fail");
-        return -12;
+        return VeroveStatus::kNoDriver;
     }
     DMApi* devices = m_device.DeviceManager();
     CZtCalibrationData* calibration = m_device.GetCalibrationData();
@@ -100,7 +94,7 @@ int CZtVeroveCalibrationProcedures::OnAutocalibrationInit() {
 
 int CZtVeroveCalibrationProcedures::OnManualCalibrationInit() {
     VEROVE_LOG("CZtStimulationDeviceVerove::OnManualCalibrationInit", L"Start");
-    return kNotSupported;
+    return VeroveStatus::kNotSupported;
 }
 
 int CZtVeroveCalibrationProcedures::AutocalibrationRun() {
@@ -115,7 +109,7 @@ int CZtVeroveCalibrationProcedures::OnAutocalibrationEnd(bool apply) {
 
 int CZtVeroveCalibrationProcedures::OnManualCalibrationEnd() {
     VEROVE_LOG("CZtStimulationDeviceVerove::OnManualCalibrationEnd", L"Start");
-    return kNotSupported;
+    return VeroveStatus::kNotSupported;
 }
 
 int CZtVeroveCalibrationProcedures::OnAutocalibrationValidationPhase() {
@@ -125,7 +119,7 @@ int CZtVeroveCalibrationProcedures::OnAutocalibrationValidationPhase() {
 
 int CZtVeroveCalibrationProcedures::OnManualcalibrationValidationPhase() {
     VEROVE_LOG("CZtStimulationDeviceVerove::OnManualcalibrationValidationPhase", L"Start");
-    return kNotSupported;
+    return VeroveStatus::kNotSupported;
 }
 
 void CZtVeroveCalibrationProcedures::SetCalibrated(EZtCalibrationState state) {
