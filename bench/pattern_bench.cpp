@@ -3,6 +3,7 @@
 
 #include <vector>
 
+#include "bench_ratio.h"
 #include "bench_scene.h"
 
 namespace {
@@ -11,6 +12,8 @@ namespace {
 void RenderFresh(benchmark::State& state, CBenchScene& scene, CZtPattern& pattern,
                  std::uint32_t bitDepth, bool packed) {
     std::vector<std::uint8_t> frame(std::size_t{scene.width} * scene.height);
+    // Against a copy of the DMD's grey picture.
+    const CMemcpyRatio ratio(std::size_t{scene.width} * scene.height);
     for (auto _ : state) {
         pattern.SetValid(false);
         if (pattern.GetBitmap(frame.data(), bitDepth, packed, &scene.format, scene.Calibration()) !=
@@ -20,6 +23,7 @@ void RenderFresh(benchmark::State& state, CBenchScene& scene, CZtPattern& patter
         }
         benchmark::DoNotOptimize(frame.data());
     }
+    ratio.Report(state);
     state.counters["mirrors/s"] = benchmark::Counter(double(scene.width) * scene.height,
                                                      benchmark::Counter::kIsIterationInvariantRate);
 }
@@ -60,10 +64,12 @@ void BM_MapNearest(benchmark::State& state) {
     CBenchScene scene(state.range(0), state.range(1));
     SZtPicBuf dmd;
     CZtPicBufAPI::Alloc(&dmd, scene.width, scene.height, 8, 1);
+    const CMemcpyRatio ratio(std::size_t{scene.width} * scene.height);
     for (auto _ : state) {
         CZtPattern::MapNearest(scene.CameraPicture(), scene.DmdToImage(), &dmd);
         benchmark::DoNotOptimize(dmd.data);
     }
+    ratio.Report(state);
     state.counters["mirrors/s"] = benchmark::Counter(double(scene.width) * scene.height,
                                                      benchmark::Counter::kIsIterationInvariantRate);
 }

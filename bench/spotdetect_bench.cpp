@@ -2,6 +2,7 @@
 #include <benchmark/benchmark.h>
 
 #include "bench_frame.h"
+#include "bench_ratio.h"
 #include "verove_sample_analysis.h"
 
 namespace {
@@ -9,6 +10,7 @@ namespace {
 // Detections in frame after frame by one detector, as a calibration runs it.
 void DetectSpots(benchmark::State& state, const SZtPicBuf& frame) {
     CZtSpotDetector detector;
+    const CMemcpyRatio ratio(std::size_t{frame.stride} * frame.height);
     for (auto _ : state) {
         SZtPointD point;
         if (detector.DetectSpot(&frame, &point) != 0) {
@@ -17,6 +19,7 @@ void DetectSpots(benchmark::State& state, const SZtPicBuf& frame) {
         }
         benchmark::DoNotOptimize(point);
     }
+    ratio.Report(state);
 }
 
 // Arguments: frame width and height.

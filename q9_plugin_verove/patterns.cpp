@@ -48,49 +48,49 @@ SZtRect CameraRoi(const SZtGrabberFormatValue& format, CZtCalibrationData* calib
     return IsEmptyRect(rect) ? format.imageRect : rect;
 }
 
-bool IsBinary(const SZtPicBuf& picture) {
-    for (std::uint32_t y = 0; y < picture.height; ++y) {
-        const std::uint8_t* row = picture.Row(y);
-        std::uint8_t grey = 0;
-        for (std::uint32_t x = 0; x < picture.width; ++x) {
-            grey |= static_cast<std::uint8_t>(row[x] + 1) > 1;
-        }
-        if (grey) {
-            return false;
-        }
+// Gives picture width x height 8-bit grey pixels, keeping the ones it has when it already is of
+// that format: a render that writes every pixel then neither allocates nor faults pages in.
+int KeepPicture(SZtPicBuf* picture, std::uint32_t width, std::uint32_t height) {
+    if (picture->ownsData && picture->width == width && picture->height == height &&
+        picture->bitsPerComponent == 8 && picture->components == 1) {
+        return 0;
     }
-    return true;
+    return CZtPicBufAPI::Alloc(picture, width, height, 8, 1);
 }
 
-// Reduces an 8-bit picture in place to the levels 0 and 255.
-void DitherToTwoLevels(SZtPicBuf* picture, std::uint32_t method) {
-    // A picture of only 0 and 255 leaves no quantisation error to diffuse, and every dither type
-    // keeps it as it is: skipping the reduction then gives the same pixels, much faster.
-    if (IsBinary(*picture)) {
-        return;
+// The first row of a picture with a non-zero pixel (height when none has), and whether any pixel
+// is neither 0 nor 255.
+std::uint32_t FirstLitRow(const SZtPicBuf& picture, bool* grey) {
+    std::uint32_t first = picture.height;
+    *grey = false;
+    for (std::uint32_t y = 0; y < picture.height; ++y) {
+        const std::uint8_t* row = picture.Row(y);
+        std::uint8_t lit = 0;
+        std::uint8_t between = 0;
+        for (std::uint32_t x = 0; x < picture.width; ++x) {
+            lit |= row[x];
+            between |= static_cast<std::uint8_t>(row[x] + 1) > 1;
+        }
+        if (lit && first == picture.height) {
+            first = y;
+        }
+        if (between) {
+            *grey = true;
+            return first;
+        }
     }
-    const IppiDitherType type = kDitherTypes[method < 5 ? method : 1];
-    const IppiSize roi = {static_cast<int>(picture->width), static_cast<int>(picture->height)};
-    int bufferSize = 0;
-    if (ippiReduceBitsGetBufferSize(ippC1, roi, 0, type, &bufferSize) != ippStsNoErr) {
-        return;
-    }
-    std::vector<Ipp8u> buffer(static_cast<std::size_t>(bufferSize));
-    std::vector<Ipp8u> result(std::size_t{picture->stride} * picture->height);
-    const int step = static_cast<int>(picture->stride);
-    if (ippiReduceBits_8u_C1R(picture->data, step, result.data(), step, roi, 0, type, 2,
-                              buffer.data()) == ippStsNoErr) {
-        std::memcpy(picture->data, result.data(), result.size());
-    }
+    return first;
 }
 
 static_assert(std::endian::native == std::endian::little, "PackBits reads pixels as words");
 
-// Sets bit 7 - x % 8 of byte y * rowBytes + x / 8 for every non-zero pixel.
-void PackBits(const SZtPicBuf& picture, std::size_t rowBytes, std::vector<std::uint8_t>* frame) {
+// Sets bit 7 - x % 8 of byte y * rowBytes + x / 8 for every non-zero pixel of the rows from
+// firstRow on; the frame's bits start cleared.
+void PackBits(const SZtPicBuf& picture, std::uint32_t firstRow, std::size_t rowBytes,
+              std::vector<std::uint8_t>* frame) {
     std::uint8_t* out = frame->data();
     const std::size_t size = frame->size();
-    for (std::uint32_t y = 0; y < picture.height; ++y) {
+    for (std::uint32_t y = firstRow; y < picture.height; ++y) {
         const std::uint8_t* row = picture.Row(y);
         const std::size_t rowStart = std::size_t{y} * rowBytes;
         std::uint32_t x = 0;
@@ -289,30 +289,33 @@ int CZtPattern::GetBitmap(std::uint8_t* frame, std::uint32_t bitDepth, bool pack
     }
     ++m_renderCount;
 
-    SZtPicBuf dmd;
-    SZtPicBuf* result = &m_work;
+    const SZtPicBuf* result = &m_bitmap;
     if (m_mapping == 0) {
         if (m_bitmap.IsEmpty()) {
             return 0;
         }
-        const int fitted =
-            FitTo(m_bitmap, m_width, m_height, false, "CZtPattern::GetBitmap", &m_work);
-        if (fitted != 0) {
-            return fitted;
+        // A bitmap of the DMD's size is rendered straight from where it is.
+        if (m_bitmap.width != m_width || m_bitmap.height != m_height) {
+            const int fitted =
+                FitTo(m_bitmap, m_width, m_height, false, "CZtPattern::GetBitmap", &m_work);
+            if (fitted != 0) {
+                return fitted;
+            }
+            result = &m_work;
         }
     } else {
-        bool built = false;
-        const int status = BuildCameraPicture(cameraFormat, calibration, &built);
-        if (status != 0 || !built) {
+        const SZtPicBuf* camera = nullptr;
+        const int status = BuildCameraPicture(cameraFormat, calibration, &camera);
+        if (status != 0 || !camera) {
             return status;
         }
-        const int mapped = MapToDmd(cameraFormat, calibration, &dmd);
+        const int mapped = MapToDmd(*camera, cameraFormat, calibration, &m_dmd);
         if (mapped != 0) {
             return mapped;
         }
-        result = &dmd;
+        result = &m_dmd;
     }
-    RenderFromWork(result, bitDepth, packed);
+    RenderFromWork(*result, bitDepth, packed);
 
     m_valid = true;
     m_renderedBitDepth = bitDepth;
@@ -321,22 +324,56 @@ int CZtPattern::GetBitmap(std::uint8_t* frame, std::uint32_t bitDepth, bool pack
     return 0;
 }
 
-void CZtPattern::RenderFromWork(SZtPicBuf* picture, std::uint32_t bitDepth, bool packed) {
+void CZtPattern::RenderFromWork(const SZtPicBuf& picture, std::uint32_t bitDepth, bool packed) {
     if (bitDepth == 1) {
-        DitherToTwoLevels(picture, m_ditheringMethod);
-        PackBits(*picture, packed ? m_width / 8 : m_width, &m_rendered);
+        const std::size_t rowBytes = packed ? m_width / 8 : m_width;
+        bool grey = false;
+        const std::uint32_t firstLit = FirstLitRow(picture, &grey);
+        // A picture of only 0 and 255 leaves no quantisation error to diffuse, and every dither
+        // type keeps it as it is.
+        if (!grey) {
+            PackBits(picture, firstLit, rowBytes, &m_rendered);
+            return;
+        }
+        // Rows of 0 above the first lit one carry no error into it and stay 0 under every dither
+        // type; Bayer's matrix repeats every fourth row, so the rows dithered start on such a row.
+        const std::uint32_t first = firstLit & ~3u;
+        if (DitherToTwoLevels(picture, first) == 0) {
+            PackBits(m_dithered, first, rowBytes, &m_rendered);
+        } else {
+            PackBits(picture, firstLit, rowBytes, &m_rendered);
+        }
         return;
     }
     const std::uint32_t shift = 8 - bitDepth;
-    const std::uint32_t width = std::min(picture->width, m_width);
-    const std::uint32_t height = std::min(picture->height, m_height);
+    const std::uint32_t width = std::min(picture.width, m_width);
+    const std::uint32_t height = std::min(picture.height, m_height);
     for (std::uint32_t y = 0; y < height; ++y) {
-        const std::uint8_t* row = picture->Row(y);
+        const std::uint8_t* row = picture.Row(y);
         std::uint8_t* out = m_rendered.data() + std::size_t{y} * m_width;
         for (std::uint32_t x = 0; x < width; ++x) {
             out[x] = static_cast<std::uint8_t>(row[x] >> shift);
         }
     }
+}
+
+int CZtPattern::DitherToTwoLevels(const SZtPicBuf& picture, std::uint32_t firstRow) {
+    const IppiDitherType type = kDitherTypes[m_ditheringMethod < 5 ? m_ditheringMethod : 1];
+    const IppiSize roi = {static_cast<int>(picture.width),
+                          static_cast<int>(picture.height - firstRow)};
+    int bufferSize = 0;
+    if (ippiReduceBitsGetBufferSize(ippC1, roi, 0, type, &bufferSize) != ippStsNoErr ||
+        KeepPicture(&m_dithered, picture.width, picture.height) != 0) {
+        return -9;
+    }
+    if (m_ditherBuffer.size() < static_cast<std::size_t>(bufferSize)) {
+        m_ditherBuffer.resize(static_cast<std::size_t>(bufferSize));
+    }
+    return ippiReduceBits_8u_C1R(picture.Row(firstRow), static_cast<int>(picture.stride),
+                                 m_dithered.Row(firstRow), static_cast<int>(m_dithered.stride), roi,
+                                 0, type, 2, m_ditherBuffer.data()) == ippStsNoErr
+               ? 0
+               : -9;
 }
 
 int CZtPattern::FitTo(const SZtPicBuf& source, std::uint32_t targetWidth,
@@ -382,11 +419,11 @@ int CZtPattern::FitTo(const SZtPicBuf& source, std::uint32_t targetWidth,
 }
 
 int CZtPattern::BuildCameraPicture(const SZtGrabberFormatValue* cameraFormat,
-                                   CZtCalibrationData* calibration, bool* built) {
-    *built = false;
+                                   CZtCalibrationData* calibration, const SZtPicBuf** picture) {
+    *picture = nullptr;
     if (m_kind == 0 && HasStimulationAreas() && m_areaMask) {
         const int status = BuildAreaPicture();
-        *built = status == 0;
+        *picture = status == 0 ? &m_work : nullptr;
         return status;
     }
     if (m_kind != 1 || m_bitmap.IsEmpty()) {
@@ -398,22 +435,23 @@ int CZtPattern::BuildCameraPicture(const SZtGrabberFormatValue* cameraFormat,
     const SZtRect roi = CameraRoi(*cameraFormat, calibration);
     const std::uint32_t roiWidth = roi.right - roi.left;
     const std::uint32_t roiHeight = roi.bottom - roi.top;
-    int status = 0;
     if (m_bitmap.width == std::round(roiWidth / cameraFormat->binningX) &&
         m_bitmap.height == std::round(roiHeight / cameraFormat->binningY)) {
-        status = CZtPicBufAPI::Copy(&m_bitmap, &m_work) == 0 ? 0 : -9;
-    } else {
-        status = FitTo(m_bitmap, roiWidth, roiHeight, false, "CZtPattern::GetBitmap", &m_work);
+        *picture = &m_bitmap;
+        return 0;
     }
-    *built = status == 0;
+    const int status =
+        FitTo(m_bitmap, roiWidth, roiHeight, false, "CZtPattern::GetBitmap", &m_work);
+    *picture = status == 0 ? &m_work : nullptr;
     return status;
 }
 
 int CZtPattern::BuildAreaPicture() {
     const SZtRLEPicBuf* mask = m_areaMask.get();
-    if (CZtPicBufAPI::Alloc(&m_work, mask->width, mask->height, 8, 1) != 0) {
+    if (KeepPicture(&m_work, mask->width, mask->height) != 0) {
         return -9;
     }
+    CZtPicBufAPI::Zero(&m_work);
     const int objects =
         std::min(CZtRLEPicBufAPI::GetObjectCount(mask), static_cast<int>(m_areas.size()));
     for (int i = 0; i < objects; ++i) {
@@ -431,6 +469,15 @@ int CZtPattern::BuildAreaPicture() {
             return static_cast<std::uint8_t>(std::clamp(std::trunc(value), 0.0, 255.0));
         };
         const auto gradient = [&](double t) { return level(std::min(t * (hi - lo) + lo, 255.0)); };
+        // Across the box a gradient's value depends on the column alone: one per column, reused
+        // by every run of the object.
+        if (area.intensityMode == 2 || area.intensityMode == 3) {
+            m_columnLevels.resize(static_cast<std::size_t>(right - left) + 1);
+            for (std::size_t k = 0; k < m_columnLevels.size(); ++k) {
+                const double t = static_cast<double>(k) / width;
+                m_columnLevels[k] = gradient(area.intensityMode == 2 ? t : 1.0 - t);
+            }
+        }
         // The object's runs are exactly the non-zero pixels of its extracted mask picture.
         for (const SZtRLERun& run : mask->objects[static_cast<std::size_t>(i)].runs) {
             std::uint8_t* out = m_work.Row(static_cast<std::uint32_t>(run.y)) + run.x;
@@ -445,10 +492,7 @@ int CZtPattern::BuildAreaPicture() {
                     break;
                 case 2:
                 case 3:
-                    for (std::size_t k = 0; k < length; ++k) {
-                        const double t = (run.x + static_cast<double>(k) - left) / width;
-                        out[k] = gradient(area.intensityMode == 2 ? t : 1.0 - t);
-                    }
+                    std::memcpy(out, m_columnLevels.data() + (run.x - left), length);
                     break;
                 case 4:
                     std::memset(out, gradient((run.y - top) / height), length);
@@ -462,8 +506,8 @@ int CZtPattern::BuildAreaPicture() {
     return 0;
 }
 
-int CZtPattern::MapToDmd(const SZtGrabberFormatValue* cameraFormat, CZtCalibrationData* calibration,
-                         SZtPicBuf* dmd) const {
+int CZtPattern::MapToDmd(const SZtPicBuf& camera, const SZtGrabberFormatValue* cameraFormat,
+                         CZtCalibrationData* calibration, SZtPicBuf* dmd) const {
     if (!cameraFormat || !calibration) {
         return -9;
     }
@@ -479,11 +523,12 @@ int CZtPattern::MapToDmd(const SZtGrabberFormatValue* cameraFormat, CZtCalibrati
     const CZtMatrix3 dmdToCamera = calibration->GetMappingDMDToCam();
     double dmdToImage[9];
     Multiply3(chipToImage, dmdToCamera.data(), dmdToImage);
-    if (CZtPicBufAPI::Alloc(dmd, m_width, m_height, 8, 1) != 0) {
+    // MapNearest writes every mirror.
+    if (KeepPicture(dmd, m_width, m_height) != 0) {
         return -9;
     }
     ToIndexCoordinates(dmdToImage);
-    MapNearest(m_work, dmdToImage, dmd);
+    MapNearest(camera, dmdToImage, dmd);
     return 0;
 }
 
@@ -661,12 +706,12 @@ int CZtPattern::SaveTransformed(const wchar_t* path, const SZtGrabberFormatValue
     if (!m_hasAreas || m_kind != 0) {
         return -9;
     }
-    bool built = false;
-    if (BuildCameraPicture(cameraFormat, calibration, &built) != 0 || !built) {
+    const SZtPicBuf* camera = nullptr;
+    if (BuildCameraPicture(cameraFormat, calibration, &camera) != 0 || !camera) {
         return -9;
     }
     SZtPicBuf dmd;
-    if (MapToDmd(cameraFormat, calibration, &dmd) != 0) {
+    if (MapToDmd(*camera, cameraFormat, calibration, &dmd) != 0) {
         return -9;
     }
     VEROVE_LOG(kFunction, L"Saving DMD pattern to %s", path ? path : L"");

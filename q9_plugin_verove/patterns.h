@@ -92,18 +92,26 @@ public:
 private:
     int FitTo(const SZtPicBuf& source, std::uint32_t targetWidth, std::uint32_t targetHeight,
               bool camera, const char* function, SZtPicBuf* target) const;
+    // The camera picture to map (m_work or the bitmap), or null when there is none.
     int BuildCameraPicture(const SZtGrabberFormatValue* cameraFormat,
-                           CZtCalibrationData* calibration, bool* built);
+                           CZtCalibrationData* calibration, const SZtPicBuf** picture);
     int BuildAreaPicture();
-    int MapToDmd(const SZtGrabberFormatValue* cameraFormat, CZtCalibrationData* calibration,
-                 SZtPicBuf* dmd) const;
-    void RenderFromWork(SZtPicBuf* picture, std::uint32_t bitDepth, bool packed);
+    int MapToDmd(const SZtPicBuf& camera, const SZtGrabberFormatValue* cameraFormat,
+                 CZtCalibrationData* calibration, SZtPicBuf* dmd) const;
+    void RenderFromWork(const SZtPicBuf& picture, std::uint32_t bitDepth, bool packed);
+    // Reduces the rows from firstRow on into m_dithered's rows, levels 0 and 255. 0 or -9.
+    int DitherToTwoLevels(const SZtPicBuf& picture, std::uint32_t firstRow);
 
     CZtStringW m_strName;
     CZtStringW m_strFilePath;
     std::uint32_t m_id = 0;
     SZtPicBuf m_bitmap;
     SZtPicBuf m_work;
+    // Kept from render to render, so that a render allocates nothing once the sizes are known.
+    SZtPicBuf m_dmd;
+    SZtPicBuf m_dithered;
+    std::vector<std::uint8_t> m_ditherBuffer;
+    std::vector<std::uint8_t> m_columnLevels;
     std::unique_ptr<SZtRLEPicBuf> m_areaMask;
     std::vector<std::uint8_t> m_rendered;
     std::vector<SZtStimulationArea> m_areas;

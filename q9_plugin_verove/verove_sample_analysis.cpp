@@ -5,6 +5,7 @@
 #include <lapacke.h>
 
 #include <algorithm>
+#include <atomic>
 #include <bit>
 #include <cmath>
 #include <cstring>
@@ -18,8 +19,8 @@
 #define VEROVE_SSE2 1
 #include <emmintrin.h>
 #endif
-// GCC and Clang compile the contrast stretch's AVX-512 steps into a function of its own, which
-// runs only when the processor has them; the rest of the library stays plain x86-64.
+// GCC and Clang compile the contrast stretch's AVX-512 and AVX2 steps into functions of their own,
+// which run only when the processor has them; the rest of the library stays plain x86-64.
 #if defined(VEROVE_SSE2) && defined(__x86_64__) && defined(__GNUC__)
 #define VEROVE_AVX512 1
 // GCC 12's AVX-512 header fills "undefined" vectors from themselves, which its own warnings
@@ -211,7 +212,34 @@ __attribute__((target("avx512f,avx512bw"))) std::uint32_t StretchRow16Avx512(
     }
     return x;
 }
+
+// StretchRow16Avx512 eight pixels at a time, in two vectors of four doubles.
+__attribute__((target("avx2"))) std::uint32_t StretchRow16Avx2(const std::uint16_t* in,
+                                                               std::uint16_t* out,
+                                                               std::uint32_t width,
+                                                               std::int32_t offset, double factor) {
+    const __m256i offsets = _mm256_set1_epi32(offset);
+    const __m256d factors = _mm256_set1_pd(factor);
+    const __m256d halves = _mm256_set1_pd(0.5);
+    std::uint32_t x = 0;
+    for (; x + 8 <= width; x += 8) {
+        const __m256i differences = _mm256_sub_epi32(
+            _mm256_cvtepu16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(in + x))),
+            offsets);
+        const __m256d low = _mm256_cvtepi32_pd(_mm256_castsi256_si128(differences));
+        const __m256d high = _mm256_cvtepi32_pd(_mm256_extracti128_si256(differences, 1));
+        const __m128i lowLevels =
+            _mm256_cvttpd_epi32(_mm256_add_pd(_mm256_mul_pd(low, factors), halves));
+        const __m128i highLevels =
+            _mm256_cvttpd_epi32(_mm256_add_pd(_mm256_mul_pd(high, factors), halves));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x),
+                         _mm_packus_epi32(lowLevels, highLevels));
+    }
+    return x;
+}
 #endif
+
+std::atomic<int> g_widestVectorBits{512};
 
 void StretchRow16(const std::uint16_t* in, std::uint16_t* out, std::uint32_t width,
                   std::int32_t offset, double factor) {
@@ -219,8 +247,12 @@ void StretchRow16(const std::uint16_t* in, std::uint16_t* out, std::uint32_t wid
 #ifdef VEROVE_AVX512
     static const bool avx512 =
         __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw");
-    if (avx512) {
+    static const bool avx2 = __builtin_cpu_supports("avx2");
+    const int widest = g_widestVectorBits.load(std::memory_order_relaxed);
+    if (avx512 && widest >= 512) {
         x = StretchRow16Avx512(in, out, width, offset, factor);
+    } else if (avx2 && widest >= 256) {
+        x = StretchRow16Avx2(in, out, width, offset, factor);
     }
 #endif
     StretchRow(in + x, out + x, width - x, offset, factor);
@@ -265,6 +297,10 @@ double Distance(const SZtPointD& a, const SZtPointD& b) {
 }
 
 }  // namespace
+
+void SetSpotDetectionVectorBits(int bits) {
+    g_widestVectorBits.store(bits, std::memory_order_relaxed);
+}
 
 SZtPointD ApplyAffine(const CZtMatrix3& m, const SZtPointD& p) {
     return {m[0] * p.x + m[1] * p.y + m[2], m[3] * p.x + m[4] * p.y + m[5]};
@@ -421,6 +457,65 @@ std::uint32_t CZtSpotDetector::CentralOtsuThreshold(const SZtPicBuf& box) {
     return threshold;
 }
 
+int CZtSpotDetector::ConvertStretched(const SZtPicBuf& frame) {
+    const std::uint32_t bits = frame.bitsPerComponent;
+    const std::uint32_t top = (1u << bits) - 1;
+    if (m_convertedBits != bits) {
+        // The host's conversion of every value, taken from the host itself.
+        SZtPicBuf values;
+        if (const int status = CZtPicBufAPI::Alloc(&values, top + 1, 1, bits, 1); status != 0) {
+            return status;
+        }
+        for (std::uint32_t v = 0; v <= top; ++v) {
+            CZtPicBufAPI::SetValue(&values, v, 0, v);
+        }
+        if (const int status = CZtPicBufAPI::ConvertBpcAndComp(&values, 16, 1); status != 0) {
+            return status;
+        }
+        const auto* converted = reinterpret_cast<const std::uint16_t*>(values.data);
+        m_converted.assign(converted, converted + top + 1);
+        m_convertedBits = bits;
+    }
+    std::uint32_t low = 0;
+    std::uint32_t high = 0;
+    GetMinMax(frame, &low, &high);
+    // The conversion never lowers a larger value (values above the depth read as its top), so
+    // the converted frame's extremes are the converted extremes.
+    const std::int32_t offset = m_converted[std::min(low, top)];
+    const std::int32_t range = m_converted[std::min(high, top)] - offset;
+    const double factor = range == 0 ? 0.0 : 65535.0 / range;
+    m_levels.resize(top + 1);
+    for (std::uint32_t v = 0; v <= top; ++v) {
+        m_levels[v] = range == 0 ? m_converted[v]
+                                 : static_cast<std::uint16_t>(static_cast<std::int32_t>(
+                                       (m_converted[v] - offset) * factor + 0.5));
+    }
+    const bool reused = m_work.ownsData && m_work.width == frame.width &&
+                        m_work.height == frame.height && m_work.bitsPerComponent == 16 &&
+                        m_work.components == 1;
+    if (!reused) {
+        if (const int status = CZtPicBufAPI::Alloc(&m_work, frame.width, frame.height, 16, 1);
+            status != 0) {
+            return status;
+        }
+    }
+    for (std::uint32_t y = 0; y < frame.height; ++y) {
+        std::uint16_t* out = Row16(m_work, y);
+        if (bits == 8) {
+            const std::uint8_t* in = frame.Row(y);
+            for (std::uint32_t x = 0; x < frame.width; ++x) {
+                out[x] = m_levels[in[x]];
+            }
+        } else {
+            const std::uint16_t* in = Row16(frame, y);
+            for (std::uint32_t x = 0; x < frame.width; ++x) {
+                out[x] = m_levels[std::min<std::uint32_t>(in[x], top)];
+            }
+        }
+    }
+    return 0;
+}
+
 int CZtSpotDetector::DetectSpot(const SZtPicBuf* picture, SZtPointD* point) {
     if (!picture || picture->IsEmpty() || !point) {
         return -9;
@@ -430,6 +525,8 @@ int CZtSpotDetector::DetectSpot(const SZtPicBuf* picture, SZtPointD* point) {
     if (picture->components == 1 && picture->bitsPerComponent == 16) {
         // The working copy of a 16-bit grey frame is written stretched, in one pass.
         status = StretchContrast(*picture, &m_work);
+    } else if (IsGrey(picture)) {
+        status = ConvertStretched(*picture);
     } else {
         status = CZtPicBufAPI::ConvertBpcAndComp(picture, &m_work, 16, 1);
         if (status == 0) {

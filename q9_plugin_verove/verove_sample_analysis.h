@@ -28,6 +28,11 @@ using CZtCameraTransformQuery =
 // point through an affine matrix: (m[0] x + m[1] y + m[2], m[3] x + m[4] y + m[5]).
 SZtPointD ApplyAffine(const CZtMatrix3& matrix, const SZtPointD& point);
 
+// The widest vector steps the contrast stretch takes on processors that have them: 512 (AVX-512,
+// the default), 256 (AVX2) or less (SSE2 and plain steps). All give the same pixels; tests run
+// each path on one machine.
+void SetSpotDetectionVectorBits(int bits);
+
 // The smallest and largest value of a grey picture of 8 or 9..16 bits. 0, or -4 for another
 // picture.
 int GetMinMax(const SZtPicBuf& picture, std::uint32_t* minimum, std::uint32_t* maximum);
@@ -76,8 +81,17 @@ private:
         double share;
     };
 
+    // Writes a grey frame of 8..15 bits into m_work converted to 16 bits and stretched, in one
+    // pass through a table of each value's result: the pixels of the host's conversion followed by
+    // StretchContrast. 0, or the picture status.
+    int ConvertStretched(const SZtPicBuf& frame);
+
     // The frame as 16-bit grey, contrast stretched.
     SZtPicBuf m_work;
+    // The host's 16-bit value of each value of m_convertedBits bits, and the stretched one.
+    std::vector<std::uint16_t> m_converted;
+    std::uint32_t m_convertedBits = 0;
+    std::vector<std::uint16_t> m_levels;
     // The frame smoothed; the flood fill clears the region in it.
     SZtPicBuf m_smoothed;
     // One entry per pixel of the frame; only the part a region fills is ever touched.

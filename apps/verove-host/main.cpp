@@ -4,17 +4,23 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QString>
+#include <QTimer>
 #include <array>
+#include <atomic>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 
+#include "mainwindow.h"
 #include "report.h"
 #include "scenario.h"
 #include "session.h"
 #include "terminal.h"
 #include "verdict.h"
 #include "zt/zt_log.h"
+#include "zt/zt_util.h"
 #include "zthost/zthost.h"
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -29,6 +35,9 @@ namespace {
 const char kUsage[] =
     "usage: verove-host --scenario FILE [--report DIR] [--simulator] [--log FILE] [--plugin FILE]\n"
     "                   [--sdk FOLDER] [--quiet]\n"
+    "       verove-host --gui [--scenario FILE] [options as above]\n"
+    "  --gui            the acquisition window on the scenario's microscope (default scenario:\n"
+    "                   default.json); the report folder then defaults to gui-session\n"
     "  --scenario FILE  the simulated microscope and the session to run (JSON, at most 1 MiB)\n"
     "  --report DIR     the report folder (default: report in the build folder); a folder\n"
     "                   verove-host wrote before is replaced, any other must be new or empty\n"
@@ -50,6 +59,7 @@ struct Options {
     QString sdk;
     bool simulator = false;
     bool quiet = false;
+    bool gui = false;
 };
 
 int BadInput(const QString& line) {
@@ -78,6 +88,9 @@ bool ParseArguments(int argc, char** argv, Options* options, QString* error) {
         } else if (arg == "--quiet") {
             options->quiet = true;
             continue;
+        } else if (arg == "--gui") {
+            options->gui = true;
+            continue;
         } else {
             *error =
                 QStringLiteral("verove-host: unknown argument %1 (--help lists them)").arg(arg);
@@ -88,6 +101,9 @@ bool ParseArguments(int argc, char** argv, Options* options, QString* error) {
             return false;
         }
         *value = QString::fromLocal8Bit(argv[++i]);
+    }
+    if (options->scenario.isEmpty() && options->gui) {
+        options->scenario = QStringLiteral(VEROVE_DEFAULT_SCENARIO);
     }
     if (options->scenario.isEmpty()) {
         *error =
@@ -102,6 +118,60 @@ QString ProgramFolder(const char* argv0) {
     const QFileInfo self(QStringLiteral("/proc/self/exe"));
     return self.exists() ? QFileInfo(self.symLinkTarget()).absolutePath()
                          : QFileInfo(QString::fromLocal8Bit(argv0)).absolutePath();
+}
+
+// With a window, bad input shows its line in a message box as well (recorded and answered at
+// once without a screen).
+int BadInputBox(const QString& line) {
+    zthost::SetGuiShown(QGuiApplication::platformName() != QLatin1String("offscreen"));
+    ZT_MessageBox_(nullptr, line.toStdWString().c_str(), L"verove-host",
+                   ZT_MB_OK | ZT_MB_ICONERROR);
+    return BadInput(line);
+}
+
+void UsePlatformWithoutScreen() {
+    if (!std::getenv("QT_QPA_PLATFORM") && !std::getenv("DISPLAY")) {
+        setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    }
+}
+
+std::atomic<bool> g_stopAsked{false};
+
+extern "C" void AskToStop(int) {
+    g_stopAsked = true;
+}
+
+// The window's session: the microscope built, the device connected, the user working until the
+// window closes. The report folder keeps the steps, pictures and the device's settings.
+int RunWindow(const Scenario& scenario, const SessionOptions& sessionOptions, Report* report,
+              const QString& logPath) {
+    MainWindow window(scenario, sessionOptions, report, logPath);
+    window.show();
+    zthost::SetGuiShown(QGuiApplication::platformName() != QLatin1String("offscreen"));
+    const int opened = window.Start();
+    // Ctrl+C or a kill closes the window as the user would: the device ends what it does, saves
+    // its settings and disconnects.
+    std::signal(SIGINT, AskToStop);
+    std::signal(SIGTERM, AskToStop);
+    QTimer stopWatch;
+    QObject::connect(&stopWatch, &QTimer::timeout, &window, [&window] {
+        if (g_stopAsked.exchange(false)) {
+            window.close();
+        }
+    });
+    stopWatch.start(100);
+    QApplication::exec();
+    QString error;
+    const QString result = opened == kExitDone ? QStringLiteral("window closed")
+                                               : QStringLiteral(
+                                                     "window closed; the device did "
+                                                     "not connect (exit code %1)")
+                                                     .arg(opened);
+    if (!report->Finish(result, &error)) {
+        std::fprintf(stderr, "verove-host: %s\n", error.toLocal8Bit().constData());
+        return kExitFailed;
+    }
+    return opened == kExitRefused ? kExitRefused : kExitDone;
 }
 
 }  // namespace
@@ -120,9 +190,14 @@ int main(int argc, char** argv) {
     if (!ParseArguments(argc, argv, &options, &error)) {
         return BadInput(error);
     }
+    std::unique_ptr<QApplication> windowApp;
+    if (options.gui) {
+        UsePlatformWithoutScreen();
+        windowApp = std::make_unique<QApplication>(argc, argv);
+    }
     Scenario scenario;
     if (!scenario.Load(options.scenario, &error)) {
-        return BadInput(error);
+        return options.gui ? BadInputBox(error) : BadInput(error);
     }
     if (options.simulator) {
         scenario.UseSimulator();
@@ -133,7 +208,9 @@ int main(int argc, char** argv) {
     const QString logPath = QDir::cleanPath(QDir::current().absoluteFilePath(
         options.log.isEmpty() ? binDir.filePath("verove-host.log") : options.log));
     const QString reportPath =
-        options.report.isEmpty() ? QDir::cleanPath(binDir.filePath("../report")) : options.report;
+        !options.report.isEmpty()
+            ? options.report
+            : QDir::cleanPath(binDir.filePath(options.gui ? "../gui-session" : "../report"));
     SessionOptions sessionOptions;
     sessionOptions.pluginPath =
         options.plugin.isEmpty() ? binDir.filePath("q9_plugin_verove.so") : options.plugin;
@@ -146,16 +223,21 @@ int main(int argc, char** argv) {
     }
     Report report(scenario.Path(), scenario.Description(), groups);
     if (!report.Begin(reportPath, {scenario.Path(), logPath}, &error)) {
-        return BadInput("verove-host: report folder " + error);
+        const QString line = "verove-host: report folder " + error;
+        return options.gui ? BadInputBox(line) : BadInput(line);
     }
     if (!zthost::SetLogFile(logPath.toStdWString())) {
         report.Discard();
-        return BadInput("verove-host: cannot write the log file " + logPath);
+        const QString line = "verove-host: cannot write the log file " + logPath;
+        return options.gui ? BadInputBox(line) : BadInput(line);
+    }
+    if (options.gui) {
+        ZT_DIAG_OUTPUT(L"%s %hs: %s", L"verove-host", "main", L"reference host window started");
+        report.SetLogFile(logPath);
+        return RunWindow(scenario, sessionOptions, &report, logPath);
     }
 
-    if (!std::getenv("QT_QPA_PLATFORM") && !std::getenv("DISPLAY")) {
-        setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    }
+    UsePlatformWithoutScreen();
     QApplication app(argc, argv);
     ZT_DIAG_OUTPUT(L"%s %hs: %s", L"verove-host", "main", L"reference host started");
     report.SetLogFile(logPath);

@@ -137,6 +137,35 @@ void DrawOutline(QPainter* painter, const QPolygonF& field, const QColor& colour
 
 // The ROIs of the groups in groupMask, outlined in their group's colour when outline is set,
 // each labelled.
+}  // namespace
+
+QColor GroupColour(int group) {
+    return kGroupColours[group];
+}
+
+void DrawRoiOutline(QPainter* painter, const ScenarioRoi& roi, const QTransform& toPicture) {
+    const QRectF bounds = toPicture.mapRect(roi.bounds);
+    switch (roi.shape) {
+        case ScenarioRoiShape::Rectangle:
+            painter->drawRect(bounds);
+            break;
+        case ScenarioRoiShape::Ellipse:
+            painter->drawEllipse(bounds);
+            break;
+        case ScenarioRoiShape::Polygon:
+            painter->drawPolygon(toPicture.map(roi.polygon));
+            break;
+        case ScenarioRoiShape::Point: {
+            const QPointF centre = bounds.center();
+            painter->drawLine(centre - QPointF(6, 0), centre + QPointF(6, 0));
+            painter->drawLine(centre - QPointF(0, 6), centre + QPointF(0, 6));
+            break;
+        }
+    }
+}
+
+namespace {
+
 void DrawRois(QPainter* painter, const Scenario& scenario, std::uint32_t groupMask,
               const QTransform& toPicture, bool outline) {
     painter->setBrush(Qt::NoBrush);
@@ -148,17 +177,7 @@ void DrawRois(QPainter* painter, const Scenario& scenario, std::uint32_t groupMa
             const QRectF bounds = toPicture.mapRect(roi.bounds);
             if (outline) {
                 painter->setPen(QPen(kGroupColours[g], 2));
-                switch (roi.shape) {
-                    case ScenarioRoiShape::Rectangle:
-                        painter->drawRect(bounds);
-                        break;
-                    case ScenarioRoiShape::Ellipse:
-                        painter->drawEllipse(bounds);
-                        break;
-                    case ScenarioRoiShape::Polygon:
-                        painter->drawPolygon(toPicture.map(roi.polygon));
-                        break;
-                }
+                DrawRoiOutline(painter, roi, toPicture);
             }
             const QString label = roi.label.empty()
                                       ? QString(kGroupNames[g])

@@ -3,6 +3,7 @@
 // picture is shown at a readable size, its labels and legend inside it.
 #pragma once
 
+#include <QColor>
 #include <QImage>
 #include <QPointF>
 #include <QPolygonF>
@@ -14,10 +15,18 @@
 #include "measures.h"
 #include "scenario.h"
 
+class QPainter;
+class QTransform;
+
 // The scale a width x height picture is shown at: above 1024 pixels on its longer side it
 // shrinks to 1024; up to 512 it grows by the largest whole factor that keeps it within 1024, so
 // that its pixels stay sharp squares; otherwise 1.
 double ReportScale(int width, int height);
+
+// The colour of a group's ROIs (0 S1 red, 1 S2 green, 2 S3 blue), in pictures and the window.
+QColor GroupColour(int group);
+// An ROI's outline mapped by toPicture, with the painter's pen; a point as a small cross.
+void DrawRoiOutline(QPainter* painter, const ScenarioRoi& roi, const QTransform& toPicture);
 
 // The mirror array's outline, first row first, through dmdToSensor and sensorToImage: displayed
 // image pixels.

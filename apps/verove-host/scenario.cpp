@@ -744,43 +744,48 @@ int Scenario::Apply() const {
     return 0;
 }
 
+CZtRoiObject Scenario::RoiObject(const ScenarioRoi& roi, std::uint32_t group, std::uint32_t id) {
+    const QPointF centre = roi.bounds.center();
+    const double halfWidth = roi.bounds.width() / 2;
+    const double halfHeight = roi.bounds.height() / 2;
+    CZtRoiObject object;
+    switch (roi.shape) {
+        case ScenarioRoiShape::Rectangle:
+            object.SetGeometry(ZT_ROITYPE_RECTANGLE,
+                               {centre.x(), centre.y(), halfWidth, halfHeight});
+            break;
+        case ScenarioRoiShape::Ellipse:
+            object.SetGeometry(ZT_ROITYPE_ELLIPSE, {centre.x(), centre.y(), halfWidth, halfHeight});
+            break;
+        case ScenarioRoiShape::Polygon: {
+            std::vector<double> points;
+            for (const QPointF& point : roi.polygon) {
+                points.push_back(point.x());
+                points.push_back(point.y());
+            }
+            object.SetGeometry(ZT_ROITYPE_POLYGON, points);
+            break;
+        }
+        case ScenarioRoiShape::Point:
+            object.SetGeometry(ZT_ROITYPE_POINT, {centre.x(), centre.y()});
+            break;
+    }
+    object.SetId(id);
+    object.SetLabel(CZtStringW(roi.label.c_str()));
+    object.SetStimulation(true);
+    object.SetStimulationGroup(group);
+    return object;
+}
+
 CZtRoiObjectList Scenario::RoiObjects(std::uint32_t groupMask) const {
     CZtRoiObjectList list;
     std::uint32_t id = 0;
     for (std::uint32_t g = 0; g < 3; ++g) {
         for (const ScenarioRoi& roi : m_rois[g]) {
             ++id;
-            if (!(groupMask & (1u << g))) {
-                continue;
+            if (groupMask & (1u << g)) {
+                list.Add(RoiObject(roi, g, id));
             }
-            const QPointF centre = roi.bounds.center();
-            CZtRoiObject object;
-            switch (roi.shape) {
-                case ScenarioRoiShape::Rectangle:
-                    object.SetGeometry(
-                        ZT_ROITYPE_RECTANGLE,
-                        {centre.x(), centre.y(), roi.bounds.width() / 2, roi.bounds.height() / 2});
-                    break;
-                case ScenarioRoiShape::Ellipse:
-                    object.SetGeometry(
-                        ZT_ROITYPE_ELLIPSE,
-                        {centre.x(), centre.y(), roi.bounds.width() / 2, roi.bounds.height() / 2});
-                    break;
-                case ScenarioRoiShape::Polygon: {
-                    std::vector<double> points;
-                    for (const QPointF& point : roi.polygon) {
-                        points.push_back(point.x());
-                        points.push_back(point.y());
-                    }
-                    object.SetGeometry(ZT_ROITYPE_POLYGON, points);
-                    break;
-                }
-            }
-            object.SetId(id);
-            object.SetLabel(CZtStringW(roi.label.c_str()));
-            object.SetStimulation(true);
-            object.SetStimulationGroup(g);
-            list.Add(object);
         }
     }
     return list;

@@ -54,7 +54,8 @@ struct ScenarioDmd {
     std::uint32_t brand = 0;  // Connect's brand: 0 Andor names, 1 Velmar names
 };
 
-enum class ScenarioRoiShape { Rectangle, Ellipse, Polygon };
+// A point is drawn in the window only: scenario files have areas.
+enum class ScenarioRoiShape { Rectangle, Ellipse, Polygon, Point };
 
 // A stimulation ROI as drawn on the camera image as displayed, in image pixels.
 struct ScenarioRoi {
@@ -143,6 +144,8 @@ public:
     // The stimulation ROIs of the groups in groupMask (bit g: group g) as a document's ROI
     // objects: S1's first, numbered from 1 in that order over all groups, labelled as drawn.
     CZtRoiObjectList RoiObjects(std::uint32_t groupMask = 7) const;
+    // One stimulation ROI of group (0 S1 ... 2 S3) as a document's ROI object numbered id.
+    static CZtRoiObject RoiObject(const ScenarioRoi& roi, std::uint32_t group, std::uint32_t id);
     const ScenarioLight& Light() const { return m_light; }
     const ScenarioProtocol& Protocol() const { return m_protocol; }
     const ScenarioThresholds& Thresholds() const { return m_thresholds; }

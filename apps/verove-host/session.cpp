@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cmath>
 #include <future>
+#include <iterator>
 #include <thread>
 
 #include "calibrationwatch.h"
@@ -176,6 +177,42 @@ int Session::Run() {
         }
     }
     return exitCode;
+}
+
+int Session::Open(QString* detail) {
+    const StepFunction opening[] = {&Session::BuildMicroscope, &Session::LoadPlugin,
+                                    &Session::ConnectDevice,   &Session::SetTraxPort,
+                                    &Session::StoreLightPath,  &Session::StartUp};
+    for (const Step& step : Steps()) {
+        if (std::find(std::begin(opening), std::end(opening), step.run) == std::end(opening)) {
+            continue;
+        }
+        QString stepDetail;
+        const int code = (this->*step.run)(&stepDetail);
+        RecordStep(step.title, code, stepDetail);
+        if (code != kExitDone) {
+            *detail = step.title + ": " + stepDetail;
+            return code;
+        }
+    }
+    *detail = QStringLiteral("%1 connected and started").arg(QString::fromStdWString(m_deviceName));
+    return kExitDone;
+}
+
+int Session::Close(QString* detail) {
+    if (m_deviceName.empty()) {
+        return kExitDone;
+    }
+    const int code = SaveAndDisconnect(detail);
+    RecordStep(QStringLiteral("Save the settings and disconnect"), code, *detail);
+    return code;
+}
+
+void Session::RecordStep(const QString& title, int code, const QString& detail) {
+    const Report::Outcome outcome = code == kExitDone      ? Report::Outcome::Done
+                                    : code == kExitRefused ? Report::Outcome::Refused
+                                                           : Report::Outcome::Failed;
+    m_report->AddStep(++m_recordedSteps, title, outcome, detail);
 }
 
 int Session::BuildMicroscope(QString* detail) {

@@ -42,6 +42,23 @@ public:
     // device is connected. Returns the exit code.
     int Run();
 
+    // For a window a user works in: the steps that make the device ready (the microscope, the
+    // plug-in, the connect, the TRAX port, the stored light path, the start-up), without the
+    // terminal. Stops at the first that fails, with detail naming it; a device that did connect
+    // stays connected until Close.
+    int Open(QString* detail);
+    // Saves the settings and disconnects; done when no device is connected.
+    int Close(QString* detail);
+    // The device's auto-calibration, accepted when it succeeds (the session's step).
+    int Calibrate(QString* detail);
+    // Adds a step the window ran to the report, numbered after the ones before.
+    void RecordStep(const QString& title, int code, const QString& detail);
+    // The connected device as the host's stimulation-device manager holds it (borrowed), or null.
+    IZtStimulationDevice* Device() const;
+    const std::wstring& DeviceName() const { return m_deviceName; }
+    // The plug-in library, loaded once Open got that far.
+    QLibrary& Library() { return m_library; }
+
 private:
     // Each step returns an exit code and sets detail to one line on what it did or why it failed.
     using StepFunction = int (Session::*)(QString* detail);
@@ -60,7 +77,6 @@ private:
     int StartUp(QString* detail);
     int CheckLightPath(QString* detail);
     int ShowDmdField(QString* detail);
-    int Calibrate(QString* detail);
     int TurnCamera(QString* detail);
     int DrawRois(QString* detail);
     int RunProtocol(QString* detail);
@@ -69,8 +85,6 @@ private:
     int SaveAndDisconnect(QString* detail);
 
     QString SettingsFile() const;
-    // The connected device as the host's stimulation-device manager holds it (borrowed), or null.
-    IZtStimulationDevice* Device() const;
     // The connected device's DMD interface with a reference added, or null.
     IZtDeviceDMD* DeviceDmd() const;
     // Whether the connected device calls itself calibrated (IZtDeviceDMD::IsCalibrated).
@@ -101,6 +115,7 @@ private:
     QLibrary m_library;
     IZtModuleQ9* m_module = nullptr;  // released at the end
     std::wstring m_deviceName;        // the connected device's unique name; empty when none
+    int m_recordedSteps = 0;          // steps the window ran, in the report
     // Per group: the protocol's overlaps (the smallest counts) and latencies (their mean).
     std::array<std::vector<double>, 3> m_overlaps;
     std::array<std::vector<double>, 3> m_latencies;

@@ -79,14 +79,6 @@ TEST_F(DiagnosticLog, UnwritableFileIsRefused) {
     EXPECT_TRUE(zthost::LogContains(L"still captured"));
 }
 
-TEST_F(DiagnosticLog, DetailSwitch) {
-    EXPECT_FALSE(CZtLogFile::Detail());
-    zthost::SetDetailLogging(true);
-    EXPECT_TRUE(CZtLogFile::Detail());
-    zthost::ResetForTests();
-    EXPECT_FALSE(CZtLogFile::Detail());
-}
-
 TEST_F(DiagnosticLog, LinesFromManyThreadsStayWhole) {
     QTemporaryDir dir;
     const QString path = dir.filePath("threads.log");

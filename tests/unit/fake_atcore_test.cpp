@@ -88,11 +88,6 @@ protected:
     }
     void TearDown() override { fake_atcore::Reset(); }
 
-    std::wstring String(const wchar_t* feature) {
-        AT_WC text[64] = {};
-        EXPECT_EQ(sdk().AT_GetString(handle, feature, text, 64), AT_SUCCESS) << feature;
-        return text;
-    }
     AT_64 Int(const wchar_t* feature) {
         AT_64 value = -1;
         EXPECT_EQ(sdk().AT_GetInt(handle, feature, &value), AT_SUCCESS) << feature;
@@ -195,95 +190,6 @@ TEST_F(FakeAtcore, OpenGivesADeviceHandleOncePerIndex) {
     EXPECT_EQ(fake_atcore::OpenDeviceCount(), 0);
     ASSERT_EQ(sdk().AT_InitialiseLibrary(), AT_SUCCESS);
     EXPECT_EQ(sdk().AT_Open(0, &second), AT_SUCCESS);
-}
-
-TEST_F(FakeAtcore, IdentityStringsAndTheirLengthLimit) {
-    EXPECT_EQ(String(L"DeviceType"), L"Verove III");
-    EXPECT_FALSE(String(L"SerialNumber").empty());
-    EXPECT_FALSE(String(L"FirmwareVersion").empty());
-    EXPECT_FALSE(String(L"ControllerFirmwareVersion").empty());
-
-    AT_WC tiny[10] = {};  // "Verove III" needs 11 with its terminator
-    EXPECT_EQ(sdk().AT_GetString(handle, L"DeviceType", tiny, 10), AT_ERR_EXCEEDEDMAXSTRINGLENGTH);
-    EXPECT_EQ(sdk().AT_GetString(handle, L"DeviceType", tiny, 0), AT_ERR_EXCEEDEDMAXSTRINGLENGTH);
-    EXPECT_EQ(sdk().AT_SetString(handle, L"DeviceType", L"Other"), AT_ERR_READONLY);
-    EXPECT_EQ(sdk().AT_GetString(handle, L"NoSuchFeature", tiny, 10), AT_ERR_NOTIMPLEMENTED);
-
-    fake_atcore::SetDeviceString(0, L"DeviceType", L"Camera");
-    EXPECT_EQ(String(L"DeviceType"), L"Camera");
-}
-
-TEST_F(FakeAtcore, ImageSizeFollowsSensorAndPixelEncoding) {
-    EXPECT_EQ(Int(L"SensorWidth"), 800);
-    EXPECT_EQ(Int(L"SensorHeight"), 600);
-    SetEnum(L"PixelEncoding", L"Mono1");
-    EXPECT_EQ(Int(L"ImageSizeBytes"), 480000);
-    SetEnum(L"PixelEncoding", L"Mono1Packed");
-    EXPECT_EQ(Int(L"ImageSizeBytes"), 60000);
-
-    fake_atcore::SetSensorSize(1024, 768);
-    EXPECT_EQ(Int(L"SensorWidth"), 1024);
-    EXPECT_EQ(Int(L"ImageSizeBytes"), 1024 * 768 / 8);
-    EXPECT_EQ(sdk().AT_SetInt(handle, L"SensorWidth", 640), AT_ERR_READONLY);
-    EXPECT_EQ(sdk().AT_SetInt(handle, L"ImageSizeBytes", 1), AT_ERR_READONLY);
-}
-
-TEST_F(FakeAtcore, EnumerationsHaveTheDeviceValuesInOrder) {
-    const std::vector<std::pair<const wchar_t*, std::vector<std::wstring>>> table = {
-        {L"TriggerMode",
-         {L"InternalExpose", L"InternalSoftware", L"ExternalExpose", L"ExternalSequenceStart",
-          L"ExternalBulb"}},
-        {L"OperationMode", {L"Live", L"FrameMemory", L"FrameSequence", L"ContinuousFrameSequence"}},
-        {L"FrameIndexSource", {L"Software", L"Hardware"}},
-        {L"GrayScaleSequenceEncoding", {L"4BitDIP", L"6BitDIP", L"8BitDIP"}},
-        {L"PixelEncoding", {L"Mono1", L"Mono1Packed"}},
-    };
-    for (const auto& [feature, values] : table) {
-        int count = 0;
-        ASSERT_EQ(sdk().AT_GetEnumCount(handle, feature, &count), AT_SUCCESS);
-        ASSERT_EQ(count, static_cast<int>(values.size())) << feature;
-        for (int i = 0; i < count; ++i) {
-            AT_WC text[64] = {};
-            ASSERT_EQ(sdk().AT_GetEnumStringByIndex(handle, feature, i, text, 64), AT_SUCCESS);
-            EXPECT_EQ(text, values[i]);
-            SetEnum(feature, values[i].c_str());
-            EXPECT_EQ(EnumIndex(feature), i) << feature << " " << values[i];
-        }
-        AT_WC text[64] = {};
-        EXPECT_EQ(sdk().AT_GetEnumStringByIndex(handle, feature, count, text, 64),
-                  AT_ERR_OUTOFRANGE);
-        EXPECT_EQ(sdk().AT_SetEnumString(handle, feature, L"Bogus"), AT_ERR_INDEXNOTAVAILABLE);
-        EXPECT_EQ(EnumIndex(feature), count - 1) << "a refused value leaves the old one";
-        EXPECT_EQ(sdk().AT_SetEnumIndex(handle, feature, count), AT_ERR_OUTOFRANGE);
-        EXPECT_EQ(sdk().AT_SetEnumIndex(handle, feature, 0), AT_SUCCESS);
-    }
-    fake_atcore::Reset();
-    ASSERT_EQ(sdk().AT_InitialiseLibrary(), AT_SUCCESS);
-    ASSERT_EQ(sdk().AT_Open(0, &handle), AT_SUCCESS);
-    EXPECT_EQ(EnumIndex(L"GrayScaleSequenceEncoding"), 2);
-    EXPECT_EQ(EnumIndex(L"OperationMode"), 0);
-}
-
-TEST_F(FakeAtcore, FloatsKeepToTheirRangeAndTypesAreChecked) {
-    for (const wchar_t* feature :
-         {L"ExposureTime", L"SequenceExposureTime", L"GrayScaleExposureTime", L"SequenceGapTime"}) {
-        double min = -1, max = -1, value = -1;
-        ASSERT_EQ(sdk().AT_GetFloatMin(handle, feature, &min), AT_SUCCESS);
-        ASSERT_EQ(sdk().AT_GetFloatMax(handle, feature, &max), AT_SUCCESS);
-        EXPECT_LT(min, max) << feature;
-        EXPECT_EQ(sdk().AT_SetFloat(handle, feature, max * 2), AT_ERR_OUTOFRANGE);
-        EXPECT_EQ(sdk().AT_SetFloat(handle, feature, min - 1), AT_ERR_OUTOFRANGE);
-        EXPECT_EQ(sdk().AT_SetFloat(handle, feature, 0.05), AT_SUCCESS);
-        EXPECT_EQ(sdk().AT_GetFloat(handle, feature, &value), AT_SUCCESS);
-        EXPECT_EQ(value, 0.05);
-    }
-    AT_64 i = 0;
-    double d = 0;
-    EXPECT_EQ(sdk().AT_GetInt(handle, L"ExposureTime", &i), AT_ERR_NOTIMPLEMENTED);
-    EXPECT_EQ(sdk().AT_GetFloat(handle, L"SensorWidth", &d), AT_ERR_NOTIMPLEMENTED);
-    EXPECT_EQ(sdk().AT_SetBool(handle, L"IsExposing", AT_TRUE), AT_ERR_READONLY);
-    EXPECT_EQ(sdk().AT_SetInt(handle, L"FrameIndex", -1), AT_ERR_OUTOFRANGE);
-    EXPECT_EQ(Command(L"NoSuchCommand"), AT_ERR_NOTIMPLEMENTED);
 }
 
 TEST_F(FakeAtcore, UploadFrameCopiesTheQueuedBufferIntoFrameMemory) {
@@ -594,101 +500,6 @@ TEST_F(FakeAtcore, CloseWaitsForTheCallbackUnderWay) {
     }
     ASSERT_EQ(sdk().AT_Close(handle), AT_SUCCESS);
     EXPECT_TRUE(reader.finished) << "AT_Close returned before its callback";
-}
-
-TEST_F(FakeAtcore, InjectedErrorsHitTheNamedCallsOnly) {
-    fake_atcore::InjectError("AT_SetInt", AT_ERR_COMM, 2, L"FrameIndex");
-    EXPECT_EQ(sdk().AT_SetInt(handle, L"FrameCount", 3), AT_SUCCESS);
-    EXPECT_EQ(sdk().AT_SetInt(handle, L"FrameIndex", 5), AT_ERR_COMM);
-    EXPECT_EQ(sdk().AT_SetInt(handle, L"FrameIndex", 5), AT_ERR_COMM);
-    EXPECT_EQ(Int(L"FrameIndex"), 0) << "a failed call changes nothing";
-    EXPECT_EQ(sdk().AT_SetInt(handle, L"FrameIndex", 5), AT_SUCCESS);
-    EXPECT_EQ(Int(L"FrameIndex"), 5);
-
-    fake_atcore::InjectError("AT_Command", AT_ERR_TIMEDOUT);
-    EXPECT_EQ(Command(L"ClearFrameMemory"), AT_ERR_TIMEDOUT);
-    EXPECT_EQ(Command(L"ClearFrameMemory"), AT_SUCCESS);
-}
-
-TEST_F(FakeAtcore, InjectedExceptionIsThrownOnce) {
-    fake_atcore::InjectException("AT_Command", 1, L"Expose");
-    EXPECT_EQ(Command(L"Abort"), AT_SUCCESS);
-    EXPECT_THROW(Command(L"Expose"), std::runtime_error);
-    EXPECT_FALSE(Exposing());
-    std::vector<fake_atcore::CallRecord> calls = fake_atcore::Calls();
-    ASSERT_GE(calls.size(), 2u);
-    EXPECT_EQ(calls[calls.size() - 2].feature, L"Expose");
-    EXPECT_EQ(calls[calls.size() - 2].result, -1);
-    std::vector<AT_U8> buffer;
-    QueueFrame(buffer, 0, 0);
-    EXPECT_EQ(Command(L"Expose"), AT_SUCCESS);
-}
-
-TEST_F(FakeAtcore, ClearedFaultsHitNothing) {
-    fake_atcore::InjectError("AT_GetInt", AT_ERR_COMM, 1000);
-    fake_atcore::InjectException("AT_Command", 1000);
-    fake_atcore::ClearFaults();
-    EXPECT_EQ(Int(L"SensorWidth"), 800);
-    EXPECT_EQ(Command(L"Abort"), AT_SUCCESS);
-}
-
-TEST_F(FakeAtcore, OpenFaults) {
-    ASSERT_EQ(sdk().AT_Close(handle), AT_SUCCESS);
-    fake_atcore::SetIndexBusy(0);
-    AT_H h = 0;
-    EXPECT_EQ(sdk().AT_Open(0, &h), AT_ERR_DEVICEINUSE);
-    fake_atcore::SetIndexBusy(0, false);
-    fake_atcore::SetOpenReturnsSystemHandle(true);
-    EXPECT_EQ(sdk().AT_Open(0, &h), AT_SUCCESS);
-    EXPECT_EQ(h, AT_HANDLE_SYSTEM);
-    fake_atcore::SetOpenReturnsSystemHandle(false);
-    EXPECT_EQ(sdk().AT_Open(0, &h), AT_SUCCESS);
-    EXPECT_GE(h, 2);
-}
-
-TEST_F(FakeAtcore, DelayHoldsTheCallBack) {
-    fake_atcore::SetDelay("AT_GetInt", 50);
-    fake_atcore::ClearCalls();
-    const double before = fake_atcore::ClockMs();
-    const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(Int(L"SensorWidth"), 800);
-    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(50));
-    fake_atcore::SetDelay("AT_GetInt", 0);
-    // The record tells when the call came in and when it went back, on the clock tests read.
-    const std::vector<fake_atcore::CallRecord> calls = fake_atcore::Calls();
-    ASSERT_EQ(calls.size(), 1u);
-    EXPECT_GE(calls[0].startMs, before);
-    EXPECT_GE(calls[0].timeMs - calls[0].startMs, 50.0);
-    EXPECT_LE(calls[0].timeMs, fake_atcore::ClockMs());
-}
-
-TEST_F(FakeAtcore, CallRecordShowsWhatTheCallerDid) {
-    fake_atcore::ClearCalls();
-    EXPECT_TRUE(fake_atcore::Calls().empty());
-    SetEnum(L"OperationMode", L"FrameMemory");
-    SetSeconds(L"ExposureTime", 0.5);
-    Int(L"SensorHeight");
-    EXPECT_EQ(sdk().AT_SetEnumString(handle, L"OperationMode", L"Bogus"), AT_ERR_INDEXNOTAVAILABLE);
-    Command(L"Abort");
-
-    std::vector<fake_atcore::CallRecord> calls = fake_atcore::Calls();
-    ASSERT_EQ(calls.size(), 5u);
-    auto expect = [&](std::size_t i, const char* function, const wchar_t* feature,
-                      const wchar_t* value, int result) {
-        EXPECT_EQ(calls[i].function, function) << i;
-        EXPECT_EQ(calls[i].handle, handle) << i;
-        EXPECT_EQ(calls[i].feature, feature) << i;
-        EXPECT_EQ(calls[i].value, value) << i;
-        EXPECT_EQ(calls[i].result, result) << i;
-    };
-    expect(0, "AT_SetEnumString", L"OperationMode", L"FrameMemory", AT_SUCCESS);
-    expect(1, "AT_SetFloat", L"ExposureTime", L"0.5", AT_SUCCESS);
-    expect(2, "AT_GetInt", L"SensorHeight", L"600", AT_SUCCESS);
-    expect(3, "AT_SetEnumString", L"OperationMode", L"Bogus", AT_ERR_INDEXNOTAVAILABLE);
-    expect(4, "AT_Command", L"Abort", L"", AT_SUCCESS);
-    for (std::size_t i = 1; i < calls.size(); ++i) {
-        EXPECT_GE(calls[i].timeMs, calls[i - 1].timeMs);
-    }
 }
 
 // Calls from several threads while exposures start, end and call back: run under ThreadSanitizer.

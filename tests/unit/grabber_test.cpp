@@ -45,7 +45,7 @@ TEST_F(Grabber, HostHasOneOnlyOnceACameraIsSet) {
 TEST_F(Grabber, CameraDescriptorAndScannerType) {
     auto camera = Sensor(512, 512);
     camera.grabberIndex = 2;
-    camera.name = L"Confocal A1";
+    camera.name = L"Confocal scanner";
     camera.confocal = true;
     camera.scannerTypeIndex = 1;
     ASSERT_EQ(zthost::SetCamera(camera), 0);
@@ -57,7 +57,7 @@ TEST_F(Grabber, CameraDescriptorAndScannerType) {
     EXPECT_EQ(active, 2);
     SZtCameraDesc desc;
     ASSERT_EQ(g->CameraGet_WRP(active, &desc), 0);
-    EXPECT_EQ(desc.name, L"Confocal A1");
+    EXPECT_EQ(desc.name, L"Confocal scanner");
     EXPECT_EQ(g->CameraGet_WRP(0, &desc), -5) << "not the active grabber";
 
     bool confocal = false;

@@ -194,7 +194,6 @@ TEST_F(LightPath, GroupPowerIsOnlyStoredWhileDirectControlDrivesTheLaunch) {
     EXPECT_TRUE(device->GetLineUsed(0, 3));
 
     device->SetLinePower(0, 1, 42.5);
-    EXPECT_TRUE(Logged(L"CZtStimulationDeviceVerove::SetLinePower(0, 1, 42.50)"));
     EXPECT_EQ(device->GetLinePower(0, 1), 42.5);
     EXPECT_EQ(device->GetLinePower(0, 0), 0.0);
     EXPECT_EQ(device->GetLinePower(0, 2), 0.0);
@@ -221,7 +220,6 @@ TEST_F(LightPath, LineUsedFlagsPerGroupAndOnTheLaunch) {
     DevicePtr device = StartedDevice();
     ASSERT_EQ(device->OnAssociatedLightChanged(kLaunch), 0);
     EXPECT_EQ(device->SetLineUsed(1, 2, true), 0);
-    EXPECT_TRUE(Logged(L"CZtStimulationDeviceVerove::SetLineUsed(1, 2, 1)"));
     EXPECT_TRUE(device->GetLineUsed(1, 2));
     EXPECT_FALSE(device->GetLineUsed(1, 3));
     EXPECT_EQ(LaunchUsed(), (std::vector<bool>{true, false, true}));
@@ -259,7 +257,6 @@ TEST_F(LightPath, ValuesOutsideTheirRangesLogAndChangeNothing) {
     EXPECT_EQ(device->SetLineUsed(-1, 0, true), -9);
     EXPECT_EQ(device->SetLineUsed(0, 9, true), -9);
     device->OnLaserLineShow(5, false);
-    EXPECT_TRUE(Logged(L"CZtStimulationDeviceVerove::OnLaserLineShow(5, 0)"));
     for (int group = 0; group < 3; ++group) {
         EXPECT_EQ(device->GetLinePower(0, group), 0.0);
         EXPECT_FALSE(device->GetLineUsed(0, group));
@@ -286,7 +283,6 @@ TEST_F(LightPath, ValuesOutsideTheirRangesLogAndChangeNothing) {
 TEST_F(LightPath, TheSameLaunchAgainKeepsItsGroupValuesAnotherGetsFreshRecords) {
     DevicePtr device = StartedDevice();
     ASSERT_EQ(device->OnAssociatedLightChanged(kLaunch), 0);
-    EXPECT_TRUE(Logged(L"CZtStimulationDeviceVerove::OnAssociatedLightChanged(10)"));
     device->SetLinePower(1, 0, 33.0);
     device->SetLineUsed(1, 0, true);
     EXPECT_EQ(device->OnAssociatedLightChanged(kLaunch), 0);
@@ -403,17 +399,11 @@ TEST_F(LightPath, ApplyThenRestoreReturnsTheLaunchToItsPreviousState) {
     EXPECT_EQ(used, usedBefore);
     EXPECT_EQ(LaunchPowers(), (std::vector<double>{30.0, 12.34, 0.0}));
     EXPECT_EQ(LaunchUsed(), (std::vector<bool>{false, true, false}));
-    EXPECT_TRUE(Logged(L"Applying Line power - Stim Group = 1, Line = 1, dPower = 12.34"));
-    EXPECT_TRUE(Logged(L"Applying Line power - Stim Group = 1, Line = 1, bUsed = 1"));
-    EXPECT_TRUE(Logged(L"SettingsApply_LaserPower: End - OK"));
 
     device->SettingsApply_LaserPower(powers);
     device->SettingsApply_LineUsed(used);
     EXPECT_EQ(LaunchPowers(), before);
     EXPECT_EQ(LaunchUsed(), usedBefore);
-    EXPECT_TRUE(Logged(L"Applying following line powers - 20.00, 0.00, 47.00,"));
-    EXPECT_TRUE(Logged(L"Applying line states - 1, 0, 1,"));
-    EXPECT_TRUE(Logged(L"SettingsApply_LineUsed: End - OK"));
 }
 
 TEST_F(LightPath, RestoreWithAnotherLineCountChangesNothing) {
@@ -546,14 +536,11 @@ TEST_F(LightPath, SwitcherApplyAndRevertRoundTrip) {
 
     device->SettingsApply_Switcher();
     EXPECT_EQ(zthost::DeviceStateText(kSwitcher), L"Port Both");
-    EXPECT_TRUE(Logged(L"SettingsApply_Switcher: End - res = 0"));
     device->SettingsRevert_Switcher();
     EXPECT_EQ(zthost::DeviceStateText(kSwitcher), L"Port Left");
-    EXPECT_TRUE(Logged(L"SettingsRevert_Switcher: End - bResult = 1"));
 
     Refuse(kSwitcher, DeviceCommand::PortCombination);
     device->SettingsApply_Switcher();
-    EXPECT_TRUE(Logged(L"SettingsApply_Switcher: End - res = 1"));
     EXPECT_EQ(zthost::DeviceStateText(kSwitcher), L"Port Left");
     EXPECT_EQ(device->GetSettings().laserSwitcherPort, 2u);
 
@@ -582,7 +569,6 @@ TEST_F(LightPath, ShutterChainInAnyOrderIsTheSameChain) {
     EXPECT_EQ(count, 2u);
     zthost::ClearCapturedLog();
     device->OnAssociatedShuttersChanged({L"SH2", L"SH1"});
-    EXPECT_TRUE(Logged(L"OnAssociatedShuttersChanged: End - chain unchanged"));
     EXPECT_EQ(device->GetSettings().shutterKeys, (std::vector<CZtStringW>{L"SH1", L"SH2"}));
 
     device->OnAssociatedShuttersChanged({L"SH2", L"Gone"});
@@ -607,7 +593,6 @@ TEST_F(LightPath, OpeningAndClosingTouchOnlyShuttersInTheOtherState) {
     EXPECT_FALSE(open);
 
     EXPECT_EQ(device->SetAssociatedShuttersOpenState(true), 0);
-    EXPECT_TRUE(Logged(L"SetAssociatedShuttersOpenState: Start - bState = 1"));
     EXPECT_EQ(zthost::DeviceStateText(kShutter1), L"Open");
     EXPECT_EQ(device->GetAssociatedShuttersOpen(&open), 0);
     EXPECT_TRUE(open);
@@ -757,7 +742,6 @@ TEST_F(LightPath, RefreshOffersCandidatesAndResolvesTheAssociationAgain) {
     device->SetLinePower(2, 0, 44.0);
 
     EXPECT_EQ(device->HandleDMRefreshDelayed(), 0);
-    EXPECT_TRUE(Logged(L"CZtStimulationDeviceVerove::HandleDMRefreshDelayed: End, return code 0"));
     auto ids = [](const std::vector<SZtVeroveCandidate>& list) {
         std::vector<ZT_DWORD> result;
         for (const SZtVeroveCandidate& c : list) {

@@ -299,24 +299,6 @@ TEST_F(LightPathDevices, LaserOutputsShuttersAndKeys) {
     EXPECT_EQ(zthost::AddLogicalDevice(output), -4);
 }
 
-TEST_F(LightPathDevices, CapabilitiesAsConfigured) {
-    const auto has = [&](ZT_DWORD id, ZT_DWORD capability) {
-        bool answer = false;
-        EXPECT_EQ(m_dm->LogDev_HasCapability(id, capability, &answer), 0);
-        return answer;
-    };
-    EXPECT_TRUE(has(kLaunch, ZT_LOGDEV_CAP_LIGHT_INTENSITY));
-    EXPECT_FALSE(has(kLaunch, ZT_LOGDEV_CAP_LIGHT_ONOFF));
-    EXPECT_TRUE(has(kLamp, ZT_LOGDEV_CAP_LIGHT_ONOFF));
-    EXPECT_FALSE(has(kIrisLight, ZT_LOGDEV_CAP_LIGHT_INTENSITY));
-    EXPECT_FALSE(has(kIrisLight, ZT_LOGDEV_CAP_LIGHT_ONOFF));
-    EXPECT_TRUE(has(kSwitcher, ZT_LOGDEV_CAP_LASEROUTPUT_FIXED));
-    EXPECT_FALSE(has(kLaunch, ZT_LOGDEV_CAP_LASEROUTPUT_FIXED));
-    bool answer = true;
-    EXPECT_EQ(m_dm->LogDev_HasCapability(99, ZT_LOGDEV_CAP_LIGHT_ONOFF, &answer), -5);
-    EXPECT_TRUE(answer);
-}
-
 TEST_F(LightPathDevices, RefusedCommandsKeepTheState) {
     Refuse(kLaunch, {DeviceCommand::LinePower, DeviceCommand::LineUsed});
     Refuse(kLamp, {DeviceCommand::Voltage});
@@ -359,34 +341,6 @@ TEST_F(LightPathDevices, RefusedCommandsKeepTheState) {
     zthost::SetPhysicalDeviceConnected(kLaunchUnit, true);
     EXPECT_EQ(m_dm->Shutter_SetState(kShutter, true, 0, true), 0);
     EXPECT_TRUE(ShutterOpen());
-}
-
-TEST_F(LightPathDevices, CustomCommandsAreRecordedInOrder) {
-    EXPECT_EQ(m_dm->LogDev_SendCustomCommand(kSwitcher, ZT_CUSTOMCMD_LIGHT_ANNOUNCE, true,
-                                             L"IDeviceMultiLaser", kLaunch, 0),
-              0);
-    EXPECT_EQ(m_dm->LogDev_SendCustomCommand(kSwitcher, ZT_CUSTOMCMD_SWITCHER_ANNOUNCE, false,
-                                             nullptr, kSwitcher, 2),
-              0);
-    EXPECT_EQ(m_dm->LogDev_SendCustomCommand(99, ZT_CUSTOMCMD_LIGHT_ANNOUNCE, false, L"", 0, 0),
-              -5);
-
-    const std::vector<zthost::CustomCommandRecord> commands = zthost::CustomCommands();
-    ASSERT_EQ(commands.size(), 2u);
-    EXPECT_EQ(commands[0].deviceId, kSwitcher);
-    EXPECT_EQ(commands[0].command, 77829u);
-    EXPECT_TRUE(commands[0].simulated);
-    EXPECT_EQ(commands[0].text, L"IDeviceMultiLaser");
-    EXPECT_EQ(commands[0].first, kLaunch);
-    EXPECT_EQ(commands[1].command, 77830u);
-    EXPECT_FALSE(commands[1].simulated);
-    EXPECT_EQ(commands[1].text, L"");
-    EXPECT_EQ(commands[1].first, kSwitcher);
-    EXPECT_EQ(commands[1].second, 2u);
-    EXPECT_TRUE(m_module.Events().empty()) << "a custom command changes no state";
-
-    zthost::ClearCustomCommands();
-    EXPECT_TRUE(zthost::CustomCommands().empty());
 }
 
 // Handlers read the new state: the event goes out after the device manager answers it.

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstring>
 #include <fstream>
+#include <random>
 #include <set>
 #include <utility>
 #include <vector>
@@ -62,14 +63,17 @@ std::vector<std::uint8_t> Render(CZtPattern& pattern, std::uint32_t bitDepth, bo
     return frame;
 }
 
-// Packs an 8-bit picture the way the device reads it, written out bit by bit.
+// Packs an 8-bit picture the way the device reads it, written out bit by bit: rows of width / 8
+// bytes, so the last bits of a row whose width is no multiple of 8 share a byte with the next
+// row's first ones; bits beyond the frame are dropped.
 std::vector<std::uint8_t> PackedReference(const std::vector<std::uint8_t>& pixels, int width,
                                           int height) {
     std::vector<std::uint8_t> frame(std::size_t(width) * height / 8, 0);
     for (int y = 0; y < height; ++y) {
         for (int x = 0; x < width; ++x) {
-            if (pixels[y * width + x] != 0) {
-                frame[(y * width + x) / 8] |= 0x80 >> (x % 8);
+            const std::size_t byte = std::size_t(y) * (width / 8) + x / 8;
+            if (pixels[y * width + x] != 0 && byte < frame.size()) {
+                frame[byte] |= 0x80 >> (x % 8);
             }
         }
     }
@@ -202,9 +206,29 @@ TEST_F(Pattern, PackedFramePutsTheLeftmostMirrorInTheHighBit) {
     EXPECT_EQ(unpacked[599 * 800 + 99], 0x01);
 }
 
+TEST_F(Pattern, PackedRowsOfAnyWidthSetTheBitsOfTheirLitMirrors) {
+    // Widths on both sides of the eight-pixel steps, most of them no multiple of 8.
+    std::mt19937 random(5);
+    for (const int width : {8, 13, 16, 21, 61, 64, 100, 803}) {
+        constexpr int kHeight = 5;
+        SZtPicBuf bitmap = Picture(width, kHeight);
+        std::vector<std::uint8_t> pixels;
+        for (int y = 0; y < kHeight; ++y) {
+            for (int x = 0; x < width; ++x) {
+                bitmap.Row(y)[x] = random() % 2 ? 255 : 0;
+                pixels.push_back(bitmap.Row(y)[x]);
+            }
+        }
+        CZtPattern pattern = DmdPattern(width, kHeight, bitmap);
+        pattern.SetDitheringMethod(0);
+        EXPECT_EQ(Render(pattern, 1, true), PackedReference(pixels, width, kHeight))
+            << "width " << width;
+    }
+}
+
 TEST_F(Pattern, EachDitheringMethodUsesItsReduction) {
     // A grey ramp, reduced independently with the IPP type each index stands for.
-    constexpr int kWidth = 64;
+    constexpr int kWidth = 61;
     constexpr int kHeight = 16;
     SZtPicBuf bitmap = Picture(kWidth, kHeight);
     for (int y = 0; y < kHeight; ++y) {
@@ -507,6 +531,128 @@ TEST_F(Pattern, CameraMappedBitmapOfTheBinnedRoiSizeIsMappedAsItIs) {
     Render(pattern, 8, false, &camera.format, &camera.calibration);
     EXPECT_TRUE(zthost::LogContains(
         L"The pattern File does not fit the DMD chip and will be resized by a factor of 4.00."));
+}
+
+// ---- Renders against the plain path ------------------------------------------------------------
+
+// The camera picture of a mask's areas, pixel by pixel, as the intensity modes define it.
+std::vector<std::uint8_t> PlainAreaPicture(const SZtRLEPicBuf& mask,
+                                           const std::vector<SZtStimulationArea>& areas) {
+    std::vector<std::uint8_t> picture(std::size_t{mask.width} * mask.height, 0);
+    for (std::size_t i = 0; i < areas.size() && i < mask.objects.size(); ++i) {
+        std::int32_t left, top, right, bottom;
+        const SZtStimulationArea& a = areas[i];
+        if (CZtRLEPicBufAPI::GetBoundingBox(&mask, int(i), &left, &top, &right, &bottom) != 0 ||
+            right <= left || a.intensityMode > 5) {
+            continue;
+        }
+        const double hi = std::min(a.secondIntensity * 2.55, 255.0);
+        const double lo = std::min(hi, a.intensity * 2.55);
+        const auto level = [&](double t) {
+            return std::uint8_t(
+                std::clamp(std::trunc(std::min(t * (hi - lo) + lo, 255.0)), 0.0, 255.0));
+        };
+        for (const SZtRLERun& run : mask.objects[i].runs) {
+            for (int x = run.x; x < run.x + run.length; ++x) {
+                const double tx = double(x - left) / (right - left);
+                const double ty = double(run.y - top) / (bottom - top);
+                const double flat = std::min(a.intensity / 100.0 * 255.0, 255.0);
+                const std::uint8_t values[] = {255,       std::uint8_t(std::trunc(flat)),
+                                               level(tx), level(1.0 - tx),
+                                               level(ty), level(1.0 - ty)};
+                picture[std::size_t(run.y) * mask.width + x] = values[a.intensityMode];
+            }
+        }
+    }
+    return picture;
+}
+
+// The 1-bit frame of a grey DMD picture: the whole picture reduced, then packed bit by bit.
+std::vector<std::uint8_t> PlainFrame(std::vector<std::uint8_t> grey, int width, int height,
+                                     std::uint32_t method, bool packed) {
+    const IppiDitherType types[] = {ippDitherNone, ippDitherStucki, ippDitherFS, ippDitherJJN,
+                                    ippDitherBayer};
+    if (std::any_of(grey.begin(), grey.end(), [](int v) { return v != 0 && v != 255; })) {
+        int size = 0;
+        ippiReduceBitsGetBufferSize(ippC1, {width, height}, 0, types[method], &size);
+        std::vector<Ipp8u> buffer(size);
+        std::vector<std::uint8_t> reduced(grey.size());
+        ippiReduceBits_8u_C1R(grey.data(), width, reduced.data(), width, {width, height}, 0,
+                              types[method], 2, buffer.data());
+        grey = reduced;
+    }
+    const std::size_t rowBytes = packed ? width / 8 : width;
+    std::vector<std::uint8_t> frame(std::size_t(width) * height / (packed ? 8 : 1), 0);
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            if (grey[std::size_t(y) * width + x] != 0 && y * rowBytes + x / 8 < frame.size()) {
+                frame[y * rowBytes + x / 8] |= 0x80 >> (x % 8);
+            }
+        }
+    }
+    return frame;
+}
+
+// Seeded scenes of every pattern kind, at sizes that are no multiples of the vector widths, each
+// rendered again and again on one pattern (its kept buffers hold the last scene's pixels) with
+// every dithering method, against the plain path.
+TEST_F(Pattern, RendersEqualThePlainPathOnSeededScenes) {
+    std::mt19937 random(24);
+    const auto uniform = [&](int lo, int hi) {
+        return std::uniform_int_distribution<int>(lo, hi)(random);
+    };
+    for (int scene = 0; scene < 40; ++scene) {
+        const int width = uniform(9, 107);
+        const int height = uniform(3, 77);
+        IdentityCamera camera(width, height);
+        const int kind = scene % 3;  // areas on the camera, bitmap on the camera, DMD bitmap
+        CZtPattern pattern(L"P", width, height);
+        std::vector<std::uint8_t> grey;
+        for (int round = 0; round < 3; ++round) {
+            if (kind == 0) {
+                SZtRLEPicBuf mask;
+                CZtRLEPicBufAPI::Alloc(&mask, width, height, 8);
+                std::vector<SZtStimulationArea> areas;
+                const int count = uniform(1, 4);
+                for (int i = 0; i < count; ++i) {
+                    const int left = uniform(0, width - 2);
+                    const int top = uniform(0, height - 2);
+                    CZtRLEPicBufAPI::AddRectangle(&mask, i + 1, left, top, uniform(left + 1, width),
+                                                  uniform(top + 1, height));
+                    areas.push_back({std::uint32_t(uniform(0, 6)), uniform(0, 1200) / 10.0,
+                                     uniform(0, 1200) / 10.0});
+                }
+                pattern = AreaPattern(width, height, areas, mask);
+                grey = PlainAreaPicture(mask, areas);
+            } else {
+                // Dark rows above and below a grey or two-level band.
+                SZtPicBuf bitmap = Picture(width, height);
+                const int top = uniform(0, height - 1);
+                const int bottom = uniform(top + 1, height);
+                const bool twoLevels = uniform(0, 3) == 0;
+                for (int y = top; y < bottom; ++y) {
+                    for (int x = 0; x < width; ++x) {
+                        bitmap.Row(y)[x] = twoLevels ? 255 * uniform(0, 1) : uniform(0, 255);
+                    }
+                }
+                pattern.SetMapping(kind == 1 ? 1 : 0);
+                pattern.SetKind(1);
+                pattern.SetBitmap(&bitmap);
+                grey.assign(bitmap.data, bitmap.data + std::size_t(width) * height);
+            }
+            pattern.SetValid(false);
+            ASSERT_EQ(Render(pattern, 8, false, &camera.format, &camera.calibration), grey)
+                << "scene " << scene;
+            for (std::uint32_t method = 0; method < 5; ++method) {
+                const bool packed = method != 3;
+                pattern.SetDitheringMethod(method);
+                pattern.SetValid(false);
+                EXPECT_EQ(Render(pattern, 1, packed, &camera.format, &camera.calibration),
+                          PlainFrame(grey, width, height, method, packed))
+                    << "scene " << scene << " round " << round << " method " << method;
+            }
+        }
+    }
 }
 
 // ---- Projection onto the camera ----------------------------------------------------------------

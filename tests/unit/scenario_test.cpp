@@ -91,56 +91,6 @@ TEST_F(ScenarioFiles, EveryShippedScenarioLoads) {
     }
 }
 
-TEST_F(ScenarioFiles, ShippedScenariosDescribeTheirMicroscopes) {
-    Scenario scenario;
-    QString error;
-    ASSERT_TRUE(scenario.Load(kScenarios + "/default.json", &error));
-    EXPECT_FALSE(scenario.Dmd().simulator);
-    EXPECT_TRUE(scenario.Devices().traxSet);
-    EXPECT_EQ(scenario.Devices().traxPortA, 1u);
-    ASSERT_EQ(scenario.Light().groups[2].size(), 4u);
-    EXPECT_DOUBLE_EQ(scenario.Light().groups[2][3].power, 10.0);
-    EXPECT_TRUE(scenario.Light().multiLaser);
-    EXPECT_EQ(scenario.Light().switcherPort, 1);
-    ASSERT_EQ(scenario.Rois()[2].size(), 1u);
-    EXPECT_EQ(scenario.Rois()[2][0].shape, ScenarioRoiShape::Polygon);
-    EXPECT_EQ(scenario.Rois()[2][0].bounds, QRectF(900, 1150, 500, 350));
-    EXPECT_EQ(scenario.Rois()[0][0].label, L"Soma");
-    ASSERT_EQ(scenario.Protocol().stimulations.size(), 4u);
-    EXPECT_EQ(scenario.Protocol().stimulations[1].group, 1);
-    EXPECT_EQ(scenario.Protocol().stimulations[1].runMode, 2);
-    EXPECT_EQ(scenario.Protocol().bitDepths, (std::vector<int>{4, 6, 8, 1}));
-    ASSERT_EQ(scenario.Protocol().illuminationSequence.size(), 3u);
-    EXPECT_EQ(scenario.Protocol().illuminationSequence[2].pattern, L"Full OFF");
-
-    ASSERT_TRUE(scenario.Load(kScenarios + "/rotated-flipped.json", &error));
-    EXPECT_EQ(scenario.Camera().setup.rotationDegrees, 90.0);
-    EXPECT_NE(scenario.Camera().setup.angleParams[0], scenario.Camera().setup.angleParams[3]);
-    EXPECT_EQ(scenario.Camera().imageWidth, 2160);
-    EXPECT_EQ(scenario.Camera().imageHeight, 2560);
-
-    ASSERT_TRUE(scenario.Load(kScenarios + "/binning-roi.json", &error));
-    EXPECT_TRUE(scenario.Camera().setup.roiOn);
-    EXPECT_EQ(scenario.Camera().setup.binningX, 2.0);
-    EXPECT_EQ(scenario.Camera().imageWidth, 768);
-    EXPECT_EQ(scenario.Camera().imageHeight, 640);
-
-    ASSERT_TRUE(scenario.Load(kScenarios + "/galvo-conflict.json", &error));
-    EXPECT_EQ(scenario.Devices().galvoXYCount, 1);
-    EXPECT_FALSE(scenario.TurnsCameraAfterCalibration());
-
-    // Calibrated as mounted, then turned: the ROIs are drawn on the turned image.
-    ASSERT_TRUE(scenario.Load(kScenarios + "/turned-after-calibration.json", &error));
-    EXPECT_EQ(scenario.Camera().setup.rotationDegrees, 0.0);
-    EXPECT_EQ(scenario.Camera().imageWidth, 2560);
-    EXPECT_TRUE(scenario.TurnsCameraAfterCalibration());
-    const ScenarioCamera& turned = scenario.CameraAfterCalibration();
-    EXPECT_EQ(turned.setup.rotationDegrees, 90.0);
-    EXPECT_NE(turned.setup.angleParams[0], turned.setup.angleParams[3]);
-    EXPECT_EQ(turned.imageWidth, 2160);
-    EXPECT_EQ(turned.imageHeight, 2560);
-}
-
 TEST_F(ScenarioFiles, UnreadableFilesAreNamedWithTheReason) {
     Scenario scenario;
     QString error;

@@ -15,8 +15,8 @@
 #define ZT_PICBUF_SSE2 1
 #include <emmintrin.h>
 #endif
-// GCC and Clang compile AVX-512 steps into functions of their own, which run only when the
-// processor has them; the rest of the library stays plain x86-64.
+// GCC and Clang compile AVX-512 and AVX2 steps into functions of their own, which run only when
+// the processor has them; the rest of the library stays plain x86-64.
 #if defined(ZT_PICBUF_SSE2) && defined(__x86_64__) && defined(__GNUC__)
 #define ZT_PICBUF_AVX512 1
 // GCC 12's AVX-512 header fills "undefined" vectors from themselves, which its own warnings
@@ -427,14 +427,27 @@ namespace {
 
 #ifdef ZT_PICBUF_AVX512
 std::atomic<bool> g_avx512Allowed{true};
-
-// AVX-512 steps run only on processors that have the foundation and 16-bit instructions.
-bool UseAvx512() {
-    static const bool present =
-        __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw");
-    return present && g_avx512Allowed.load(std::memory_order_relaxed);
-}
+std::atomic<bool> g_avx2Allowed{true};
 #endif
+
+// The widest vector steps the picture operations take: chosen once per call.
+enum class Vectors { kSse2, kAvx2, kAvx512 };
+
+Vectors WidestVectors() {
+#ifdef ZT_PICBUF_AVX512
+    // AVX-512 steps run only on processors that have the foundation and 16-bit instructions.
+    static const bool avx512 =
+        __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw");
+    static const bool avx2 = __builtin_cpu_supports("avx2");
+    if (avx512 && g_avx512Allowed.load(std::memory_order_relaxed)) {
+        return Vectors::kAvx512;
+    }
+    if (avx2 && g_avx2Allowed.load(std::memory_order_relaxed)) {
+        return Vectors::kAvx2;
+    }
+#endif
+    return Vectors::kSse2;
+}
 
 // Each vector step below starts at x, handles as many whole vectors as fit before the end and
 // returns where it stopped: the 64-byte steps go first, the 16-byte steps take the rest, and a
@@ -468,6 +481,42 @@ __attribute__((target("avx512f,avx512bw"))) std::uint32_t ShiftColumnsAvx512(
         sums = _mm512_add_epi32(sums, _mm512_alignr_epi32(sums, zero, 8));
         _mm512_storeu_si512(prefix + x + 1, _mm512_add_epi32(sums, carry));
         carry = _mm512_add_epi32(carry, _mm512_permutexvar_epi32(lastLane, sums));
+    }
+    return x;
+}
+#endif
+
+#ifdef ZT_PICBUF_AVX512
+// ShiftColumns in eight columns at a time, from x = 0: the running sum within each half of the
+// vector first, then the lower half's total added to the upper half.
+__attribute__((target("avx2"))) std::uint32_t ShiftColumnsAvx2(std::uint32_t* columns,
+                                                               const std::uint16_t* entering,
+                                                               const std::uint16_t* leaving,
+                                                               std::uint32_t width,
+                                                               std::uint32_t* prefix) {
+    const __m256i zero = _mm256_setzero_si256();
+    const __m256i lowerLast = _mm256_set1_epi32(3);
+    const __m256i last = _mm256_set1_epi32(7);
+    __m256i carry = zero;
+    std::uint32_t x = 0;
+    for (; x + 8 <= width; x += 8) {
+        __m256i sums = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(columns + x));
+        if (entering) {
+            sums = _mm256_add_epi32(sums, _mm256_cvtepu16_epi32(_mm_loadu_si128(
+                                              reinterpret_cast<const __m128i*>(entering + x))));
+        }
+        if (leaving) {
+            sums = _mm256_sub_epi32(sums, _mm256_cvtepu16_epi32(_mm_loadu_si128(
+                                              reinterpret_cast<const __m128i*>(leaving + x))));
+        }
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(columns + x), sums);
+        sums = _mm256_add_epi32(sums, _mm256_slli_si256(sums, 4));
+        sums = _mm256_add_epi32(sums, _mm256_slli_si256(sums, 8));
+        sums = _mm256_add_epi32(
+            sums, _mm256_blend_epi32(zero, _mm256_permutevar8x32_epi32(sums, lowerLast), 0xF0));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(prefix + x + 1),
+                            _mm256_add_epi32(sums, carry));
+        carry = _mm256_add_epi32(carry, _mm256_permutevar8x32_epi32(sums, last));
     }
     return x;
 }
@@ -510,12 +559,14 @@ std::uint32_t ShiftColumnsSse2(std::uint32_t* columns, const std::uint16_t* ente
 // + ... + columns[x - 1], modulo 2^32.
 void ShiftColumns(std::uint32_t* columns, const std::uint16_t* entering,
                   const std::uint16_t* leaving, std::uint32_t width, std::uint32_t* prefix,
-                  bool avx512) {
+                  Vectors vectors) {
     prefix[0] = 0;
     std::uint32_t x = 0;
 #ifdef ZT_PICBUF_AVX512
-    if (avx512) {
+    if (vectors == Vectors::kAvx512) {
         x = ShiftColumnsAvx512(columns, entering, leaving, width, prefix);
+    } else if (vectors == Vectors::kAvx2) {
+        x = ShiftColumnsAvx2(columns, entering, leaving, width, prefix);
     }
 #endif
 #ifdef ZT_PICBUF_SSE2
@@ -562,6 +613,32 @@ __attribute__((target("avx512f,avx512bw"))) std::int64_t RoundedMeansAvx512(
         const __m512i odd = _mm512_mul_epu32(_mm512_srli_epi64(n, 32), reciprocal);
         const __m512i means = _mm512_mask_blend_epi32(0xAAAA, even, odd);
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + x), _mm512_cvtepi32_epi16(means));
+    }
+    return x;
+}
+#endif
+
+#ifdef ZT_PICBUF_AVX512
+// RoundedMeansAvx512 eight at a time.
+__attribute__((target("avx2"))) std::int64_t RoundedMeansAvx2(const std::uint32_t* prefix,
+                                                              std::int64_t window,
+                                                              std::uint32_t count,
+                                                              std::int64_t begin, std::int64_t end,
+                                                              std::uint16_t* out) {
+    const __m256i counts = _mm256_set1_epi32(static_cast<int>(count));
+    const __m256i reciprocal = _mm256_set1_epi32(static_cast<int>(Reciprocal(count)));
+    std::int64_t x = begin;
+    for (; x + 8 <= end; x += 8) {
+        const __m256i sums = _mm256_sub_epi32(
+            _mm256_loadu_si256(reinterpret_cast<const __m256i*>(prefix + x + window)),
+            _mm256_loadu_si256(reinterpret_cast<const __m256i*>(prefix + x)));
+        const __m256i n = _mm256_add_epi32(_mm256_add_epi32(sums, sums), counts);
+        const __m256i even = _mm256_srli_epi64(_mm256_mul_epu32(n, reciprocal), 32);
+        const __m256i odd = _mm256_mul_epu32(_mm256_srli_epi64(n, 32), reciprocal);
+        const __m256i means = _mm256_blend_epi32(even, odd, 0xAA);
+        // Packing works within halves: the two halves' four words each, brought together.
+        const __m256i words = _mm256_permute4x64_epi64(_mm256_packus_epi32(means, means), 0x08);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x), _mm256_castsi256_si128(words));
     }
     return x;
 }
@@ -634,6 +711,40 @@ __attribute__((target("avx512f,avx512bw"))) std::uint32_t SumOffsetsAvx512(const
 }
 #endif
 
+#ifdef ZT_PICBUF_AVX512
+// Offset sums of 16 values at a time from x = 0 (see SumOffsetsSse2).
+__attribute__((target("avx2"))) std::uint32_t SumOffsetsAvx2(const std::uint16_t* in,
+                                                             std::uint32_t width,
+                                                             SOffsetSums* sums) {
+    const __m256i bias = _mm256_set1_epi16(static_cast<short>(0x8000));
+    const __m256i ones = _mm256_set1_epi16(1);
+    const __m256i zero = _mm256_setzero_si256();
+    __m256i offsets = zero;
+    __m256i offsetSquares = zero;
+    std::uint32_t x = 0;
+    for (; x + 16 <= width; x += 16) {
+        const __m256i b =
+            _mm256_xor_si256(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + x)), bias);
+        const __m256i squarePairs = _mm256_madd_epi16(b, b);
+        offsetSquares = _mm256_add_epi64(offsetSquares, _mm256_unpacklo_epi32(squarePairs, zero));
+        offsetSquares = _mm256_add_epi64(offsetSquares, _mm256_unpackhi_epi32(squarePairs, zero));
+        const __m256i pairs = _mm256_madd_epi16(b, ones);
+        const __m256i signs = _mm256_srai_epi32(pairs, 31);
+        offsets = _mm256_add_epi64(offsets, _mm256_unpacklo_epi32(pairs, signs));
+        offsets = _mm256_add_epi64(offsets, _mm256_unpackhi_epi32(pairs, signs));
+    }
+    alignas(32) std::int64_t offsetLanes[4];
+    alignas(32) std::uint64_t squareLanes[4];
+    _mm256_store_si256(reinterpret_cast<__m256i*>(offsetLanes), offsets);
+    _mm256_store_si256(reinterpret_cast<__m256i*>(squareLanes), offsetSquares);
+    for (int i = 0; i < 4; ++i) {
+        sums->sum += offsetLanes[i];
+        sums->squares += squareLanes[i];
+    }
+    return x;
+}
+#endif
+
 #ifdef ZT_PICBUF_SSE2
 // Offset sums of eight values at a time: SSE2 multiplies and adds pairs of signed 16-bit lanes,
 // and b^2 + b'^2 <= 2^31 still fits an unsigned 32-bit lane.
@@ -675,6 +786,12 @@ void SetAvx512Allowed(bool allowed) {
 #endif
 }
 
+void SetAvx2Allowed(bool allowed) {
+#ifdef ZT_PICBUF_AVX512
+    g_avx2Allowed.store(allowed, std::memory_order_relaxed);
+#endif
+}
+
 }  // namespace zthost
 
 int CZtPicBufAPI::SmoothSquare(const SZtPicBuf* src, SZtPicBuf* dst, std::uint32_t size) {
@@ -706,24 +823,20 @@ int CZtPicBufAPI::SmoothSquare(const SZtPicBuf* src, SZtPicBuf* dst, std::uint32
     const auto row = [src](std::int64_t y) {
         return reinterpret_cast<const std::uint16_t*>(src->Row(static_cast<std::uint32_t>(y)));
     };
-#ifdef ZT_PICBUF_AVX512
-    const bool avx512 = UseAvx512();
-#else
-    const bool avx512 = false;
-#endif
+    const Vectors vectors = WidestVectors();
     const std::int64_t before = size / 2;
     const std::int64_t after = size - 1 - before;
     const std::int64_t lastX = std::int64_t{width} - 1;
     const std::int64_t lastY = std::int64_t{height} - 1;
     for (std::int64_t y = 0; y < std::min(after, lastY + 1); ++y) {
-        ShiftColumns(columns, row(y), nullptr, width, prefix, avx512);
+        ShiftColumns(columns, row(y), nullptr, width, prefix, vectors);
     }
     // Inside these columns the window keeps all of its own.
     const std::int64_t innerBegin = std::min<std::int64_t>(before, width);
     const std::int64_t innerEnd = std::max(innerBegin, std::int64_t{width} - after);
     for (std::int64_t y = 0; y <= lastY; ++y) {
         ShiftColumns(columns, y + after <= lastY ? row(y + after) : nullptr,
-                     y - 1 - before >= 0 ? row(y - 1 - before) : nullptr, width, prefix, avx512);
+                     y - 1 - before >= 0 ? row(y - 1 - before) : nullptr, width, prefix, vectors);
         const auto rows = static_cast<std::uint32_t>(std::min(y + after, lastY) -
                                                      std::max(y - before, std::int64_t{0}) + 1);
         auto* smoothed = reinterpret_cast<std::uint16_t*>(out.Row(static_cast<std::uint32_t>(y)));
@@ -733,9 +846,12 @@ int CZtPicBufAPI::SmoothSquare(const SZtPicBuf* src, SZtPicBuf* dst, std::uint32
             // The vector steps count from the window's first column.
             std::int64_t first = innerBegin - before;
 #ifdef ZT_PICBUF_AVX512
-            if (avx512) {
+            if (vectors == Vectors::kAvx512) {
                 first = RoundedMeansAvx512(prefix, size, count, first, innerEnd - before,
                                            smoothed + before);
+            } else if (vectors == Vectors::kAvx2) {
+                first = RoundedMeansAvx2(prefix, size, count, first, innerEnd - before,
+                                         smoothed + before);
             }
 #endif
 #ifdef ZT_PICBUF_SSE2
@@ -773,7 +889,7 @@ int CZtPicBufAPI::GetMeanIntAndVariation(const SZtPicBuf* pic, double* mean, dou
         return ZT_PIC_INVALID_ARG;
     }
 #ifdef ZT_PICBUF_AVX512
-    const bool avx512 = UseAvx512();
+    const Vectors vectors = WidestVectors();
 #endif
     // Exact integer sums: a picture holds at most 2^29 values of 16 bits, so the squares sum
     // below 2^61.
@@ -785,8 +901,10 @@ int CZtPicBufAPI::GetMeanIntAndVariation(const SZtPicBuf* pic, double* mean, dou
         SOffsetSums offsets;
         std::uint32_t x = 0;
 #ifdef ZT_PICBUF_AVX512
-        if (avx512) {
+        if (vectors == Vectors::kAvx512) {
             x = SumOffsetsAvx512(in, pic->width, &offsets);
+        } else if (vectors == Vectors::kAvx2) {
+            x = SumOffsetsAvx2(in, pic->width, &offsets);
         }
 #endif
 #ifdef ZT_PICBUF_SSE2

@@ -67,6 +67,7 @@ void ResetForTests() {
     DiagnosticLog::Instance().SetDetail(false);
     DiagnosticLog::Instance().ClearCaptured();
     SetAvx512Allowed(true);
+    SetAvx2Allowed(true);
 }
 
 }  // namespace zthost

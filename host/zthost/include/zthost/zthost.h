@@ -25,9 +25,11 @@ ZTHOST_API bool LogContains(const std::wstring& text);
 ZTHOST_API void SetLogEcho(bool on);
 
 // ---- Pictures --------------------------------------------------------------------------------
-// Picture operations take AVX-512 steps on processors that have them. Not allowed, they run the
-// SSE2 steps every x86-64 processor has, which tests compare with. Allowed at start.
+// Picture operations take AVX-512 steps on processors that have them, else AVX2 steps on those
+// that have those. Neither allowed, they run the SSE2 steps every x86-64 processor has, which
+// tests compare with. Both allowed at start.
 ZTHOST_API void SetAvx512Allowed(bool allowed);
+ZTHOST_API void SetAvx2Allowed(bool allowed);
 
 // ---- Message boxes ---------------------------------------------------------------------------
 struct MessageBoxRecord {

@@ -1,0 +1,326 @@
+// verove-host's window driven as a user drives it, on the offscreen platform: regions drawn with
+// the mouse reach the device, the pad's pulse lands on them in the live image, and closing ends
+// everything cleanly. The plug-in is loaded through its exports, on the simulated SDK.
+#include <gtest/gtest.h>
+
+#include <QAbstractButton>
+#include <QAction>
+#include <QComboBox>
+#include <QDir>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QScreen>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include "fake_atcore_control.h"
+#include "liveview.h"
+#include "mainwindow.h"
+#include "measures.h"
+#include "shownframeview.h"
+#include "simulateddmd.h"
+#include "zt/zt_guielement.h"
+#include "zt/zt_roi.h"
+#include "zthost/gui.h"
+#include "zthost/zthost.h"
+
+namespace {
+
+const QString kScenarios = QStringLiteral(VEROVE_SOURCE_DIR "/apps/verove-host/scenarios/");
+
+class HostWindow : public ::testing::Test {
+protected:
+    void SetUp() override {
+        zthost::ResetForTests();
+        fake_atcore::Reset();
+        ASSERT_TRUE(m_folder.isValid());
+        m_logPath = m_folder.filePath("verove-host.log");
+        ASSERT_TRUE(zthost::SetLogFile(m_logPath.toStdWString()));
+        m_options.pluginPath = QStringLiteral(VEROVE_BIN_DIR "/q9_plugin_verove.so");
+        m_options.sdkFolder = QStringLiteral(VEROVE_FAKE_SDK_DIR);
+    }
+    void TearDown() override {
+        m_window.reset();
+        if (m_report) {
+            m_report->Discard();
+        }
+        zthost::ResetForTests();
+        fake_atcore::Reset();
+    }
+
+    // The window on the scenario, started: false when the scenario or the report does not open.
+    bool Open(const QString& file, int* started) {
+        QString error;
+        if (!m_scenario.Load(QDir(kScenarios).filePath(file), &error)) {
+            ADD_FAILURE() << error.toStdString();
+            return false;
+        }
+        m_report = std::make_unique<Report>(m_scenario.Path(), m_scenario.Description(),
+                                            std::array<bool, 3>{});
+        if (!m_report->Begin(m_folder.filePath("session"), {}, &error)) {
+            ADD_FAILURE() << error.toStdString();
+            return false;
+        }
+        m_window = std::make_unique<MainWindow>(m_scenario, m_options, m_report.get(), m_logPath);
+        m_window->show();
+        *started = m_window->Start();
+        return true;
+    }
+
+    // Waits until the view shows a frame taken after this call.
+    const LiveFrame& NextFrame() {
+        QSignalSpy shown(m_window->View(), &LiveView::FrameShown);
+        // The first may have been under way already.
+        EXPECT_TRUE(shown.wait(20000) && (shown.count() >= 2 || shown.wait(20000)));
+        return m_window->View()->Frame();
+    }
+
+    template <typename T>
+    T* PadChild(const char* name) const {
+        T* child = m_window->PadWindow()->findChild<T*>(name);
+        EXPECT_NE(child, nullptr) << name;
+        return child;
+    }
+
+    void Drag(const QPointF& from, const QPointF& to) {
+        LiveView* view = m_window->View();
+        const QTransform toWidget = view->ImageToWidget();
+        const QPoint a = toWidget.map(from).toPoint();
+        const QPoint b = toWidget.map(to).toPoint();
+        QTest::mousePress(view, Qt::LeftButton, {}, a);
+        QTest::mouseMove(view, (a + b) / 2);
+        QTest::mouseRelease(view, Qt::LeftButton, {}, b);
+    }
+
+    // Starts a pulse of S1 that lasts until stopped ("Toggle").
+    void StartPulse() {
+        QComboBox* times = PadChild<QComboBox>("combo_pulse_time");
+        times->setCurrentIndex(times->findText("Toggle"));
+        QPushButton* pulse = PadChild<QPushButton>("btn_pulse");
+        ASSERT_TRUE(pulse->isEnabled()) << "the device is calibrated";
+        QTest::mouseClick(pulse, Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(m_window->Mirrors()->Lit(), 10000);
+    }
+
+    QTemporaryDir m_folder;
+    QString m_logPath;
+    SessionOptions m_options;
+    Scenario m_scenario;
+    std::unique_ptr<Report> m_report;
+    std::unique_ptr<MainWindow> m_window;
+};
+
+TEST_F(HostWindow, ARectangleDrawnInS1IsWhereThePulseLightLandsAndClosingMidPulseEndsIt) {
+    int started = -1;
+    ASSERT_TRUE(Open("binning-roi.json", &started));
+    ASSERT_EQ(started, 0);
+    // The pad's tab is titled after the device.
+    CZtTabContainer* tabs = zthost::AcquisitionControls();
+    ASSERT_NE(m_window->PadWindow(), nullptr);
+    EXPECT_EQ(tabs->tabText(tabs->indexOf(m_window->PadWindow())),
+              QStringLiteral("Andor Verove 3"));
+
+    ASSERT_EQ(m_window->CalibrateAutomatically(), 0);
+    ASSERT_FALSE(NextFrame().image.isNull());
+
+    // The user's own region instead of the scenario's, inside the DMD field.
+    m_window->Tools()->Clear();
+    const QRectF drawn(QPointF(300, 350), QPointF(520, 530));
+    Drag(drawn.topLeft(), drawn.bottomRight());
+    ASSERT_EQ(m_window->Tools()->Regions().size(), 1u);
+    const RoiTools::Region& region = m_window->Tools()->Regions()[0];
+    EXPECT_EQ(region.group, 0);
+    // Mouse positions are whole widget pixels: the corners land within one image pixel.
+    EXPECT_NEAR(region.roi.bounds.left(), drawn.left(), 1.0 / m_window->View()->Zoom() + 0.01);
+    EXPECT_NEAR(region.roi.bounds.bottom(), drawn.bottom(), 1.0 / m_window->View()->Zoom() + 0.01);
+
+    StartPulse();
+    const LiveFrame& lit = NextFrame();
+    ASSERT_TRUE(m_window->Mirrors()->Lit()) << "the pulse still runs";
+    const SZtPicBuf& frame = lit.sample->GetPicture();
+    CZtRoiObjectList areas;
+    areas.Add(Scenario::RoiObject(region.roi, 0, 1));
+    SZtRLEPicBuf mask;
+    ZT_RoiListToRLE(&areas, frame.width, frame.height, &mask);
+    const PlacementMap placement = MapPlacement(frame, LitThreshold(frame), mask);
+    EXPECT_GE(placement.Overlap(), 0.95)
+        << "lit inside " << placement.counts[1] << ", lit outside " << placement.counts[2]
+        << ", not lit inside " << placement.counts[3];
+
+    // Closing while the light is on: the mirrors go dark, the settings are saved, the device is
+    // let go.
+    m_window->close();
+    EXPECT_TRUE(m_window->HostSession()->DeviceName().empty());
+    zthost::MirrorFrame shown;
+    std::uint64_t counter = 0;
+    SimulatedDmd(m_options.sdkFolder).ShownFrame(&shown, &counter);
+    EXPECT_TRUE(std::all_of(shown.levels.begin(), shown.levels.end(),
+                            [](std::uint8_t level) { return level == 0; }));
+    EXPECT_TRUE(QFileInfo::exists(QDir(m_report->StagingPath()).filePath("settings/Verove.bin")));
+}
+
+TEST_F(HostWindow, ClosingDuringTheProtocolEndsItsStimulation) {
+    // The shipped scenario's protocol, each stimulation long enough to close the window in it.
+    QFile shipped(kScenarios + "binning-roi.json");
+    ASSERT_TRUE(shipped.open(QIODevice::ReadOnly));
+    QJsonObject scenario = QJsonDocument::fromJson(shipped.readAll()).object();
+    QJsonObject protocol = scenario["protocol"].toObject();
+    QJsonArray runs;
+    for (const QJsonValue& run : protocol["stimulations"].toArray()) {
+        QJsonObject longer = run.toObject();
+        longer["durationMs"] = 60000;
+        longer["runMode"] = 1;
+        runs.append(longer);
+    }
+    protocol["stimulations"] = runs;
+    scenario["protocol"] = protocol;
+    QFile file(m_folder.filePath("long-protocol.json"));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(QJsonDocument(scenario).toJson());
+    file.close();
+
+    int started = -1;
+    ASSERT_TRUE(Open(file.fileName(), &started));
+    ASSERT_EQ(started, 0);
+    ASSERT_EQ(m_window->CalibrateAutomatically(), 0);
+    NextFrame();
+    QSignalSpy finished(m_window->Protocol(), &ProtocolRunner::Finished);
+    m_window->RunProtocol();
+    QTRY_VERIFY_WITH_TIMEOUT(m_window->Mirrors()->Lit(), 10000);
+    m_window->close();
+    EXPECT_FALSE(m_window->Protocol()->Running());
+    ASSERT_TRUE(finished.wait(5000) || finished.count() == 1);
+    EXPECT_EQ(finished[0][0].toString(), "protocol stopped after 1 of 3 stimulations");
+    EXPECT_TRUE(m_window->HostSession()->DeviceName().empty());
+    m_window->Mirrors()->Refresh();
+    EXPECT_FALSE(m_window->Mirrors()->Lit());
+}
+
+TEST_F(HostWindow, ClosingDuringTheCalibrationClosesWhenItHasEnded) {
+    int started = -1;
+    ASSERT_TRUE(Open("binning-roi.json", &started));
+    ASSERT_EQ(started, 0);
+    // The user closes the window while the calibration's squares are being found.
+    QTimer::singleShot(100, m_window.get(), &QWidget::close);
+    EXPECT_EQ(m_window->CalibrateAutomatically(), 0);
+    EXPECT_FALSE(m_window->isVisible()) << "closed once the calibration ended";
+    EXPECT_TRUE(m_window->HostSession()->DeviceName().empty());
+    // The calibration was accepted (above) and saved with the settings.
+    EXPECT_TRUE(QFileInfo::exists(QDir(m_report->StagingPath()).filePath("settings/Verove.bin")));
+}
+
+TEST_F(HostWindow, ARefusedHardwareConfigurationLeavesAWindowWithoutTheDevice) {
+    int started = -1;
+    ASSERT_TRUE(Open("galvo-conflict.json", &started));
+    EXPECT_EQ(started, 3);
+    const std::vector<zthost::MessageBoxRecord> boxes = zthost::MessageBoxes();
+    ASSERT_FALSE(boxes.empty());
+    EXPECT_EQ(boxes.back().title, L"Invalid HW Configuration");
+    EXPECT_EQ(m_window->PadWindow(), nullptr);
+    // Still a live image to draw on; the regions stay with the window.
+    NextFrame();
+    const size_t before = m_window->Tools()->Regions().size();
+    Drag(QPointF(10, 10), QPointF(60, 50));
+    EXPECT_EQ(m_window->Tools()->Regions().size(), before + 1);
+
+    // The camera's settings from the menu: the live image follows; the regions, drawn on the
+    // image as it was, go.
+    auto choose = [this](const QString& text) {
+        for (QAction* action : m_window->findChildren<QAction*>()) {
+            if (action->text() == text) {
+                action->trigger();
+            }
+        }
+    };
+    choose("4 x 4");
+    EXPECT_EQ(NextFrame().image.size(), QSize(512, 512));
+    EXPECT_TRUE(m_window->Tools()->Regions().empty());
+    choose("Region: middle of the sensor");
+    EXPECT_EQ(NextFrame().image.size(), QSize(256, 256));
+    m_window->close();
+}
+
+// Pictures of the window as a person sees it: only on a real X server (ctest runs this suite
+// under Xvfb as HostWindowScreenshot.UnderXvfb). Writes pictures/window_regions.png (the regions
+// of S1-S3 over the live image, the pad's Control page) and pictures/window_pulse.png (S1's
+// light landing, the pad's Stimulation page) into the build folder.
+class HostWindowScreenshot : public HostWindow {};
+
+TEST_F(HostWindowScreenshot, TheWindowWithRegionsAndAPulse) {
+    if (QGuiApplication::platformName() != QLatin1String("xcb")) {
+        GTEST_SKIP() << "needs a real X server";
+    }
+    int started = -1;
+    ASSERT_TRUE(Open("binning-roi.json", &started));
+    ASSERT_EQ(started, 0);
+    ASSERT_EQ(m_window->CalibrateAutomatically(), 0);
+    NextFrame();
+    m_window->Tools()->Clear();
+    const QRectF regions[] = {QRectF(150, 200, 160, 120), QRectF(400, 150, 150, 150),
+                              QRectF(300, 420, 200, 120)};
+    for (int g = 0; g < 3; ++g) {
+        m_window->Tools()->SetGroup(g);
+        m_window->Tools()->SetTool(g == 1 ? RoiTool::Ellipse : RoiTool::Rectangle);
+        Drag(regions[g].topLeft(), regions[g].bottomRight());
+    }
+    m_window->Tools()->SetGroup(0);
+    const QDir pictures(QStringLiteral(VEROVE_BIN_DIR "/../pictures"));
+    ASSERT_TRUE(pictures.mkpath("."));
+    auto shoot = [&](const char* name) {
+        QTest::qWait(300);  // the window's last paint reaches the X server
+        const QPixmap shot = m_window->screen()->grabWindow(m_window->winId());
+        EXPECT_EQ(shot.size(), m_window->size() * m_window->devicePixelRatio());
+        EXPECT_TRUE(shot.save(pictures.filePath(name)));
+        // A real picture of the window: the live image and the controls, not one flat colour.
+        const QImage image = shot.toImage();
+        EXPECT_NE(image.pixel(10, 10), image.pixel(image.width() / 3, image.height() / 2));
+    };
+    NextFrame();
+    shoot("window_regions.png");
+    for (QAbstractButton* tab : m_window->PadWindow()->findChildren<QAbstractButton*>()) {
+        if (tab->text() == QLatin1String("Stimulation")) {
+            tab->click();  // the pad's page with "Pulse"
+        }
+    }
+    StartPulse();
+    NextFrame();
+    shoot("window_pulse.png");
+    m_window->close();
+}
+
+// The program itself: a scenario that does not load is one line in a box (recorded without a
+// screen) and on stderr, and exit code 2.
+TEST(HostWindowProgram, AScenarioThatFailsToLoadExitsWithItsLine) {
+    QTemporaryDir folder;
+    const QString bad = folder.filePath("bad.json");
+    QFile file(bad);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("{\"description\": 3}");
+    file.close();
+    QProcess program;
+    program.setProcessEnvironment([] {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("QT_QPA_PLATFORM", "offscreen");
+        return environment;
+    }());
+    program.start(VEROVE_BIN_DIR "/verove-host",
+                  {"--gui", "--scenario", bad, "--report", folder.filePath("report"), "--log",
+                   folder.filePath("log.txt")});
+    ASSERT_TRUE(program.waitForFinished(60000));
+    EXPECT_EQ(program.exitCode(), 2);
+    const QString error = QString::fromLocal8Bit(program.readAllStandardError());
+    EXPECT_TRUE(error.contains(
+        QRegularExpression("^" + QRegularExpression::escape(bad) + ": description: [^\\n]+$",
+                           QRegularExpression::MultilineOption)))
+        << error.toStdString();
+    EXPECT_FALSE(QFileInfo::exists(folder.filePath("report")));
+}
+
+}  // namespace
