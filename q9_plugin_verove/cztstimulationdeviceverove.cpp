@@ -17,15 +17,15 @@
 #include "cztverovepadqt.h"
 #include "cztverovepadwrapper.h"
 #include "iztstimulationdeviceaggregator.h"
+#include "verove_galvo.h"
 #include "verove_log.h"
+#include "verovestatus.h"
 #include "zt/zt_devices.h"
 #include "zt/zt_display.h"
 #include "zt/zt_macro.h"
 #include "zt/zt_util.h"
 
 namespace {
-
-constexpr unsigned kErrorBoxTopMost = 0x40000 | ZT_MB_ICONERROR;
 
 // The number after the last underscore of a unique name, or -1.
 int NumberOf(const std::wstring& uniqueName) {
@@ -123,7 +123,7 @@ void CZtStimulationDeviceVerove::SetUniqueName(const wchar_t* uniqueName) {
 
 int CZtStimulationDeviceVerove::GetDisplayName(CZtStringW* name, int kind) {
     if (!name) {
-        return -4;
+        return VeroveStatus::kInvalidArgument;
     }
     if (kind != 0) {
         name->Empty();
@@ -163,7 +163,7 @@ bool CZtStimulationDeviceVerove::Connect(bool connect, std::uint32_t brand,
             const int result = m_driver->Connect(deviceIndex);
             if (result != 0) {
                 // A device held by another owner is not a fault of this one.
-                if (result != -10) {
+                if (result != VeroveStatus::kBusy) {
                     VEROVE_LOG("CZtStimulationDeviceVerove::Connect", L"Failed to open device.");
                 }
                 Connect(false, brand, -1);
@@ -199,44 +199,23 @@ bool CZtStimulationDeviceVerove::IsConnected() {
 
 int CZtStimulationDeviceVerove::CheckGalvoConflict() {
     DMApi* devices = DeviceManager();
-    if (!devices) {
-        return 0;
+    const EZtVeroveGalvo galvo = VeroveFindGalvo(devices);
+    if (galvo == EZtVeroveGalvo::None) {
+        return VeroveStatus::kOk;
     }
-    int galvoCount = 0;
-    const bool galvoXY = devices->DMApi_GalvoXY_GetCount(&galvoCount) == 0 && galvoCount >= 1;
-    bool galvoCapability = false;
-    int count = 0;
-    devices->LogDev_GetCount(&count);
-    for (int i = 0; i < count && !galvoXY && !galvoCapability; ++i) {
-        ZT_DWORD id = 0;
-        bool has = false;
-        galvoCapability = devices->LogDev_GetId(i, &id) == 0 &&
-                          devices->LogDev_HasCapability(id, ZT_LOGDEV_CAP_GALVO_XY, &has) == 0 &&
-                          has;
-    }
-    if (!galvoXY && !galvoCapability) {
-        return 0;
-    }
-    // Set before the box opens: its event loop may bring another device here.
-    if (!ZT_GetGalvoMessageShown()) {
-        ZT_SetGalvoMessageShown(true);
-        ZT_MessageBox_(nullptr,
-                       ZT_GetTranslation(L"Combination of Verove with Galvo XY device is not "
-                                         L"supported.\nVerove device status: Disconnected.")
-                           .GetString(),
-                       ZT_GetTranslation(L"Invalid HW Configuration").GetString(),
-                       kErrorBoxTopMost);
-    }
+    VeroveShowGalvoRefusal(
+        ZT_GetTranslation(L"Combination of Verove with Galvo XY device is not "
+                          L"supported.\nVerove device status: Disconnected."));
     ZT_DWORD physicalId = 0;
     if (m_logicalDeviceId != 0 &&
         devices->LogDev_GetPhysicalId(m_logicalDeviceId, &physicalId) == 0) {
         devices->PhysDev_Disconnect(physicalId);
     }
-    if (galvoXY) {
+    if (galvo == EZtVeroveGalvo::Scanner) {
         CZtLock lock(m_deviceManagerRefreshLock);
         devices->DMApi_Refresh();
     }
-    return -8;
+    return VeroveStatus::kConflict;
 }
 
 int CZtStimulationDeviceVerove::InitializeDeviceState() {
@@ -262,7 +241,7 @@ int CZtStimulationDeviceVerove::SetBitDepth(std::int32_t depth, bool force) {
     VEROVE_LOG(function, L"Request to set bit depth %i.", depth);
     if (depth != 1 && depth != 4 && depth != 6 && depth != 8) {
         VEROVE_LOG(function, L"Invalid bit depth (%i) specified. Not set.", depth);
-        return -4;
+        return VeroveStatus::kInvalidArgument;
     }
     // A running manual shot is stopped and started again, so that it shows its pattern at the
     // new depth with the light path around it switched as for any shot.
@@ -412,20 +391,20 @@ int CZtStimulationDeviceVerove::SetControllingAggregator(IZtInterface* aggregato
     }
     m_aggregator = static_cast<IZtStimulationDeviceAggregator*>(
         aggregator->QueryInterface("IZtStimulationDeviceAggregator"));
-    return m_aggregator ? 0 : -9;
+    return m_aggregator ? VeroveStatus::kOk : VeroveStatus::kRefused;
 }
 
 int CZtStimulationDeviceVerove::GetControllingAggregator(IZtInterface** aggregator) {
     if (!aggregator) {
-        return -4;
+        return VeroveStatus::kInvalidArgument;
     }
     CZtLock lock(m_aggregatorLock);
     if (!m_aggregator) {
-        return -13;
+        return VeroveStatus::kNone;
     }
     *aggregator = static_cast<IZtStimulationDeviceAggregator*>(
         m_aggregator->QueryInterface("IZtStimulationDeviceAggregator"));
-    return *aggregator ? 0 : -9;
+    return *aggregator ? VeroveStatus::kOk : VeroveStatus::kRefused;
 }
 
 void CZtStimulationDeviceVerove::NotifyControllingAggregator(int reason) {
@@ -448,12 +427,12 @@ void CZtStimulationDeviceVerove::NotifyControllingAggregator(int reason) {
 int CZtStimulationDeviceVerove::TakeOverBitDepth(IZtInterface* other) {
     VEROVE_LOG("CZtStimulationDeviceVerove::TakeOverBitDepth", L"Start");
     if (!other) {
-        return -4;
+        return VeroveStatus::kInvalidArgument;
     }
     auto* device =
         static_cast<IZtStimulationDeviceEx*>(other->QueryInterface("IZtStimulationDeviceEx"));
     if (!device) {
-        return -9;
+        return VeroveStatus::kRefused;
     }
     const int depth = device->GetBitDepth();
     device->Release();
@@ -471,7 +450,7 @@ int CZtStimulationDeviceVerove::StimulationAreaSetFor(IZtInterface* caller,
                                                       const SZtGrabberFormatDesc* format,
                                                       const SZtRect* cameraRect) {
     if (!caller) {
-        return -4;
+        return VeroveStatus::kInvalidArgument;
     }
     auto* asking = static_cast<IZtStimulationDeviceAggregator*>(
         caller->QueryInterface("IZtStimulationDeviceAggregator"));
@@ -583,7 +562,7 @@ IZtGrabberProvider* CZtStimulationDeviceVerove::GetGrabberProvider() {
 
 int CZtStimulationDeviceVerove::GetCurrentFormat(SZtGrabberFormatDesc* format) {
     CZtVeroveDriver* driver = GetDriver();
-    return driver ? driver->GetCurrentFormat(format) : -12;
+    return driver ? driver->GetCurrentFormat(format) : VeroveStatus::kNoDriver;
 }
 
 int CZtStimulationDeviceVerove::GetAssociatedDeviceInfo(std::uint32_t* lightId,

@@ -31,6 +31,7 @@
 #include "cztverovestimulationareas.h"
 #include "cztverovestimulationrun.h"
 #include "patterns.h"
+#include "verovestatus.h"
 #include "zt/zt_class.h"
 #include "zt/zt_dmd.h"
 #include "zt/zt_grabber.h"
@@ -430,7 +431,7 @@ public:
     int GenerateGridAppendToISPool(int columns, int rows) override {
         return m_sequence.GenerateGridAppendToISPool(columns, rows);
     }
-    int Reserved56() override { return 22; }
+    int Reserved56() override { return VeroveStatus::kDmdUnknownCode; }
 
     // ---- IZtStimulationDeviceEx ----
     int AddUserPattern(const wchar_t* name, const wchar_t* path, std::int32_t mapping) override {
@@ -474,7 +475,9 @@ public:
     int LaserPowerReserved11() override { return 1; }
     CZtStringW LaserPowerReserved12() override { return CZtStringW(); }
     int LaserPowerReserved13() override { return 0; }
-    int SetLineFlag(int line, int group, bool flag) override { return flag ? -9 : 0; }
+    int SetLineFlag(int line, int group, bool flag) override {
+        return flag ? VeroveStatus::kRefused : VeroveStatus::kOk;
+    }
 
     // ---- IZtVeroveDriverOwner ----
     SZtVeroveDriverSettings* GetDriverSettings() override { return &m_driverSettings; }

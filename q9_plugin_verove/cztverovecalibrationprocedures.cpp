@@ -6,6 +6,7 @@
 #include "cztstimulationdeviceverove.h"
 #include "cztverovepadwrapper.h"
 #include "verove_log.h"
+#include "verovestatus.h"
 #include "zt/zt_camera.h"
 #include "zt/zt_devices.h"
 #include "zt/zt_macro.h"
@@ -18,12 +19,12 @@ int CZtVeroveCalibrationProcedures::CheckConfigurationDataAndUpdateCalibration(b
             *changed = false;
         }
         VEROVE_LOG(function, L"Aborting, autocalibration in progress...");
-        return -9;
+        return VeroveStatus::kRefused;
     }
     CZtVeroveDriver* driver = m_device.GetDriver();
     if (!driver) {
         VEROVE_LOG(function, L"End - Fail");
-        return -12;
+        return VeroveStatus::kNoDriver;
     }
     DMApi* devices = m_device.DeviceManager();
     CZtCalibrationData* calibration = m_device.GetCalibrationData();

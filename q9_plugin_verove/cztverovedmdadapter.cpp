@@ -6,15 +6,13 @@
 #include "cztverovenamemanager.h"
 #include "cztverovepadwrapper.h"
 #include "verove_log.h"
+#include "verovestatus.h"
 #include "zt/zt_devices.h"
 #include "zt/zt_layout.h"
 #include "zt/zt_settings.h"
 #include "zt/zt_util.h"
 
 namespace {
-
-// Statuses of the slots whose work is not part of this device yet.
-constexpr int kNotSupported = -2;
 
 // Parameter codes of the DMD interface's ParameterByCode.
 constexpr ZT_DWORD kParamNotifyCallback = 77831;
@@ -32,7 +30,7 @@ struct SZtNotifyCallback {
 
 int CZtVeroveDmdAdapter::GetDeviceID(ZT_DWORD* id) {
     if (!id) {
-        return 14;
+        return VeroveStatus::kDmdNullOutput;
     }
     *id = m_device.m_logicalDeviceId;
     return 0;
@@ -40,7 +38,7 @@ int CZtVeroveDmdAdapter::GetDeviceID(ZT_DWORD* id) {
 
 int CZtVeroveDmdAdapter::SaveKeys(CZtLiteVariantW* keys) {
     if (!keys) {
-        return 14;
+        return VeroveStatus::kDmdNullOutput;
     }
     return keys->AddBool(L"TriggerAvailable", m_triggerAvailable);
 }
@@ -75,7 +73,7 @@ int CZtVeroveDmdAdapter::ShowConfigurationDialog(QWidget* parent) {
 
 int CZtVeroveDmdAdapter::ParameterByCode(ZT_DWORD code, void* value) {
     if (!value) {
-        return 21;
+        return VeroveStatus::kDmdFailed;
     }
     switch (code) {
         case kParamNotifyCallback: {
@@ -92,7 +90,7 @@ int CZtVeroveDmdAdapter::ParameterByCode(ZT_DWORD code, void* value) {
             *static_cast<const wchar_t**>(value) = m_emptyText;
             return 0;
         default:
-            return 22;
+            return VeroveStatus::kDmdUnknownCode;
     }
 }
 
@@ -119,7 +117,7 @@ int CZtVeroveDmdAdapter::UpdateControlPad() {
     if (!element) {
         VEROVE_LOG(function, L"Failed to update device pad name, aborting...");
         VEROVE_LOG(function, L"End");
-        return 21;
+        return VeroveStatus::kDmdFailed;
     }
     CZtVeroveNameManager& names = CZtVeroveNameManager::Instance();
     CZtStringW title;
@@ -137,12 +135,12 @@ int CZtVeroveDmdAdapter::UpdateControlPad() {
     }
     const int result = layout->SetUserName(element, ZT_GetTranslation(title).GetString());
     VEROVE_LOG(function, L"End");
-    return result == 0 ? 0 : 21;
+    return result == 0 ? VeroveStatus::kOk : VeroveStatus::kDmdFailed;
 }
 
 int CZtVeroveDmdAdapter::GetAssociatedShuttersOpen(bool* open) {
     if (!open) {
-        return 21;
+        return VeroveStatus::kDmdFailed;
     }
     *open = m_device.m_lightPath->AreShuttersOpen();
     return 0;
@@ -150,7 +148,7 @@ int CZtVeroveDmdAdapter::GetAssociatedShuttersOpen(bool* open) {
 
 int CZtVeroveDmdAdapter::GetAssociatedShutterCount(ZT_DWORD* count) {
     if (!count) {
-        return 21;
+        return VeroveStatus::kDmdFailed;
     }
     *count = static_cast<ZT_DWORD>(m_device.m_lightPath->GetShutterIds().size());
     return 0;
@@ -158,12 +156,12 @@ int CZtVeroveDmdAdapter::GetAssociatedShutterCount(ZT_DWORD* count) {
 
 int CZtVeroveDmdAdapter::GetAssociatedShutterId(int index, ZT_DWORD* id) {
     if (!id) {
-        return 21;
+        return VeroveStatus::kDmdFailed;
     }
     const std::vector<ZT_DWORD> ids = m_device.m_lightPath->GetShutterIds();
     if (index < 0 || index >= static_cast<int>(ids.size())) {
         *id = 0;
-        return 21;
+        return VeroveStatus::kDmdFailed;
     }
     *id = ids[static_cast<size_t>(index)];
     return 0;
@@ -171,7 +169,7 @@ int CZtVeroveDmdAdapter::GetAssociatedShutterId(int index, ZT_DWORD* id) {
 
 int CZtVeroveDmdAdapter::GetAssociatedLightId(ZT_DWORD* id) {
     if (!id) {
-        return 21;
+        return VeroveStatus::kDmdFailed;
     }
     *id = m_device.m_lightPath->GetLightId();
     return 0;
@@ -179,7 +177,7 @@ int CZtVeroveDmdAdapter::GetAssociatedLightId(ZT_DWORD* id) {
 
 int CZtVeroveDmdAdapter::GetAssociatedSwitcherId(ZT_DWORD* id) {
     if (!id) {
-        return 21;
+        return VeroveStatus::kDmdFailed;
     }
     *id = m_device.m_lightPath->GetSwitcherId();
     return 0;
@@ -187,7 +185,7 @@ int CZtVeroveDmdAdapter::GetAssociatedSwitcherId(ZT_DWORD* id) {
 
 int CZtVeroveDmdAdapter::GetAssociatedSwitcherPort(ZT_DWORD* port) {
     if (!port) {
-        return 21;
+        return VeroveStatus::kDmdFailed;
     }
     *port = m_device.m_lightPath->GetSwitcherPort();
     return 0;
@@ -195,7 +193,7 @@ int CZtVeroveDmdAdapter::GetAssociatedSwitcherPort(ZT_DWORD* port) {
 
 int CZtVeroveDmdAdapter::GetPatternCount(ZT_DWORD* count) {
     if (!count) {
-        return 14;
+        return VeroveStatus::kDmdNullOutput;
     }
     *count = static_cast<ZT_DWORD>(GetPatternCount());
     return 0;
@@ -214,15 +212,15 @@ int CZtVeroveDmdAdapter::GetPatternName(ZT_DWORD id, CZtStringW* name) {
     CZtVeroveDriver* driver = m_device.GetDriver();
     if (!driver) {
         VEROVE_LOG("CZtStimulationDeviceVerove::GetPatternName", L"No device driver, aborting...");
-        return 21;
+        return VeroveStatus::kDmdFailed;
     }
     if (!name) {
-        return 14;
+        return VeroveStatus::kDmdNullOutput;
     }
     CZtLock lock(driver->GetBufferLock());
     const CZtPattern* pattern = m_device.m_sequence.FindPattern(driver, id);
     if (!pattern) {
-        return 3;
+        return VeroveStatus::kDmdNoPattern;
     }
     *name = pattern->GetName();
     return 0;
@@ -230,16 +228,16 @@ int CZtVeroveDmdAdapter::GetPatternName(ZT_DWORD id, CZtStringW* name) {
 
 int CZtVeroveDmdAdapter::GetPatternAvailable(ZT_DWORD id, bool* available) {
     if (!available) {
-        return 21;
+        return VeroveStatus::kDmdFailed;
     }
     CZtVeroveDriver* driver = m_device.GetDriver();
     if (!driver) {
-        return 21;
+        return VeroveStatus::kDmdFailed;
     }
     CZtLock lock(driver->GetBufferLock());
     const CZtPattern* pattern = driver->GetPatterns().FindById(id);
     if (!pattern) {
-        return 3;
+        return VeroveStatus::kDmdNoPattern;
     }
     // The group patterns S1-S3 are usable only once they hold stimulation areas.
     *available = id < 3 || id > 5 || pattern->HasStimulationAreas();
@@ -248,11 +246,11 @@ int CZtVeroveDmdAdapter::GetPatternAvailable(ZT_DWORD id, bool* available) {
 
 int CZtVeroveDmdAdapter::GetActivePatternId(ZT_DWORD* id) {
     if (!id) {
-        return 14;
+        return VeroveStatus::kDmdNullOutput;
     }
     CZtVeroveDriver* driver = m_device.GetDriver();
     if (!driver) {
-        return 21;
+        return VeroveStatus::kDmdFailed;
     }
     CZtLock lock(driver->GetBufferLock());
     *id = static_cast<ZT_DWORD>(driver->GetPatterns().GetCurrentId());
@@ -262,7 +260,7 @@ int CZtVeroveDmdAdapter::GetActivePatternId(ZT_DWORD* id) {
 int CZtVeroveDmdAdapter::SetActivePatternId(ZT_DWORD id) {
     CZtVeroveDriver* driver = m_device.GetDriver();
     if (!driver) {
-        return 21;
+        return VeroveStatus::kDmdFailed;
     }
     ZT_DWORD current = 0;
     GetActivePatternId(&current);
@@ -281,11 +279,11 @@ int CZtVeroveDmdAdapter::GetPatternIdByName(const wchar_t* name, ZT_DWORD* id) {
     const char* function = "CZtStimulationDeviceVerove::GetPatternId";
     if (!id) {
         VEROVE_LOG(function, L"Invalid pattern ID pointer, aborting");
-        return 14;
+        return VeroveStatus::kDmdNullOutput;
     }
     CZtVeroveDriver* driver = m_device.GetDriver();
     if (!driver || !name) {
-        return 21;
+        return VeroveStatus::kDmdFailed;
     }
     CZtLock lock(driver->GetBufferLock());
     CZtPatternStore& store = driver->GetPatterns();
@@ -310,16 +308,16 @@ int CZtVeroveDmdAdapter::GetPatternIdByName(const wchar_t* name, ZT_DWORD* id) {
 
 int CZtVeroveDmdAdapter::GetPatternIdByIndex(ZT_DWORD index, ZT_DWORD* id) {
     if (!id) {
-        return 14;
+        return VeroveStatus::kDmdNullOutput;
     }
     CZtVeroveDriver* driver = m_device.GetDriver();
     if (!driver) {
-        return 21;
+        return VeroveStatus::kDmdFailed;
     }
     CZtLock lock(driver->GetBufferLock());
     const CZtPattern* pattern = driver->GetPatterns().GetAt(static_cast<int>(index));
     if (!pattern) {
-        return 21;
+        return VeroveStatus::kDmdFailed;
     }
     *id = pattern->GetId();
     return 0;
@@ -335,12 +333,12 @@ int CZtVeroveDmdAdapter::GetPatternCameraProjection(ZT_DWORD id, SZtPicBuf* pict
     if (!driver) {
         VEROVE_LOG(function, L"No device driver, aborting...");
         VEROVE_LOG(function, L"End");
-        return 21;
+        return VeroveStatus::kDmdFailed;
     }
     if (!picture) {
         VEROVE_LOG(function, L"Invalid image buffer format, aborting...");
         VEROVE_LOG(function, L"End");
-        return 21;
+        return VeroveStatus::kDmdFailed;
     }
     // A copy: projecting renders into the pattern's working picture.
     CZtPattern pattern;
@@ -354,7 +352,7 @@ int CZtVeroveDmdAdapter::GetPatternCameraProjection(ZT_DWORD id, SZtPicBuf* pict
                        static_cast<unsigned>(m_device.m_sequence.GetSequencePoolSize()),
                        static_cast<unsigned>(driver->GetPatterns().Count()));
             VEROVE_LOG(function, L"End");
-            return 21;
+            return VeroveStatus::kDmdFailed;
         }
         pattern = *found;
     }
@@ -362,7 +360,7 @@ int CZtVeroveDmdAdapter::GetPatternCameraProjection(ZT_DWORD id, SZtPicBuf* pict
     if (driver->GetCurrentFormat(&format) != 0) {
         VEROVE_LOG(function, L"Unable to obtain camera format.");
         VEROVE_LOG(function, L"End");
-        return 21;
+        return VeroveStatus::kDmdFailed;
     }
     // The caller's view of the camera replaces the driver's; a binning of 0 or less would leave
     // no picture, so the camera's own stays then.
@@ -398,7 +396,7 @@ int CZtVeroveDmdAdapter::GetPatternCameraProjection(ZT_DWORD id, SZtPicBuf* pict
         CZtPicBufAPI::Copy(&projected, picture) != 0) {
         VEROVE_LOG(function, L"Unable to obtain pattern projection.");
         VEROVE_LOG(function, L"End");
-        return 21;
+        return VeroveStatus::kDmdFailed;
     }
     VEROVE_LOG(function, L"End - OK");
     return 0;
@@ -406,7 +404,7 @@ int CZtVeroveDmdAdapter::GetPatternCameraProjection(ZT_DWORD id, SZtPicBuf* pict
 
 int CZtVeroveDmdAdapter::IsCalibrated(bool* calibrated) {
     if (!calibrated) {
-        return 14;
+        return VeroveStatus::kDmdNullOutput;
     }
     const CZtCalibrationData* calibration = m_device.GetCalibrationData();
     *calibrated = calibration && calibration->GetCalibrationState() > NotCalibrated;
@@ -417,7 +415,7 @@ int CZtVeroveDmdAdapter::AddUserPattern(const wchar_t* name, const wchar_t* path
                                         std::int32_t mapping) {
     VEROVE_LOG("CZtStimulationDeviceVerove::AddUserPattern", L"Start");
     if (!name || !path || (mapping != 0 && mapping != 1)) {
-        return -4;
+        return VeroveStatus::kInvalidArgument;
     }
     m_device.m_settings.bitmaps.emplace_back(name, path, mapping);
     m_device.CheckBitmapPatterns();
@@ -432,7 +430,7 @@ int CZtVeroveDmdAdapter::GetUserPattern(const wchar_t* name, CZtStringW* path) {
 
 int CZtVeroveDmdAdapter::ActivatePatternByName(const wchar_t* name) {
     if (!name || !HasPattern(name)) {
-        return -9;
+        return VeroveStatus::kRefused;
     }
     ZT_DWORD id = 0;
     GetPatternIdByName(name, &id);
@@ -456,7 +454,7 @@ bool CZtVeroveDmdAdapter::HasPattern(const wchar_t* name) {
 
 int CZtVeroveDmdAdapter::GetValue(int index, std::uint32_t* value) {
     if (!value) {
-        return -4;
+        return VeroveStatus::kInvalidArgument;
     }
     if (index == 0) {
         *value = m_device.m_lightPath->GetLightId();
@@ -466,5 +464,5 @@ int CZtVeroveDmdAdapter::GetValue(int index, std::uint32_t* value) {
         *value = m_device.m_lightPath->GetSwitcherId();
         return 0;
     }
-    return -2;
+    return VeroveStatus::kNotSupported;
 }

@@ -11,7 +11,9 @@
 
 #include "cztpluginverove.h"
 #include "cztveroveproxy.h"
+#include "verove_galvo.h"
 #include "verove_log.h"
+#include "verovestatus.h"
 #include "zt/zt_devices.h"
 #include "zt/zt_module.h"
 #include "zt/zt_util.h"
@@ -35,7 +37,6 @@ constexpr int kTriggerInternalSoftware = 1;
 constexpr int kTriggerExternalExpose = 2;
 constexpr double kGrayScaleExposureSeconds = 0.05;
 constexpr double kDegreesPerRadian = 57.29577951308232;
-constexpr unsigned kErrorBoxTopMost = 0x40000 | ZT_MB_ICONERROR;
 
 // Handle -> driver, for the SDK's event callback. Never destroyed: the SDK may call back while
 // the process exits.
@@ -156,25 +157,7 @@ int CZtVeroveDriver::Connect(int deviceIndex) {
 
 bool CZtVeroveDriver::GalvoConflict() {
     IZtHostContext* context = VerovePluginState().hostContext;
-    DMApi* devices = context ? context->GetDeviceManager() : nullptr;
-    if (!devices) {
-        return false;
-    }
-    int galvoCount = 0;
-    if (devices->DMApi_GalvoXY_GetCount(&galvoCount) == 0 && galvoCount >= 1) {
-        return true;
-    }
-    int count = 0;
-    devices->LogDev_GetCount(&count);
-    for (int i = 0; i < count; ++i) {
-        ZT_DWORD id = 0;
-        bool has = false;
-        if (devices->LogDev_GetId(i, &id) == 0 &&
-            devices->LogDev_HasCapability(id, ZT_LOGDEV_CAP_GALVO_XY, &has) == 0 && has) {
-            return true;
-        }
-    }
-    return false;
+    return VeroveFindGalvo(context ? context->GetDeviceManager() : nullptr) != EZtVeroveGalvo::None;
 }
 
 CZtStringW CZtVeroveDriver::ActiveCameraName() {
@@ -194,20 +177,13 @@ int CZtVeroveDriver::OpenDevice(int deviceIndex) {
         m_owner->SetInvalidHardware(false);
     }
     if (GalvoConflict()) {
-        // Set before the box opens: its event loop may bring another device here.
-        if (!ZT_GetGalvoMessageShown()) {
-            ZT_SetGalvoMessageShown(true);
-            ZT_MessageBox_(nullptr,
-                           ZT_GetTranslation(L"Combination of DMD with Galvo XY device is not "
-                                             L"supported.\nDMD device status: Disconnected.")
-                               .GetString(),
-                           ZT_GetTranslation(L"Invalid HW Configuration").GetString(),
-                           kErrorBoxTopMost);
-        }
+        VeroveShowGalvoRefusal(
+            ZT_GetTranslation(L"Combination of DMD with Galvo XY device is not "
+                              L"supported.\nDMD device status: Disconnected."));
         if (m_owner) {
             m_owner->SetInvalidHardware(true);
         }
-        return 14;
+        return VeroveStatus::kDmdInvalidHardware;
     }
 
     CZtVeroveProxy& proxy = Proxy();
@@ -225,7 +201,7 @@ int CZtVeroveDriver::OpenDevice(int deviceIndex) {
                    isVerove);
         proxy.Close(handle);
         m_handle.store(0);
-        return -10;
+        return VeroveStatus::kBusy;
     }
     m_handle.store(handle);
 
@@ -363,7 +339,7 @@ int CZtVeroveDriver::SetPixelEncoding(bool packed) {
         fresh.assign(static_cast<size_t>(size), 0);
     } catch (const std::bad_alloc&) {
         VEROVE_LOG("CZtVeroveDriver::SetPixelEncoding", L"Failed to allocate user buffer.");
-        return -3;
+        return VeroveStatus::kNoMemory;
     }
     result = proxy.SetBuffer(handle, fresh.data(), size);
     if (result != 0) {
@@ -378,7 +354,7 @@ int CZtVeroveDriver::SetPixelEncoding(bool packed) {
 
 int CZtVeroveDriver::SetOperationMode(int mode) {
     if (mode < 0 || mode >= static_cast<int>(std::size(kOperationModes))) {
-        return -9;
+        return VeroveStatus::kRefused;
     }
     if (m_operationModeCache.load() == mode) {
         return 0;
@@ -392,7 +368,7 @@ int CZtVeroveDriver::SetOperationMode(int mode) {
 
 int CZtVeroveDriver::SetTriggerMode(int mode) {
     if (mode < 0 || mode >= static_cast<int>(std::size(kTriggerModes))) {
-        return -9;
+        return VeroveStatus::kRefused;
     }
     if (m_triggerModeCache.load() == mode) {
         return 0;
@@ -549,13 +525,13 @@ void CZtVeroveDriver::ClearFrameBuffer() {
 int CZtVeroveDriver::ExposePattern(int patternId, bool force) {
     VEROVE_LOG("CZtVeroveDriver::ExposePattern", L"Start");
     if (!m_owner || !m_settings) {
-        return -9;
+        return VeroveStatus::kRefused;
     }
     {
         CZtLock lock(m_bufferLock);
         const CZtPattern* pattern = m_patterns.FindById(static_cast<std::uint32_t>(patternId));
         if (!pattern) {
-            return -9;
+            return VeroveStatus::kRefused;
         }
         if (patternId == m_patterns.GetCurrentId() && pattern->IsValid() && !force) {
             return 0;
@@ -643,7 +619,7 @@ int CZtVeroveDriver::UploadPattern(int slot, CZtPattern* pattern) {
     VEROVE_LOG("CZtVeroveDriver::UploadPattern", L"Start");
     CZtCalibrationData* calibration = Calibration();
     if (!pattern || !m_owner || !m_settings || !calibration) {
-        return -6;
+        return VeroveStatus::kMissingPrerequisite;
     }
     CZtLock lock(m_bufferLock);
     const int bitDepth = m_settings->bitDepth.load();
@@ -653,23 +629,23 @@ int CZtVeroveDriver::UploadPattern(int slot, CZtPattern* pattern) {
     const size_t frameBytes =
         static_cast<size_t>(pattern->GetWidth()) * pattern->GetHeight() / (packed ? 8 : 1);
     if (m_userBuffer.empty() || frameBytes > m_userBuffer.size()) {
-        return -6;
+        return VeroveStatus::kMissingPrerequisite;
     }
     SZtGrabberFormatDesc format;
     if (GetCurrentFormat(&format) != 0) {
-        return -9;
+        return VeroveStatus::kRefused;
     }
     if (m_sequenceMode.load() && bitDepth != 1) {
         VEROVE_LOG("CZtVeroveDriver::UploadPattern",
                    L"Grayscale patterns not supported in illumination sequence.");
-        return -9;
+        return VeroveStatus::kRefused;
     }
     // A frame in another encoding than the device reads would show as garbage.
     if (m_bufferEncoding != (packed ? 1 : 0)) {
         VEROVE_LOG("CZtVeroveDriver::UploadPattern",
                    L"The device does not read %s frames now: pattern %u not uploaded.",
                    packed ? L"packed" : L"grey-scale", pattern->GetId());
-        return -6;
+        return VeroveStatus::kMissingPrerequisite;
     }
     if (m_sequenceMode.load()) {
         return UploadSequenceFrame(pattern, format.value, calibration);
@@ -740,7 +716,7 @@ int CZtVeroveDriver::InvalidatePattern(int patternId) {
     CZtLock lock(m_bufferLock);
     CZtPattern* pattern = m_patterns.FindById(static_cast<std::uint32_t>(patternId));
     if (!pattern) {
-        return -9;
+        return VeroveStatus::kRefused;
     }
     pattern->SetValid(false);
     return 0;
@@ -764,7 +740,7 @@ int CZtVeroveDriver::SetCalibrationMatrices(const CZtMatrix3& dmdToCamera,
     VEROVE_LOG("CZtVeroveDriver::SetCalibrationMatrices", L"Start");
     CZtCalibrationData* calibration = Calibration();
     if (!calibration) {
-        return -12;
+        return VeroveStatus::kNoDriver;
     }
     calibration->SetCalibrationCamToDMD(cameraToDmd);
     calibration->SetCalibrationDMDToCam(dmdToCamera);
@@ -803,7 +779,7 @@ int CZtVeroveDriver::CameraFormatChanged() {
     IZtGrabberProvider* grabber = Grabber();
     SZtGrabberFormatDesc format;
     if (!grabber || grabber->CameraSettingsGet(&format) != 0) {
-        return -1;
+        return VeroveStatus::kFailed;
     }
     double rotation = 0.0;
     grabber->Interp_Rotate_Get(1, &rotation);
@@ -831,14 +807,14 @@ int CZtVeroveDriver::CameraFormatChanged() {
 
 int CZtVeroveDriver::GetCurrentFormat(SZtGrabberFormatDesc* format) {
     if (!format) {
-        return -6;
+        return VeroveStatus::kMissingPrerequisite;
     }
     if (ZT_GetDocumentCameraFormat(format) == 0) {
         return 0;
     }
     IZtGrabberProvider* grabber = Grabber();
     if (!grabber || grabber->CameraSettingsGet(format) != 0) {
-        return -1;
+        return VeroveStatus::kFailed;
     }
     return 0;
 }
@@ -846,16 +822,16 @@ int CZtVeroveDriver::GetCurrentFormat(SZtGrabberFormatDesc* format) {
 int CZtVeroveDriver::GetCameraTransform(CZtMatrix3* rotation, CZtMatrix3* flip,
                                         std::array<double, 3>* centre) {
     if (!rotation || !flip || !centre) {
-        return -6;
+        return VeroveStatus::kMissingPrerequisite;
     }
     IZtGrabberProvider* grabber = Grabber();
     if (!grabber) {
-        return -1;
+        return VeroveStatus::kFailed;
     }
     double angle = 0.0;
     SZtGrabberFormatDesc format;
     if (grabber->CameraAngleSWGet(&angle) != 0 || grabber->CameraSettingsGet(&format) != 0) {
-        return -9;
+        return VeroveStatus::kRefused;
     }
     bool roiOn = false;
     SZtRect rect = format.value.sensorRect;
@@ -890,13 +866,13 @@ int CZtVeroveDriver::SyncCameraROI(bool enable) {
     VEROVE_LOG("CZtVeroveDriver::SyncCameraROI", L"Start");
     CZtCalibrationData* calibration = Calibration();
     if (!m_owner || !calibration) {
-        return -6;
+        return VeroveStatus::kMissingPrerequisite;
     }
     if (ZT_IsFastTimelapse()) {
         VEROVE_LOG("CZtVeroveDriver::SyncCameraROI",
                    L"Attempt to 'Match Camera ROI with DMD' during 'Fast Timelapse', which is "
                    L"forbidden. Taking no action.");
-        return -8;
+        return VeroveStatus::kConflict;
     }
     CZtFlagScope syncing(m_syncingCameraROI);
     if (enable) {
@@ -931,7 +907,7 @@ int CZtVeroveDriver::MatchCameraROI(CZtCalibrationData* calibration) {
     SZtGrabberFormatDesc format;
     if (ZT_GetDocumentCameraFormat(&format) != 0) {
         VEROVE_LOG("CZtVeroveDriver::SyncCameraROI", L"There is no view to match.");
-        return -1;
+        return VeroveStatus::kFailed;
     }
     // Image coordinates of the whole sensor's image, whatever ROI is set now: the DMD area, the
     // ROI and the full image must share one frame for the clamping at (0, 0) to mean the image's
@@ -940,7 +916,7 @@ int CZtVeroveDriver::MatchCameraROI(CZtCalibrationData* calibration) {
     IZtGrabberProvider* grabber = Grabber();
     double angle = 0.0;
     if (!grabber || grabber->CameraAngleSWGet(&angle) != 0) {
-        return -9;
+        return VeroveStatus::kRefused;
     }
 
     bool confocal = false;
@@ -949,7 +925,7 @@ int CZtVeroveDriver::MatchCameraROI(CZtCalibrationData* calibration) {
     CZtMatrix3 chipToImage{};
     if (CalcTransformChipToImg(&format, angle, &scanArea, nullptr, confocal, chipToImage.data()) !=
         0) {
-        return -9;
+        return VeroveStatus::kRefused;
     }
     // The calibration's mapping gives chip coordinates turned about half the region shown now;
     // the whole sensor's image turns about half the sensor. The stored camera -> DMD matrix is a
@@ -960,7 +936,7 @@ int CZtVeroveDriver::MatchCameraROI(CZtCalibrationData* calibration) {
     const CZtMatrix3 sensorToDmd = calibration->GetCalibrationCamToDMD();
     if (SensorToChip(format.value.sensorRect, &sensorToChip) != 0 ||
         InvertMatrix(3, sensorToDmd.data(), dmdToSensor.data()) != 0) {
-        return -9;
+        return VeroveStatus::kRefused;
     }
     const CZtMatrix3 dmdToImage = Multiply(chipToImage, Multiply(sensorToChip, dmdToSensor));
 
@@ -988,7 +964,7 @@ int CZtVeroveDriver::MatchCameraROI(CZtCalibrationData* calibration) {
     }
     SZtRect imageRoi;
     if (ConvertRectSensorToImage(&format, degrees, flip, &sensorRoi, &imageRoi) != 0) {
-        return -9;
+        return VeroveStatus::kRefused;
     }
     SZtRect intersection = Intersect(dmdRect, imageRoi);
     if (IsEmpty(intersection)) {
@@ -997,7 +973,7 @@ int CZtVeroveDriver::MatchCameraROI(CZtCalibrationData* calibration) {
                    L"(no image ROI is considered).");
         if (ConvertRectSensorToImage(&format, degrees, flip, &format.value.sensorRect, &imageRoi) !=
             0) {
-            return -9;
+            return VeroveStatus::kRefused;
         }
         intersection = Intersect(dmdRect, imageRoi);
     }
@@ -1011,11 +987,11 @@ int CZtVeroveDriver::MatchCameraROI(CZtCalibrationData* calibration) {
                          L"Image (%i, %i, %i, %i)",
                    dmdRect.left, dmdRect.top, dmdRect.right, dmdRect.bottom, imageRoi.left,
                    imageRoi.top, imageRoi.right, imageRoi.bottom);
-        return -9;
+        return VeroveStatus::kRefused;
     }
     if (SetCameraRoi(intersection, imageRoi, format, degrees, flip) != 0) {
         VEROVE_LOG("CZtVeroveDriver::SyncCameraROI", L"Failed to set Camera ROI.");
-        return -9;
+        return VeroveStatus::kRefused;
     }
     SZtGrabberFormatDesc current;
     if (GetCurrentFormat(&current) == 0) {
@@ -1030,14 +1006,14 @@ int CZtVeroveDriver::SensorToChip(const SZtRect& region, CZtMatrix3* sensorToChi
     CZtMatrix3 flip{};
     std::array<double, 3> centre{};
     if (GetCameraTransform(&rotation, &flip, &centre) != 0) {
-        return -9;
+        return VeroveStatus::kRefused;
     }
     centre = {static_cast<double>((region.right - region.left) / 2),
               static_cast<double>((region.bottom - region.top) / 2), 1.0};
     CZtMatrix3 unturn{};
     if (GetMappingToUnrotatedCamera(rotation.data(), flip.data(), centre.data(), unturn.data()) !=
         0) {
-        return -9;
+        return VeroveStatus::kRefused;
     }
     return InvertMatrix(3, unturn.data(), sensorToChip->data()) == 0 ? 0 : -9;
 }
@@ -1053,10 +1029,10 @@ int CZtVeroveDriver::SetCameraRoi(const SZtRect& intersection, const SZtRect& im
         IZtGrabberProvider* grabber = Grabber();
         if (ConvertRectImageToSensor(&format, degrees, flip, &image, &sensor) != 0 ||
             grabber->CameraRoiSet(&sensor) != 0 || grabber->CameraRoiEnable(true) != 0) {
-            return -9;
+            return VeroveStatus::kRefused;
         }
     } else if (ConvertRectImageToSensor(&format, degrees, flip, &imageRoi, &sensor) != 0) {
-        return -9;
+        return VeroveStatus::kRefused;
     }
     VEROVE_LOG("CZtVeroveDriver::SyncCameraROI", L"Camera ROI: (%i, %i, %i, %i), set: %i",
                static_cast<int>(sensor.left / format.value.binningX),

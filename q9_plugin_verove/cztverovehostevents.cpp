@@ -8,6 +8,7 @@
 #include "cztverovepadqt.h"
 #include "cztverovepadwrapper.h"
 #include "verove_log.h"
+#include "verovestatus.h"
 #include "zt/zt_devices.h"
 
 namespace {

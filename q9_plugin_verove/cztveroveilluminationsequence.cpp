@@ -6,6 +6,7 @@
 
 #include "cztstimulationdeviceverove.h"
 #include "verove_log.h"
+#include "verovestatus.h"
 
 const CZtPattern* CZtVeroveIlluminationSequence::FindPattern(CZtVeroveDriver* driver, ZT_DWORD id) {
     // Identifiers from 10000 on name the patterns prepared for an illumination sequence.
@@ -24,7 +25,7 @@ int CZtVeroveIlluminationSequence::SetOperationMode(std::int32_t mode) {
         (m_operationMode == kOperationModeNormal || m_operationMode == 6)) {
         if (!driver) {
             VEROVE_LOG(function, L"No driver.");
-            return 21;
+            return VeroveStatus::kDmdFailed;
         }
         const int result = EnterIlluminationSequence(driver);
         if (result != 0) {
@@ -66,7 +67,7 @@ int CZtVeroveIlluminationSequence::EnterIlluminationSequence(CZtVeroveDriver* dr
     driver->LeaveIlluminationSequence();
     m_device.SetBitDepth(m_sequenceReturnBitDepth, false);
     driver->ExposePattern(0, true);
-    return 21;
+    return VeroveStatus::kDmdFailed;
 }
 
 void CZtVeroveIlluminationSequence::LeaveIlluminationSequence(CZtVeroveDriver* driver) {
@@ -77,7 +78,7 @@ void CZtVeroveIlluminationSequence::LeaveIlluminationSequence(CZtVeroveDriver* d
 
 int CZtVeroveIlluminationSequence::GetIlluminationSequenceState(std::int32_t* state) {
     if (!state) {
-        return 14;
+        return VeroveStatus::kDmdNullOutput;
     }
     *state = m_operationMode;
     return 0;
@@ -91,15 +92,15 @@ int CZtVeroveIlluminationSequence::SetIlluminationSequence(const void* sequence)
     CZtVeroveDriver* driver = m_device.GetDriver();
     if (!driver) {
         VEROVE_LOG(function, L"No driver.");
-        return 21;
+        return VeroveStatus::kDmdFailed;
     }
     if (!m_device.m_settings.externalTriggerSet) {
         VEROVE_LOG(function, L"External triggering not enabled.");
-        return 21;
+        return VeroveStatus::kDmdFailed;
     }
     if (!sequence) {
         VEROVE_LOG(function, L"Invalid illumination sequence.");
-        return 21;
+        return VeroveStatus::kDmdFailed;
     }
     const auto& steps = *static_cast<const SZtIlluminationSequence*>(sequence);
     std::vector<std::unique_ptr<CZtPattern>> pool;
@@ -113,7 +114,7 @@ int CZtVeroveIlluminationSequence::SetIlluminationSequence(const void* sequence)
                 const CZtPattern* pattern = FindPattern(driver, step.patternId);
                 if (!pattern) {
                     VEROVE_LOG(function, L"Pattern %u not found.", step.patternId);
-                    return 21;
+                    return VeroveStatus::kDmdFailed;
                 }
                 pool.push_back(std::make_unique<CZtPattern>(*pattern));
                 poolIds.push_back(step.patternId);
@@ -145,10 +146,10 @@ int CZtVeroveIlluminationSequence::GenerateGridAppendToISPool(int columns, int r
     CZtVeroveDriver* driver = m_device.GetDriver();
     if (!driver) {
         VEROVE_LOG(function, L"Aborting, no device driver loaded...");
-        return 21;
+        return VeroveStatus::kDmdFailed;
     }
     if (columns < 1 || rows < 1) {
-        return -4;
+        return VeroveStatus::kInvalidArgument;
     }
     const auto width = static_cast<std::uint32_t>(driver->GetDmdWidth());
     const auto height = static_cast<std::uint32_t>(driver->GetDmdHeight());
@@ -156,7 +157,7 @@ int CZtVeroveIlluminationSequence::GenerateGridAppendToISPool(int columns, int r
     const std::uint32_t cellHeight = height / static_cast<std::uint32_t>(rows);
     SZtPicBuf cell;
     if (CZtPicBufAPI::Alloc(&cell, width, height, 8, 1) != 0) {
-        return -3;
+        return VeroveStatus::kNoMemory;
     }
     CZtLock lock(driver->GetBufferLock());
     auto id = static_cast<std::uint32_t>(m_sequencePool.size() + kFirstSequencePatternId);

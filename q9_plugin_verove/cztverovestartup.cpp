@@ -4,6 +4,7 @@
 #include "cztstimulationdeviceverove.h"
 #include "cztverovesettingsfile.h"
 #include "verove_log.h"
+#include "verovestatus.h"
 #include "zt/zt_devices.h"
 #include "zt/zt_registry.h"
 

@@ -7,6 +7,7 @@
 #include "cztstimulationdeviceverove.h"
 #include "cztverovepadwrapper.h"
 #include "verove_log.h"
+#include "verovestatus.h"
 #include "zt/zt_settings.h"
 #include "zt/zt_util.h"
 
@@ -62,12 +63,12 @@ int CZtVeroveStimulationAreas::StimulationAreaSet(const CZtRoiObjectList* areas,
     const char* function = "CZtStimulationDeviceVerove::StimulationAreaSet";
     VEROVE_LOG(function, L"Start");
     if (!format || format->value.binningX < 1.0 || format->value.binningY < 1.0) {
-        return -4;
+        return VeroveStatus::kInvalidArgument;
     }
     // A run outside the frame would be written outside the pattern's picture.
     if (!areas || !masks || !MasksFitAreas(*areas, *masks)) {
         VEROVE_LOG(function, L"Stimulation area masks do not fit the areas, aborting.");
-        return -4;
+        return VeroveStatus::kInvalidArgument;
     }
     SZtScanAreaDesc scan{};
     if (scanArea) {
@@ -205,7 +206,7 @@ int CZtVeroveStimulationAreas::StimulationAreaAppendAsPattern() {
     }
     if (masks.objects.empty()) {
         VEROVE_LOG(function, L"No stimulation areas to append as pattern.");
-        return -9;
+        return VeroveStatus::kRefused;
     }
     SZtPicBuf picture;
     int status = CZtRLEPicBufAPI::ToPicture(&masks, &picture);
@@ -226,7 +227,7 @@ int CZtVeroveStimulationAreas::StimulationAreaAppendAsPattern() {
                            L"Bitmap (*.bmp)", &path) != 0) {
         CZtPicBufAPI::Free(&picture);
         VEROVE_LOG(function, L"Cancelled by the user.");
-        return 1;
+        return VeroveStatus::kCancelled;
     }
     status = ZT_SavePictureToFile(path.GetString(), &picture);
     CZtPicBufAPI::Free(&picture);

@@ -7,6 +7,7 @@
 #include "cztstimulationdeviceverove.h"
 #include "cztverovepadwrapper.h"
 #include "verove_log.h"
+#include "verovestatus.h"
 #include "zt/zt_experiment.h"
 #include "zt/zt_macro.h"
 #include "zt/zt_util.h"
@@ -55,7 +56,7 @@ int CZtVeroveStimulationRun::OnPluginNDSequence_Validate(const void* actions) {
     if (!actions) {
         VEROVE_LOG("CZtStimulationDeviceVerove::OnPluginNDSequence_Validate",
                    L"Invalid actions definition.");
-        return -4;
+        return VeroveStatus::kInvalidArgument;
     }
     m_experimentState = 2;
     {
@@ -75,7 +76,7 @@ CZtStringW CZtVeroveStimulationRun::GetLastStimulationError() {
 int CZtVeroveStimulationRun::GetGroupToStimulate(std::uint64_t mask, std::uint32_t* group,
                                                  std::uint64_t* bit) {
     if (mask == 0) {
-        return -4;
+        return VeroveStatus::kInvalidArgument;
     }
     for (std::uint32_t g = 0; g < kGroupCount; ++g) {
         if (mask & (std::uint64_t{1} << g)) {
@@ -99,11 +100,11 @@ int CZtVeroveStimulationRun::StimulationBegin(const SZtStimulationRequest* reque
     CZtVeroveDriver* driver = m_device.GetDriver();
     if (!driver) {
         VEROVE_LOG(function, L"Driver not initialized, aborting.");
-        return -12;
+        return VeroveStatus::kNoDriver;
     }
     if (!request || (request->runMode != 1 && request->runMode != 2)) {
         VEROVE_LOG(function, L"Invalid stimulation request, aborting.");
-        return -4;
+        return VeroveStatus::kInvalidArgument;
     }
     std::uint32_t group = kNoGroup;
     const int status = GetGroupToStimulate(request->groupMask, &group, nullptr);
@@ -114,7 +115,7 @@ int CZtVeroveStimulationRun::StimulationBegin(const SZtStimulationRequest* reque
     if (group >= kGroupCount) {
         VEROVE_LOG(function, L"Specified stimulation group %i out of range.",
                    static_cast<int>(group));
-        return -1;
+        return VeroveStatus::kFailed;
     }
     const int patternId = kFirstGroupPattern + static_cast<int>(group);
     bool hasAreas = false;
@@ -134,19 +135,19 @@ int CZtVeroveStimulationRun::StimulationBegin(const SZtStimulationRequest* reque
         }
         VEROVE_LOG(function, L"Specified stimulation group %i has no stimulation areas",
                    static_cast<int>(group));
-        return -9;
+        return VeroveStatus::kRefused;
     }
 
     // The mirrors belong to the sequence until it is left.
     if (m_device.m_sequence.GetOperationMode() ==
         CZtVeroveIlluminationSequence::kOperationModeSequence) {
         VEROVE_LOG(function, L"Illumination sequence running, aborting.");
-        return -8;
+        return VeroveStatus::kConflict;
     }
     // A second begin would overwrite the light path that the end has to restore.
     if (m_runMode != 0) {
         VEROVE_LOG(function, L"A stimulation is running already, aborting.");
-        return -10;
+        return VeroveStatus::kBusy;
     }
     m_previousPatternId = m_device.CurrentPatternId(driver);
     driver->ExposePattern(0, false);
@@ -255,7 +256,7 @@ int CZtVeroveStimulationRun::StimulationFire(double* startTime, double* endTime)
     if (endTime) {
         *endTime = -1.0;
     }
-    return -9;
+    return VeroveStatus::kRefused;
 }
 
 int CZtVeroveStimulationRun::StimulationAbort() {
@@ -277,7 +278,7 @@ int CZtVeroveStimulationRun::StimulationValidate(const SZtExperiment* experiment
     VEROVE_LOG(function, L"Start");
     if (!experiment) {
         VEROVE_LOG(function, L"Invalid experiment.");
-        return -4;
+        return VeroveStatus::kInvalidArgument;
     }
     std::uint32_t used = 0;
     std::vector<SZtFiredStimulation> phases;
@@ -314,7 +315,7 @@ int CZtVeroveStimulationRun::StimulationValidate(const SZtExperiment* experiment
                                                 L"group %d."),
                               name.GetString(), g + 1);
             }
-            return -9;
+            return VeroveStatus::kRefused;
         }
     }
     std::lock_guard run(m_device.m_runLock);
