@@ -7,6 +7,7 @@
 #include <cwctype>
 #include <new>
 
+#include <QCoreApplication>
 #include <QThread>
 
 #include "cztpluginverove.h"
@@ -180,6 +181,7 @@ bool CZtStimulationDeviceVerove::Connect(bool connect, std::uint32_t brand,
         }
         InitializeDeviceState();
     } else {
+        CloseConfigurationDialog();
         m_autocalibration->Abort();
         // A stimulation ending on a work thread still uses the driver.
         std::lock_guard run(m_runLock);
@@ -537,6 +539,30 @@ void CZtStimulationDeviceVerove::OnLaserLineShow(int line, bool show) {
 void CZtStimulationDeviceVerove::SetCalibrationMode(int mode) {
     m_calibrationMode.store(mode);
     RefreshPad();
+}
+
+// On the GUI thread the dialog ends its calibrations while the driver can still reload the stored
+// calibration; from another thread it closes once the GUI thread gets to it.
+void CZtStimulationDeviceVerove::CloseConfigurationDialog() {
+    if (!qApp) {
+        return;
+    }
+    if (QThread::currentThread() == qApp->thread()) {
+        if (m_configDialog) {
+            m_configDialog->OnDeviceDisconnecting();
+        }
+        return;
+    }
+    AddRef();
+    QMetaObject::invokeMethod(
+        qApp,
+        [this] {
+            if (m_configDialog) {
+                m_configDialog->OnDeviceDisconnecting();
+            }
+            Release();
+        },
+        Qt::QueuedConnection);
 }
 
 void CZtStimulationDeviceVerove::SetConfigurationDialog(CZtVeroveConfig* dialog) {

@@ -246,6 +246,8 @@ public:
     // The open configuration dialog, which follows device-manager, camera and version changes;
     // null as it goes. GUI thread.
     void SetConfigurationDialog(CZtVeroveConfig* dialog);
+    // Closes an open configuration dialog as the device disconnects.
+    void CloseConfigurationDialog();
     // Accessors for the pad and the dialogs.
     virtual bool IsSimulated() override { return m_simulated; }
     virtual bool IsActive() { return m_active; }

@@ -394,6 +394,12 @@ void CZtVeroveConfig::OnCancel() {
     reject();
 }
 
+void CZtVeroveConfig::OnDeviceDisconnecting() {
+    OnManualCalibrationDialogRejected();
+    OnAutoCalibrationDialogRejected();
+    reject();
+}
+
 void CZtVeroveConfig::OnDeviceChanged() {
     UpdateAssociatedLightComboBox();
     UpdateAssociatedLightLaserlineCheckboxes();

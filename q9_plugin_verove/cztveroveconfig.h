@@ -46,6 +46,9 @@ public:
     // Everything the device's light path and calibrations show again, after a device-manager or
     // camera change.
     void OnDeviceChanged();
+    // The device is going: open calibration dialogs end without applying (the stored calibration
+    // is loaded again while the driver is still there) and the dialog closes. GUI thread.
+    void OnDeviceDisconnecting();
 
 public slots:
     void OnAssociatedLightCurrentIndexChanged(int iCurrentIndex);
