@@ -301,48 +301,36 @@ TEST_F(VeroveConfig, ManualCalibrationPlayedByHandStoresTheTrueMapping) {
     EXPECT_TRUE(items[0].bold);
 }
 
-TEST_F(VeroveConfig, CancelledManualCalibrationBringsThePreviousOneBack) {
+TEST_F(VeroveConfig, AManualCalibrationCancelledOrCutByADisconnectBringsThePreviousOneBack) {
+    // The same validated, unsaved calibration ended two ways: the user's Cancel, and the device
+    // disconnecting, which also closes the configuration dialog.
     const std::array<double, 6> truth = zthost::DmdToSensor(2.0, 0.0, false, 400, 300, 1024, 1024);
     CZtStimulationDeviceVerove* device = SetUpMicroscope(truth);
-    StoreCalibration();
-    CZtCalibrationData* calibration = device->GetCalibrationData();
-    const CZtMatrix3 before = calibration->GetCalibrationDMDToCam();
-    CZtVeroveConfig* config = OpenConfig();
-    QTest::mouseClick(Button(config, QStringLiteral("Manual Calibration")), Qt::LeftButton);
-    CZtManualCalibrationDialog* dialog = config->GetManualCalibrationDialog();
-    ASSERT_NE(dialog, nullptr);
-    // Three pairs far from the identity, validated: applied unsaved.
-    for (const SZtPointD& dmd : std::vector<SZtPointD>{{100, 100}, {700, 100}, {400, 500}}) {
-        device->AddManualCalibrationPair(dmd.x, dmd.y, 2 * dmd.x + 100, 2 * dmd.y + 50);
+    for (const bool disconnect : {false, true}) {
+        SCOPED_TRACE(disconnect ? "disconnect" : "Cancel");
+        StoreCalibration();
+        CZtCalibrationData* calibration = device->GetCalibrationData();
+        const CZtMatrix3 before = calibration->GetCalibrationDMDToCam();
+        CZtVeroveConfig* config = OpenConfig();
+        QTest::mouseClick(Button(config, QStringLiteral("Manual Calibration")), Qt::LeftButton);
+        CZtManualCalibrationDialog* dialog = config->GetManualCalibrationDialog();
+        ASSERT_NE(dialog, nullptr);
+        // Three pairs far from the identity, validated: applied unsaved.
+        for (const SZtPointD& dmd : std::vector<SZtPointD>{{100, 100}, {700, 100}, {400, 500}}) {
+            device->AddManualCalibrationPair(dmd.x, dmd.y, 2 * dmd.x + 100, 2 * dmd.y + 50);
+        }
+        QTest::mouseClick(Button(dialog, QStringLiteral("Next")), Qt::LeftButton);
+        dialog->OnBtnNext();
+        ASSERT_NE(calibration->GetCalibrationDMDToCam(), before);
+        if (disconnect) {
+            EXPECT_TRUE(device->Connect(false, 0, 0));
+            EXPECT_FALSE(config->isVisible());
+        } else {
+            QTest::mouseClick(Button(dialog, QStringLiteral("Cancel")), Qt::LeftButton);
+        }
+        EXPECT_EQ(calibration->GetCalibrationDMDToCam(), before);
+        EXPECT_EQ(device->GetCalibrationMode(), 0);
+        EXPECT_EQ(config->GetManualCalibrationDialog(), nullptr);
+        m_config.reset();
     }
-    QTest::mouseClick(Button(dialog, QStringLiteral("Next")), Qt::LeftButton);
-    dialog->OnBtnNext();
-    EXPECT_NE(calibration->GetCalibrationDMDToCam(), before);
-    QTest::mouseClick(Button(dialog, QStringLiteral("Cancel")), Qt::LeftButton);
-    EXPECT_EQ(calibration->GetCalibrationDMDToCam(), before);
-    EXPECT_EQ(device->GetCalibrationMode(), 0);
-    EXPECT_EQ(config->GetManualCalibrationDialog(), nullptr);
-}
-
-TEST_F(VeroveConfig, DeviceDisconnectingClosesTheDialogAndRestoresTheCalibration) {
-    const std::array<double, 6> truth = zthost::DmdToSensor(2.0, 0.0, false, 400, 300, 1024, 1024);
-    CZtStimulationDeviceVerove* device = SetUpMicroscope(truth);
-    StoreCalibration();
-    CZtCalibrationData* calibration = device->GetCalibrationData();
-    const CZtMatrix3 before = calibration->GetCalibrationDMDToCam();
-    CZtVeroveConfig* config = OpenConfig();
-    QTest::mouseClick(Button(config, QStringLiteral("Manual Calibration")), Qt::LeftButton);
-    CZtManualCalibrationDialog* dialog = config->GetManualCalibrationDialog();
-    ASSERT_NE(dialog, nullptr);
-    for (const SZtPointD& dmd : std::vector<SZtPointD>{{100, 100}, {700, 100}, {400, 500}}) {
-        device->AddManualCalibrationPair(dmd.x, dmd.y, 2 * dmd.x + 100, 2 * dmd.y + 50);
-    }
-    QTest::mouseClick(Button(dialog, QStringLiteral("Next")), Qt::LeftButton);
-    dialog->OnBtnNext();
-    ASSERT_NE(calibration->GetCalibrationDMDToCam(), before);
-    EXPECT_TRUE(device->Connect(false, 0, 0));
-    EXPECT_FALSE(config->isVisible());
-    EXPECT_EQ(config->GetManualCalibrationDialog(), nullptr);
-    EXPECT_EQ(device->GetCalibrationMode(), 0);
-    EXPECT_EQ(calibration->GetCalibrationDMDToCam(), before);
 }
