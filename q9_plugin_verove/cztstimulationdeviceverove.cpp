@@ -565,6 +565,10 @@ void CZtStimulationDeviceVerove::CloseConfigurationDialog() {
         Qt::QueuedConnection);
 }
 
+CZtVeroveConfig* CZtStimulationDeviceVerove::GetConfigurationDialog() const {
+    return m_configDialog.data();
+}
+
 void CZtStimulationDeviceVerove::SetConfigurationDialog(CZtVeroveConfig* dialog) {
     m_configDialog = dialog;
 }

@@ -246,6 +246,7 @@ public:
     // The open configuration dialog, which follows device-manager, camera and version changes;
     // null as it goes. GUI thread.
     void SetConfigurationDialog(CZtVeroveConfig* dialog);
+    CZtVeroveConfig* GetConfigurationDialog() const;
     // Closes an open configuration dialog as the device disconnects.
     void CloseConfigurationDialog();
     // Accessors for the pad and the dialogs.

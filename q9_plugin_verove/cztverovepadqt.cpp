@@ -14,6 +14,7 @@
 #include <cmath>
 
 #include "cztautocalibrationdialog.h"
+#include "cztmanualcalibrationdialog.h"
 #include "cztpatterncombobox.h"
 #include "cztstimulationdeviceverove.h"
 #include "cztveroveconfig.h"
@@ -486,11 +487,20 @@ void CZtVerovePadQt::OnUpdateDurationsCombo() {
 
 // ---- Stimulation --------------------------------------------------------------------------------
 
+// The manual calibration dialog opened from the configuration dialog, if one is open.
+static CZtManualCalibrationDialog* ManualCalibrationDialogOf(CZtStimulationDeviceVerove* device) {
+    CZtVeroveConfig* config = device ? device->GetConfigurationDialog() : nullptr;
+    return config ? config->GetManualCalibrationDialog() : nullptr;
+}
+
 void CZtVerovePadQt::CheckCalibrationStimulation(bool checked) {
     CZtAutocalibrationDialog* dialog =
         m_device ? m_device->GetAutocalibration().GetDialog() : nullptr;
     if (dialog) {
         dialog->OnStimulationStateChangedExternal(checked);
+    }
+    if (CZtManualCalibrationDialog* manual = ManualCalibrationDialogOf(m_device)) {
+        manual->OnStimulationStateChangedExternal(checked);
     }
 }
 
@@ -499,6 +509,10 @@ void CZtVerovePadQt::EnableCalibrationStimulation(bool enabled) {
         m_device ? m_device->GetAutocalibration().GetDialog() : nullptr;
     if (dialog && dialog->isVisible()) {
         dialog->OnStimulationButtonAvailabilityChanged(enabled);
+    }
+    CZtManualCalibrationDialog* manual = ManualCalibrationDialogOf(m_device);
+    if (manual && manual->isVisible()) {
+        manual->OnStimulationButtonAvailabilityChanged(enabled);
     }
 }
 

@@ -10,7 +10,9 @@
 #include <thread>
 
 #include "cztautocalibrationdialog.h"
+#include "cztmanualcalibrationdialog.h"
 #include "cztqlaserlinewrapper.h"
+#include "cztveroveconfig.h"
 #include "cztverovelaserline.h"
 #include "pad_microscope.h"
 #include "zt/zt_layout.h"
@@ -308,6 +310,36 @@ TEST_F(PadAutocalibration, StimulateS1UsesThePadAndClosingTheDialogStopsIt) {
     EXPECT_EQ(zthost::ManualShotCalls().back().on, 0);
     dialog.reset();
     m_device->OnAutocalibrationEnd(false);
+}
+
+TEST_F(PadAutocalibration, ManualCalibrationsStimulateS1ThroughThePadAndShowItsState) {
+    ASSERT_EQ(SetAreas(TwoGroups()), 0);
+    QTest::mouseClick(Ui().m_pBtnTabStimulation, Qt::LeftButton);
+    Choose(Ui().m_pComboPulseTime, QStringLiteral("Toggle"));
+    auto config = std::make_unique<CZtVeroveConfig>(m_device.get(), false);
+    config->SetupUi();
+    config->show();
+    config->OnBtnCalibrateManual();
+    CZtManualCalibrationDialog* dialog = config->GetManualCalibrationDialog();
+    ASSERT_NE(dialog, nullptr);
+    QPushButton* stimulate = nullptr;
+    for (QPushButton* button : dialog->findChildren<QPushButton*>()) {
+        if (button->text() == QStringLiteral("Stimulate S1 Group")) {
+            stimulate = button;
+        }
+    }
+    ASSERT_NE(stimulate, nullptr);
+    zthost::ClearMacroRecords();
+
+    dialog->OnBtnStimulate();
+    EXPECT_TRUE(m_device->IsPadPulseStimulation());
+    EXPECT_EQ(zthost::ManualShotCalls().at(0).parameter, 1);
+    EXPECT_TRUE(stimulate->isChecked());
+    // The pad's "Abort" ends it, and the dialog's button follows.
+    QTest::mouseClick(Ui().m_pBtnPulse, Qt::LeftButton);
+    EXPECT_FALSE(m_device->IsPadPulseStimulation());
+    EXPECT_FALSE(stimulate->isChecked());
+    config.reset();
 }
 
 TEST_F(PadAutocalibration, WithoutALightTheDialogSaysItCannotStimulate) {
