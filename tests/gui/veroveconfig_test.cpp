@@ -26,6 +26,7 @@
 #include "fake_atcore_control.h"
 #include "plugin_host.h"
 #include "shown_mirrors.h"
+#include "verove_device.h"
 #include "verove_sample_analysis.h"
 #include "zt/zt_acquisition.h"
 #include "zt/zt_devices.h"
@@ -40,11 +41,6 @@ static void InitResources() {
 }
 
 namespace {
-
-struct ReleaseDevice {
-    void operator()(CZtStimulationDeviceVerove* device) const { device->Release(); }
-};
-using DevicePtr = std::unique_ptr<CZtStimulationDeviceVerove, ReleaseDevice>;
 
 constexpr ZT_DWORD kNosepiece = 11;
 constexpr ZT_DWORD kTurret1 = 12;
@@ -136,20 +132,7 @@ protected:
     }
 
     CZtStimulationDeviceVerove* SetUpMicroscope(const std::array<double, 6>& truth) {
-        AddDevice(kNosepiece, ZT_LOGDEV_NOSEPIECE, L"Nosepiece", {L"P10", L"P40"});
-        zthost::CameraSetup camera;
-        camera.name = L"Cam1";
-        camera.sensorWidth = 2048;
-        camera.sensorHeight = 2048;
-        EXPECT_EQ(zthost::SetCamera(camera), 0);
-        zthost::OpticsSetup optics;
-        optics.dmdToSensor = truth;
-        EXPECT_EQ(zthost::SetOptics(optics), 0);
-        zthost::SetMirrorFrameSource(ShownMirrors);
-        m_device.reset(new CZtStimulationDeviceVerove());
-        m_device->SetUniqueName(L"CZtStimulationDeviceVerove_0");
-        EXPECT_TRUE(m_device->Connect(true, 0, 0));
-        EXPECT_EQ(m_device->CheckConfigurationDataAndUpdateCalibration(nullptr), 0);
+        m_device = ConnectOnCalibrationMicroscope(truth, kNosepiece);
         return m_device.get();
     }
 

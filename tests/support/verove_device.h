@@ -2,7 +2,10 @@
 // DMD.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <QTemporaryDir>
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <utility>
@@ -11,9 +14,12 @@
 #include "cztstimulationdeviceverove.h"
 #include "fake_atcore_control.h"
 #include "plugin_host.h"
+#include "shown_mirrors.h"
 #include "stimulation_areas.h"
+#include "zt/zt_devices.h"
 #include "zt/zt_roi.h"
 #include "zthost/microscope.h"
+#include "zthost/optics.h"
 #include "zthost/zthost.h"
 
 // Devices are reference counted: the test holds the creation reference.
@@ -21,6 +27,33 @@ struct ReleaseDevice {
     void operator()(CZtStimulationDeviceVerove* device) const { device->Release(); }
 };
 using DevicePtr = std::unique_ptr<CZtStimulationDeviceVerove, ReleaseDevice>;
+
+// The microscope a calibration works on: a nosepiece (positions "P10", "P40"), a 2048 x 2048
+// camera onto which the optics image the DMD through dmdToSensor, the mirrors the fake SDK shows;
+// and a device connected there with its optical configuration checked.
+inline DevicePtr ConnectOnCalibrationMicroscope(const std::array<double, 6>& dmdToSensor,
+                                                ZT_DWORD nosepieceId) {
+    zthost::LogicalDeviceSetup nosepiece;
+    nosepiece.id = nosepieceId;
+    nosepiece.type = ZT_LOGDEV_NOSEPIECE;
+    nosepiece.key = L"Nosepiece";
+    nosepiece.positionNames = {L"P10", L"P40"};
+    EXPECT_EQ(zthost::AddLogicalDevice(nosepiece), 0);
+    zthost::CameraSetup camera;
+    camera.name = L"Cam1";
+    camera.sensorWidth = 2048;
+    camera.sensorHeight = 2048;
+    EXPECT_EQ(zthost::SetCamera(camera), 0);
+    zthost::OpticsSetup optics;
+    optics.dmdToSensor = dmdToSensor;
+    EXPECT_EQ(zthost::SetOptics(optics), 0);
+    zthost::SetMirrorFrameSource(ShownMirrors);
+    DevicePtr device(new CZtStimulationDeviceVerove());
+    device->SetUniqueName(L"CZtStimulationDeviceVerove_0");
+    EXPECT_TRUE(device->Connect(true, 0, 0));
+    EXPECT_EQ(device->CheckConfigurationDataAndUpdateCalibration(nullptr), 0);
+    return device;
+}
 
 // One area per group, apart from each other on an 800 x 600 image times scale: a rectangle in
 // S1, an ellipse in S2, a triangle in S3.

@@ -17,6 +17,7 @@
 #include "fake_atcore_control.h"
 #include "plugin_host.h"
 #include "shown_mirrors.h"
+#include "verove_device.h"
 #include "verove_sample_analysis.h"
 #include "zt/zt_acquisition.h"
 #include "zt/zt_devices.h"
@@ -27,11 +28,6 @@
 #include "zthost/zthost.h"
 
 namespace {
-
-struct ReleaseDevice {
-    void operator()(CZtStimulationDeviceVerove* device) const { device->Release(); }
-};
-using DevicePtr = std::unique_ptr<CZtStimulationDeviceVerove, ReleaseDevice>;
 
 constexpr ZT_DWORD kNosepiece = 11;
 
@@ -93,25 +89,7 @@ protected:
     // A nosepiece and a 2048 x 2048 camera looking at fake_atcore's mirrors through truth; the
     // device over the fake SDK knows the optical configuration.
     CZtStimulationDeviceVerove* SetUpMicroscope(const std::array<double, 6>& truth) {
-        zthost::LogicalDeviceSetup nosepiece;
-        nosepiece.id = kNosepiece;
-        nosepiece.type = ZT_LOGDEV_NOSEPIECE;
-        nosepiece.key = L"Nosepiece";
-        nosepiece.positionNames = {L"P10", L"P40"};
-        EXPECT_EQ(zthost::AddLogicalDevice(nosepiece), 0);
-        zthost::CameraSetup camera;
-        camera.name = L"Cam1";
-        camera.sensorWidth = 2048;
-        camera.sensorHeight = 2048;
-        EXPECT_EQ(zthost::SetCamera(camera), 0);
-        zthost::OpticsSetup optics;
-        optics.dmdToSensor = truth;
-        EXPECT_EQ(zthost::SetOptics(optics), 0);
-        zthost::SetMirrorFrameSource(ShownMirrors);
-        m_device.reset(new CZtStimulationDeviceVerove());
-        m_device->SetUniqueName(L"CZtStimulationDeviceVerove_0");
-        EXPECT_TRUE(m_device->Connect(true, 0, 0));
-        EXPECT_EQ(m_device->CheckConfigurationDataAndUpdateCalibration(nullptr), 0);
+        m_device = ConnectOnCalibrationMicroscope(truth, kNosepiece);
         return m_device.get();
     }
 
