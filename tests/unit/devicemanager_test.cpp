@@ -74,68 +74,6 @@ TEST_F(DeviceManager, HostHasOneOnlyOnceConfigured) {
     EXPECT_FALSE(zthost::FindLogicalDevice(1, nullptr));
 }
 
-TEST_F(DeviceManager, ConfigurationWalkSeesTheStand) {
-    AddStand();
-    DMApi* dm = Api();
-    ASSERT_NE(dm, nullptr);
-
-    int count = 0;
-    ASSERT_EQ(dm->LogDev_GetCount(&count), 0);
-    ASSERT_EQ(count, 6);
-    std::vector<ZT_DWORD> ids;
-    std::vector<int> types;
-    for (int i = 0; i < count; ++i) {
-        ZT_DWORD id = 0;
-        int type = 0;
-        ASSERT_EQ(dm->LogDev_GetId(i, &id), 0);
-        ASSERT_EQ(dm->LogDev_GetType(id, &type), 0);
-        ids.push_back(id);
-        types.push_back(type);
-    }
-    EXPECT_EQ(ids, (std::vector<ZT_DWORD>{10, 11, 12, 13, 14, 15}));
-    EXPECT_EQ(types, (std::vector<int>{15, 16, 21, 18, 1, 7}));
-
-    int position = -1;
-    CZtStringW text;
-    ASSERT_EQ(dm->Nosepiece_GetPosition(10, &position), 0);
-    ASSERT_EQ(dm->Nosepiece_GetObjectiveCode(10, position, &text), 0);
-    EXPECT_EQ(text, L"P20");
-
-    ASSERT_EQ(dm->FilterChanger_GetPosition(11, &position), 0);
-    EXPECT_EQ(position, 1);
-    ASSERT_EQ(dm->FilterChanger_GetFilterName(11, position, &text), 0);
-    EXPECT_EQ(text, L"GFP");
-    ASSERT_EQ(dm->FilterChanger_GetFilterName(11, 2, &text), 0);
-    EXPECT_EQ(text, L"<none>");
-    ASSERT_EQ(dm->FilterChanger_GetKey(11, &text), 0);
-    EXPECT_EQ(text, L"Turret1");
-
-    int lines = 0;
-    ASSERT_EQ(dm->MultiLaser_GetLineCount(12, &lines), 0);
-    ASSERT_EQ(lines, 3);
-    std::vector<bool> used;
-    for (int line = 0; line < lines; ++line) {
-        bool u = false;
-        ASSERT_EQ(dm->MultiLaser_GetLineUsed(12, line, &u), 0);
-        used.push_back(u);
-    }
-    EXPECT_EQ(used, (std::vector<bool>{true, false, true}));
-    ASSERT_EQ(dm->MultiLaser_GetKey(12, &text), 0);
-    EXPECT_EQ(text, L"Launch");
-
-    bool manual = false;
-    double zoom = 0.0;
-    ASSERT_EQ(dm->Zoom_GetManual(13, &manual), 0);
-    ASSERT_EQ(dm->Zoom_GetZoom(13, &zoom), 0);
-    EXPECT_TRUE(manual);
-    EXPECT_DOUBLE_EQ(zoom, 1.5);
-
-    ASSERT_EQ(dm->Light_GetKey(14, &text), 0);
-    EXPECT_EQ(text, L"Lamp");
-    ASSERT_EQ(dm->Microscope_GetKey(15, &text), 0);
-    EXPECT_EQ(text, L"Stand");
-}
-
 TEST_F(DeviceManager, RefusedQueriesLeaveOutputsAlone) {
     AddStand();
     DMApi* dm = Api();
