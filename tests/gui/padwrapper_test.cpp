@@ -286,9 +286,6 @@ TEST_F(PadAutocalibration, StimulateS1UsesThePadAndClosingTheDialogStopsIt) {
     dialog->OnButtonStimulate();
     EXPECT_TRUE(m_device->IsPadPulseStimulation());
     EXPECT_EQ(zthost::ManualShotCalls().at(0).parameter, 1);
-    EXPECT_TRUE(zthost::LogContains(
-        L"Verove CZtVerovePadQt::OnButtonPulseReleased: : Setting up S1 stimulation according to "
-        L"Direct Control tab for stimulation from autocalibration dialog"));
     // S1 had no lines: it takes the direct control's (405 nm in use at 10 %, 561 nm at 30 %).
     EXPECT_TRUE(m_device->GetLineUsed(0, 0));
     EXPECT_DOUBLE_EQ(m_device->GetLinePower(0, 0), 10.0);

@@ -129,7 +129,6 @@ TEST_F(StimulationDevice, ConnectOverTheSdkOpensPrepares1BitAndExposes) {
 TEST_F(StimulationDevice, ConnectWithoutTheSdkFailsAndLeavesNoDriver) {
     DevicePtr device = MakeDevice(false, L"CZtStimulationDeviceVerove_0");
     EXPECT_FALSE(device->Connect(true, 0, 0));
-    EXPECT_TRUE(Logged(L"Verove CZtStimulationDeviceVerove::Connect: Failed to open device."));
     EXPECT_FALSE(device->IsConnected());
     EXPECT_EQ(device->GetDriver(), nullptr);
     EXPECT_EQ(device->GetPadWrapper(), nullptr);
@@ -340,7 +339,6 @@ TEST_F(StimulationDevice, SlotsAnswerNullPointersWithTheirCodes) {
     EXPECT_EQ(device->GetPatternCount(static_cast<ZT_DWORD*>(nullptr)), 14);
     EXPECT_EQ(device->GetActivePatternId(nullptr), 14);
     EXPECT_EQ(device->GetPatternIdByName(L"Full OFF", nullptr), 14);
-    EXPECT_TRUE(Logged(L"Invalid pattern ID pointer, aborting"));
     EXPECT_EQ(device->GetPatternIdByIndex(0, nullptr), 14);
     EXPECT_EQ(device->IsCalibrated(nullptr), 14);
     EXPECT_EQ(device->GetIlluminationSequenceState(nullptr), 14);
@@ -365,7 +363,6 @@ TEST_F(StimulationDevice, SlotsAnswerNullPointersWithTheirCodes) {
               -4);
     EXPECT_EQ(device->ActivatePatternByName(nullptr), -9);
     EXPECT_EQ(device->OnPluginNDSequence_Validate(nullptr), -4);
-    EXPECT_TRUE(Logged(L"Invalid actions definition."));
     double start = 0.0;
     double end = 0.0;
     EXPECT_EQ(device->StimulationFire(&start, &end), -9);
@@ -374,15 +371,11 @@ TEST_F(StimulationDevice, SlotsAnswerNullPointersWithTheirCodes) {
     EXPECT_EQ(device->StimulationBegin(nullptr), -12);
     EXPECT_EQ(device->StimulationAreaSet(nullptr, nullptr, nullptr, nullptr, nullptr), -4);
     EXPECT_EQ(device->SetOperationMode(5), 21);
-    EXPECT_TRUE(Logged(L"Driver not initialized, aborting."));
 }
 
 TEST_F(StimulationDevice, UpdateControlPadNamesTheLayoutElementOfItsLogicalDevice) {
     DevicePtr device = MakeDevice(true, L"CZtStimulationDeviceVeroveSim_0");
     EXPECT_EQ(device->UpdateControlPad(), 21);
-    EXPECT_TRUE(
-        Logged(L"Verove CZtStimulationDeviceVerove::UpdateControlPad: Failed to update "
-               L"device pad name, aborting..."));
     AddDmdLogicalDevice(device.get(), 50, 7);
     zthost::AddLayoutElement(50);
     EXPECT_EQ(device->UpdateControlPad(), 0);
