@@ -5,19 +5,12 @@
 #include <atomic>
 #include <thread>
 
+#include "logical_device.h"
 #include "zt/zt_devices.h"
 #include "zthost/microscope.h"
 #include "zthost/zthost.h"
 
 namespace {
-
-zthost::LogicalDeviceSetup Device(ZT_DWORD id, int type, const wchar_t* key) {
-    zthost::LogicalDeviceSetup d;
-    d.id = id;
-    d.type = type;
-    d.key = key;
-    return d;
-}
 
 class DeviceManager : public ::testing::Test {
 protected:
@@ -28,23 +21,23 @@ protected:
 
     // A microscope stand with every device type the configuration walk reads.
     void AddStand() {
-        auto nosepiece = Device(10, ZT_LOGDEV_NOSEPIECE, L"Nosepiece1");
+        auto nosepiece = LogicalDevice(10, ZT_LOGDEV_NOSEPIECE, L"Nosepiece1");
         nosepiece.positionNames = {L"P4", L"P10", L"P20", L"P60"};
         nosepiece.position = 2;
-        auto turret = Device(11, ZT_LOGDEV_FILTERCHANGER, L"Turret1");
+        auto turret = LogicalDevice(11, ZT_LOGDEV_FILTERCHANGER, L"Turret1");
         turret.positionNames = {L"DAPI", L"GFP", L"<none>"};
         turret.position = 1;
-        auto launch = Device(12, ZT_LOGDEV_MULTILASER, L"Launch");
+        auto launch = LogicalDevice(12, ZT_LOGDEV_MULTILASER, L"Launch");
         launch.lines = {{405, 0.0, true}, {488, 0.0, false}, {561, 0.0, true}};
-        auto zoom = Device(13, ZT_LOGDEV_ZOOM, L"Zoom");
+        auto zoom = LogicalDevice(13, ZT_LOGDEV_ZOOM, L"Zoom");
         zoom.manualZoom = true;
         zoom.zoom = 1.5;
         ASSERT_EQ(zthost::AddLogicalDevice(nosepiece), 0);
         ASSERT_EQ(zthost::AddLogicalDevice(turret), 0);
         ASSERT_EQ(zthost::AddLogicalDevice(launch), 0);
         ASSERT_EQ(zthost::AddLogicalDevice(zoom), 0);
-        ASSERT_EQ(zthost::AddLogicalDevice(Device(14, ZT_LOGDEV_LIGHT, L"Lamp")), 0);
-        ASSERT_EQ(zthost::AddLogicalDevice(Device(15, ZT_LOGDEV_MICROSCOPE, L"Stand")), 0);
+        ASSERT_EQ(zthost::AddLogicalDevice(LogicalDevice(14, ZT_LOGDEV_LIGHT, L"Lamp")), 0);
+        ASSERT_EQ(zthost::AddLogicalDevice(LogicalDevice(15, ZT_LOGDEV_MICROSCOPE, L"Stand")), 0);
     }
 };
 
@@ -58,7 +51,7 @@ TEST_F(DeviceManager, HostHasOneOnlyOnceConfigured) {
 
     zthost::ResetForTests();
     EXPECT_EQ(Api(), nullptr);
-    ASSERT_EQ(zthost::AddLogicalDevice(Device(1, ZT_LOGDEV_LIGHT, L"Lamp")), 0);
+    ASSERT_EQ(zthost::AddLogicalDevice(LogicalDevice(1, ZT_LOGDEV_LIGHT, L"Lamp")), 0);
     ASSERT_NE(Api(), nullptr);
 
     // Hiding the manager keeps its devices for when it comes back.
@@ -140,9 +133,9 @@ TEST_F(DeviceManager, ChangesShowThroughTheInterface) {
 }
 
 TEST_F(DeviceManager, IncoherentSetupsAreRefused) {
-    EXPECT_EQ(zthost::AddLogicalDevice(Device(0, ZT_LOGDEV_LIGHT, L"Lamp")), -4);
+    EXPECT_EQ(zthost::AddLogicalDevice(LogicalDevice(0, ZT_LOGDEV_LIGHT, L"Lamp")), -4);
 
-    auto nosepiece = Device(1, ZT_LOGDEV_NOSEPIECE, L"Nosepiece");
+    auto nosepiece = LogicalDevice(1, ZT_LOGDEV_NOSEPIECE, L"Nosepiece");
     nosepiece.position = 0;
     EXPECT_EQ(zthost::AddLogicalDevice(nosepiece), -4) << "a nosepiece without positions";
     nosepiece.positionNames = {L"P10", L"P20"};
@@ -150,11 +143,11 @@ TEST_F(DeviceManager, IncoherentSetupsAreRefused) {
     EXPECT_EQ(zthost::AddLogicalDevice(nosepiece), -4) << "standing beyond its positions";
     nosepiece.position = 1;
     ASSERT_EQ(zthost::AddLogicalDevice(nosepiece), 0);
-    EXPECT_EQ(zthost::AddLogicalDevice(Device(1, ZT_LOGDEV_LIGHT, L"Lamp")), -10);
+    EXPECT_EQ(zthost::AddLogicalDevice(LogicalDevice(1, ZT_LOGDEV_LIGHT, L"Lamp")), -10);
 
     nosepiece.position = -1;
     EXPECT_EQ(zthost::UpdateLogicalDevice(nosepiece), -4);
-    EXPECT_EQ(zthost::UpdateLogicalDevice(Device(2, ZT_LOGDEV_LIGHT, L"Lamp")), -5);
+    EXPECT_EQ(zthost::UpdateLogicalDevice(LogicalDevice(2, ZT_LOGDEV_LIGHT, L"Lamp")), -5);
     EXPECT_EQ(zthost::RemoveLogicalDevice(2), -5);
 
     // The refused update left the device as it was.
@@ -164,11 +157,11 @@ TEST_F(DeviceManager, IncoherentSetupsAreRefused) {
 }
 
 TEST_F(DeviceManager, GalvoScannersAndCapabilities) {
-    auto scanner = Device(5, 30, L"Scanner");
+    auto scanner = LogicalDevice(5, 30, L"Scanner");
     scanner.capabilities = {16, ZT_LOGDEV_CAP_GALVO_XY};
     scanner.physicalId = 500;
     ASSERT_EQ(zthost::AddLogicalDevice(scanner), 0);
-    ASSERT_EQ(zthost::AddLogicalDevice(Device(6, ZT_LOGDEV_LIGHT, L"Lamp")), 0);
+    ASSERT_EQ(zthost::AddLogicalDevice(LogicalDevice(6, ZT_LOGDEV_LIGHT, L"Lamp")), 0);
     DMApi* dm = Api();
     ASSERT_NE(dm, nullptr);
 

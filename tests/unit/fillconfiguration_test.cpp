@@ -7,19 +7,12 @@
 
 #include "cztconfigurationdata.h"
 #include "fake_grabber_provider.h"
+#include "logical_device.h"
 #include "zt/zt_devices.h"
 #include "zthost/microscope.h"
 #include "zthost/zthost.h"
 
 namespace {
-
-zthost::LogicalDeviceSetup Device(ZT_DWORD id, int type, const wchar_t* key) {
-    zthost::LogicalDeviceSetup device;
-    device.id = id;
-    device.type = type;
-    device.key = key;
-    return device;
-}
 
 // The host's device manager with a stand of every type the walk reads, and a confocal-capable
 // grabber; ids 1 to 7 are the devices the walk is given.
@@ -27,21 +20,21 @@ class FillConfiguration : public ::testing::Test {
 protected:
     void SetUp() override {
         zthost::ResetForTests();
-        auto nosepiece = Device(1, ZT_LOGDEV_NOSEPIECE, L"Nosepiece");
+        auto nosepiece = LogicalDevice(1, ZT_LOGDEV_NOSEPIECE, L"Nosepiece");
         nosepiece.position = 1;
         nosepiece.positionNames = {L"P10", L"P20"};
-        auto turret = Device(2, ZT_LOGDEV_FILTERCHANGER, L"Turret1");
+        auto turret = LogicalDevice(2, ZT_LOGDEV_FILTERCHANGER, L"Turret1");
         turret.position = 2;
         turret.positionNames = {L"DAPI", L"RFP", L"GFP"};
-        auto launch = Device(5, ZT_LOGDEV_MULTILASER, L"Launch");
+        auto launch = LogicalDevice(5, ZT_LOGDEV_MULTILASER, L"Launch");
         launch.lines = {{405, 0.0, true}, {488, 0.0, false}, {561, 0.0, true}, {640, 0.0, true}};
-        auto zoom = Device(6, ZT_LOGDEV_ZOOM, L"Zoom");
+        auto zoom = LogicalDevice(6, ZT_LOGDEV_ZOOM, L"Zoom");
         zoom.manualZoom = true;
         zoom.zoom = 1.5;
         for (const zthost::LogicalDeviceSetup& device :
-             {nosepiece, turret, Device(3, ZT_LOGDEV_LIGHT, L"LED"),
-              Device(4, ZT_LOGDEV_MICROSCOPE, L"Stand"), launch, zoom,
-              Device(7, ZT_LOGDEV_SHUTTER, L"Shutter")}) {
+             {nosepiece, turret, LogicalDevice(3, ZT_LOGDEV_LIGHT, L"LED"),
+              LogicalDevice(4, ZT_LOGDEV_MICROSCOPE, L"Stand"), launch, zoom,
+              LogicalDevice(7, ZT_LOGDEV_SHUTTER, L"Shutter")}) {
             ASSERT_EQ(zthost::AddLogicalDevice(device), 0);
         }
         m_ids = {1, 2, 3, 4, 5, 6, 7};

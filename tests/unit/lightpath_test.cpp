@@ -17,6 +17,7 @@
 #include "cztverovelightpath.h"
 #include "cztverovesettingsfile.h"
 #include "iztstimulationdeviceaggregator.h"
+#include "logical_device.h"
 #include "recording_aggregator.h"
 #include "settings_compare.h"
 #include "verove_device.h"
@@ -74,15 +75,6 @@ LogicalDeviceSetup Lamp(ZT_DWORD id, const wchar_t* key, LightControl control, d
     lamp.stepCount = 5;
     lamp.value = value;
     return lamp;
-}
-
-LogicalDeviceSetup Device(ZT_DWORD id, int type, const wchar_t* key, ZT_DWORD unit) {
-    LogicalDeviceSetup device;
-    device.id = id;
-    device.type = type;
-    device.key = key;
-    device.physicalId = unit;
-    return device;
 }
 
 void Refuse(ZT_DWORD id, DeviceCommand command) {
@@ -153,18 +145,19 @@ protected:
         ASSERT_EQ(zthost::AddLogicalDevice(Launch(kLaunch, L"ML1", kThreeLines)), 0);
         ASSERT_EQ(zthost::AddLogicalDevice(Lamp(kLamp, L"Lamp", LightControl::Voltage, 3.5)), 0);
         ASSERT_EQ(zthost::AddLogicalDevice(Lamp(kIrisLamp, L"Iris", LightControl::Iris, 40.0)), 0);
-        LogicalDeviceSetup output = Device(kSwitcher, ZT_LOGDEV_LASEROUTPUT, L"LO1", 103);
+        LogicalDeviceSetup output = LogicalDevice(kSwitcher, ZT_LOGDEV_LASEROUTPUT, L"LO1", 103);
         output.positionNames = {L"Left", L"Right", L"Both"};
         ASSERT_EQ(zthost::AddLogicalDevice(output), 0);
         output.id = kFixedSwitcher;
         output.key = L"LO2";
         output.capabilities = {ZT_LOGDEV_CAP_LASEROUTPUT_FIXED};
         ASSERT_EQ(zthost::AddLogicalDevice(output), 0);
-        ASSERT_EQ(zthost::AddLogicalDevice(Device(kShutter1, ZT_LOGDEV_SHUTTER, L"SH1", 104)), 0);
-        LogicalDeviceSetup open = Device(kShutter2, ZT_LOGDEV_SHUTTER, L"SH2", 104);
+        ASSERT_EQ(
+            zthost::AddLogicalDevice(LogicalDevice(kShutter1, ZT_LOGDEV_SHUTTER, L"SH1", 104)), 0);
+        LogicalDeviceSetup open = LogicalDevice(kShutter2, ZT_LOGDEV_SHUTTER, L"SH2", 104);
         open.open = true;
         ASSERT_EQ(zthost::AddLogicalDevice(open), 0);
-        ASSERT_EQ(zthost::AddLogicalDevice(Device(kDmd, 40, L"DMD1", 105)), 0);
+        ASSERT_EQ(zthost::AddLogicalDevice(LogicalDevice(kDmd, 40, L"DMD1", 105)), 0);
     }
     void TearDown() override { VerovePluginState().hostContext = nullptr; }
 

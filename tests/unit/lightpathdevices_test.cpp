@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "logical_device.h"
 #include "module_stub.h"
 #include "zt/zt_devices.h"
 #include "zt/zt_layout.h"
@@ -77,11 +78,11 @@ class LightPathDevices : public ::testing::Test {
 protected:
     void SetUp() override {
         zthost::ResetForTests();
-        zthost::LogicalDeviceSetup launch = Setup(kLaunch, ZT_LOGDEV_MULTILASER, L"Launch");
+        zthost::LogicalDeviceSetup launch = LogicalDevice(kLaunch, ZT_LOGDEV_MULTILASER, L"Launch");
         launch.physicalId = kLaunchUnit;
         launch.lines = {{405, 20.0, true}, {488, 0.0, false}, {561, 75.5, true}};
         launch.capabilities = {ZT_LOGDEV_CAP_LIGHT_INTENSITY};
-        zthost::LogicalDeviceSetup lamp = Setup(kLamp, ZT_LOGDEV_LIGHT, L"Lamp");
+        zthost::LogicalDeviceSetup lamp = LogicalDevice(kLamp, ZT_LOGDEV_LIGHT, L"Lamp");
         lamp.physicalId = kLampUnit;
         lamp.lightControl = LightControl::Voltage;
         lamp.minimum = 0.0;
@@ -89,19 +90,21 @@ protected:
         lamp.stepCount = 11;
         lamp.value = 2.0;
         lamp.capabilities = {ZT_LOGDEV_CAP_LIGHT_ONOFF};
-        zthost::LogicalDeviceSetup iris = Setup(kIrisLight, ZT_LOGDEV_LIGHT, L"Iris");
+        zthost::LogicalDeviceSetup iris = LogicalDevice(kIrisLight, ZT_LOGDEV_LIGHT, L"Iris");
         iris.lightControl = LightControl::Iris;
         iris.minimum = 10.0;
         iris.maximum = 40.0;
         iris.stepCount = 1;
         iris.value = 40.0;
-        zthost::LogicalDeviceSetup switcher = Setup(kSwitcher, ZT_LOGDEV_LASEROUTPUT, L"Output");
+        zthost::LogicalDeviceSetup switcher =
+            LogicalDevice(kSwitcher, ZT_LOGDEV_LASEROUTPUT, L"Output");
         switcher.positionNames = {L"Left", L"Right", L"Both"};
         switcher.capabilities = {ZT_LOGDEV_CAP_LASEROUTPUT_FIXED};
-        zthost::LogicalDeviceSetup shutter = Setup(kShutter, ZT_LOGDEV_SHUTTER, L"LaunchShutter");
+        zthost::LogicalDeviceSetup shutter =
+            LogicalDevice(kShutter, ZT_LOGDEV_SHUTTER, L"LaunchShutter");
         shutter.physicalId = kLaunchUnit;
         for (const auto& device : {launch, lamp, iris, switcher, shutter,
-                                   Setup(kPlainLight, ZT_LOGDEV_LIGHT, L"Launch")}) {
+                                   LogicalDevice(kPlainLight, ZT_LOGDEV_LIGHT, L"Launch")}) {
             ASSERT_EQ(zthost::AddLogicalDevice(device), 0) << device.id;
         }
         m_dm = zthost::HostContext()->GetDeviceManager();
@@ -109,14 +112,6 @@ protected:
         ASSERT_EQ(zthost::PluginManager()->RegisterModuleEvent(kDeviceChanged, &m_module, 0), 0);
     }
     void TearDown() override { zthost::ResetForTests(); }
-
-    static zthost::LogicalDeviceSetup Setup(ZT_DWORD id, int type, const wchar_t* key) {
-        zthost::LogicalDeviceSetup d;
-        d.id = id;
-        d.type = type;
-        d.key = key;
-        return d;
-    }
 
     static void Refuse(ZT_DWORD id, std::vector<DeviceCommand> commands) {
         zthost::LogicalDeviceSetup device;
@@ -188,7 +183,7 @@ TEST_F(LightPathDevices, LaserOutputsShuttersAndKeys) {
     EXPECT_EQ(id, 77u);
 
     // A laser output must stand at one of its port combinations.
-    zthost::LogicalDeviceSetup output = Setup(8, ZT_LOGDEV_LASEROUTPUT, L"Empty");
+    zthost::LogicalDeviceSetup output = LogicalDevice(8, ZT_LOGDEV_LASEROUTPUT, L"Empty");
     EXPECT_EQ(zthost::AddLogicalDevice(output), -4);
 }
 
