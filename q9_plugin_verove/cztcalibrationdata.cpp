@@ -1,8 +1,6 @@
 // The camera-to-DMD calibration of one device: corrections, stored calibrations and the state.
 #include "cztcalibrationdata.h"
 
-#include <cblas.h>
-
 #include <cmath>
 
 #include "verove_log.h"
@@ -41,6 +39,17 @@ void RebuildFromKey(const std::wstring& key, CZtConfigurationData* record) {
 }
 
 }  // namespace
+
+CZtMatrix3 MultiplyMatrix3(const CZtMatrix3& a, const CZtMatrix3& b) {
+    CZtMatrix3 product{};
+    for (int r = 0; r < 3; ++r) {
+        for (int c = 0; c < 3; ++c) {
+            product[r * 3 + c] =
+                a[r * 3] * b[c] + a[r * 3 + 1] * b[3 + c] + a[r * 3 + 2] * b[6 + c];
+        }
+    }
+    return product;
+}
 
 CZtCalibrationData::CZtCalibrationData(IZtCalibrationOwner* owner)
     : m_owner(owner),
@@ -145,9 +154,7 @@ void CZtCalibrationData::UpdateMapping() {
     CZtMatrix3 unrotated = kIdentity;
     GetMappingToUnrotatedCamera(m_pdRotationMatrix.data(), m_pdFlipMatrix.data(),
                                 m_pdTranslationVector.data(), unrotated.data());
-    cblas_dgemm(CblasRowMajor, CblasNoTrans, CblasNoTrans, 3, 3, 3, 1.0,
-                m_pdCalibrationMatrixCamToDMD.data(), 3, unrotated.data(), 3, 0.0,
-                m_pdMappingCamToDMD.data(), 3);
+    m_pdMappingCamToDMD = MultiplyMatrix3(m_pdCalibrationMatrixCamToDMD, unrotated);
     // A singular matrix leaves the previous DMD -> camera mapping in place.
     if (InvertMatrix(3, m_pdMappingCamToDMD.data(), m_pdMappingDMDToCam.data()) != 0) {
         VEROVE_LOG("CZtCalibrationData::UpdateMapping", L"Very bad calibration.");

@@ -17,6 +17,10 @@
 // A 3x3 matrix in row-major order, acting on column vectors (x, y, 1).
 using CZtMatrix3 = std::array<double, 9>;
 
+// a * b, the map that applies b first. Written out rather than left to BLAS so that every chain of
+// calibration maps rounds the same way whichever kernel the BLAS library picks at run time.
+CZtMatrix3 MultiplyMatrix3(const CZtMatrix3& a, const CZtMatrix3& b);
+
 // Thread-safe. The main lock guards matrices, rotation and state; each configuration record has
 // its own lock, always taken after the main lock, never before it. All three are recursive.
 class CZtCalibrationData {
