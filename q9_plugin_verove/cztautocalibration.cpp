@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "cztautocalibrationdialog.h"
+#include "cztref.h"
 #include "cztstimulationdeviceverove.h"
 #include "cztverovedriver.h"
 #include "verove_log.h"
@@ -580,7 +581,7 @@ void CZtAutocalibration::OpenCalibrationDocument() {
         document->SetTag(c.m_uiCameraIndex);
         c.m_bDocumentCreated = true;
     }
-    c.m_pDocument = document;
+    c.m_pDocument = CZtRef<IZtDocument>::Adopt(document);
 
     ZT_ShowMeasurementRois();
     c.m_bROILabels = ZT_GetRoiLabels();
@@ -607,7 +608,7 @@ void CZtAutocalibration::OpenCalibrationDocument() {
 }
 
 void CZtAutocalibration::MarkDetectedPoint(const SZtPointD& camera) {
-    IZtDocument* current = ZT_GetCurrentDocument();
+    const auto current = CZtRef<IZtDocument>::Adopt(ZT_GetCurrentDocument());
     if (!current) {
         return;
     }
@@ -615,14 +616,13 @@ void CZtAutocalibration::MarkDetectedPoint(const SZtPointD& camera) {
     CZtRoiObject roi(ZT_ROITYPE_POINT, {camera.x, camera.y});
     roi.SetLabel(L"Detected point highlighted by calibration");
     current->AddRoi(&roi);
-    if (current == m_container.m_pDocument) {
+    if (current.get() == m_container.m_pDocument.get()) {
         current->LoadSample(&m_container.m_sample, nullptr);
         std::lock_guard<std::mutex> lock(m_dialogLock);
         if (m_pDialog) {
             emit m_pDialog->NotifyPictureUpdate();
         }
     }
-    current->Release();
 }
 
 void CZtAutocalibration::RefreshCalibrationDocument() {
@@ -636,14 +636,14 @@ void CZtAutocalibration::CloseCurrentDocument() {
 }
 
 void CZtAutocalibration::ActivateCaptureView() {
-    if (IZtDocument* capture = ZT_FindCaptureDocument(m_container.m_uiCameraIndex)) {
+    if (const auto capture =
+            CZtRef<IZtDocument>::Adopt(ZT_FindCaptureDocument(m_container.m_uiCameraIndex))) {
         capture->ActivateView(0);
-        capture->Release();
     }
 }
 
 void CZtAutocalibration::AddVerificationRoi(CZtStimulationDeviceVerove* device) {
-    IZtDocument* current = ZT_GetCurrentDocument();
+    const auto current = CZtRef<IZtDocument>::Adopt(ZT_GetCurrentDocument());
     CZtVeroveDriver* driver = device->GetDriver();
     if (!current) {
         return;
@@ -673,7 +673,6 @@ void CZtAutocalibration::AddVerificationRoi(CZtStimulationDeviceVerove* device) 
         }
     }
     current->RefreshViews();
-    current->Release();
 }
 
 void CZtAutocalibration::RestoreRoiSettings() {

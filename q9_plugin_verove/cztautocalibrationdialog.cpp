@@ -39,19 +39,12 @@ QLabel* AddLabel(QVBoxLayout* layout, const wchar_t* text) {
 
 CZtAutocalibrationDialog::CZtAutocalibrationDialog(CZtStimulationDeviceVerove* device,
                                                    QWidget* parent)
-    : QDialog(parent), m_pDevice(device) {
-    // The dialog may outlive the plug-in's own hold on the device (a disconnect while it shows):
-    // its reference keeps the device it tells of its end.
-    if (m_pDevice) {
-        m_pDevice->AddRef();
-    }
-}
+    : QDialog(parent), m_pDevice(device) {}
 
 CZtAutocalibrationDialog::~CZtAutocalibrationDialog() {
     if (m_pDevice) {
         m_pDevice->SetAutocalibrationDialog(nullptr);
         m_pDevice->SetCalibrationInProgress(false);
-        m_pDevice->Release();
     }
 }
 

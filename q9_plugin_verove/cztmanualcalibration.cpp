@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "cztautocalibration.h"
+#include "cztref.h"
 #include "cztstimulationdeviceverove.h"
 #include "cztverovedriver.h"
 #include "patterns.h"
@@ -168,9 +169,9 @@ int CZtManualCalibration::ValidationPhase() {
     driver->SetOperationMode(0);
     driver->SetTriggerMode(1);
     ZT_LiveStart(kCalibrationLiveMode);
-    if (IZtDocument* capture = ZT_FindCaptureDocument(c.m_uiCameraIndex)) {
+    if (const auto capture =
+            CZtRef<IZtDocument>::Adopt(ZT_FindCaptureDocument(c.m_uiCameraIndex))) {
         capture->ActivateView(0);
-        capture->Release();
     }
     CZtCalibrationData* calibration = m_pDevice->GetCalibrationData();
     if (calibration && HasResult()) {
@@ -179,13 +180,12 @@ int CZtManualCalibration::ValidationPhase() {
         m_bApplied = true;
     }
     m_pDevice->RefreshPad();
-    IZtDocument* current = ZT_GetCurrentDocument();
+    const auto current = CZtRef<IZtDocument>::Adopt(ZT_GetCurrentDocument());
     if (!current) {
         VEROVE_LOG(function, L"End - failure");
         return -9;
     }
     current->ClearAllRois(L"Clear all ROIs");
-    current->Release();
     CZtAutocalibration::AddVerificationRoi(m_pDevice);
     return 0;
 }

@@ -18,6 +18,7 @@
 
 #include "cztdmdpreviewcontrol.h"
 #include "cztmanualcalibration.h"
+#include "cztref.h"
 #include "cztstimulationdeviceverove.h"
 #include "cztverovedriver.h"
 #include "cztverovelightpath.h"
@@ -58,17 +59,11 @@ bool IsCalibrationPoint(const CZtRoiObject& roi) {
 
 CZtManualCalibrationDialog::CZtManualCalibrationDialog(CZtStimulationDeviceVerove* device,
                                                        QWidget* parent)
-    : CZtQ9DialogForQt(parent), m_pDevice(device) {
-    // The dialog may outlive the plug-in's own hold on the device (a disconnect while it shows).
-    if (m_pDevice) {
-        m_pDevice->AddRef();
-    }
-}
+    : CZtQ9DialogForQt(parent), m_pDevice(device) {}
 
 CZtManualCalibrationDialog::~CZtManualCalibrationDialog() {
     if (m_pDevice) {
         m_pDevice->SetCalibrationInProgress(false);
-        m_pDevice->Release();
     }
 }
 
@@ -267,7 +262,7 @@ void CZtManualCalibrationDialog::OnCurrentDMDRectHasChanged(std::int32_t x, std:
         return;
     }
     QApplication::setOverrideCursor(Qt::WaitCursor);
-    if (IZtDocument* document = ZT_GetCurrentDocument()) {
+    if (const auto document = CZtRef<IZtDocument>::Adopt(ZT_GetCurrentDocument())) {
         CZtRoiObjectList rois;
         document->GetRois(&rois);
         int points = 0;
@@ -278,11 +273,10 @@ void CZtManualCalibrationDialog::OnCurrentDMDRectHasChanged(std::int32_t x, std:
             document->ClearStimulationRois(L"Clear all stimulation ROIs due to ambiguity");
         }
         if (points != 1) {
-            AddPointAtViewCentre(document);
+            AddPointAtViewCentre(document.get());
         }
         ZT_SetRoiLabels(false);
         document->RefreshViews();
-        document->Release();
     }
     m_iCurrentX = x;
     m_iCurrentY = y;
@@ -307,7 +301,7 @@ void CZtManualCalibrationDialog::OnBtnAddPoint() {
                    L"No stimulation device pointer, aborting...");
         return;
     }
-    if (IZtDocument* document = ZT_GetCurrentDocument()) {
+    if (const auto document = CZtRef<IZtDocument>::Adopt(ZT_GetCurrentDocument())) {
         CZtRoiObjectList rois;
         document->GetRois(&rois);
         const CZtRoiObject* point = nullptr;
@@ -317,7 +311,7 @@ void CZtManualCalibrationDialog::OnBtnAddPoint() {
             }
         }
         if (!point) {
-            AddPointAtViewCentre(document);
+            AddPointAtViewCentre(document.get());
             ZT_SetRoiLabels(false);
             document->RefreshViews();
         } else if (point->GetGeometry().size() >= 2) {
@@ -325,7 +319,6 @@ void CZtManualCalibrationDialog::OnBtnAddPoint() {
             m_pDevice->AddManualCalibrationPair(m_iCurrentX, m_iCurrentY, point->GetGeometry()[0],
                                                 point->GetGeometry()[1]);
         }
-        document->Release();
     }
     UpdatePointControls();
 }
