@@ -10,6 +10,7 @@
 #include "cztstimulationdeviceverove.h"
 #include "cztverovedriver.h"
 #include "verove_log.h"
+#include "verovestatus.h"
 #include "zt/zt_acquisition.h"
 #include "zt/zt_document.h"
 #include "zt/zt_grabber.h"
@@ -84,7 +85,7 @@ std::vector<SZtPointD> CZtAutocalibration::RandomPositions(int width, int height
 int CZtAutocalibration::ShowSquare(CZtVeroveDriver* driver, int width, int height,
                                    const SZtPointD& point) {
     if (!driver || width < 1 || height < 1) {
-        return -6;
+        return VeroveStatus::kMissingPrerequisite;
     }
     SZtPicBuf frame;
     const int allocated = CZtPicBufAPI::Alloc(&frame, static_cast<std::uint32_t>(width),
@@ -182,14 +183,14 @@ int CZtAutocalibration::Init() {
         ZT_MessageBox_(nullptr,
                        ZT_GetTranslation(L"Calibration failed: no camera connected!").GetString(),
                        ZT_GetTranslation(L"Error").GetString(), ZT_MB_OK | ZT_MB_ICONERROR);
-        return -9;
+        return VeroveStatus::kRefused;
     }
     if (IsRegistered()) {
-        return -10;
+        return VeroveStatus::kBusy;
     }
     _SZtACContainer& c = m_container;
     c.Clear();
-    c.m_iResult = -9;
+    c.m_iResult = VeroveStatus::kRefused;
     c.m_pdResultDMDToCam.clear();
     c.m_pdResultCamToDMD.clear();
     c.m_dProgress.store(0.0);
@@ -226,7 +227,7 @@ int CZtAutocalibration::Init() {
 int CZtAutocalibration::Run() {
     _SZtACContainer& c = m_container;
     if (!m_bSession || IsRegistered()) {
-        return -10;
+        return VeroveStatus::kBusy;
     }
     m_pDevice->SetCalibrationInProgress(true);
     c.m_dProgress.store(0.0);
@@ -240,7 +241,7 @@ int CZtAutocalibration::Run() {
     c.m_sample.Release();
 
     c.m_pDevice = m_pDevice;
-    c.m_iResult = -9;
+    c.m_iResult = VeroveStatus::kRefused;
     c.m_bAbort = false;
     c.m_bSimulated = m_pDevice->IsSimulated();
     c.m_pGoAhead = std::make_unique<CZtSemaphore>(0, 1);
@@ -364,7 +365,7 @@ void CZtAutocalibration::RunWorker() {
     CZtVeroveDriver* driver = device ? device->GetDriver() : nullptr;
     if (!driver) {
         VEROVE_LOG(function, L"Autocalibration aborted due to invalid device / driver pointer.");
-        Finish(-9, false);
+        Finish(VeroveStatus::kRefused, false);
         return;
     }
     driver->StopPattern();
@@ -376,7 +377,7 @@ void CZtAutocalibration::RunWorker() {
     CZtSpotDetector detector;
     for (size_t i = 0; i + 1 < points.size(); ++i) {
         if (IsAborted()) {
-            Finish(-9, false);
+            Finish(VeroveStatus::kRefused, false);
             return;
         }
         if (i == 0) {
@@ -428,7 +429,7 @@ int CZtAutocalibration::Evaluate(CZtSpotDetector* detector, const SZtPointD& dmd
     // The detector only reads the frame: the sample's own picture serves, uncopied.
     const SZtPicBuf& frame = c.m_sample.GetPicture();
     if (frame.IsEmpty()) {
-        return -9;
+        return VeroveStatus::kRefused;
     }
     if (!c.m_bSimulated) {
         return FindSpot(detector, &frame, camera);
@@ -444,7 +445,7 @@ int CZtAutocalibration::Evaluate(CZtSpotDetector* detector, const SZtPointD& dmd
     SZtPicBuf picture;
     if (CZtPicBufAPI::Alloc(&picture, frame.width, frame.height, frame.bitsPerComponent,
                             frame.components) != 0) {
-        return -9;
+        return VeroveStatus::kRefused;
     }
     const double scaleX = static_cast<double>(picture.width) / c.m_iDMDWidth;
     const double scaleY = static_cast<double>(picture.height) / c.m_iDMDHeight;
@@ -476,7 +477,7 @@ int CZtAutocalibration::FitPairs(CZtStimulationDeviceVerove* device,
     CZtVeroveDriver* driver = device->GetDriver();
     if (dmdPoints.size() < minimumPairs || dmdPoints.size() != cameraPoints.size() || !grabber ||
         !driver) {
-        return -9;
+        return VeroveStatus::kRefused;
     }
     SZtGrabberFormatDesc format;
     int status = driver->GetCurrentFormat(&format);
@@ -487,7 +488,7 @@ int CZtAutocalibration::FitPairs(CZtStimulationDeviceVerove* device,
     SZtScanAreaDesc scanArea = calibration ? calibration->GetScanAreaDesc() : SZtScanAreaDesc{};
     double angle = 0.0;
     if (grabber->CameraAngleSWGet(&angle) != 0) {
-        return -9;
+        return VeroveStatus::kRefused;
     }
     bool roiOn = false;
     SZtRect roi;
@@ -514,7 +515,7 @@ int CZtAutocalibration::FitPairs(CZtStimulationDeviceVerove* device,
     if (InvertMatrix(3, imageToChip.data(), chipToImage.data()) != 0 ||
         ConvertRectSensorToImage(&format, angle * 180.0 / M_PI, format.value.flipY,
                                  &format.value.imageRect, &image) != 0) {
-        return -9;
+        return VeroveStatus::kRefused;
     }
     std::vector<SZtPointD> dmd = dmdPoints;
     return ComputeCalibrationMatrices(

@@ -19,6 +19,7 @@
 #include "cztverovelightpath.h"
 #include "cztverovepadqt.h"
 #include "verove_log.h"
+#include "verovestatus.h"
 #include "zt/zt_acquisition.h"
 #include "zt/zt_util.h"
 
@@ -58,7 +59,7 @@ int CZtAutocalibrationDialog::SetupUi() {
         VEROVE_LOG("CZtAutocalibrationDialog::SetupUi",
                    L"Autocalibration failed, Stimulation Device pointer not set.");
         reject();
-        return -9;
+        return VeroveStatus::kRefused;
     }
     setWindowTitle(Tr(L"Autocalibration dialog"));
     QFile styleSheet(

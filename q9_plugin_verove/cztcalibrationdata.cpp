@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "verove_log.h"
+#include "verovestatus.h"
 #include "zt/zt_settings.h"
 #include "zt/zt_string.h"
 
@@ -117,13 +118,13 @@ int CZtCalibrationData::UpdateRotationMatrix() {
 int CZtCalibrationData::UpdateFlipMatrix() {
     IZtGrabberProvider* grabber = m_owner ? m_owner->GetGrabberProvider() : nullptr;
     if (!grabber) {
-        return -9;
+        return VeroveStatus::kRefused;
     }
     CZtLock lock(m_csLock);
     m_pdFlipMatrix = kIdentity;
     double angles[4] = {};
     if (grabber->CameraAngleParamsGet(angles) != 0) {
-        return -9;
+        return VeroveStatus::kRefused;
     }
     // The image is mirrored when the first and the last angle parameter disagree.
     m_pdFlipMatrix[4] = std::fabs(angles[0] - angles[3]) > 0.0001 ? -1.0 : 1.0;
@@ -137,7 +138,7 @@ int CZtCalibrationData::UpdateTranslationVector() {
     CZtLock lock(m_csLock);
     SZtGrabberFormatDesc format{};
     if (!m_owner || m_owner->GetCurrentFormat(&format) != 0) {
-        return -9;
+        return VeroveStatus::kRefused;
     }
     const SZtRect& image = format.value.imageRect;
     m_pdTranslationVector = {static_cast<double>((image.right - image.left) / 2),
@@ -272,20 +273,20 @@ void CZtCalibrationData::ClearCalibrationConfiguration() {
 int CZtCalibrationData::ReadCalibrationLevel(CZtLiteVariantR* reader) {
     CZtLiteVariantW tree;
     if (!m_owner || ZT_LoadSettingsFile(m_owner->GetSettingsFileName(), &tree) != 0) {
-        return -13;
+        return VeroveStatus::kNone;
     }
     *reader = CZtLiteVariantR(tree);
     const CZtStringW device = m_owner->GetUniqueName();
     if (reader->OpenLevel(L"Verove") != 0 || reader->OpenLevel(device) != 0 ||
         reader->OpenLevel(L"Definition") != 0 || reader->OpenLevel(L"Calibration") != 0) {
-        return -13;
+        return VeroveStatus::kNone;
     }
     return 0;
 }
 
 int CZtCalibrationData::LoadCalibrationMatrices(const std::wstring& key) {
     if (!m_owner || !m_owner->HasDriver()) {
-        return -12;
+        return VeroveStatus::kNoDriver;
     }
     CZtLock lock(m_csLock);
     VEROVE_LOG_DETAIL("CZtCalibrationData::LoadCalibrationMatrices",
@@ -303,7 +304,7 @@ int CZtCalibrationData::LoadCalibrationMatrices(const std::wstring& key) {
     CZtLiteVariantR reader;
     int result = ReadCalibrationLevel(&reader);
     if (result == 0 && reader.OpenLevel(key.c_str()) != 0) {
-        result = -13;
+        result = VeroveStatus::kNone;
     }
     if (result == 0) {
         VEROVE_LOG("CZtCalibrationData::LoadCalibrationMatrices",
@@ -335,7 +336,7 @@ int CZtCalibrationData::LoadCalibrationMatrices(const std::wstring& key) {
 
 int CZtCalibrationData::SaveCalibrationMatrices(const std::wstring& key) {
     if (!m_owner) {
-        return -12;
+        return VeroveStatus::kNoDriver;
     }
     CZtLock lock(m_csLock);
     VEROVE_LOG("CZtCalibrationData::SaveCalibrationMatrices",
@@ -364,7 +365,7 @@ int CZtCalibrationData::SaveCalibrationMatrices(const std::wstring& key) {
 
 int CZtCalibrationData::LoadCalibration(bool* changed) {
     if (!m_owner) {
-        return -12;
+        return VeroveStatus::kNoDriver;
     }
     UpdateState();
     std::unique_lock<CZtCriticalSection> lock(m_csLock);
@@ -373,7 +374,7 @@ int CZtCalibrationData::LoadCalibration(bool* changed) {
     int result = ReadCalibrationLevel(&reader);
     const bool nothingStored = result != 0 || reader.FirstChild() != 0;
     if (nothingStored) {
-        result = -13;
+        result = VeroveStatus::kNone;
     } else {
         std::wstring chosen;
         std::wstring best;
@@ -409,7 +410,7 @@ int CZtCalibrationData::LoadCalibration(bool* changed) {
             chosen = best;
         }
         if (chosen.empty()) {
-            result = -13;
+            result = VeroveStatus::kNone;
         } else {
             result = LoadCalibrationMatrices(chosen);
             if (result == 0) {
@@ -453,7 +454,7 @@ int CZtCalibrationData::LoadCalibration(bool* changed) {
 
 int CZtCalibrationData::ClearCalibrations() {
     if (!m_owner) {
-        return -12;
+        return VeroveStatus::kNoDriver;
     }
     CZtLock lock(m_csLock);
     const CZtStringW file = m_owner->GetSettingsFileName();
@@ -483,7 +484,7 @@ int CZtCalibrationData::FindKey(const std::wstring& key) {
 
 int CZtCalibrationData::FindCalibration(std::wstring* key) {
     int status = FindKey(*key);
-    if (status != 0 && status != -13) {
+    if (status != 0 && status != VeroveStatus::kNone) {
         *key = WithoutRotation(*key);
         status = FindKey(*key);
     }
@@ -497,7 +498,7 @@ int CZtCalibrationData::GetStoredKeys(std::vector<std::wstring>* keys) {
     keys->clear();
     CZtLiteVariantR reader;
     if (ReadCalibrationLevel(&reader) != 0) {
-        return -13;
+        return VeroveStatus::kNone;
     }
     for (int more = reader.FirstChild(); more == 0; more = reader.NextChild()) {
         if (reader.GetChildType() == EZtVariantType::Level) {
@@ -511,7 +512,7 @@ int CZtCalibrationData::FindCalibrationForCamera(const std::wstring& camera,
                                                  SZtConfigurationStringParts* parts) {
     CZtLiteVariantR reader;
     if (ReadCalibrationLevel(&reader) != 0) {
-        return -13;
+        return VeroveStatus::kNone;
     }
     for (int more = reader.FirstChild(); more == 0; more = reader.NextChild()) {
         if (reader.GetChildType() != EZtVariantType::Level) {
@@ -524,5 +525,5 @@ int CZtCalibrationData::FindCalibrationForCamera(const std::wstring& camera,
             return 0;
         }
     }
-    return -13;
+    return VeroveStatus::kNone;
 }

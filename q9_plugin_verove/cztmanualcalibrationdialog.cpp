@@ -24,6 +24,7 @@
 #include "cztverovelightpath.h"
 #include "cztverovepadqt.h"
 #include "verove_log.h"
+#include "verovestatus.h"
 #include "zt/zt_acquisition.h"
 #include "zt/zt_document.h"
 #include "zt/zt_roi.h"
@@ -78,7 +79,7 @@ int CZtManualCalibrationDialog::SetupUi() {
         VEROVE_LOG("CZtManualCalibrationDialog::SetupUi",
                    L"Autocalibration failed, Stimulation Device pointer not set.");
         reject();
-        return -9;
+        return VeroveStatus::kRefused;
     }
     if (CZtVeroveDriver* driver = m_pDevice->GetDriver()) {
         m_iDMDWidth = driver->GetDmdWidth();
