@@ -529,6 +529,11 @@ void CZtVeroveAggregator::StimulationEndAsync(IZtStimulationDevice* device) {
     }
     double start[1] = {0.0};
     double end[1] = {0.0};
+    // One device ends at a time, as the begin procedures begin them: a device's end restores
+    // its light path under its own lock, and the host tells every device of that change on
+    // the same thread; two ends at once would each wait for the other's light-path lock when
+    // the units share a light.
+    CZtLock lock(m_lock);
     if (device->StimulationEnd(start, end, 1) != 0) {
         VEROVE_LOG(function, L"Async call to StimulationEnd of %s failed.",
                    device->GetUniqueName().GetString());
