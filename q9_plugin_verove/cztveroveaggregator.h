@@ -152,6 +152,8 @@ private:
     std::vector<std::uint64_t> AssignedMasks() const;
     CZtStringW SettingsFileName() const;
     void DefaultAssignment();
+    // The brand's device name and the devices' numbers: "Verove (1 + 2)".
+    CZtStringW ComposeDisplayName();
     // Runs procedure for device on the host's thread pool; null when the pool refused it.
     CZtAsyncCall* StartFor(IZtStimulationDevice* device, std::function<void()> procedure);
     // The devices' calls that the pool runs.

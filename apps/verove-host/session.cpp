@@ -815,13 +815,16 @@ int Session::Aggregate(QString* detail) {
         *detail = QStringLiteral("no aggregator over the units (status %1)").arg(status);
         return kExitFailed;
     }
-    *detail =
-        QStringLiteral(
-            "\"%1\" registered over %2 units (Initialize answered %3: the default "
-            "group assignment stands)")
-            .arg(QString::fromWCharArray(m_aggregation.Aggregator()->GetUniqueName().GetString()))
-            .arg(Units())
-            .arg(status);
+    IZtStimulationDevice* aggregator = m_aggregation.Aggregator();
+    CZtStringW shown;
+    aggregator->GetDisplayName(&shown, 0);
+    *detail = QStringLiteral(
+                  "\"%1\" registered over %2 units, shown as \"%3\" (Initialize answered %4: "
+                  "the default group assignment stands)")
+                  .arg(QString::fromWCharArray(aggregator->GetUniqueName().GetString()))
+                  .arg(Units())
+                  .arg(QString::fromWCharArray(shown.GetString()))
+                  .arg(status);
     return kExitDone;
 }
 

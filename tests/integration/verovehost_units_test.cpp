@@ -33,7 +33,8 @@ std::vector<double> Numbers(const QString& text, const QString& pattern) {
 struct UnitsCase {
     const char* file;
     int units;
-    const char* heldGroups;  // as the ROI step shows where the aggregator put each group
+    const char* unitNumbers;  // in the aggregator's display name
+    const char* heldGroups;   // as the ROI step shows where the aggregator put each group
     const char* parallelS1S3;
     std::map<std::wstring, std::uint32_t> stored;  // device name -> group mask in the file
 };
@@ -62,7 +63,12 @@ TEST_P(VeroveHostUnits, EachUnitCalibratesAndItsGroupsLandOnTheirRoisThroughTheA
     for (double rms : residuals) {
         EXPECT_LE(rms, 0.1);
     }
-    EXPECT_TRUE(out.contains("\"CZtVeroveAggregator\" registered over")) << out.toStdString();
+    // Shown as the units it drives, after the device name the units show.
+    EXPECT_TRUE(out.contains(QStringLiteral("\"CZtVeroveAggregator\" registered over %1 units, "
+                                            "shown as \"Andor Verove 3 (%2)\"")
+                                 .arg(c.units)
+                                 .arg(c.unitNumbers)))
+        << out.toStdString();
     EXPECT_TRUE(out.contains(QStringLiteral("through the aggregator: ") + c.heldGroups))
         << out.toStdString();
     // Every group's overlap, alone and beside another group's unit in parallel.
@@ -109,6 +115,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         UnitsCase{"two-units.json",
                   2,
+                  "1 + 2",
                   "unit 1 S1+S3, unit 2 S2",
                   "refused (status -9): \"Can not stimulate groups S1, S3 on the same device in "
                   "parallel.\"",
@@ -116,6 +123,7 @@ INSTANTIATE_TEST_SUITE_P(
         UnitsCase{
             "four-units.json",
             4,
+            "1 + 2 + 3 + 4",
             "unit 1 S1, unit 2 S2, unit 3 S3, unit 4 none",
             "accepted: S1 and S3 are on different units",
             {{kUnit + L"0", 0x1}, {kUnit + L"1", 0x2}, {kUnit + L"2", 0x4}, {kUnit + L"3", 0}}}),
