@@ -8,7 +8,9 @@
 
 #include "cztasynccall.h"
 #include "cztref.h"
+#include "cztverovenamemanager.h"
 #include "verove_log.h"
+#include "zt/zt_util.h"
 
 namespace {
 
@@ -82,9 +84,39 @@ int CZtVeroveAggregator::Initialize(IZtStimulationDeviceManager* manager,
         return found;
     }
     DefaultAssignment();
+    m_displayName = ComposeDisplayName();
     // The stored assignment is read only on request (LoadFromFile): a stale file must not
     // silently move groups between devices when one has been exchanged.
     return -9;
+}
+
+CZtStringW CZtVeroveAggregator::ComposeDisplayName() {
+    // The devices show their numbers in parentheses from the second on ("Verove (2)"); the
+    // aggregator shows the numbers of all of them in order ("Verove (1 + 2)"), so the user tells
+    // it from each device and sees which units it drives.
+    std::vector<std::pair<long, std::wstring>> numbers;
+    for (const auto& [device, groups] : m_devices) {
+        CZtStringW name;
+        device->GetDisplayName(&name, 0);
+        const std::wstring& text = name.Str();
+        const size_t open = text.find(L'(');
+        const size_t close = text.rfind(L')');
+        const std::wstring number =
+            open != std::wstring::npos && close != std::wstring::npos && close > open + 1
+                ? text.substr(open + 1, close - open - 1)
+                : L"1";
+        numbers.emplace_back(std::wcstol(number.c_str(), nullptr, 10), number);
+    }
+    std::sort(numbers.begin(), numbers.end());
+    std::wstring joined;
+    for (const auto& [value, number] : numbers) {
+        joined += (joined.empty() ? L"" : L" + ") + number;
+    }
+    CZtStringW composed;
+    composed.Format(
+        ZT_GetTranslation(ContainsSim(m_deviceClassPrefix) ? L"%s Simulator (%s)" : L"%s (%s)"),
+        CZtVeroveNameManager::Instance().GetDeviceName(), joined.c_str());
+    return composed;
 }
 
 int CZtVeroveAggregator::CollectDevices(IZtStimulationDeviceManager* manager) {
@@ -529,6 +561,11 @@ void CZtVeroveAggregator::StimulationEndAsync(IZtStimulationDevice* device) {
     }
     double start[1] = {0.0};
     double end[1] = {0.0};
+    // One device ends at a time, as the begin procedures begin them: a device's end restores
+    // its light path under its own lock, and the host tells every device of that change on
+    // the same thread; two ends at once would each wait for the other's light-path lock when
+    // the units share a light.
+    CZtLock lock(m_lock);
     if (device->StimulationEnd(start, end, 1) != 0) {
         VEROVE_LOG(function, L"Async call to StimulationEnd of %s failed.",
                    device->GetUniqueName().GetString());

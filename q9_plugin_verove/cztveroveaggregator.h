@@ -22,7 +22,8 @@ class IZtStimulationDeviceEx;
 // The host's calls come on its threads; discovery, Initialize and ReleaseDevices must not overlap
 // stimulation calls (the device map is not locked). Upload, begin and end run their per-device
 // work on the host's thread pool and block the caller until each call finishes or its wait runs
-// out; the begin procedures and StimulationEndMask take m_lock, so devices begin one at a time.
+// out; the begin and end procedures and StimulationEndMask take m_lock, so devices begin and end
+// one at a time.
 //
 // Each stimulation group S1-S3 belongs to at most one device; every stimulation ROI goes to the
 // device that owns its group.
@@ -151,6 +152,8 @@ private:
     std::vector<std::uint64_t> AssignedMasks() const;
     CZtStringW SettingsFileName() const;
     void DefaultAssignment();
+    // The brand's device name and the devices' numbers: "Verove (1 + 2)".
+    CZtStringW ComposeDisplayName();
     // Runs procedure for device on the host's thread pool; null when the pool refused it.
     CZtAsyncCall* StartFor(IZtStimulationDevice* device, std::function<void()> procedure);
     // The devices' calls that the pool runs.

@@ -171,6 +171,20 @@ double PlacementMap::Overlap() const {
     return either == 0 ? 0.0 : static_cast<double>(inside) / static_cast<double>(either);
 }
 
+double OverlapBeside(const PlacementMap& group, const PlacementMap& others) {
+    if (group.pixels.size() != others.pixels.size()) {
+        return group.Overlap();
+    }
+    PlacementMap own = group;
+    for (size_t i = 0; i < own.pixels.size(); ++i) {
+        if (own.pixels[i] == Placement::LitOutside && others.pixels[i] == Placement::LitInside) {
+            --own.counts[static_cast<int>(Placement::LitOutside)];
+            ++own.counts[static_cast<int>(Placement::Dark)];
+        }
+    }
+    return own.Overlap();
+}
+
 PlacementMap MapPlacement(const SZtPicBuf& frame, std::uint32_t threshold,
                           const SZtRLEPicBuf& masks) {
     return Map(frame.width, frame.height, masks, [&](std::uint32_t x, std::uint32_t y) {

@@ -69,6 +69,10 @@ struct PlacementMap {
 PlacementMap MapPlacement(const SZtPicBuf& frame, std::uint32_t threshold,
                           const SZtRLEPicBuf& masks);
 
+// The overlap of group's map where other groups stimulated at the same time: light inside the
+// others' ROIs (lit inside in others, a map of the same frame) is theirs, not group's stray light.
+double OverlapBeside(const PlacementMap& group, const PlacementMap& others);
+
 // MapPlacement's overlap.
 double PlacementOverlap(const SZtPicBuf& frame, std::uint32_t threshold, const SZtRLEPicBuf& masks);
 

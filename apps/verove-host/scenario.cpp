@@ -8,6 +8,7 @@
 #include <QJsonParseError>
 #include <QStringList>
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <numbers>
 
@@ -322,16 +323,13 @@ bool FieldReachesImage(const std::array<double, 6>& m, const zthost::CameraSetup
            field.bottom > region.top;
 }
 
-void ReadOptics(Problems& p, const QJsonValue& value, const ScenarioCamera& camera,
-                ScenarioOptics* optics) {
-    const QString path = "optics";
-    const QJsonObject object =
-        Object(p, value, path,
-               {"scale", "rotation", "flip", "centre", "matrix", "blurSigma", "signal",
-                "background", "gain", "offset", "shotNoise", "readNoise", "seed"});
+// The map from mirrors to sensor pixels at path: a matrix, or scale, rotation, flip and centre.
+// Returns the path of the field a refusal of the map names.
+QString ReadMap(Problems& p, const QJsonObject& object, const QString& path,
+                const ScenarioCamera& camera, std::array<double, 6>* map) {
     const bool parts = object.contains("scale") || object.contains("rotation") ||
                        object.contains("flip") || object.contains("centre");
-    std::array<double, 6>& m = optics->dmdToSensor;
+    std::array<double, 6>& m = *map;
     QString mapPath;
     if (object.contains("matrix")) {
         mapPath = Field(path, "matrix");
@@ -377,6 +375,32 @@ void ReadOptics(Problems& p, const QJsonValue& value, const ScenarioCamera& came
     if (p.Ok() && !FieldReachesImage(m, camera.setup)) {
         p.Fail(mapPath, "the DMD field lands outside the camera image");
     }
+    return mapPath;
+}
+
+// The calibration must be able to work with the map at path under the optics' light.
+void CheckCalibration(Problems& p, ScenarioOptics optics, const std::array<double, 6>& map,
+                      const ScenarioCamera& camera, const QJsonObject& object, const QString& path,
+                      const QString& mapPath) {
+    if (!p.Ok()) {
+        return;
+    }
+    optics.dmdToSensor = map;
+    const OpticsProblem problem = CalibrationProblem(
+        optics, camera, object.contains("matrix") ? mapPath : Field(path, "scale"), mapPath);
+    if (!problem.field.isEmpty()) {
+        p.Fail(problem.field, problem.what);
+    }
+}
+
+void ReadOptics(Problems& p, const QJsonValue& value, const ScenarioCamera& camera,
+                ScenarioOptics* optics) {
+    const QString path = "optics";
+    const QJsonObject object =
+        Object(p, value, path,
+               {"scale", "rotation", "flip", "centre", "matrix", "blurSigma", "signal",
+                "background", "gain", "offset", "shotNoise", "readNoise", "seed"});
+    const QString mapPath = ReadMap(p, object, path, camera, &optics->dmdToSensor);
     optics->blurSigma =
         Real(p, object.value("blurSigma"), Field(path, "blurSigma"), 0.0, kMaxBlurSigma);
     optics->signal =
@@ -395,23 +419,39 @@ void ReadOptics(Problems& p, const QJsonValue& value, const ScenarioCamera& came
         optics->seed = static_cast<std::uint64_t>(
             Integer(p, object.value("seed"), Field(path, "seed"), 0, 0xFFFFFFFFLL));
     }
-    if (p.Ok()) {
-        const OpticsProblem problem = CalibrationProblem(
-            *optics, camera, object.contains("matrix") ? mapPath : Field(path, "scale"), mapPath);
-        if (!problem.field.isEmpty()) {
-            p.Fail(problem.field, problem.what);
-        }
-    }
+    CheckCalibration(p, *optics, optics->dmdToSensor, camera, object, path, mapPath);
 }
 
-void ReadDmd(Problems& p, const QJsonValue& value, ScenarioDmd* dmd) {
+void ReadDmd(Problems& p, const QJsonValue& value, const ScenarioCamera& camera,
+             const ScenarioOptics& optics, ScenarioDmd* dmd) {
     const QString path = "dmd";
-    const QJsonObject object = Object(p, value, path, {"device", "brand"});
+    const QJsonObject object = Object(p, value, path, {"device", "brand", "furtherUnits"});
     dmd->simulator =
         Choice(p, object.value("device"), Field(path, "device"), {"sdk", "simulator"}) == 1;
     if (object.contains("brand")) {
         dmd->brand = static_cast<std::uint32_t>(
             Choice(p, object.value("brand"), Field(path, "brand"), {"Andor", "Velmar"}));
+    }
+    if (!object.contains("furtherUnits")) {
+        return;
+    }
+    const QString listPath = Field(path, "furtherUnits");
+    const QJsonArray units = Array(p, object.value("furtherUnits"), listPath, 1);
+    if (p.Ok() && dmd->simulator) {
+        p.Fail(listPath, "further units need the SDK path (\"device\": \"sdk\")");
+    }
+    if (p.Ok() && units.size() > ScenarioDmd::kMaxUnits - 1) {
+        p.Fail(listPath,
+               QStringLiteral("expected at most %1 further units").arg(ScenarioDmd::kMaxUnits - 1));
+    }
+    for (int i = 0; i < units.size() && p.Ok(); ++i) {
+        const QString item = Item(listPath, i);
+        const QJsonObject unit =
+            Object(p, units[i], item, {"scale", "rotation", "flip", "centre", "matrix"});
+        std::array<double, 6> map{};
+        const QString mapPath = ReadMap(p, unit, item, camera, &map);
+        CheckCalibration(p, optics, map, camera, unit, item, mapPath);
+        dmd->furtherUnits.push_back(map);
     }
 }
 
@@ -561,7 +601,8 @@ void ReadLight(Problems& p, const QJsonValue& value, const ScenarioDevices& devi
 }
 
 void ReadProtocol(Problems& p, const QJsonValue& value,
-                  const std::array<std::vector<ScenarioRoi>, 3>& rois, ScenarioProtocol* protocol) {
+                  const std::array<std::vector<ScenarioRoi>, 3>& rois, int units,
+                  ScenarioProtocol* protocol) {
     const QString path = "protocol";
     const QJsonObject object =
         Object(p, value, path, {"stimulations", "bitDepths", "illuminationSequence"});
@@ -577,8 +618,17 @@ void ReadProtocol(Problems& p, const QJsonValue& value,
             const QString item = Item(listPath, i);
             const QJsonObject entry = Object(p, array[i], item, {"group", "durationMs", "runMode"});
             ScenarioStimulationRun run;
-            run.group = Choice(p, entry.value("group"), Field(item, "group"), kGroupNames);
-            needsRois(run.group, Field(item, "group"));
+            // Groups in parallel go to different units through the aggregator.
+            const QStringList choices =
+                units > 1 ? kGroupNames + QStringList{"S1+S2", "S1+S3", "S2+S3"} : kGroupNames;
+            const int choice = Choice(p, entry.value("group"), Field(item, "group"), choices);
+            run.groupMask = choice < 3 ? 1u << choice : std::array{3u, 5u, 6u}[choice - 3];
+            run.group = std::countr_zero(run.groupMask);
+            for (int g = 0; g < 3; ++g) {
+                if (run.groupMask & (1u << g)) {
+                    needsRois(g, Field(item, "group"));
+                }
+            }
             run.durationMs =
                 Real(p, entry.value("durationMs"), Field(item, "durationMs"), 0.0, kMaxTimeMs);
             run.runMode =
@@ -694,11 +744,12 @@ bool Scenario::Load(const QString& path, QString* error) {
     ReadDevices(p, root.value("devices"), &scenario.m_devices);
     ReadCamera(p, root.value("camera"), &scenario.m_camera, &scenario.m_turnedCamera);
     ReadOptics(p, root.value("optics"), scenario.m_camera, &scenario.m_optics);
-    ReadDmd(p, root.value("dmd"), &scenario.m_dmd);
+    ReadDmd(p, root.value("dmd"), scenario.m_camera, scenario.m_optics, &scenario.m_dmd);
     // The ROIs are drawn after calibration, on the image as it shows then.
     ReadRois(p, root.value("stimulation"), scenario.m_turnedCamera, &scenario.m_rois);
     ReadLight(p, root.value("light"), scenario.m_devices, &scenario.m_light);
-    ReadProtocol(p, root.value("protocol"), scenario.m_rois, &scenario.m_protocol);
+    ReadProtocol(p, root.value("protocol"), scenario.m_rois, scenario.m_dmd.Units(),
+                 &scenario.m_protocol);
     if (root.contains("thresholds")) {
         ReadThresholds(p, root.value("thresholds"), &scenario.m_thresholds);
     }

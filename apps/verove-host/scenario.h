@@ -50,8 +50,13 @@ struct ScenarioDmd {
     // The Verove III's mirror array, the same on the SDK path and in the simulated unit.
     static constexpr int kMirrorColumns = 800;
     static constexpr int kMirrorRows = 600;
+    static constexpr int kMaxUnits = 4;
     bool simulator = false;   // the SDK's built-in simulated unit instead of the SDK path
     std::uint32_t brand = 0;  // Connect's brand: 0 Andor names, 1 Velmar names
+    // The mirror-to-sensor maps of the SDK's units 1, 2, ... in the same microscope (unit 0's is
+    // the optics'); the host aggregates the units when there are any.
+    std::vector<std::array<double, 6>> furtherUnits;
+    int Units() const { return 1 + static_cast<int>(furtherUnits.size()); }
 };
 
 // A point is drawn in the window only: scenario files have areas.
@@ -84,7 +89,8 @@ struct ScenarioLight {
 };
 
 struct ScenarioStimulationRun {
-    int group = 0;  // 0-based: S1 is 0
+    int group = 0;                // 0-based: S1 is 0; the lowest of groupMask
+    std::uint32_t groupMask = 1;  // bit g: group g; several only with further units
     double durationMs = 0.0;
     int runMode = 1;  // 1 timed by the caller, 2 frozen in StimulationBegin
 };

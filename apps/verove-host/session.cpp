@@ -24,6 +24,7 @@
 #include "zt/zt_acquisition.h"
 #include "zt/zt_devices.h"
 #include "zt/zt_dmd.h"
+#include "zt/zt_experiment.h"
 #include "zt/zt_grabber.h"
 #include "zt/zt_laserpower.h"
 #include "zt/zt_module.h"
@@ -63,6 +64,17 @@ void Print(const QString& line) {
     terminal::Line(line);
 }
 
+// "S1", "S1+S2", ...: the groups of mask (bit g: group g).
+QString GroupsText(std::uint32_t mask) {
+    QStringList groups;
+    for (int g = 0; g < 3; ++g) {
+        if (mask & (1u << g)) {
+            groups << kGroupNames[g];
+        }
+    }
+    return groups.join('+');
+}
+
 // The last line the plug-in's Connect export logged since the capture was cleared.
 QString LastConnectLine() {
     const std::wstring prefix = L"Verove Connect: ";
@@ -94,7 +106,8 @@ std::vector<Session::Step> Session::Steps() const {
         {"Build the simulated microscope", &Session::BuildMicroscope},
         {"Load the plug-in", &Session::LoadPlugin},
         {m_scenario.Dmd().simulator ? "Connect the SDK's simulated Verove"
-                                    : "Connect the Verove through the SDK",
+         : Units() > 1 ? QStringLiteral("Connect %1 Verove units through the SDK").arg(Units())
+                       : "Connect the Verove through the SDK",
          &Session::ConnectDevice},
     };
     if (m_scenario.Devices().traxSet) {
@@ -110,10 +123,15 @@ std::vector<Session::Step> Session::Steps() const {
     }
     // The manual calibration goes first: the automatic one then stores over it, and the protocol
     // runs with the automatic calibration as before.
-    if (!m_scenario.Dmd().simulator) {
+    if (!m_scenario.Dmd().simulator && Units() == 1) {
         steps.push_back({"Calibrate manually and accept", &Session::CalibrateManually});
     }
-    steps.push_back({"Calibrate automatically and accept", &Session::Calibrate});
+    if (Units() == 1) {
+        steps.push_back({"Calibrate automatically and accept", &Session::Calibrate});
+    } else {
+        steps.push_back({"Calibrate each unit automatically and accept", &Session::CalibrateUnits});
+        steps.push_back({"Aggregate the units (\"CZtVeroveAggregator\")", &Session::Aggregate});
+    }
     if (m_scenario.TurnsCameraAfterCalibration()) {
         steps.push_back({"Turn the camera image", &Session::TurnCamera});
     }
@@ -124,6 +142,9 @@ std::vector<Session::Step> Session::Steps() const {
     }
     if (!protocol.stimulations.empty()) {
         steps.push_back({"Run the stimulation protocol", &Session::RunProtocol});
+    }
+    if (Units() > 1) {
+        steps.push_back({"Validate S1 and S3 in parallel", &Session::ValidateParallelGroups});
     }
     if (!protocol.bitDepths.empty()) {
         steps.push_back({"Step through the bit depths and back", &Session::StepBitDepths});
@@ -284,7 +305,13 @@ int Session::ConnectDevice(QString* detail) {
     const ScenarioDmd& dmd = m_scenario.Dmd();
     if (!dmd.simulator) {
         zthost::PrependSearchFolder(m_options.sdkFolder.toStdWString());
-        m_simulatedDmd.ConnectCamera();
+        if (Units() > 1 && !m_simulatedDmd.OfferUnits(Units())) {
+            *detail = QStringLiteral("the SDK library in %1 cannot offer %2 units")
+                          .arg(m_options.sdkFolder)
+                          .arg(Units());
+            return kExitFailed;
+        }
+        m_simulatedDmd.ConnectCamera(dmd.furtherUnits);
     }
     m_report->SetDmdPath(
         dmd.simulator
@@ -310,6 +337,19 @@ int Session::ConnectDevice(QString* detail) {
     *detail =
         QStringLiteral("connected as %1, shown as \"%2\"")
             .arg(QString::fromWCharArray(name), QString::fromWCharArray(displayName.GetString()));
+    if (Units() > 1) {
+        // The Connect export admits one device: the host connects the further units itself.
+        QString failure;
+        if (!m_aggregation.ConnectFurther(Units(), dmd.brand, &failure)) {
+            *detail += "; " + failure;
+            return kExitFailed;
+        }
+        QStringList names;
+        for (const std::wstring& further : m_aggregation.FurtherNames()) {
+            names << QString::fromStdWString(further);
+        }
+        *detail += "; further units " + names.join(", ");
+    }
     return kExitDone;
 }
 
@@ -340,41 +380,51 @@ int Session::StoreLightPath(QString* detail) {
     CZtLiteVariantW tree;
     tree.OpenLevel(L"Verove");
     tree.AddInt(L"FileVersion", 8);
-    tree.OpenLevel(m_deviceName.c_str());
-    tree.OpenLevel(L"Definition");
-    tree.OpenLevel(L"Illumination");
-    tree.AddString(L"LaserLaunch", light.source.c_str());
-    tree.AddString(L"LaserLaunchType", light.multiLaser ? L"IDeviceMultiLaser" : L"IDeviceLight");
-    tree.OpenLevel(L"LaserSwitcher");
-    tree.AddString(L"LaserSwitcherKey", light.switcher.c_str());
-    tree.AddUInt(L"LaserSwitcherPort", static_cast<std::uint32_t>(light.switcherPort));
-    tree.CloseLevel();
-    tree.OpenLevel(L"StimulationGrups");
-    for (std::uint32_t g = 0; g < 3; ++g) {
-        tree.OpenLevel(L"Group");
-        tree.AddUInt(L"Id", g);
-        tree.OpenLevel(L"LaserLines");
-        for (size_t l = 0; l < lineCount; ++l) {
-            const ScenarioLine line =
-                l < light.groups[g].size() ? light.groups[g][l] : ScenarioLine();
-            tree.OpenLevel(L"LaserLine");
-            tree.AddUInt(L"Id", static_cast<std::uint32_t>(l));
-            tree.AddDouble(L"Power", line.power);
-            tree.AddBool(L"Used", line.used);
-            tree.AddBool(L"Visible", true);
+    // Every unit finds the same light path under its own name.
+    std::vector<std::wstring> devices = {m_deviceName};
+    devices.insert(devices.end(), m_aggregation.FurtherNames().begin(),
+                   m_aggregation.FurtherNames().end());
+    for (const std::wstring& device : devices) {
+        tree.OpenLevel(device.c_str());
+        tree.OpenLevel(L"Definition");
+        tree.OpenLevel(L"Illumination");
+        tree.AddString(L"LaserLaunch", light.source.c_str());
+        tree.AddString(L"LaserLaunchType",
+                       light.multiLaser ? L"IDeviceMultiLaser" : L"IDeviceLight");
+        tree.OpenLevel(L"LaserSwitcher");
+        tree.AddString(L"LaserSwitcherKey", light.switcher.c_str());
+        tree.AddUInt(L"LaserSwitcherPort", static_cast<std::uint32_t>(light.switcherPort));
+        tree.CloseLevel();
+        tree.OpenLevel(L"StimulationGrups");
+        for (std::uint32_t g = 0; g < 3; ++g) {
+            tree.OpenLevel(L"Group");
+            tree.AddUInt(L"Id", g);
+            tree.OpenLevel(L"LaserLines");
+            for (size_t l = 0; l < lineCount; ++l) {
+                const ScenarioLine line =
+                    l < light.groups[g].size() ? light.groups[g][l] : ScenarioLine();
+                tree.OpenLevel(L"LaserLine");
+                tree.AddUInt(L"Id", static_cast<std::uint32_t>(l));
+                tree.AddDouble(L"Power", line.power);
+                tree.AddBool(L"Used", line.used);
+                tree.AddBool(L"Visible", true);
+                tree.CloseLevel();
+            }
+            tree.CloseLevel();
             tree.CloseLevel();
         }
         tree.CloseLevel();
+        tree.OpenLevel(L"ShutterChain");
+        for (const std::wstring& key : light.shutters) {
+            tree.AddString(L"Shutter", key.c_str());
+        }
+        tree.CloseLevel();
+        // Illumination sequences run on external triggers, which the user has set up then.
+        tree.AddBool(L"ExternalTriggerSet", !m_scenario.Protocol().illuminationSequence.empty());
+        tree.CloseLevel();
+        tree.CloseLevel();
         tree.CloseLevel();
     }
-    tree.CloseLevel();
-    tree.OpenLevel(L"ShutterChain");
-    for (const std::wstring& key : light.shutters) {
-        tree.AddString(L"Shutter", key.c_str());
-    }
-    tree.CloseLevel();
-    // Illumination sequences run on external triggers, which the user has set up then.
-    tree.AddBool(L"ExternalTriggerSet", !m_scenario.Protocol().illuminationSequence.empty());
     tree.Finalize();
     const QString name = QFileInfo(SettingsFile()).fileName();
     const int status = ZT_SaveSettingsFile(name.toStdWString().c_str(), tree);
@@ -650,7 +700,11 @@ int Session::Calibrate(QString* detail) {
     }
     watch.Poll();
     const size_t found = watch.Squares().size();
-    m_report->SetCalibrationSquares(static_cast<int>(found));
+    // With several units the report holds the fewest squares any unit found.
+    m_unitSquares.push_back(static_cast<int>(found));
+    m_report->SetCalibrationSquares(
+        Units() > 1 ? *std::min_element(m_unitSquares.begin(), m_unitSquares.end())
+                    : static_cast<int>(found));
     const QString quality = CalibrationQuality();
     const int validated = done ? operations->OnAutocalibrationValidationPhase() : 0;
     // OK stores a good result; after a failed run it only ends the calibration.
@@ -689,7 +743,9 @@ int Session::Calibrate(QString* detail) {
         parts.spots.push_back(square.camera);
         parts.spotsDmd.push_back(square.dmd);
     }
-    m_report->AddPicture("calibration.png", CameraPicture(m_scenario, parts),
+    m_report->AddPicture(m_unit == 0 ? QStringLiteral("calibration.png")
+                                     : QStringLiteral("calibration-unit%1.png").arg(m_unit + 1),
+                         CameraPicture(m_scenario, parts),
                          CalibrationCaption(watch.FramesCombined(), found, simulator));
     QString residualText;
     if (!simulator) {
@@ -697,11 +753,21 @@ int Session::Calibrate(QString* detail) {
         const zthost::CameraSetup& camera = m_scenario.Camera().setup;
         const SZtRect region =
             camera.roiOn ? camera.roi : SZtRect{0, 0, camera.sensorWidth, camera.sensorHeight};
+        const std::array<double, 6>& truth = m_unit == 0
+                                                 ? m_scenario.Optics().dmdToSensor
+                                                 : m_scenario.Dmd().furtherUnits[m_unit - 1];
         const CalibrationResidual residual = MeasureCalibrationResidual(
-            AffineMatrix(m_scenario.Optics().dmdToSensor), fitted, sensorToImage,
-            ScenarioDmd::kMirrorColumns, ScenarioDmd::kMirrorRows,
+            AffineMatrix(truth), fitted, sensorToImage, ScenarioDmd::kMirrorColumns,
+            ScenarioDmd::kMirrorRows,
             QRectF(QPointF(region.left, region.top), QPointF(region.right, region.bottom)));
-        m_report->SetCalibrationResidual(residual.rms, residual.max);
+        // With several units the report holds the worst unit's residual.
+        m_unitResiduals.push_back(residual);
+        CalibrationResidual worst = residual;
+        for (const CalibrationResidual& unit : m_unitResiduals) {
+            worst.rms = Units() > 1 ? std::max(worst.rms, unit.rms) : residual.rms;
+            worst.max = Units() > 1 ? std::max(worst.max, unit.max) : residual.max;
+        }
+        m_report->SetCalibrationResidual(worst.rms, worst.max);
         residualText = QStringLiteral("; residual %1 px rms, %2 px at most")
                            .arg(residual.rms, 0, 'f', 3)
                            .arg(residual.max, 0, 'f', 3);
@@ -713,6 +779,81 @@ int Session::Calibrate(QString* detail) {
                   .arg(found)
                   .arg(kCalibrationSquaresAsked)
                   .arg(ConfigurationText(key), residualText, quality);
+    return kExitDone;
+}
+
+int Session::CalibrateUnits(QString* detail) {
+    // One unit at a time: the others stay dark, so the camera sees only the squares of the unit
+    // that calibrates.
+    QStringList units;
+    int exitCode = kExitDone;
+    for (m_unit = 0; m_unit < Units() && exitCode == kExitDone; ++m_unit) {
+        QString unitDetail;
+        exitCode = Calibrate(&unitDetail);
+        terminal::Progress(QStringLiteral("      unit %1 (%2): %3")
+                               .arg(m_unit + 1)
+                               .arg(QString::fromStdWString(UnitName()), unitDetail));
+        if (exitCode != kExitDone) {
+            units << QStringLiteral("unit %1: %2").arg(m_unit + 1).arg(unitDetail);
+        } else if (m_unit < static_cast<int>(m_unitResiduals.size())) {
+            units << QStringLiteral("unit %1: %2 squares, residual %3 px rms, %4 px at most")
+                         .arg(m_unit + 1)
+                         .arg(m_unitSquares[m_unit])
+                         .arg(m_unitResiduals[m_unit].rms, 0, 'f', 3)
+                         .arg(m_unitResiduals[m_unit].max, 0, 'f', 3);
+        }
+    }
+    m_unit = 0;
+    *detail = units.join("; ");
+    return exitCode;
+}
+
+int Session::Aggregate(QString* detail) {
+    // The host runs the creation protocol: the module's Connect never makes an aggregator.
+    const int status = m_aggregation.Create(L"CZtStimulationDeviceVerove");
+    if (status != 0 && status != -9) {
+        *detail = QStringLiteral("no aggregator over the units (status %1)").arg(status);
+        return kExitFailed;
+    }
+    IZtStimulationDevice* aggregator = m_aggregation.Aggregator();
+    CZtStringW shown;
+    aggregator->GetDisplayName(&shown, 0);
+    *detail = QStringLiteral(
+                  "\"%1\" registered over %2 units, shown as \"%3\" (Initialize answered %4: "
+                  "the default group assignment stands)")
+                  .arg(QString::fromWCharArray(aggregator->GetUniqueName().GetString()))
+                  .arg(Units())
+                  .arg(QString::fromWCharArray(shown.GetString()))
+                  .arg(status);
+    return kExitDone;
+}
+
+int Session::ValidateParallelGroups(QString* detail) {
+    IZtStimulationDevice* aggregator = m_aggregation.Aggregator();
+    if (!aggregator) {
+        *detail = "no aggregator";
+        return kExitFailed;
+    }
+    // An experiment whose one stimulation phase fires S1 and S3 together.
+    SZtExperiment experiment;
+    experiment.type = 8;
+    experiment.phases.push_back({1u | (0x5u << ZT_STIMULATION_GROUP_SHIFT), 100.0});
+    CZtStringW error;
+    const int status = aggregator->StimulationValidate(&experiment, &error);
+    const QString text = QString::fromWCharArray(error.GetString());
+    // Refused only when one unit owns both groups.
+    const bool oneUnit = std::any_of(m_unitGroups.begin(), m_unitGroups.end(),
+                                     [](std::uint32_t groups) { return (groups & 0x5) == 0x5; });
+    const QString conflict = "Can not stimulate groups S1, S3 on the same device in parallel.";
+    if (oneUnit ? status != -9 || text != conflict : status != 0) {
+        *detail = QStringLiteral("S1 and S3 %1 one unit; the aggregator answered %2 \"%3\"")
+                      .arg(oneUnit ? "on" : "not on")
+                      .arg(status)
+                      .arg(text);
+        return kExitFailed;
+    }
+    *detail = oneUnit ? QStringLiteral("refused (status %1): \"%2\"").arg(status).arg(text)
+                      : QStringLiteral("accepted: S1 and S3 are on different units");
     return kExitDone;
 }
 
@@ -740,7 +881,7 @@ bool Session::StoredCalibration(Matrix3* dmdToSensor, QString* key) const {
         return false;
     }
     CZtLiteVariantR* reader = manager.GetLiteVariant(0);
-    if (reader->OpenLevel(L"Verove") != 0 || reader->OpenLevel(m_deviceName.c_str()) != 0 ||
+    if (reader->OpenLevel(L"Verove") != 0 || reader->OpenLevel(UnitName().c_str()) != 0 ||
         reader->OpenLevel(L"Definition") != 0 || reader->OpenLevel(L"Calibration") != 0) {
         return false;
     }
@@ -793,7 +934,7 @@ int Session::TurnCamera(QString* detail) {
 }
 
 int Session::DrawRois(QString* detail) {
-    IZtStimulationDevice* device = Device();
+    IZtStimulationDevice* device = Target();
     IZtGrabberProvider* grabber = zthost::HostContext()->GetGrabberProvider();
     SZtGrabberFormatDesc format;
     if (!device || !grabber) {
@@ -851,6 +992,21 @@ int Session::DrawRois(QString* detail) {
                       .arg(groups, 0, 16);
         return kExitFailed;
     }
+    if (m_aggregation.Aggregator()) {
+        // Where the aggregator put each group: what the units hold now.
+        m_unitGroups.clear();
+        QStringList units;
+        for (m_unit = 0; m_unit < Units(); ++m_unit) {
+            std::uint64_t held = 0;
+            Device()->StimulationAreaGet(nullptr, nullptr, nullptr, nullptr, nullptr, &held);
+            m_unitGroups.push_back(static_cast<std::uint32_t>(held));
+            units << QStringLiteral("unit %1 %2")
+                         .arg(m_unit + 1)
+                         .arg(held ? GroupsText(static_cast<std::uint32_t>(held)) : "none");
+        }
+        m_unit = 0;
+        done << "through the aggregator: " + units.join(", ");
+    }
     *detail = done.join("; ");
     return kExitDone;
 }
@@ -858,17 +1014,17 @@ int Session::DrawRois(QString* detail) {
 int Session::RunProtocol(QString* detail) {
     const std::vector<ScenarioStimulationRun>& runs = m_scenario.Protocol().stimulations;
     int exitCode = kExitDone;
-    std::array<bool, 3> pictured{};
+    std::array<bool, 8> pictured{};  // by group mask
     const double start = ZT_GetTimeCounter();
     for (size_t i = 0; i < runs.size(); ++i) {
         const ScenarioStimulationRun& run = runs[i];
-        const RunResult result = RunStimulation(run, !pictured[run.group]);
-        pictured[run.group] = true;
+        const RunResult result = RunStimulation(run, !pictured[run.groupMask & 7]);
+        pictured[run.groupMask & 7] = true;
         QString line = QStringLiteral("stimulation %1/%2, %3 s: %4, %5 ms, run mode %6: ")
                            .arg(i + 1)
                            .arg(runs.size())
                            .arg((ZT_GetTimeCounter() - start) / 1000.0, 0, 'f', 1)
-                           .arg(kGroupNames[run.group])
+                           .arg(GroupsText(run.groupMask))
                            .arg(run.durationMs)
                            .arg(run.runMode);
         if (result.status != 0) {
@@ -883,8 +1039,9 @@ int Session::RunProtocol(QString* detail) {
             exitCode = kExitFailed;
             continue;
         }
-        line += result.overlap < 0.0
-                    ? QStringLiteral("overlap not measured")
+        line += result.overlap < 0.0 ? QStringLiteral("overlap not measured")
+                : !result.groupOverlaps.isEmpty()
+                    ? "overlap " + result.groupOverlaps
                     : QStringLiteral("overlap %1 %").arg(result.overlap * 100.0, 0, 'f', 1);
         line += result.latencyMs < 0.0
                     ? QStringLiteral(", latency not measured")
@@ -918,7 +1075,7 @@ int Session::RunProtocol(QString* detail) {
 
 Session::RunResult Session::RunStimulation(const ScenarioStimulationRun& run, bool pictures) {
     RunResult result;
-    IZtStimulationDevice* device = Device();
+    IZtStimulationDevice* device = Target();
     if (!device) {
         result.status = -12;
         return result;
@@ -926,7 +1083,7 @@ Session::RunResult Session::RunStimulation(const ScenarioStimulationRun& run, bo
     SZtStimulationRequest request;
     request.runMode = run.runMode;
     request.durationMs = run.durationMs;
-    request.groupMask = std::uint64_t{1} << run.group;
+    request.groupMask = run.groupMask;
     std::atomic<bool> refused{false};
     std::atomic<bool> returned{false};
     std::promise<void> captured;
@@ -970,9 +1127,28 @@ Session::RunResult Session::RunStimulation(const ScenarioStimulationRun& run, bo
     std::uint64_t counter = 0;
     double exposed = -1.0;
     bool frameRead = false;
-    if (!m_scenario.Dmd().simulator && !refused && m_simulatedDmd.ShownFrame(&shown, &counter)) {
+    // Each group shows on the unit that holds its ROIs; unit 0 without an aggregator.
+    auto unitOf = [this](int group) {
+        for (size_t u = 0; u < m_unitGroups.size(); ++u) {
+            if (m_unitGroups[u] & (1u << group)) {
+                return static_cast<int>(u);
+            }
+        }
+        return 0;
+    };
+    bool otherUnitDark = false;
+    if (!m_scenario.Dmd().simulator && !refused &&
+        m_simulatedDmd.ShownFrame(&shown, &counter, unitOf(run.group))) {
         frameRead = true;
         exposed = m_simulatedDmd.LastExposeTime();
+        for (int g = run.group + 1; g < 3; ++g) {
+            zthost::MirrorFrame other;
+            std::uint64_t otherCounter = 0;
+            if ((run.groupMask & (1u << g)) && unitOf(g) != unitOf(run.group) &&
+                m_simulatedDmd.ShownFrame(&other, &otherCounter, unitOf(g))) {
+                otherUnitDark = otherUnitDark || other.levels.empty();
+            }
+        }
         sample.Capture();
     }
     captured.set_value();
@@ -990,16 +1166,17 @@ Session::RunResult Session::RunStimulation(const ScenarioStimulationRun& run, bo
         m_latencies[run.group].push_back(result.latencyMs);
     }
     // No levels: the mirrors were not exposing at all.
-    result.dark = frameRead && std::all_of(shown.levels.begin(), shown.levels.end(),
-                                           [](std::uint8_t level) { return level == 0; });
+    result.dark =
+        frameRead && (otherUnitDark || std::all_of(shown.levels.begin(), shown.levels.end(),
+                                                   [](std::uint8_t level) { return level == 0; }));
     if (result.dark && pictures) {
         // Nothing on the mirrors is a black picture of the array, not a missing one.
         m_report->AddPicture(
-            QStringLiteral("dmd-%1.png").arg(kGroupNames[run.group]),
+            QStringLiteral("dmd-%1.png").arg(GroupsText(run.groupMask)),
             MirrorPicture(ScenarioDmd::kMirrorColumns, ScenarioDmd::kMirrorRows,
                           std::vector<std::uint8_t>(
                               ScenarioDmd::kMirrorColumns * ScenarioDmd::kMirrorRows, 0)),
-            QStringLiteral("%1: the mirrors stayed dark.").arg(kGroupNames[run.group]));
+            QStringLiteral("%1: the mirrors stayed dark.").arg(GroupsText(run.groupMask)));
     }
     if (result.dark) {
         return result;
@@ -1011,17 +1188,36 @@ Session::RunResult Session::RunStimulation(const ScenarioStimulationRun& run, bo
         static_cast<int>(frame.height) != camera.imageHeight) {
         return result;
     }
-    const CZtRoiObjectList areas = m_scenario.RoiObjects(1u << run.group);
-    SZtRLEPicBuf masks;
-    ZT_RoiListToRLE(&areas, frame.width, frame.height, &masks);
-    const PlacementMap placement = MapPlacement(frame, LitThreshold(frame), masks);
-    result.overlap = placement.Overlap();
-    m_overlaps[run.group].push_back(result.overlap);
+    const std::uint32_t threshold = LitThreshold(frame);
+    auto placementOf = [&](std::uint32_t groups) {
+        const CZtRoiObjectList areas = m_scenario.RoiObjects(groups);
+        SZtRLEPicBuf masks;
+        ZT_RoiListToRLE(&areas, frame.width, frame.height, &masks);
+        return MapPlacement(frame, threshold, masks);
+    };
+    const PlacementMap placement = placementOf(run.groupMask);
+    // Groups in parallel: each group's light against its own ROIs, the others' light aside.
+    QStringList overlaps;
+    for (int g = 0; g < 3; ++g) {
+        if ((run.groupMask & (1u << g)) == 0) {
+            continue;
+        }
+        const std::uint32_t others = run.groupMask & ~(1u << g);
+        const double overlap = others == 0
+                                   ? placement.Overlap()
+                                   : OverlapBeside(placementOf(1u << g), placementOf(others));
+        m_overlaps[g].push_back(overlap);
+        result.overlap = result.overlap < 0.0 ? overlap : std::min(result.overlap, overlap);
+        overlaps << QStringLiteral("%1 %2 %").arg(kGroupNames[g]).arg(overlap * 100.0, 0, 'f', 1);
+    }
+    if (overlaps.size() > 1) {
+        result.groupOverlaps = overlaps.join(", ");
+    }
     if (pictures) {
-        const QString group = kGroupNames[run.group];
+        const QString group = GroupsText(run.groupMask);
         m_report->AddPicture(
             QStringLiteral("stimulation-%1.png").arg(group),
-            PlacementPicture(m_scenario, placement, 1u << run.group),
+            PlacementPicture(m_scenario, placement, run.groupMask),
             QStringLiteral("%1: where the light landed on the camera against the ROIs as drawn: "
                            "lit inside them (white), lit outside them (red), ROI not lit (blue).")
                 .arg(group));
@@ -1117,6 +1313,14 @@ int Session::ProgramIlluminationSequence(QString* detail) {
 }
 
 int Session::SaveAndDisconnect(QString* detail) {
+    // The aggregator goes first: letting it go saves the group assignment into the settings
+    // file, which the units' own saves must keep.
+    std::vector<StoredUnitGroups> assignment;
+    if (m_aggregation.Aggregator()) {
+        m_aggregation.Release();
+        assignment = UnitAggregation::StoredAssignment(SettingsFile());
+    }
+    const bool furtherDisconnected = m_aggregation.DisconnectFurther(m_scenario.Dmd().brand);
     auto connect = reinterpret_cast<ConnectFn>(m_library.resolve("Connect"));
     std::vector<wchar_t> name(m_deviceName.begin(), m_deviceName.end());
     name.resize(ZT_MAX_PATH, L'\0');
@@ -1139,13 +1343,63 @@ int Session::SaveAndDisconnect(QString* detail) {
                   .arg(settings.fileName())
                   .arg(settings.size())
                   .arg(device);
+    if (!furtherDisconnected) {
+        *detail += "; a further unit did not disconnect";
+        return kExitFailed;
+    }
+    if (Units() > 1 && !m_unitGroups.empty()) {
+        return CheckStoredAssignment(assignment, detail);
+    }
+    return kExitDone;
+}
+
+int Session::CheckStoredAssignment(const std::vector<StoredUnitGroups>& saved, QString* detail) {
+    // What the aggregator wrote must be what the units held, and still be there after the units
+    // saved their own settings.
+    const std::vector<StoredUnitGroups> kept = UnitAggregation::StoredAssignment(SettingsFile());
+    QStringList units;
+    bool asHeld = !saved.empty() && saved.size() == m_unitGroups.size();
+    for (const StoredUnitGroups& unit : saved) {
+        const size_t underscore = unit.device.rfind(L'_');
+        const size_t number = underscore == std::wstring::npos
+                                  ? 0
+                                  : std::wcstoul(&unit.device[underscore + 1], nullptr, 10);
+        asHeld = asHeld && number < m_unitGroups.size() && m_unitGroups[number] == unit.mask;
+        units << QStringLiteral("%1 %2")
+                     .arg(QString::fromStdWString(unit.device))
+                     .arg(unit.mask ? GroupsText(unit.mask) : "none");
+    }
+    const bool same = std::equal(saved.begin(), saved.end(), kept.begin(), kept.end(),
+                                 [](const StoredUnitGroups& a, const StoredUnitGroups& b) {
+                                     return a.device == b.device && a.mask == b.mask;
+                                 });
+    if (!asHeld || !same) {
+        *detail += QStringLiteral("; the group assignment %1 (%2)")
+                       .arg(!asHeld ? "stored is not what the units held"
+                                    : "was lost when the units saved")
+                       .arg(units.isEmpty() ? "none" : units.join(", "));
+        return kExitFailed;
+    }
+    *detail += "; group assignment stored and kept: " + units.join(", ");
     return kExitDone;
 }
 
 IZtStimulationDevice* Session::Device() const {
     IZtStimulationDeviceManager* manager = CZtStimulationDeviceManager::GetInstance();
-    return manager && !m_deviceName.empty() ? manager->GetStaticDevice(m_deviceName.c_str())
+    return manager && !m_deviceName.empty() ? manager->GetStaticDevice(UnitName().c_str())
                                             : nullptr;
+}
+
+IZtStimulationDevice* Session::Target() const {
+    return m_aggregation.Aggregator() ? m_aggregation.Aggregator() : Device();
+}
+
+int Session::Units() const {
+    return m_scenario.Dmd().simulator ? 1 : m_scenario.Dmd().Units();
+}
+
+const std::wstring& Session::UnitName() const {
+    return m_unit == 0 ? m_deviceName : m_aggregation.FurtherNames()[m_unit - 1];
 }
 
 IZtDeviceDMD* Session::DeviceDmd() const {

@@ -14,6 +14,7 @@
 #include "report.h"
 #include "scenario.h"
 #include "simulateddmd.h"
+#include "unitaggregation.h"
 
 class IZtModuleQ9;
 class IZtDeviceDMD;
@@ -78,14 +79,28 @@ private:
     int CheckLightPath(QString* detail);
     int ShowDmdField(QString* detail);
     int CalibrateManually(QString* detail);
+    // With further units: each unit's auto-calibration in turn, then the aggregator over them.
+    int CalibrateUnits(QString* detail);
+    int Aggregate(QString* detail);
+    // The aggregator's refusal of groups in parallel that one unit owns (S1 and S3 of two units).
+    int ValidateParallelGroups(QString* detail);
     int TurnCamera(QString* detail);
     int DrawRois(QString* detail);
     int RunProtocol(QString* detail);
     int StepBitDepths(QString* detail);
     int ProgramIlluminationSequence(QString* detail);
     int SaveAndDisconnect(QString* detail);
+    // The assignment the aggregator saved against the groups the units held, and against the
+    // settings file after the units saved too; adds to detail.
+    int CheckStoredAssignment(const std::vector<StoredUnitGroups>& saved, QString* detail);
 
     QString SettingsFile() const;
+    // The units the session connects: the scenario's, one on the simulated unit.
+    int Units() const;
+    // The unit the device steps address now (0 but while CalibrateUnits runs) and its name.
+    const std::wstring& UnitName() const;
+    // Where stimulations go: the aggregator when there is one, else the device. Borrowed.
+    IZtStimulationDevice* Target() const;
     // The connected device's DMD interface with a reference added, or null.
     IZtDeviceDMD* DeviceDmd() const;
     // Whether the connected device calls itself calibrated (IZtDeviceDMD::IsCalibrated).
@@ -103,7 +118,8 @@ private:
     // One stimulation of the protocol, measured into the report's rows of its group.
     struct RunResult {
         int status = 0;           // of StimulationBegin, else of StimulationEnd
-        double overlap = -1.0;    // -1: not measured
+        double overlap = -1.0;    // -1: not measured; the lowest of the run's groups
+        QString groupOverlaps;    // each group's, for groups in parallel
         double latencyMs = -1.0;  // -1: not measured
         bool dark = false;        // the mirrors stayed dark although the device took the run
     };
@@ -116,7 +132,13 @@ private:
     QLibrary m_library;
     IZtModuleQ9* m_module = nullptr;  // released at the end
     std::wstring m_deviceName;        // the connected device's unique name; empty when none
-    int m_recordedSteps = 0;          // steps the window ran, in the report
+    UnitAggregation m_aggregation;    // the further units and their aggregator
+    int m_unit = 0;                   // the unit Device() and the calibration address
+    // Per unit: the groups it holds ROIs of once they are drawn; its calibration's figures.
+    std::vector<std::uint32_t> m_unitGroups;
+    std::vector<CalibrationResidual> m_unitResiduals;
+    std::vector<int> m_unitSquares;
+    int m_recordedSteps = 0;  // steps the window ran, in the report
     // Per group: the protocol's overlaps (the smallest counts) and latencies (their mean).
     std::array<std::vector<double>, 3> m_overlaps;
     std::array<std::vector<double>, 3> m_latencies;

@@ -10,7 +10,8 @@
 
 namespace {
 
-using ShownFrameFn = int (*)(int*, int*, std::uint64_t*, std::uint8_t*, std::size_t);
+using DeviceShownFrameFn = int (*)(int, int*, int*, std::uint64_t*, std::uint8_t*, std::size_t);
+using SetDeviceCountFn = void (*)(int);
 using ClockMsFn = double (*)();
 using LastCallStartMsFn = double (*)(const char*, const wchar_t*);
 
@@ -44,29 +45,51 @@ private:
 SimulatedDmd::SimulatedDmd(const QString& sdkFolder)
     : m_library(QDir(sdkFolder).filePath("libatcore.so").toStdString()) {}
 
-void SimulatedDmd::ConnectCamera() const {
-    const SimulatedDmd dmd = *this;
-    zthost::SetMirrorFrameSource([dmd] {
-        zthost::MirrorFrame frame;
-        std::uint64_t counter = 0;
-        dmd.ShownFrame(&frame, &counter);
-        return frame;
-    });
+bool SimulatedDmd::OfferUnits(int units) {
+    void* handle = dlopen(m_library.c_str(), RTLD_NOW);
+    if (!handle) {
+        return false;
+    }
+    m_held = std::shared_ptr<void>(handle, [](void* held) { dlclose(held); });
+    auto setCount = reinterpret_cast<SetDeviceCountFn>(dlsym(handle, "fake_atcore_SetDeviceCount"));
+    if (!setCount) {
+        return false;
+    }
+    setCount(units);
+    return true;
 }
 
-bool SimulatedDmd::ShownFrame(zthost::MirrorFrame* frame, std::uint64_t* counter) const {
+void SimulatedDmd::ConnectCamera(const std::vector<std::array<double, 6>>& furtherMaps) const {
+    const SimulatedDmd dmd = *this;
+    auto unitFrame = [dmd](int unit) {
+        return [dmd, unit] {
+            zthost::MirrorFrame frame;
+            std::uint64_t counter = 0;
+            dmd.ShownFrame(&frame, &counter, unit);
+            return frame;
+        };
+    };
+    zthost::SetMirrorFrameSource(unitFrame(0));
+    std::vector<zthost::FurtherDmd> further;
+    for (size_t i = 0; i < furtherMaps.size(); ++i) {
+        further.push_back({unitFrame(static_cast<int>(i) + 1), furtherMaps[i]});
+    }
+    zthost::SetFurtherDmds(further);
+}
+
+bool SimulatedDmd::ShownFrame(zthost::MirrorFrame* frame, std::uint64_t* counter, int unit) const {
     const LoadedLibrary library(m_library);
-    auto shown = library.Resolve<ShownFrameFn>("fake_atcore_ShownFrame");
+    auto shown = library.Resolve<DeviceShownFrameFn>("fake_atcore_DeviceShownFrame");
     *frame = zthost::MirrorFrame();
     if (!shown) {
         return false;
     }
     int width = 0;
     int height = 0;
-    shown(&width, &height, counter, nullptr, 0);
+    shown(unit, &width, &height, counter, nullptr, 0);
     std::vector<std::uint8_t> levels(static_cast<std::size_t>(width) * height);
     // The frame may change between the two calls; the second one answers for itself.
-    const bool exposing = shown(&width, &height, counter, levels.data(), levels.size()) == 1;
+    const bool exposing = shown(unit, &width, &height, counter, levels.data(), levels.size()) == 1;
     frame->width = width;
     frame->height = height;
     if (exposing && levels.size() == static_cast<std::size_t>(width) * height) {

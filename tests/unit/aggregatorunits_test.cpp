@@ -108,6 +108,15 @@ TEST_F(AggregatorUnits, EachUnitGetsTheAreasOfItsGroupsAndOnlyItsUnitExposes) {
     EXPECT_EQ(Exposes(0) + Exposes(2) + Exposes(3), 0);
     EXPECT_TRUE(fake_atcore::ShownFrame(1).exposing);
     EXPECT_EQ(m_aggregator->StimulationEnd(nullptr, nullptr, 0), 0);
+
+    // Shown as the units it drives, whatever order the devices have in the map.
+    const std::wstring shown =
+        std::wstring(CZtVeroveNameManager::Instance().GetDeviceName()) + L" (1 + 2 + 3 + 4)";
+    CZtStringW name;
+    EXPECT_EQ(m_aggregator->GetDisplayName(&name, 0), 0);
+    EXPECT_EQ(name.Str(), shown);
+    EXPECT_EQ(static_cast<IZtVeroveAggregator*>(m_aggregator)->GetDisplayName(&name), 0);
+    EXPECT_EQ(name.Str(), shown);
 }
 
 TEST_F(AggregatorUnits, GroupsInParallelLandOnTheirRoisThroughEachUnitsOptics) {

@@ -82,8 +82,9 @@ protected:
 
 TEST_F(ScenarioFiles, EveryShippedScenarioLoads) {
     const QStringList files = QDir(kScenarios).entryList({"*.json"}, QDir::Files);
-    EXPECT_EQ(files, (QStringList{"binning-roi.json", "default.json", "galvo-conflict.json",
-                                  "rotated-flipped.json", "turned-after-calibration.json"}));
+    EXPECT_EQ(files, (QStringList{"binning-roi.json", "default.json", "four-units.json",
+                                  "galvo-conflict.json", "rotated-flipped.json",
+                                  "turned-after-calibration.json", "two-units.json"}));
     for (const QString& file : files) {
         Scenario scenario;
         QString error;

@@ -111,6 +111,10 @@ int fake_atcore_DeviceShownFrame(int index, int* width, int* height, std::uint64
     return frame.exposing ? 1 : 0;
 }
 
+void fake_atcore_SetDeviceCount(int count) {
+    fake_atcore::SetDeviceCount(count);
+}
+
 double fake_atcore_ClockMs() {
     return fake_atcore::ClockMs();
 }

@@ -116,6 +116,8 @@ FAKE_ATCORE_API int fake_atcore_ShownFrame(int* width, int* height, std::uint64_
 FAKE_ATCORE_API int fake_atcore_DeviceShownFrame(int index, int* width, int* height,
                                                  std::uint64_t* counter, std::uint8_t* levels,
                                                  std::size_t capacity);
+// SetDeviceCount(count): a host program offers several units before the plug-in enumerates them.
+FAKE_ATCORE_API void fake_atcore_SetDeviceCount(int count);
 // ClockMs().
 FAKE_ATCORE_API double fake_atcore_ClockMs();
 // When the latest successful call of function (an AT_* name) on feature entered the library, on

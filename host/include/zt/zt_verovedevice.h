@@ -16,33 +16,36 @@
 // DeviceReserved<slot>.
 class IZtVeroveDeviceOperations : public IZtStimulationDevice {
 public:
-    virtual void DeviceReserved27() = 0;                         // 27 Connect
-    virtual void DeviceReserved28() = 0;                         // 28
-    virtual void DeviceReserved29() = 0;                         // 29
-    virtual void SetGUIElementName(const wchar_t* guiName) = 0;  // 30
-    virtual CZtStringW GetGUIElementName() = 0;                  // 31
-    virtual void DeviceReserved32() = 0;                         // 32 SetLineUsed
-    virtual void DeviceReserved33() = 0;                         // 33
-    virtual void DeviceReserved34() = 0;                         // 34
-    virtual void DeviceReserved35() = 0;                         // 35
-    virtual void DeviceReserved36() = 0;                         // 36
-    virtual void DeviceReserved37() = 0;                         // 37
-    virtual void DeviceReserved38() = 0;                         // 38
-    virtual void DeviceReserved39() = 0;                         // 39
-    virtual void DeviceReserved40() = 0;                         // 40
-    virtual void DeviceReserved41() = 0;                         // 41
-    virtual void DeviceReserved42() = 0;                         // 42
-    virtual void DeviceReserved43() = 0;                         // 43
-    virtual void DeviceReserved44() = 0;                         // 44
-    virtual void DeviceReserved45() = 0;                         // 45 StopShutterAndStimulation
-    virtual void DeviceReserved46() = 0;                         // 46
-    virtual void DeviceReserved47() = 0;                         // 47
-    virtual void DeviceReserved48() = 0;                         // 48
-    virtual void DeviceReserved49() = 0;                         // 49
-    virtual void DeviceReserved50() = 0;                         // 50
-    virtual int OnAutocalibrationInit() = 0;                     // 51
-    virtual int OnManualCalibrationInit() = 0;                   // 52
-    virtual int AutocalibrationRun() = 0;                        // 53
+    // Connects (true) or disconnects (false) the unit at the SDK's deviceIndex; true when the
+    // connected state afterwards equals the request. A host that aggregates several units
+    // connects the further ones itself: the module's Connect export admits one device.
+    virtual bool Connect(bool connect, std::uint32_t brand, std::int32_t deviceIndex) = 0;  // 27
+    virtual void DeviceReserved28() = 0;                                                    // 28
+    virtual void SetUniqueName(const wchar_t* uniqueName) = 0;                              // 29
+    virtual void SetGUIElementName(const wchar_t* guiName) = 0;                             // 30
+    virtual CZtStringW GetGUIElementName() = 0;                                             // 31
+    virtual void DeviceReserved32() = 0;        // 32 SetLineUsed
+    virtual void DeviceReserved33() = 0;        // 33
+    virtual void DeviceReserved34() = 0;        // 34
+    virtual void DeviceReserved35() = 0;        // 35
+    virtual void DeviceReserved36() = 0;        // 36
+    virtual void DeviceReserved37() = 0;        // 37
+    virtual void DeviceReserved38() = 0;        // 38
+    virtual void DeviceReserved39() = 0;        // 39
+    virtual void DeviceReserved40() = 0;        // 40
+    virtual void DeviceReserved41() = 0;        // 41
+    virtual void DeviceReserved42() = 0;        // 42
+    virtual void DeviceReserved43() = 0;        // 43
+    virtual void DeviceReserved44() = 0;        // 44
+    virtual void DeviceReserved45() = 0;        // 45 StopShutterAndStimulation
+    virtual void DeviceReserved46() = 0;        // 46
+    virtual void DeviceReserved47() = 0;        // 47
+    virtual void DeviceReserved48() = 0;        // 48
+    virtual void DeviceReserved49() = 0;        // 49
+    virtual void DeviceReserved50() = 0;        // 50
+    virtual int OnAutocalibrationInit() = 0;    // 51
+    virtual int OnManualCalibrationInit() = 0;  // 52
+    virtual int AutocalibrationRun() = 0;       // 53
     // apply: store a good result (OK); false drops it (Cancel).
     virtual int OnAutocalibrationEnd(bool apply) = 0;  // 54
     // apply: store the validated result (OK); false drops it (Cancel).
