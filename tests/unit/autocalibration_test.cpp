@@ -392,10 +392,6 @@ TEST_F(Autocalibration, NarrowDmdGivesNoPositionsAndTheRunFails) {
         zthost::LogContains(L"Verove CZtStimulationDeviceVerove::AutocalibrationThreadProc: "
                             L"Warning: only 0 of the 30 squares asked were found"));
     EXPECT_FALSE(zthost::LogContains(L"Calibration fit:"));
-    EXPECT_EQ(m_device->GetAutocalibration().GetFit().pairs, 0u);
-    EXPECT_TRUE(
-        zthost::LogContains(L"Verove CZtStimulationDeviceVerove::"
-                            L"AutocalibrationThreadProc: Computing calibration matrices"));
     // The dialog ends a failed run itself; nothing is stored.
     EXPECT_EQ(m_device->OnAutocalibrationEnd(true), 0);
     EXPECT_FALSE(m_device->GetAutocalibration().IsRegistered());

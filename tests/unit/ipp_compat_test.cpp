@@ -126,17 +126,6 @@ TEST(ReduceBits, NoDitherWithMoreLevelsOnAFullRamp) {
     EXPECT_EQ(reduce(ramp, 16, 16, ippDitherNone, 256), ramp);
 }
 
-TEST(ReduceBits, FlatBlackAndWhiteStayForEveryTypeAndLevelCount) {
-    for (IppiDitherType dtype : kAllTypes) {
-        for (int levels : {2, 4, 256}) {
-            EXPECT_EQ(reduce(flat(7, 5, 0), 7, 5, dtype, levels), flat(7, 5, 0))
-                << "type " << dtype << " levels " << levels;
-            EXPECT_EQ(reduce(flat(7, 5, 255), 7, 5, dtype, levels), flat(7, 5, 255))
-                << "type " << dtype << " levels " << levels;
-        }
-    }
-}
-
 TEST(ReduceBits, FloydSteinbergGolden4x2) {
     // Flat 100, weights 7/16 right, 3/16 down-left, 5/16 down, 1/16 down-right; error leaving the
     // picture is dropped.
@@ -176,19 +165,6 @@ TEST(ReduceBits, StuckiGolden4x4) {
                                                                       0, 255, 0, 0,    //
                                                                       255, 0, 255, 0,  //
                                                                       0, 0, 255, 0}));
-}
-
-TEST(ReduceBits, DiffusionKeepsTheMeanOfAFlatGrey) {
-    // Error diffusion conserves intensity up to what leaves the right and bottom edges.
-    for (IppiDitherType dtype : kDiffusion) {
-        for (Ipp8u grey : {64, 128, 192}) {
-            const Pixels out = reduce(flat(32, 32, grey), 32, 32, dtype);
-            EXPECT_NEAR(countLit(out), 1024.0 * grey / 255.0, 32)
-                << "type " << dtype << " grey " << int(grey);
-        }
-    }
-    // Floyd-Steinberg on mid grey settles into an even half.
-    EXPECT_EQ(countLit(reduce(flat(32, 32, 128), 32, 32, ippDitherFS)), 512);
 }
 
 TEST(ReduceBits, DiffusionWithMoreLevelsUsesOnlyTheTwoLevelsAroundTheGrey) {

@@ -245,7 +245,6 @@ TEST_F(PictureFile, MultiPageTiffAndStkGiveTheFirstPage) {
 
 TEST_F(PictureFile, PngAndBmpFromQImage) {
     QImage grey8(3, 1, QImage::Format_Grayscale8);
-    grey8.setPixel(0, 0, 0);
     grey8.scanLine(0)[0] = 0;
     grey8.scanLine(0)[1] = 128;
     grey8.scanLine(0)[2] = 255;
@@ -340,19 +339,24 @@ TEST_F(PictureFile, BrokenFilesGiveStatusCodesAndLogLines) {
     EXPECT_EQ(ZT_LoadPictureFromFile(L"", &pic), -4);
 }
 
-TEST_F(PictureFile, AbsurdSizesAreAllocationFailures) {
-    // A TIFF directory for 100000 x 100000 16-bit pixels with no pixels behind it.
-    TIFF* tif = TIFFOpen(QFile::encodeName(Path("huge.tif")).constData(), "w");
+// A TIFF directory for width x height grey pixels in one strip, with 16 bytes behind it.
+void WriteHeaderOnlyTiff(const QString& path, std::uint32_t width, std::uint32_t height,
+                         std::uint16_t bits) {
+    TIFF* tif = TIFFOpen(QFile::encodeName(path).constData(), "w");
     ASSERT_NE(tif, nullptr);
-    TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, 100000u);
-    TIFFSetField(tif, TIFFTAG_IMAGELENGTH, 100000u);
-    TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 16);
+    TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, width);
+    TIFFSetField(tif, TIFFTAG_IMAGELENGTH, height);
+    TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, bits);
     TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISBLACK);
-    TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, 100000u);
+    TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, height);
     char strip[16] = {};
     TIFFWriteRawStrip(tif, 0, strip, sizeof strip);
     TIFFWriteDirectory(tif);
     TIFFClose(tif);
+}
+
+TEST_F(PictureFile, AbsurdSizesAreAllocationFailures) {
+    WriteHeaderOnlyTiff(Path("huge.tif"), 100000, 100000, 16);
     SZtPicBuf pic;
     EXPECT_EQ(ZT_LoadPictureFromFile(W(Path("huge.tif")).c_str(), &pic), -3);
 
@@ -370,17 +374,7 @@ TEST_F(PictureFile, HeadersClaimingMorePixelsThanTheFileHoldsAreRefused) {
     EXPECT_TRUE(pic.IsEmpty());
     EXPECT_TRUE(zthost::LogContains(L"more pixel data than the file can hold"));
 
-    TIFF* tif = TIFFOpen(QFile::encodeName(Path("wide.tif")).constData(), "w");
-    ASSERT_NE(tif, nullptr);
-    TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, 30000u);
-    TIFFSetField(tif, TIFFTAG_IMAGELENGTH, 10000u);
-    TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 8);
-    TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISBLACK);
-    TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, 10000u);
-    char strip[16] = {};
-    TIFFWriteRawStrip(tif, 0, strip, sizeof strip);
-    TIFFWriteDirectory(tif);
-    TIFFClose(tif);
+    WriteHeaderOnlyTiff(Path("wide.tif"), 30000, 10000, 8);
     EXPECT_EQ(ZT_LoadPictureFromFile(W(Path("wide.tif")).c_str(), &pic), -9);
     EXPECT_TRUE(pic.IsEmpty());
 }

@@ -221,6 +221,16 @@ bool ShowsPattern(CWorld& world, const fake_atcore::MirrorFrame& frame, int id, 
     return frame.encoding == encoding && frame.bytes == world.Rendered(id, depth);
 }
 
+// The operation asks for pattern id at depth.
+std::function<bool(CWorld&, const fake_atcore::MirrorFrame&)> Shows(int id, int depth) {
+    return [id, depth](CWorld& world, const fake_atcore::MirrorFrame& frame) {
+        return ShowsPattern(world, frame, id, depth);
+    };
+}
+
+// Connect, disconnect and the exposure end ask for no frame: dark is all they may leave.
+const auto kNothingAsked = [](CWorld&, const fake_atcore::MirrorFrame&) { return false; };
+
 void ConnectWithAreas(CWorld& world) {
     EXPECT_TRUE(world.Connect());
     EXPECT_EQ(world.SetAreas(), 0);
@@ -266,26 +276,15 @@ bool PairsMatch(CWorld& world) {
 const std::vector<SOperation>& Operations() {
     static const std::vector<SOperation> operations = {
         {"connect", [](CWorld&) {}, [](CWorld& world) { return world.Connect() ? 0 : -1; },
-         [](CWorld&, const fake_atcore::MirrorFrame&) { return false; }},
+         kNothingAsked},
         {"expose", [](CWorld& world) { ShowFullOn(world, 1); },
-         [](CWorld& world) { return world.Device().SetActivePatternId(2); },
-         [](CWorld& world, const fake_atcore::MirrorFrame& frame) {
-             return ShowsPattern(world, frame, 2, 1);
-         }},
+         [](CWorld& world) { return world.Device().SetActivePatternId(2); }, Shows(2, 1)},
         {"expose grey-scale", [](CWorld& world) { ShowFullOn(world, 6); },
-         [](CWorld& world) { return world.Device().SetActivePatternId(2); },
-         [](CWorld& world, const fake_atcore::MirrorFrame& frame) {
-             return ShowsPattern(world, frame, 2, 6);
-         }},
+         [](CWorld& world) { return world.Device().SetActivePatternId(2); }, Shows(2, 6)},
         {"bit depth", ConnectWithAreas,
-         [](CWorld& world) { return world.Device().SetBitDepth(6, false); },
-         [](CWorld& world, const fake_atcore::MirrorFrame& frame) {
-             return ShowsPattern(world, frame, 2, 6);
-         }},
+         [](CWorld& world) { return world.Device().SetBitDepth(6, false); }, Shows(2, 6)},
         {"stimulation begin", ConnectWithAreas, [](CWorld& world) { return world.Begin(0x1); },
-         [](CWorld& world, const fake_atcore::MirrorFrame& frame) {
-             return ShowsPattern(world, frame, 3, 1);
-         }},
+         Shows(3, 1)},
         {"stimulation end",
          [](CWorld& world) {
              ConnectWithAreas(world);
@@ -296,17 +295,13 @@ const std::vector<SOperation>& Operations() {
              double end = 0.0;
              return world.Device().StimulationEnd(&start, &end, 1);
          },
-         [](CWorld& world, const fake_atcore::MirrorFrame& frame) {
-             return ShowsPattern(world, frame, 2, 1);
-         }},
+         Shows(2, 1)},
         {"manual shot", ConnectWithAreas,
          [](CWorld& world) {
              world.Device().ManualShotBegin(0x4, 0.0);
              return world.Device().IsManualShotActive() ? 0 : -1;
          },
-         [](CWorld& world, const fake_atcore::MirrorFrame& frame) {
-             return ShowsPattern(world, frame, 5, 1);
-         }},
+         Shows(5, 1)},
         {"sequence programming", ProgramSequence,
          [](CWorld& world) {
              const int result = world.Device().SetOperationMode(5);
@@ -323,16 +318,13 @@ const std::vector<SOperation>& Operations() {
              ProgramSequence(world);
              EXPECT_EQ(world.Device().SetOperationMode(5), 0);
          },
-         [](CWorld& world) { return world.Device().SetOperationMode(0); },
-         [](CWorld& world, const fake_atcore::MirrorFrame& frame) {
-             return ShowsPattern(world, frame, 2, 1);
-         }},
+         [](CWorld& world) { return world.Device().SetOperationMode(0); }, Shows(2, 1)},
         {"auto-calibration", [](CWorld& world) { EXPECT_TRUE(world.Connect()); },
          [](CWorld& world) { return world.Calibrate(); },
          [](CWorld&, const fake_atcore::MirrorFrame& frame) { return IsSquare(frame); }, false,
          PairsMatch},
         {"disconnect", ConnectWithAreas, [](CWorld& world) { return world.Disconnect() ? 0 : -1; },
-         [](CWorld&, const fake_atcore::MirrorFrame&) { return false; }},
+         kNothingAsked},
         {"exposure end",
          [](CWorld& world) {
              EXPECT_TRUE(world.Connect());
@@ -353,7 +345,7 @@ const std::vector<SOperation>& Operations() {
              }
              return driver->GetExposureEndEvent().Wait(0) == ZT_WAIT_OBJECT_0 ? 0 : -1;
          },
-         [](CWorld&, const fake_atcore::MirrorFrame&) { return false; }, true},
+         kNothingAsked, true},
     };
     return operations;
 }

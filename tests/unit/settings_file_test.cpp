@@ -14,6 +14,7 @@
 #include <csignal>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "zt/zt_settings.h"
@@ -194,33 +195,27 @@ TEST_F(SettingsFile, BrokenFilesReadAsMissingWithALogLine) {
         return QCborValue(QCborArray{QCborArray{type, name, value}}).toCbor();
     };
 
-    Write("Verove.bin", QByteArray("not a settings file at all\xff\x00\x13", 29));
-    ExpectReadsAsMissing("garbage");
+    const std::pair<const char*, QByteArray> broken[] = {
+        {"garbage", QByteArray("not a settings file at all\xff\x00\x13", 29)},
+        {"older version", Header(0) + body},
+        {"foreign magic", Header(1, QStringLiteral("Other")) + body},
+        {"trailing byte", good + QByteArray(1, '\0')},
+        {"the tree alone", body},
+        {"a map for a tree", Header(1) + QCborValue(QCborMap{}).toCbor()},
+        {"nested 100000 deep", Header(1) + QByteArray(100000, '\x81') + QByteArray(1, '\x80')},
+        {"int holding a string", Header(1) + item(1, "FileVersion", QStringLiteral("8"))},
+        {"int out of range", Header(1) + item(1, "FileVersion", qint64(1) << 31)},
+        {"negative uint", Header(1) + item(2, "Port", -1)},
+        {"unknown type", Header(1) + item(9, "Unknown", 1)},
+        {"unterminated array", Header(1) + QByteArray(1, '\x9f')},
+    };
+    for (const auto& [what, bytes] : broken) {
+        Write("Verove.bin", bytes);
+        ExpectReadsAsMissing(what);
+    }
     Write("Verove.bin", Header(2) + body);
     ExpectReadsAsMissing("newer version");
     EXPECT_TRUE(zthost::LogContains(L"format version 2, this host reads 1"));
-    Write("Verove.bin", Header(0) + body);
-    ExpectReadsAsMissing("older version");
-    Write("Verove.bin", Header(1, QStringLiteral("Other")) + body);
-    ExpectReadsAsMissing("foreign magic");
-    Write("Verove.bin", good + QByteArray(1, '\0'));
-    ExpectReadsAsMissing("trailing byte");
-    Write("Verove.bin", body);
-    ExpectReadsAsMissing("the tree alone");
-    Write("Verove.bin", Header(1) + QCborValue(QCborMap{}).toCbor());
-    ExpectReadsAsMissing("a map for a tree");
-    Write("Verove.bin", Header(1) + QByteArray(100000, '\x81') + QByteArray(1, '\x80'));
-    ExpectReadsAsMissing("nested 100000 deep");
-    Write("Verove.bin", Header(1) + item(1, "FileVersion", QStringLiteral("8")));
-    ExpectReadsAsMissing("int holding a string");
-    Write("Verove.bin", Header(1) + item(1, "FileVersion", qint64(1) << 31));
-    ExpectReadsAsMissing("int out of range");
-    Write("Verove.bin", Header(1) + item(2, "Port", -1));
-    ExpectReadsAsMissing("negative uint");
-    Write("Verove.bin", Header(1) + item(9, "Unknown", 1));
-    ExpectReadsAsMissing("unknown type");
-    Write("Verove.bin", Header(1) + QByteArray(1, '\x9f'));  // an array that never ends
-    ExpectReadsAsMissing("unterminated array");
 
     // Levels nested deeper than a tree may be are refused on writing and on reading.
     CZtLiteVariantW deep;
