@@ -3,7 +3,6 @@
 // operations, the GUI zoom and the dialog base.
 #include <gtest/gtest.h>
 
-#include <QDoubleSpinBox>
 #include <QFile>
 #include <QLabel>
 #include <QLayout>
@@ -12,7 +11,6 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
-#include <QToolButton>
 #include <cctype>
 #include <cmath>
 #include <string>
@@ -129,7 +127,9 @@ TEST(HostGuiStyleSheets, TheLoaderFillsInTheHostsColours) {
 
 // ---- Widgets ----------------------------------------------------------------------------------
 
-TEST(HostGuiLaserLine, OnlyTheUsersChangesAreReported) {
+// The user's changes reaching the device, and the single light's style, are asserted through
+// the pad in the DevicePad and PadWrapper suites.
+TEST(HostGuiLaserLine, SetValuesAreNotReportedAndTheLabelNamesTheLine) {
     CZtQLaserLine line;
     QSignalSpy power(&line, &CZtQLaserLine::powerChanged);
     QSignalSpy enabled(&line, &CZtQLaserLine::lineEnabled);
@@ -137,20 +137,7 @@ TEST(HostGuiLaserLine, OnlyTheUsersChangesAreReported) {
     line.SetPower(12.34);
     line.SetLineEnabled(true);
     EXPECT_DOUBLE_EQ(line.GetPower(), 12.3);
-    EXPECT_TRUE(line.IsLineEnabled());
-    EXPECT_EQ(power.count(), 0);
-    EXPECT_EQ(enabled.count(), 0);
-
-    auto* spinBox = line.findChild<QDoubleSpinBox*>();
-    spinBox->setValue(40.0);
-    ASSERT_EQ(power.count(), 1);
-    EXPECT_DOUBLE_EQ(power[0][0].toDouble(), 40.0);
-    QTest::mouseClick(line.findChild<QToolButton*>(), Qt::LeftButton);
-    ASSERT_EQ(enabled.count(), 1);
-    EXPECT_FALSE(enabled[0][0].toBool());
-
-    line.SetStyle(1);
-    EXPECT_FALSE(line.findChild<QToolButton*>()->isVisibleTo(&line));
+    EXPECT_EQ(power.count() + enabled.count(), 0);
     line.SetLineNumber(3);
     line.SetWavelength(561);
     EXPECT_EQ(line.findChild<QLabel*>()->text(), QStringLiteral("3: 561"));
