@@ -6,9 +6,11 @@
 #include <cstdlib>
 
 #include "cztautocalibrationdialog.h"
+#include "cztref.h"
 #include "cztstimulationdeviceverove.h"
 #include "cztverovedriver.h"
 #include "verove_log.h"
+#include "verovestatus.h"
 #include "zt/zt_acquisition.h"
 #include "zt/zt_document.h"
 #include "zt/zt_grabber.h"
@@ -83,7 +85,7 @@ std::vector<SZtPointD> CZtAutocalibration::RandomPositions(int width, int height
 int CZtAutocalibration::ShowSquare(CZtVeroveDriver* driver, int width, int height,
                                    const SZtPointD& point) {
     if (!driver || width < 1 || height < 1) {
-        return -6;
+        return VeroveStatus::kMissingPrerequisite;
     }
     SZtPicBuf frame;
     const int allocated = CZtPicBufAPI::Alloc(&frame, static_cast<std::uint32_t>(width),
@@ -181,14 +183,14 @@ int CZtAutocalibration::Init() {
         ZT_MessageBox_(nullptr,
                        ZT_GetTranslation(L"Calibration failed: no camera connected!").GetString(),
                        ZT_GetTranslation(L"Error").GetString(), ZT_MB_OK | ZT_MB_ICONERROR);
-        return -9;
+        return VeroveStatus::kRefused;
     }
     if (IsRegistered()) {
-        return -10;
+        return VeroveStatus::kBusy;
     }
     _SZtACContainer& c = m_container;
     c.Clear();
-    c.m_iResult = -9;
+    c.m_iResult = VeroveStatus::kRefused;
     c.m_pdResultDMDToCam.clear();
     c.m_pdResultCamToDMD.clear();
     c.m_dProgress.store(0.0);
@@ -225,7 +227,7 @@ int CZtAutocalibration::Init() {
 int CZtAutocalibration::Run() {
     _SZtACContainer& c = m_container;
     if (!m_bSession || IsRegistered()) {
-        return -10;
+        return VeroveStatus::kBusy;
     }
     m_pDevice->SetCalibrationInProgress(true);
     c.m_dProgress.store(0.0);
@@ -239,7 +241,7 @@ int CZtAutocalibration::Run() {
     c.m_sample.Release();
 
     c.m_pDevice = m_pDevice;
-    c.m_iResult = -9;
+    c.m_iResult = VeroveStatus::kRefused;
     c.m_bAbort = false;
     c.m_bSimulated = m_pDevice->IsSimulated();
     c.m_pGoAhead = std::make_unique<CZtSemaphore>(0, 1);
@@ -363,7 +365,7 @@ void CZtAutocalibration::RunWorker() {
     CZtVeroveDriver* driver = device ? device->GetDriver() : nullptr;
     if (!driver) {
         VEROVE_LOG(function, L"Autocalibration aborted due to invalid device / driver pointer.");
-        Finish(-9, false);
+        Finish(VeroveStatus::kRefused, false);
         return;
     }
     driver->StopPattern();
@@ -375,7 +377,7 @@ void CZtAutocalibration::RunWorker() {
     CZtSpotDetector detector;
     for (size_t i = 0; i + 1 < points.size(); ++i) {
         if (IsAborted()) {
-            Finish(-9, false);
+            Finish(VeroveStatus::kRefused, false);
             return;
         }
         if (i == 0) {
@@ -427,7 +429,7 @@ int CZtAutocalibration::Evaluate(CZtSpotDetector* detector, const SZtPointD& dmd
     // The detector only reads the frame: the sample's own picture serves, uncopied.
     const SZtPicBuf& frame = c.m_sample.GetPicture();
     if (frame.IsEmpty()) {
-        return -9;
+        return VeroveStatus::kRefused;
     }
     if (!c.m_bSimulated) {
         return FindSpot(detector, &frame, camera);
@@ -443,7 +445,7 @@ int CZtAutocalibration::Evaluate(CZtSpotDetector* detector, const SZtPointD& dmd
     SZtPicBuf picture;
     if (CZtPicBufAPI::Alloc(&picture, frame.width, frame.height, frame.bitsPerComponent,
                             frame.components) != 0) {
-        return -9;
+        return VeroveStatus::kRefused;
     }
     const double scaleX = static_cast<double>(picture.width) / c.m_iDMDWidth;
     const double scaleY = static_cast<double>(picture.height) / c.m_iDMDHeight;
@@ -475,7 +477,7 @@ int CZtAutocalibration::FitPairs(CZtStimulationDeviceVerove* device,
     CZtVeroveDriver* driver = device->GetDriver();
     if (dmdPoints.size() < minimumPairs || dmdPoints.size() != cameraPoints.size() || !grabber ||
         !driver) {
-        return -9;
+        return VeroveStatus::kRefused;
     }
     SZtGrabberFormatDesc format;
     int status = driver->GetCurrentFormat(&format);
@@ -486,7 +488,7 @@ int CZtAutocalibration::FitPairs(CZtStimulationDeviceVerove* device,
     SZtScanAreaDesc scanArea = calibration ? calibration->GetScanAreaDesc() : SZtScanAreaDesc{};
     double angle = 0.0;
     if (grabber->CameraAngleSWGet(&angle) != 0) {
-        return -9;
+        return VeroveStatus::kRefused;
     }
     bool roiOn = false;
     SZtRect roi;
@@ -513,7 +515,7 @@ int CZtAutocalibration::FitPairs(CZtStimulationDeviceVerove* device,
     if (InvertMatrix(3, imageToChip.data(), chipToImage.data()) != 0 ||
         ConvertRectSensorToImage(&format, angle * 180.0 / M_PI, format.value.flipY,
                                  &format.value.imageRect, &image) != 0) {
-        return -9;
+        return VeroveStatus::kRefused;
     }
     std::vector<SZtPointD> dmd = dmdPoints;
     return ComputeCalibrationMatrices(
@@ -580,7 +582,7 @@ void CZtAutocalibration::OpenCalibrationDocument() {
         document->SetTag(c.m_uiCameraIndex);
         c.m_bDocumentCreated = true;
     }
-    c.m_pDocument = document;
+    c.m_pDocument = CZtRef<IZtDocument>::Adopt(document);
 
     ZT_ShowMeasurementRois();
     c.m_bROILabels = ZT_GetRoiLabels();
@@ -607,7 +609,7 @@ void CZtAutocalibration::OpenCalibrationDocument() {
 }
 
 void CZtAutocalibration::MarkDetectedPoint(const SZtPointD& camera) {
-    IZtDocument* current = ZT_GetCurrentDocument();
+    const auto current = CZtRef<IZtDocument>::Adopt(ZT_GetCurrentDocument());
     if (!current) {
         return;
     }
@@ -615,14 +617,13 @@ void CZtAutocalibration::MarkDetectedPoint(const SZtPointD& camera) {
     CZtRoiObject roi(ZT_ROITYPE_POINT, {camera.x, camera.y});
     roi.SetLabel(L"Detected point highlighted by calibration");
     current->AddRoi(&roi);
-    if (current == m_container.m_pDocument) {
+    if (current.get() == m_container.m_pDocument.get()) {
         current->LoadSample(&m_container.m_sample, nullptr);
         std::lock_guard<std::mutex> lock(m_dialogLock);
         if (m_pDialog) {
             emit m_pDialog->NotifyPictureUpdate();
         }
     }
-    current->Release();
 }
 
 void CZtAutocalibration::RefreshCalibrationDocument() {
@@ -636,14 +637,14 @@ void CZtAutocalibration::CloseCurrentDocument() {
 }
 
 void CZtAutocalibration::ActivateCaptureView() {
-    if (IZtDocument* capture = ZT_FindCaptureDocument(m_container.m_uiCameraIndex)) {
+    if (const auto capture =
+            CZtRef<IZtDocument>::Adopt(ZT_FindCaptureDocument(m_container.m_uiCameraIndex))) {
         capture->ActivateView(0);
-        capture->Release();
     }
 }
 
 void CZtAutocalibration::AddVerificationRoi(CZtStimulationDeviceVerove* device) {
-    IZtDocument* current = ZT_GetCurrentDocument();
+    const auto current = CZtRef<IZtDocument>::Adopt(ZT_GetCurrentDocument());
     CZtVeroveDriver* driver = device->GetDriver();
     if (!current) {
         return;
@@ -673,7 +674,6 @@ void CZtAutocalibration::AddVerificationRoi(CZtStimulationDeviceVerove* device) 
         }
     }
     current->RefreshViews();
-    current->Release();
 }
 
 void CZtAutocalibration::RestoreRoiSettings() {

@@ -30,7 +30,7 @@ public:
     int ValidationPhase();
     int End(bool apply);
     double GetProgress() const { return m_container.m_dProgress.load(); }
-    // The last run's status: -9 while it runs and after an abort.
+    // The last run's status: VeroveStatus::kRefused while it runs and after an abort.
     int GetResult() const { return m_container.m_iResult; }
     // Whether a worker is registered (started and not yet joined).
     bool IsRegistered() const { return m_container.m_thread.joinable(); }
@@ -64,9 +64,9 @@ public:
     static int ShowSquare(CZtVeroveDriver* driver, int width, int height, const SZtPointD& point);
     // The calibration matrices from pairs of DMD points and camera image points taken with the
     // camera as it is now: the pairs turned to chip coordinates and fitted, the result stored for
-    // the unturned camera as the calibration data keep it. 0, or -9 for fewer than minimumPairs
-    // pairs, lists of different lengths or no grabber or driver, or the status of the transform
-    // or fit. fit, when given, receives how the fit matches the pairs it used
+    // the unturned camera as the calibration data keep it. 0, or kRefused for fewer than
+    // minimumPairs pairs, lists of different lengths or no grabber or driver, or the status of the
+    // transform or fit. fit, when given, receives how the fit matches the pairs it used
     // (ComputeCalibrationMatrices).
     static int FitPairs(CZtStimulationDeviceVerove* device, const std::vector<SZtPointD>& dmdPoints,
                         const std::vector<SZtPointD>& cameraPoints, CZtMatrix3* dmdToCamera,

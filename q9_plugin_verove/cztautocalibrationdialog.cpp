@@ -19,6 +19,7 @@
 #include "cztverovelightpath.h"
 #include "cztverovepadqt.h"
 #include "verove_log.h"
+#include "verovestatus.h"
 #include "zt/zt_acquisition.h"
 #include "zt/zt_util.h"
 
@@ -39,19 +40,12 @@ QLabel* AddLabel(QVBoxLayout* layout, const wchar_t* text) {
 
 CZtAutocalibrationDialog::CZtAutocalibrationDialog(CZtStimulationDeviceVerove* device,
                                                    QWidget* parent)
-    : QDialog(parent), m_pDevice(device) {
-    // The dialog may outlive the plug-in's own hold on the device (a disconnect while it shows):
-    // its reference keeps the device it tells of its end.
-    if (m_pDevice) {
-        m_pDevice->AddRef();
-    }
-}
+    : QDialog(parent), m_pDevice(device) {}
 
 CZtAutocalibrationDialog::~CZtAutocalibrationDialog() {
     if (m_pDevice) {
         m_pDevice->SetAutocalibrationDialog(nullptr);
         m_pDevice->SetCalibrationInProgress(false);
-        m_pDevice->Release();
     }
 }
 
@@ -65,7 +59,7 @@ int CZtAutocalibrationDialog::SetupUi() {
         VEROVE_LOG("CZtAutocalibrationDialog::SetupUi",
                    L"Autocalibration failed, Stimulation Device pointer not set.");
         reject();
-        return -9;
+        return VeroveStatus::kRefused;
     }
     setWindowTitle(Tr(L"Autocalibration dialog"));
     QFile styleSheet(

@@ -3,6 +3,8 @@
 
 #include <QDialog>
 
+#include "cztref.h"
+
 class QDialogButtonBox;
 class QGroupBox;
 class QLabel;
@@ -56,7 +58,9 @@ private:
     // Marks the dialog done; false when it already was.
     bool Finish();
 
-    CZtStimulationDeviceVerove* const m_pDevice;
+    // The dialog may outlive the plug-in's own hold on the device (a disconnect while it shows):
+    // its reference keeps the device it tells of its end.
+    const CZtRef<CZtStimulationDeviceVerove> m_pDevice;
     int m_iStep = 0;
     // Set once the dialog was accepted, rejected or closed: a run-ended signal still queued then
     // must not act any more.

@@ -1,11 +1,10 @@
 // The camera-to-DMD calibration of one device: corrections, stored calibrations and the state.
 #include "cztcalibrationdata.h"
 
-#include <cblas.h>
-
 #include <cmath>
 
 #include "verove_log.h"
+#include "verovestatus.h"
 #include "zt/zt_settings.h"
 #include "zt/zt_string.h"
 
@@ -41,6 +40,17 @@ void RebuildFromKey(const std::wstring& key, CZtConfigurationData* record) {
 }
 
 }  // namespace
+
+CZtMatrix3 MultiplyMatrix3(const CZtMatrix3& a, const CZtMatrix3& b) {
+    CZtMatrix3 product{};
+    for (int r = 0; r < 3; ++r) {
+        for (int c = 0; c < 3; ++c) {
+            product[r * 3 + c] =
+                a[r * 3] * b[c] + a[r * 3 + 1] * b[3 + c] + a[r * 3 + 2] * b[6 + c];
+        }
+    }
+    return product;
+}
 
 CZtCalibrationData::CZtCalibrationData(IZtCalibrationOwner* owner)
     : m_owner(owner),
@@ -108,13 +118,13 @@ int CZtCalibrationData::UpdateRotationMatrix() {
 int CZtCalibrationData::UpdateFlipMatrix() {
     IZtGrabberProvider* grabber = m_owner ? m_owner->GetGrabberProvider() : nullptr;
     if (!grabber) {
-        return -9;
+        return VeroveStatus::kRefused;
     }
     CZtLock lock(m_csLock);
     m_pdFlipMatrix = kIdentity;
     double angles[4] = {};
     if (grabber->CameraAngleParamsGet(angles) != 0) {
-        return -9;
+        return VeroveStatus::kRefused;
     }
     // The image is mirrored when the first and the last angle parameter disagree.
     m_pdFlipMatrix[4] = std::fabs(angles[0] - angles[3]) > 0.0001 ? -1.0 : 1.0;
@@ -128,7 +138,7 @@ int CZtCalibrationData::UpdateTranslationVector() {
     CZtLock lock(m_csLock);
     SZtGrabberFormatDesc format{};
     if (!m_owner || m_owner->GetCurrentFormat(&format) != 0) {
-        return -9;
+        return VeroveStatus::kRefused;
     }
     const SZtRect& image = format.value.imageRect;
     m_pdTranslationVector = {static_cast<double>((image.right - image.left) / 2),
@@ -145,9 +155,7 @@ void CZtCalibrationData::UpdateMapping() {
     CZtMatrix3 unrotated = kIdentity;
     GetMappingToUnrotatedCamera(m_pdRotationMatrix.data(), m_pdFlipMatrix.data(),
                                 m_pdTranslationVector.data(), unrotated.data());
-    cblas_dgemm(CblasRowMajor, CblasNoTrans, CblasNoTrans, 3, 3, 3, 1.0,
-                m_pdCalibrationMatrixCamToDMD.data(), 3, unrotated.data(), 3, 0.0,
-                m_pdMappingCamToDMD.data(), 3);
+    m_pdMappingCamToDMD = MultiplyMatrix3(m_pdCalibrationMatrixCamToDMD, unrotated);
     // A singular matrix leaves the previous DMD -> camera mapping in place.
     if (InvertMatrix(3, m_pdMappingCamToDMD.data(), m_pdMappingDMDToCam.data()) != 0) {
         VEROVE_LOG("CZtCalibrationData::UpdateMapping", L"Very bad calibration.");
@@ -265,20 +273,20 @@ void CZtCalibrationData::ClearCalibrationConfiguration() {
 int CZtCalibrationData::ReadCalibrationLevel(CZtLiteVariantR* reader) {
     CZtLiteVariantW tree;
     if (!m_owner || ZT_LoadSettingsFile(m_owner->GetSettingsFileName(), &tree) != 0) {
-        return -13;
+        return VeroveStatus::kNone;
     }
     *reader = CZtLiteVariantR(tree);
     const CZtStringW device = m_owner->GetUniqueName();
     if (reader->OpenLevel(L"Verove") != 0 || reader->OpenLevel(device) != 0 ||
         reader->OpenLevel(L"Definition") != 0 || reader->OpenLevel(L"Calibration") != 0) {
-        return -13;
+        return VeroveStatus::kNone;
     }
     return 0;
 }
 
 int CZtCalibrationData::LoadCalibrationMatrices(const std::wstring& key) {
     if (!m_owner || !m_owner->HasDriver()) {
-        return -12;
+        return VeroveStatus::kNoDriver;
     }
     CZtLock lock(m_csLock);
     VEROVE_LOG_DETAIL("CZtCalibrationData::LoadCalibrationMatrices",
@@ -296,7 +304,7 @@ int CZtCalibrationData::LoadCalibrationMatrices(const std::wstring& key) {
     CZtLiteVariantR reader;
     int result = ReadCalibrationLevel(&reader);
     if (result == 0 && reader.OpenLevel(key.c_str()) != 0) {
-        result = -13;
+        result = VeroveStatus::kNone;
     }
     if (result == 0) {
         VEROVE_LOG("CZtCalibrationData::LoadCalibrationMatrices",
@@ -328,7 +336,7 @@ int CZtCalibrationData::LoadCalibrationMatrices(const std::wstring& key) {
 
 int CZtCalibrationData::SaveCalibrationMatrices(const std::wstring& key) {
     if (!m_owner) {
-        return -12;
+        return VeroveStatus::kNoDriver;
     }
     CZtLock lock(m_csLock);
     VEROVE_LOG("CZtCalibrationData::SaveCalibrationMatrices",
@@ -357,7 +365,7 @@ int CZtCalibrationData::SaveCalibrationMatrices(const std::wstring& key) {
 
 int CZtCalibrationData::LoadCalibration(bool* changed) {
     if (!m_owner) {
-        return -12;
+        return VeroveStatus::kNoDriver;
     }
     UpdateState();
     std::unique_lock<CZtCriticalSection> lock(m_csLock);
@@ -366,7 +374,7 @@ int CZtCalibrationData::LoadCalibration(bool* changed) {
     int result = ReadCalibrationLevel(&reader);
     const bool nothingStored = result != 0 || reader.FirstChild() != 0;
     if (nothingStored) {
-        result = -13;
+        result = VeroveStatus::kNone;
     } else {
         std::wstring chosen;
         std::wstring best;
@@ -402,7 +410,7 @@ int CZtCalibrationData::LoadCalibration(bool* changed) {
             chosen = best;
         }
         if (chosen.empty()) {
-            result = -13;
+            result = VeroveStatus::kNone;
         } else {
             result = LoadCalibrationMatrices(chosen);
             if (result == 0) {
@@ -446,7 +454,7 @@ int CZtCalibrationData::LoadCalibration(bool* changed) {
 
 int CZtCalibrationData::ClearCalibrations() {
     if (!m_owner) {
-        return -12;
+        return VeroveStatus::kNoDriver;
     }
     CZtLock lock(m_csLock);
     const CZtStringW file = m_owner->GetSettingsFileName();
@@ -476,7 +484,7 @@ int CZtCalibrationData::FindKey(const std::wstring& key) {
 
 int CZtCalibrationData::FindCalibration(std::wstring* key) {
     int status = FindKey(*key);
-    if (status != 0 && status != -13) {
+    if (status != 0 && status != VeroveStatus::kNone) {
         *key = WithoutRotation(*key);
         status = FindKey(*key);
     }
@@ -490,7 +498,7 @@ int CZtCalibrationData::GetStoredKeys(std::vector<std::wstring>* keys) {
     keys->clear();
     CZtLiteVariantR reader;
     if (ReadCalibrationLevel(&reader) != 0) {
-        return -13;
+        return VeroveStatus::kNone;
     }
     for (int more = reader.FirstChild(); more == 0; more = reader.NextChild()) {
         if (reader.GetChildType() == EZtVariantType::Level) {
@@ -504,7 +512,7 @@ int CZtCalibrationData::FindCalibrationForCamera(const std::wstring& camera,
                                                  SZtConfigurationStringParts* parts) {
     CZtLiteVariantR reader;
     if (ReadCalibrationLevel(&reader) != 0) {
-        return -13;
+        return VeroveStatus::kNone;
     }
     for (int more = reader.FirstChild(); more == 0; more = reader.NextChild()) {
         if (reader.GetChildType() != EZtVariantType::Level) {
@@ -517,5 +525,5 @@ int CZtCalibrationData::FindCalibrationForCamera(const std::wstring& camera,
             return 0;
         }
     }
-    return -13;
+    return VeroveStatus::kNone;
 }

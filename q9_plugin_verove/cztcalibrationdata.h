@@ -17,12 +17,16 @@
 // A 3x3 matrix in row-major order, acting on column vectors (x, y, 1).
 using CZtMatrix3 = std::array<double, 9>;
 
+// a * b, the map that applies b first. Written out rather than left to BLAS so that every chain of
+// calibration maps rounds the same way whichever kernel the BLAS library picks at run time.
+CZtMatrix3 MultiplyMatrix3(const CZtMatrix3& a, const CZtMatrix3& b);
+
 // Thread-safe. The main lock guards matrices, rotation and state; each configuration record has
 // its own lock, always taken after the main lock, never before it. All three are recursive.
 class CZtCalibrationData {
 public:
     // owner is borrowed and must outlive this object; it may be null (every operation that needs
-    // it then answers -12).
+    // it then answers VeroveStatus::kNoDriver).
     explicit CZtCalibrationData(IZtCalibrationOwner* owner);
     ~CZtCalibrationData();
     CZtCalibrationData(const CZtCalibrationData&) = delete;
@@ -30,16 +34,17 @@ public:
 
     // Finds the stored calibration that fits the current configuration and loads it. changed is
     // written only when a calibration is loaded: whether its configuration string differs from
-    // the one loaded before. 0, -12 without owner or driver, -13 when nothing usable is stored.
+    // the one loaded before. 0, kNoDriver without owner or driver, kNone when nothing usable is
+    // stored.
     int LoadCalibration(bool* changed);
     int LoadCalibrationMatrices(const std::wstring& key);
     int SaveCalibrationMatrices(const std::wstring& key);
     // Removes every stored calibration of the device, then loads again.
     int ClearCalibrations();
     // 0 when a calibration is stored under key or, with the rotation token taken out of key,
-    // under the shortened key; -13 when the device has no calibration levels.
+    // under the shortened key; kNone when the device has no calibration levels.
     int FindCalibration(std::wstring* key);
-    // The keys of the stored calibrations in the settings file's order. 0; -13 when the device
+    // The keys of the stored calibrations in the settings file's order. 0; kNone when the device
     // has no calibration levels (keys then empty).
     int GetStoredKeys(std::vector<std::wstring>* keys);
     // 0 when some stored key names camera; parts then holds that key's parts.

@@ -8,6 +8,7 @@
 #include <new>
 
 #include "verove_log.h"
+#include "verovestatus.h"
 #include "zt/zt_devices.h"
 #include "zt/zt_grabber.h"
 #include "zt/zt_string.h"
@@ -470,7 +471,7 @@ int FillConfigurationData(DMApi* devices, IZtGrabberProvider* grabber, const ZT_
                           int count, CZtConfigurationData* record,
                           std::optional<bool> driverTraxConnected) {
     if (!ids || !devices || !record) {
-        return -4;
+        return VeroveStatus::kInvalidArgument;
     }
     for (int i = 0; i < count; ++i) {
         if (IsVisibleAndActive(devices, ids[i])) {
@@ -478,7 +479,7 @@ int FillConfigurationData(DMApi* devices, IZtGrabberProvider* grabber, const ZT_
         }
     }
     if (!grabber) {
-        return -12;
+        return VeroveStatus::kNoDriver;
     }
     std::wstring camera;
     if (ActiveCameraName(grabber, &camera)) {

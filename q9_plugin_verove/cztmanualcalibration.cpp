@@ -5,10 +5,12 @@
 #include <cmath>
 
 #include "cztautocalibration.h"
+#include "cztref.h"
 #include "cztstimulationdeviceverove.h"
 #include "cztverovedriver.h"
 #include "patterns.h"
 #include "verove_log.h"
+#include "verovestatus.h"
 #include "zt/zt_acquisition.h"
 #include "zt/zt_document.h"
 #include "zt/zt_grabber.h"
@@ -38,7 +40,7 @@ int CZtManualCalibration::Init() {
         ZT_MessageBox_(nullptr,
                        ZT_GetTranslation(L"Calibration failed: no camera connected!").GetString(),
                        ZT_GetTranslation(L"Error").GetString(), ZT_MB_OK | ZT_MB_ICONERROR);
-        return -9;
+        return VeroveStatus::kRefused;
     }
     m_pDevice->SetCalibrationMode(kManualMode);
     m_bApplied = false;
@@ -79,7 +81,9 @@ int CZtManualCalibration::Init() {
 int CZtManualCalibration::AddPair(const SZtPointD& dmd, const SZtPointD& camera) {
     m_container.m_dmdPoints.push_back(dmd);
     m_container.m_cameraPoints.push_back(camera);
-    return m_container.m_dmdPoints.size() == m_container.m_cameraPoints.size() ? 0 : -9;
+    return m_container.m_dmdPoints.size() == m_container.m_cameraPoints.size()
+               ? 0
+               : VeroveStatus::kRefused;
 }
 
 void CZtManualCalibration::ClearPairs() {
@@ -92,17 +96,17 @@ int CZtManualCalibration::DisplayRectangleAtPos(const SZtPointD& point, int half
     CZtVeroveDriver* driver = m_pDevice->GetDriver();
     if (!driver) {
         VEROVE_LOG(function, L"No driver, aborting...");
-        return -9;
+        return VeroveStatus::kRefused;
     }
     const int width = driver->GetDmdWidth();
     const int height = driver->GetDmdHeight();
     if (halfSize < 1) {
         VEROVE_LOG(function, L"Invalid rectangle size, aborting...");
-        return -4;
+        return VeroveStatus::kInvalidArgument;
     }
     if (point.x < 0 || point.y < 0 || point.x >= width || point.y >= height) {
         VEROVE_LOG(function, L"Requested square out of DMD bounds, aborting...");
-        return -4;
+        return VeroveStatus::kInvalidArgument;
     }
     const long left = std::max(0L, std::lround(point.x - halfSize));
     const long top = std::max(0L, std::lround(point.y - halfSize));
@@ -110,7 +114,7 @@ int CZtManualCalibration::DisplayRectangleAtPos(const SZtPointD& point, int half
     const long bottom = std::min<long>(height, std::lround(point.y + halfSize));
     if (right <= left || bottom <= top) {
         VEROVE_LOG(function, L"Requested square has zero area, aborting...");
-        return -9;
+        return VeroveStatus::kRefused;
     }
     m_pDevice->SetCalibrationInProgress(true);
     SZtPicBuf frame;
@@ -143,7 +147,7 @@ int CZtManualCalibration::ValidationPhase() {
     CZtVeroveDriver* driver = m_pDevice->GetDriver();
     if (!driver) {
         VEROVE_LOG(function, L"End - failure");
-        return -9;
+        return VeroveStatus::kRefused;
     }
     c.m_pdResultDMDToCam.clear();
     c.m_pdResultCamToDMD.clear();
@@ -168,9 +172,9 @@ int CZtManualCalibration::ValidationPhase() {
     driver->SetOperationMode(0);
     driver->SetTriggerMode(1);
     ZT_LiveStart(kCalibrationLiveMode);
-    if (IZtDocument* capture = ZT_FindCaptureDocument(c.m_uiCameraIndex)) {
+    if (const auto capture =
+            CZtRef<IZtDocument>::Adopt(ZT_FindCaptureDocument(c.m_uiCameraIndex))) {
         capture->ActivateView(0);
-        capture->Release();
     }
     CZtCalibrationData* calibration = m_pDevice->GetCalibrationData();
     if (calibration && HasResult()) {
@@ -179,13 +183,12 @@ int CZtManualCalibration::ValidationPhase() {
         m_bApplied = true;
     }
     m_pDevice->RefreshPad();
-    IZtDocument* current = ZT_GetCurrentDocument();
+    const auto current = CZtRef<IZtDocument>::Adopt(ZT_GetCurrentDocument());
     if (!current) {
         VEROVE_LOG(function, L"End - failure");
-        return -9;
+        return VeroveStatus::kRefused;
     }
     current->ClearAllRois(L"Clear all ROIs");
-    current->Release();
     CZtAutocalibration::AddVerificationRoi(m_pDevice);
     return 0;
 }
@@ -226,7 +229,7 @@ int CZtManualCalibration::End(bool apply) {
         driver->ReloadCalibration();
     }
     m_bApplied = false;
-    int result = -9;
+    int result = VeroveStatus::kRefused;
     if (!c.m_bLiveWasOn) {
         result = ZT_Freeze();
         ZT_CloseCurrentDocument();

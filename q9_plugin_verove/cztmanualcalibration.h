@@ -25,13 +25,13 @@ public:
     int ValidationPhase();
     int End(bool apply);
     // Adds one pair of a DMD point and the camera image point where it shows. 0 when both lists
-    // have the same length afterwards, else -9.
+    // have the same length afterwards, else VeroveStatus::kRefused.
     int AddPair(const SZtPointD& dmd, const SZtPointD& camera);
     // Forgets every pair collected so far.
     void ClearPairs();
     // Shows a square of side 2 * halfSize mirrors centred on point (right and bottom edges
-    // excluded), clipped to the DMD. 0 or the upload's status; -9 without a driver or for a
-    // square with no mirror on the DMD; -4 for halfSize < 1 or a point off the DMD.
+    // excluded), clipped to the DMD. 0 or the upload's status; kRefused without a driver or for a
+    // square with no mirror on the DMD; kInvalidArgument for halfSize < 1 or a point off the DMD.
     int DisplayRectangleAtPos(const SZtPointD& point, int halfSize);
 
     const std::vector<SZtPointD>& GetDmdPoints() const { return m_container.m_dmdPoints; }

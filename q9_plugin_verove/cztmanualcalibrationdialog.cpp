@@ -18,11 +18,13 @@
 
 #include "cztdmdpreviewcontrol.h"
 #include "cztmanualcalibration.h"
+#include "cztref.h"
 #include "cztstimulationdeviceverove.h"
 #include "cztverovedriver.h"
 #include "cztverovelightpath.h"
 #include "cztverovepadqt.h"
 #include "verove_log.h"
+#include "verovestatus.h"
 #include "zt/zt_acquisition.h"
 #include "zt/zt_document.h"
 #include "zt/zt_roi.h"
@@ -58,17 +60,11 @@ bool IsCalibrationPoint(const CZtRoiObject& roi) {
 
 CZtManualCalibrationDialog::CZtManualCalibrationDialog(CZtStimulationDeviceVerove* device,
                                                        QWidget* parent)
-    : CZtQ9DialogForQt(parent), m_pDevice(device) {
-    // The dialog may outlive the plug-in's own hold on the device (a disconnect while it shows).
-    if (m_pDevice) {
-        m_pDevice->AddRef();
-    }
-}
+    : CZtQ9DialogForQt(parent), m_pDevice(device) {}
 
 CZtManualCalibrationDialog::~CZtManualCalibrationDialog() {
     if (m_pDevice) {
         m_pDevice->SetCalibrationInProgress(false);
-        m_pDevice->Release();
     }
 }
 
@@ -83,7 +79,7 @@ int CZtManualCalibrationDialog::SetupUi() {
         VEROVE_LOG("CZtManualCalibrationDialog::SetupUi",
                    L"Autocalibration failed, Stimulation Device pointer not set.");
         reject();
-        return -9;
+        return VeroveStatus::kRefused;
     }
     if (CZtVeroveDriver* driver = m_pDevice->GetDriver()) {
         m_iDMDWidth = driver->GetDmdWidth();
@@ -267,7 +263,7 @@ void CZtManualCalibrationDialog::OnCurrentDMDRectHasChanged(std::int32_t x, std:
         return;
     }
     QApplication::setOverrideCursor(Qt::WaitCursor);
-    if (IZtDocument* document = ZT_GetCurrentDocument()) {
+    if (const auto document = CZtRef<IZtDocument>::Adopt(ZT_GetCurrentDocument())) {
         CZtRoiObjectList rois;
         document->GetRois(&rois);
         int points = 0;
@@ -278,11 +274,10 @@ void CZtManualCalibrationDialog::OnCurrentDMDRectHasChanged(std::int32_t x, std:
             document->ClearStimulationRois(L"Clear all stimulation ROIs due to ambiguity");
         }
         if (points != 1) {
-            AddPointAtViewCentre(document);
+            AddPointAtViewCentre(document.get());
         }
         ZT_SetRoiLabels(false);
         document->RefreshViews();
-        document->Release();
     }
     m_iCurrentX = x;
     m_iCurrentY = y;
@@ -307,7 +302,7 @@ void CZtManualCalibrationDialog::OnBtnAddPoint() {
                    L"No stimulation device pointer, aborting...");
         return;
     }
-    if (IZtDocument* document = ZT_GetCurrentDocument()) {
+    if (const auto document = CZtRef<IZtDocument>::Adopt(ZT_GetCurrentDocument())) {
         CZtRoiObjectList rois;
         document->GetRois(&rois);
         const CZtRoiObject* point = nullptr;
@@ -317,7 +312,7 @@ void CZtManualCalibrationDialog::OnBtnAddPoint() {
             }
         }
         if (!point) {
-            AddPointAtViewCentre(document);
+            AddPointAtViewCentre(document.get());
             ZT_SetRoiLabels(false);
             document->RefreshViews();
         } else if (point->GetGeometry().size() >= 2) {
@@ -325,7 +320,6 @@ void CZtManualCalibrationDialog::OnBtnAddPoint() {
             m_pDevice->AddManualCalibrationPair(m_iCurrentX, m_iCurrentY, point->GetGeometry()[0],
                                                 point->GetGeometry()[1]);
         }
-        document->Release();
     }
     UpdatePointControls();
 }

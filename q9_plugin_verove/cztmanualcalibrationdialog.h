@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "cztref.h"
 #include "zt/zt_qtwidgets.h"
 
 class QDialogButtonBox;
@@ -61,7 +62,8 @@ private:
     // Adds the calibration's point at the centre of the document's current view.
     static void AddPointAtViewCentre(IZtDocument* document);
 
-    CZtStimulationDeviceVerove* const m_pDevice;
+    // The dialog may outlive the plug-in's own hold on the device (a disconnect while it shows).
+    const CZtRef<CZtStimulationDeviceVerove> m_pDevice;
     int m_iStep = 0;
     int m_iAcquiredPoints = 0;
     int m_iRectHalfSize = 7;

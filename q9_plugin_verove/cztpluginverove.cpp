@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "cztref.h"
 #include "cztstimulationdeviceverove.h"
 #include "cztveroveaggregator.h"
 #include "cztverovedriver.h"
@@ -48,10 +49,10 @@ void DropAggregatorAndUpdate(IZtStimulationDeviceManager* manager, bool simulato
         manager->Update();
         // The devices hold the aggregator while they are aggregated: letting them go first is
         // what lets the last reference destroy it.
-        if (auto* aggregator = static_cast<IZtStimulationDeviceAggregator*>(
-                state.aggregator->QueryInterface("IZtStimulationDeviceAggregator"))) {
+        if (const auto aggregator = CZtRef<IZtStimulationDeviceAggregator>::Adopt(
+                static_cast<IZtStimulationDeviceAggregator*>(
+                    state.aggregator->QueryInterface("IZtStimulationDeviceAggregator")))) {
             aggregator->ReleaseDevices();
-            aggregator->Release();
         }
         state.aggregator->Release();
         state.aggregator = nullptr;

@@ -61,10 +61,7 @@ CZtStimulationDeviceVerove::~CZtStimulationDeviceVerove() {
     m_driverView.store(nullptr);
     m_driver.reset();
     CZtLock lock(m_aggregatorLock);
-    if (m_aggregator) {
-        m_aggregator->Release();
-        m_aggregator = nullptr;
-    }
+    m_aggregator.reset();
 }
 
 CZtStimulationDeviceVeroveSim::CZtStimulationDeviceVeroveSim() {
@@ -106,7 +103,7 @@ void CZtStimulationDeviceVerove::SetUniqueName(const wchar_t* uniqueName) {
     auto* self = static_cast<IZtStimulationDevice*>(this);
     if (manager && !m_uniqueName.IsEmpty() && manager->GetStaticDevice(m_uniqueName) == self) {
         // The manager's reference goes with the old registration; ours keeps the device alive.
-        AddRef();
+        const CZtRef<CZtStimulationDeviceVerove> keepAlive(this);
         manager->StaticDeviceRemove(VeroveAnsiName(m_uniqueName.Str()).c_str());
         SZtStimulationDeviceRecord record;
         record.typeName = L"Unknown";
@@ -114,7 +111,6 @@ void CZtStimulationDeviceVerove::SetUniqueName(const wchar_t* uniqueName) {
         record.uniqueName = newName;
         record.device = self;
         manager->StaticDeviceAdd(record);
-        Release();
     }
     m_uniqueName = newName;
     if (manager) {
@@ -384,15 +380,13 @@ void CZtStimulationDeviceVerove::SetDisableMode(EZtDisableMode mode) {
 
 int CZtStimulationDeviceVerove::SetControllingAggregator(IZtInterface* aggregator) {
     CZtLock lock(m_aggregatorLock);
-    if (m_aggregator) {
-        m_aggregator->Release();
-        m_aggregator = nullptr;
-    }
+    m_aggregator.reset();
     if (!aggregator) {
         return 0;
     }
-    m_aggregator = static_cast<IZtStimulationDeviceAggregator*>(
-        aggregator->QueryInterface("IZtStimulationDeviceAggregator"));
+    m_aggregator =
+        CZtRef<IZtStimulationDeviceAggregator>::Adopt(static_cast<IZtStimulationDeviceAggregator*>(
+            aggregator->QueryInterface("IZtStimulationDeviceAggregator")));
     return m_aggregator ? VeroveStatus::kOk : VeroveStatus::kRefused;
 }
 
@@ -410,18 +404,14 @@ int CZtStimulationDeviceVerove::GetControllingAggregator(IZtInterface** aggregat
 }
 
 void CZtStimulationDeviceVerove::NotifyControllingAggregator(int reason) {
-    IZtStimulationDeviceAggregator* aggregator = nullptr;
+    CZtRef<IZtStimulationDeviceAggregator> aggregator;
     {
         CZtLock lock(m_aggregatorLock);
         aggregator = m_aggregator;
-        if (aggregator) {
-            aggregator->AddRef();
-        }
     }
     // Outside the lock: the aggregator calls back into its devices, this one included.
     if (aggregator) {
         aggregator->PropagateSettings(static_cast<IZtStimulationDeviceEx*>(this), reason);
-        aggregator->Release();
     }
 }
 
@@ -431,13 +421,12 @@ int CZtStimulationDeviceVerove::TakeOverBitDepth(IZtInterface* other) {
     if (!other) {
         return VeroveStatus::kInvalidArgument;
     }
-    auto* device =
-        static_cast<IZtStimulationDeviceEx*>(other->QueryInterface("IZtStimulationDeviceEx"));
+    const auto device = CZtRef<IZtStimulationDeviceEx>::Adopt(
+        static_cast<IZtStimulationDeviceEx*>(other->QueryInterface("IZtStimulationDeviceEx")));
     if (!device) {
         return VeroveStatus::kRefused;
     }
     const int depth = device->GetBitDepth();
-    device->Release();
     m_takingOverBitDepth = true;
     SetBitDepth(depth, false);
     m_takingOverBitDepth = false;
@@ -454,13 +443,11 @@ int CZtStimulationDeviceVerove::StimulationAreaSetFor(IZtInterface* caller,
     if (!caller) {
         return VeroveStatus::kInvalidArgument;
     }
-    auto* asking = static_cast<IZtStimulationDeviceAggregator*>(
-        caller->QueryInterface("IZtStimulationDeviceAggregator"));
+    const auto asking =
+        CZtRef<IZtStimulationDeviceAggregator>::Adopt(static_cast<IZtStimulationDeviceAggregator*>(
+            caller->QueryInterface("IZtStimulationDeviceAggregator")));
     CZtLock lock(m_aggregatorLock);
-    const bool controlling = asking && asking == m_aggregator;
-    if (asking) {
-        asking->Release();
-    }
+    const bool controlling = asking && asking.get() == m_aggregator.get();
     if (!controlling) {
         VEROVE_LOG("CZtStimulationDeviceVerove::StimulationAreaSetFor",
                    L"Areas refused: the caller is not the controlling aggregator.");
@@ -480,26 +467,17 @@ int CZtStimulationDeviceVerove::CurrentPatternId(CZtVeroveDriver* driver) {
 }
 
 CZtStringW CZtStimulationDeviceVerove::GetControllingDevice() {
-    IZtInterface* aggregator = nullptr;
+    CZtRef<IZtStimulationDeviceAggregator> aggregator;
     {
         CZtLock lock(m_aggregatorLock);
         aggregator = m_aggregator;
-        if (aggregator) {
-            aggregator->AddRef();
-        }
     }
     if (!aggregator) {
         return m_uniqueName;
     }
-    CZtStringW name = m_uniqueName;
-    auto* device =
-        static_cast<IZtStimulationDevice*>(aggregator->QueryInterface("IZtStimulationDevice"));
-    if (device) {
-        name = device->GetUniqueName();
-        device->Release();
-    }
-    aggregator->Release();
-    return name;
+    const auto device = CZtRef<IZtStimulationDevice>::Adopt(
+        static_cast<IZtStimulationDevice*>(aggregator->QueryInterface("IZtStimulationDevice")));
+    return device ? device->GetUniqueName() : m_uniqueName;
 }
 
 CZtStringW CZtStimulationDeviceVerove::GetGroupName(int group) {

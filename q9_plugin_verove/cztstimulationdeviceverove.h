@@ -19,6 +19,7 @@
 #include "cztautocalibration.h"
 #include "cztcalibrationowner.h"
 #include "cztmanualcalibration.h"
+#include "cztref.h"
 #include "cztverovecalibrationprocedures.h"
 #include "cztverovedmdadapter.h"
 #include "cztverovedriver.h"
@@ -567,8 +568,9 @@ private:
     QPointer<CZtVeroveConfig> m_configDialog;  // GUI thread
     std::atomic<bool> m_calibrationInProgress{false};
     std::atomic<bool> m_autocalibrationRunning{false};
-    // One counted reference while set; m_aggregatorLock.
-    IZtStimulationDeviceAggregator* m_aggregator = nullptr;
+    // m_aggregatorLock. The aggregator holds this device too: the module has it let its devices
+    // go (ReleaseDevices) before dropping it, which breaks the cycle.
+    CZtRef<IZtStimulationDeviceAggregator> m_aggregator;
     // Set while TakeOverBitDepth sets the depth another device of the aggregator has.
     bool m_takingOverBitDepth = false;
 

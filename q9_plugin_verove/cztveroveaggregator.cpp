@@ -7,6 +7,7 @@
 #include <cwctype>
 
 #include "cztasynccall.h"
+#include "cztref.h"
 #include "verove_log.h"
 
 namespace {
@@ -22,8 +23,9 @@ bool ContainsSim(const wchar_t* text) {
     return lower.find(L"sim") != std::wstring::npos;
 }
 
-IZtStimulationDeviceEx* ExtensionOf(IZtInterface* device) {
-    return static_cast<IZtStimulationDeviceEx*>(device->QueryInterface("IZtStimulationDeviceEx"));
+CZtRef<IZtStimulationDeviceEx> ExtensionOf(IZtInterface* device) {
+    return CZtRef<IZtStimulationDeviceEx>::Adopt(
+        static_cast<IZtStimulationDeviceEx*>(device->QueryInterface("IZtStimulationDeviceEx")));
 }
 
 std::uint64_t RoiGroups(const CZtRoiObjectList& areas) {
@@ -108,9 +110,8 @@ int CZtVeroveAggregator::CollectDevices(IZtStimulationDeviceManager* manager) {
             device->Release();
         }
         entry->second.clear();
-        if (IZtStimulationDeviceEx* extension = ExtensionOf(device)) {
+        if (const auto extension = ExtensionOf(device)) {
             extension->SetControllingAggregator(static_cast<IZtStimulationDeviceAggregator*>(this));
-            extension->Release();
         }
     }
     m_enumCursor = m_devices.end();
@@ -133,9 +134,8 @@ void CZtVeroveAggregator::DefaultAssignment() {
 int CZtVeroveAggregator::ReleaseDevices() {
     SaveToFile();
     for (auto& [device, groups] : m_devices) {
-        if (IZtStimulationDeviceEx* extension = ExtensionOf(device)) {
+        if (const auto extension = ExtensionOf(device)) {
             extension->SetControllingAggregator(nullptr);
-            extension->Release();
         }
         device->Release();
     }
@@ -236,13 +236,12 @@ int CZtVeroveAggregator::GetNextDevice(IZtInterface* previous, IZtStimulationDev
     if (!previous) {
         m_enumCursor = m_devices.begin();
     } else {
-        auto* device =
-            static_cast<IZtStimulationDevice*>(previous->QueryInterface("IZtStimulationDevice"));
+        const auto device = CZtRef<IZtStimulationDevice>::Adopt(
+            static_cast<IZtStimulationDevice*>(previous->QueryInterface("IZtStimulationDevice")));
         if (!device) {
             return -9;
         }
-        m_enumCursor = m_devices.find(device);
-        device->Release();
+        m_enumCursor = m_devices.find(device.get());
         if (m_enumCursor != m_devices.end()) {
             ++m_enumCursor;
         }
@@ -250,7 +249,9 @@ int CZtVeroveAggregator::GetNextDevice(IZtInterface* previous, IZtStimulationDev
     if (m_enumCursor == m_devices.end()) {
         return -13;
     }
-    *out = ExtensionOf(m_enumCursor->first);
+    // The caller's reference.
+    *out = static_cast<IZtStimulationDeviceEx*>(
+        m_enumCursor->first->QueryInterface("IZtStimulationDeviceEx"));
     return *out ? 0 : -9;
 }
 
@@ -332,10 +333,9 @@ int CZtVeroveAggregator::StimulationAreaSet(const CZtRoiObjectList* areas,
         if (!changed) {
             continue;
         }
-        if (IZtStimulationDeviceEx* extension = ExtensionOf(device)) {
+        if (const auto extension = ExtensionOf(device)) {
             extension->StimulationAreaSetFor(static_cast<IZtStimulationDeviceAggregator*>(this),
                                              &shareAreas, &share, scanArea, format, cameraRect);
-            extension->Release();
         }
     }
     m_areas = incoming;
@@ -637,14 +637,13 @@ int CZtVeroveAggregator::PropagateSettings(IZtInterface* sender, int reason) {
         return 0;
     }
     for (const auto& [device, groups] : m_devices) {
-        IZtStimulationDeviceEx* extension = ExtensionOf(device);
+        const auto extension = ExtensionOf(device);
         if (!extension) {
             continue;
         }
-        if (static_cast<IZtInterface*>(extension) != sender) {
+        if (static_cast<IZtInterface*>(extension.get()) != sender) {
             extension->TakeOverBitDepth(sender);
         }
-        extension->Release();
     }
     return 0;
 }

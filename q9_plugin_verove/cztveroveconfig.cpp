@@ -62,11 +62,7 @@ void FillCombo(QComboBox* combo, const std::vector<const std::vector<SZtVeroveCa
 
 CZtVeroveConfig::CZtVeroveConfig(CZtStimulationDeviceVerove* device, bool fromDevice,
                                  QWidget* parent)
-    : CZtQ9DialogForQt(parent), m_pDevice(device), m_bFromDevice(fromDevice) {
-    if (m_pDevice) {
-        m_pDevice->AddRef();
-    }
-}
+    : CZtQ9DialogForQt(parent), m_pDevice(device), m_bFromDevice(fromDevice) {}
 
 CZtVeroveConfig::~CZtVeroveConfig() {
     // A calibration dialog still open ends with the configuration dialog, restoring the device.
@@ -88,7 +84,6 @@ CZtVeroveConfig::~CZtVeroveConfig() {
     }
     if (m_pDevice) {
         m_pDevice->SetConfigurationDialog(nullptr);
-        m_pDevice->Release();
     }
 }
 
@@ -296,7 +291,7 @@ void CZtVeroveConfig::OnBtnCalibrateAuto() {
     if (m_pAutoDialog) {
         m_pAutoDialog->deleteLater();
     }
-    m_pAutoDialog = new CZtAutocalibrationDialog(m_pDevice, this);
+    m_pAutoDialog = new CZtAutocalibrationDialog(m_pDevice.get(), this);
     connect(m_pAutoDialog, &QDialog::accepted, this,
             &CZtVeroveConfig::OnAutoCalibrationDialogAccepted);
     connect(m_pAutoDialog, &QDialog::rejected, this,
@@ -319,7 +314,7 @@ void CZtVeroveConfig::OnBtnCalibrateManual() {
     if (m_pManualDialog) {
         m_pManualDialog->deleteLater();
     }
-    m_pManualDialog = new CZtManualCalibrationDialog(m_pDevice, this);
+    m_pManualDialog = new CZtManualCalibrationDialog(m_pDevice.get(), this);
     connect(m_pManualDialog, &QDialog::accepted, this,
             &CZtVeroveConfig::OnManualCalibrationDialogAccepted);
     connect(m_pManualDialog, &QDialog::rejected, this,

@@ -5,6 +5,7 @@
 #include <QPointer>
 #include <string>
 
+#include "cztref.h"
 #include "zt/zt_qtwidgets.h"
 
 class QButtonGroup;
@@ -88,7 +89,8 @@ private:
     QWidget* BuildCalibration();
     QWidget* BuildDmdInfo();
 
-    CZtStimulationDeviceVerove* const m_pDevice;
+    // The dialog may outlive the plug-in's own hold on the device (a disconnect while it shows).
+    const CZtRef<CZtStimulationDeviceVerove> m_pDevice;
     const bool m_bFromDevice;
     QPointer<CZtCalibrationTreeWidget> m_pTree;
     QPointer<CZtAutocalibrationDialog> m_pAutoDialog;

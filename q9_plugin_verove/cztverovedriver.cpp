@@ -1,8 +1,6 @@
 // The DMD driver of one Verove device.
 #include "cztverovedriver.h"
 
-#include <cblas.h>
-
 #include <algorithm>
 #include <cmath>
 #include <cwchar>
@@ -13,6 +11,7 @@
 #include "cztveroveproxy.h"
 #include "verove_galvo.h"
 #include "verove_log.h"
+#include "verove_sample_analysis.h"
 #include "verovestatus.h"
 #include "zt/zt_devices.h"
 #include "zt/zt_module.h"
@@ -57,13 +56,6 @@ CZtVeroveProxy& Proxy() {
 IZtGrabberProvider* Grabber() {
     IZtHostContext* context = VerovePluginState().hostContext;
     return context ? context->GetGrabberProvider() : nullptr;
-}
-
-CZtMatrix3 Multiply(const CZtMatrix3& a, const CZtMatrix3& b) {
-    CZtMatrix3 c{};
-    cblas_dgemm(CblasRowMajor, CblasNoTrans, CblasNoTrans, 3, 3, 3, 1.0, a.data(), 3, b.data(), 3,
-                0.0, c.data(), 3);
-    return c;
 }
 
 bool IsMirrored(IZtGrabberProvider* grabber) {
@@ -938,15 +930,15 @@ int CZtVeroveDriver::MatchCameraROI(CZtCalibrationData* calibration) {
         InvertMatrix(3, sensorToDmd.data(), dmdToSensor.data()) != 0) {
         return VeroveStatus::kRefused;
     }
-    const CZtMatrix3 dmdToImage = Multiply(chipToImage, Multiply(sensorToChip, dmdToSensor));
+    const CZtMatrix3 dmdToImage =
+        MultiplyMatrix3(chipToImage, MultiplyMatrix3(sensorToChip, dmdToSensor));
 
     const double w = m_dmdWidth.load() - 1.0;
     const double h = m_dmdHeight.load() - 1.0;
-    const double corners[4][2] = {{0.0, 0.0}, {w, 0.0}, {0.0, h}, {w, h}};
+    const SZtPointD corners[4] = {{0.0, 0.0}, {w, 0.0}, {0.0, h}, {w, h}};
     double minX = HUGE_VAL, minY = HUGE_VAL, maxX = -HUGE_VAL, maxY = -HUGE_VAL;
-    for (const auto& c : corners) {
-        const double x = dmdToImage[0] * c[0] + dmdToImage[1] * c[1] + dmdToImage[2];
-        const double y = dmdToImage[3] * c[0] + dmdToImage[4] * c[1] + dmdToImage[5];
+    for (const SZtPointD& c : corners) {
+        const auto [x, y] = ApplyAffine(dmdToImage, c);
         minX = std::min(minX, x);
         maxX = std::max(maxX, x);
         minY = std::min(minY, y);

@@ -8,6 +8,7 @@
 #include "cztstimulationdeviceverove.h"
 #include "iztstimulationdeviceaggregator.h"
 #include "verove_log.h"
+#include "verovestatus.h"
 #include "zt/zt_devices.h"
 
 namespace {
@@ -87,7 +88,7 @@ int CZtVeroveLightPath::AssociateLight(ZT_DWORD id) {
                    L"CZtStimulationDeviceVerove::OnAssociatedLightChanged(%u): Failed to get "
                    L"logical device type or associated light set to <none> - end.",
                    id);
-        return -9;
+        return VeroveStatus::kRefused;
     }
     CZtStringW key;
     devices->LogDev_GetKey(id, &key);
@@ -548,7 +549,7 @@ int CZtVeroveLightPath::SetLineUsed(int line, int group, bool used) {
     if (!IsMultiLaser() || !IsLine(line) || group < 0 || group > kCurrent) {
         VEROVE_LOG(function, L"No launch line %d in group %d, nothing set.", line, group);
         m_device.RefreshPad();
-        return -9;
+        return VeroveStatus::kRefused;
     }
     SZtVeroveLaserLine& record = m_lines[static_cast<size_t>(line)];
     int result = 0;
@@ -559,12 +560,12 @@ int CZtVeroveLightPath::SetLineUsed(int line, int group, bool used) {
         bool current = !used;
         if (m_lightId == 0 || !devices ||
             devices->MultiLaser_GetLineUsed(m_lightId, line, &current) != 0) {
-            result = -9;
+            result = VeroveStatus::kRefused;
         } else if (current != used) {
             const int answer = devices->MultiLaser_SetLineUsed(m_lightId, line, used);
             LogIfRefused(function, line, answer);
             if (answer < 0) {
-                result = -9;
+                result = VeroveStatus::kRefused;
             }
         }
         if (result == 0) {
@@ -813,7 +814,7 @@ int CZtVeroveLightPath::SetShuttersOpen(bool open) {
         const int answer = devices->Shutter_SetState(id, open, 0, true);
         if (answer < 0) {
             VEROVE_LOG(function, L"Shutter %u refused, result %d", id, answer);
-            result = -9;
+            result = VeroveStatus::kRefused;
         }
     }
     m_device.RefreshPad();

@@ -55,7 +55,8 @@ public:
     CZtVeroveLightPath& operator=(const CZtVeroveLightPath&) = delete;
 
     // ---- Association ----
-    // 0; -9 when id is 0 or names no light or launch (the association is cleared then).
+    // 0; VeroveStatus::kRefused when id is 0 or names no light or launch (the association is
+    // cleared then).
     int AssociateLight(ZT_DWORD id);
     void AssociateShutters(const std::vector<CZtStringW>& keys);
     void SelectSwitcher(ZT_DWORD outputId);
@@ -98,7 +99,8 @@ public:
     bool GetLineVisible(int line);
     bool GetLineUsed(int line, int group);
     void SetLinePower(int line, int group, double power);
-    // 0; -9 when nothing was set: no launch, a line or group out of range, or a refusal.
+    // 0; VeroveStatus::kRefused when nothing was set: no launch, a line or group out of range, or a
+    // refusal.
     int SetLineUsed(int line, int group, bool used);
     void SetLineVisible(int line, bool visible);
     // Takes a change the device manager reports for the associated light or launch into the
@@ -112,7 +114,7 @@ public:
     void RestoreLineUsed(const std::vector<bool>& states);
     void ApplySwitcher();
     void RevertSwitcher();
-    // 0; -9 when a shutter refused.
+    // 0; VeroveStatus::kRefused when a shutter refused.
     int SetShuttersOpen(bool open);
     // True when every resolved shutter of the chain is open (also for an empty chain).
     bool AreShuttersOpen();

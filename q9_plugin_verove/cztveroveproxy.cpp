@@ -16,6 +16,7 @@
 #endif
 
 #include "verove_log.h"
+#include "verovestatus.h"
 #include "zt/zt_log.h"
 #include "zt/zt_util.h"
 
@@ -114,22 +115,22 @@ std::wstring FormatVersion(std::uint64_t version) {
                       static_cast<int>(version & 0xFFFF));
 }
 
-// -7 for a handle below 1, -6 for a missing output, -4 for a missing feature name.
+// The checks every typed access makes before it takes the handle's lock.
 int CheckCall(int handle, const wchar_t* feature) {
     if (handle < 1) {
-        return -7;
+        return VeroveStatus::kInvalidHandle;
     }
-    return feature ? 0 : -4;
+    return feature ? 0 : VeroveStatus::kInvalidArgument;
 }
 
 int CheckCall(int handle, const wchar_t* feature, const void* output) {
     if (handle < 1) {
-        return -7;
+        return VeroveStatus::kInvalidHandle;
     }
     if (!output) {
-        return -6;
+        return VeroveStatus::kNullOutput;
     }
-    return feature ? 0 : -4;
+    return feature ? 0 : VeroveStatus::kInvalidArgument;
 }
 
 // Milliseconds to wait for a simulated exposure of the given length in seconds.
@@ -147,7 +148,7 @@ int CallSdk(const char* function, const char* sdkFunction, SdkCall sdk) {
         return sdk();
     } catch (...) {
         VEROVE_LOG(function, L"Error: %hs() threw an exception", sdkFunction);
-        return -1;
+        return VeroveStatus::kFailed;
     }
 }
 
@@ -399,7 +400,7 @@ int CZtVeroveProxy::Access(CallTrace& trace, int handle, const char* sdkFunction
         if (!lock) {
             // Closed: nothing reaches the SDK or the simulated unit any more.
             VEROVE_LOG_DETAIL(trace.Function(), L"CZtVeroveProxy: handle %d is closed", handle);
-            return -1;
+            return VeroveStatus::kFailed;
         }
         if (IsSimulated(handle)) {
             sim();
@@ -411,7 +412,7 @@ int CZtVeroveProxy::Access(CallTrace& trace, int handle, const char* sdkFunction
         if (!quiet) {
             trace.SetDeviceError(code);
         }
-        return -1;
+        return VeroveStatus::kFailed;
     }
     return 0;
 }
@@ -430,7 +431,7 @@ int CZtVeroveProxy::InitialiseLibrary(bool report) {
                        L"Andor Driver Pack 3.8.30007.0 (BitFlow SDK 5.7.0.0)", report,
                        "CZtVeroveProxy")) {
         trace.SetDeviceError(-1);
-        return -1;
+        return VeroveStatus::kFailed;
     }
     if (CZtNamedReference::AddRef(L"ANDOR_ATCORE_DLL") != 1) {
         // Another component of the process has initialised the library already.
@@ -444,7 +445,7 @@ int CZtVeroveProxy::InitialiseLibrary(bool report) {
         // Give the name back, or the next attempt would take the library for initialised.
         CZtNamedReference::Release(L"ANDOR_ATCORE_DLL");
         trace.SetDeviceError(code);
-        return -1;
+        return VeroveStatus::kFailed;
     }
     ++m_libraryRefCount;
     return 0;
@@ -467,7 +468,7 @@ int CZtVeroveProxy::FinaliseLibrary() {
     const int code = CallSdk(kFunction, "AT_FinaliseLibrary", [] { return AT_FinaliseLibrary(); });
     if (code != AT_SUCCESS) {
         trace.SetDeviceError(code);
-        return -1;
+        return VeroveStatus::kFailed;
     }
     return 0;
 }
@@ -528,13 +529,13 @@ bool CZtVeroveProxy::AndorDLLCheck(bool bitflowRequired, std::int64_t minimumVer
 int CZtVeroveProxy::Open(int deviceIndex, int* handle) {
     static constexpr const char* kFunction = "CZtVeroveProxy::Open";
     if (!handle) {
-        return -6;
+        return VeroveStatus::kNullOutput;
     }
     CallTrace trace(kFunction, ZT_FormatW(L"CZtVeroveProxy::Open(%d)", deviceIndex));
     if (deviceIndex == SimulatorIndex) {
         if (!StartSimulator()) {
             trace.SetDeviceError(-1);
-            return -1;
+            return VeroveStatus::kFailed;
         }
         ForgetClosed(SimulatorIndex);
         m_simulatedHandle = SimulatorIndex;
@@ -571,16 +572,16 @@ int CZtVeroveProxy::Open(int deviceIndex, int* handle) {
         FinaliseLibrary();
     }
     if (busy) {
-        return -10;
+        return VeroveStatus::kBusy;
     }
     trace.SetDeviceError(code, L" (Could not get a valid handle)");
-    return -1;
+    return VeroveStatus::kFailed;
 }
 
 int CZtVeroveProxy::Close(int handle) {
     static constexpr const char* kFunction = "CZtVeroveProxy::Close";
     if (handle < 1) {
-        return -7;
+        return VeroveStatus::kInvalidHandle;
     }
     CallTrace trace(kFunction, L"CZtVeroveProxy::Close", true, handle);
     // From here on, calls on the handle fail instead of waiting for its lock: AT_Close and
@@ -628,7 +629,7 @@ int CZtVeroveProxy::IsVerove3(int handle, int* isVerove) {
     }
     CZtStringW type;
     if (GetString(handle, L"DeviceType", &type, true) != 0) {
-        return -1;
+        return VeroveStatus::kFailed;
     }
     *isVerove = type == L"Verove III" ? 1 : 0;
     return 0;
@@ -648,7 +649,7 @@ int CZtVeroveProxy::GetControllerFirmwareVersion(int handle, CZtStringW* text) {
 
 int CZtVeroveProxy::GetSDKVersion(CZtStringW* text) {
     if (!text) {
-        return -6;
+        return VeroveStatus::kNullOutput;
     }
     text->Empty();
     wchar_t path[ZT_MAX_PATH] = {};
@@ -662,22 +663,22 @@ int CZtVeroveProxy::GetSDKVersion(CZtStringW* text) {
 
 int CZtVeroveProxy::GetSensorSize(int handle, int* width, int* height) {
     if (handle < 1) {
-        return -7;
+        return VeroveStatus::kInvalidHandle;
     }
     if (!width || !height) {
-        return -6;
+        return VeroveStatus::kNullOutput;
     }
     int sensorWidth = 0;
     int sensorHeight = 0;
     if (GetInt32(handle, L"SensorWidth", &sensorWidth) != 0 ||
         GetInt32(handle, L"SensorHeight", &sensorHeight) != 0) {
-        return -1;
+        return VeroveStatus::kFailed;
     }
     if (sensorWidth < 1 || sensorHeight < 1) {
         VEROVE_LOG("CZtVeroveProxy::GetSensorSize",
                    L"CZtVeroveProxy::GetSensorSize failed: width=%d, height=%d", sensorWidth,
                    sensorHeight);
-        return -1;
+        return VeroveStatus::kFailed;
     }
     *width = sensorWidth;
     *height = sensorHeight;
@@ -690,12 +691,12 @@ int CZtVeroveProxy::GetImageSizeBytes(int handle, int* size) {
     }
     int bytes = 0;
     if (GetInt32(handle, L"ImageSizeBytes", &bytes) != 0) {
-        return -1;
+        return VeroveStatus::kFailed;
     }
     if (bytes <= 0) {
         VEROVE_LOG("CZtVeroveProxy::GetImageSizeBytes",
                    L"CZtVeroveProxy::GetImageSizeBytes failed: size=%d", bytes);
-        return -1;
+        return VeroveStatus::kFailed;
     }
     *size = bytes;
     return 0;
@@ -703,7 +704,7 @@ int CZtVeroveProxy::GetImageSizeBytes(int handle, int* size) {
 
 int CZtVeroveProxy::SetFeatureCallback(int handle, ZtVeroveEventCallback callback) {
     if (handle < 1) {
-        return -7;
+        return VeroveStatus::kInvalidHandle;
     }
     g_eventCallback = callback;
     if (IsSimulated(handle)) {
@@ -892,7 +893,7 @@ int CZtVeroveProxy::SetEnumString(int handle, const wchar_t* feature, const wcha
         return check;
     }
     if (!value) {
-        return -4;
+        return VeroveStatus::kInvalidArgument;
     }
     CallTrace trace("CZtVeroveProxy::SetEnumString",
                     ZT_FormatW(L"CZtVeroveProxy::SetEnumString::%s", feature), true, handle);
@@ -938,10 +939,10 @@ int CZtVeroveProxy::Command(int handle, const wchar_t* feature) {
 
 int CZtVeroveProxy::SetBuffer(int handle, unsigned char* buffer, int size) {
     if (handle < 1) {
-        return -7;
+        return VeroveStatus::kInvalidHandle;
     }
     if (!buffer) {
-        return -6;
+        return VeroveStatus::kNullOutput;
     }
     VEROVE_LOG("CZtVeroveProxy::SetBuffer", L"CZtVeroveProxy::SetBuffer(%d, %d)", handle, size);
     CallTrace trace("CZtVeroveProxy::SetBuffer", L"CZtVeroveProxy::SetBuffer", true, handle);
@@ -994,7 +995,7 @@ int CZtVeroveProxy::Expose(int handle) {
     {
         const std::shared_ptr<void> lock = LockHandle(handle);
         if (!lock) {
-            return -1;  // closed meanwhile
+            return VeroveStatus::kFailed;  // closed meanwhile
         }
         bool& exposing = m_simBool[L"IsExposing"];
         wasExposing = exposing;
@@ -1037,7 +1038,7 @@ int CZtVeroveProxy::IsExposing(int handle, bool* exposing) {
         return status;
     }
     if (!exposing) {
-        return -6;
+        return VeroveStatus::kNullOutput;
     }
     *exposing = value;
     return 0;

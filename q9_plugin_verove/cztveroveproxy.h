@@ -19,7 +19,8 @@ using ZtVeroveEventCallback = void (*)(int handle, const wchar_t* feature);
 
 // Thread-safe. One instance per process; calls on one handle are serialised by that handle's
 // lock, and no exception leaves any method. Once Close has begun on a handle, calls on it fail
-// (-1) instead of waiting: Close may wait for the SDK's threads, whose callbacks call back in.
+// (VeroveStatus::kFailed) instead of waiting: Close may wait for the SDK's threads, whose callbacks
+// call back in.
 class CZtVeroveProxy {
 public:
     // Device index that opens the simulated unit; also the handle it is opened under.

@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include "cztref.h"
 #include "cztstimulationdeviceverove.h"
 #include "cztverovepadwrapper.h"
 #include "verove_log.h"
@@ -37,17 +38,14 @@ bool MasksFitAreas(const CZtRoiObjectList& areas, const SZtRLEPicBuf& masks) {
 
 bool CZtVeroveStimulationAreas::ReadScanAreaForm(IZtGrabberProvider* grabber,
                                                  SZtScanAreaDesc* desc) {
-    IZtInterface* form = nullptr;
-    if (!grabber || grabber->GetGUIElement(L"CZtScanAreaElement", &form) != 0 || !form) {
+    IZtInterface* answer = nullptr;
+    if (!grabber || grabber->GetGUIElement(L"CZtScanAreaElement", &answer) != 0 || !answer) {
         return false;
     }
-    auto* element = static_cast<IZtScanAreaElement*>(form->QueryInterface("CZtScanAreaElement"));
-    const bool read = element && element->GetScanAreaDesc(desc) == 0;
-    if (element) {
-        element->Release();
-    }
-    form->Release();
-    return read;
+    const auto form = CZtRef<IZtInterface>::Adopt(answer);
+    const auto element = CZtRef<IZtScanAreaElement>::Adopt(
+        static_cast<IZtScanAreaElement*>(form->QueryInterface("CZtScanAreaElement")));
+    return element && element->GetScanAreaDesc(desc) == 0;
 }
 
 int CZtVeroveStimulationAreas::StimulationAreaGetCount() {

@@ -19,15 +19,6 @@ constexpr double kPi = 3.1415926535898;
 constexpr IppiDitherType kDitherTypes[] = {ippDitherNone, ippDitherStucki, ippDitherFS,
                                            ippDitherJJN, ippDitherBayer};
 
-void Multiply3(const double* a, const double* b, double* product) {
-    for (int r = 0; r < 3; ++r) {
-        for (int c = 0; c < 3; ++c) {
-            product[r * 3 + c] =
-                a[r * 3] * b[c] + a[r * 3 + 1] * b[3 + c] + a[r * 3 + 2] * b[6 + c];
-        }
-    }
-}
-
 bool IsEmptyRect(const SZtRect& rect) {
     return rect.right <= rect.left || rect.bottom <= rect.top;
 }
@@ -516,19 +507,18 @@ int CZtPattern::MapToDmd(const SZtPicBuf& camera, const SZtGrabberFormatValue* c
     const double angle = calibration->GetCameraRotation() * kPi / 180.0;
     const SZtScanAreaDesc scanArea = calibration->GetScanAreaDesc();
     const SZtRect roi = CameraRoi(*cameraFormat, calibration);
-    double chipToImage[9];
-    if (CalcTransformChipToImg(&format, angle, &scanArea, &roi, m_confocal, chipToImage) != 0) {
+    CZtMatrix3 chipToImage;
+    if (CalcTransformChipToImg(&format, angle, &scanArea, &roi, m_confocal, chipToImage.data()) !=
+        0) {
         return -9;
     }
-    const CZtMatrix3 dmdToCamera = calibration->GetMappingDMDToCam();
-    double dmdToImage[9];
-    Multiply3(chipToImage, dmdToCamera.data(), dmdToImage);
+    CZtMatrix3 dmdToImage = MultiplyMatrix3(chipToImage, calibration->GetMappingDMDToCam());
     // MapNearest writes every mirror.
     if (KeepPicture(dmd, m_width, m_height) != 0) {
         return -9;
     }
-    ToIndexCoordinates(dmdToImage);
-    MapNearest(camera, dmdToImage, dmd);
+    ToIndexCoordinates(dmdToImage.data());
+    MapNearest(camera, dmdToImage.data(), dmd);
     return 0;
 }
 
@@ -679,15 +669,17 @@ int CZtPattern::GetProjectionToCameraSpace(SZtPicBuf* picture,
     }
     SZtGrabberFormatDesc format;
     format.value = *cameraFormat;
-    double chipToImage[9];
-    double dmdToImage[9];
+    CZtMatrix3 chipToImage;
     double imageToDmd[9];
     if (CalcTransformChipToImg(&format, cameraAngleDegrees * kPi / 180.0, scanArea, nullptr,
-                               m_confocal, chipToImage) != 0) {
+                               m_confocal, chipToImage.data()) != 0) {
         return -9;
     }
-    Multiply3(chipToImage, calibrationMatrix.data(), dmdToImage);
-    if (InvertMatrix(3, dmdToImage, imageToDmd) != 0) {
+    CZtMatrix3 dmdToCamera{};
+    std::copy_n(calibrationMatrix.begin(), std::min<std::size_t>(9, calibrationMatrix.size()),
+                dmdToCamera.begin());
+    const CZtMatrix3 dmdToImage = MultiplyMatrix3(chipToImage, dmdToCamera);
+    if (InvertMatrix(3, dmdToImage.data(), imageToDmd) != 0) {
         return -9;
     }
     ToIndexCoordinates(imageToDmd);

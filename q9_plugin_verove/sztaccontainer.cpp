@@ -19,10 +19,7 @@ void _SZtACContainer::Clear() {
     m_bPictureExisted = false;
     m_uiCameraIndex = 0;
     m_iViewIndex = -1;
-    if (m_pDocument) {
-        m_pDocument->Release();
-        m_pDocument = nullptr;
-    }
+    m_pDocument.reset();
     m_strViewTitle.Empty();
     m_bDocumentCreated = false;
     m_sample.Release();

@@ -7,6 +7,7 @@
 #include <thread>
 #include <vector>
 
+#include "cztref.h"
 #include "verove_sample_analysis.h"
 #include "zt/zt_acquisition.h"
 #include "zt/zt_document.h"
@@ -37,7 +38,7 @@ struct _SZtACContainer {
     bool m_bPictureExisted = false;
     std::uint32_t m_uiCameraIndex = 0;
     std::int32_t m_iViewIndex = -1;
-    IZtDocument* m_pDocument = nullptr;  // one counted reference while set
+    CZtRef<IZtDocument> m_pDocument;
     CZtStringW m_strViewTitle;
     bool m_bDocumentCreated = false;
     CZtGrabberSample m_sample;  // the frame captured last

@@ -1,7 +1,6 @@
 // Spot detection in camera frames and the least-squares fit of the camera <-> DMD matrices.
 #include "verove_sample_analysis.h"
 
-#include <cblas.h>
 #include <lapacke.h>
 
 #include <algorithm>
@@ -774,10 +773,8 @@ int ComputeCalibrationMatrices(std::vector<SZtPointD>* dmdPoints,
         InvertMatrix(3, unrotated.data(), rotated.data()) != 0) {
         return -9;
     }
-    CZtMatrix3 toDmd{};
+    const CZtMatrix3 toDmd = MultiplyMatrix3(backward, rotated);
     CZtMatrix3 toCamera{};
-    cblas_dgemm(CblasRowMajor, CblasNoTrans, CblasNoTrans, 3, 3, 3, 1.0, backward.data(), 3,
-                rotated.data(), 3, 0.0, toDmd.data(), 3);
     if (InvertMatrix(3, toDmd.data(), toCamera.data()) != 0) {
         return -9;
     }

@@ -19,22 +19,32 @@ constexpr int kNoMemory = -3;
 // GetDisplayName answers a null name with this; the DMD-interface slots answer a null output
 // with kDmdNullOutput or kDmdFailed instead.
 constexpr int kInvalidArgument = -4;
-// The driver lacks an object it needs (pattern, owner, buffer, calibration data).
+// The driver lacks an object it needs (pattern, owner, buffer, calibration data); a calibration
+// square shown without a driver or with no mirrors.
 constexpr int kMissingPrerequisite = -6;
+// The SDK proxy: a null output pointer, the driver's kMissingPrerequisite number. The proxy
+// answers a null feature name or value string with kInvalidArgument, a device another component
+// holds (Open) with kBusy, and an SDK error, an exception or a closed handle with kFailed.
+constexpr int kNullOutput = -6;
+// The SDK proxy: a handle below 1.
+constexpr int kInvalidHandle = -7;
 // Refused by the state of the system: a galvo XY scanner (CheckGalvoConflict), "Fast Timelapse"
 // (the driver), a running illumination sequence (StimulationBegin). The driver's OpenDevice
 // answers the same galvo XY refusal with kDmdInvalidHardware.
 constexpr int kConflict = -8;
 // Refused: no such pattern or group areas, no laser line for a group, a calibration in progress,
-// an interface the caller does not offer.
+// an interface the caller does not offer; in the light path no light or launch to associate, a
+// line setting not made, a shutter that refused.
 constexpr int kRefused = -9;
-// In use: a second StimulationBegin while one runs; the driver's OpenDevice for a device that is
+// In use: a second StimulationBegin while one runs, an automatic calibration started while one is
+// registered; the driver's OpenDevice for a device that is
 // not a Verove III (Connect then logs nothing of its own: the device belongs to another holder).
 constexpr int kBusy = -10;
 // No driver (StimulationBegin, the configuration check, GetCurrentFormat) or, in the driver, no
-// calibration data.
+// calibration data; the calibration data without owner or driver; a configuration record filled
+// without a camera grabber.
 constexpr int kNoDriver = -12;
-// Nothing there: no controlling aggregator, no user patterns.
+// Nothing there: no controlling aggregator, no user patterns, no stored calibration.
 constexpr int kNone = -13;
 
 // ---- The DMD interface's slots (positive) ----

@@ -21,8 +21,6 @@ const std::wstring kPluginPath =
 
 using ConnectFn = bool (*)(bool, bool, std::uint32_t, const wchar_t*, wchar_t*, bool*);
 using QueryDMDInterfaceFn = int (*)(const wchar_t*, void**);
-using ShowConfigDialog2Fn = int (*)(void*, bool, std::uint32_t);
-using GetAssociatedDeviceInfoFn = bool (*)(std::uint32_t*, std::uint32_t*, std::uint32_t*, bool);
 
 class PluginLoading : public ::testing::Test {
 protected:
@@ -189,31 +187,6 @@ TEST_F(PluginConnect, ConnectWithoutTheSdkFailsCleanly) {
     EXPECT_STREQ(name, L"");
     EXPECT_FALSE(conflict);
     EXPECT_EQ(CZtStimulationDeviceManager::GetInstance()->GetDeviceCount(), 0);
-}
-
-TEST_F(PluginConnect, GalvoScannerRefusesTheDeviceAndReportsTheConflict) {
-    zthost::SetGalvoXYCount(1);
-    wchar_t name[ZT_MAX_PATH] = L"";
-    bool conflict = false;
-    EXPECT_FALSE(connect(true, true, 0, L"", name, &conflict));
-    EXPECT_TRUE(conflict);
-    EXPECT_EQ(CZtStimulationDeviceManager::GetInstance()->GetDeviceCount(), 0);
-    zthost::SetGalvoXYCount(0);
-}
-
-TEST_F(PluginLoading, ExportsAddressingMissingDevicesAnswerWithTheirCodes) {
-    void* out = nullptr;
-    EXPECT_EQ(Resolve<QueryDMDInterfaceFn>("QueryDMDInterface")(L"x", nullptr), -4);
-    EXPECT_EQ(Resolve<QueryDMDInterfaceFn>("QueryDMDInterface")(L"x", &out), -5);
-    EXPECT_EQ(Resolve<ShowConfigDialog2Fn>("ShowStimulationDeviceConfigDialog2")(nullptr, false, 2),
-              -13);
-    EXPECT_TRUE(
-        zthost::LogContains(L"Verove ShowStimulationDeviceConfigDialog2: device "
-                            L"CZtStimulationDeviceVerove_2 not found in stim. dev. "
-                            L"manager."));
-    std::uint32_t light = 0, switcher = 0, port = 0;
-    EXPECT_FALSE(Resolve<GetAssociatedDeviceInfoFn>("GetAssociatedDeviceInfo")(&light, &switcher,
-                                                                               &port, true));
 }
 
 }  // namespace

@@ -161,9 +161,6 @@ TEST_F(FakeAtcore, LibraryNeedsInitialisationAndCountsDevices) {
     EXPECT_TRUE(fake_atcore::IsInitialised());
     EXPECT_EQ(sdk().AT_GetInt(AT_HANDLE_SYSTEM, L"DeviceCount", &count), AT_SUCCESS);
     EXPECT_EQ(count, 1);
-    fake_atcore::SetDeviceCount(3);
-    EXPECT_EQ(sdk().AT_GetInt(AT_HANDLE_SYSTEM, L"DeviceCount", &count), AT_SUCCESS);
-    EXPECT_EQ(count, 3);
     EXPECT_EQ(sdk().AT_GetInt(AT_HANDLE_SYSTEM, L"SensorWidth", &count), AT_ERR_NOTIMPLEMENTED);
 }
 
@@ -219,46 +216,6 @@ TEST_F(FakeAtcore, UploadFrameCopiesTheQueuedBufferIntoFrameMemory) {
     EXPECT_EQ(Command(L"ClearFrameMemory"), AT_SUCCESS);
     EXPECT_EQ(Int(L"FrameMemoryCount"), 0);
     EXPECT_EQ(sdk().AT_QueueBuffer(handle, nullptr, 10), AT_ERR_NULL_QUEUE_PTR);
-}
-
-TEST_F(FakeAtcore, MemoriesFailUploadsWhenFull) {
-    fake_atcore::SetMemoryCapacity(2, 1);
-    std::vector<AT_U8> buffer;
-    SetEnum(L"PixelEncoding", L"Mono1Packed");
-    QueueFrame(buffer, 0, 0);
-    EXPECT_EQ(Command(L"UploadFrame"), AT_SUCCESS);
-    EXPECT_EQ(Command(L"UploadFrame"), AT_SUCCESS);
-    EXPECT_EQ(Command(L"UploadFrame"), AT_ERR_BUFFERFULL);
-    EXPECT_EQ(Command(L"UploadSequenceEvent"), AT_SUCCESS);
-    EXPECT_EQ(Command(L"UploadSequenceEvent"), AT_ERR_BUFFERFULL);
-    EXPECT_EQ(Int(L"FrameMemoryCount"), 2);
-    EXPECT_EQ(Int(L"SequenceEventCount"), 1);
-}
-
-TEST_F(FakeAtcore, UploadSequenceEventRecordsTheCurrentSettings) {
-    UploadTwoFrameSequence(0.25);
-    Set(L"FrameIndex", 1);
-    Set(L"FrameCount", 1);
-    Set(L"FrameCycleCount", 3);
-    SetSeconds(L"SequenceExposureTime", 0.02);
-    SetSeconds(L"SequenceGapTime", 0.5);
-    ASSERT_EQ(Command(L"UploadSequenceEvent"), AT_SUCCESS);
-    EXPECT_EQ(Int(L"SequenceEventCount"), 3);
-
-    std::vector<fake_atcore::SequenceEvent> events = fake_atcore::SequenceEvents();
-    ASSERT_EQ(events.size(), 3u);
-    EXPECT_EQ(events[0].exposureTime, 0.25);
-    EXPECT_EQ(events[2].frameIndex, 1);
-    EXPECT_EQ(events[2].frameCycleCount, 3);
-    EXPECT_EQ(events[2].exposureTime, 0.02);
-    EXPECT_EQ(events[2].gapTime, 0.5);
-
-    Set(L"FrameIndex", 1);
-    Set(L"FrameCount", 2);  // frame 2 was never uploaded
-    EXPECT_EQ(Command(L"UploadSequenceEvent"), AT_ERR_OUTOFRANGE);
-    EXPECT_EQ(Command(L"ClearSequenceMemory"), AT_SUCCESS);
-    EXPECT_EQ(Int(L"SequenceEventCount"), 0);
-    EXPECT_EQ(Int(L"FrameMemoryCount"), 2) << "frames stay";
 }
 
 TEST_F(FakeAtcore, LiveExposeShowsTheQueuedBufferUntilAbort) {
@@ -332,24 +289,6 @@ TEST_F(FakeAtcore, FrameSequenceShowsEachEventThenEnds) {
     Set(L"SequenceStartIndex", 1);
     Set(L"SequenceLoopLength", 2);  // runs past the last event
     EXPECT_EQ(Command(L"Expose"), AT_ERR_NODATA);
-}
-
-TEST_F(FakeAtcore, ExternalTriggerStartsEachEvent) {
-    UploadTwoFrameSequence(0.001);
-    SetEnum(L"OperationMode", L"FrameSequence");
-    SetEnum(L"TriggerMode", L"ExternalExpose");
-    const std::uint64_t before = fake_atcore::ShownFrame().counter;
-    ASSERT_EQ(Command(L"Expose"), AT_SUCCESS);
-    EXPECT_TRUE(Exposing());
-    EXPECT_EQ(fake_atcore::ShownFrame().counter, before) << "armed, waiting for a trigger";
-
-    fake_atcore::Trigger();
-    ASSERT_TRUE(fake_atcore::WaitForFrameCounter(before + 1, kTimeoutMs));
-    EXPECT_EQ(fake_atcore::ShownFrame().frameIndex, 0);
-    fake_atcore::Trigger();
-    ASSERT_TRUE(fake_atcore::WaitForExposureEnd(kTimeoutMs));
-    EXPECT_EQ(fake_atcore::ShownFrame().frameIndex, 1);
-    EXPECT_EQ(fake_atcore::ShownFrame().counter, before + 2);
 }
 
 TEST_F(FakeAtcore, GreyScaleImageBecomesBitPlanesAndLoopsUntilAbort) {

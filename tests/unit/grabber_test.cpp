@@ -29,48 +29,6 @@ protected:
     }
 };
 
-TEST_F(Grabber, HostHasOneOnlyOnceACameraIsSet) {
-    EXPECT_EQ(Provider(), nullptr);
-    ASSERT_EQ(zthost::SetCamera(Sensor(640, 480)), 0);
-    ASSERT_NE(Provider(), nullptr);
-    zthost::SetGrabberPresent(false);
-    EXPECT_EQ(Provider(), nullptr);
-    zthost::SetGrabberPresent(true);
-    EXPECT_NE(Provider(), nullptr);
-    zthost::ResetForTests();
-    EXPECT_EQ(Provider(), nullptr);
-    EXPECT_EQ(zthost::Camera().sensorWidth, zthost::CameraSetup{}.sensorWidth);
-}
-
-TEST_F(Grabber, CameraDescriptorAndScannerType) {
-    auto camera = Sensor(512, 512);
-    camera.grabberIndex = 2;
-    camera.name = L"Confocal scanner";
-    camera.confocal = true;
-    camera.scannerTypeIndex = 1;
-    ASSERT_EQ(zthost::SetCamera(camera), 0);
-    IZtGrabberProvider* g = Provider();
-    ASSERT_NE(g, nullptr);
-
-    int active = -1;
-    ASSERT_EQ(g->SecGrabber_GetActive(&active), 0);
-    EXPECT_EQ(active, 2);
-    SZtCameraDesc desc;
-    ASSERT_EQ(g->CameraGet_WRP(active, &desc), 0);
-    EXPECT_EQ(desc.name, L"Confocal scanner");
-    EXPECT_EQ(g->CameraGet_WRP(0, &desc), -5) << "not the active grabber";
-
-    bool confocal = false;
-    ASSERT_EQ(g->IsConfocal(&confocal), 0);
-    EXPECT_TRUE(confocal);
-    std::int32_t scanner = -1;
-    ASSERT_EQ(g->GetPropertyInt(L"ScannerTypeIndex", &scanner), 0);
-    EXPECT_EQ(scanner, 1);
-    EXPECT_EQ(g->GetPropertyInt(L"ScannerType", &scanner), -5);
-    EXPECT_EQ(g->GetPropertyInt(nullptr, &scanner), -4);
-    EXPECT_EQ(scanner, 1);
-}
-
 TEST_F(Grabber, WithoutACameraCameraQueriesFail) {
     auto camera = Sensor(640, 480);
     camera.hasCamera = false;

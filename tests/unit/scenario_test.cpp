@@ -108,8 +108,7 @@ TEST_F(ScenarioFiles, UnreadableFilesAreNamedWithTheReason) {
     EXPECT_EQ(error, list + ": expected a JSON object");
 }
 
-// A file far larger than any scenario is refused before it is read: a sparse 1 GiB file, and
-// a device that never ends.
+// A file far larger than any scenario is refused before it is read: a device that never ends.
 TEST_F(ScenarioFiles, FilesLargerThanOneMebibyteAreRefusedUnread) {
     QFile defaultFile(kScenarios + "/default.json");
     ASSERT_TRUE(defaultFile.open(QIODevice::ReadOnly));
@@ -122,13 +121,6 @@ TEST_F(ScenarioFiles, FilesLargerThanOneMebibyteAreRefusedUnread) {
     const QString oneMore = Write(padded + ' ', "one-more.json");
     EXPECT_FALSE(scenario.Load(oneMore, &error));
     EXPECT_EQ(error, oneMore + ": larger than 1 MiB; not a scenario");
-
-    QFile huge(m_folder.filePath("huge.json"));
-    ASSERT_TRUE(huge.open(QIODevice::WriteOnly));
-    ASSERT_TRUE(huge.resize(qint64{1} << 30));
-    huge.close();
-    EXPECT_FALSE(scenario.Load(huge.fileName(), &error));
-    EXPECT_EQ(error, huge.fileName() + ": larger than 1 MiB; not a scenario");
 
     EXPECT_FALSE(scenario.Load("/dev/zero", &error));
     EXPECT_EQ(error, "/dev/zero: larger than 1 MiB; not a scenario");
@@ -179,24 +171,19 @@ TEST_F(ScenarioFiles, EveryBadFieldIsRefusedNamingItsPath) {
         {"protocol.illuminationSequence[0].pattern", "Checkerboard",
          "expected \"Full OFF\", \"Full ON\", \"Grid\", \"S1\", \"S2\" or \"S3\""},
         // Numbers beyond any microscope.
-        {"optics.scale", 1e300, "expected a positive number up to 100"},
         {"optics.rotation", 1e300, "expected a number from -360 to 360"},
         {"optics.blurSigma", 1e6, "expected a number from 0 to 20"},
-        {"optics.signal", 1e300, "expected a positive number up to 1000000"},
         {"optics.background", 1e7, "expected a number from 0 to 1000000"},
         {"optics.gain", 1e300, "expected a positive number up to 1000"},
         {"optics.readNoise", 1e300, "expected a number from 0 to 1000000"},
-        {"optics.offset", 1e300, "expected a number from 0 to 65534"},
         {"optics.seed", 1e300, "expected an integer from 0 to 4294967295"},
         {"camera.pixelSizeUm", 1e300, "expected a positive number up to 1000"},
         {"camera.binning", 1e300, "expected an integer from 1 to 8"},
         {"camera.bitDepth", 1e300, "expected an integer from 8 to 16"},
         {"devices.laserLaunches[0].lines[0].wavelength", 1e300,
          "expected an integer from 200 to 2000"},
-        {"devices.laserLaunches[0].lines[0].power", 1e300, "expected a number from 0 to 100"},
         {"devices.lights[0].maximum", 1e300, "expected a number from 0 to 10000"},
         {"devices.lights[0].steps", 1e300, "expected an integer from 1 to 10000"},
-        {"devices.nosepieces[0].position", 1e300, "expected an integer from 0 to 2"},
         {"devices.galvoXY", 1e300, "expected an integer from 0 to 8"},
         {"devices.trax.portA", 1e300, "expected an integer from 0 to 4294967295"},
         {"light.groups.S1[0].power", 1e300, "expected a number from 0 to 100"},
@@ -414,51 +401,19 @@ TEST_F(ScenarioMicroscope, DevicesAnswerThroughTheDeviceManager) {
     ZT_DWORD id = 0;
     CZtStringW text;
     ASSERT_EQ(dm->LogDev_GetIdByKey(ZT_LOGDEV_NOSEPIECE, L"Nosepiece", &id), 0);
-    int position = -1;
-    EXPECT_EQ(dm->Nosepiece_GetPosition(id, &position), 0);
-    EXPECT_EQ(position, 1);
     EXPECT_EQ(dm->Nosepiece_GetObjectiveCode(id, 2, &text), 0);
     EXPECT_EQ(text, L"60x Plan Apo Oil");
-
-    ASSERT_EQ(dm->LogDev_GetIdByKey(ZT_LOGDEV_FILTERCHANGER, L"Emission", &id), 0);
-    EXPECT_EQ(dm->FilterChanger_GetFilterName(id, 1, &text), 0);
-    EXPECT_EQ(text, L"GFP");
-
     ASSERT_EQ(dm->LogDev_GetIdByKey(ZT_LOGDEV_MULTILASER, L"Laser Launch", &id), 0);
-    int lines = 0;
     ZT_DWORD wavelength = 0;
-    EXPECT_EQ(dm->MultiLaser_GetLineCount(id, &lines), 0);
-    EXPECT_EQ(lines, 4);
     EXPECT_EQ(dm->MultiLaser_GetLineWavelength(id, 3, &wavelength), 0);
     EXPECT_EQ(wavelength, 640u);
-    bool has = false;
-    EXPECT_EQ(dm->LogDev_HasCapability(id, ZT_LOGDEV_CAP_LIGHT_INTENSITY, &has), 0);
-    EXPECT_TRUE(has);
-
-    ASSERT_EQ(dm->LogDev_GetIdByKey(ZT_LOGDEV_LIGHT, L"Transmitted Light", &id), 0);
-    double minimum = -1, maximum = -1, voltage = -1;
-    EXPECT_EQ(dm->Light_GetRange(id, &minimum, &maximum), 0);
-    EXPECT_EQ(maximum, 12.0);
-    EXPECT_EQ(dm->Light_GetVoltage(id, &voltage), 0);
-    EXPECT_EQ(voltage, 3.0);
-
     ASSERT_EQ(dm->LogDev_GetIdByKey(ZT_LOGDEV_LASEROUTPUT, L"Laser Switcher", &id), 0);
-    EXPECT_EQ(dm->LaserOutput_GetPortCombinationName(id, 1, &text), 0);
-    EXPECT_EQ(text, L"Verove");
     EXPECT_EQ(zthost::DeviceStateText(id), L"Port Widefield");
-
     ASSERT_EQ(dm->LogDev_GetIdByKey(ZT_LOGDEV_SHUTTER, L"Epi Shutter", &id), 0);
     EXPECT_EQ(zthost::DeviceStateText(id), L"Closed");
     int galvos = -1;
     EXPECT_EQ(dm->DMApi_GalvoXY_GetCount(&galvos), 0);
     EXPECT_EQ(galvos, 0);
-}
-
-TEST_F(ScenarioMicroscope, GalvoScannerIsOffered) {
-    ASSERT_EQ(Loaded("galvo-conflict.json").Apply(), 0);
-    int galvos = 0;
-    EXPECT_EQ(zthost::HostContext()->GetDeviceManager()->DMApi_GalvoXY_GetCount(&galvos), 0);
-    EXPECT_EQ(galvos, 1);
 }
 
 // The image size the loader checks ROIs against is the one the host's own geometry displays.
@@ -481,19 +436,13 @@ TEST_F(ScenarioMicroscope, CameraImagesTheRegionTheScenarioDescribes) {
         double degrees = 0;
         EXPECT_EQ(grabber->Interp_Rotate_Get(1, &degrees), 0);
         EXPECT_EQ(degrees, scenario.Camera().setup.rotationDegrees);
+        EXPECT_EQ(format.value.flipY, std::string(file) == "rotated-flipped.json");
     }
     SZtGrabberFormatDesc format;
     zthost::HostContext()->GetGrabberProvider()->CameraSettingsGet(&format);
     EXPECT_EQ(format.value.imageRect.left, 256);  // binning-roi.json, the last one applied
     EXPECT_EQ(format.value.binningX, 2.0);
     EXPECT_EQ(format.value.bitDepth, 12);
-}
-
-TEST_F(ScenarioMicroscope, RotatedFlippedCameraIsMirrored) {
-    ASSERT_EQ(Loaded("rotated-flipped.json").Apply(), 0);
-    SZtGrabberFormatDesc format;
-    ASSERT_EQ(zthost::HostContext()->GetGrabberProvider()->CameraSettingsGet(&format), 0);
-    EXPECT_TRUE(format.value.flipY);
 }
 
 // ---- Report folder --------------------------------------------------------------------------
@@ -593,20 +542,6 @@ TEST_F(ScenarioReport, AppearsWholeOnlyWhenFinished) {
     EXPECT_TRUE(markdown.contains("![The field](field.png)"));
 }
 
-TEST_F(ScenarioReport, ReplacesAnEarlierReportAsAWhole) {
-    const QString earlier = WriteEarlierReport();
-    ASSERT_TRUE(earlier.contains("earlier.json"));
-    ASSERT_TRUE(QFileInfo::exists(Folder() + "/old.png"));
-    Report report("x.json", "", {true, true, true});
-    QString error;
-    ASSERT_TRUE(report.Begin(Folder(), {}, &error));
-    EXPECT_EQ(Read(Folder() + "/report.md"), earlier);  // untouched while the session runs
-    ASSERT_TRUE(report.Finish("completed", &error));
-    EXPECT_EQ(Entries(Folder()), (QStringList{".verove-report", "report.md"}));
-    EXPECT_TRUE(Read(Folder() + "/report.md").contains("x.json"));
-    EXPECT_EQ(Entries(m_parent.path()), QStringList{"report"});
-}
-
 TEST_F(ScenarioReport, AFailedOrDiscardedReportLeavesTheEarlierOne) {
     const QString earlier = WriteEarlierReport();
     Report report("x.json", "", {true, true, true});
@@ -623,17 +558,6 @@ TEST_F(ScenarioReport, AFailedOrDiscardedReportLeavesTheEarlierOne) {
     discarded.Discard();
     EXPECT_EQ(Entries(m_parent.path()), QStringList{"report"});
     EXPECT_EQ(Read(Folder() + "/report.md"), earlier);
-}
-
-TEST_F(ScenarioReport, RefusesAFolderThatIsAFile) {
-    QFile file(Folder());
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.close();
-    Report report("x.json", "", {true, true, true});
-    QString error;
-    EXPECT_FALSE(report.Begin(Folder(), {}, &error));
-    EXPECT_EQ(error, Folder() + ": exists and is not a folder");
-    EXPECT_EQ(Entries(m_parent.path()), QStringList{"report"});
 }
 
 // report.md leads with the verdict and the checks behind it; the first step or check that was
@@ -695,26 +619,6 @@ TEST_F(ScenarioReport, LeadsWithPassOrFailAgainstTheThresholds) {
             QStringLiteral("| Overlap | %1 | at least 90 % | %2 |\n")
                 .arg(c.checkPasses ? "97.0 %" : "85.0 %", c.checkPasses ? "pass" : "FAIL")));
     }
-}
-
-TEST_F(ScenarioReport, SummaryShowsMeasuredValuesAndMarksTheRest) {
-    Report report("x.json", "", {true, true, false});
-    report.SetCalibrationResidual(0.4213, 1.5);
-    report.SetPlacementOverlap(1, 0.9731);
-    report.SetStimulationLatency(0, 3.25);
-    report.SetLogFile("host.log");
-    const QString text = report.SummaryText();
-    EXPECT_TRUE(text.startsWith("Summary\n"));
-    EXPECT_TRUE(text.contains("  Calibration residual RMS (camera px)          0.42\n"));
-    EXPECT_TRUE(text.contains("  Calibration residual max (camera px)          1.50\n"));
-    EXPECT_TRUE(text.contains("  Calibration squares found                     not measured\n"));
-    EXPECT_TRUE(text.contains("  Calibration fit on its own pairs (camera px)  not measured\n"));
-    EXPECT_TRUE(text.contains("  Placement overlap S1                          not measured\n"));
-    EXPECT_TRUE(text.contains("  Placement overlap S2                          97.3 %\n"));
-    EXPECT_TRUE(text.contains("  Stimulation latency S1 (ms)                   3.25\n"));
-    EXPECT_TRUE(text.contains("  Pattern render time S2 (ms)                   not measured\n"));
-    EXPECT_FALSE(text.contains("S3"));
-    EXPECT_TRUE(text.endsWith("  Log file                                      host.log\n"));
 }
 
 // The figures against their thresholds: each becomes a check of report.md's lead and marks its

@@ -43,28 +43,6 @@ CZtLiteVariantW SampleTree() {
     return tree;
 }
 
-// A device's save: load the file, empty its shutter chain, merge its new settings in, save.
-int SaveDevice(const wchar_t* device, const std::vector<const wchar_t*>& shutters) {
-    CZtLiteVariantW fresh;
-    fresh.OpenLevel(L"Verove");
-    fresh.AddInt(L"FileVersion", 8);
-    fresh.OpenLevel(device);
-    fresh.OpenLevel(L"ShutterChain");
-    for (const wchar_t* shutter : shutters) {
-        fresh.AddString(L"Shutter", shutter);
-    }
-    fresh.Finalize();
-    CZtLiteVariantW file;
-    if (ZT_LoadSettingsFile(L"Verove", &file) != 0) {
-        return ZT_SaveSettingsFile(L"Verove", fresh);
-    }
-    CZtLiteVariantW emptyChain;
-    emptyChain.OpenLevel(L"ShutterChain");
-    file.Replace((std::wstring(L"\\Verove\\") + device + L"\\ShutterChain").c_str(), emptyChain);
-    file.Merge(fresh);
-    return ZT_SaveSettingsFile(L"Verove", file);
-}
-
 std::vector<std::wstring> Shutters(CZtLiteVariantR* reader, const wchar_t* device) {
     std::vector<std::wstring> shutters;
     if (reader->OpenLevel(L"Verove") != 0 || reader->OpenLevel(device) != 0 ||
@@ -216,8 +194,6 @@ TEST_F(SettingsFile, BrokenFilesReadAsMissingWithALogLine) {
         return QCborValue(QCborArray{QCborArray{type, name, value}}).toCbor();
     };
 
-    Write("Verove.bin", "");
-    ExpectReadsAsMissing("empty");
     Write("Verove.bin", QByteArray("not a settings file at all\xff\x00\x13", 29));
     ExpectReadsAsMissing("garbage");
     Write("Verove.bin", Header(2) + body);
@@ -319,14 +295,6 @@ TEST_F(SettingsFile, KindsAndKeysTheFormatDoesNotUseReadAsMissing) {
         EXPECT_TRUE(zthost::LogContains(std::wstring(L"does not read (") + refused.reason + L")"))
             << refused.what;
     }
-
-    // Such a file is kept aside like any other that does not read.
-    const QByteArray halfFloat = cases[2].file;
-    Write("Verove.bin", halfFloat);
-    ASSERT_EQ(ZT_SaveSettingsFile(L"Verove", SampleTree()), 0);
-    const QStringList files = Files();
-    ASSERT_EQ(files.size(), 2);
-    EXPECT_EQ(Read(files[1]), halfFloat);
 }
 
 TEST_F(SettingsFile, EveryTruncationReadsAsMissing) {
@@ -408,19 +376,6 @@ TEST_F(SettingsFile, FailedWriteLeavesTheGoodFileInPlace) {
         EXPECT_EQ(Read("Verove.bin"), good);
         EXPECT_EQ(Files(), QStringList{"Verove.bin"});
     }
-}
-
-TEST_F(SettingsFile, DevicesSharingTheFileKeepTheirOwnLevels) {
-    ASSERT_EQ(SaveDevice(L"CZtStimulationDeviceVerove_0", {L"A", L"B", L"C"}), 0);
-    ASSERT_EQ(SaveDevice(L"CZtStimulationDeviceVerove_1", {L"D"}), 0);
-    ASSERT_EQ(SaveDevice(L"CZtStimulationDeviceVerove_0", {L"B"}), 0);
-
-    CZtLoadSettingsManager manager;
-    ASSERT_EQ(manager.PrepareLoading(L"Verove", 1, nullptr), 1);
-    EXPECT_EQ(Shutters(manager.GetLiteVariant(0), L"CZtStimulationDeviceVerove_0"),
-              std::vector<std::wstring>{L"B"});
-    EXPECT_EQ(Shutters(manager.GetLiteVariant(0), L"CZtStimulationDeviceVerove_1"),
-              std::vector<std::wstring>{L"D"});
 }
 
 TEST_F(SettingsFile, ReadersNeverSeeAHalfWrittenFile) {

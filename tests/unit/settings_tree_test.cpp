@@ -34,74 +34,7 @@ std::vector<std::wstring> Strings(CZtLiteVariantR& reader) {
     return values;
 }
 
-// A device's settings as the device writes them: its own level under "Verove" with a shutter
-// chain and a pattern duration.
-CZtLiteVariantW DeviceTree(const wchar_t* device, const std::vector<const wchar_t*>& shutters,
-                           double duration) {
-    CZtLiteVariantW tree;
-    tree.OpenLevel(L"Verove");
-    tree.AddInt(L"FileVersion", 8);
-    tree.OpenLevel(device);
-    tree.OpenLevel(L"Definition");
-    tree.OpenLevel(L"Patterns");
-    tree.AddDouble(L"PatternDuration", duration);
-    tree.CloseLevel();
-    tree.OpenLevel(L"Illumination");
-    tree.OpenLevel(L"ShutterChain");
-    for (const wchar_t* shutter : shutters) {
-        tree.AddString(L"Shutter", shutter);
-    }
-    tree.Finalize();
-    return tree;
-}
-
-// The shutter chain of a device, read as the device reads it.
-std::vector<std::wstring> ShutterChain(const CZtLiteVariantW& tree, const wchar_t* device) {
-    CZtLiteVariantR reader(tree);
-    if (reader.OpenLevel(L"Verove") != 0 || reader.OpenLevel(device) != 0 ||
-        reader.OpenLevel(L"Definition") != 0 || reader.OpenLevel(L"Illumination") != 0 ||
-        reader.OpenLevel(L"ShutterChain") != 0) {
-        return {L"<missing>"};
-    }
-    return Strings(reader);
-}
-
-double PatternDuration(const CZtLiteVariantW& tree, const wchar_t* device) {
-    CZtLiteVariantR reader(tree);
-    reader.OpenLevel(L"Verove");
-    reader.OpenLevel(device);
-    reader.OpenLevel(L"Definition");
-    if (reader.OpenLevel(L"Patterns") != 0) {
-        return -1.0;
-    }
-    return reader.GetDouble(L"PatternDuration", -1.0);
-}
-
 }  // namespace
-
-TEST(SettingsTree, EveryValueTypeReadsBackAsWritten) {
-    CZtLiteVariantW tree;
-    tree.AddInt(L"IntMin", INT32_MIN);
-    tree.AddInt(L"IntMax", INT32_MAX);
-    tree.AddUInt(L"UIntMax", UINT32_MAX);
-    tree.AddDouble(L"Double", -0.125e-7);
-    tree.AddBool(L"True", true);
-    tree.AddBool(L"False", false);
-    tree.AddString(L"Text", L"Verove \u00b5m \u2192 \u6f22");
-    tree.AddString(L"Null", nullptr);
-
-    const CZtLiteVariantR reader(tree);
-    EXPECT_EQ(reader.GetInt(L"IntMin", 0), INT32_MIN);
-    EXPECT_EQ(reader.GetInt(L"IntMax", 0), INT32_MAX);
-    EXPECT_EQ(reader.GetUInt(L"UIntMax", 0), UINT32_MAX);
-    EXPECT_EQ(reader.GetDouble(L"Double", 0.0), -0.125e-7);
-    EXPECT_TRUE(reader.GetBool(L"True", false));
-    EXPECT_FALSE(reader.GetBool(L"False", true));
-    EXPECT_EQ(reader.GetString(L"Text", L""), L"Verove \u00b5m \u2192 \u6f22");
-    EXPECT_EQ(reader.GetString(L"Null", L"default"), L"");
-    EXPECT_EQ(reader.GetInt(L"Missing", -7), -7);
-    EXPECT_EQ(reader.GetString(L"Missing", nullptr), L"");
-}
 
 TEST(SettingsTree, AValueOfAnotherTypeReadsAsMissing) {
     CZtLiteVariantW tree;
@@ -223,53 +156,6 @@ TEST(SettingsTree, LevelsAndPositionsReportWhatIsMissing) {
     EXPECT_EQ(reader.GetInt(L"Later", -1), -1);
     const CZtLiteVariantR empty;
     EXPECT_EQ(empty.GetInt(L"Value", -1), -1);
-}
-
-TEST(SettingsTree, MergeKeepsOtherDevicesAndReplacesTheSavingDevicesValues) {
-    CZtLiteVariantW file = DeviceTree(L"CZtStimulationDeviceVerove_0", {L"A", L"B"}, 10.0);
-    file.Merge(DeviceTree(L"CZtStimulationDeviceVerove_1", {L"C"}, 20.0));
-    ASSERT_EQ(file.Merge(DeviceTree(L"CZtStimulationDeviceVerove_1", {L"C"}, 30.0)), 0);
-
-    EXPECT_EQ(PatternDuration(file, L"CZtStimulationDeviceVerove_0"), 10.0);
-    EXPECT_EQ(PatternDuration(file, L"CZtStimulationDeviceVerove_1"), 30.0);
-    EXPECT_EQ(ShutterChain(file, L"CZtStimulationDeviceVerove_0"),
-              (std::vector<std::wstring>{L"A", L"B"}));
-    EXPECT_EQ(ShutterChain(file, L"CZtStimulationDeviceVerove_1"),
-              (std::vector<std::wstring>{L"C"}));
-
-    CZtLiteVariantR reader(file);
-    ASSERT_EQ(reader.OpenLevel(L"Verove"), 0);
-    EXPECT_EQ(Children(reader), (std::vector<std::wstring>{
-                                    Item(EZtVariantType::Int, L"FileVersion"),
-                                    Item(EZtVariantType::Level, L"CZtStimulationDeviceVerove_0"),
-                                    Item(EZtVariantType::Level, L"CZtStimulationDeviceVerove_1")}));
-}
-
-TEST(SettingsTree, AListReplacedByAnEmptyLevelHoldsOnlyTheNewEntriesAfterMerge) {
-    const wchar_t* const device = L"CZtStimulationDeviceVerove_0";
-    CZtLiteVariantW file = DeviceTree(device, {L"A", L"B", L"C"}, 10.0);
-
-    // Without clearing, repeated entries merge by position: the old third one would stay.
-    CZtLiteVariantW unclear = file;
-    unclear.Merge(DeviceTree(device, {L"X", L"Y"}, 10.0));
-    EXPECT_EQ(ShutterChain(unclear, device), (std::vector<std::wstring>{L"X", L"Y", L"C"}));
-
-    CZtLiteVariantW emptyChain;
-    emptyChain.OpenLevel(L"ShutterChain");
-    emptyChain.CloseLevel();
-    ASSERT_EQ(file.Replace(L"\\Verove\\CZtStimulationDeviceVerove_0\\Definition\\Illumination"
-                           L"\\ShutterChain",
-                           emptyChain),
-              0);
-    EXPECT_EQ(ShutterChain(file, device), std::vector<std::wstring>{});
-    file.Merge(DeviceTree(device, {L"X", L"Y"}, 10.0));
-    EXPECT_EQ(ShutterChain(file, device), (std::vector<std::wstring>{L"X", L"Y"}));
-
-    // The last shutter removed: the chain stays as an empty level.
-    file.Replace(L"\\Verove\\CZtStimulationDeviceVerove_0\\Definition\\Illumination\\ShutterChain",
-                 emptyChain);
-    file.Merge(DeviceTree(device, {}, 10.0));
-    EXPECT_EQ(ShutterChain(file, device), std::vector<std::wstring>{});
 }
 
 TEST(SettingsTree, ReplaceSplicesTheReplacementsItemsOrFails) {
