@@ -190,26 +190,19 @@ protected:
     void TearDown() override { zthost::ResetForTests(); }
 };
 
-TEST_F(HostGuiElements, TheContainerShowsElementsAndRemembersTheirPlaces) {
+// Taking the pad out and showing it back where it stood, as active element with updates resumed,
+// is asserted through the plug-in in the PadWrapper suite; these are the refusals and the rest.
+TEST_F(HostGuiElements, TheContainerTitlesElementsAndRefusesALockedOrLooseOne) {
     CountingElement first, second;
     first.setupUi();
     second.setupUi();
     CZtTabContainer* tabs = zthost::AcquisitionControls();
     EXPECT_EQ(first.CreateUI(L"First", tabs), first.GetNativeWindow());
     second.CreateUI(L"Second", tabs);
-    EXPECT_EQ(tabs->count(), 2);
     EXPECT_EQ(tabs->GetTabTitle(&second), QStringLiteral("Caption of Second"));
     EXPECT_EQ(first.FindContainer("CZtTabContainer"), tabs);
 
     IZtLayoutManager* layout = ZT_GetLayoutManager();
-    ASSERT_EQ(tabs->RemoveElement(&first), 0);
-    EXPECT_EQ(tabs->count(), 1);
-    EXPECT_EQ(layout->ShowElementAsSaved(&first), 0);
-    EXPECT_EQ(tabs->indexOf(first.GetNativeWindow()), 0) << "back where it stood";
-    EXPECT_EQ(layout->SetActiveElement(&second), 0);
-    EXPECT_EQ(tabs->GetActiveElement(), &second);
-    EXPECT_EQ(layout->GetActiveVisibleElement(), &second);
-
     zthost::SetLayoutLocked(true);
     EXPECT_EQ(layout->SetActiveElement(&first), -8);
     zthost::SetLayoutLocked(false);
@@ -217,11 +210,6 @@ TEST_F(HostGuiElements, TheContainerShowsElementsAndRemembersTheirPlaces) {
     loose.setupUi();
     loose.CreateUI(L"Loose", nullptr);
     EXPECT_EQ(layout->ShowElementAsSaved(&loose), -4);
-
-    EXPECT_FALSE(layout->SuspendLayoutChanges(true));
-    EXPECT_FALSE(tabs->updatesEnabled());
-    EXPECT_TRUE(layout->SuspendLayoutChanges(false));
-    EXPECT_TRUE(tabs->updatesEnabled());
 
     first.DestroyUI();
     EXPECT_EQ(tabs->count(), 1);
