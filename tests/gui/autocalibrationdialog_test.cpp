@@ -170,14 +170,12 @@ TEST_F(AutocalibrationDialog, NextRunsTheCalibrationAndOkStoresWhatTheCameraSees
     EXPECT_EQ(Progress(), 100);
     EXPECT_EQ(device->GetAutocalibration().GetResult(), 0);
     EXPECT_FALSE(device->GetAutocalibration().IsRegistered());
-    EXPECT_EQ(device->GetAutocalibration().GetDmdPoints().size(), 30u);
     EXPECT_TRUE(MirrorsDark());
     EXPECT_TRUE(Button(m_dialog.get(), QStringLiteral("OK"))->isVisible());
     EXPECT_FALSE(Button(m_dialog.get(), QStringLiteral("Next"))->isVisible());
     // The page says what the fit rests on and how well it holds on its own pairs; all went well,
     // so no warning shows.
     const SZtCalibrationFit& fit = device->GetAutocalibration().GetFit();
-    EXPECT_EQ(fit.pairs, 30u);
     EXPECT_TRUE(Texts(m_dialog.get())
                     .contains(QStringLiteral("Pairs used: 30 of 30 squares found (30 asked). "
                                              "Residual of the fit on its own pairs: %1 px rms, "
@@ -270,7 +268,6 @@ TEST_F(AutocalibrationDialog, RunWithTooFewPairsEndsAtTheVerificationPageAndStor
     EXPECT_FALSE(device->GetAutocalibration().IsRegistered());
     EXPECT_TRUE(Button(m_dialog.get(), QStringLiteral("OK"))->isVisible());
     EXPECT_FALSE(Button(m_dialog.get(), QStringLiteral("Next"))->isVisible());
-    EXPECT_FALSE(zthost::LogContains(L"mapped to camera point"));
     EXPECT_TRUE(zthost::GuiEnabled());
     EXPECT_TRUE(MirrorsDark());
     EXPECT_TRUE(

@@ -3,7 +3,6 @@
 // operations, the GUI zoom and the dialog base.
 #include <gtest/gtest.h>
 
-#include <QDoubleSpinBox>
 #include <QFile>
 #include <QLabel>
 #include <QLayout>
@@ -12,7 +11,6 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
-#include <QToolButton>
 #include <cctype>
 #include <cmath>
 #include <string>
@@ -129,7 +127,9 @@ TEST(HostGuiStyleSheets, TheLoaderFillsInTheHostsColours) {
 
 // ---- Widgets ----------------------------------------------------------------------------------
 
-TEST(HostGuiLaserLine, OnlyTheUsersChangesAreReported) {
+// The user's changes reaching the device, and the single light's style, are asserted through
+// the pad in the DevicePad and PadWrapper suites.
+TEST(HostGuiLaserLine, SetValuesAreNotReportedAndTheLabelNamesTheLine) {
     CZtQLaserLine line;
     QSignalSpy power(&line, &CZtQLaserLine::powerChanged);
     QSignalSpy enabled(&line, &CZtQLaserLine::lineEnabled);
@@ -137,20 +137,7 @@ TEST(HostGuiLaserLine, OnlyTheUsersChangesAreReported) {
     line.SetPower(12.34);
     line.SetLineEnabled(true);
     EXPECT_DOUBLE_EQ(line.GetPower(), 12.3);
-    EXPECT_TRUE(line.IsLineEnabled());
-    EXPECT_EQ(power.count(), 0);
-    EXPECT_EQ(enabled.count(), 0);
-
-    auto* spinBox = line.findChild<QDoubleSpinBox*>();
-    spinBox->setValue(40.0);
-    ASSERT_EQ(power.count(), 1);
-    EXPECT_DOUBLE_EQ(power[0][0].toDouble(), 40.0);
-    QTest::mouseClick(line.findChild<QToolButton*>(), Qt::LeftButton);
-    ASSERT_EQ(enabled.count(), 1);
-    EXPECT_FALSE(enabled[0][0].toBool());
-
-    line.SetStyle(1);
-    EXPECT_FALSE(line.findChild<QToolButton*>()->isVisibleTo(&line));
+    EXPECT_EQ(power.count() + enabled.count(), 0);
     line.SetLineNumber(3);
     line.SetWavelength(561);
     EXPECT_EQ(line.findChild<QLabel*>()->text(), QStringLiteral("3: 561"));
@@ -203,26 +190,19 @@ protected:
     void TearDown() override { zthost::ResetForTests(); }
 };
 
-TEST_F(HostGuiElements, TheContainerShowsElementsAndRemembersTheirPlaces) {
+// Taking the pad out and showing it back where it stood, as active element with updates resumed,
+// is asserted through the plug-in in the PadWrapper suite; these are the refusals and the rest.
+TEST_F(HostGuiElements, TheContainerTitlesElementsAndRefusesALockedOrLooseOne) {
     CountingElement first, second;
     first.setupUi();
     second.setupUi();
     CZtTabContainer* tabs = zthost::AcquisitionControls();
     EXPECT_EQ(first.CreateUI(L"First", tabs), first.GetNativeWindow());
     second.CreateUI(L"Second", tabs);
-    EXPECT_EQ(tabs->count(), 2);
     EXPECT_EQ(tabs->GetTabTitle(&second), QStringLiteral("Caption of Second"));
     EXPECT_EQ(first.FindContainer("CZtTabContainer"), tabs);
 
     IZtLayoutManager* layout = ZT_GetLayoutManager();
-    ASSERT_EQ(tabs->RemoveElement(&first), 0);
-    EXPECT_EQ(tabs->count(), 1);
-    EXPECT_EQ(layout->ShowElementAsSaved(&first), 0);
-    EXPECT_EQ(tabs->indexOf(first.GetNativeWindow()), 0) << "back where it stood";
-    EXPECT_EQ(layout->SetActiveElement(&second), 0);
-    EXPECT_EQ(tabs->GetActiveElement(), &second);
-    EXPECT_EQ(layout->GetActiveVisibleElement(), &second);
-
     zthost::SetLayoutLocked(true);
     EXPECT_EQ(layout->SetActiveElement(&first), -8);
     zthost::SetLayoutLocked(false);
@@ -230,11 +210,6 @@ TEST_F(HostGuiElements, TheContainerShowsElementsAndRemembersTheirPlaces) {
     loose.setupUi();
     loose.CreateUI(L"Loose", nullptr);
     EXPECT_EQ(layout->ShowElementAsSaved(&loose), -4);
-
-    EXPECT_FALSE(layout->SuspendLayoutChanges(true));
-    EXPECT_FALSE(tabs->updatesEnabled());
-    EXPECT_TRUE(layout->SuspendLayoutChanges(false));
-    EXPECT_TRUE(tabs->updatesEnabled());
 
     first.DestroyUI();
     EXPECT_EQ(tabs->count(), 1);

@@ -14,6 +14,7 @@
 #include "cztqlaserlinewrapper.h"
 #include "cztveroveconfig.h"
 #include "cztverovelaserline.h"
+#include "logical_device.h"
 #include "pad_microscope.h"
 #include "widget_find.h"
 #include "zt/zt_layout.h"
@@ -176,10 +177,7 @@ TEST_F(PadWrapper, TheDeviceClearsAndAddsLineWidgets) {
 }
 
 TEST_F(PadWrapper, ASingleLightShowsItsLineWithoutEnableButtons) {
-    zthost::LogicalDeviceSetup light;
-    light.id = 41;
-    light.type = ZT_LOGDEV_LIGHT;
-    light.key = L"Lamp1";
+    zthost::LogicalDeviceSetup light = LogicalDevice(41, ZT_LOGDEV_LIGHT, L"Lamp1");
     light.capabilities = {16};
     light.lightControl = zthost::LightControl::Voltage;
     light.minimum = 0.0;

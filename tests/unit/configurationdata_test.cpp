@@ -3,9 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <functional>
 #include <limits>
 #include <random>
 #include <string>
+#include <vector>
 
 #include "cztconfigurationdata.h"
 #include "zthost/zthost.h"
@@ -115,66 +117,60 @@ TEST(ConfigurationData, ParsingToleratesBrokenText) {
     EXPECT_EQ(parts.filters[1].position, L"7");
 }
 
-TEST(ConfigurationData, RebuiltRecordWithoutRotationIsCompatible) {
-    CZtConfigurationData stored = FromString(L"#F$KTurret1$NGFP$P2#OP20#L3#CCam1");
-    EXPECT_FALSE(stored.IsRotationSet());
-    CZtConfigurationData current = Cam1Record();
-    EXPECT_EQ(current.CompareSuggestState(stored), Compatible);
-    EXPECT_EQ(stored.CompareSuggestState(current), Compatible);
-}
+struct CompareCase {
+    const char* what;
+    std::function<void(CZtConfigurationData*)> change;  // applied to the stored record
+    EZtCalibrationState expected;
+};
 
+// The stored record against the current Cam1Record: the first rule that differs decides.
 TEST(ConfigurationData, CompareSuggestStateFollowsTheRuleOrder) {
-    CZtConfigurationData current = Cam1Record();
-    CZtConfigurationData other = Cam1Record();
-    EXPECT_EQ(current.CompareSuggestState(other), Calibrated);
-
-    other.SetCameraRotation(180);
-    EXPECT_EQ(current.CompareSuggestState(other), NotCalibrated) << "only the rotation differs";
-
-    other = Cam1Record();
-    other.AddObjective(L"P40");
-    EXPECT_EQ(current.CompareSuggestState(other), Mismatch);
-    other.AddCamera(L"Cam2");
-    EXPECT_EQ(current.CompareSuggestState(other), NotCalibrated) << "camera wins over objective";
-
-    other = Cam1Record();
-    other.AddFilterChanger(L"Turret2", L"DAPI", 0);
-    EXPECT_EQ(current.CompareSuggestState(other), Mismatch);
-
-    other = Cam1Record();
-    other.AddManualZoom(2.0);
-    EXPECT_EQ(current.CompareSuggestState(other), Mismatch);
-
-    other = Cam1Record();
-    other.AddConnectionPort(4);
-    EXPECT_EQ(current.CompareSuggestState(other), Mismatch);
-    other.SetTRAXConnected(false);
-    EXPECT_EQ(current.CompareSuggestState(other), Mismatch) << "TRAX flags differ";
-
-    other = Cam1Record();
-    other.SetValid(false);
-    EXPECT_EQ(current.CompareSuggestState(other), NotCalibrated);
+    const std::vector<CompareCase> cases = {
+        {"same", [](CZtConfigurationData*) {}, Calibrated},
+        {"only the rotation", [](CZtConfigurationData* r) { r->SetCameraRotation(180); },
+         NotCalibrated},
+        {"objective", [](CZtConfigurationData* r) { r->AddObjective(L"P40"); }, Mismatch},
+        {"camera wins over objective",
+         [](CZtConfigurationData* r) {
+             r->AddObjective(L"P40");
+             r->AddCamera(L"Cam2");
+         },
+         NotCalibrated},
+        {"filter", [](CZtConfigurationData* r) { r->AddFilterChanger(L"Turret2", L"DAPI", 0); },
+         Mismatch},
+        {"zoom", [](CZtConfigurationData* r) { r->AddManualZoom(2.0); }, Mismatch},
+        {"port", [](CZtConfigurationData* r) { r->AddConnectionPort(4); }, Mismatch},
+        {"port and TRAX flag",
+         [](CZtConfigurationData* r) {
+             r->AddConnectionPort(4);
+             r->SetTRAXConnected(false);
+         },
+         Mismatch},
+        {"invalid", [](CZtConfigurationData* r) { r->SetValid(false); }, NotCalibrated},
+        {"no rotation stored",
+         [](CZtConfigurationData* r) { *r = FromString(L"#F$KTurret1$NGFP$P2#OP20#L3#CCam1"); },
+         Compatible},
+    };
+    for (const CompareCase& c : cases) {
+        SCOPED_TRACE(c.what);
+        CZtConfigurationData stored = Cam1Record();
+        c.change(&stored);
+        EXPECT_EQ(Cam1Record().CompareSuggestState(stored), c.expected);
+        EXPECT_EQ(stored.CompareSuggestState(Cam1Record()), c.expected) << "either way round";
+    }
 }
 
-TEST(ConfigurationData, EqualsIgnoresTheTraxFlagWhenPortsAgree) {
+TEST(ConfigurationData, EqualsIgnoresTheTraxFlagWhenPortsAgreeAndNeverMatchesNaN) {
     CZtConfigurationData connected = Cam1Record();
     connected.AddConnectionPort(0);
-    CZtConfigurationData disconnected = Cam1Record();
-    disconnected.AddConnectionPort(0);
+    CZtConfigurationData disconnected = connected;
     disconnected.SetTRAXConnected(false);
-    EXPECT_TRUE(connected.Equals(disconnected));
     EXPECT_EQ(connected.CompareSuggestState(disconnected), Calibrated);
-
     disconnected.AddConnectionPort(1);
     EXPECT_FALSE(connected.Equals(disconnected));
-}
 
-TEST(ConfigurationData, NaNRotationNeverEquals) {
-    CZtConfigurationData a = Cam1Record();
-    a.SetCameraRotation(std::numeric_limits<double>::quiet_NaN());
-    CZtConfigurationData b = a;
-    EXPECT_FALSE(a.Equals(b));
-    EXPECT_EQ(a.CompareSuggestState(b), NotCalibrated);
+    connected.SetCameraRotation(std::numeric_limits<double>::quiet_NaN());
+    EXPECT_EQ(connected.CompareSuggestState(CZtConfigurationData(connected)), NotCalibrated);
 }
 
 TEST(ConfigurationData, CopiesAndAssignmentCarryEveryField) {

