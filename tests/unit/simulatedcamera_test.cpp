@@ -362,6 +362,38 @@ TEST_F(SimulatedCamera, LitAreaGivesAnEvenField) {
     }
 }
 
+// The light field is kept from frame to frame: a small square after a fully lit DMD, on every blur,
+// gives the picture the square gives after itself.
+TEST_F(SimulatedCamera, NoLightOfAnEarlierFrameShowsInTheNext) {
+    zthost::CameraSetup camera;
+    camera.sensorWidth = camera.sensorHeight = 512;
+    ASSERT_EQ(zthost::SetCamera(camera), 0);
+    std::vector<std::array<int, 2>> square;
+    for (int y = 290; y < 300; ++y) {
+        for (int x = 400; x < 410; ++x) {
+            square.push_back({x, y});
+        }
+    }
+    for (const double sigma : {0.0, 1.0, 3.0}) {
+        ASSERT_EQ(zthost::SetOptics(Clean(
+                      zthost::DmdToSensor(0.6, 5.0, false, 400.0, 300.0, 256.0, 256.0), sigma)),
+                  0);
+        zthost::SetMirrorFrameSource(Lit(square));
+        const SZtPicBuf alone = Capture();
+        zthost::SetMirrorFrameSource([] {
+            return zthost::MirrorFrame{kDmdWidth, kDmdHeight,
+                                       std::vector<std::uint8_t>(kDmdWidth * kDmdHeight, 255)};
+        });
+        Capture();
+        zthost::SetMirrorFrameSource(Lit(square));
+        const SZtPicBuf after = Capture();
+        ASSERT_EQ(after.height, alone.height);
+        EXPECT_TRUE(std::equal(alone.data, alone.data + std::size_t(alone.stride) * alone.height,
+                               after.data))
+            << "sigma " << sigma;
+    }
+}
+
 TEST_F(SimulatedCamera, NoiseHasTheConfiguredMeanAndVariance) {
     zthost::OpticsSetup optics;
     optics.background = 100.0;  // photoelectrons per sensor pixel

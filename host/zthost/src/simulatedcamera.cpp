@@ -275,6 +275,9 @@ struct LightField {
     int width = 0;  // with the margins
     int height = 0;
     float* values = nullptr;  // width x height
+    // The rows [firstLit, endLit) hold all light put in; the others are 0.
+    int firstLit = 0;
+    int endLit = 0;
 
     // (fx, fy): the place in field pixels, less half a pixel, so that pixel centres are whole.
     void Deposit(double fx, double fy, float amount) {
@@ -287,6 +290,8 @@ struct LightField {
         const float ax = static_cast<float>(fx - x0);
         const float ay = static_cast<float>(fy - y0);
         float* p = values + static_cast<std::size_t>(y0) * width + x0;
+        firstLit = std::min(firstLit, y0);
+        endLit = std::max(endLit, y0 + 2);
         const float below = amount * ay;
         const float above = amount - below;
         p[0] += above - above * ax;
@@ -397,7 +402,8 @@ void BlurRows(const std::vector<float>& kernel, const Geometry& g, LightField* f
     }
     const int r = static_cast<int>(kernel.size() / 2);
     std::vector<float> out(static_cast<std::size_t>(g.width));
-    for (int y = 0; y < field->height; ++y) {
+    // Rows of 0 stay 0.
+    for (int y = field->firstLit; y < field->endLit; ++y) {
         float* row = field->values + static_cast<std::size_t>(y) * field->width + field->margin;
         std::fill(out.begin(), out.end(), 0.0f);
         for (int d = -r; d <= r; ++d) {
@@ -415,6 +421,10 @@ void BlurColumn(const std::vector<float>& kernel, const Geometry& g, const Light
                 float* out) {
     const int r = static_cast<int>(kernel.size() / 2);
     std::fill(out, out + g.width, 0.0f);
+    // Rows out of the kernel's reach of the light add 0 to 0.
+    if (y + field.margin + r < field.firstLit || y + field.margin - r >= field.endLit) {
+        return;
+    }
     for (int d = -r; d <= r; ++d) {
         const float weight = kernel[d + r];
         const float* in = field.values +
@@ -613,16 +623,34 @@ int SimulatedCamera::Render(const SZtGrabberFormatDesc& format, double angleRadi
         field.width = g.width + 2 * field.margin;
         field.height = g.height + 2 * field.margin;
         // Kept per thread from frame to frame: a fresh field of this size costs more in page
-        // faults than the whole rendering of a sparse frame.
+        // faults than the whole rendering of a sparse frame, and clearing it all more than
+        // rendering it. Only the rows the last frame lit are cleared.
         thread_local std::vector<float> values;
-        values.assign(static_cast<std::size_t>(field.width) * field.height, 0.0f);
+        thread_local int dirtyFirst = 0;
+        thread_local int dirtyEnd = 0;
+        thread_local int dirtyWidth = 0;
+        const std::size_t size = static_cast<std::size_t>(field.width) * field.height;
+        if (values.size() != size || dirtyWidth != field.width) {
+            values.assign(size, 0.0f);
+            dirtyWidth = field.width;
+        } else if (dirtyFirst < dirtyEnd) {
+            std::fill(values.begin() + static_cast<std::ptrdiff_t>(dirtyFirst) * field.width,
+                      values.begin() + static_cast<std::ptrdiff_t>(dirtyEnd) * field.width, 0.0f);
+        }
+        // Until the light is all in, any row may hold some.
+        dirtyFirst = 0;
+        dirtyEnd = field.height;
         field.values = values.data();
+        field.firstLit = field.height;
+        field.endLit = 0;
         Illuminate(mirrors, optics, g, specimen.get(), &field);
         for (const zthost::FurtherDmd& dmd : further) {
             zthost::OpticsSetup unit = optics;
             unit.dmdToSensor = dmd.dmdToSensor;
             Illuminate(Mirrors(dmd.source), unit, g, specimen.get(), &field);
         }
+        dirtyFirst = field.firstLit;
+        dirtyEnd = field.endLit;
         BlurRows(rowKernel, g, &field);
 
         SZtPicBuf out;
