@@ -71,11 +71,16 @@ void LiveView::paintEvent(QPaintEvent*) {
     painter.resetTransform();
     painter.setRenderHint(QPainter::Antialiasing);
     m_tools->Paint(&painter, ImageToWidget());
+    m_points.Paint(&painter, ImageToWidget());
 }
 
 void LiveView::mousePressEvent(QMouseEvent* event) {
+    constexpr double kReach = 8.0;  // widget pixels
     if (event->button() == Qt::LeftButton) {
-        m_tools->Press(ToImage(event->localPos()));
+        // A document's point (a calibration cross) is dragged whatever the tool.
+        if (!m_points.Press(ToImage(event->localPos()), kReach / m_zoom)) {
+            m_tools->Press(ToImage(event->localPos()));
+        }
     } else {
         m_panning = true;
         m_panFrom = event->localPos();
@@ -88,6 +93,8 @@ void LiveView::mouseMoveEvent(QMouseEvent* event) {
         m_offset += event->localPos() - m_panFrom;
         m_panFrom = event->localPos();
         m_fit = false;
+    } else if (m_points.Dragging()) {
+        m_points.Move(ToImage(event->localPos()));
     } else {
         m_tools->Move(ToImage(event->localPos()));
     }
@@ -95,7 +102,9 @@ void LiveView::mouseMoveEvent(QMouseEvent* event) {
 }
 
 void LiveView::mouseReleaseEvent(QMouseEvent* event) {
-    if (event->button() == Qt::LeftButton) {
+    if (event->button() == Qt::LeftButton && m_points.Dragging()) {
+        m_points.Release(ToImage(event->localPos()));
+    } else if (event->button() == Qt::LeftButton) {
         m_tools->Release(ToImage(event->localPos()));
     } else {
         m_panning = false;

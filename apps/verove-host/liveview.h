@@ -7,10 +7,12 @@
 #include <QWidget>
 
 #include "camerathread.h"
+#include "documentpoints.h"
 
 class RoiTools;
 
-// GUI thread only. The left button goes to the region tools; the wheel zooms about the cursor,
+// GUI thread only. The left button drags the document's points (a calibration's cross) when it
+// presses near one and goes to the region tools otherwise; the wheel zooms about the cursor,
 // the right or middle button pans.
 class LiveView : public QWidget {
     Q_OBJECT
@@ -50,6 +52,7 @@ private:
     void ZoomAbout(double factor, const QPointF& widgetPoint);
 
     RoiTools* m_tools;  // borrowed
+    DocumentPoints m_points;
     LiveFrame m_frame;
     double m_zoom = 1.0;
     QPointF m_offset;   // where the image's origin lies in the widget

@@ -208,7 +208,6 @@ TEST_F(PatternOrganizer, DraggingItemsReordersTheEntriesAndDroppedFilesAreAdded)
     DragAndDrop(List()->viewport(), QPoint(5, 5), &files, Qt::CopyAction);
     EXPECT_EQ(Names(m_organizer->WorkingCopy()),
               (std::vector<std::wstring>{L"b", L"c", L"a", L"d"}));
-    EXPECT_TRUE(zthost::LogContains(L"Dropped file: " + d.toStdWString()));
     EXPECT_EQ(zthost::MessageBoxes().size(), 1u) << "a.png was listed";
 }
 
@@ -254,8 +253,6 @@ TEST_F(PatternOrganizerDevice, FilesDroppedOnTheListArriveThroughTheModuleAndRea
         EXPECT_TRUE(zthost::DropFiles({spot.toStdWString()}));
         EXPECT_EQ(Names(organizer->WorkingCopy()), (std::vector<std::wstring>{L"spot"}));
     });
-    EXPECT_TRUE(zthost::LogContains(L"Dropped file: " + spot.toStdWString()));
-    EXPECT_FALSE(zthost::LogContains(L"Dropped file: " + elsewhere.toStdWString()));
 
     CZtStringW path;
     EXPECT_EQ(m_device->GetUserPattern(L"spot", &path), 0);
@@ -307,7 +304,6 @@ TEST_F(PatternOrganizerDevice, AFileDeletedBeforeLoadingStaysListedWithoutItsPat
     ZT_DWORD id = 0;
     ASSERT_EQ(m_device->GetPatternIdByName(L"second", &id), 0);
     EXPECT_EQ(id, 7u);
-    EXPECT_TRUE(zthost::LogContains(L"Image file " + first.toStdWString() + L" doesn't exist"));
     Choose(Ui().m_pComboPattern, QStringLiteral("second"));
     ZT_DWORD active = 0;
     ASSERT_EQ(m_device->GetActivePatternId(&active), 0);

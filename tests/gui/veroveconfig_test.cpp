@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "calibration_microscope.h"
 #include "calibration_truth.h"
 #include "cztcalibrationtreeinnerwidget.h"
 #include "cztcalibrationtreewidget.h"
@@ -26,8 +27,8 @@
 #include "fake_atcore_control.h"
 #include "plugin_host.h"
 #include "shown_mirrors.h"
-#include "verove_device.h"
 #include "verove_sample_analysis.h"
+#include "widget_find.h"
 #include "zt/zt_acquisition.h"
 #include "zt/zt_devices.h"
 #include "zt/zt_document.h"
@@ -42,18 +43,8 @@ static void InitResources() {
 
 namespace {
 
-constexpr ZT_DWORD kNosepiece = 11;
 constexpr ZT_DWORD kTurret1 = 12;
 constexpr ZT_DWORD kTurret2 = 13;
-
-QPushButton* Button(QWidget* dialog, const QString& text) {
-    for (QPushButton* button : dialog->findChildren<QPushButton*>()) {
-        if (button->text() == text) {
-            return button;
-        }
-    }
-    return nullptr;
-}
 
 // One top-level item of the tree: its title, whether it is bold, its rows with their match.
 struct SItem {
@@ -99,19 +90,16 @@ std::vector<CZtRoiObject> CalibrationPoints() {
 
 }  // namespace
 
-class VeroveConfig : public ::testing::Test {
+class VeroveConfig : public CalibrationMicroscope {
 protected:
     void SetUp() override {
         InitResources();
-        ASSERT_NO_FATAL_FAILURE(ResetPluginHost(m_dir));
-        zthost::SetSearchFolders({CZtStringW::FromUtf8(VEROVE_FAKE_SDK_DIR).Str()});
+        CalibrationMicroscope::SetUp();
     }
 
     void TearDown() override {
         m_config.reset();
-        m_device.reset();
-        VerovePluginState().hostContext = nullptr;
-        zthost::ResetForTests();
+        CalibrationMicroscope::TearDown();
     }
 
     void AddDevice(ZT_DWORD id, int type, const wchar_t* key, std::vector<std::wstring> names) {
@@ -121,19 +109,6 @@ protected:
         device.key = key;
         device.positionNames = std::move(names);
         ASSERT_EQ(zthost::AddLogicalDevice(device), 0);
-    }
-
-    void SetPosition(ZT_DWORD id, int position) {
-        zthost::LogicalDeviceSetup device;
-        ASSERT_TRUE(zthost::FindLogicalDevice(id, &device));
-        device.position = position;
-        ASSERT_EQ(zthost::UpdateLogicalDevice(device), 0);
-        ASSERT_EQ(m_device->CheckConfigurationDataAndUpdateCalibration(nullptr), 0);
-    }
-
-    CZtStimulationDeviceVerove* SetUpMicroscope(const std::array<double, 6>& truth) {
-        m_device = ConnectOnCalibrationMicroscope(truth, kNosepiece);
-        return m_device.get();
     }
 
     // Stores a calibration for the configuration the device sees now, as a calibration does.
@@ -149,8 +124,6 @@ protected:
         return m_config.get();
     }
 
-    QTemporaryDir m_dir;
-    DevicePtr m_device;
     std::unique_ptr<CZtVeroveConfig> m_config;
 };
 
@@ -261,9 +234,10 @@ TEST_F(VeroveConfig, ManualCalibrationPlayedByHandStoresTheTrueMapping) {
     EXPECT_EQ(dialog->GetAcquiredPointCount(), 6);
     EXPECT_EQ(device->GetManualCalibration().GetDmdPoints()[0].x, 100.0);
     EXPECT_EQ(device->GetManualCalibration().GetDmdPoints()[0].y, 88.0);
-    // A click the preview cannot take: off the DMD.
+    // A click the preview cannot take, off the DMD, lights nothing new.
+    const std::vector<std::uint8_t> shown = fake_atcore::ShownFrame().levels;
     dialog->OnCurrentDMDRectHasChanged(900, 10);
-    EXPECT_TRUE(zthost::LogContains(L"Invalid rectangle or no Stimulation Device pointer"));
+    EXPECT_EQ(fake_atcore::ShownFrame().levels, shown);
 
     ASSERT_TRUE(next->isEnabled());
     QTest::mouseClick(next, Qt::LeftButton);

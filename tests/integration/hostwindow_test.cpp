@@ -5,12 +5,15 @@
 
 #include <QAbstractButton>
 #include <QAction>
+#include <QApplication>
 #include <QComboBox>
 #include <QDir>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLabel>
+#include <QMouseEvent>
 #include <QProcess>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -19,7 +22,9 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <cmath>
 
+#include "documentpoints.h"
 #include "fake_atcore_control.h"
 #include "liveview.h"
 #include "mainwindow.h"
@@ -34,6 +39,35 @@
 namespace {
 
 const QString kScenarios = QStringLiteral(VEROVE_SOURCE_DIR "/apps/verove-host/scenarios/");
+
+// The visible top-level window with this title, as a user finds a dialog on the screen.
+QWidget* TopLevel(const QString& title) {
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (widget->isVisible() && widget->windowTitle() == title) {
+            return widget;
+        }
+    }
+    return nullptr;
+}
+
+QAbstractButton* ButtonIn(QWidget* window, const QString& text) {
+    for (QAbstractButton* button : window->findChildren<QAbstractButton*>()) {
+        if (button->text() == text && button->isVisible()) {
+            return button;
+        }
+    }
+    return nullptr;
+}
+
+void Trigger(QWidget* window, const QString& text) {
+    for (QAction* action : window->findChildren<QAction*>()) {
+        if (action->text().remove('&') == text) {
+            action->trigger();
+            return;
+        }
+    }
+    ADD_FAILURE() << "no menu entry " << text.toStdString();
+}
 
 class HostWindow : public ::testing::Test {
 protected:
@@ -109,6 +143,77 @@ protected:
         QTRY_VERIFY_WITH_TIMEOUT(m_window->Mirrors()->Lit(), 10000);
     }
 
+    void StopPulse() {
+        QTest::mouseClick(PadChild<QPushButton>("btn_pulse"), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(!m_window->Mirrors()->Lit(), 10000);
+    }
+
+    // Where a pulse landed against what was drawn.
+    struct Landing {
+        PlacementMap placement;
+        QPointF offset;  // centre of the lit pixels from the drawn rectangle's centre
+    };
+
+    // Draws one rectangle in S1 instead of every region, pulses it and measures, in a live frame
+    // taken during the pulse, how the lit camera pixels overlap it and where their centre lies.
+    // The pulse goes on.
+    Landing PulseOn(const QRectF& drawn) {
+        m_window->Tools()->Clear();
+        m_window->Tools()->SetGroup(0);
+        m_window->Tools()->SetTool(RoiTool::Rectangle);
+        Drag(drawn.topLeft(), drawn.bottomRight());
+        EXPECT_EQ(m_window->Tools()->Regions().size(), 1u);
+        StartPulse();
+        const LiveFrame& lit = NextFrame();
+        EXPECT_TRUE(m_window->Mirrors()->Lit()) << "the pulse still runs";
+        const SZtPicBuf& frame = lit.sample->GetPicture();
+        const QRectF region = m_window->Tools()->Regions().at(0).roi.bounds;
+        CZtRoiObjectList areas;
+        areas.Add(Scenario::RoiObject(m_window->Tools()->Regions().at(0).roi, 0, 1));
+        SZtRLEPicBuf mask;
+        ZT_RoiListToRLE(&areas, frame.width, frame.height, &mask);
+        Landing landing{MapPlacement(frame, LitThreshold(frame), mask), {}};
+        QPointF sum;
+        std::uint64_t count = 0;
+        for (std::uint32_t y = 0; y < frame.height; ++y) {
+            for (std::uint32_t x = 0; x < frame.width; ++x) {
+                const Placement at = landing.placement.pixels[std::size_t(y) * frame.width + x];
+                if (at == Placement::LitInside || at == Placement::LitOutside) {
+                    sum += QPointF(x + 0.5, y + 0.5);
+                    ++count;
+                }
+            }
+        }
+        landing.offset = count ? sum / double(count) - region.center() : QPointF(1e9, 1e9);
+        return landing;
+    }
+
+    // The pulse landed on the drawn rectangle: most of both overlap and the light is centred on
+    // it (half a pixel: a misplaced calibration shifts all of it).
+    static void ExpectOnTarget(const Landing& landing) {
+        const PlacementMap& placement = landing.placement;
+        EXPECT_GE(placement.Overlap(), 0.95)
+            << "lit inside " << placement.counts[1] << ", lit outside " << placement.counts[2]
+            << ", not lit inside " << placement.counts[3];
+        EXPECT_LT(std::hypot(landing.offset.x(), landing.offset.y()), 0.5)
+            << "light centred " << landing.offset.x() << ", " << landing.offset.y()
+            << " px off the drawn centre";
+    }
+
+    // A left-button drag on the live image with the mouse at exact (sub-pixel) positions, as a
+    // high-resolution pointer gives them.
+    void DragExactly(const QPointF& from, const QPointF& to) {
+        LiveView* view = m_window->View();
+        const QTransform toWidget = view->ImageToWidget();
+        auto send = [view](QEvent::Type type, const QPointF& at, Qt::MouseButtons buttons) {
+            QMouseEvent event(type, at, Qt::LeftButton, buttons, Qt::NoModifier);
+            QCoreApplication::sendEvent(view, &event);
+        };
+        send(QEvent::MouseButtonPress, toWidget.map(from), Qt::LeftButton);
+        send(QEvent::MouseMove, toWidget.map((from + to) / 2), Qt::LeftButton);
+        send(QEvent::MouseButtonRelease, toWidget.map(to), Qt::NoButton);
+    }
+
     QTemporaryDir m_folder;
     QString m_logPath;
     SessionOptions m_options;
@@ -131,28 +236,13 @@ TEST_F(HostWindow, ARectangleDrawnInS1IsWhereThePulseLightLandsAndClosingMidPuls
     ASSERT_FALSE(NextFrame().image.isNull());
 
     // The user's own region instead of the scenario's, inside the DMD field.
-    m_window->Tools()->Clear();
     const QRectF drawn(QPointF(300, 350), QPointF(520, 530));
-    Drag(drawn.topLeft(), drawn.bottomRight());
-    ASSERT_EQ(m_window->Tools()->Regions().size(), 1u);
-    const RoiTools::Region& region = m_window->Tools()->Regions()[0];
+    ExpectOnTarget(PulseOn(drawn));
+    const RoiTools::Region& region = m_window->Tools()->Regions().at(0);
     EXPECT_EQ(region.group, 0);
     // Mouse positions are whole widget pixels: the corners land within one image pixel.
     EXPECT_NEAR(region.roi.bounds.left(), drawn.left(), 1.0 / m_window->View()->Zoom() + 0.01);
     EXPECT_NEAR(region.roi.bounds.bottom(), drawn.bottom(), 1.0 / m_window->View()->Zoom() + 0.01);
-
-    StartPulse();
-    const LiveFrame& lit = NextFrame();
-    ASSERT_TRUE(m_window->Mirrors()->Lit()) << "the pulse still runs";
-    const SZtPicBuf& frame = lit.sample->GetPicture();
-    CZtRoiObjectList areas;
-    areas.Add(Scenario::RoiObject(region.roi, 0, 1));
-    SZtRLEPicBuf mask;
-    ZT_RoiListToRLE(&areas, frame.width, frame.height, &mask);
-    const PlacementMap placement = MapPlacement(frame, LitThreshold(frame), mask);
-    EXPECT_GE(placement.Overlap(), 0.95)
-        << "lit inside " << placement.counts[1] << ", lit outside " << placement.counts[2]
-        << ", not lit inside " << placement.counts[3];
 
     // Closing while the light is on: the mirrors go dark, the settings are saved, the device is
     // let go.
@@ -164,6 +254,146 @@ TEST_F(HostWindow, ARectangleDrawnInS1IsWhereThePulseLightLandsAndClosingMidPuls
     EXPECT_TRUE(std::all_of(shown.levels.begin(), shown.levels.end(),
                             [](std::uint8_t level) { return level == 0; }));
     EXPECT_TRUE(QFileInfo::exists(QDir(m_report->StagingPath()).filePath("settings/Verove.bin")));
+}
+
+// A rectangle of this size about the live image's centre: inside the DMD's field in every
+// scenario and camera setting used here.
+QRectF MiddleRectangle(const QSize& image) {
+    return QRectF(image.width() / 2.0 - 90, image.height() / 2.0 - 70, 180, 140);
+}
+
+// The pad's "Configure..." opens the configuration dialog beside the window, so both calibrations
+// run from it against the live camera while the image goes on.
+TEST_F(HostWindow, TheAutomaticCalibrationFromThePadsConfigurationDialogPlacesThePulse) {
+    int started = -1;
+    ASSERT_TRUE(Open("binning-roi.json", &started));
+    ASSERT_EQ(started, 0);
+    NextFrame();
+    QTest::mouseClick(PadChild<QPushButton>("m_pBtnConfigure"), Qt::LeftButton);
+    QWidget* config = TopLevel("DMD Configuration");
+    ASSERT_NE(config, nullptr);
+    QTest::mouseClick(ButtonIn(config, "Auto Calibration"), Qt::LeftButton);
+    QWidget* dialog = TopLevel("Autocalibration dialog");
+    ASSERT_NE(dialog, nullptr);
+    QSignalSpy shown(m_window->View(), &LiveView::FrameShown);
+    QTest::mouseClick(ButtonIn(dialog, "Next"), Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(ButtonIn(dialog, "OK") != nullptr, 300000);
+    EXPECT_GE(shown.count(), 2) << "the live image went on during the calibration";
+    QTest::mouseClick(ButtonIn(dialog, "OK"), Qt::LeftButton);
+    QTest::mouseClick(ButtonIn(config, "OK"), Qt::LeftButton);
+    EXPECT_TRUE(PadChild<QLabel>("m_pLabelStatus")->text().startsWith("Calibrated ["));
+
+    ExpectOnTarget(PulseOn(MiddleRectangle(NextFrame().image.size())));
+    StopPulse();
+}
+
+// The manual calibration as a user plays it in the window: a click on the DMD preview lights a
+// square, the user drags the calibration's cross on the live image onto the light and adds the
+// pair; six pairs, Next, OK.
+TEST_F(HostWindow, AManualCalibrationPlayedOnTheLiveImagePlacesThePulse) {
+    int started = -1;
+    ASSERT_TRUE(Open("binning-roi.json", &started));
+    ASSERT_EQ(started, 0);
+    NextFrame();
+    QTest::mouseClick(PadChild<QPushButton>("m_pBtnConfigure"), Qt::LeftButton);
+    QWidget* config = TopLevel("DMD Configuration");
+    ASSERT_NE(config, nullptr);
+    QTest::mouseClick(ButtonIn(config, "Manual Calibration"), Qt::LeftButton);
+    QWidget* dialog = TopLevel("Manual Calibration");
+    ASSERT_NE(dialog, nullptr);
+    QTest::mouseClick(ButtonIn(dialog, "Next"), Qt::LeftButton);
+    QWidget* preview = nullptr;
+    for (QWidget* child : dialog->findChildren<QWidget*>()) {
+        if (child->inherits("CZtDMDPreviewControl")) {
+            preview = child;
+        }
+    }
+    ASSERT_NE(preview, nullptr);
+    const QSizeF size = preview->size();
+    const std::vector<QPointF> picks = {{0.38, 0.36}, {0.64, 0.38}, {0.5, 0.5},
+                                        {0.37, 0.62}, {0.63, 0.63}, {0.45, 0.56}};
+    for (const QPointF& pick : picks) {
+        QTest::mouseClick(preview, Qt::LeftButton, {},
+                          QPoint(int(pick.x() * size.width()), int(pick.y() * size.height())));
+        QPointF spot;
+        ASSERT_TRUE(LitSpotCentre(NextFrame().sample->GetPicture(), &spot));
+        const std::vector<DocumentPoints::Point> crosses = DocumentPoints::Read();
+        ASSERT_EQ(crosses.size(), 1u) << "one cross to place";
+        DragExactly(crosses[0].position, spot);
+        ASSERT_EQ(DocumentPoints::Read().at(0).position, spot) << "the cross followed the mouse";
+        QAbstractButton* add = ButtonIn(dialog, "+");
+        ASSERT_TRUE(add && add->isEnabled());
+        QTest::mouseClick(add, Qt::LeftButton);
+    }
+    QTest::mouseClick(ButtonIn(dialog, "Next"), Qt::LeftButton);
+    QTest::mouseClick(ButtonIn(dialog, "OK"), Qt::LeftButton);
+    QTest::mouseClick(ButtonIn(config, "OK"), Qt::LeftButton);
+    EXPECT_TRUE(PadChild<QLabel>("m_pLabelStatus")->text().startsWith("Calibrated ["));
+
+    ExpectOnTarget(PulseOn(MiddleRectangle(NextFrame().image.size())));
+    StopPulse();
+}
+
+// The camera turned and mirrored from the window's menu after calibrating: the light still lands
+// where the user draws on the turned image.
+TEST_F(HostWindow, TurnsAndMirroringFromTheCameraMenuKeepThePulseInPlace) {
+    int started = -1;
+    ASSERT_TRUE(Open("binning-roi.json", &started));
+    ASSERT_EQ(started, 0);
+    ASSERT_EQ(m_window->CalibrateAutomatically(), 0);
+    for (const char* entry : {"90°", "Mirror top to bottom", "180°"}) {
+        SCOPED_TRACE(entry);
+        Trigger(m_window.get(), QString::fromUtf8(entry));
+        ExpectOnTarget(PulseOn(MiddleRectangle(NextFrame().image.size())));
+        StopPulse();
+    }
+    EXPECT_EQ(zthost::Camera().rotationDegrees, 180.0);
+    EXPECT_NE(zthost::Camera().angleParams[0], zthost::Camera().angleParams[3]) << "mirrored";
+}
+
+// "Configuration..." runs the plug-in's export: the modal dialog over the window, in which the
+// automatic calibration is left to the pad; "Pattern manager..." opens the pad's pattern manager.
+TEST_F(HostWindow, TheDeviceMenuOpensThePlugInsDialogs) {
+    int started = -1;
+    ASSERT_TRUE(Open("binning-roi.json", &started));
+    ASSERT_EQ(started, 0);
+    struct Seen {
+        bool shown = false;
+        bool autoButton = true;
+        bool hint = false;
+    };
+    auto seen = std::make_shared<Seen>();
+    QTimer::singleShot(0, [seen] {
+        QWidget* config = TopLevel("DMD Configuration");
+        if (!config) {
+            return;
+        }
+        seen->shown = config->isModal() || QApplication::activeModalWidget() == config;
+        seen->autoButton = ButtonIn(config, "Auto Calibration") != nullptr;
+        for (QLabel* label : config->findChildren<QLabel*>()) {
+            seen->hint |= label->text() ==
+                          "Use the 'Calibrate' button on the device pad to run this calibration.";
+        }
+        QTest::mouseClick(ButtonIn(config, "OK"), Qt::LeftButton);
+    });
+    Trigger(m_window.get(), "Configuration...");
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(seen->shown);
+    EXPECT_FALSE(seen->autoButton);
+    EXPECT_TRUE(seen->hint);
+    EXPECT_EQ(TopLevel("DMD Configuration"), nullptr);
+
+    auto patterns = std::make_shared<bool>(false);
+    QTimer::singleShot(0, [patterns] {
+        if (QWidget* manager = TopLevel("Pattern Manager")) {
+            *patterns = QApplication::activeModalWidget() == manager;
+            QTest::mouseClick(ButtonIn(manager, "Cancel"), Qt::LeftButton);
+        }
+    });
+    Trigger(m_window.get(), "Pattern manager...");
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(*patterns);
+    EXPECT_EQ(TopLevel("Pattern Manager"), nullptr);
 }
 
 TEST_F(HostWindow, ClosingDuringTheProtocolEndsItsStimulation) {

@@ -28,6 +28,7 @@
 #include "fake_atcore_control.h"
 #include "plugin_host.h"
 #include "stimulation_areas.h"
+#include "verove_device.h"
 #include "zt/zt_devices.h"
 #include "zt/zt_roi.h"
 #include "zt/zt_stimulation.h"
@@ -48,11 +49,6 @@ constexpr ZT_DWORD kLaunch = 21;
 constexpr ZT_DWORD kShutter = 31;
 constexpr int kWidth = 800;
 constexpr int kHeight = 600;
-
-struct ReleaseDevice {
-    void operator()(CZtStimulationDeviceVerove* device) const { device->Release(); }
-};
-using DevicePtr = std::unique_ptr<CZtStimulationDeviceVerove, ReleaseDevice>;
 
 // Areas of S1 (a rectangle centred on 150, 125) and S2 (an ellipse centred on 400, 300); S3 has
 // none.

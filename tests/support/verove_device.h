@@ -28,11 +28,13 @@ struct ReleaseDevice {
 };
 using DevicePtr = std::unique_ptr<CZtStimulationDeviceVerove, ReleaseDevice>;
 
-// The microscope a calibration works on: a nosepiece (positions "P10", "P40"), a 2048 x 2048
-// camera onto which the optics image the DMD through dmdToSensor, the mirrors the fake SDK shows;
-// and a device connected there with its optical configuration checked.
+// The microscope a calibration works on: a nosepiece (positions "P10", "P40"), a camera (2048 x
+// 2048 unless given) onto which the optics image the DMD through dmdToSensor, the mirrors the fake
+// SDK shows; and a device (the simulated unit's when asked) connected there with its optical
+// configuration checked.
 inline DevicePtr ConnectOnCalibrationMicroscope(const std::array<double, 6>& dmdToSensor,
-                                                ZT_DWORD nosepieceId) {
+                                                ZT_DWORD nosepieceId, bool simulated = false,
+                                                int sensorWidth = 2048, int sensorHeight = 2048) {
     zthost::LogicalDeviceSetup nosepiece;
     nosepiece.id = nosepieceId;
     nosepiece.type = ZT_LOGDEV_NOSEPIECE;
@@ -41,15 +43,17 @@ inline DevicePtr ConnectOnCalibrationMicroscope(const std::array<double, 6>& dmd
     EXPECT_EQ(zthost::AddLogicalDevice(nosepiece), 0);
     zthost::CameraSetup camera;
     camera.name = L"Cam1";
-    camera.sensorWidth = 2048;
-    camera.sensorHeight = 2048;
+    camera.sensorWidth = sensorWidth;
+    camera.sensorHeight = sensorHeight;
     EXPECT_EQ(zthost::SetCamera(camera), 0);
     zthost::OpticsSetup optics;
     optics.dmdToSensor = dmdToSensor;
     EXPECT_EQ(zthost::SetOptics(optics), 0);
     zthost::SetMirrorFrameSource(ShownMirrors);
-    DevicePtr device(new CZtStimulationDeviceVerove());
-    device->SetUniqueName(L"CZtStimulationDeviceVerove_0");
+    DevicePtr device(simulated ? new CZtStimulationDeviceVeroveSim()
+                               : new CZtStimulationDeviceVerove());
+    device->SetUniqueName(simulated ? L"CZtStimulationDeviceVeroveSim_0"
+                                    : L"CZtStimulationDeviceVerove_0");
     EXPECT_TRUE(device->Connect(true, 0, 0));
     EXPECT_EQ(device->CheckConfigurationDataAndUpdateCalibration(nullptr), 0);
     return device;

@@ -1,168 +1,60 @@
 // Gathering the live optical configuration from the host's logical devices and the active camera.
 #include <gtest/gtest.h>
 
-#include <map>
+#include <functional>
+#include <optional>
 #include <vector>
 
 #include "cztconfigurationdata.h"
-#include "dmapi_stub.h"
 #include "fake_grabber_provider.h"
+#include "logical_device.h"
 #include "zt/zt_devices.h"
+#include "zthost/microscope.h"
+#include "zthost/zthost.h"
 
 namespace {
 
-// A device manager whose logical devices are plain records; unknown ids answer -5.
-class FakeDeviceManager : public DMApiStub {
-public:
-    struct Device {
-        int type = 0;
-        bool visible = true;
-        bool active = true;
-        std::wstring key{};
-        int position = 0;
-        std::vector<std::wstring> names{};  // objective codes or filter names by position
-        std::vector<bool> linesUsed{};
-        bool manualZoom = false;
-        double zoom = 0.0;
-    };
-
-    int LogDev_GetCount(int* count) override {
-        *count = static_cast<int>(devices.size());
-        return 0;
-    }
-    int LogDev_GetId(int index, ZT_DWORD* id) override { return -5; }
-    int LogDev_GetType(ZT_DWORD id, int* type) override {
-        return With(id, [&](Device& d) { *type = d.type; });
-    }
-    int LogDev_GetVisible(ZT_DWORD id, bool* visible) override {
-        return With(id, [&](Device& d) { *visible = d.visible; });
-    }
-    int LogDev_GetActive(ZT_DWORD id, bool* active) override {
-        return With(id, [&](Device& d) { *active = d.active; });
-    }
-    int LogDev_GetKey(ZT_DWORD id, CZtStringW* key) override {
-        return With(id, [&](Device& d) { *key = d.key; });
-    }
-    int LogDev_HasCapability(ZT_DWORD, ZT_DWORD, bool* has) override {
-        *has = false;
-        return 0;
-    }
-    int LogDev_GetPhysicalId(ZT_DWORD id, ZT_DWORD* physicalId) override { return -5; }
-    int Nosepiece_GetPosition(ZT_DWORD id, int* position) override {
-        return Typed(id, ZT_LOGDEV_NOSEPIECE, [&](Device& d) { *position = d.position; });
-    }
-    int Nosepiece_GetObjectiveCode(ZT_DWORD id, int position, CZtStringW* code) override {
-        return Named(id, ZT_LOGDEV_NOSEPIECE, position, code);
-    }
-    int FilterChanger_GetPosition(ZT_DWORD id, int* position) override {
-        return Typed(id, ZT_LOGDEV_FILTERCHANGER, [&](Device& d) { *position = d.position; });
-    }
-    int FilterChanger_GetKey(ZT_DWORD id, CZtStringW* key) override {
-        return Typed(id, ZT_LOGDEV_FILTERCHANGER, [&](Device& d) { *key = d.key; });
-    }
-    int FilterChanger_GetFilterName(ZT_DWORD id, int position, CZtStringW* name) override {
-        return Named(id, ZT_LOGDEV_FILTERCHANGER, position, name);
-    }
-    int Light_GetKey(ZT_DWORD id, CZtStringW* key) override {
-        return Typed(id, ZT_LOGDEV_LIGHT, [&](Device& d) { *key = d.key; });
-    }
-    int Microscope_GetKey(ZT_DWORD id, CZtStringW* key) override {
-        return Typed(id, ZT_LOGDEV_MICROSCOPE, [&](Device& d) { *key = d.key; });
-    }
-    int MultiLaser_GetKey(ZT_DWORD id, CZtStringW* key) override {
-        return Typed(id, ZT_LOGDEV_MULTILASER, [&](Device& d) { *key = d.key; });
-    }
-    int MultiLaser_GetLineCount(ZT_DWORD id, int* count) override {
-        return Typed(id, ZT_LOGDEV_MULTILASER,
-                     [&](Device& d) { *count = static_cast<int>(d.linesUsed.size()); });
-    }
-    int MultiLaser_GetLineUsed(ZT_DWORD id, int line, bool* used) override {
-        auto it = devices.find(id);
-        if (it == devices.end() || line < 0 || line >= int(it->second.linesUsed.size())) {
-            return -7;
-        }
-        *used = it->second.linesUsed[line];
-        return 0;
-    }
-    int Zoom_GetManual(ZT_DWORD id, bool* manual) override {
-        return Typed(id, ZT_LOGDEV_ZOOM, [&](Device& d) { *manual = d.manualZoom; });
-    }
-    int Zoom_GetZoom(ZT_DWORD id, double* zoom) override {
-        return Typed(id, ZT_LOGDEV_ZOOM, [&](Device& d) { *zoom = d.zoom; });
-    }
-    int DMApi_GalvoXY_GetCount(int* count) override {
-        *count = 0;
-        return 0;
-    }
-    std::map<ZT_DWORD, Device> devices;
-
-private:
-    template <typename F>
-    int With(ZT_DWORD id, F f) {
-        auto it = devices.find(id);
-        if (it == devices.end()) {
-            return -5;
-        }
-        f(it->second);
-        return 0;
-    }
-    template <typename F>
-    int Typed(ZT_DWORD id, int type, F f) {
-        auto it = devices.find(id);
-        if (it == devices.end()) {
-            return -5;
-        }
-        if (it->second.type != type) {
-            return -6;
-        }
-        f(it->second);
-        return 0;
-    }
-    int Named(ZT_DWORD id, int type, int position, CZtStringW* name) {
-        auto it = devices.find(id);
-        if (it == devices.end()) {
-            return -5;
-        }
-        if (it->second.type != type) {
-            return -6;
-        }
-        if (position < 0 || position >= int(it->second.names.size())) {
-            return -7;
-        }
-        *name = it->second.names[position];
-        return 0;
-    }
-};
-
+// The host's device manager with a stand of every type the walk reads, and a confocal-capable
+// grabber; ids 1 to 7 are the devices the walk is given.
 class FillConfiguration : public ::testing::Test {
 protected:
     void SetUp() override {
-        using Device = FakeDeviceManager::Device;
-        auto& d = m_devices.devices;
-        d[1] = Device{.type = ZT_LOGDEV_NOSEPIECE, .position = 1, .names = {L"P10", L"P20"}};
-        d[2] = Device{.type = ZT_LOGDEV_FILTERCHANGER,
-                      .key = L"Turret1",
-                      .position = 2,
-                      .names = {L"DAPI", L"RFP", L"GFP"}};
-        d[3] = Device{.type = ZT_LOGDEV_LIGHT, .key = L"LED"};
-        d[4] = Device{.type = ZT_LOGDEV_MICROSCOPE, .key = L"Stand"};
-        d[5] = Device{
-            .type = ZT_LOGDEV_MULTILASER, .key = L"Launch", .linesUsed = {true, false, true, true}};
-        d[6] = Device{.type = ZT_LOGDEV_ZOOM, .manualZoom = true, .zoom = 1.5};
-        d[7] = Device{.type = ZT_LOGDEV_SHUTTER, .key = L"Shutter"};
-        for (const auto& [id, device] : m_devices.devices) {
-            m_ids.push_back(id);
+        zthost::ResetForTests();
+        auto nosepiece = LogicalDevice(1, ZT_LOGDEV_NOSEPIECE, L"Nosepiece");
+        nosepiece.position = 1;
+        nosepiece.positionNames = {L"P10", L"P20"};
+        auto turret = LogicalDevice(2, ZT_LOGDEV_FILTERCHANGER, L"Turret1");
+        turret.position = 2;
+        turret.positionNames = {L"DAPI", L"RFP", L"GFP"};
+        auto launch = LogicalDevice(5, ZT_LOGDEV_MULTILASER, L"Launch");
+        launch.lines = {{405, 0.0, true}, {488, 0.0, false}, {561, 0.0, true}, {640, 0.0, true}};
+        auto zoom = LogicalDevice(6, ZT_LOGDEV_ZOOM, L"Zoom");
+        zoom.manualZoom = true;
+        zoom.zoom = 1.5;
+        for (const zthost::LogicalDeviceSetup& device :
+             {nosepiece, turret, LogicalDevice(3, ZT_LOGDEV_LIGHT, L"LED"),
+              LogicalDevice(4, ZT_LOGDEV_MICROSCOPE, L"Stand"), launch, zoom,
+              LogicalDevice(7, ZT_LOGDEV_SHUTTER, L"Shutter")}) {
+            ASSERT_EQ(zthost::AddLogicalDevice(device), 0);
         }
+        m_ids = {1, 2, 3, 4, 5, 6, 7};
         m_grabber.cameraName = L"Cam3";
         m_grabber.rotation = 450;
     }
+    void TearDown() override { zthost::ResetForTests(); }
 
-    int Fill(CZtConfigurationData* record, std::optional<bool> trax = std::nullopt) {
-        return FillConfigurationData(&m_devices, &m_grabber, m_ids.data(),
-                                     static_cast<int>(m_ids.size()), record, trax);
+    void Change(ZT_DWORD id, const std::function<void(zthost::LogicalDeviceSetup*)>& change) {
+        zthost::LogicalDeviceSetup device;
+        ASSERT_TRUE(zthost::FindLogicalDevice(id, &device));
+        change(&device);
+        ASSERT_EQ(zthost::UpdateLogicalDevice(device), 0);
     }
 
-    FakeDeviceManager m_devices;
+    int Fill(CZtConfigurationData* record, std::optional<bool> trax = std::nullopt) {
+        return FillConfigurationData(zthost::HostContext()->GetDeviceManager(), &m_grabber,
+                                     m_ids.data(), static_cast<int>(m_ids.size()), record, trax);
+    }
+
     FakeGrabberProvider m_grabber;
     std::vector<ZT_DWORD> m_ids;
 };
@@ -181,27 +73,23 @@ TEST_F(FillConfiguration, GathersEveryVisibleActiveDeviceAndTheCamera) {
 }
 
 TEST_F(FillConfiguration, HiddenInactiveAndFailingDevicesAreLeftOut) {
-    m_devices.devices[1].visible = false;
-    m_devices.devices[2].active = false;
-    m_devices.devices[6].manualZoom = false;
-    m_devices.devices[3].type = 99;
+    Change(1, [](zthost::LogicalDeviceSetup* d) { d->visible = false; });
+    Change(2, [](zthost::LogicalDeviceSetup* d) { d->active = false; });
+    Change(6, [](zthost::LogicalDeviceSetup* d) { d->manualZoom = false; });
+    Change(3, [](zthost::LogicalDeviceSetup* d) { d->type = 99; });
     m_ids.push_back(42);  // no such device
     CZtConfigurationData record;
     ASSERT_EQ(Fill(&record), 0);
     EXPECT_EQ(record.GetConfigurationString(), L"#F#O#R90.000000#CCam3");
     EXPECT_TRUE(record.GetLights().empty());
     EXPECT_FALSE(record.IsTRAXConnected()) << "no driver, no TRAX flag";
-
-    m_devices.devices[2].active = true;
-    m_devices.devices[2].position = 7;  // no filter at that position
-    CZtConfigurationData again;
-    ASSERT_EQ(Fill(&again), 0);
-    EXPECT_TRUE(again.GetFilterChangers().empty());
 }
 
 TEST_F(FillConfiguration, LaserLinesBeyond32WrapIntoTheMask) {
-    m_devices.devices[5].linesUsed.assign(34, false);
-    m_devices.devices[5].linesUsed[33] = true;
+    Change(5, [](zthost::LogicalDeviceSetup* d) {
+        d->lines.assign(34, {488, 0.0, false});
+        d->lines[33].used = true;
+    });
     CZtConfigurationData record;
     ASSERT_EQ(Fill(&record), 0);
     EXPECT_EQ(record.GetMultilasers().begin()->usedLineMask, 0b10u);
@@ -237,10 +125,12 @@ TEST_F(FillConfiguration, CameraAndRotationFallBackWhenTheGrabberCannotTell) {
 
 TEST_F(FillConfiguration, MissingIdsOrGrabberAreRefused) {
     CZtConfigurationData record;
-    EXPECT_EQ(FillConfigurationData(&m_devices, &m_grabber, nullptr, 0, &record, true), -4);
+    EXPECT_EQ(FillConfigurationData(zthost::HostContext()->GetDeviceManager(), &m_grabber, nullptr,
+                                    0, &record, true),
+              -4);
     EXPECT_FALSE(record.IsValid());
-    EXPECT_EQ(FillConfigurationData(&m_devices, nullptr, m_ids.data(),
-                                    static_cast<int>(m_ids.size()), &record, true),
+    EXPECT_EQ(FillConfigurationData(zthost::HostContext()->GetDeviceManager(), nullptr,
+                                    m_ids.data(), static_cast<int>(m_ids.size()), &record, true),
               -12);
     EXPECT_EQ(record.GetObjective(), L"P20") << "the devices were gathered before";
     EXPECT_EQ(record.GetCamera(), L"");

@@ -367,30 +367,7 @@ TEST_F(HostDocuments, RoisAreAddedNumberedAndClearedAsOneAction) {
     EXPECT_EQ(documents[0].rois.GetCount(), 1);
 }
 
-// ---- Settings, GUI, focus, objective -----------------------------------------------------------
-
-TEST_F(HostDocuments, ViewSettingsGuiAndFocusAreTheHostsState) {
-    zthost::SetMeasurementRoisShown(false);
-    ASSERT_EQ(ZT_ShowMeasurementRois(), 0);
-    EXPECT_TRUE(zthost::MeasurementRoisShown());
-    EXPECT_TRUE(ZT_GetRoiLabels());
-    ZT_SetRoiLabels(false);
-    EXPECT_FALSE(ZT_GetRoiLabels());
-
-    EXPECT_TRUE(zthost::GuiEnabled());
-    Q9_EnableGUI(false);
-    EXPECT_FALSE(zthost::GuiEnabled());
-    Q9_EnableGUI(true);
-    EXPECT_TRUE(zthost::GuiEnabled());
-
-    EXPECT_TRUE(ZT_HasZStage());
-    ASSERT_EQ(ZT_ShowFocusSetup(), 0);
-    EXPECT_EQ(zthost::FocusSetupCount(), 1);
-    zthost::SetZStagePresent(false);
-    EXPECT_FALSE(ZT_HasZStage());
-    EXPECT_EQ(ZT_ShowFocusSetup(), -12);
-    EXPECT_EQ(zthost::FocusSetupCount(), 1);
-}
+// ---- Objective -----------------------------------------------------------------------------
 
 TEST_F(HostDocuments, SelectedObjectiveComesFromTheNosepieceAndTheDatabase) {
     SZtObjective objective;

@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "logical_device.h"
 #include "module_stub.h"
 #include "zt/zt_devices.h"
 #include "zt/zt_layout.h"
@@ -77,11 +78,11 @@ class LightPathDevices : public ::testing::Test {
 protected:
     void SetUp() override {
         zthost::ResetForTests();
-        zthost::LogicalDeviceSetup launch = Setup(kLaunch, ZT_LOGDEV_MULTILASER, L"Launch");
+        zthost::LogicalDeviceSetup launch = LogicalDevice(kLaunch, ZT_LOGDEV_MULTILASER, L"Launch");
         launch.physicalId = kLaunchUnit;
         launch.lines = {{405, 20.0, true}, {488, 0.0, false}, {561, 75.5, true}};
         launch.capabilities = {ZT_LOGDEV_CAP_LIGHT_INTENSITY};
-        zthost::LogicalDeviceSetup lamp = Setup(kLamp, ZT_LOGDEV_LIGHT, L"Lamp");
+        zthost::LogicalDeviceSetup lamp = LogicalDevice(kLamp, ZT_LOGDEV_LIGHT, L"Lamp");
         lamp.physicalId = kLampUnit;
         lamp.lightControl = LightControl::Voltage;
         lamp.minimum = 0.0;
@@ -89,19 +90,21 @@ protected:
         lamp.stepCount = 11;
         lamp.value = 2.0;
         lamp.capabilities = {ZT_LOGDEV_CAP_LIGHT_ONOFF};
-        zthost::LogicalDeviceSetup iris = Setup(kIrisLight, ZT_LOGDEV_LIGHT, L"Iris");
+        zthost::LogicalDeviceSetup iris = LogicalDevice(kIrisLight, ZT_LOGDEV_LIGHT, L"Iris");
         iris.lightControl = LightControl::Iris;
         iris.minimum = 10.0;
         iris.maximum = 40.0;
         iris.stepCount = 1;
         iris.value = 40.0;
-        zthost::LogicalDeviceSetup switcher = Setup(kSwitcher, ZT_LOGDEV_LASEROUTPUT, L"Output");
+        zthost::LogicalDeviceSetup switcher =
+            LogicalDevice(kSwitcher, ZT_LOGDEV_LASEROUTPUT, L"Output");
         switcher.positionNames = {L"Left", L"Right", L"Both"};
         switcher.capabilities = {ZT_LOGDEV_CAP_LASEROUTPUT_FIXED};
-        zthost::LogicalDeviceSetup shutter = Setup(kShutter, ZT_LOGDEV_SHUTTER, L"LaunchShutter");
+        zthost::LogicalDeviceSetup shutter =
+            LogicalDevice(kShutter, ZT_LOGDEV_SHUTTER, L"LaunchShutter");
         shutter.physicalId = kLaunchUnit;
         for (const auto& device : {launch, lamp, iris, switcher, shutter,
-                                   Setup(kPlainLight, ZT_LOGDEV_LIGHT, L"Launch")}) {
+                                   LogicalDevice(kPlainLight, ZT_LOGDEV_LIGHT, L"Launch")}) {
             ASSERT_EQ(zthost::AddLogicalDevice(device), 0) << device.id;
         }
         m_dm = zthost::HostContext()->GetDeviceManager();
@@ -109,14 +112,6 @@ protected:
         ASSERT_EQ(zthost::PluginManager()->RegisterModuleEvent(kDeviceChanged, &m_module, 0), 0);
     }
     void TearDown() override { zthost::ResetForTests(); }
-
-    static zthost::LogicalDeviceSetup Setup(ZT_DWORD id, int type, const wchar_t* key) {
-        zthost::LogicalDeviceSetup d;
-        d.id = id;
-        d.type = type;
-        d.key = key;
-        return d;
-    }
 
     static void Refuse(ZT_DWORD id, std::vector<DeviceCommand> commands) {
         zthost::LogicalDeviceSetup device;
@@ -140,113 +135,6 @@ protected:
     DMApi* m_dm = nullptr;
     DeviceEventModule m_module;
 };
-
-TEST_F(LightPathDevices, LaunchLinesFollowTheirSetters) {
-    int count = 0;
-    ASSERT_EQ(m_dm->MultiLaser_GetLineCount(kLaunch, &count), 0);
-    ASSERT_EQ(count, 3);
-    std::vector<ZT_DWORD> wavelengths;
-    for (int line = 0; line < count; ++line) {
-        ZT_DWORD nm = 0;
-        ASSERT_EQ(m_dm->MultiLaser_GetLineWavelength(kLaunch, line, &nm), 0);
-        wavelengths.push_back(nm);
-    }
-    EXPECT_EQ(wavelengths, (std::vector<ZT_DWORD>{405, 488, 561}));
-    EXPECT_EQ(zthost::DeviceStateText(kLaunch),
-              L"405 nm 20.0% on, 488 nm 0.0% off, 561 nm 75.5% on");
-
-    EXPECT_EQ(m_dm->MultiLaser_SetLinePower(kLaunch, 1, 42.5), 0);
-    EXPECT_EQ(m_dm->MultiLaser_SetLineUsed(kLaunch, 1, true), 0);
-    EXPECT_EQ(m_dm->MultiLaser_SetLineUsed(kLaunch, 2, false), 0);
-    EXPECT_DOUBLE_EQ(LinePower(1), 42.5);
-    EXPECT_DOUBLE_EQ(LinePower(0), 20.0) << "only the addressed line changes";
-    bool used = false;
-    ASSERT_EQ(m_dm->MultiLaser_GetLineUsed(kLaunch, 1, &used), 0);
-    EXPECT_TRUE(used);
-    EXPECT_EQ(zthost::DeviceStateText(kLaunch),
-              L"405 nm 20.0% on, 488 nm 42.5% on, 561 nm 75.5% off");
-
-    // Out of range: the line, the power, the device type. The launch keeps its state.
-    EXPECT_EQ(m_dm->MultiLaser_SetLinePower(kLaunch, 3, 10.0), -7);
-    EXPECT_EQ(m_dm->MultiLaser_SetLinePower(kLaunch, 0, 100.5), -7);
-    EXPECT_EQ(m_dm->MultiLaser_SetLinePower(kLaunch, 0, -1.0), -7);
-    EXPECT_EQ(m_dm->MultiLaser_SetLineUsed(kLaunch, -1, true), -7);
-    EXPECT_EQ(m_dm->MultiLaser_SetLinePower(kLamp, 0, 10.0), -6);
-    EXPECT_EQ(m_dm->MultiLaser_SetLinePower(99, 0, 10.0), -5);
-    ZT_DWORD nm = 7;
-    EXPECT_EQ(m_dm->MultiLaser_GetLineWavelength(kLaunch, 3, &nm), -7);
-    EXPECT_EQ(nm, 7u);
-    EXPECT_DOUBLE_EQ(LinePower(0), 20.0);
-    EXPECT_EQ(zthost::DeviceStateText(kLaunch),
-              L"405 nm 20.0% on, 488 nm 42.5% on, 561 nm 75.5% off");
-
-    // What the host shows is the device's set-up too: a test reading it back sees the change.
-    zthost::LogicalDeviceSetup launch;
-    ASSERT_TRUE(zthost::FindLogicalDevice(kLaunch, &launch));
-    EXPECT_DOUBLE_EQ(launch.lines[1].power, 42.5);
-}
-
-TEST_F(LightPathDevices, SingleLightsByVoltageOrIris) {
-    bool voltage = false;
-    bool iris = true;
-    ASSERT_EQ(m_dm->Light_IsVoltageControlled(kLamp, &voltage), 0);
-    ASSERT_EQ(m_dm->Light_IsIrisControlled(kLamp, &iris), 0);
-    EXPECT_TRUE(voltage);
-    EXPECT_FALSE(iris);
-    double minimum = -1.0;
-    double maximum = -1.0;
-    ASSERT_EQ(m_dm->Light_GetRange(kLamp, &minimum, &maximum), 0);
-    EXPECT_DOUBLE_EQ(minimum, 0.0);
-    EXPECT_DOUBLE_EQ(maximum, 5.0);
-    int steps = 0;
-    double last = 0.0;
-    double middle = 0.0;
-    ASSERT_EQ(m_dm->Light_GetStepCount(kLamp, &steps), 0);
-    ASSERT_EQ(m_dm->Light_GetStepValue(kLamp, steps - 1, &last), 0);
-    ASSERT_EQ(m_dm->Light_GetStepValue(kLamp, 5, &middle), 0);
-    EXPECT_EQ(steps, 11);
-    EXPECT_DOUBLE_EQ(last, 5.0);
-    EXPECT_DOUBLE_EQ(middle, 2.5);
-    EXPECT_EQ(m_dm->Light_GetStepValue(kLamp, 11, &last), -7);
-
-    EXPECT_EQ(m_dm->Light_SetVoltage(kLamp, 3.5), 0);
-    double value = 0.0;
-    ASSERT_EQ(m_dm->Light_GetVoltage(kLamp, &value), 0);
-    EXPECT_DOUBLE_EQ(value, 3.5);
-    EXPECT_EQ(zthost::DeviceStateText(kLamp), L"Voltage 3.50");
-    EXPECT_EQ(m_dm->Light_SetVoltage(kLamp, 5.01), -7);
-    EXPECT_EQ(m_dm->Light_SetIris(kLamp, 1.0), -6) << "a voltage light has no iris";
-    EXPECT_EQ(m_dm->Light_GetIris(kLamp, &value), -6);
-    ASSERT_EQ(m_dm->Light_GetVoltage(kLamp, &value), 0);
-    EXPECT_DOUBLE_EQ(value, 3.5);
-
-    // An iris light with a single step: that step is its maximum.
-    ASSERT_EQ(m_dm->Light_GetStepValue(kIrisLight, 0, &last), 0);
-    EXPECT_DOUBLE_EQ(last, 40.0);
-    EXPECT_EQ(m_dm->Light_SetIris(kIrisLight, 12.5), 0);
-    ASSERT_EQ(m_dm->Light_GetIris(kIrisLight, &value), 0);
-    EXPECT_DOUBLE_EQ(value, 12.5);
-    EXPECT_EQ(zthost::DeviceStateText(kIrisLight), L"Iris 12.50");
-    EXPECT_EQ(m_dm->Light_SetIris(kIrisLight, 9.0), -7);
-    EXPECT_EQ(m_dm->Light_SetVoltage(kIrisLight, 1.0), -6);
-
-    // A light that only switches has neither range nor steps.
-    EXPECT_EQ(m_dm->Light_GetRange(kPlainLight, &minimum, &maximum), -6);
-    EXPECT_EQ(m_dm->Light_GetStepCount(kPlainLight, &steps), -6);
-    ASSERT_EQ(m_dm->Light_IsVoltageControlled(kPlainLight, &voltage), 0);
-    ASSERT_EQ(m_dm->Light_IsIrisControlled(kPlainLight, &iris), 0);
-    EXPECT_FALSE(voltage || iris);
-
-    // A set-up whose light stands outside its range, or has no steps, is refused.
-    zthost::LogicalDeviceSetup bad = Setup(7, ZT_LOGDEV_LIGHT, L"Bad");
-    bad.lightControl = LightControl::Voltage;
-    bad.maximum = 5.0;
-    bad.stepCount = 0;
-    EXPECT_EQ(zthost::AddLogicalDevice(bad), -4);
-    bad.stepCount = 2;
-    bad.value = 6.0;
-    EXPECT_EQ(zthost::AddLogicalDevice(bad), -4);
-}
 
 TEST_F(LightPathDevices, LaserOutputsShuttersAndKeys) {
     int count = 0;
@@ -295,7 +183,7 @@ TEST_F(LightPathDevices, LaserOutputsShuttersAndKeys) {
     EXPECT_EQ(id, 77u);
 
     // A laser output must stand at one of its port combinations.
-    zthost::LogicalDeviceSetup output = Setup(8, ZT_LOGDEV_LASEROUTPUT, L"Empty");
+    zthost::LogicalDeviceSetup output = LogicalDevice(8, ZT_LOGDEV_LASEROUTPUT, L"Empty");
     EXPECT_EQ(zthost::AddLogicalDevice(output), -4);
 }
 
@@ -473,59 +361,6 @@ TEST_F(LightPathDevices, WaitersOnOtherThreadsAreReleased) {
     ASSERT_EQ(m_dm->MultiLaser_SetLinePower(kLaunch, 2, 5.0), ZT_DM_PENDING);
     zthost::ResetForTests();
     EXPECT_EQ(zthost::PendingCommandCount(kLaunchUnit), 0);
-}
-
-TEST_F(LightPathDevices, LightControlsLeaveTheLayoutAndReturnToTheirPlace) {
-    zthost::AddLayoutElement(kLaunch);
-    zthost::AddPhysicalLayoutElement(kLampUnit);
-    zthost::AddLayoutElement(kShutter);
-    zthost::AddLayoutElement(kSwitcher, L"LightPath");
-    IZtLayoutManager* layout = ZT_GetLayoutManager();
-    ZT_HGUIELEMENT lamp = layout->GetPhysDevGUIElement(kLampUnit);
-    ASSERT_NE(lamp, nullptr);
-    EXPECT_EQ(layout->GetLogDevGUIElement(kLamp), nullptr) << "the lamp shows as its unit";
-    EXPECT_EQ(zthost::LayoutContents(L"AcquisitionControls"),
-              (std::vector<std::wstring>{L"L1", L"P200", L"L5"}));
-
-    CZtStringW where;
-    int position = -1;
-    ASSERT_EQ(layout->GetElementPlace(lamp, &where, &position), 0);
-    EXPECT_EQ(where, L"AcquisitionControls");
-    EXPECT_EQ(position, 1);
-
-    ASSERT_EQ(layout->RemoveElement(lamp), 0);
-    EXPECT_EQ(zthost::LayoutContents(L"AcquisitionControls"),
-              (std::vector<std::wstring>{L"L1", L"L5"}));
-    EXPECT_EQ(layout->GetElementPlace(lamp, &where, &position), -5);
-    EXPECT_EQ(layout->RemoveElement(lamp), -5);
-    EXPECT_EQ(layout->GetPhysDevGUIElement(kLampUnit), lamp) << "removed, not destroyed";
-
-    zthost::SetLayoutLocked(true);
-    EXPECT_EQ(layout->InsertElement(lamp, L"AcquisitionControls", 1), -8);
-    zthost::SetLayoutLocked(false);
-    ASSERT_EQ(layout->InsertElement(lamp, L"AcquisitionControls", 1), 0);
-    EXPECT_EQ(zthost::LayoutContents(L"AcquisitionControls"),
-              (std::vector<std::wstring>{L"L1", L"P200", L"L5"}));
-    EXPECT_EQ(layout->InsertElement(lamp, L"AcquisitionControls", 0), -10);
-
-    // Locked, the element stays where it is.
-    zthost::SetLayoutLocked(true);
-    EXPECT_EQ(layout->RemoveElement(lamp), -8);
-    zthost::SetLayoutLocked(false);
-    EXPECT_EQ(zthost::LayoutContents(L"AcquisitionControls"),
-              (std::vector<std::wstring>{L"L1", L"P200", L"L5"}));
-
-    // A place beyond the end (others left meanwhile) puts it last; another layout takes it too.
-    ZT_HGUIELEMENT shutter = layout->GetLogDevGUIElement(kShutter);
-    ASSERT_EQ(layout->RemoveElement(shutter), 0);
-    ASSERT_EQ(layout->InsertElement(shutter, L"LightPath", 9), 0);
-    EXPECT_EQ(zthost::LayoutContents(L"LightPath"), (std::vector<std::wstring>{L"L4", L"L5"}));
-
-    SZtGUIElement* stranger = reinterpret_cast<SZtGUIElement*>(&where);
-    EXPECT_EQ(layout->RemoveElement(stranger), -4);
-    EXPECT_EQ(layout->InsertElement(nullptr, L"LightPath", 0), -4);
-    EXPECT_EQ(layout->InsertElement(shutter, nullptr, 0), -4);
-    EXPECT_EQ(layout->GetElementPlace(lamp, nullptr, &position), -4);
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "calibration_microscope.h"
 #include "calibration_truth.h"
 #include "cztmanualcalibration.h"
 #include "cztpluginverove.h"
@@ -17,7 +18,6 @@
 #include "fake_atcore_control.h"
 #include "plugin_host.h"
 #include "shown_mirrors.h"
-#include "verove_device.h"
 #include "verove_sample_analysis.h"
 #include "zt/zt_acquisition.h"
 #include "zt/zt_devices.h"
@@ -28,8 +28,6 @@
 #include "zthost/zthost.h"
 
 namespace {
-
-constexpr ZT_DWORD kNosepiece = 11;
 
 // The lit mirrors of the shown frame as a box (right and bottom exclusive) and their number.
 struct SLitBox {
@@ -70,27 +68,13 @@ const std::vector<SZtPointD> kSixPoints = {{100, 90},  {700, 110}, {400, 300},
 
 }  // namespace
 
-class ManualCalibration : public ::testing::Test {
+class ManualCalibration : public CalibrationMicroscope {
 protected:
-    void SetUp() override {
-        ASSERT_NO_FATAL_FAILURE(ResetPluginHost(m_dir));
-        zthost::SetSearchFolders({CZtStringW::FromUtf8(VEROVE_FAKE_SDK_DIR).Str()});
-    }
-
     void TearDown() override {
         if (m_device) {
             m_device->OnManualCalibrationEnd(false);
         }
-        m_device.reset();
-        VerovePluginState().hostContext = nullptr;
-        zthost::ResetForTests();
-    }
-
-    // A nosepiece and a 2048 x 2048 camera looking at fake_atcore's mirrors through truth; the
-    // device over the fake SDK knows the optical configuration.
-    CZtStimulationDeviceVerove* SetUpMicroscope(const std::array<double, 6>& truth) {
-        m_device = ConnectOnCalibrationMicroscope(truth, kNosepiece);
-        return m_device.get();
+        CalibrationMicroscope::TearDown();
     }
 
     // What the user does for one point: lights it, finds the lit square in the live picture and
@@ -110,9 +94,6 @@ protected:
         EXPECT_EQ(m_device->AddManualCalibrationPair(dmd.x, dmd.y, camera.x, camera.y), 0);
         return camera;
     }
-
-    QTemporaryDir m_dir;
-    DevicePtr m_device;
 };
 
 // The closed loop: six squares paired by eye, validated and stored, give the camera's true view
@@ -163,8 +144,6 @@ TEST_F(ManualCalibration, SixPairsFoundInTheCameraFrameStoreTheTrueMapping) {
     RecordProperty("max_px", std::to_string(stored.max));
     EXPECT_LT(applied.max, 0.3);
     EXPECT_LT(stored.max, 0.3);
-    EXPECT_TRUE(zthost::LogContains(
-        L"Verove CZtStimulationDeviceVerove::OnManualCalibrationEnd: Start - bApply = 1"));
 }
 
 TEST_F(ManualCalibration, CancelLeavesTheStoredCalibrationAsItWas) {

@@ -411,12 +411,8 @@ TEST_F(Stimulation, RequestsThatNameNoUsableGroupAreRefusedAndTheMirrorsStayDark
     fake_atcore::ClearCalls();
 
     EXPECT_EQ(Begin(1, 10.0, 0), -4);
-    EXPECT_TRUE(HasLine("StimulationBegin", L"Failed to GetGroupToStimulate"));
     EXPECT_EQ(Begin(1, 10.0, 0x8), -1);
-    EXPECT_TRUE(HasLine("StimulationBegin", L"Specified stimulation group -1 out of range."));
     EXPECT_EQ(Begin(1, 10.0, 0x2), -9);
-    EXPECT_TRUE(
-        HasLine("StimulationBegin", L"Specified stimulation group 1 has no stimulation areas"));
     EXPECT_EQ(m_device->GetLastStimulationError().Str(), L"Stimulation group S2 is not defined.");
     EXPECT_EQ(Begin(3, 10.0, 0x1), -4);
     EXPECT_EQ(m_device->StimulationBegin(nullptr), -4);
@@ -456,8 +452,6 @@ TEST_F(Stimulation, AreaSetsWithBrokenFormatsOrMasksKeepWhatWasSet) {
     outside.objects[0].runs.push_back({599, 790, 20});
     EXPECT_EQ(m_device->StimulationAreaSet(&areas, &outside, nullptr, &format, nullptr), -4);
     EXPECT_EQ(m_device->StimulationAreaSet(nullptr, &masks, nullptr, &format, nullptr), -4);
-    EXPECT_TRUE(
-        HasLine("StimulationAreaSet", L"Stimulation area masks do not fit the areas, aborting."));
     EXPECT_EQ(m_device->StimulationAreaGetCount(), 3);
     EXPECT_TRUE(m_device->StimulationIsReady());
 
@@ -483,7 +477,6 @@ TEST_F(Stimulation, EndWithoutBeginReportsNoTimesAndLeavesTheMirrorsDark) {
     // The remembered pattern of a device that never stimulated is the dark one.
     EXPECT_EQ(ActivePattern(), 0u);
     EXPECT_TRUE(AllDark(fake_atcore::ShownFrame()));
-    EXPECT_TRUE(HasLine("SettingsRevert_Switcher", L"Start"));
 }
 
 TEST_F(Stimulation, ASecondBeginWhileOneRunsIsRefusedAndTheFirstEndsNormally) {
@@ -492,7 +485,6 @@ TEST_F(Stimulation, ASecondBeginWhileOneRunsIsRefusedAndTheFirstEndsNormally) {
     ASSERT_EQ(Begin(1, 10.0, 0x1), 0);
     EXPECT_TRUE(m_device->IsStimulationRunning());
     EXPECT_EQ(Begin(1, 10.0, 0x2), -10);
-    EXPECT_TRUE(HasLine("StimulationBegin", L"A stimulation is running already, aborting."));
     EXPECT_EQ(ActivePattern(), 3u);
     ASSERT_EQ(m_device->StimulationEnd(nullptr, nullptr, 0), 0);
     EXPECT_EQ(ActivePattern(), 2u);
@@ -501,13 +493,11 @@ TEST_F(Stimulation, ASecondBeginWhileOneRunsIsRefusedAndTheFirstEndsNormally) {
 TEST_F(Stimulation, WithoutADriverNothingRuns) {
     m_device->Connect(false, 0, -1);
     EXPECT_EQ(Begin(1, 10.0, 0x1), -12);
-    EXPECT_TRUE(HasLine("StimulationBegin", L"Driver not initialized, aborting."));
     EXPECT_EQ(m_device->StimulationEnd(nullptr, nullptr, 0), 0);
     EXPECT_EQ(SetAreas(ThreeGroups()), 0);  // kept for the next connect
     EXPECT_EQ(m_device->StimulationAreaGetCount(), 3);
     SZtPicBuf picture;
     EXPECT_EQ(m_device->GetPatternCameraProjection(3, &picture, nullptr, nullptr, 0, 0, 0), 21);
-    EXPECT_TRUE(HasLine("GetPatternCameraProjection", L"No device driver, aborting..."));
     EXPECT_EQ(m_device->SetOperationMode(5), 21);
     m_device->ManualShotBegin(1, 0.0);
     EXPECT_FALSE(m_device->IsManualShotActive());
@@ -564,7 +554,6 @@ TEST_F(Stimulation, AManualShotWithADurationIsEndedByTheHost) {
 TEST_F(Stimulation, AShotTheHostCannotStartDoesNotStayActive) {
     m_device->ManualShotBegin(0x1, 0.0);  // S1 has no areas
     EXPECT_FALSE(m_device->IsManualShotActive());
-    EXPECT_TRUE(HasLine("ManualShotBegin", L"Failed to start manual shot, return code -9"));
     m_device->StopShutterAndStimulation();
     EXPECT_TRUE(zthost::CliCommands().empty());
 }
@@ -640,7 +629,6 @@ TEST_F(Stimulation, BitDepthChangesShowTheCurrentPatternAgainAtTheNewDepth) {
     EXPECT_EQ(zthost::PictureRedrawRequests(), (std::vector<int>{4, 4}));
 
     EXPECT_EQ(m_device->SetBitDepth(3, false), -4);
-    EXPECT_TRUE(HasLine("SetBitDepth", L"Invalid bit depth (3) specified. Not set."));
     EXPECT_EQ(m_device->GetBitDepth(), 6);
     EXPECT_EQ(zthost::PictureRedrawRequests().size(), 2u);
 
@@ -739,7 +727,6 @@ TEST_F(Stimulation, AnIlluminationSequenceIsProgrammedAndLeftWithDeferredDeviceC
     // The mirrors belong to the sequence: no stimulation switches them meanwhile.
     ASSERT_EQ(SetAreas(ThreeGroups()), 0);
     EXPECT_EQ(Begin(1, 10.0, 0x1), -8);
-    EXPECT_TRUE(HasLine("StimulationBegin", L"Illumination sequence running, aborting."));
     EXPECT_EQ(fake_atcore::FrameMemory().size(), 2u);
 
     // A change of the light path waits for the sequence.
@@ -833,6 +820,10 @@ TEST_F(Stimulation, ValidationWantsALaserLineForEveryUsedGroupOfS1AndS2) {
 }
 
 TEST_F(Stimulation, AValidatedNdSequenceCountsItsPhasesUntilTheyHaveRun) {
+    m_device->OnNDExperiment(0);
+    EXPECT_EQ(m_device->GetExperimentState(), 0);
+    m_device->OnNDExperiment(1);
+    EXPECT_EQ(m_device->GetExperimentState(), 1);
     int actions = 0;
     EXPECT_EQ(m_device->OnPluginNDSequence_Validate(&actions), 0);
     EXPECT_EQ(m_device->GetExperimentState(), 2);
@@ -870,8 +861,6 @@ TEST_F(Stimulation, CameraProjectionOfAGroupPatternIsItsAreaMask) {
     EXPECT_EQ(m_device->GetPatternCameraProjection(77, &picture, &full, &full, 1.0, 1.0, 0.0), 21);
     EXPECT_TRUE(
         HasLine("GetPatternCameraProjection", L"Unable to obtain pattern ID = 77, aborting..."));
-    EXPECT_TRUE(HasLine("GetPatternCameraProjection",
-                        L"Custom grid pool contains 0 patterns, device pool contains 6 patterns"));
     EXPECT_EQ(m_device->GetPatternCameraProjection(4 + 0, &picture, &full, nullptr, 1.0, 1.0, 0.0),
               0);
     EXPECT_EQ(CZtPicBufAPI::GetValue(&picture, 400, 300), 255u);
@@ -936,8 +925,6 @@ TEST_F(Stimulation, AppendingAsPatternThatIsCancelledFailsOrHasNoAreasAddsNothin
     LoadSettingsFromHost();
     zthost::SetStoragePath(m_dir.path().toStdWString());
     EXPECT_EQ(m_device->StimulationAreaAppendAsPattern(), -9);
-    EXPECT_TRUE(
-        HasLine("StimulationAreaAppendAsPattern", L"No stimulation areas to append as pattern."));
     EXPECT_TRUE(zthost::SaveFileDialogs().empty());
 
     CZtRoiObjectList areas;
@@ -953,7 +940,6 @@ TEST_F(Stimulation, AppendingAsPatternThatIsCancelledFailsOrHasNoAreasAddsNothin
 
     // No choice queued: the user cancels.
     EXPECT_EQ(m_device->StimulationAreaAppendAsPattern(), 1);
-    EXPECT_TRUE(HasLine("StimulationAreaAppendAsPattern", L"Cancelled by the user."));
     // A folder that does not exist cannot take the file.
     const std::wstring unwritable = m_dir.filePath("missing/Spots.bmp").toStdWString();
     zthost::QueueSaveFileChoice(unwritable);
