@@ -4,12 +4,30 @@
 #include <ipp.h>
 
 #include <algorithm>
+#include <atomic>
 #include <bit>
 #include <cmath>
 #include <cstring>
 
 #include "cztcalibrationdata.h"
 #include "verove_log.h"
+
+// GCC and Clang compile the mapping's AVX-512 and AVX2 steps into functions of their own, which run
+// only when the processor has them; the rest of the library stays plain x86-64.
+#if defined(__x86_64__) && defined(__GNUC__)
+#define VEROVE_MAP_VECTORS 1
+// GCC 12's AVX-512 header fills "undefined" vectors from themselves, which its own warnings then
+// call uninitialised.
+#if !defined(__clang__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wuninitialized"
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
+#include <immintrin.h>
+#if !defined(__clang__)
+#pragma GCC diagnostic pop
+#endif
+#endif
 
 namespace {
 
@@ -130,6 +148,85 @@ void NarrowRange(double base, double slope, double lower, double upper, double* 
     }
     *lo = std::max(*lo, a);
     *hi = std::min(*hi, b);
+}
+
+// The source offset of every mirror x in [first, end) of a row, from offsets[0] on. Inside, both
+// coordinates exceed -0.5, so truncating c + 0.5 rounds half away from zero.
+void RowOffsets(const RowMapping& row, int first, int end, std::int32_t stride,
+                std::int32_t* offsets) {
+    for (int x = first; x < end; ++x) {
+        const auto u = static_cast<std::int32_t>(row.u0 + row.du * x + 0.5);
+        const auto v = static_cast<std::int32_t>(row.v0 + row.dv * x + 0.5);
+        offsets[x - first] = v * stride + u;
+    }
+}
+
+#ifdef VEROVE_MAP_VECTORS
+// RowOffsets eight mirrors at a time, as far as whole steps go; returns where it stopped. Every
+// lane does the plain loop's multiply, add, add and truncation (the build never fuses a multiply
+// and an add), so the offsets are the same to the last bit.
+__attribute__((target("avx512f"))) int RowOffsetsAvx512(const RowMapping& row, int first, int end,
+                                                        std::int32_t stride,
+                                                        std::int32_t* offsets) {
+    const __m512d u0 = _mm512_set1_pd(row.u0), du = _mm512_set1_pd(row.du);
+    const __m512d v0 = _mm512_set1_pd(row.v0), dv = _mm512_set1_pd(row.dv);
+    const __m512d half = _mm512_set1_pd(0.5);
+    const __m256i strides = _mm256_set1_epi32(stride);
+    __m512d xs = _mm512_add_pd(_mm512_set1_pd(first), _mm512_setr_pd(0, 1, 2, 3, 4, 5, 6, 7));
+    const __m512d eight = _mm512_set1_pd(8.0);
+    int x = first;
+    for (; x + 8 <= end; x += 8) {
+        const __m256i u =
+            _mm512_cvttpd_epi32(_mm512_add_pd(_mm512_add_pd(u0, _mm512_mul_pd(du, xs)), half));
+        const __m256i v =
+            _mm512_cvttpd_epi32(_mm512_add_pd(_mm512_add_pd(v0, _mm512_mul_pd(dv, xs)), half));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(offsets + (x - first)),
+                            _mm256_add_epi32(_mm256_mullo_epi32(v, strides), u));
+        xs = _mm512_add_pd(xs, eight);
+    }
+    return x;
+}
+
+// RowOffsetsAvx512 four mirrors at a time.
+__attribute__((target("avx2"))) int RowOffsetsAvx2(const RowMapping& row, int first, int end,
+                                                   std::int32_t stride, std::int32_t* offsets) {
+    const __m256d u0 = _mm256_set1_pd(row.u0), du = _mm256_set1_pd(row.du);
+    const __m256d v0 = _mm256_set1_pd(row.v0), dv = _mm256_set1_pd(row.dv);
+    const __m256d half = _mm256_set1_pd(0.5);
+    const __m128i strides = _mm_set1_epi32(stride);
+    __m256d xs = _mm256_add_pd(_mm256_set1_pd(first), _mm256_setr_pd(0, 1, 2, 3));
+    const __m256d four = _mm256_set1_pd(4.0);
+    int x = first;
+    for (; x + 4 <= end; x += 4) {
+        const __m128i u =
+            _mm256_cvttpd_epi32(_mm256_add_pd(_mm256_add_pd(u0, _mm256_mul_pd(du, xs)), half));
+        const __m128i v =
+            _mm256_cvttpd_epi32(_mm256_add_pd(_mm256_add_pd(v0, _mm256_mul_pd(dv, xs)), half));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(offsets + (x - first)),
+                         _mm_add_epi32(_mm_mullo_epi32(v, strides), u));
+        xs = _mm256_add_pd(xs, four);
+    }
+    return x;
+}
+#endif
+
+std::atomic<int> g_widestMappingBits{512};
+
+// RowOffsets in the widest vector steps the processor has and the tests allow.
+void VectorRowOffsets(const RowMapping& row, int first, int end, std::int32_t stride,
+                      std::int32_t* offsets) {
+    int x = first;
+#ifdef VEROVE_MAP_VECTORS
+    static const bool avx512 = __builtin_cpu_supports("avx512f");
+    static const bool avx2 = __builtin_cpu_supports("avx2");
+    const int widest = g_widestMappingBits.load(std::memory_order_relaxed);
+    if (avx512 && widest >= 512) {
+        x = RowOffsetsAvx512(row, first, end, stride, offsets);
+    } else if (avx2 && widest >= 256) {
+        x = RowOffsetsAvx2(row, first, end, stride, offsets);
+    }
+#endif
+    RowOffsets(row, x, end, stride, offsets + (x - first));
 }
 
 }  // namespace
@@ -522,6 +619,10 @@ int CZtPattern::MapToDmd(const SZtPicBuf& camera, const SZtGrabberFormatValue* c
     return 0;
 }
 
+void CZtPattern::SetMappingVectorBits(int bits) {
+    g_widestMappingBits.store(bits, std::memory_order_relaxed);
+}
+
 void CZtPattern::MapNearest(const SZtPicBuf& source, const double* m, SZtPicBuf* target) {
     const int width = static_cast<int>(target->width);
     const int height = static_cast<int>(target->height);
@@ -586,15 +687,7 @@ void CZtPattern::MapNearest(const SZtPicBuf& source, const double* m, SZtPicBuf*
             if (first >= end) {
                 continue;
             }
-            const RowMapping row = rowMapping(y);
-            // Inside, both coordinates exceed -0.5, so truncating c + 0.5 rounds half away
-            // from zero. The offsets are computed apart from the reads so that the arithmetic
-            // runs in vectors.
-            for (int x = first; x < end; ++x) {
-                const auto u = static_cast<std::int32_t>(row.u0 + row.du * x + 0.5);
-                const auto v = static_cast<std::int32_t>(row.v0 + row.dv * x + 0.5);
-                offsets[x - left] = v * stride + u;
-            }
+            VectorRowOffsets(rowMapping(y), first, end, stride, offsets + (first - left));
             std::uint8_t* out = target->Row(static_cast<std::uint32_t>(y));
             for (int x = first; x < end; ++x) {
                 out[x] = source.data[offsets[x - left]];

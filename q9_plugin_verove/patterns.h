@@ -88,6 +88,10 @@ public:
     // 3x3 row-major matrix maps it onto, coordinates rounded half away from zero, 0 outside the
     // source. Both pictures 8-bit grey; target keeps its size.
     static void MapNearest(const SZtPicBuf& source, const double* matrix, SZtPicBuf* target);
+    // The widest vector steps MapNearest takes on processors that have them: 512 (AVX-512, the
+    // default), 256 (AVX2) or less (plain steps). All give the same pixels; tests run each path
+    // on one machine.
+    static void SetMappingVectorBits(int bits);
 
 private:
     int FitTo(const SZtPicBuf& source, std::uint32_t targetWidth, std::uint32_t targetHeight,

@@ -655,6 +655,69 @@ TEST_F(Pattern, RendersEqualThePlainPathOnSeededScenes) {
     }
 }
 
+// Seeded mappings (quarter turns, mirrorings, scales of a half, one, two and odd ones, shifts that
+// put coordinates on or a hair beside pixel edges) on every vector path, against each mirror's
+// double coordinates rounded one by one.
+TEST_F(Pattern, MapNearestTakesTheSourcePixelOfEachMirrorsRoundedCoordinates) {
+    std::mt19937 random(2424);
+    const auto uniform = [&](double lo, double hi) {
+        return std::uniform_real_distribution<double>(lo, hi)(random);
+    };
+    const auto pick = [&](std::initializer_list<double> values) {
+        return values
+            .begin()[std::uniform_int_distribution<std::size_t>(0, values.size() - 1)(random)];
+    };
+    for (int mapping = 0; mapping < 60; ++mapping) {
+        const int sourceWidth = int(uniform(5, 160));
+        const int sourceHeight = int(uniform(5, 120));
+        SZtPicBuf source = Picture(std::uint32_t(sourceWidth), std::uint32_t(sourceHeight));
+        for (int y = 0; y < sourceHeight; ++y) {
+            for (int x = 0; x < sourceWidth; ++x) {
+                source.Row(std::uint32_t(y))[x] = std::uint8_t(random());
+            }
+        }
+        const double angle =
+            mapping % 2 ? pick({0.0, 90.0, 180.0, 270.0}) * M_PI / 180.0 : uniform(0, 2 * M_PI);
+        const double scale = pick({0.5, 1.0, 2.0, 1.5, uniform(0.3, 3.0)});
+        const double mirror = pick({1.0, -1.0});
+        const double edge = pick({0.0, 0.5, 0.5 + 1e-13, 0.5 - 1e-13, uniform(0, 1)});
+        const double m[9] = {scale * std::cos(angle),
+                             -scale * std::sin(angle) * mirror,
+                             std::round(uniform(-40, sourceWidth + 40)) + edge,
+                             scale * std::sin(angle),
+                             scale * std::cos(angle) * mirror,
+                             std::round(uniform(-40, sourceHeight + 40)) + edge,
+                             0,
+                             0,
+                             1};
+        const int width = int(uniform(9, 200));
+        const int height = int(uniform(3, 90));
+        std::vector<std::uint8_t> expected(std::size_t(width) * height, 0);
+        for (int y = 0; y < height; ++y) {
+            for (int x = 0; x < width; ++x) {
+                const double u = (m[1] * y + m[2]) + m[0] * x;
+                const double v = (m[4] * y + m[5]) + m[3] * x;
+                if (u > -0.5 && u < sourceWidth - 0.5 && v > -0.5 && v < sourceHeight - 0.5) {
+                    expected[std::size_t(y) * width + x] =
+                        source.Row(std::uint32_t(v + 0.5))[int(u + 0.5)];
+                }
+            }
+        }
+        for (const int bits : {512, 256, 0}) {
+            CZtPattern::SetMappingVectorBits(bits);
+            SZtPicBuf target = Picture(std::uint32_t(width), std::uint32_t(height), 0xCD);
+            CZtPattern::MapNearest(source, m, &target);
+            std::vector<std::uint8_t> mapped;
+            for (int y = 0; y < height; ++y) {
+                mapped.insert(mapped.end(), target.Row(std::uint32_t(y)),
+                              target.Row(std::uint32_t(y)) + width);
+            }
+            EXPECT_EQ(mapped, expected) << "mapping " << mapping << ", " << bits << " bits";
+        }
+    }
+    CZtPattern::SetMappingVectorBits(512);
+}
+
 // ---- Projection onto the camera ----------------------------------------------------------------
 
 TEST_F(Pattern, ProjectionRefusesMissingArgumentsWithTheirLogLines) {

@@ -8,6 +8,7 @@
 #include <cmath>
 #include <memory>
 #include <numbers>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -361,6 +362,38 @@ TEST_F(SimulatedCamera, LitAreaGivesAnEvenField) {
     }
 }
 
+// The light field is kept from frame to frame: a small square after a fully lit DMD, on every blur,
+// gives the picture the square gives after itself.
+TEST_F(SimulatedCamera, NoLightOfAnEarlierFrameShowsInTheNext) {
+    zthost::CameraSetup camera;
+    camera.sensorWidth = camera.sensorHeight = 512;
+    ASSERT_EQ(zthost::SetCamera(camera), 0);
+    std::vector<std::array<int, 2>> square;
+    for (int y = 290; y < 300; ++y) {
+        for (int x = 400; x < 410; ++x) {
+            square.push_back({x, y});
+        }
+    }
+    for (const double sigma : {0.0, 1.0, 3.0}) {
+        ASSERT_EQ(zthost::SetOptics(Clean(
+                      zthost::DmdToSensor(0.6, 5.0, false, 400.0, 300.0, 256.0, 256.0), sigma)),
+                  0);
+        zthost::SetMirrorFrameSource(Lit(square));
+        const SZtPicBuf alone = Capture();
+        zthost::SetMirrorFrameSource([] {
+            return zthost::MirrorFrame{kDmdWidth, kDmdHeight,
+                                       std::vector<std::uint8_t>(kDmdWidth * kDmdHeight, 255)};
+        });
+        Capture();
+        zthost::SetMirrorFrameSource(Lit(square));
+        const SZtPicBuf after = Capture();
+        ASSERT_EQ(after.height, alone.height);
+        EXPECT_TRUE(std::equal(alone.data, alone.data + std::size_t(alone.stride) * alone.height,
+                               after.data))
+            << "sigma " << sigma;
+    }
+}
+
 TEST_F(SimulatedCamera, NoiseHasTheConfiguredMeanAndVariance) {
     zthost::OpticsSetup optics;
     optics.background = 100.0;  // photoelectrons per sensor pixel
@@ -401,6 +434,101 @@ TEST_F(SimulatedCamera, NoiseHasTheConfiguredMeanAndVariance) {
         EXPECT_NEAR(variance, c.variance, c.variance * 0.1)
             << "binning " << c.binning << " shot " << c.shot;
     }
+}
+
+// The shot noise of dark pixels, whose mean is the background, as counts: for each mean below the
+// normal approximation's threshold the counts of 65536 pixels (one seed) against the Poisson
+// probabilities, bins of fewer than five expected pixels merged.
+TEST_F(SimulatedCamera, ShotNoiseOfEachMeanFollowsThePoissonDistribution) {
+    zthost::CameraSetup camera;
+    camera.sensorWidth = camera.sensorHeight = 256;
+    ASSERT_EQ(zthost::SetCamera(camera), 0);
+    zthost::OpticsSetup optics;
+    optics.offset = 0.0;
+    optics.readNoise = 0.0;
+    optics.seed = 7;
+    for (const double mean : {0.3, 2.5, 9.7, 20.0, 29.5}) {
+        optics.background = mean;
+        ASSERT_EQ(zthost::SetOptics(optics), 0);
+        const SZtPicBuf picture = Capture();
+        std::vector<double> observed(200, 0.0);
+        for (std::uint32_t y = 0; y < picture.height; ++y) {
+            for (std::uint32_t x = 0; x < picture.width; ++x) {
+                observed[std::min<std::size_t>(CZtPicBufAPI::GetValue(&picture, x, y), 199)] += 1;
+            }
+        }
+        const double n = double(picture.width) * picture.height;
+        double chiSquare = 0.0, binObserved = 0.0, binExpected = 0.0;
+        double closedObserved = 0.0, closedExpected = 0.0;
+        int bins = 0;
+        double p = std::exp(-mean);
+        for (int k = 0; k < 199; ++k, p *= mean / k) {
+            binObserved += observed[k];
+            binExpected += n * p;
+            if (binExpected >= 5.0 && n - closedExpected - binExpected >= 5.0) {
+                chiSquare += std::pow(binObserved - binExpected, 2) / binExpected;
+                closedObserved += binObserved;
+                closedExpected += binExpected;
+                binObserved = binExpected = 0.0;
+                ++bins;
+            }
+        }
+        // The tail beyond the last bin.
+        chiSquare += std::pow(closedExpected - closedObserved, 2) / (n - closedExpected);
+        ++bins;
+        // Far beyond the 99.99th percentile of chi-square with bins - 1 degrees of freedom.
+        const double dof = bins - 1;
+        EXPECT_LT(chiSquare, dof + 6.0 * std::sqrt(2.0 * dof)) << "mean " << mean;
+    }
+}
+
+// Pixels of many different means (a grey ramp on the DMD, blurred): each count against the mean the
+// same scene gives without noise, as standardised sums of the deviations and of their squares.
+TEST_F(SimulatedCamera, ShotNoiseOfVaryingMeansHasTheirMeansAndVariances) {
+    zthost::CameraSetup camera;
+    camera.sensorWidth = camera.sensorHeight = 256;
+    ASSERT_EQ(zthost::SetCamera(camera), 0);
+    zthost::SetMirrorFrameSource([] {
+        zthost::MirrorFrame frame{kDmdWidth, kDmdHeight, {}};
+        for (int y = 0; y < kDmdHeight; ++y) {
+            for (int x = 0; x < kDmdWidth; ++x) {
+                frame.levels.push_back(std::uint8_t(x * 255 / (kDmdWidth - 1)));
+            }
+        }
+        return frame;
+    });
+    zthost::OpticsSetup optics;
+    optics.dmdToSensor = zthost::DmdToSensor(256.0 / kDmdWidth, 0.0, false, kDmdWidth / 2.0,
+                                             kDmdHeight / 2.0, 128.0, 128.0);
+    optics.signal = 28.0;
+    optics.background = 1.0;
+    optics.offset = 0.0;
+    optics.readNoise = 0.0;
+    optics.shotNoise = false;
+    optics.gain = 1000.0;
+    ASSERT_EQ(zthost::SetOptics(optics), 0);
+    const SZtPicBuf means = Capture();
+    optics.shotNoise = true;
+    optics.gain = 1.0;
+    ASSERT_EQ(zthost::SetOptics(optics), 0);
+    const SZtPicBuf counts = Capture();
+    double deviations = 0.0, squares = 0.0, meanSum = 0.0, squareVariance = 0.0;
+    std::set<std::uint32_t> levels;
+    for (std::uint32_t y = 0; y < counts.height; ++y) {
+        for (std::uint32_t x = 0; x < counts.width; ++x) {
+            const std::uint32_t level = CZtPicBufAPI::GetValue(&means, x, y);
+            const double mean = level / 1000.0;
+            const double d = CZtPicBufAPI::GetValue(&counts, x, y) - mean;
+            levels.insert(level);
+            deviations += d;
+            squares += d * d - mean;
+            meanSum += mean;
+            squareVariance += mean + 2.0 * mean * mean;  // of (count - mean)^2 for Poisson counts
+        }
+    }
+    ASSERT_GT(levels.size(), 1000u) << "means vary from pixel to pixel";
+    EXPECT_LT(std::fabs(deviations / std::sqrt(meanSum)), 5.0);
+    EXPECT_LT(std::fabs(squares / std::sqrt(squareVariance)), 5.0);
 }
 
 TEST_F(SimulatedCamera, SameSeedGivesTheSameFrames) {

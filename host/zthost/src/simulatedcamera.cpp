@@ -49,8 +49,6 @@ bool Invert(const Affine& m, Affine* inverse) {
 // seed gives the same frame wherever the host runs.
 struct Random {
     std::array<std::uint64_t, 4> state;
-    std::uint64_t bits = 0;  // unused 16-bit parts of the last draw, for normal deviates
-    int bitsLeft = 0;
 };
 
 std::uint64_t SplitMix(std::uint64_t* x) {
@@ -81,9 +79,9 @@ std::uint64_t Next(Random* r) {
     return result;
 }
 
-// In (0, 1].
-double Uniform(Random* r) {
-    return (static_cast<double>(Next(r) >> 11) + 1.0) * 0x1.0p-53;
+// In (0, 1], from the draw's high 53 bits.
+double Uniform(std::uint64_t draw) {
+    return (static_cast<double>(draw >> 11) + 1.0) * 0x1.0p-53;
 }
 
 // The standard normal distribution as 2^16 equally likely values: the quantiles at the middles
@@ -115,15 +113,26 @@ const std::vector<float>& NormalQuantiles() {
     return table;
 }
 
-double Normal(Random* r, const std::vector<float>& quantiles) {
-    if (r->bitsLeft == 0) {
-        r->bits = Next(r);
-        r->bitsLeft = 64 / kQuantileBits;
+// The row's draws, one per pixel, and its normal deviates, four per draw, each in a loop of its
+// own so that the generator keeps its state in registers and its steps run back to back.
+void DrawRow(Random* random, const std::vector<float>& quantiles, std::uint64_t* draws,
+             float* normals, int width) {
+    Random r = *random;
+    if (draws) {
+        for (int x = 0; x < width; ++x) {
+            draws[x] = Next(&r);
+        }
     }
-    const float value = quantiles[r->bits & ((1u << kQuantileBits) - 1)];
-    r->bits >>= kQuantileBits;
-    --r->bitsLeft;
-    return value;
+    if (normals) {
+        constexpr int kPerDraw = 64 / kQuantileBits;
+        for (int x = 0; x < width; x += kPerDraw) {
+            std::uint64_t bits = Next(&r);
+            for (int i = 0; i < kPerDraw && x + i < width; ++i, bits >>= kQuantileBits) {
+                normals[x + i] = quantiles[bits & ((1u << kQuantileBits) - 1)];
+            }
+        }
+    }
+    *random = r;
 }
 
 // For values from 0 up to far beyond 16 bits; a conversion, not a library call per pixel.
@@ -131,23 +140,85 @@ double RoundHalfUp(double nonNegative) {
     return static_cast<double>(static_cast<std::int64_t>(nonNegative + 0.5));
 }
 
-// Exact by multiplication of uniforms for small means; above 30 the normal approximation is
-// within a fraction of a count of the Poisson quantiles and costs one draw.
-double Poisson(Random* r, double mean, const std::vector<float>& quantiles) {
+// Photoelectron counts of a mean below this are drawn exactly, by inverting their distribution
+// function with one uniform; from it on the normal approximation is within a fraction of a count
+// of the Poisson quantiles and costs one table look-up.
+constexpr double kExactPoissonBelow = 30.0;
+
+// Poisson(mean) for mean > 0: the least k whose distribution function reaches u, u in (0, 1]. The
+// walk stops once the terms left cannot move the sum.
+int PoissonInverse(double mean, double u) {
+    double term = std::exp(-mean);
+    double sum = term;
+    int k = 0;
+    while (sum < u && (term > sum * 0x1.0p-54 || k < mean)) {
+        ++k;
+        term *= mean / k;
+        sum += term;
+    }
+    return k;
+}
+
+// The distribution function of one mean as a table, with a guide to where each 1/kGuides of the
+// probability starts: a draw is one uniform, a look-up and a step or two. Every dark pixel of a
+// frame has the same mean, the background, so one table serves almost all pixels.
+class PoissonTable {
+public:
+    explicit PoissonTable(double mean) : m_mean(mean) {
+        if (!(mean > 0.0 && mean < kExactPoissonBelow)) {
+            return;
+        }
+        double term = std::exp(-mean);
+        double sum = term;
+        m_cdf.push_back(sum);
+        for (int k = 1; term > sum * 0x1.0p-54 || k < mean; ++k) {
+            term *= mean / k;
+            sum += term;
+            m_cdf.push_back(sum);
+        }
+        // What the sum leaves short of 1 lies below the uniforms' resolution.
+        m_cdf.back() = 1.0;
+        std::size_t k = 0;
+        for (int i = 0; i < kGuides; ++i) {
+            while (m_cdf[k] < static_cast<double>(i) / kGuides) {
+                ++k;
+            }
+            m_guide[static_cast<std::size_t>(i)] = static_cast<std::uint16_t>(k);
+        }
+    }
+
+    bool Covers(double mean) const { return mean == m_mean && !m_cdf.empty(); }
+
+    // The same count PoissonInverse(mean, u) gives, up to the last bit of the sums.
+    int Draw(double u) const {
+        std::size_t k = m_guide[std::min(static_cast<std::size_t>(u * kGuides),
+                                         static_cast<std::size_t>(kGuides - 1))];
+        while (m_cdf[k] < u) {
+            ++k;
+        }
+        return static_cast<int>(k);
+    }
+
+private:
+    static constexpr int kGuides = 1024;
+    double m_mean;
+    std::vector<double> m_cdf;
+    std::array<std::uint16_t, kGuides> m_guide{};
+};
+
+// Poisson(mean) from one draw: exactly by inversion below kExactPoissonBelow, else by the normal
+// quantile of the draw's high 16 bits.
+double Poisson(std::uint64_t draw, double mean, const PoissonTable& table,
+               const std::vector<float>& quantiles) {
     if (mean <= 0.0) {
         return 0.0;
     }
-    if (mean >= 30.0) {
-        return RoundHalfUp(std::max(mean + std::sqrt(mean) * Normal(r, quantiles), 0.0));
+    if (mean >= kExactPoissonBelow) {
+        const float normal = quantiles[draw >> (64 - kQuantileBits)];
+        return RoundHalfUp(std::max(mean + std::sqrt(mean) * normal, 0.0));
     }
-    const double limit = std::exp(-mean);
-    double product = Uniform(r);
-    int count = 0;
-    while (product > limit) {
-        product *= Uniform(r);
-        ++count;
-    }
-    return count;
+    const double u = Uniform(draw);
+    return table.Covers(mean) ? table.Draw(u) : PoissonInverse(mean, u);
 }
 
 // What one frame is rendered with: the displayed image and how it lies on the sensor.
@@ -204,6 +275,9 @@ struct LightField {
     int width = 0;  // with the margins
     int height = 0;
     float* values = nullptr;  // width x height
+    // The rows [firstLit, endLit) hold all light put in; the others are 0.
+    int firstLit = 0;
+    int endLit = 0;
 
     // (fx, fy): the place in field pixels, less half a pixel, so that pixel centres are whole.
     void Deposit(double fx, double fy, float amount) {
@@ -216,6 +290,8 @@ struct LightField {
         const float ax = static_cast<float>(fx - x0);
         const float ay = static_cast<float>(fy - y0);
         float* p = values + static_cast<std::size_t>(y0) * width + x0;
+        firstLit = std::min(firstLit, y0);
+        endLit = std::max(endLit, y0 + 2);
         const float below = amount * ay;
         const float above = amount - below;
         p[0] += above - above * ax;
@@ -326,7 +402,8 @@ void BlurRows(const std::vector<float>& kernel, const Geometry& g, LightField* f
     }
     const int r = static_cast<int>(kernel.size() / 2);
     std::vector<float> out(static_cast<std::size_t>(g.width));
-    for (int y = 0; y < field->height; ++y) {
+    // Rows of 0 stay 0.
+    for (int y = field->firstLit; y < field->endLit; ++y) {
         float* row = field->values + static_cast<std::size_t>(y) * field->width + field->margin;
         std::fill(out.begin(), out.end(), 0.0f);
         for (int d = -r; d <= r; ++d) {
@@ -344,6 +421,10 @@ void BlurColumn(const std::vector<float>& kernel, const Geometry& g, const Light
                 float* out) {
     const int r = static_cast<int>(kernel.size() / 2);
     std::fill(out, out + g.width, 0.0f);
+    // Rows out of the kernel's reach of the light add 0 to 0.
+    if (y + field.margin + r < field.firstLit || y + field.margin - r >= field.endLit) {
+        return;
+    }
     for (int d = -r; d <= r; ++d) {
         const float weight = kernel[d + r];
         const float* in = field.values +
@@ -365,32 +446,66 @@ void ReadOut(const LightField& field, const std::vector<float>& columnKernel,
     const double background = optics.background * g.pixelArea;
     const Mat3& m = g.imageToSensor;
     const std::vector<float>& quantiles = NormalQuantiles();
-    std::vector<float> light(static_cast<std::size_t>(g.width));
+    const PoissonTable darkPixels(background);
+    const auto width = static_cast<std::size_t>(g.width);
+    std::vector<float> light(width);
+    std::vector<double> electrons(width);
+    std::vector<std::uint64_t> draws(optics.shotNoise ? width : 0);
+    std::vector<float> normals(optics.readNoise > 0.0 ? width : 0);
     for (int y = 0; y < g.height; ++y) {
-        BlurColumn(columnKernel, g, field, y, light.data());
-        std::uint8_t* row8 = picture->Row(static_cast<std::uint32_t>(y));
-        auto* row16 = reinterpret_cast<std::uint16_t*>(row8);
-        for (int x = 0; x < g.width; ++x) {
+        // The sensor coordinates change monotonically along the row, so the pixels that show
+        // the sensor region form one run.
+        const auto shows = [&](int x) {
             const double u = x + 0.5, v = y + 0.5;
             const double sx = m[0] * u + m[1] * v + m[2];
             const double sy = m[3] * u + m[4] * v + m[5];
-            double value = 0.0;
-            if (sx >= g.left && sx < g.right && sy >= g.top && sy < g.bottom) {
-                double electrons = light[x] + background;
-                if (optics.shotNoise) {
-                    electrons = Poisson(random, electrons, quantiles);
-                }
-                if (optics.readNoise > 0.0) {
-                    electrons += optics.readNoise * Normal(random, quantiles);
-                }
-                value = std::min(
-                    RoundHalfUp(std::max(optics.gain * electrons + optics.offset, 0.0)), maximum);
+            return sx >= g.left && sx < g.right && sy >= g.top && sy < g.bottom;
+        };
+        int first = 0;
+        int end = g.width;
+        while (first < end && !shows(first)) {
+            ++first;
+        }
+        while (end > first && !shows(end - 1)) {
+            --end;
+        }
+        BlurColumn(columnKernel, g, field, y, light.data());
+        DrawRow(random, quantiles, draws.empty() ? nullptr : draws.data(),
+                normals.empty() ? nullptr : normals.data(), g.width);
+        for (int x = first; x < end; ++x) {
+            electrons[x] = light[x] + background;
+        }
+        if (!draws.empty()) {
+            for (int x = first; x < end; ++x) {
+                electrons[x] = Poisson(draws[x], electrons[x], darkPixels, quantiles);
             }
-            if (picture->bitsPerComponent == 8) {
-                row8[x] = static_cast<std::uint8_t>(value);
-            } else {
-                row16[x] = static_cast<std::uint16_t>(value);
+        }
+        if (!normals.empty()) {
+            for (int x = first; x < end; ++x) {
+                electrons[x] += optics.readNoise * normals[x];
             }
+        }
+        // Clipped before rounding, which gives the same values as rounding first (the maximum
+        // is whole) and lets the conversion run in vectors of 32-bit integers.
+        std::uint8_t* row8 = picture->Row(static_cast<std::uint32_t>(y));
+        auto* row16 = reinterpret_cast<std::uint16_t*>(row8);
+        const auto level = [&](int x) {
+            const double value =
+                std::min(std::max(optics.gain * electrons[x] + optics.offset, 0.0), maximum);
+            return static_cast<std::int32_t>(value + 0.5);
+        };
+        if (picture->bitsPerComponent == 8) {
+            std::fill(row8, row8 + first, 0);
+            for (int x = first; x < end; ++x) {
+                row8[x] = static_cast<std::uint8_t>(level(x));
+            }
+            std::fill(row8 + end, row8 + g.width, 0);
+        } else {
+            std::fill(row16, row16 + first, 0);
+            for (int x = first; x < end; ++x) {
+                row16[x] = static_cast<std::uint16_t>(level(x));
+            }
+            std::fill(row16 + end, row16 + g.width, 0);
         }
     }
 }
@@ -508,16 +623,34 @@ int SimulatedCamera::Render(const SZtGrabberFormatDesc& format, double angleRadi
         field.width = g.width + 2 * field.margin;
         field.height = g.height + 2 * field.margin;
         // Kept per thread from frame to frame: a fresh field of this size costs more in page
-        // faults than the whole rendering of a sparse frame.
+        // faults than the whole rendering of a sparse frame, and clearing it all more than
+        // rendering it. Only the rows the last frame lit are cleared.
         thread_local std::vector<float> values;
-        values.assign(static_cast<std::size_t>(field.width) * field.height, 0.0f);
+        thread_local int dirtyFirst = 0;
+        thread_local int dirtyEnd = 0;
+        thread_local int dirtyWidth = 0;
+        const std::size_t size = static_cast<std::size_t>(field.width) * field.height;
+        if (values.size() != size || dirtyWidth != field.width) {
+            values.assign(size, 0.0f);
+            dirtyWidth = field.width;
+        } else if (dirtyFirst < dirtyEnd) {
+            std::fill(values.begin() + static_cast<std::ptrdiff_t>(dirtyFirst) * field.width,
+                      values.begin() + static_cast<std::ptrdiff_t>(dirtyEnd) * field.width, 0.0f);
+        }
+        // Until the light is all in, any row may hold some.
+        dirtyFirst = 0;
+        dirtyEnd = field.height;
         field.values = values.data();
+        field.firstLit = field.height;
+        field.endLit = 0;
         Illuminate(mirrors, optics, g, specimen.get(), &field);
         for (const zthost::FurtherDmd& dmd : further) {
             zthost::OpticsSetup unit = optics;
             unit.dmdToSensor = dmd.dmdToSensor;
             Illuminate(Mirrors(dmd.source), unit, g, specimen.get(), &field);
         }
+        dirtyFirst = field.firstLit;
+        dirtyEnd = field.endLit;
         BlurRows(rowKernel, g, &field);
 
         SZtPicBuf out;
