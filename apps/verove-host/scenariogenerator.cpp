@@ -99,8 +99,8 @@ QJsonObject Devices() {
     for (int wavelength : {405, 488, 561}) {
         lines.append(QJsonObject{{"wavelength", wavelength}});
     }
-    return {{"nosepieces", QJsonArray{QJsonObject{{"key", "Nosepiece"},
-                                                  {"objectives", QJsonArray{"20x Plan Apo"}}}}},
+    return {{"nosepieces",
+             QJsonArray{QJsonObject{{"key", "Nosepiece"}, {"objectives", QJsonArray{"20x Air"}}}}},
             {"laserLaunches", QJsonArray{QJsonObject{{"key", "Laser Launch"}, {"lines", lines}}}},
             {"shutters", QJsonArray{QJsonObject{{"key", "Laser Shutter"}}}}};
 }

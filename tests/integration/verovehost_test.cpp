@@ -202,7 +202,7 @@ TEST_F(ScenarioRun, DefaultScenarioRunsCompletely) {
     // filters, objective, camera and TRAX port of the scenario.
     EXPECT_TRUE(
         run.out.contains("stored for Emission: Quad band, Excitation: GFP, objective: 20x "
-                         "Plan Apo, camera: Camera, TRAX port 1; residual "))
+                         "Air, camera: Camera, TRAX port 1; residual "))
         << run.out.toStdString();
 
     // The calibration picture combines the camera frames the squares were found in: a square
@@ -280,8 +280,8 @@ TEST_F(ScenarioRun, DefaultScenarioRunsOnTheSimulatedUnitWhichStaysCalibrated) {
     EXPECT_EQ(run.exitCode, 0) << run.out.toStdString();
     EXPECT_TRUE(run.out.contains(QRegularExpression(
         R"(Calibrate automatically and accept\n(      square \d+/30, \S+ s\n){30})"
-        R"(      30 of 30 squares found; stored for Emission: Quad band, .*objective: 20x Plan )"
-        R"(Apo, camera: Camera, TRAX port 1; no residual: )")))
+        R"(      30 of 30 squares found; stored for Emission: Quad band, .*objective: 20x Air, )"
+        R"(camera: Camera, TRAX port 1; no residual: )")))
         << run.out.toStdString();
     EXPECT_TRUE(run.out.contains(
         QRegularExpression(R"(\[4/\d+\] Set the TRAX port\n      ports 1 and 0\n)")))

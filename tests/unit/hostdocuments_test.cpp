@@ -355,10 +355,10 @@ TEST_F(HostDocuments, SelectedObjectiveComesFromTheNosepieceAndTheDatabase) {
     nosepiece.positionNames = {L"P10", L"P20", L"P60"};
     nosepiece.position = 1;
     ASSERT_EQ(zthost::AddLogicalDevice(nosepiece), 0);
-    zthost::SetObjective(L"P20", L"Plan Apo 20x", 0.325, 50.0);
+    zthost::SetObjective(L"P20", L"Air 20x", 0.325, 50.0);
     ASSERT_EQ(ZT_GetSelectedObjective(&objective), 0);
     EXPECT_EQ(objective.code, L"P20");
-    EXPECT_EQ(objective.name, L"Plan Apo 20x");
+    EXPECT_EQ(objective.name, L"Air 20x");
     EXPECT_EQ(objective.m_attr.pixelSize, 0.325);
     EXPECT_EQ(objective.m_attr.scaleBar, 50.0);
 

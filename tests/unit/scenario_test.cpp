@@ -389,7 +389,7 @@ TEST_F(ScenarioMicroscope, DevicesAnswerThroughTheDeviceManager) {
     CZtStringW text;
     ASSERT_EQ(dm->LogDev_GetIdByKey(ZT_LOGDEV_NOSEPIECE, L"Nosepiece", &id), 0);
     EXPECT_EQ(dm->Nosepiece_GetObjectiveCode(id, 2, &text), 0);
-    EXPECT_EQ(text, L"60x Plan Apo Oil");
+    EXPECT_EQ(text, L"60x Oil");
     ASSERT_EQ(dm->LogDev_GetIdByKey(ZT_LOGDEV_MULTILASER, L"Laser Launch", &id), 0);
     ZT_DWORD wavelength = 0;
     EXPECT_EQ(dm->MultiLaser_GetLineWavelength(id, 3, &wavelength), 0);
@@ -660,8 +660,8 @@ TEST(ConfigurationText, NamesFiltersObjectiveCameraAndWhatElseTheKeyHolds) {
         QString text;
     };
     const Case cases[] = {
-        {"#F$KEmission$NQuad band$P0$KExcitation$NGFP$P1#O20x Plan Apo#R0.000000#L1#CCamera",
-         "Emission: Quad band, Excitation: GFP, objective: 20x Plan Apo, camera: Camera, TRAX "
+        {"#F$KEmission$NQuad band$P0$KExcitation$NGFP$P1#O20x Air#R0.000000#L1#CCamera",
+         "Emission: Quad band, Excitation: GFP, objective: 20x Air, camera: Camera, TRAX "
          "port 1"},
         {"#F#O#R0.000000#C", "no filters, no objective, unnamed camera"},
         {"#F$KTurret1$NGFP$P2#OP20#R90.000000#L3#CCam1",
