@@ -16,17 +16,7 @@
 // only when the processor has them; the rest of the library stays plain x86-64.
 #if defined(__x86_64__) && defined(__GNUC__)
 #define VEROVE_MAP_VECTORS 1
-// GCC 12's AVX-512 header fills "undefined" vectors from themselves, which its own warnings then
-// call uninitialised.
-#if !defined(__clang__)
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wuninitialized"
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-#endif
-#include <immintrin.h>
-#if !defined(__clang__)
-#pragma GCC diagnostic pop
-#endif
+#include "verove_vector_intrinsics.h"
 #endif
 
 namespace {

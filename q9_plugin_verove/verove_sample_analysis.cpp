@@ -22,17 +22,7 @@
 // which run only when the processor has them; the rest of the library stays plain x86-64.
 #if defined(VEROVE_SSE2) && defined(__x86_64__) && defined(__GNUC__)
 #define VEROVE_AVX512 1
-// GCC 12's AVX-512 header fills "undefined" vectors from themselves, which its own warnings
-// then call uninitialised.
-#if !defined(__clang__)
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wuninitialized"
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-#endif
-#include <immintrin.h>
-#if !defined(__clang__)
-#pragma GCC diagnostic pop
-#endif
+#include "verove_vector_intrinsics.h"
 #endif
 
 // One pixel of the flood fill's queue.
