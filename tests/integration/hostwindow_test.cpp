@@ -31,6 +31,7 @@
 #include "measures.h"
 #include "shownframeview.h"
 #include "simulateddmd.h"
+#include "widget_find.h"
 #include "zt/zt_guielement.h"
 #include "zt/zt_roi.h"
 #include "zthost/gui.h"
@@ -40,25 +41,6 @@ namespace {
 
 const QString kScenarios = QStringLiteral(VEROVE_SOURCE_DIR "/apps/verove-host/scenarios/");
 
-// The visible top-level window with this title, as a user finds a dialog on the screen.
-QWidget* TopLevel(const QString& title) {
-    for (QWidget* widget : QApplication::topLevelWidgets()) {
-        if (widget->isVisible() && widget->windowTitle() == title) {
-            return widget;
-        }
-    }
-    return nullptr;
-}
-
-QAbstractButton* ButtonIn(QWidget* window, const QString& text) {
-    for (QAbstractButton* button : window->findChildren<QAbstractButton*>()) {
-        if (button->text() == text && button->isVisible()) {
-            return button;
-        }
-    }
-    return nullptr;
-}
-
 void Trigger(QWidget* window, const QString& text) {
     for (QAction* action : window->findChildren<QAction*>()) {
         if (action->text().remove('&') == text) {
@@ -67,6 +49,12 @@ void Trigger(QWidget* window, const QString& text) {
         }
     }
     ADD_FAILURE() << "no menu entry " << text.toStdString();
+}
+
+// A rectangle of this size about the live image's centre: inside the DMD's field in every
+// scenario and camera setting used here.
+QRectF MiddleRectangle(const QSize& image) {
+    return QRectF(image.width() / 2.0 - 90, image.height() / 2.0 - 70, 180, 140);
 }
 
 class HostWindow : public ::testing::Test {
@@ -106,6 +94,35 @@ protected:
         m_window->show();
         *started = m_window->Start();
         return true;
+    }
+
+    // The window on the scenario with the device connected.
+    void OpenConnected(const QString& file) {
+        int started = -1;
+        ASSERT_TRUE(Open(file, &started));
+        ASSERT_EQ(started, 0);
+    }
+
+    // The pad's "Configure..." and, in the configuration dialog it opens beside the window, the
+    // calibration button: the calibration dialog with this title (null when it did not open).
+    QWidget* OpenCalibrationDialog(const QString& button, const QString& title) {
+        QTest::mouseClick(PadChild<QPushButton>("m_pBtnConfigure"), Qt::LeftButton);
+        m_config = TopLevel("DMD Configuration");
+        if (!m_config) {
+            return nullptr;
+        }
+        QTest::mouseClick(VisibleButton(m_config, button), Qt::LeftButton);
+        return TopLevel(title);
+    }
+
+    // OK in the calibration dialog and in the configuration dialog; the pad then says calibrated
+    // and a pulse lands where drawn.
+    void AcceptCalibrationAndPulse(QWidget* dialog) {
+        QTest::mouseClick(VisibleButton(dialog, "OK"), Qt::LeftButton);
+        QTest::mouseClick(VisibleButton(m_config, "OK"), Qt::LeftButton);
+        EXPECT_TRUE(PadChild<QLabel>("m_pLabelStatus")->text().startsWith("Calibrated ["));
+        ExpectOnTarget(PulseOn(MiddleRectangle(NextFrame().image.size())));
+        StopPulse();
     }
 
     // Waits until the view shows a frame taken after this call.
@@ -216,6 +233,7 @@ protected:
 
     QTemporaryDir m_folder;
     QString m_logPath;
+    QWidget* m_config = nullptr;  // the pad's configuration dialog, once opened
     SessionOptions m_options;
     Scenario m_scenario;
     std::unique_ptr<Report> m_report;
@@ -223,9 +241,7 @@ protected:
 };
 
 TEST_F(HostWindow, ARectangleDrawnInS1IsWhereThePulseLightLandsAndClosingMidPulseEndsIt) {
-    int started = -1;
-    ASSERT_TRUE(Open("binning-roi.json", &started));
-    ASSERT_EQ(started, 0);
+    ASSERT_NO_FATAL_FAILURE(OpenConnected("binning-roi.json"));
     // The pad's tab is titled after the device.
     CZtTabContainer* tabs = zthost::AcquisitionControls();
     ASSERT_NE(m_window->PadWindow(), nullptr);
@@ -256,52 +272,29 @@ TEST_F(HostWindow, ARectangleDrawnInS1IsWhereThePulseLightLandsAndClosingMidPuls
     EXPECT_TRUE(QFileInfo::exists(QDir(m_report->StagingPath()).filePath("settings/Verove.bin")));
 }
 
-// A rectangle of this size about the live image's centre: inside the DMD's field in every
-// scenario and camera setting used here.
-QRectF MiddleRectangle(const QSize& image) {
-    return QRectF(image.width() / 2.0 - 90, image.height() / 2.0 - 70, 180, 140);
-}
-
 // The pad's "Configure..." opens the configuration dialog beside the window, so both calibrations
 // run from it against the live camera while the image goes on.
 TEST_F(HostWindow, TheAutomaticCalibrationFromThePadsConfigurationDialogPlacesThePulse) {
-    int started = -1;
-    ASSERT_TRUE(Open("binning-roi.json", &started));
-    ASSERT_EQ(started, 0);
+    ASSERT_NO_FATAL_FAILURE(OpenConnected("binning-roi.json"));
     NextFrame();
-    QTest::mouseClick(PadChild<QPushButton>("m_pBtnConfigure"), Qt::LeftButton);
-    QWidget* config = TopLevel("DMD Configuration");
-    ASSERT_NE(config, nullptr);
-    QTest::mouseClick(ButtonIn(config, "Auto Calibration"), Qt::LeftButton);
-    QWidget* dialog = TopLevel("Autocalibration dialog");
+    QWidget* dialog = OpenCalibrationDialog("Auto Calibration", "Autocalibration dialog");
     ASSERT_NE(dialog, nullptr);
     QSignalSpy shown(m_window->View(), &LiveView::FrameShown);
-    QTest::mouseClick(ButtonIn(dialog, "Next"), Qt::LeftButton);
-    QTRY_VERIFY_WITH_TIMEOUT(ButtonIn(dialog, "OK") != nullptr, 300000);
+    QTest::mouseClick(VisibleButton(dialog, "Next"), Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(VisibleButton(dialog, "OK") != nullptr, 300000);
     EXPECT_GE(shown.count(), 2) << "the live image went on during the calibration";
-    QTest::mouseClick(ButtonIn(dialog, "OK"), Qt::LeftButton);
-    QTest::mouseClick(ButtonIn(config, "OK"), Qt::LeftButton);
-    EXPECT_TRUE(PadChild<QLabel>("m_pLabelStatus")->text().startsWith("Calibrated ["));
-
-    ExpectOnTarget(PulseOn(MiddleRectangle(NextFrame().image.size())));
-    StopPulse();
+    AcceptCalibrationAndPulse(dialog);
 }
 
 // The manual calibration as a user plays it in the window: a click on the DMD preview lights a
 // square, the user drags the calibration's cross on the live image onto the light and adds the
 // pair; six pairs, Next, OK.
 TEST_F(HostWindow, AManualCalibrationPlayedOnTheLiveImagePlacesThePulse) {
-    int started = -1;
-    ASSERT_TRUE(Open("binning-roi.json", &started));
-    ASSERT_EQ(started, 0);
+    ASSERT_NO_FATAL_FAILURE(OpenConnected("binning-roi.json"));
     NextFrame();
-    QTest::mouseClick(PadChild<QPushButton>("m_pBtnConfigure"), Qt::LeftButton);
-    QWidget* config = TopLevel("DMD Configuration");
-    ASSERT_NE(config, nullptr);
-    QTest::mouseClick(ButtonIn(config, "Manual Calibration"), Qt::LeftButton);
-    QWidget* dialog = TopLevel("Manual Calibration");
+    QWidget* dialog = OpenCalibrationDialog("Manual Calibration", "Manual Calibration");
     ASSERT_NE(dialog, nullptr);
-    QTest::mouseClick(ButtonIn(dialog, "Next"), Qt::LeftButton);
+    QTest::mouseClick(VisibleButton(dialog, "Next"), Qt::LeftButton);
     QWidget* preview = nullptr;
     for (QWidget* child : dialog->findChildren<QWidget*>()) {
         if (child->inherits("CZtDMDPreviewControl")) {
@@ -321,25 +314,18 @@ TEST_F(HostWindow, AManualCalibrationPlayedOnTheLiveImagePlacesThePulse) {
         ASSERT_EQ(crosses.size(), 1u) << "one cross to place";
         DragExactly(crosses[0].position, spot);
         ASSERT_EQ(DocumentPoints::Read().at(0).position, spot) << "the cross followed the mouse";
-        QAbstractButton* add = ButtonIn(dialog, "+");
+        QAbstractButton* add = VisibleButton(dialog, "+");
         ASSERT_TRUE(add && add->isEnabled());
         QTest::mouseClick(add, Qt::LeftButton);
     }
-    QTest::mouseClick(ButtonIn(dialog, "Next"), Qt::LeftButton);
-    QTest::mouseClick(ButtonIn(dialog, "OK"), Qt::LeftButton);
-    QTest::mouseClick(ButtonIn(config, "OK"), Qt::LeftButton);
-    EXPECT_TRUE(PadChild<QLabel>("m_pLabelStatus")->text().startsWith("Calibrated ["));
-
-    ExpectOnTarget(PulseOn(MiddleRectangle(NextFrame().image.size())));
-    StopPulse();
+    QTest::mouseClick(VisibleButton(dialog, "Next"), Qt::LeftButton);
+    AcceptCalibrationAndPulse(dialog);
 }
 
 // The camera turned and mirrored from the window's menu after calibrating: the light still lands
 // where the user draws on the turned image.
 TEST_F(HostWindow, TurnsAndMirroringFromTheCameraMenuKeepThePulseInPlace) {
-    int started = -1;
-    ASSERT_TRUE(Open("binning-roi.json", &started));
-    ASSERT_EQ(started, 0);
+    ASSERT_NO_FATAL_FAILURE(OpenConnected("binning-roi.json"));
     ASSERT_EQ(m_window->CalibrateAutomatically(), 0);
     for (const char* entry : {"90°", "Mirror top to bottom", "180°"}) {
         SCOPED_TRACE(entry);
@@ -354,9 +340,7 @@ TEST_F(HostWindow, TurnsAndMirroringFromTheCameraMenuKeepThePulseInPlace) {
 // "Configuration..." runs the plug-in's export: the modal dialog over the window, in which the
 // automatic calibration is left to the pad; "Pattern manager..." opens the pad's pattern manager.
 TEST_F(HostWindow, TheDeviceMenuOpensThePlugInsDialogs) {
-    int started = -1;
-    ASSERT_TRUE(Open("binning-roi.json", &started));
-    ASSERT_EQ(started, 0);
+    ASSERT_NO_FATAL_FAILURE(OpenConnected("binning-roi.json"));
     struct Seen {
         bool shown = false;
         bool autoButton = true;
@@ -369,12 +353,10 @@ TEST_F(HostWindow, TheDeviceMenuOpensThePlugInsDialogs) {
             return;
         }
         seen->shown = config->isModal() || QApplication::activeModalWidget() == config;
-        seen->autoButton = ButtonIn(config, "Auto Calibration") != nullptr;
-        for (QLabel* label : config->findChildren<QLabel*>()) {
-            seen->hint |= label->text() ==
-                          "Use the 'Calibrate' button on the device pad to run this calibration.";
-        }
-        QTest::mouseClick(ButtonIn(config, "OK"), Qt::LeftButton);
+        seen->autoButton = VisibleButton(config, "Auto Calibration") != nullptr;
+        seen->hint = Texts(config).contains(
+            "Use the 'Calibrate' button on the device pad to run this calibration.");
+        QTest::mouseClick(VisibleButton(config, "OK"), Qt::LeftButton);
     });
     Trigger(m_window.get(), "Configuration...");
     QCoreApplication::processEvents();
@@ -387,7 +369,7 @@ TEST_F(HostWindow, TheDeviceMenuOpensThePlugInsDialogs) {
     QTimer::singleShot(0, [patterns] {
         if (QWidget* manager = TopLevel("Pattern Manager")) {
             *patterns = QApplication::activeModalWidget() == manager;
-            QTest::mouseClick(ButtonIn(manager, "Cancel"), Qt::LeftButton);
+            QTest::mouseClick(VisibleButton(manager, "Cancel"), Qt::LeftButton);
         }
     });
     Trigger(m_window.get(), "Pattern manager...");
@@ -434,9 +416,7 @@ TEST_F(HostWindow, ClosingDuringTheProtocolEndsItsStimulation) {
 }
 
 TEST_F(HostWindow, ClosingDuringTheCalibrationClosesWhenItHasEnded) {
-    int started = -1;
-    ASSERT_TRUE(Open("binning-roi.json", &started));
-    ASSERT_EQ(started, 0);
+    ASSERT_NO_FATAL_FAILURE(OpenConnected("binning-roi.json"));
     // The user closes the window while the calibration's squares are being found.
     QTimer::singleShot(100, m_window.get(), &QWidget::close);
     EXPECT_EQ(m_window->CalibrateAutomatically(), 0);
@@ -462,17 +442,10 @@ TEST_F(HostWindow, ARefusedHardwareConfigurationLeavesAWindowWithoutTheDevice) {
 
     // The camera's settings from the menu: the live image follows; the regions, drawn on the
     // image as it was, go.
-    auto choose = [this](const QString& text) {
-        for (QAction* action : m_window->findChildren<QAction*>()) {
-            if (action->text() == text) {
-                action->trigger();
-            }
-        }
-    };
-    choose("4 x 4");
+    Trigger(m_window.get(), "4 x 4");
     EXPECT_EQ(NextFrame().image.size(), QSize(512, 512));
     EXPECT_TRUE(m_window->Tools()->Regions().empty());
-    choose("Region: middle of the sensor");
+    Trigger(m_window.get(), "Region: middle of the sensor");
     EXPECT_EQ(NextFrame().image.size(), QSize(256, 256));
     m_window->close();
 }
@@ -487,9 +460,7 @@ TEST_F(HostWindowScreenshot, TheWindowWithRegionsAndAPulse) {
     if (QGuiApplication::platformName() != QLatin1String("xcb")) {
         GTEST_SKIP() << "needs a real X server";
     }
-    int started = -1;
-    ASSERT_TRUE(Open("binning-roi.json", &started));
-    ASSERT_EQ(started, 0);
+    ASSERT_NO_FATAL_FAILURE(OpenConnected("binning-roi.json"));
     ASSERT_EQ(m_window->CalibrateAutomatically(), 0);
     NextFrame();
     m_window->Tools()->Clear();
