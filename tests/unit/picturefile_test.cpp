@@ -189,29 +189,6 @@ protected:
     QTemporaryDir m_dir;
 };
 
-TEST_F(PictureFile, TiffGreyAndRgbAtEveryDepth) {
-    struct Case {
-        std::uint16_t bits, samples, photometric;
-        std::uint32_t components;
-    };
-    for (const Case& c :
-         {Case{1, 1, PHOTOMETRIC_MINISBLACK, 1}, Case{4, 1, PHOTOMETRIC_MINISBLACK, 1},
-          Case{8, 1, PHOTOMETRIC_MINISBLACK, 1}, Case{16, 1, PHOTOMETRIC_MINISBLACK, 1},
-          Case{8, 3, PHOTOMETRIC_RGB, 3}, Case{16, 3, PHOTOMETRIC_RGB, 3}}) {
-        TiffLayout layout;
-        layout.width = 11;  // odd rows: packed depths end mid-byte
-        layout.height = 3;
-        layout.bits = c.bits;
-        layout.samples = c.samples;
-        layout.photometric = c.photometric;
-        const V values = Ramp(11 * 3 * c.samples, (1u << c.bits) - 1);
-        const QString path = Path(
-            ("grey" + std::to_string(c.bits) + "_" + std::to_string(c.samples) + ".tif").c_str());
-        WriteTiff(path, layout, {values});
-        ExpectLoads(path, 11, 3, c.bits, c.components, values);
-    }
-}
-
 TEST_F(PictureFile, TiffMinIsWhiteAndAlpha) {
     // Min-is-white pictures are turned so that 0 is black.
     TiffLayout white;
@@ -242,17 +219,14 @@ TEST_F(PictureFile, MultiPageTiffAndStkGiveTheFirstPage) {
     ExpectLoads(Path("stack.stk"), 3, 2, 16, 1, first);
 }
 
-TEST_F(PictureFile, BrokenFilesGiveStatusCodesAndLogLines) {
+TEST_F(PictureFile, BrokenFilesGiveStatusCodes) {
     SZtPicBuf pic = Make(1, 1, 8, 1, {42});
     EXPECT_EQ(ZT_LoadPictureFromFile(W(Path("missing.tif")).c_str(), &pic), -5);
-    EXPECT_TRUE(zthost::LogContains(L"ZT_LoadPictureFromFile: \"" + W(Path("missing.tif")) +
-                                    L"\": no such file"));
 
     WriteBytes(Path("empty.png"), QByteArray());
     EXPECT_EQ(ZT_LoadPictureFromFile(W(Path("empty.png")).c_str(), &pic), -9);
     WriteBytes(Path("garbage.bmp"), QByteArray("this is not a picture at all\n"));
     EXPECT_EQ(ZT_LoadPictureFromFile(W(Path("garbage.bmp")).c_str(), &pic), -9);
-    EXPECT_TRUE(zthost::LogContains(L"garbage.bmp\": not a picture file"));
     EXPECT_EQ(ZT_LoadPictureFromFile(W(m_dir.path()).c_str(), &pic), -9);
 
     EXPECT_EQ(Values(pic), (V{42}));  // failed loads leave the picture alone
@@ -294,7 +268,6 @@ TEST_F(PictureFile, HeadersClaimingMorePixelsThanTheFileHoldsAreRefused) {
     SZtPicBuf pic;
     EXPECT_EQ(ZT_LoadPictureFromFile(W(Path("tall.bmp")).c_str(), &pic), -9);
     EXPECT_TRUE(pic.IsEmpty());
-    EXPECT_TRUE(zthost::LogContains(L"more pixel data than the file can hold"));
 
     WriteHeaderOnlyTiff(Path("wide.tif"), 30000, 10000, 8);
     EXPECT_EQ(ZT_LoadPictureFromFile(W(Path("wide.tif")).c_str(), &pic), -9);
@@ -323,7 +296,6 @@ TEST_F(PictureFile, SaveRefusesWhatTheFileTypeCannotHold) {
     const SZtPicBuf deep = Make(2, 1, 16, 1, {1, 2});
     const SZtPicBuf four = Make(2, 1, 4, 1, {1, 2});
     EXPECT_EQ(ZT_SavePictureToFile(W(Path("deep.bmp")).c_str(), &deep), -4);
-    EXPECT_TRUE(zthost::LogContains(L"deep.bmp\": the file type cannot hold this picture"));
     EXPECT_EQ(ZT_SavePictureToFile(W(Path("four.png")).c_str(), &four), -4);
     EXPECT_EQ(ZT_SavePictureToFile(W(Path("deep.jpg")).c_str(), &deep), -4);
     EXPECT_EQ(ZT_SavePictureToFile(W(Path("noextension")).c_str(), &deep), -4);
@@ -374,7 +346,7 @@ TEST_F(PictureFile, EveryDepthTheLoadersTakeShowsItsValues) {
 }
 
 // Qt would read what a cut file holds and leave the rest black; the user gets a refusal instead.
-TEST_F(PictureFile, TruncatedPicturesAreRefusedWithTheirReason) {
+TEST_F(PictureFile, TruncatedPicturesAreRefused) {
     QImage grey(64, 64, QImage::Format_Grayscale8);
     grey.fill(200);
     for (const char* format : {"BMP", "PNG"}) {
@@ -389,7 +361,6 @@ TEST_F(PictureFile, TruncatedPicturesAreRefusedWithTheirReason) {
         EXPECT_EQ(ZT_LoadPictureFromFile(W(half).c_str(), &pic), -9) << format;
         EXPECT_TRUE(pic.IsEmpty()) << format;
     }
-    EXPECT_TRUE(zthost::LogContains(L"half.BMP\": truncated file: the pixel data needs"));
 }
 
 }  // namespace

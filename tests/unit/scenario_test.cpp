@@ -208,30 +208,6 @@ TEST_F(ScenarioFiles, EveryBadFieldIsRefusedNamingItsPath) {
     }
 }
 
-// A matrix instead of scale, rotation and centre: one that maps no area, one far too large.
-TEST_F(ScenarioFiles, MatricesThatMapNoAreaOrTooMuchAreRefused) {
-    const std::vector<std::pair<QJsonArray, QString>> cases = {
-        {QJsonArray{QJsonArray{2, 4, 100}, QJsonArray{1, 2, 100}},
-         "optics.matrix: singular map (determinant 0)"},
-        {QJsonArray{QJsonArray{1e300, 0, 0}, QJsonArray{0, 2, 0}},
-         "optics.matrix: expected at most 100 sensor pixels per mirror"},
-    };
-    for (const auto& [matrix, message] : cases) {
-        QJsonObject json = DefaultJson();
-        QJsonObject optics = json["optics"].toObject();
-        for (const char* key : {"scale", "rotation", "centre"}) {
-            optics.remove(key);
-        }
-        optics["matrix"] = matrix;
-        json["optics"] = optics;
-        const QString path = Write(json);
-        Scenario scenario;
-        QString error;
-        EXPECT_FALSE(scenario.Load(path, &error));
-        EXPECT_EQ(error, path + ": " + message);
-    }
-}
-
 // Optics the auto-calibration cannot work with are refused at load, by the field to change.
 TEST_F(ScenarioFiles, OpticsTheCalibrationCannotWorkWithAreRefused) {
     struct Case {
@@ -386,42 +362,6 @@ TEST_F(ScenarioMicroscope, CameraImagesTheRegionTheScenarioDescribes) {
     EXPECT_EQ(format.value.imageRect.left, 256);  // binning-roi.json, the last one applied
     EXPECT_EQ(format.value.binningX, 2.0);
     EXPECT_EQ(format.value.bitDepth, 12);
-}
-
-// ---- Report folder --------------------------------------------------------------------------
-
-TEST_F(ScenarioMicroscope, RoisBecomeTheDocumentsStimulationRoisWithTheirMasks) {
-    const Scenario scenario = Loaded("default.json");
-    const CZtRoiObjectList all = scenario.RoiObjects();
-    ASSERT_EQ(all.GetCount(), 3);
-    const std::uint32_t types[] = {ZT_ROITYPE_RECTANGLE, ZT_ROITYPE_ELLIPSE, ZT_ROITYPE_POLYGON};
-    for (int i = 0; i < 3; ++i) {
-        const CZtRoiObject* roi = all.GetAt(i);
-        EXPECT_EQ(roi->GetId(), static_cast<std::uint32_t>(i + 1));
-        EXPECT_EQ(roi->GetType(), types[i]);
-        EXPECT_EQ(roi->GetStimulationGroup(), static_cast<std::uint32_t>(i));
-        EXPECT_TRUE(roi->IsStimulationRoi());
-    }
-    EXPECT_EQ(all.GetAt(0)->GetLabel(), L"Soma");
-    EXPECT_EQ(all.GetAt(0)->GetGeometry(), (std::vector<double>{650, 725, 150, 125}));
-    EXPECT_EQ(all.GetAt(1)->GetGeometry(), (std::vector<double>{1250, 825, 150, 125}));
-
-    // One group keeps its numbers; the masks cover what was drawn.
-    const CZtRoiObjectList s2 = scenario.RoiObjects(2);
-    ASSERT_EQ(s2.GetCount(), 1);
-    EXPECT_EQ(s2.GetAt(0)->GetId(), 2u);
-    SZtRLEPicBuf masks;
-    ASSERT_EQ(ZT_RoiListToRLE(&all, 2048, 2048, &masks), 0);
-    ASSERT_EQ(masks.objects.size(), 3u);
-    std::int64_t rectangle = 0;
-    for (const SZtRLERun& run : masks.objects[0].runs) {
-        rectangle += run.length;
-    }
-    EXPECT_EQ(rectangle, 300 * 250);
-    std::int32_t left = 0, top = 0, right = 0, bottom = 0;
-    ASSERT_EQ(CZtRLEPicBufAPI::GetBoundingBox(&masks, 2, &left, &top, &right, &bottom), 0);
-    EXPECT_EQ(std::vector<std::int32_t>({left, top, right, bottom}),
-              std::vector<std::int32_t>({900, 1150, 1400, 1500}));
 }
 
 class ScenarioReport : public ::testing::Test {

@@ -203,36 +203,6 @@ TEST_F(VeroveProxy, SimulatorAnswersFromItsTablesAndInventsAbsentFeatures) {
     EXPECT_EQ(number, 0);
 }
 
-TEST_F(VeroveProxy, SimulatorMapsEnumerationStringsToTheirIndex) {
-    OpenSimulator();
-    // Each feature's values in the order of their index.
-    const std::vector<std::pair<const wchar_t*, std::vector<const wchar_t*>>> table = {
-        {L"TriggerMode",
-         {L"InternalExpose", L"InternalSoftware", L"ExternalExpose", L"ExternalSequenceStart",
-          L"ExternalBulb"}},
-        {L"OperationMode", {L"Live", L"FrameMemory", L"FrameSequence", L"ContinuousFrameSequence"}},
-        {L"FrameIndexSource", {L"Software", L"Hardware"}},
-        {L"GrayScaleSequenceEncoding", {L"4BitDIP", L"6BitDIP", L"8BitDIP"}},
-        {L"PixelEncoding", {L"Mono1", L"Mono1Packed"}},
-    };
-    // Set each value after a different one, so a stale index cannot pass.
-    for (const auto& [feature, values] : table) {
-        for (int index = 0; index < static_cast<int>(values.size()); ++index) {
-            ASSERT_EQ(Proxy().SetEnumString(m_handle, feature, values[(index + 1) % values.size()]),
-                      0);
-            ASSERT_EQ(Proxy().SetEnumString(m_handle, feature, values[index]), 0);
-            int read = -1;
-            ASSERT_EQ(Proxy().GetEnumIndex(m_handle, feature, &read), 0);
-            EXPECT_EQ(read, index) << feature << L" " << values[index];
-        }
-    }
-    ASSERT_EQ(Proxy().SetEnumString(m_handle, L"OperationMode", L"FrameSequence"), 0);
-    ASSERT_EQ(Proxy().SetEnumString(m_handle, L"OperationMode", L"NoSuchMode"), 0);
-    int read = -1;
-    ASSERT_EQ(Proxy().GetEnumIndex(m_handle, L"OperationMode", &read), 0);
-    EXPECT_EQ(read, 0) << "an unknown value string maps to index 0";
-}
-
 TEST_F(VeroveProxy, SimulatorReportsUnusableSizes) {
     OpenSimulator();
     ASSERT_EQ(Proxy().SetInt32(m_handle, L"ImageSizeBytes", 0), 0);
@@ -390,87 +360,6 @@ std::vector<std::string> Functions(const std::vector<fake_atcore::CallRecord>& c
 int CountCalls(const std::string& function) {
     const std::vector<std::string> names = Functions(fake_atcore::Calls());
     return static_cast<int>(std::count(names.begin(), names.end(), function));
-}
-
-// One named operation: the SDK call it makes, the feature and the value as the call record shows
-// them.
-struct SNamedCall {
-    std::function<int(int)> run;
-    const char* function;
-    const wchar_t* feature;
-    const wchar_t* value;
-};
-
-const std::vector<SNamedCall>& NamedCalls() {
-    CZtVeroveProxy& p = Proxy();
-    static const std::vector<SNamedCall> calls = {
-        {[&p](int h) { return p.SetFrameIndex(h, 3); }, "AT_SetInt", L"FrameIndex", L"3"},
-        {[&p](int h) { return p.SetFrameCount(h, 4); }, "AT_SetInt", L"FrameCount", L"4"},
-        {[&p](int h) { return p.SetFrameCycleCount(h, 5); }, "AT_SetInt", L"FrameCycleCount", L"5"},
-        {[&p](int h) { return p.SetSequenceStartIndex(h, 6); }, "AT_SetInt", L"SequenceStartIndex",
-         L"6"},
-        {[&p](int h) { return p.SetSequenceLoopCount(h, 7); }, "AT_SetInt", L"SequenceLoopCount",
-         L"7"},
-        {[&p](int h) { return p.SetSequenceLoopLength(h, 8); }, "AT_SetInt", L"SequenceLoopLength",
-         L"8"},
-        {[&p](int h) { return p.SetExposureTime(h, 0.25); }, "AT_SetFloat", L"ExposureTime",
-         L"0.25"},
-        {[&p](int h) { return p.SetSequenceExposureTime(h, 1.5); }, "AT_SetFloat",
-         L"SequenceExposureTime", L"1.5"},
-        {[&p](int h) { return p.SetGrayScaleExposureTime(h, 0.05); }, "AT_SetFloat",
-         L"GrayScaleExposureTime", L"0.05"},
-        {[&p](int h) { return p.SetSequenceGapTime(h, 0.125); }, "AT_SetFloat", L"SequenceGapTime",
-         L"0.125"},
-        {[&p](int h) { return p.SetInvertMode(h, true); }, "AT_SetBool", L"InvertMode", L"1"},
-        {[&p](int h) { return p.SetOverlapMode(h, true); }, "AT_SetBool", L"OverlapMode", L"1"},
-        {[&p](int h) { return p.SetOperationMode(h, L"FrameMemory"); }, "AT_SetEnumString",
-         L"OperationMode", L"FrameMemory"},
-        {[&p](int h) { return p.SetTriggerMode(h, L"ExternalBulb"); }, "AT_SetEnumString",
-         L"TriggerMode", L"ExternalBulb"},
-        {[&p](int h) { return p.SetGrayScaleSequenceEncoding(h, L"6BitDIP"); }, "AT_SetEnumString",
-         L"GrayScaleSequenceEncoding", L"6BitDIP"},
-        {[&p](int h) { return p.SetPixelEncoding(h, L"Mono1Packed"); }, "AT_SetEnumString",
-         L"PixelEncoding", L"Mono1Packed"},
-        {[&p](int h) { return p.ClearFrameMemory(h); }, "AT_Command", L"ClearFrameMemory", L""},
-        {[&p](int h) { return p.ClearSequenceMemory(h); }, "AT_Command", L"ClearSequenceMemory",
-         L""},
-        {[&p](int h) { return p.UploadFrame(h); }, "AT_Command", L"UploadFrame", L""},
-        {[&p](int h) { return p.UploadGrayScaleImage(h); }, "AT_Command", L"UploadGrayScaleImage",
-         L""},
-        {[&p](int h) { return p.UploadSequenceEvent(h); }, "AT_Command", L"UploadSequenceEvent",
-         L""},
-        {[&p](int h) { return p.SetFeatureCallback(h, RecordEvent); }, "AT_RegisterFeatureCallback",
-         L"IsExposing", L""},
-    };
-    return calls;
-}
-
-TEST_F(VeroveProxy, NamedOperationsReachTheSdkAsSent) {
-    UseFakeSdk();
-    int handle = 0;
-    ASSERT_EQ(Proxy().Open(0, &handle), 0);
-    for (const SNamedCall& call : NamedCalls()) {
-        fake_atcore::ClearCalls();
-        call.run(handle);
-        const std::vector<fake_atcore::CallRecord> calls = fake_atcore::Calls();
-        ASSERT_EQ(calls.size(), 1u) << call.function << " " << call.feature;
-        EXPECT_EQ(calls[0].function, call.function);
-        EXPECT_EQ(calls[0].handle, handle);
-        EXPECT_EQ(calls[0].feature, call.feature);
-        if (call.function != std::string("AT_Command")) {
-            EXPECT_EQ(calls[0].value, call.value) << call.feature;
-        }
-    }
-    // The buffer goes to the SDK's queue with its size.
-    int size = 0;
-    ASSERT_EQ(Proxy().GetImageSizeBytes(handle, &size), 0);
-    std::vector<unsigned char> buffer(size);
-    fake_atcore::ClearCalls();
-    ASSERT_EQ(Proxy().SetBuffer(handle, buffer.data(), size), 0);
-    ASSERT_EQ(Functions(fake_atcore::Calls()), std::vector<std::string>{"AT_QueueBuffer"});
-    EXPECT_EQ(fake_atcore::Calls()[0].value, std::to_wstring(size));
-    EXPECT_EQ(Proxy().SetFrameIndex(handle, -2), -1) << "the SDK's refusal is passed on";
-    EXPECT_EQ(Proxy().Close(handle), 0);
 }
 
 // Every way Open can fail leaves no handle and holds neither the index nor the library; the trace
