@@ -196,16 +196,43 @@ void storeTile(Ipp8u* row, int first, int width, __m128i tile) {
 // Lanes per tile row: a tile covers 16 lanes, or all of a narrower band.
 constexpr int kTileLanes = kLanes < kTile ? kLanes : kTile;
 
+// The tiles t0 = tInside + 16 k below tEnd lie inside the rows of lanes g ... g + kTileLanes - 1;
+// steps before tInside or from tEnd on reach outside the ROI in one of them.
+struct InsideTiles {
+    int tInside;
+    int tEnd;
+};
+
+InsideTiles insideTiles(int g, int lag, int width) {
+    return {lag * (g + kTileLanes - 1), width + lag * g - kTile + 1};
+}
+
 // Skews the band's rows y0 ... y0 + rows - 1 into work.sources, lanes of no row left 0.
 void skewSources(const Picture& p, int y0, int rows, int lag, int steps, const Work& work) {
     const int width = p.roi.width;
     for (int g = 0; g < kLanes; g += kTile) {
+        // Row i of the group and its lag: step t reads column t - lag * (g + i) of it.
+        const Ipp8u* row[kTile];
+        for (int i = 0; i < kTileLanes; ++i) {
+            row[i] = p.srcRow(y0 + std::min(g + i, rows - 1));
+        }
+        const InsideTiles inside = insideTiles(g, lag, width);
         for (int t0 = 0; t0 < steps; t0 += kTile) {
             __m128i m[kTile];
-            for (int i = 0; i < kTile; ++i) {
-                const int r = g + i;
-                m[i] = i < kTileLanes && r < rows ? loadTile(p.srcRow(y0 + r), t0 - lag * r, width)
-                                                  : _mm_setzero_si128();
+            if (g + kTileLanes <= rows && t0 >= inside.tInside && t0 < inside.tEnd) {
+                for (int i = 0; i < kTileLanes; ++i) {
+                    m[i] = _mm_loadu_si128(
+                        reinterpret_cast<const __m128i*>(row[i] + (t0 - lag * (g + i))));
+                }
+                for (int i = kTileLanes; i < kTile; ++i) {
+                    m[i] = _mm_setzero_si128();
+                }
+            } else {
+                for (int i = 0; i < kTile; ++i) {
+                    const int r = g + i;
+                    m[i] = i < kTileLanes && r < rows ? loadTile(row[i], t0 - lag * r, width)
+                                                      : _mm_setzero_si128();
+                }
             }
             transpose(m);
             for (int j = 0; j < kTile; ++j) {
@@ -224,6 +251,11 @@ void skewSources(const Picture& p, int y0, int rows, int lag, int steps, const W
 void deskewLevels(const Picture& p, int y0, int rows, int lag, int steps, const Work& work) {
     const int width = p.roi.width;
     for (int g = 0; g < kLanes && g < rows; g += kTile) {
+        Ipp8u* row[kTile];
+        for (int i = 0; i < kTileLanes; ++i) {
+            row[i] = p.dstRow(y0 + std::min(g + i, rows - 1));
+        }
+        const InsideTiles inside = insideTiles(g, lag, width);
         for (int t0 = 0; t0 < steps; t0 += kTile) {
             __m128i m[kTile];
             for (int j = 0; j < kTile; ++j) {
@@ -232,8 +264,15 @@ void deskewLevels(const Picture& p, int y0, int rows, int lag, int steps, const 
                                            : _mm_loadl_epi64(reinterpret_cast<const __m128i*>(in));
             }
             transpose(m);
+            if (g + kTileLanes <= rows && t0 >= inside.tInside && t0 < inside.tEnd) {
+                for (int i = 0; i < kTileLanes; ++i) {
+                    _mm_storeu_si128(reinterpret_cast<__m128i*>(row[i] + (t0 - lag * (g + i))),
+                                     m[i]);
+                }
+                continue;
+            }
             for (int i = 0; i < kTileLanes && g + i < rows; ++i) {
-                storeTile(p.dstRow(y0 + g + i), t0 - lag * (g + i), width, m[i]);
+                storeTile(row[i], t0 - lag * (g + i), width, m[i]);
             }
         }
     }
