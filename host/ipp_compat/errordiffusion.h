@@ -33,7 +33,7 @@ constexpr int kWeightCount = 4;
 constexpr int kMaxLag = 5;
 constexpr int kMaxReach = 2;
 // Rows of the widest band: lanes of the widest path.
-constexpr int kMaxLanes = 32;
+constexpr int kMaxLanes = 16;
 // Steps of a band are skewed and de-skewed sixteen at a time.
 constexpr int kTile = 16;
 // Floats of the window of error products that slides along a band, whatever its lanes.
@@ -99,16 +99,16 @@ float UpperOfTwoLevels();
 
 // Diffuses the picture's error with dither type dtype (Floyd-Steinberg, Jarvis-Judice-Ninke or
 // Stucki) onto the levels value[0 ... levels - 1]. The paths give the same pixels: 8 rows at a
-// time in SSE2 lanes, 16 in AVX2 lanes, 32 in AVX-512 lanes.
+// time in SSE2 lanes, 16 in AVX2 lanes. (32 rows in AVX-512 lanes were slower than 16 in AVX2 ones
+// on the benchmark machine, which has AVX-512: their bands spend twice the steps on their slanted
+// ends.)
 void DiffuseSse2(const Picture& p, IppiDitherType dtype, const Ipp8u* value, int levels,
                  const Work& work);
 void DiffuseAvx2(const Picture& p, IppiDitherType dtype, const Ipp8u* value, int levels,
                  const Work& work);
-void DiffuseAvx512(const Picture& p, IppiDitherType dtype, const Ipp8u* value, int levels,
-                   const Work& work);
 
-// The widest vector steps the diffusion takes on processors that have them: 512 (the default),
-// 256 or less (SSE2). All give the same pixels; tests run each path on one machine.
+// The widest vector steps the diffusion takes on processors that have them: 256 (AVX2, the
+// default) or less (SSE2). All give the same pixels; tests run each path on one machine.
 void SetDiffusionVectorBits(int bits);
 
 }  // namespace ipp_compat

@@ -154,13 +154,18 @@ void diffuseSteps(const Work& work, int tBegin, int tEnd, int width, float* firs
 // and i + 8, which turns the eight bits of (row, column) one place to the left; four rounds swap
 // row and column.
 void transpose(__m128i (&m)[kTile]) {
+#pragma GCC unroll 4
     for (int round = 0; round < 4; ++round) {
         __m128i next[kTile];
+#pragma GCC unroll 8
         for (int i = 0; i < kTile / 2; ++i) {
             next[2 * i] = _mm_unpacklo_epi8(m[i], m[i + kTile / 2]);
             next[2 * i + 1] = _mm_unpackhi_epi8(m[i], m[i + kTile / 2]);
         }
-        std::copy(next, next + kTile, m);
+#pragma GCC unroll 16
+        for (int i = 0; i < kTile; ++i) {
+            m[i] = next[i];
+        }
     }
 }
 
@@ -217,15 +222,19 @@ void skewSources(const Picture& p, int y0, int rows, int lag, int steps, const W
             row[i] = p.srcRow(y0 + std::min(g + i, rows - 1));
         }
         const InsideTiles inside = insideTiles(g, lag, width);
+        // Where each row's tiles wholly inside start.
+        const Ipp8u* firstInside[kTile];
+        for (int i = 0; i < kTileLanes; ++i) {
+            firstInside[i] = row[i] + std::clamp(inside.tInside - lag * (g + i), 0, width);
+        }
         for (int t0 = 0; t0 < steps; t0 += kTile) {
             __m128i m[kTile];
             if (g + kTileLanes <= rows && t0 >= inside.tInside && t0 < inside.tEnd) {
-                for (int i = 0; i < kTileLanes; ++i) {
-                    m[i] = _mm_loadu_si128(
-                        reinterpret_cast<const __m128i*>(row[i] + (t0 - lag * (g + i))));
-                }
-                for (int i = kTileLanes; i < kTile; ++i) {
-                    m[i] = _mm_setzero_si128();
+#pragma GCC unroll 16
+                for (int i = 0; i < kTile; ++i) {
+                    m[i] = i < kTileLanes ? _mm_loadu_si128(reinterpret_cast<const __m128i*>(
+                                                firstInside[i] + (t0 - inside.tInside)))
+                                          : _mm_setzero_si128();
                 }
             } else {
                 for (int i = 0; i < kTile; ++i) {
@@ -235,6 +244,7 @@ void skewSources(const Picture& p, int y0, int rows, int lag, int steps, const W
                 }
             }
             transpose(m);
+#pragma GCC unroll 16
             for (int j = 0; j < kTile; ++j) {
                 Ipp8u* out = work.sources + ptrdiff_t{t0 + j} * kLanes + g;
                 if constexpr (kTileLanes == kTile) {
@@ -256,8 +266,13 @@ void deskewLevels(const Picture& p, int y0, int rows, int lag, int steps, const 
             row[i] = p.dstRow(y0 + std::min(g + i, rows - 1));
         }
         const InsideTiles inside = insideTiles(g, lag, width);
+        Ipp8u* firstInside[kTile];
+        for (int i = 0; i < kTileLanes; ++i) {
+            firstInside[i] = row[i] + std::clamp(inside.tInside - lag * (g + i), 0, width);
+        }
         for (int t0 = 0; t0 < steps; t0 += kTile) {
             __m128i m[kTile];
+#pragma GCC unroll 16
             for (int j = 0; j < kTile; ++j) {
                 const Ipp8u* in = work.levels + ptrdiff_t{t0 + j} * kLanes + g;
                 m[j] = kTileLanes == kTile ? _mm_loadu_si128(reinterpret_cast<const __m128i*>(in))
@@ -265,9 +280,10 @@ void deskewLevels(const Picture& p, int y0, int rows, int lag, int steps, const 
             }
             transpose(m);
             if (g + kTileLanes <= rows && t0 >= inside.tInside && t0 < inside.tEnd) {
+#pragma GCC unroll 16
                 for (int i = 0; i < kTileLanes; ++i) {
-                    _mm_storeu_si128(reinterpret_cast<__m128i*>(row[i] + (t0 - lag * (g + i))),
-                                     m[i]);
+                    _mm_storeu_si128(
+                        reinterpret_cast<__m128i*>(firstInside[i] + (t0 - inside.tInside)), m[i]);
                 }
                 continue;
             }

@@ -13,7 +13,7 @@
 namespace ipp_compat {
 namespace {
 
-std::atomic<int> g_widestDiffusionBits{512};
+std::atomic<int> g_widestDiffusionBits{256};
 
 // Bayer's 4x4 index matrix, indexed [y mod 4][x mod 4] from the ROI origin. A flat value i/16 of
 // the way between two levels takes the upper level on exactly i pixels of every 4x4 tile.
@@ -79,16 +79,11 @@ void orderedDither(const Picture& p, const Ipp8u* value, int levels) {
 void diffuse(const Picture& p, IppiDitherType dtype, const Ipp8u* value, int levels,
              const Work& work) {
 #if defined(__GNUC__)
-    static const bool avx512 = __builtin_cpu_supports("avx512f");
     static const bool avx2 = __builtin_cpu_supports("avx2");
 #else
-    constexpr bool avx512 = false;
     constexpr bool avx2 = false;
 #endif
-    const int widest = g_widestDiffusionBits.load(std::memory_order_relaxed);
-    if (avx512 && widest >= 512) {
-        DiffuseAvx512(p, dtype, value, levels, work);
-    } else if (avx2 && widest >= 256) {
+    if (avx2 && g_widestDiffusionBits.load(std::memory_order_relaxed) >= 256) {
         DiffuseAvx2(p, dtype, value, levels, work);
     } else {
         DiffuseSse2(p, dtype, value, levels, work);

@@ -226,12 +226,12 @@ TEST(ReduceBits, BayerWithFourLevels) {
 class ReduceBitsPath : public ::testing::TestWithParam<int> {
 protected:
     void SetUp() override { ipp_compat::SetDiffusionVectorBits(GetParam()); }
-    void TearDown() override { ipp_compat::SetDiffusionVectorBits(512); }
+    void TearDown() override { ipp_compat::SetDiffusionVectorBits(256); }
 };
 
 TEST_P(ReduceBitsPath, MatchesThePlainPerPixelAlgorithmBitForBit) {
     // Random pictures of many shapes, wider steps than the ROI, every type and several level
-    // counts, on each vector path (bands of 32, 16 and 8 rows; the widths below and above a
+    // counts, on each vector path (bands of 16 and 8 rows; the widths below and above a
     // band's lag, heights that end inside a band). Besides uniform noise: flat greys, whose error
     // sums come back to the thresholds again and again, and sparse grey dots on black, whose
     // error fades to subnormal floats. The plain sums here are never fused into multiply-adds: a
@@ -275,7 +275,7 @@ TEST_P(ReduceBitsPath, MatchesThePlainPerPixelAlgorithmBitForBit) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(VectorBits, ReduceBitsPath, ::testing::Values(512, 256, 128));
+INSTANTIATE_TEST_SUITE_P(VectorBits, ReduceBitsPath, ::testing::Values(256, 128));
 
 TEST(ReduceBits, InPlaceGivesTheSameResult) {
     const Pixels src{30, 60, 90, 120, 150, 180, 210, 240, 20, 50, 80, 110, 140, 170, 200};
