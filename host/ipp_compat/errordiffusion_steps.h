@@ -1,6 +1,6 @@
 // The error diffusion of one vector path, included once per path inside that path's namespace and
-// target region, after errordiffusion.h, <cstring>, <utility> and the intrinsics. The includer
-// defines V: a float vector F of V::kFloats lanes and its operations.
+// target region, after errordiffusion.h, <algorithm>, <cstring>, <iterator>, <utility> and the
+// intrinsics. The includer defines V: a float vector F of V::kFloats lanes and its operations.
 //
 // Error diffusion runs on kLanes rows at once, one per lane, each row kLag columns behind the one
 // above it, so that every error a pixel needs from the rows above is known when its lane reaches
