@@ -542,7 +542,6 @@ void CZtVeroveLightPath::SetLinePower(int line, int group, double power) {
             VEROVE_LOG(function, L"No line %d in group %d, nothing set.", line, group);
             return;
         }
-        // The settings file keeps only powers in this range.
         if (power >= 0.0 && power <= 100.0 && group != kCurrent) {
             m_lines[static_cast<size_t>(line)].power[group] = power;
             return;
@@ -553,6 +552,7 @@ void CZtVeroveLightPath::SetLinePower(int line, int group, double power) {
         light.voltageControlled = m_voltageControlled;
         before = m_lines[static_cast<size_t>(line)].power[kCurrent];
     }
+    // The settings file keeps only powers in this range.
     if (!(power >= 0.0 && power <= 100.0)) {
         VEROVE_LOG(function, L"Power %.2f outside 0 to 100, nothing set.", power);
         m_device.RefreshPad();
