@@ -315,28 +315,28 @@ public:
     // ---- Light path: the group's laser settings, switcher and shutters around a stimulation ----
     // Sets the group's (0-2) line powers on the light; previous receives the powers it had.
     void SettingsApply_LaserPower(int group, std::vector<double>* previous) {
-        m_lightPath->ApplyLaserPower(group, previous);
+        m_lightPath->Apply().ApplyLaserPower(group, previous);
     }
     // Puts the powers back, one per line.
     void SettingsApply_LaserPower(const std::vector<double>& powers) {
-        m_lightPath->RestoreLaserPower(powers);
+        m_lightPath->Apply().RestoreLaserPower(powers);
     }
     // The same for the lines' used flags.
     void SettingsApply_LineUsed(int group, std::vector<bool>* previous) {
-        m_lightPath->ApplyLineUsed(group, previous);
+        m_lightPath->Apply().ApplyLineUsed(group, previous);
     }
     void SettingsApply_LineUsed(const std::vector<bool>& states) {
-        m_lightPath->RestoreLineUsed(states);
+        m_lightPath->Apply().RestoreLineUsed(states);
     }
     // Sets the switcher to the stored port, remembering its port before; the revert sets that back.
-    void SettingsApply_Switcher() { m_lightPath->ApplySwitcher(); }
-    void SettingsRevert_Switcher() { m_lightPath->RevertSwitcher(); }
+    void SettingsApply_Switcher() { m_lightPath->Apply().ApplySwitcher(); }
+    void SettingsRevert_Switcher() { m_lightPath->Apply().RevertSwitcher(); }
     // Switches deferred completion on for the light's physical device when it supports it; true
     // when it did.
-    bool LightDeferredCompletionBegin() { return m_lightPath->DeferredCompletionBegin(); }
+    bool LightDeferredCompletionBegin() { return m_lightPath->Apply().DeferredCompletionBegin(); }
     // Waits for the light's pending commands, then switches deferred completion off again.
     void LightDeferredCompletionWait(std::uint32_t timeoutMs) {
-        m_lightPath->DeferredCompletionWait(timeoutMs);
+        m_lightPath->Apply().DeferredCompletionWait(timeoutMs);
     }
     // The association with light, switcher and shutters, and the dialog's candidate lists.
     CZtVeroveLightPath& GetLightPath() { return *m_lightPath; }

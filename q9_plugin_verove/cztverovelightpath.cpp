@@ -15,22 +15,12 @@ namespace {
 
 constexpr const wchar_t* kMultiLaser = L"IDeviceMultiLaser";
 constexpr const wchar_t* kLight = L"IDeviceLight";
-constexpr int kCurrent = 3;  // the line group of the light's current state
+constexpr int kCurrent = CZtVeroveLightPath::kCurrentGroup;
 constexpr int kStateReportEvent = 1;
-
-bool IsStimulationGroup(int group) {
-    return group >= 0 && group < kCurrent;
-}
 
 // Powers and light values compare at the one decimal the pad shows.
 double OneDecimal(double value) {
     return std::round(value * 10.0) / 10.0;
-}
-
-void LogIfRefused(const char* function, int line, int result) {
-    if (result < 0) {
-        VEROVE_LOG(function, L"Light refused line %d, result %d", line, result);
-    }
 }
 
 bool HasCapability(DMApi* devices, ZT_DWORD id, ZT_DWORD capability) {
@@ -38,11 +28,38 @@ bool HasCapability(DMApi* devices, ZT_DWORD id, ZT_DWORD capability) {
     return devices->LogDev_HasCapability(id, capability, &has) == 0 && has;
 }
 
+int ReadValue(DMApi* devices, ZT_DWORD id, bool voltageControlled, double* value) {
+    return voltageControlled ? devices->Light_GetVoltage(id, value)
+                             : devices->Light_GetIris(id, value);
+}
+
+int WriteValue(DMApi* devices, ZT_DWORD id, bool voltageControlled, double value) {
+    return voltageControlled ? devices->Light_SetVoltage(id, value)
+                             : devices->Light_SetIris(id, value);
+}
+
 }  // namespace
+
+int SZtVeroveLightState::ReadValue(DMApi* devices, double* value) const {
+    return ::ReadValue(devices, lightId, voltageControlled, value);
+}
+
+int SZtVeroveLightState::WriteValue(DMApi* devices, double value) const {
+    return ::WriteValue(devices, lightId, voltageControlled, value);
+}
+
+void CZtVeroveLightPath::LogIfRefused(const char* function, int line, int result) {
+    if (result < 0) {
+        VEROVE_LOG(function, L"Light refused line %d, result %d", line, result);
+    }
+}
 
 CZtVeroveLightPath::CZtVeroveLightPath(CZtStimulationDeviceVerove& device,
                                        CZtVeroveSettings& settings)
-    : m_device(device), m_settings(settings), m_lines(settings.laserLines) {}
+    : m_device(device),
+      m_settings(settings),
+      m_lines(settings.laserLines),
+      m_apply(device, *this) {}
 
 CZtVeroveLightPath::~CZtVeroveLightPath() {
     RestoreLightControl();
@@ -178,8 +195,8 @@ void CZtVeroveLightPath::SelectSwitcher(ZT_DWORD outputId) {
         CZtLock lock(m_csPath);
         m_settings.laserSwitcherKey = key;
         m_switcherId = outputId;
-        m_rememberedPort = -1;
     }
+    m_apply.ForgetSwitcherPort();
     AnnounceSwitcher();
     SendStateReport();
     m_device.NotifyControllingAggregator(ZT_AGGREGATOR_SWITCHER_SELECTION);
@@ -304,13 +321,7 @@ void CZtVeroveLightPath::BuildLightLine(DMApi* devices) {
 }
 
 int CZtVeroveLightPath::ReadLightValue(DMApi* devices, double* value) const {
-    return m_voltageControlled ? devices->Light_GetVoltage(m_lightId, value)
-                               : devices->Light_GetIris(m_lightId, value);
-}
-
-int CZtVeroveLightPath::WriteLightValue(DMApi* devices, double value) const {
-    return m_voltageControlled ? devices->Light_SetVoltage(m_lightId, value)
-                               : devices->Light_SetIris(m_lightId, value);
+    return ::ReadValue(devices, m_lightId, m_voltageControlled, value);
 }
 
 void CZtVeroveLightPath::HideLightControl() {
@@ -435,6 +446,20 @@ ZT_DWORD CZtVeroveLightPath::GetSwitcherPort() const {
     return m_settings.laserSwitcherPort;
 }
 
+SZtVeroveLightState CZtVeroveLightPath::State() const {
+    CZtLock lock(m_csPath);
+    SZtVeroveLightState state;
+    state.lightId = m_lightId;
+    state.multiLaser = IsMultiLaser();
+    state.singleLight = IsSingleLight();
+    state.voltageControlled = m_voltageControlled;
+    state.lines = m_lines;
+    state.switcherId = m_switcherId;
+    state.switcherKey = m_settings.laserSwitcherKey;
+    state.switcherPort = m_settings.laserSwitcherPort;
+    return state;
+}
+
 std::vector<ZT_DWORD> CZtVeroveLightPath::GetShutterIds() const {
     CZtLock lock(m_csPath);
     std::vector<ZT_DWORD> ids;
@@ -509,10 +534,23 @@ void CZtVeroveLightPath::SetLinePower(int line, int group, double power) {
     const char* function = "CZtStimulationDeviceVerove::SetLinePower";
     VEROVE_LOG(function, L"CZtStimulationDeviceVerove::SetLinePower(%d, %d, %.2f)", line, group,
                power);
-    CZtLock lock(m_csPath);
-    if (!IsLine(line) || group < 0 || group > kCurrent) {
-        VEROVE_LOG(function, L"No line %d in group %d, nothing set.", line, group);
-        return;
+    SZtVeroveLightState light;
+    double before = 0.0;
+    {
+        CZtLock lock(m_csPath);
+        if (!IsLine(line) || group < 0 || group > kCurrent) {
+            VEROVE_LOG(function, L"No line %d in group %d, nothing set.", line, group);
+            return;
+        }
+        if (power >= 0.0 && power <= 100.0 && group != kCurrent) {
+            m_lines[static_cast<size_t>(line)].power[group] = power;
+            return;
+        }
+        light.lightId = m_lightId;
+        light.multiLaser = IsMultiLaser();
+        light.singleLight = IsSingleLight();
+        light.voltageControlled = m_voltageControlled;
+        before = m_lines[static_cast<size_t>(line)].power[kCurrent];
     }
     // The settings file keeps only powers in this range.
     if (!(power >= 0.0 && power <= 100.0)) {
@@ -520,56 +558,69 @@ void CZtVeroveLightPath::SetLinePower(int line, int group, double power) {
         m_device.RefreshPad();
         return;
     }
-    SZtVeroveLaserLine& record = m_lines[static_cast<size_t>(line)];
-    if (group != kCurrent) {
-        record.power[group] = power;
-        return;
-    }
     DMApi* devices = m_device.DeviceManager();
-    if (m_lightId == 0 || !devices || (!IsMultiLaser() && !IsSingleLight())) {
+    if (light.lightId == 0 || !devices || (!light.multiLaser && !light.singleLight)) {
         VEROVE_LOG(function, L"No laser launch, nothing set.");
         return;
     }
-    const int result = IsMultiLaser() ? devices->MultiLaser_SetLinePower(m_lightId, line, power)
-                                      : WriteLightValue(devices, power);
+    const int result = light.multiLaser
+                           ? devices->MultiLaser_SetLinePower(light.lightId, line, power)
+                           : light.WriteValue(devices, power);
     if (result < 0) {
         VEROVE_LOG(function, L"Light refused power %.2f on line %d, result %d", power, line,
                    result);
         m_device.RefreshPad();
         return;
     }
-    record.power[kCurrent] = power;
+    CZtLock lock(m_csPath);
+    // A device event since the command has brought the light's own, newer value.
+    if (m_lightId == light.lightId && IsLine(line) &&
+        m_lines[static_cast<size_t>(line)].power[kCurrent] == before) {
+        m_lines[static_cast<size_t>(line)].power[kCurrent] = power;
+    }
 }
 
 int CZtVeroveLightPath::SetLineUsed(int line, int group, bool used) {
     const char* function = "CZtStimulationDeviceVerove::SetLineUsed";
     VEROVE_LOG(function, L"CZtStimulationDeviceVerove::SetLineUsed(%d, %d, %d)", line, group,
                used ? 1 : 0);
-    CZtLock lock(m_csPath);
-    if (!IsMultiLaser() || !IsLine(line) || group < 0 || group > kCurrent) {
+    bool known = false;
+    ZT_DWORD lightId = 0;
+    bool before = false;
+    {
+        CZtLock lock(m_csPath);
+        known = IsMultiLaser() && IsLine(line) && group >= 0 && group <= kCurrent;
+        if (known && group != kCurrent) {
+            m_lines[static_cast<size_t>(line)].used[group] = used;
+        } else if (known) {
+            lightId = m_lightId;
+            before = m_lines[static_cast<size_t>(line)].used[kCurrent];
+        }
+    }
+    if (!known) {
         VEROVE_LOG(function, L"No launch line %d in group %d, nothing set.", line, group);
         m_device.RefreshPad();
         return VeroveStatus::kRefused;
     }
-    SZtVeroveLaserLine& record = m_lines[static_cast<size_t>(line)];
     int result = 0;
-    if (group != kCurrent) {
-        record.used[group] = used;
-    } else {
+    if (group == kCurrent) {
         DMApi* devices = m_device.DeviceManager();
         bool current = !used;
-        if (m_lightId == 0 || !devices ||
-            devices->MultiLaser_GetLineUsed(m_lightId, line, &current) != 0) {
+        if (lightId == 0 || !devices ||
+            devices->MultiLaser_GetLineUsed(lightId, line, &current) != 0) {
             result = VeroveStatus::kRefused;
         } else if (current != used) {
-            const int answer = devices->MultiLaser_SetLineUsed(m_lightId, line, used);
+            const int answer = devices->MultiLaser_SetLineUsed(lightId, line, used);
             LogIfRefused(function, line, answer);
             if (answer < 0) {
                 result = VeroveStatus::kRefused;
             }
         }
-        if (result == 0) {
-            record.used[kCurrent] = used;
+        CZtLock lock(m_csPath);
+        // A device event since the command has brought the launch's own, newer state.
+        if (result == 0 && m_lightId == lightId && IsLine(line) &&
+            m_lines[static_cast<size_t>(line)].used[kCurrent] == before) {
+            m_lines[static_cast<size_t>(line)].used[kCurrent] = used;
         }
     }
     m_device.RefreshPad();
@@ -614,193 +665,6 @@ void CZtVeroveLightPath::UpdateFromDevice(ZT_DWORD id, int type) {
 
 // ---- Stimulation --------------------------------------------------------------------------------
 
-bool CZtVeroveLightPath::CanApply(const char* function, DMApi* devices, int group) const {
-    if (m_lightId == 0 || !devices || m_lines.empty()) {
-        VEROVE_LOG(function, L"End - fail, no laser launch");
-        return false;
-    }
-    if (!IsStimulationGroup(group)) {
-        VEROVE_LOG(function, L"End - fail, no stimulation group %d", group);
-        return false;
-    }
-    return true;
-}
-
-bool CZtVeroveLightPath::CanRestore(const char* function, DMApi* devices, size_t count) const {
-    if (m_lightId == 0 || !devices) {
-        VEROVE_LOG(function, L"End - fail, no Laser Launch");
-        return false;
-    }
-    if (count != m_lines.size()) {
-        VEROVE_LOG(function, L"End - Invalid multilaser line count, left = %u, right = %zu",
-                   static_cast<unsigned>(m_lines.size()), count);
-        return false;
-    }
-    return true;
-}
-
-void CZtVeroveLightPath::ApplyLaserPower(int group, std::vector<double>* previous) {
-    const char* function = "CZtStimulationDeviceVerove::SettingsApply_LaserPower";
-    VEROVE_LOG(function, L"Start");
-    DMApi* devices = m_device.DeviceManager();
-    CZtLock lock(m_csPath);
-    if (!CanApply(function, devices, group)) {
-        return;
-    }
-    if (IsSingleLight()) {
-        double value = m_lines[0].power[kCurrent];
-        ReadLightValue(devices, &value);
-        if (previous) {
-            previous->push_back(value);
-        }
-        LogIfRefused(function, 0, WriteLightValue(devices, m_lines[0].power[group]));
-        VEROVE_LOG(function, L"End - OK");
-        return;
-    }
-    for (size_t i = 0; i < m_lines.size() && previous; ++i) {
-        double power = m_lines[i].power[kCurrent];
-        devices->MultiLaser_GetLinePower(m_lightId, static_cast<int>(i), &power);
-        previous->push_back(power);
-    }
-    for (size_t i = 0; i < m_lines.size(); ++i) {
-        const int line = static_cast<int>(i);
-        const double power = m_lines[i].power[group];
-        VEROVE_LOG(function, L"Applying Line power - Stim Group = %d, Line = %d, dPower = %.2f",
-                   group, line, power);
-        const int result = devices->MultiLaser_SetLinePower(m_lightId, line, power);
-        LogIfRefused(function, line, result);
-    }
-    VEROVE_LOG(function, L"End - OK");
-}
-
-void CZtVeroveLightPath::RestoreLaserPower(const std::vector<double>& powers) {
-    const char* function = "CZtStimulationDeviceVerove::SettingsApply_LaserPower";
-    CZtStringW list(L"Applying following line powers -");
-    for (double power : powers) {
-        list.AppendFormat(L" %.2f,", power);
-    }
-    VEROVE_LOG(function, L"%s", list.GetString());
-    DMApi* devices = m_device.DeviceManager();
-    CZtLock lock(m_csPath);
-    if (!CanRestore(function, devices, powers.size())) {
-        return;
-    }
-    for (size_t i = 0; i < powers.size(); ++i) {
-        const int line = static_cast<int>(i);
-        const int result = IsSingleLight()
-                               ? WriteLightValue(devices, powers[i])
-                               : devices->MultiLaser_SetLinePower(m_lightId, line, powers[i]);
-        LogIfRefused(function, line, result);
-    }
-    VEROVE_LOG(function, L"End - OK");
-}
-
-void CZtVeroveLightPath::ApplyLineUsed(int group, std::vector<bool>* previous) {
-    const char* function = "CZtStimulationDeviceVerove::SettingsApply_LineUsed";
-    VEROVE_LOG(function, L"Start");
-    DMApi* devices = m_device.DeviceManager();
-    CZtLock lock(m_csPath);
-    if (!CanApply(function, devices, group)) {
-        return;
-    }
-    // A single light has no line to switch: it is always used.
-    if (IsSingleLight()) {
-        if (previous) {
-            previous->push_back(true);
-        }
-        VEROVE_LOG(function, L"End - OK");
-        return;
-    }
-    for (size_t i = 0; i < m_lines.size() && previous; ++i) {
-        bool used = m_lines[i].used[kCurrent];
-        devices->MultiLaser_GetLineUsed(m_lightId, static_cast<int>(i), &used);
-        previous->push_back(used);
-    }
-    for (size_t i = 0; i < m_lines.size(); ++i) {
-        const int line = static_cast<int>(i);
-        const bool used = m_lines[i].used[group];
-        VEROVE_LOG(function, L"Applying Line power - Stim Group = %d, Line = %d, bUsed = %d", group,
-                   line, used ? 1 : 0);
-        const int result = devices->MultiLaser_SetLineUsed(m_lightId, line, used);
-        LogIfRefused(function, line, result);
-    }
-    VEROVE_LOG(function, L"End - OK");
-}
-
-void CZtVeroveLightPath::RestoreLineUsed(const std::vector<bool>& states) {
-    const char* function = "CZtStimulationDeviceVerove::SettingsApply_LineUsed";
-    CZtStringW list(L"Applying line states -");
-    for (bool used : states) {
-        list.AppendFormat(L" %d,", used ? 1 : 0);
-    }
-    VEROVE_LOG(function, L"%s", list.GetString());
-    DMApi* devices = m_device.DeviceManager();
-    CZtLock lock(m_csPath);
-    if (!CanRestore(function, devices, states.size())) {
-        return;
-    }
-    for (size_t i = 0; i < states.size() && IsMultiLaser(); ++i) {
-        const int line = static_cast<int>(i);
-        const int result = devices->MultiLaser_SetLineUsed(m_lightId, line, states[i]);
-        LogIfRefused(function, line, result);
-    }
-    VEROVE_LOG(function, L"End - OK");
-}
-
-ZT_DWORD CZtVeroveLightPath::MatchingSwitcher(DMApi* devices) const {
-    ZT_DWORD id = 0;
-    CZtStringW stored;
-    {
-        CZtLock lock(m_csPath);
-        id = m_switcherId;
-        stored = m_settings.laserSwitcherKey;
-    }
-    CZtStringW key;
-    return devices && id != 0 && devices->LogDev_GetKey(id, &key) == 0 && key == stored ? id : 0;
-}
-
-void CZtVeroveLightPath::ApplySwitcher() {
-    const char* function = "CZtStimulationDeviceVerove::SettingsApply_Switcher";
-    VEROVE_LOG(function, L"Start");
-    DMApi* devices = m_device.DeviceManager();
-    const ZT_DWORD switcher = MatchingSwitcher(devices);
-    if (switcher == 0) {
-        VEROVE_LOG(function, L"End - fail");
-        return;
-    }
-    int current = -1;
-    if (devices->LaserOutput_GetPortCombination(switcher, &current) != 0) {
-        current = -1;
-    }
-    const int port = static_cast<int>(GetSwitcherPort());
-    {
-        CZtLock lock(m_csPath);
-        m_rememberedPort = current;
-    }
-    const int result = devices->LaserOutput_SetPortCombination(switcher, port);
-    VEROVE_LOG(function, L"End - res = %d", result < 0 ? 1 : 0);
-}
-
-void CZtVeroveLightPath::RevertSwitcher() {
-    const char* function = "CZtStimulationDeviceVerove::SettingsRevert_Switcher";
-    VEROVE_LOG(function, L"Start");
-    DMApi* devices = m_device.DeviceManager();
-    const ZT_DWORD switcher = MatchingSwitcher(devices);
-    int remembered = -1;
-    {
-        CZtLock lock(m_csPath);
-        if (switcher != 0) {
-            std::swap(remembered, m_rememberedPort);
-        }
-    }
-    if (remembered < 0) {
-        VEROVE_LOG(function, L"End - fail");
-        return;
-    }
-    const int result = devices->LaserOutput_SetPortCombination(switcher, remembered);
-    VEROVE_LOG(function, L"End - bResult = %d", result < 0 ? 0 : 1);
-}
-
 int CZtVeroveLightPath::SetShuttersOpen(bool open) {
     const char* function = "CZtStimulationDeviceVerove::SetAssociatedShuttersOpenState";
     VEROVE_LOG(function, L"Start - bState = %d", open ? 1 : 0);
@@ -831,41 +695,6 @@ bool CZtVeroveLightPath::AreShuttersOpen() {
         }
     }
     return true;
-}
-
-bool CZtVeroveLightPath::DeferredCompletionBegin() {
-    DMApi* devices = m_device.DeviceManager();
-    const ZT_DWORD lightId = GetLightId();
-    ZT_DWORD physicalId = 0;
-    bool supported = false;
-    if (lightId == 0 || !devices || devices->LogDev_GetPhysicalId(lightId, &physicalId) != 0 ||
-        devices->PhysDev_SupportsDeferredCompletion(physicalId, &supported) != 0 || !supported ||
-        devices->PhysDev_SetDeferredCompletion(physicalId, true) != 0) {
-        return false;
-    }
-    CZtLock lock(m_csPath);
-    m_deferredPhysicalId = physicalId;
-    return true;
-}
-
-void CZtVeroveLightPath::DeferredCompletionWait(std::uint32_t timeoutMs) {
-    DMApi* devices = m_device.DeviceManager();
-    ZT_DWORD physicalId = 0;
-    {
-        CZtLock lock(m_csPath);
-        std::swap(physicalId, m_deferredPhysicalId);
-    }
-    if (physicalId == 0 || !devices) {
-        return;
-    }
-    // Waited for without the lock: the light's completion thread reports its changes through
-    // UpdateFromDevice, which takes it.
-    const int result = devices->PhysDev_WaitForCompletion(physicalId, timeoutMs);
-    if (result != 0) {
-        VEROVE_LOG("CZtStimulationDeviceVerove::LightDeferredCompletionWait",
-                   L"Light not done after %u ms, result %d", timeoutMs, result);
-    }
-    devices->PhysDev_SetDeferredCompletion(physicalId, false);
 }
 
 // ---- Announcements ------------------------------------------------------------------------------

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "cztverovelightapply.h"
 #include "cztverovesettings.h"
 #include "zt/zt_layout.h"
 #include "zt/zt_string.h"
@@ -28,25 +29,47 @@ struct SZtVeroveStateRecord {
 // The host's notification callback: event, the host's context value, the event's record.
 using ZT_VEROVE_NOTIFY = void (*)(int event, void* context, const void* record);
 
+// What commands to the light need, copied under the light path's lock so that they are sent
+// without it.
+struct SZtVeroveLightState {
+    ZT_DWORD lightId = 0;
+    bool multiLaser = false;
+    bool singleLight = false;
+    bool voltageControlled = false;  // single light: a voltage, else an iris value
+    std::vector<SZtVeroveLaserLine> lines;
+    ZT_DWORD switcherId = 0;
+    CZtStringW switcherKey;
+    ZT_DWORD switcherPort = 0;
+
+    // The single light's voltage or iris value.
+    int ReadValue(DMApi* devices, double* value) const;
+    int WriteValue(DMApi* devices, double value) const;
+};
+
 // A device the configuration dialog offers for the association.
 struct SZtVeroveCandidate {
     ZT_DWORD id = 0;
     CZtStringW key;
 };
 
-// Thread-bound to the host's main thread, except the apply and restore operations, the shutter,
-// switcher and deferred completion operations, the id getters and UpdateFromDevice, which run on
-// the stimulation's work thread and on the thread of a device-change event. m_csPath guards all
-// that those threads share with the main thread: the line records, the light id and its control,
-// the shutter chain, the switcher id and remembered port, the deferred light, and the stored keys
-// and port of the settings record. It is never held while waiting for another thread (shutter
-// commands and the deferred wait run without it), so a device event can always take it.
+// Thread-bound to the host's main thread, except State, the shutter operations, the id getters
+// and UpdateFromDevice, which run on the stimulation's work thread (with CZtVeroveLightApply) and
+// on the thread of a device-change event. m_csPath guards all that those threads share with the
+// main thread: the line records, the light id and its control, the shutter chain, the switcher
+// id, and the stored keys and port of the settings record. It is held around the device manager's
+// reads only, which answer at once: every command to a device (line powers and flags, the light's
+// value, shutters, switcher, deferred completion, custom commands, layout changes) and every call
+// back to the device, its pad or the host's callback is made without it. A command's device-change
+// event reaches every unit's light path on the commanding thread, so a unit sharing the light that
+// held its lock while commanding would wait for this one while this one waits for it.
 //
 // The stored half of the association (keys, switcher port, line records) lives in the device's
 // settings record, so that what the user changes is what the settings file keeps; the light path
 // adds the logical ids and what it reads from the device manager.
 class CZtVeroveLightPath {
 public:
+    static constexpr int kCurrentGroup = 3;  // the line group of the light's current state
+
     // device and settings are borrowed from the device, which owns the light path.
     CZtVeroveLightPath(CZtStimulationDeviceVerove& device, CZtVeroveSettings& settings);
     // Puts a light control that was taken out of the host layout back.
@@ -107,19 +130,17 @@ public:
     // current values of the line records.
     void UpdateFromDevice(ZT_DWORD id, int type);
 
-    // ---- Stimulation: apply a group's settings, restore what was there before ----
-    void ApplyLaserPower(int group, std::vector<double>* previous);
-    void RestoreLaserPower(const std::vector<double>& powers);
-    void ApplyLineUsed(int group, std::vector<bool>* previous);
-    void RestoreLineUsed(const std::vector<bool>& states);
-    void ApplySwitcher();
-    void RevertSwitcher();
+    // A copy of the light, its lines and the switcher, taken under the lock.
+    SZtVeroveLightState State() const;
+    // Applying a group's settings around a stimulation and restoring them.
+    CZtVeroveLightApply& Apply() { return m_apply; }
+    static void LogIfRefused(const char* function, int line, int result);
+
+    // ---- Shutters ----
     // 0; VeroveStatus::kRefused when a shutter refused.
     int SetShuttersOpen(bool open);
     // True when every resolved shutter of the chain is open (also for an empty chain).
     bool AreShuttersOpen();
-    bool DeferredCompletionBegin();
-    void DeferredCompletionWait(std::uint32_t timeoutMs);
 
     // ---- Announcements ----
     void SetNotifyCallback(void* context, ZT_VEROVE_NOTIFY callback);
@@ -138,9 +159,8 @@ private:
     bool IsSingleLight() const;
     bool IsLine(int line) const;
     void ClearLight();
-    // Voltage or iris value of the single light.
+    // Voltage or iris value of the single light; m_csPath held.
     int ReadLightValue(DMApi* devices, double* value) const;
-    int WriteLightValue(DMApi* devices, double value) const;
     void ReadLightControl(DMApi* devices);
     // One fresh record per line of the launch, group values cleared.
     void BuildLaunchLines(DMApi* devices);
@@ -148,11 +168,6 @@ private:
     void BuildLightLine(DMApi* devices);
     void ResolveShutters(DMApi* devices);
     void ResolveSwitcher(DMApi* devices);
-    // The switcher's id while it still carries the stored key, else 0.
-    ZT_DWORD MatchingSwitcher(DMApi* devices) const;
-    // Log why a group's values cannot be applied, or a list restored; m_csPath held.
-    bool CanApply(const char* function, DMApi* devices, int group) const;
-    bool CanRestore(const char* function, DMApi* devices, size_t count) const;
     void SendToLaserOutputs(ZT_DWORD command, const wchar_t* text, ZT_DWORD first, ZT_DWORD second);
 
     CZtStimulationDeviceVerove& m_device;
@@ -166,9 +181,7 @@ private:
     double m_maximumValue = 0.0;       // single light: the last step's value
     int m_stepCount = 0;
     ZT_DWORD m_switcherId = 0;
-    std::int32_t m_rememberedPort = -1;  // the switcher's combination before a stimulation
     std::vector<SZtShutter> m_chain;
-    ZT_DWORD m_deferredPhysicalId = 0;  // the light's physical device while in deferred completion
 
     // The host's control of the light while out of the layout, and where it stood.
     ZT_HGUIELEMENT m_hiddenElement = nullptr;
@@ -183,4 +196,6 @@ private:
 
     void* m_notifyContext = nullptr;
     ZT_VEROVE_NOTIFY m_notifyCallback = nullptr;
+
+    CZtVeroveLightApply m_apply;
 };

@@ -2,34 +2,23 @@
 // application calls them.
 #include "session.h"
 
-#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <algorithm>
-#include <array>
-#include <atomic>
-#include <chrono>
-#include <cmath>
-#include <future>
 #include <iterator>
-#include <thread>
 
-#include "calibrationwatch.h"
-#include "configurationtext.h"
 #include "measures.h"
 #include "opticscheck.h"
 #include "reportpictures.h"
 #include "simulateddmd.h"
+#include "storedlightpath.h"
 #include "terminal.h"
 #include "zt/zt_acquisition.h"
-#include "zt/zt_devices.h"
 #include "zt/zt_dmd.h"
 #include "zt/zt_experiment.h"
 #include "zt/zt_grabber.h"
-#include "zt/zt_laserpower.h"
 #include "zt/zt_module.h"
 #include "zt/zt_roi.h"
-#include "zt/zt_settings.h"
 #include "zt/zt_stimulation.h"
 #include "zt/zt_util.h"
 #include "zt/zt_verovedevice.h"
@@ -43,36 +32,12 @@ namespace {
 using ConnectFn = bool (*)(bool, bool, std::uint32_t, const wchar_t*, wchar_t*, bool*);
 using SetTraxPortFn = bool (*)(std::uint32_t, std::uint32_t, bool);
 
-const char* const kGroupNames[] = {"S1", "S2", "S3"};
-
 // The device's log lines the session follows it by, as the plug-in writes them.
 const wchar_t kSettingsApplied[] =
     L"Verove CZtStimulationDeviceVerove::ValidateAndApplySettings: Start";
-const wchar_t kCalibrationComputing[] =
-    L"Verove CZtStimulationDeviceVerove::AutocalibrationThreadProc: Computing calibration matrices";
-const wchar_t kCalibrationDone[] =
-    L"Verove CZtStimulationDeviceVerove::AutocalibrationThreadProc: Done";
-const wchar_t kCalibrationAborted[] =
-    L"Verove CZtStimulationDeviceVerove::AutocalibrationThreadProc: Autocalibration aborted due "
-    L"to invalid device / driver pointer.";
-// The line goes on with " (<duration> ms)."
-const wchar_t kFreezing[] =
-    L"Verove CZtStimulationDeviceVerove::StimulationBegin: Work Thread: Freezing until "
-    L"stimulation is finished";
 
 void Print(const QString& line) {
     terminal::Line(line);
-}
-
-// "S1", "S1+S2", ...: the groups of mask (bit g: group g).
-QString GroupsText(std::uint32_t mask) {
-    QStringList groups;
-    for (int g = 0; g < 3; ++g) {
-        if (mask & (1u << g)) {
-            groups << kGroupNames[g];
-        }
-    }
-    return groups.join('+');
 }
 
 // The last line the plug-in's Connect export logged since the capture was cleared.
@@ -93,7 +58,9 @@ Session::Session(const Scenario& scenario, const SessionOptions& options, Report
     : m_scenario(scenario),
       m_options(options),
       m_report(report),
-      m_simulatedDmd(options.sdkFolder) {}
+      m_simulatedDmd(options.sdkFolder),
+      m_calibration(scenario, report),
+      m_protocol(scenario, report, m_simulatedDmd) {}
 
 Session::~Session() {
     if (m_module) {
@@ -368,83 +335,10 @@ int Session::SetTraxPort(QString* detail) {
 }
 
 int Session::StoreLightPath(QString* detail) {
-    // What a user's earlier session left in the device's settings file: the device finds its
-    // light, switcher and shutters there when it starts up, through the host's device manager.
-    const ScenarioLight& light = m_scenario.Light();
-    zthost::LogicalDeviceSetup source;
-    if (!zthost::FindLogicalDevice(light.sourceId, &source)) {
-        *detail = QStringLiteral("the host has no device %1").arg(light.sourceId);
-        return kExitFailed;
-    }
-    const size_t lineCount = light.multiLaser ? source.lines.size() : 1;
-    CZtLiteVariantW tree;
-    tree.OpenLevel(L"Verove");
-    tree.AddInt(L"FileVersion", 8);
-    // Every unit finds the same light path under its own name.
-    std::vector<std::wstring> devices = {m_deviceName};
-    devices.insert(devices.end(), m_aggregation.FurtherNames().begin(),
-                   m_aggregation.FurtherNames().end());
-    for (const std::wstring& device : devices) {
-        tree.OpenLevel(device.c_str());
-        tree.OpenLevel(L"Definition");
-        tree.OpenLevel(L"Illumination");
-        tree.AddString(L"LaserLaunch", light.source.c_str());
-        tree.AddString(L"LaserLaunchType",
-                       light.multiLaser ? L"IDeviceMultiLaser" : L"IDeviceLight");
-        tree.OpenLevel(L"LaserSwitcher");
-        tree.AddString(L"LaserSwitcherKey", light.switcher.c_str());
-        tree.AddUInt(L"LaserSwitcherPort", static_cast<std::uint32_t>(light.switcherPort));
-        tree.CloseLevel();
-        tree.OpenLevel(L"StimulationGrups");
-        for (std::uint32_t g = 0; g < 3; ++g) {
-            tree.OpenLevel(L"Group");
-            tree.AddUInt(L"Id", g);
-            tree.OpenLevel(L"LaserLines");
-            for (size_t l = 0; l < lineCount; ++l) {
-                const ScenarioLine line =
-                    l < light.groups[g].size() ? light.groups[g][l] : ScenarioLine();
-                tree.OpenLevel(L"LaserLine");
-                tree.AddUInt(L"Id", static_cast<std::uint32_t>(l));
-                tree.AddDouble(L"Power", line.power);
-                tree.AddBool(L"Used", line.used);
-                tree.AddBool(L"Visible", true);
-                tree.CloseLevel();
-            }
-            tree.CloseLevel();
-            tree.CloseLevel();
-        }
-        tree.CloseLevel();
-        tree.OpenLevel(L"ShutterChain");
-        for (const std::wstring& key : light.shutters) {
-            tree.AddString(L"Shutter", key.c_str());
-        }
-        tree.CloseLevel();
-        // Illumination sequences run on external triggers, which the user has set up then.
-        tree.AddBool(L"ExternalTriggerSet", !m_scenario.Protocol().illuminationSequence.empty());
-        tree.CloseLevel();
-        tree.CloseLevel();
-        tree.CloseLevel();
-    }
-    tree.Finalize();
-    const QString name = QFileInfo(SettingsFile()).fileName();
-    const int status = ZT_SaveSettingsFile(name.toStdWString().c_str(), tree);
-    if (status != 0) {
-        *detail = QStringLiteral("cannot write %1 (status %2)").arg(name).arg(status);
-        return kExitFailed;
-    }
-    QStringList keys;
-    for (const std::wstring& key : light.shutters) {
-        keys << '"' + QString::fromStdWString(key) + '"';
-    }
-    *detail = QStringLiteral("%1: light \"%2\" with %3 lines per group, %4, shutter chain %5")
-                  .arg(name, QString::fromStdWString(light.source))
-                  .arg(lineCount)
-                  .arg(light.switcher.empty() ? QStringLiteral("no switcher")
-                                              : QStringLiteral("switcher \"%1\" port %2")
-                                                    .arg(QString::fromStdWString(light.switcher))
-                                                    .arg(light.switcherPort))
-                  .arg(keys.isEmpty() ? QStringLiteral("empty") : keys.join(", "));
-    return kExitDone;
+    std::vector<std::wstring> units = {m_deviceName};
+    units.insert(units.end(), m_aggregation.FurtherNames().begin(),
+                 m_aggregation.FurtherNames().end());
+    return WriteLightPathSettings(m_scenario, units, SettingsFile(), detail);
 }
 
 int Session::StartUp(QString* detail) {
@@ -463,75 +357,7 @@ int Session::StartUp(QString* detail) {
 }
 
 int Session::CheckLightPath(QString* detail) {
-    const ScenarioLight& light = m_scenario.Light();
-    IZtStimulationDevice* device = Device();
-    IZtDeviceDMD* dmd = DeviceDmd();
-    if (!dmd) {
-        *detail = QStringLiteral("the device does not answer \"IZtDeviceDMD\"");
-        return kExitFailed;
-    }
-    ZT_DWORD lightId = 0;
-    ZT_DWORD switcherId = 0;
-    ZT_DWORD port = 0;
-    ZT_DWORD shutterCount = 0;
-    dmd->GetAssociatedLightId(&lightId);
-    dmd->GetAssociatedSwitcherId(&switcherId);
-    dmd->GetAssociatedSwitcherPort(&port);
-    dmd->GetAssociatedShutterCount(&shutterCount);
-    std::vector<ZT_DWORD> shutterIds(shutterCount);
-    for (ZT_DWORD i = 0; i < shutterCount; ++i) {
-        dmd->GetAssociatedShutterId(static_cast<int>(i), &shutterIds[i]);
-    }
-    dmd->Release();
-
-    // The ids the device reports must be the scenario's devices in the host's device manager.
-    QStringList wrong;
-    auto keyOf = [](ZT_DWORD id, int type) {
-        zthost::LogicalDeviceSetup setup;
-        return zthost::FindLogicalDevice(id, &setup) && setup.type == type ? setup.key
-                                                                           : std::wstring();
-    };
-    if (keyOf(lightId, light.multiLaser ? ZT_LOGDEV_MULTILASER : ZT_LOGDEV_LIGHT) != light.source) {
-        wrong << QStringLiteral("light id %1").arg(lightId);
-    }
-    if (keyOf(switcherId, ZT_LOGDEV_LASEROUTPUT) != light.switcher ||
-        (!light.switcher.empty() && port != static_cast<ZT_DWORD>(light.switcherPort))) {
-        wrong << QStringLiteral("switcher id %1 port %2").arg(switcherId).arg(port);
-    }
-    bool shuttersRight = shutterIds.size() == light.shutters.size();
-    for (size_t i = 0; shuttersRight && i < shutterIds.size(); ++i) {
-        shuttersRight = keyOf(shutterIds[i], ZT_LOGDEV_SHUTTER) == light.shutters[i];
-    }
-    if (!shuttersRight) {
-        wrong << QStringLiteral("%1 shutters").arg(shutterCount);
-    }
-    // The group settings as the pad shows them.
-    IZtLaserPowerControl* power = device->GetLaserPowerControl();
-    for (int g = 0; g < 3 && power; ++g) {
-        for (int l = 0; l < static_cast<int>(light.groups[g].size()); ++l) {
-            const ScenarioLine& line = light.groups[g][l];
-            if (std::abs(power->GetLinePower(l, g) - line.power) > 1e-9 ||
-                power->GetLineUsed(l, g) != line.used) {
-                wrong << QStringLiteral("%1 line %2").arg(kGroupNames[g]).arg(l + 1);
-            }
-        }
-    }
-    if (!wrong.isEmpty()) {
-        *detail = "the device is associated otherwise: " + wrong.join(", ");
-        return kExitFailed;
-    }
-    QStringList ids;
-    for (ZT_DWORD id : shutterIds) {
-        ids << QString::number(id);
-    }
-    *detail = QStringLiteral("light %1 (%2), %3, shutters %4; group settings as stored")
-                  .arg(lightId)
-                  .arg(QString::fromStdWString(zthost::DeviceStateText(lightId)))
-                  .arg(switcherId == 0
-                           ? QStringLiteral("no switcher")
-                           : QStringLiteral("switcher %1 at port %2").arg(switcherId).arg(port))
-                  .arg(ids.isEmpty() ? QStringLiteral("none") : ids.join(", "));
-    return kExitDone;
+    return CheckLightPathAssociation(m_scenario.Light(), Device(), detail);
 }
 
 int Session::ShowDmdField(QString* detail) {
@@ -583,203 +409,11 @@ int Session::ShowDmdField(QString* detail) {
 }
 
 int Session::CalibrateManually(QString* detail) {
-    IZtStimulationDevice* device = Device();
-    if (!device) {
-        *detail = "no device";
-        return kExitFailed;
-    }
-    // The manual calibration dialog's steps, through the device's own operations: each square is
-    // lit, found in the live picture as a user finds it by eye, and paired; then validation and
-    // OK.
-    auto* operations = static_cast<IZtVeroveDeviceOperations*>(device);
-    const int started = operations->OnManualCalibrationInit();
-    if (started != 0) {
-        *detail = QStringLiteral("the device did not start its manual calibration (status %1)")
-                      .arg(started);
-        return kExitFailed;
-    }
-    const int columns = ScenarioDmd::kMirrorColumns;
-    const int rows = ScenarioDmd::kMirrorRows;
-    constexpr int kHalfSize = 7;
-    // Six points over the field, not on one line.
-    const std::array<QPointF, 6> fractions = {QPointF(0.125, 0.15), QPointF(0.875, 0.18),
-                                              QPointF(0.5, 0.5),    QPointF(0.15, 0.85),
-                                              QPointF(0.85, 0.83),  QPointF(0.33, 0.68)};
-    int paired = 0;
-    for (const QPointF& fraction : fractions) {
-        const auto x = static_cast<std::int32_t>(fraction.x() * columns);
-        const auto y = static_cast<std::int32_t>(fraction.y() * rows);
-        CZtGrabberSample sample;
-        QPointF camera;
-        if (operations->DisplayRectangleAtPos(x, y, kHalfSize) == 0 && sample.Capture() == 0 &&
-            LitSpotCentre(sample.GetPicture(), &camera) &&
-            operations->AddManualCalibrationPair(x, y, camera.x(), camera.y()) == 0) {
-            ++paired;
-        }
-    }
-    const int validated = operations->OnManualcalibrationValidationPhase();
-    operations->OnManualCalibrationEnd(true);
-    Matrix3 fitted{};
-    Matrix3 sensorToImage{};
-    QString key;
-    if (validated != 0 || paired < 3 || !StoredCalibration(&fitted, &key) ||
-        !SensorToImage(&sensorToImage)) {
-        *detail = QStringLiteral(
-                      "the manual calibration stored nothing (%1 of 6 squares paired, "
-                      "validation %2)")
-                      .arg(paired)
-                      .arg(validated);
-        return kExitFailed;
-    }
-    const zthost::CameraSetup& camera = m_scenario.Camera().setup;
-    const SZtRect region =
-        camera.roiOn ? camera.roi : SZtRect{0, 0, camera.sensorWidth, camera.sensorHeight};
-    const CalibrationResidual residual = MeasureCalibrationResidual(
-        AffineMatrix(m_scenario.Optics().dmdToSensor), fitted, sensorToImage, columns, rows,
-        QRectF(QPointF(region.left, region.top), QPointF(region.right, region.bottom)));
-    m_report->SetManualCalibrationResidual(residual.rms, residual.max);
-    *detail = QStringLiteral(
-                  "%1 of 6 squares paired by eye; stored for %2; residual %3 px rms, "
-                  "%4 px at most")
-                  .arg(paired)
-                  .arg(ConfigurationText(key))
-                  .arg(residual.rms, 0, 'f', 3)
-                  .arg(residual.max, 0, 'f', 3);
-    return kExitDone;
+    return m_calibration.Manual(CurrentUnit(), detail);
 }
 
 int Session::Calibrate(QString* detail) {
-    IZtStimulationDevice* device = Device();
-    if (!device) {
-        *detail = "no device";
-        return kExitFailed;
-    }
-    // The auto-calibration dialog's steps, through the device's own operations: the grid shows,
-    // the run collects squares on a work thread of the device, validation applies the result and
-    // OK stores it for the optical configuration.
-    auto* operations = static_cast<IZtVeroveDeviceOperations*>(device);
-    zthost::ClearCapturedLog();
-    const int started = operations->OnAutocalibrationInit();
-    if (started != 0) {
-        *detail =
-            QStringLiteral("the device did not start its calibration (status %1)").arg(started);
-        return kExitFailed;
-    }
-    CalibrationWatch watch(kCalibrationSquaresAsked);
-    watch.Start();
-    const int run = operations->AutocalibrationRun();
-    bool done = false;
-    if (run == 0) {
-        // The worker reports to the dialog; headless, its log lines and its progress tell where
-        // it is. A slow machine takes long per square: the wait goes on while squares come.
-        double progress = 0.0;
-        double lastChange = ZT_GetTimeCounter();
-        double computing = -1.0;
-        for (;;) {
-            QCoreApplication::processEvents();
-            watch.Poll();
-            done = zthost::LogContains(kCalibrationDone);
-            if (done || zthost::LogContains(kCalibrationAborted)) {
-                break;
-            }
-            const double now = ZT_GetTimeCounter();
-            if (computing < 0.0 && zthost::LogContains(kCalibrationComputing)) {
-                computing = now;
-            }
-            const double reached = operations->GetAutocalibrationProgress();
-            if (reached != progress) {
-                progress = reached;
-                lastChange = now;
-            }
-            // A fit logs "Done" at once; a failed one logs nothing more.
-            if ((computing >= 0.0 && now - computing > 30000.0) || now - lastChange > 120000.0) {
-                break;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
-    }
-    watch.Poll();
-    const size_t found = watch.Squares().size();
-    // With several units the report holds the fewest squares any unit found.
-    m_unitSquares.push_back(static_cast<int>(found));
-    m_report->SetCalibrationSquares(
-        Units() > 1 ? *std::min_element(m_unitSquares.begin(), m_unitSquares.end())
-                    : static_cast<int>(found));
-    const QString quality = CalibrationQuality();
-    const int validated = done ? operations->OnAutocalibrationValidationPhase() : 0;
-    // OK stores a good result; after a failed run it only ends the calibration.
-    const int ended = operations->OnAutocalibrationEnd(true);
-    if (run != 0 || !done || validated != 0) {
-        *detail =
-            QStringLiteral("the calibration failed (run %1, %2 of %3 squares found, validation %4)")
-                .arg(run)
-                .arg(found)
-                .arg(kCalibrationSquaresAsked)
-                .arg(validated) +
-            quality;
-        return kExitFailed;
-    }
-    const bool calibrated = DeviceCalibrated();
-    // The device keeps its calibration for the unturned camera: DMD to sensor pixels.
-    Matrix3 fitted{};
-    Matrix3 sensorToImage{};
-    QString key;
-    const bool simulator = m_scenario.Dmd().simulator;
-    if (!calibrated || !StoredCalibration(&fitted, &key) || !SensorToImage(&sensorToImage)) {
-        *detail = QStringLiteral("the device kept no calibration (end %1, calibrated %2)")
-                      .arg(ended)
-                      .arg(calibrated ? "yes" : "no");
-        return kExitFailed;
-    }
-    CameraPictureParts parts;
-    parts.frame = FrameImage(watch.Combined());
-    if (simulator) {
-        parts.frame.fill(Qt::black);  // its squares never reach the camera: the frames hold noise
-    }
-    parts.truthOutline = !simulator;
-    parts.fittedOutline = true;
-    parts.fittedDmdToSensor = fitted;
-    for (const CalibrationWatch::Square& square : watch.Squares()) {
-        parts.spots.push_back(square.camera);
-        parts.spotsDmd.push_back(square.dmd);
-    }
-    m_report->AddPicture(m_unit == 0 ? QStringLiteral("calibration.png")
-                                     : QStringLiteral("calibration-unit%1.png").arg(m_unit + 1),
-                         CameraPicture(m_scenario, parts),
-                         CalibrationCaption(watch.FramesCombined(), found, simulator));
-    QString residualText;
-    if (!simulator) {
-        // Over the mirrors the camera's region shows: the ROIs are drawn there.
-        const zthost::CameraSetup& camera = m_scenario.Camera().setup;
-        const SZtRect region =
-            camera.roiOn ? camera.roi : SZtRect{0, 0, camera.sensorWidth, camera.sensorHeight};
-        const std::array<double, 6>& truth = m_unit == 0
-                                                 ? m_scenario.Optics().dmdToSensor
-                                                 : m_scenario.Dmd().furtherUnits[m_unit - 1];
-        const CalibrationResidual residual = MeasureCalibrationResidual(
-            AffineMatrix(truth), fitted, sensorToImage, ScenarioDmd::kMirrorColumns,
-            ScenarioDmd::kMirrorRows,
-            QRectF(QPointF(region.left, region.top), QPointF(region.right, region.bottom)));
-        // With several units the report holds the worst unit's residual.
-        m_unitResiduals.push_back(residual);
-        CalibrationResidual worst = residual;
-        for (const CalibrationResidual& unit : m_unitResiduals) {
-            worst.rms = Units() > 1 ? std::max(worst.rms, unit.rms) : residual.rms;
-            worst.max = Units() > 1 ? std::max(worst.max, unit.max) : residual.max;
-        }
-        m_report->SetCalibrationResidual(worst.rms, worst.max);
-        residualText = QStringLiteral("; residual %1 px rms, %2 px at most")
-                           .arg(residual.rms, 0, 'f', 3)
-                           .arg(residual.max, 0, 'f', 3);
-    } else {
-        // The simulated unit finds squares it draws itself, not the optics' light.
-        residualText = "; no residual: the simulated unit draws its own squares";
-    }
-    *detail = QStringLiteral("%1 of %2 squares found; stored for %3%4%5")
-                  .arg(found)
-                  .arg(kCalibrationSquaresAsked)
-                  .arg(ConfigurationText(key), residualText, quality);
-    return kExitDone;
+    return m_calibration.Automatic(CurrentUnit(), detail);
 }
 
 int Session::CalibrateUnits(QString* detail) {
@@ -795,12 +429,8 @@ int Session::CalibrateUnits(QString* detail) {
                                .arg(QString::fromStdWString(UnitName()), unitDetail));
         if (exitCode != kExitDone) {
             units << QStringLiteral("unit %1: %2").arg(m_unit + 1).arg(unitDetail);
-        } else if (m_unit < static_cast<int>(m_unitResiduals.size())) {
-            units << QStringLiteral("unit %1: %2 squares, residual %3 px rms, %4 px at most")
-                         .arg(m_unit + 1)
-                         .arg(m_unitSquares[m_unit])
-                         .arg(m_unitResiduals[m_unit].rms, 0, 'f', 3)
-                         .arg(m_unitResiduals[m_unit].max, 0, 'f', 3);
+        } else if (const QString figures = m_calibration.UnitFigures(m_unit); !figures.isEmpty()) {
+            units << QStringLiteral("unit %1: %2").arg(m_unit + 1).arg(figures);
         }
     }
     m_unit = 0;
@@ -857,64 +487,6 @@ int Session::ValidateParallelGroups(QString* detail) {
     return kExitDone;
 }
 
-QString Session::CalibrationQuality() {
-    const DeviceCalibrationFit fit = ReadCalibrationFit(zthost::CapturedLog());
-    QString text;
-    if (fit.pairs > 0) {
-        const QString figures = QStringLiteral("%1 pairs, %2 px rms, %3 px max")
-                                    .arg(fit.pairs)
-                                    .arg(fit.rms, 0, 'f', 3)
-                                    .arg(fit.max, 0, 'f', 3);
-        m_report->SetCalibrationFit(figures);
-        text += "; the device's fit on its own pairs: " + figures;
-    }
-    if (!fit.warnings.isEmpty()) {
-        text += "; the device warns: " + fit.warnings.join("; ");
-    }
-    return text;
-}
-
-bool Session::StoredCalibration(Matrix3* dmdToSensor, QString* key) const {
-    CZtLoadSettingsManager manager;
-    const QString file = QFileInfo(SettingsFile()).fileName();
-    if (manager.PrepareLoading(file.toStdWString().c_str(), 1, nullptr) != 1) {
-        return false;
-    }
-    CZtLiteVariantR* reader = manager.GetLiteVariant(0);
-    if (reader->OpenLevel(L"Verove") != 0 || reader->OpenLevel(UnitName().c_str()) != 0 ||
-        reader->OpenLevel(L"Definition") != 0 || reader->OpenLevel(L"Calibration") != 0) {
-        return false;
-    }
-    int more = reader->FirstChild();
-    while (more == 0 && reader->GetChildType() != EZtVariantType::Level) {
-        more = reader->NextChild();
-    }
-    if (more != 0) {
-        return false;
-    }
-    // The calibration saved last comes first; it holds the first two rows, one level each.
-    *key = QString::fromWCharArray(reader->GetChildName().GetString());
-    reader->OpenChild();
-    *dmdToSensor = {0, 0, 0, 0, 0, 0, 0, 0, 1};
-    int element = 0;
-    for (more = reader->FirstChild(); more == 0 && element < 6; more = reader->NextChild()) {
-        if (reader->OpenChild() == 0) {
-            (*dmdToSensor)[element++] = reader->GetDouble(L"m_pdCalibrationMatrixDMDToCam", 0.0);
-            reader->CloseLevel();
-        }
-    }
-    return element == 6;
-}
-
-bool Session::DeviceCalibrated() const {
-    bool calibrated = false;
-    if (IZtDeviceDMD* dmd = DeviceDmd()) {
-        dmd->IsCalibrated(&calibrated);
-        dmd->Release();
-    }
-    return calibrated;
-}
-
 int Session::TurnCamera(QString* detail) {
     const zthost::CameraSetup& turned = m_scenario.CameraAfterCalibration().setup;
     const bool mirrored = turned.angleParams[0] != turned.angleParams[3];
@@ -925,7 +497,7 @@ int Session::TurnCamera(QString* detail) {
     }
     // The calibration was measured for the unturned camera: the device keeps it and turns it
     // with the camera.
-    const bool calibrated = DeviceCalibrated();
+    const bool calibrated = UnitCalibration::IsCalibrated(Device());
     *detail = QStringLiteral("turned to %1 degrees%2; the device calls itself %3")
                   .arg(turned.rotationDegrees)
                   .arg(mirrored ? ", mirrored top to bottom" : "")
@@ -973,13 +545,13 @@ int Session::DrawRois(QString* detail) {
         const double milliseconds = ZT_GetTimeCounter() - start;
         if (status != 0) {
             *detail = QStringLiteral("the device refused the ROIs of %1 (status %2)")
-                          .arg(kGroupNames[g])
+                          .arg(GroupsText(1u << g))
                           .arg(status);
             return kExitFailed;
         }
         m_report->SetRenderTime(g, milliseconds);
         done << QStringLiteral("%1: %2 ROI%3, set and rendered in %4 ms")
-                    .arg(kGroupNames[g])
+                    .arg(GroupsText(1u << g))
                     .arg(count)
                     .arg(count == 1 ? "" : "s")
                     .arg(milliseconds, 0, 'f', 2);
@@ -1012,220 +584,7 @@ int Session::DrawRois(QString* detail) {
 }
 
 int Session::RunProtocol(QString* detail) {
-    const std::vector<ScenarioStimulationRun>& runs = m_scenario.Protocol().stimulations;
-    int exitCode = kExitDone;
-    std::array<bool, 8> pictured{};  // by group mask
-    const double start = ZT_GetTimeCounter();
-    for (size_t i = 0; i < runs.size(); ++i) {
-        const ScenarioStimulationRun& run = runs[i];
-        const RunResult result = RunStimulation(run, !pictured[run.groupMask & 7]);
-        pictured[run.groupMask & 7] = true;
-        QString line = QStringLiteral("stimulation %1/%2, %3 s: %4, %5 ms, run mode %6: ")
-                           .arg(i + 1)
-                           .arg(runs.size())
-                           .arg((ZT_GetTimeCounter() - start) / 1000.0, 0, 'f', 1)
-                           .arg(GroupsText(run.groupMask))
-                           .arg(run.durationMs)
-                           .arg(run.runMode);
-        if (result.status != 0) {
-            Print("      " + line + QStringLiteral("refused (status %1)").arg(result.status));
-            exitCode = kExitFailed;
-            continue;
-        }
-        if (result.dark) {
-            Print("      " + line +
-                  QStringLiteral("the group's light did not show: the mirrors "
-                                 "stayed dark"));
-            exitCode = kExitFailed;
-            continue;
-        }
-        line += result.overlap < 0.0 ? QStringLiteral("overlap not measured")
-                : !result.groupOverlaps.isEmpty()
-                    ? "overlap " + result.groupOverlaps
-                    : QStringLiteral("overlap %1 %").arg(result.overlap * 100.0, 0, 'f', 1);
-        line += result.latencyMs < 0.0
-                    ? QStringLiteral(", latency not measured")
-                    : QStringLiteral(", latency %1 ms").arg(result.latencyMs, 0, 'f', 2);
-        terminal::Progress("      " + line);
-    }
-    QStringList overlaps;
-    for (int g = 0; g < 3; ++g) {
-        if (!m_overlaps[g].empty()) {
-            const double worst = *std::min_element(m_overlaps[g].begin(), m_overlaps[g].end());
-            m_report->SetPlacementOverlap(g, worst);
-            overlaps << QStringLiteral("%1 %2 %").arg(kGroupNames[g]).arg(worst * 100, 0, 'f', 1);
-        }
-        if (!m_latencies[g].empty()) {
-            double sum = 0.0;
-            for (double latency : m_latencies[g]) {
-                sum += latency;
-            }
-            m_report->SetStimulationLatency(g, sum / m_latencies[g].size());
-        }
-    }
-    *detail = QStringLiteral("%1 stimulations").arg(runs.size());
-    if (!overlaps.isEmpty()) {
-        *detail += "; lowest overlap " + overlaps.join(", ");
-    }
-    if (exitCode != kExitDone) {
-        *detail += "; some did not run or showed no light (lines above)";
-    }
-    return exitCode;
-}
-
-Session::RunResult Session::RunStimulation(const ScenarioStimulationRun& run, bool pictures) {
-    RunResult result;
-    IZtStimulationDevice* device = Target();
-    if (!device) {
-        result.status = -12;
-        return result;
-    }
-    SZtStimulationRequest request;
-    request.runMode = run.runMode;
-    request.durationMs = run.durationMs;
-    request.groupMask = run.groupMask;
-    std::atomic<bool> refused{false};
-    std::atomic<bool> returned{false};
-    std::promise<void> captured;
-    std::shared_future<void> capturedFuture = captured.get_future().share();
-    double begun = 0.0;
-    double startTime = -1.0;
-    double endTime = -1.0;
-    int endStatus = 0;
-    zthost::ClearCapturedLog();
-    // The host's experiment runs stimulations on a work thread; run mode 2 holds it in
-    // StimulationBegin for the duration. Either way the light stays on until the camera's frame
-    // is taken.
-    std::thread worker([&] {
-        begun = ZT_GetTimeCounter();
-        const int status = device->StimulationBegin(&request);
-        if (status != 0) {
-            result.status = status;
-            refused = true;
-            return;
-        }
-        returned = true;
-        capturedFuture.wait();
-        if (run.runMode == 1) {
-            const double left = begun + run.durationMs - ZT_GetTimeCounter();
-            if (left > 0.0) {
-                std::this_thread::sleep_for(std::chrono::duration<double, std::milli>(left));
-            }
-        }
-        endStatus = device->StimulationEnd(&startTime, &endTime, 1);
-    });
-    // The group's frame is on the mirrors once StimulationBegin returns (run mode 1) or holds
-    // the work thread (run mode 2).
-    const double deadline = ZT_GetTimeCounter() + 10000.0;
-    while (!refused && !returned && ZT_GetTimeCounter() < deadline &&
-           !zthost::LogContains(kFreezing)) {
-        std::this_thread::sleep_for(std::chrono::microseconds(200));
-    }
-    // On the SDK path the camera sees the simulated DMD; the simulated unit's mirrors stay unseen.
-    CZtGrabberSample sample;
-    zthost::MirrorFrame shown;
-    std::uint64_t counter = 0;
-    double exposed = -1.0;
-    bool frameRead = false;
-    // Each group shows on the unit that holds its ROIs; unit 0 without an aggregator.
-    auto unitOf = [this](int group) {
-        for (size_t u = 0; u < m_unitGroups.size(); ++u) {
-            if (m_unitGroups[u] & (1u << group)) {
-                return static_cast<int>(u);
-            }
-        }
-        return 0;
-    };
-    bool otherUnitDark = false;
-    if (!m_scenario.Dmd().simulator && !refused &&
-        m_simulatedDmd.ShownFrame(&shown, &counter, unitOf(run.group))) {
-        frameRead = true;
-        exposed = m_simulatedDmd.LastExposeTime();
-        for (int g = run.group + 1; g < 3; ++g) {
-            zthost::MirrorFrame other;
-            std::uint64_t otherCounter = 0;
-            if ((run.groupMask & (1u << g)) && unitOf(g) != unitOf(run.group) &&
-                m_simulatedDmd.ShownFrame(&other, &otherCounter, unitOf(g))) {
-                otherUnitDark = otherUnitDark || other.levels.empty();
-            }
-        }
-        sample.Capture();
-    }
-    captured.set_value();
-    worker.join();
-    if (result.status != 0) {
-        return result;
-    }
-    result.status = endStatus;
-    // To the "Expose" that put the group's frame on the mirrors; without the simulated SDK, to
-    // the start the device reports. An "Expose" before the call, or no start at all, measured
-    // nothing: a failed exposure leaves the last one of an earlier step.
-    const double shownAt = m_scenario.Dmd().simulator ? startTime : exposed;
-    if (shownAt >= begun) {
-        result.latencyMs = shownAt - begun;
-        m_latencies[run.group].push_back(result.latencyMs);
-    }
-    // No levels: the mirrors were not exposing at all.
-    result.dark =
-        frameRead && (otherUnitDark || std::all_of(shown.levels.begin(), shown.levels.end(),
-                                                   [](std::uint8_t level) { return level == 0; }));
-    if (result.dark && pictures) {
-        // Nothing on the mirrors is a black picture of the array, not a missing one.
-        m_report->AddPicture(
-            QStringLiteral("dmd-%1.png").arg(GroupsText(run.groupMask)),
-            MirrorPicture(ScenarioDmd::kMirrorColumns, ScenarioDmd::kMirrorRows,
-                          std::vector<std::uint8_t>(
-                              ScenarioDmd::kMirrorColumns * ScenarioDmd::kMirrorRows, 0)),
-            QStringLiteral("%1: the mirrors stayed dark.").arg(GroupsText(run.groupMask)));
-    }
-    if (result.dark) {
-        return result;
-    }
-
-    const SZtPicBuf& frame = sample.GetPicture();
-    const ScenarioCamera& camera = m_scenario.CameraAfterCalibration();
-    if (sample.IsEmpty() || static_cast<int>(frame.width) != camera.imageWidth ||
-        static_cast<int>(frame.height) != camera.imageHeight) {
-        return result;
-    }
-    const std::uint32_t threshold = LitThreshold(frame);
-    auto placementOf = [&](std::uint32_t groups) {
-        const CZtRoiObjectList areas = m_scenario.RoiObjects(groups);
-        SZtRLEPicBuf masks;
-        ZT_RoiListToRLE(&areas, frame.width, frame.height, &masks);
-        return MapPlacement(frame, threshold, masks);
-    };
-    const PlacementMap placement = placementOf(run.groupMask);
-    // Groups in parallel: each group's light against its own ROIs, the others' light aside.
-    QStringList overlaps;
-    for (int g = 0; g < 3; ++g) {
-        if ((run.groupMask & (1u << g)) == 0) {
-            continue;
-        }
-        const std::uint32_t others = run.groupMask & ~(1u << g);
-        const double overlap = others == 0
-                                   ? placement.Overlap()
-                                   : OverlapBeside(placementOf(1u << g), placementOf(others));
-        m_overlaps[g].push_back(overlap);
-        result.overlap = result.overlap < 0.0 ? overlap : std::min(result.overlap, overlap);
-        overlaps << QStringLiteral("%1 %2 %").arg(kGroupNames[g]).arg(overlap * 100.0, 0, 'f', 1);
-    }
-    if (overlaps.size() > 1) {
-        result.groupOverlaps = overlaps.join(", ");
-    }
-    if (pictures) {
-        const QString group = GroupsText(run.groupMask);
-        m_report->AddPicture(
-            QStringLiteral("stimulation-%1.png").arg(group),
-            PlacementPicture(m_scenario, placement, run.groupMask),
-            QStringLiteral("%1: where the light landed on the camera against the ROIs as drawn: "
-                           "lit inside them (white), lit outside them (red), ROI not lit (blue).")
-                .arg(group));
-        m_report->AddPicture(QStringLiteral("dmd-%1.png").arg(group),
-                             MirrorPicture(shown.width, shown.height, shown.levels),
-                             QStringLiteral("%1: the frame on the DMD's mirrors.").arg(group));
-    }
-    return result;
+    return m_protocol.Run(Target(), m_unitGroups, detail);
 }
 
 int Session::StepBitDepths(QString* detail) {
@@ -1388,6 +747,16 @@ IZtStimulationDevice* Session::Device() const {
     IZtStimulationDeviceManager* manager = CZtStimulationDeviceManager::GetInstance();
     return manager && !m_deviceName.empty() ? manager->GetStaticDevice(UnitName().c_str())
                                             : nullptr;
+}
+
+CalibrationUnit Session::CurrentUnit() const {
+    CalibrationUnit unit;
+    unit.device = Device();
+    unit.index = m_unit;
+    unit.count = Units();
+    unit.name = UnitName();
+    unit.settingsFile = SettingsFile();
+    return unit;
 }
 
 IZtStimulationDevice* Session::Target() const {

@@ -11,22 +11,17 @@
 #include <vector>
 
 #include "measures.h"
+#include "protocolmeasurement.h"
 #include "report.h"
 #include "scenario.h"
+#include "sessionexit.h"
 #include "simulateddmd.h"
 #include "unitaggregation.h"
+#include "unitcalibration.h"
 
 class IZtModuleQ9;
 class IZtDeviceDMD;
 class IZtStimulationDevice;
-
-// Exit codes of verove-host.
-enum SessionExit : int {
-    kExitDone = 0,
-    kExitFailed = 1,    // a step failed
-    kExitBadInput = 2,  // command line, scenario file or report folder unusable; nothing ran
-    kExitRefused = 3,   // the hardware configuration refused the Verove (galvo XY scanner)
-};
 
 struct SessionOptions {
     QString pluginPath;
@@ -103,27 +98,12 @@ private:
     IZtStimulationDevice* Target() const;
     // The connected device's DMD interface with a reference added, or null.
     IZtDeviceDMD* DeviceDmd() const;
-    // Whether the connected device calls itself calibrated (IZtDeviceDMD::IsCalibrated).
-    bool DeviceCalibrated() const;
     // Shows the pattern of that name on the mirrors; false when the device has none or refuses.
     bool ShowPattern(const wchar_t* name) const;
-    // The DMD-to-camera matrix the device stored last in its settings file (DMD to unbinned,
-    // unturned sensor pixels), and its configuration key; false when none.
-    bool StoredCalibration(Matrix3* dmdToSensor, QString* key) const;
-    // What the calibration logged of its fit and its warnings, for the step's line (from "; ",
-    // empty when it logged neither); the fit goes into the report's summary.
-    QString CalibrationQuality();
+    // The unit the calibration steps address now.
+    CalibrationUnit CurrentUnit() const;
     // The id of the device's pattern of that name; false when it has none.
     bool PatternId(const wchar_t* name, ZT_DWORD* id) const;
-    // One stimulation of the protocol, measured into the report's rows of its group.
-    struct RunResult {
-        int status = 0;           // of StimulationBegin, else of StimulationEnd
-        double overlap = -1.0;    // -1: not measured; the lowest of the run's groups
-        QString groupOverlaps;    // each group's, for groups in parallel
-        double latencyMs = -1.0;  // -1: not measured
-        bool dark = false;        // the mirrors stayed dark although the device took the run
-    };
-    RunResult RunStimulation(const ScenarioStimulationRun& run, bool pictures);
 
     const Scenario& m_scenario;
     SessionOptions m_options;
@@ -134,12 +114,9 @@ private:
     std::wstring m_deviceName;        // the connected device's unique name; empty when none
     UnitAggregation m_aggregation;    // the further units and their aggregator
     int m_unit = 0;                   // the unit Device() and the calibration address
-    // Per unit: the groups it holds ROIs of once they are drawn; its calibration's figures.
+    // Per unit: the groups it holds ROIs of once they are drawn.
     std::vector<std::uint32_t> m_unitGroups;
-    std::vector<CalibrationResidual> m_unitResiduals;
-    std::vector<int> m_unitSquares;
     int m_recordedSteps = 0;  // steps the window ran, in the report
-    // Per group: the protocol's overlaps (the smallest counts) and latencies (their mean).
-    std::array<std::vector<double>, 3> m_overlaps;
-    std::array<std::vector<double>, 3> m_latencies;
+    UnitCalibration m_calibration;
+    ProtocolMeasurement m_protocol;
 };

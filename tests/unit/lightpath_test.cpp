@@ -761,3 +761,88 @@ TEST_F(LightPath, RefusalsLeaveTheStoredSettingsUnchanged) {
 }
 
 }  // namespace
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
+
+#include "module_stub.h"
+
+namespace {
+
+// Passes each device-change event on to two devices, as the host tells every device, after the
+// first event of each of two threads has waited for the other's: both threads are then inside a
+// command to the launch at the same time.
+class TwoThreadsEventModule : public ModuleStub {
+public:
+    TwoThreadsEventModule(CZtStimulationDeviceVerove& first, CZtStimulationDeviceVerove& second)
+        : m_devices{&first, &second} {}
+    int OnModuleEvent(const wchar_t*, std::intptr_t param, bool*, void* list) override {
+        thread_local bool waited = false;
+        if (!waited) {
+            waited = true;
+            std::unique_lock lock(m_mutex);
+            ++m_arrived;
+            m_changed.notify_all();
+            m_changed.wait_for(lock, std::chrono::seconds(30), [&] { return m_arrived == 2; });
+        }
+        for (CZtStimulationDeviceVerove* device : m_devices) {
+            device->HandleDeviceChanged(static_cast<const std::uint32_t*>(list),
+                                        static_cast<int>(param));
+        }
+        return 0;
+    }
+
+private:
+    CZtStimulationDeviceVerove* m_devices[2];
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    int m_arrived = 0;  // m_mutex
+};
+
+// Two units sharing a launch restore their powers at once, each on its own thread: the event of
+// one unit's command reaches the other unit's light path while that unit is commanding the launch.
+TEST_F(LightPath, TwoDevicesSharingALaunchRestoreAtOnceWithoutDeadlock) {
+    CountingDevicePtr first = StartedDevice();
+    CountingDevicePtr second = StartedDevice(L"CZtStimulationDeviceVerove_1");
+    ASSERT_EQ(first->OnAssociatedLightChanged(kLaunch), 0);
+    ASSERT_EQ(second->OnAssociatedLightChanged(kLaunch), 0);
+    TwoThreadsEventModule module(*first, *second);
+    const wchar_t* changed = L"ZT_MODULEEVENT_DEVICE_BEFORE_CHANGED";
+    ASSERT_EQ(zthost::PluginManager()->RegisterModuleEvent(changed, &module, -1), 0);
+
+    std::mutex mutex;
+    std::condition_variable finished;
+    int done = 0;
+    auto restore = [&](PadCountingDevice* device, std::vector<double> powers) {
+        device->SettingsApply_LaserPower(powers);
+        std::lock_guard lock(mutex);
+        ++done;
+        finished.notify_all();
+    };
+    std::thread one(restore, first.get(), std::vector<double>{11.0, 12.0, 13.0});
+    std::thread two(restore, second.get(), std::vector<double>{21.0, 22.0, 23.0});
+    bool completed = false;
+    {
+        std::unique_lock lock(mutex);
+        completed = finished.wait_for(lock, std::chrono::seconds(30), [&] { return done == 2; });
+    }
+    if (!completed) {
+        // The threads are stuck on the devices' locks and cannot be joined.
+        std::fprintf(stderr, "LightPath: the two restores did not complete (deadlock)\n");
+        std::_Exit(1);
+    }
+    one.join();
+    two.join();
+    ASSERT_EQ(zthost::PluginManager()->UnregisterModuleEvent(changed, &module), 0);
+    // Whichever unit set a line last, both light paths read the launch's final state.
+    for (int line = 0; line < 3; ++line) {
+        const double power = LaunchPowers()[static_cast<size_t>(line)];
+        EXPECT_EQ(first->GetLinePower(line, 3), power) << line;
+        EXPECT_EQ(second->GetLinePower(line, 3), power) << line;
+    }
+}
+
+}  // namespace
