@@ -2,6 +2,7 @@
 #include "cztveroveproxy.h"
 
 #include <optional>
+#include <thread>
 
 #include "verove_fileversion.h"
 #include "verove_log.h"
