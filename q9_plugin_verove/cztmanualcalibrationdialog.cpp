@@ -51,6 +51,21 @@ void SetStyleProperty(QWidget* widget, const char* name) {
     widget->style()->polish(widget);
 }
 
+// One step of the dialog: a page of the stack whose grid starts with the step's heading and
+// explanation across its first columns. Returns the grid.
+QGridLayout* AddPage(QStackedWidget* stack, int columns, QWidget*& page, QLabel*& heading,
+                     const wchar_t* headingText, QLabel*& explanation,
+                     const wchar_t* explanationText) {
+    page = new QWidget(stack);
+    auto* grid = new QGridLayout(page);
+    heading = Label(headingText, page);
+    explanation = Label(explanationText, page);
+    grid->addWidget(heading, 0, 0, 1, columns);
+    grid->addWidget(explanation, 1, 0, 1, columns);
+    stack->addWidget(page);
+    return grid;
+}
+
 bool IsCalibrationPoint(const CZtRoiObject& roi) {
     return roi.GetStimulation() && roi.GetType() == ZT_ROITYPE_POINT &&
            roi.GetStimulationGroup() == 0;
@@ -118,14 +133,12 @@ int CZtManualCalibrationDialog::SetupUi() {
 }
 
 void CZtManualCalibrationDialog::BuildPage1() {
-    m_pWidget_Tab1 = new QWidget(m_pStackedWidget_Main);
-    m_pGridLayout_Tab1 = new QGridLayout(m_pWidget_Tab1);
-    m_pLabel_Tab1Heading = Label(L"Step 1/3 - Focusing:", m_pWidget_Tab1);
-    m_pLabel_Tab1Explanation1 = Label(
-        L"Please use the DMD pad to display a pattern appropriate for focusing the current "
-        L"grabber (e.g. Grid) and focus.\nDMD pattern illumination and the specimen plane "
-        L"should be parfocal. Then click on Next.",
-        m_pWidget_Tab1);
+    m_pGridLayout_Tab1 =
+        AddPage(m_pStackedWidget_Main, 2, m_pWidget_Tab1, m_pLabel_Tab1Heading,
+                L"Step 1/3 - Focusing:", m_pLabel_Tab1Explanation1,
+                L"Please use the DMD pad to display a pattern appropriate for focusing the current "
+                L"grabber (e.g. Grid) and focus.\nDMD pattern illumination and the specimen plane "
+                L"should be parfocal. Then click on Next.");
     m_pLabel_Tab1Explanation2 =
         Label(L"Hint: For best results, provide a highly reflective sample and turn off binning.",
               m_pWidget_Tab1);
@@ -135,12 +148,9 @@ void CZtManualCalibrationDialog::BuildPage1() {
         m_pBtn_Tab1AutoFocus->setToolTip(Tr(L"No Z stage connected."));
     }
     m_pBtn_Tab1DisplayGridPattern = new QPushButton(Tr(L"Display Grid pattern"), m_pWidget_Tab1);
-    m_pGridLayout_Tab1->addWidget(m_pLabel_Tab1Heading, 0, 0, 1, 2);
-    m_pGridLayout_Tab1->addWidget(m_pLabel_Tab1Explanation1, 1, 0, 1, 2);
     m_pGridLayout_Tab1->addWidget(m_pLabel_Tab1Explanation2, 2, 0, 1, 2);
     m_pGridLayout_Tab1->addWidget(m_pBtn_Tab1AutoFocus, 3, 0);
     m_pGridLayout_Tab1->addWidget(m_pBtn_Tab1DisplayGridPattern, 3, 1);
-    m_pStackedWidget_Main->addWidget(m_pWidget_Tab1);
     connect(m_pBtn_Tab1AutoFocus, &QPushButton::clicked, this,
             &CZtManualCalibrationDialog::OnBtnAutoFocus);
     connect(m_pBtn_Tab1DisplayGridPattern, &QPushButton::clicked, this,
@@ -148,15 +158,13 @@ void CZtManualCalibrationDialog::BuildPage1() {
 }
 
 void CZtManualCalibrationDialog::BuildPage2() {
-    m_pWidget_Tab2 = new QWidget(m_pStackedWidget_Main);
-    m_pGridLayout_Tab2 = new QGridLayout(m_pWidget_Tab2);
-    m_pLabel_Tab2Heading = Label(L"Step 2/3 - Calibration:", m_pWidget_Tab2);
-    m_pLabel_Tab2Explanation1 = Label(
+    m_pGridLayout_Tab2 = AddPage(
+        m_pStackedWidget_Main, 2, m_pWidget_Tab2, m_pLabel_Tab2Heading, L"Step 2/3 - Calibration:",
+        m_pLabel_Tab2Explanation1,
         L"Clicking a point the DMD preview to the right switches ON the DMD mirrors in a "
         L"rectangular area around that point. Please move the red cross that appears in the Live "
         L"window over the center of the lit up area and click the plus button below.\n\nFor best "
-        L"results add multiple points (min. 3) not in a straight line. Then click Next.",
-        m_pWidget_Tab2);
+        L"results add multiple points (min. 3) not in a straight line. Then click Next.");
     m_pLabel_Tab2Warning = new QLabel(m_pWidget_Tab2);
     m_pLabel_Tab2Warning->setWordWrap(true);
     m_pHorizontalLayout_Tab2AcquiredPoints = new QHBoxLayout();
@@ -184,14 +192,11 @@ void CZtManualCalibrationDialog::BuildPage2() {
     m_pVerticalLayout_DMDPreview->addWidget(m_pLabel_Tab2DMDPreview);
     m_pVerticalLayout_DMDPreview->addStretch();
 
-    m_pGridLayout_Tab2->addWidget(m_pLabel_Tab2Heading, 0, 0, 1, 2);
-    m_pGridLayout_Tab2->addWidget(m_pLabel_Tab2Explanation1, 1, 0, 1, 2);
     m_pGridLayout_Tab2->addLayout(m_pHorizontalLayout_Tab2AcquiredPoints, 2, 0, 1, 2);
     m_pGridLayout_Tab2->addWidget(m_pLabel_Tab2CalibrationPointSize, 3, 0);
     m_pGridLayout_Tab2->addWidget(m_pSpinBox_Tab2CalibrationPointSize, 3, 1);
     m_pGridLayout_Tab2->addWidget(m_pLabel_Tab2Warning, 4, 0, 1, 2);
     m_pGridLayout_Tab2->addLayout(m_pVerticalLayout_DMDPreview, 0, 2, 5, 1);
-    m_pStackedWidget_Main->addWidget(m_pWidget_Tab2);
     connect(m_pBtn_Tab2CalibrationPointAdd, &QPushButton::clicked, this,
             &CZtManualCalibrationDialog::OnBtnAddPoint);
     connect(m_pBtn_Tab2CalibrationPointsClear, &QPushButton::clicked, this,
@@ -204,23 +209,18 @@ void CZtManualCalibrationDialog::BuildPage2() {
 }
 
 void CZtManualCalibrationDialog::BuildPage3() {
-    m_pWidget_Tab3 = new QWidget(m_pStackedWidget_Main);
-    m_pGridLayout_Tab3 = new QGridLayout(m_pWidget_Tab3);
-    m_pLabel_Tab3Heading = Label(L"Step 3/3 - Validation:", m_pWidget_Tab3);
-    m_pLabel_Tab3Explanation1 = Label(
+    m_pGridLayout_Tab3 = AddPage(
+        m_pStackedWidget_Main, 1, m_pWidget_Tab3, m_pLabel_Tab3Heading, L"Step 3/3 - Validation:",
+        m_pLabel_Tab3Explanation1,
         L"Optional: Use the Stimulate button to stimulate S1 ROI with S1 laser power set up "
         L"on device pad to verify the computed calibration.\n\nClick OK to confirm the "
-        L"calibration.",
-        m_pWidget_Tab3);
+        L"calibration.");
     m_pBtn_Tab3Stimulate = new QPushButton(Tr(L"Stimulate S1 Group"), m_pWidget_Tab3);
     m_pBtn_Tab3Stimulate->setCheckable(true);
     m_pLabel_Tab3Message = new QLabel(m_pWidget_Tab3);
     m_pLabel_Tab3Message->setWordWrap(true);
-    m_pGridLayout_Tab3->addWidget(m_pLabel_Tab3Heading, 0, 0);
-    m_pGridLayout_Tab3->addWidget(m_pLabel_Tab3Explanation1, 1, 0);
     m_pGridLayout_Tab3->addWidget(m_pBtn_Tab3Stimulate, 2, 0);
     m_pGridLayout_Tab3->addWidget(m_pLabel_Tab3Message, 3, 0);
-    m_pStackedWidget_Main->addWidget(m_pWidget_Tab3);
     connect(m_pBtn_Tab3Stimulate, &QPushButton::clicked, this,
             &CZtManualCalibrationDialog::OnBtnStimulate);
 }
