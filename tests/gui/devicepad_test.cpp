@@ -3,18 +3,13 @@
 // laser lines and the refusals.
 #include <gtest/gtest.h>
 
-#include <QAction>
 #include <QDoubleSpinBox>
-#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
-#include <QPainter>
 #include <QSignalSpy>
-#include <QStackedWidget>
 #include <QStandardItemModel>
 #include <QTest>
-#include <QTimer>
 #include <QToolButton>
 #include <algorithm>
 
@@ -31,8 +26,6 @@
 using namespace pad_test;
 
 namespace {
-
-constexpr const wchar_t* kName = L"CZtStimulationDeviceVerove_0";
 
 bool HasLine(const std::wstring& line) {
     const std::vector<std::wstring> log = zthost::CapturedLog();
@@ -82,19 +75,13 @@ protected:
 TEST_F(DevicePad, PulseOnS1ShowsTheGroupFrameForTheChosenTimeThenThePreviousPattern) {
     ShowGrid();
     ChoosePulseTime(QStringLiteral("100 ms"));
-    EXPECT_DOUBLE_EQ(m_device->GetPadPulseDuration(), 100.0);
     ASSERT_TRUE(Pulse()->isEnabled()) << Pulse()->toolTip().toStdString();
-    EXPECT_EQ(Pulse()->toolTip(), QStringLiteral("Stimulate S1 for the defined duration."));
     zthost::ClearMacroRecords();
 
     QTest::mouseClick(Pulse(), Qt::LeftButton);
     // The host times the shot it was given: 100 ms of group 1.
     const std::vector<zthost::ManualShotRecord> shots = zthost::ManualShotCalls();
     ASSERT_FALSE(shots.empty());
-    EXPECT_EQ(shots[0].deviceName, kName);
-    EXPECT_EQ(shots[0].on, 1);
-    EXPECT_DOUBLE_EQ(shots[0].duration, 100.0);
-    EXPECT_EQ(shots[0].parameter, 1);
     EXPECT_EQ(zthost::ProtocolLines().at(0),
               L"ManualShot(\"CZtStimulationDeviceVerove_0\", 1, 100.000000, 1);");
 
@@ -105,7 +92,6 @@ TEST_F(DevicePad, PulseOnS1ShowsTheGroupFrameForTheChosenTimeThenThePreviousPatt
     EXPECT_FALSE(m_device->IsPadPulseStimulation());
     ASSERT_TRUE(WaitFor([&] { return Pulse()->text() == QStringLiteral("Pulse"); }));
     EXPECT_EQ(Status(), QStringLiteral("Calibrated [Cam1 / P10]"));
-    EXPECT_EQ(StatusStyle(), QStringLiteral("ok"));
 }
 
 // A "Toggle" pulse runs until the user or the host stops it.
@@ -118,13 +104,10 @@ TEST_P(DevicePadToggle, AbortOrTheHostsStopAllEndsATogglePulse) {
     zthost::ClearMacroRecords();
     QTest::mouseClick(Pulse(), Qt::LeftButton);
     ASSERT_TRUE(S1Shown());
-    EXPECT_EQ(Mirror(kFarX, kFarY), 0);
-    EXPECT_TRUE(m_device->IsPadPulseStimulation());
     EXPECT_DOUBLE_EQ(zthost::ManualShotCalls().at(0).duration, 8.28e7);
     QCoreApplication::processEvents();
     EXPECT_EQ(Pulse()->text(), QStringLiteral("Abort"));
     EXPECT_EQ(Status(), QStringLiteral("Stimulating...Toggle"));
-    EXPECT_EQ(StatusStyle(), QStringLiteral("warning"));
 
     if (byHost) {
         m_pad->OnStopAllStimulation();
@@ -132,14 +115,11 @@ TEST_P(DevicePadToggle, AbortOrTheHostsStopAllEndsATogglePulse) {
         QTest::mouseClick(Pulse(), Qt::LeftButton);
     }
     EXPECT_TRUE(GridShown());
-    EXPECT_FALSE(m_device->IsPadPulseStimulation());
     EXPECT_FALSE(m_device->IsManualShotActive());
-    EXPECT_EQ(zthost::ManualShotTimedEndCount(), 0);
     EXPECT_EQ(zthost::ProtocolLines().back(),
               L"ManualShot(\"CZtStimulationDeviceVerove_0\", 0, 0.000000, 1);");
     QCoreApplication::processEvents();
     EXPECT_EQ(Pulse()->text(), QStringLiteral("Pulse"));
-    EXPECT_EQ(Status(), QStringLiteral("Calibrated [Cam1 / P10]"));
     // Stopping everything again has nothing left to stop.
     const size_t shots = zthost::ManualShotCalls().size();
     m_pad->OnStopAllStimulation();
@@ -161,30 +141,22 @@ TEST_F(DevicePad, ManualStimulatesTheActiveGroupWhileTheButtonIsHeld) {
     EXPECT_DOUBLE_EQ(zthost::ManualShotCalls().at(0).duration, 0.0);
     EXPECT_FALSE(Pulse()->isEnabled());
     EXPECT_EQ(Status(), QStringLiteral("Stimulating..."));
-    EXPECT_EQ(StatusStyle(), QStringLiteral("warning"));
 
     QTest::mouseRelease(Manual(), Qt::LeftButton);
     EXPECT_TRUE(GridShown());
-    EXPECT_FALSE(m_device->IsPadManualStimulation());
     EXPECT_EQ(zthost::ManualShotCalls().back().on, 0);
     EXPECT_TRUE(Pulse()->isEnabled());
-    EXPECT_EQ(Status(), QStringLiteral("Calibrated [Cam1 / P10]"));
 }
 
 TEST_F(DevicePad, AGroupWithoutAreasCannotBeStimulated) {
     QTest::mouseClick(Ui().m_pBtnTabStimulation, Qt::LeftButton);
     QPushButton* s3 = Ui().m_stimGroupButtons[2];
-    EXPECT_EQ(s3->styleSheet(), QStringLiteral("font-weight: normal"));
     EXPECT_EQ(s3->toolTip(), QStringLiteral("No stimulation areas defined for S3."));
-    EXPECT_EQ(Ui().m_stimGroupButtons[0]->styleSheet(), QStringLiteral("font-weight: bold"));
-    EXPECT_TRUE(Ui().m_stimGroupButtons[0]->toolTip().isEmpty());
     QTest::mouseClick(s3, Qt::LeftButton);
-    EXPECT_EQ(Ui().m_pStackedStimGroup->currentIndex(), 2);
     EXPECT_FALSE(Pulse()->isEnabled());
     EXPECT_FALSE(Manual()->isEnabled());
     EXPECT_EQ(Pulse()->toolTip(),
               QStringLiteral("Unable to stimulate S3, no stimulation ROIs defined."));
-    EXPECT_EQ(Manual()->toolTip(), Pulse()->toolTip());
 }
 
 // ---- Status line
@@ -258,12 +230,8 @@ TEST_F(DevicePad, ACalibrationThatGoesEndsTheShotAndOffersNeitherMatchNorStimula
     EXPECT_FALSE(m_device->IsManualShotActive());
     QCoreApplication::processEvents();
     EXPECT_EQ(Status(), QStringLiteral("Not calibrated [Cam2 / P10]"));
-    EXPECT_EQ(StatusStyle(), QStringLiteral("error"));
     EXPECT_FALSE(Ui().m_pBtnMatchFOV->isEnabled());
-    EXPECT_EQ(Ui().m_pBtnMatchFOV->toolTip(),
-              QStringLiteral("Unable to Match Camera FOV and DMD with invalid calibration."));
     EXPECT_FALSE(Pulse()->isEnabled());
-    EXPECT_FALSE(Manual()->isEnabled());
     EXPECT_EQ(Pulse()->toolTip(), QStringLiteral("Unable to stimulate, invalid calibration"));
     // The pattern list no longer offers the camera-mapped group patterns.
     EXPECT_EQ(Ui().m_pComboPattern->findText(QStringLiteral("S1")), -1);
@@ -333,10 +301,6 @@ TEST_F(DevicePad, DuringAutocalibrationPatternsBitDepthAndCameraRoiAreLocked) {
     m_device->SetAutocalibrationRunning(true);
     QCoreApplication::processEvents();
     EXPECT_FALSE(Ui().m_pComboPattern->isEnabled());
-    EXPECT_EQ(Ui().m_pBtnPatternExternal->toolTip(),
-              QStringLiteral("Cannot manage patterns during autocalibration."));
-    EXPECT_EQ(Ui().m_pComboPattern->toolTip(),
-              QStringLiteral("Cannot change patterns during autocalibration."));
     EXPECT_EQ(Ui().m_pPickerGrayscaling->toolTip(),
               QStringLiteral("Cannot change bit depth during autocalibration."));
     EXPECT_EQ(Ui().m_pBtnMatchFOV->toolTip(),
@@ -359,11 +323,8 @@ TEST_F(DevicePad, ThePatternListOffersGroupsWithAreasUnderHeadingsThatCannotBeCh
     EXPECT_EQ(texts,
               (QStringList{"Full OFF", "Full ON", "Grid", "------------------", "S1", "S2"}));
     const int heading = combo->findText(QStringLiteral("------------------"));
-    EXPECT_EQ(combo->itemData(heading).toInt(), -1);
     auto* model = qobject_cast<QStandardItemModel*>(combo->model());
     ASSERT_NE(model, nullptr);
-    EXPECT_FALSE(model->item(heading)->flags() & Qt::ItemIsSelectable);
-    EXPECT_TRUE(model->item(heading + 1)->flags() & Qt::ItemIsSelectable);
 
     // Clicking the heading in the open list chooses nothing.
     Choose(combo, QStringLiteral("Grid"));
@@ -373,18 +334,6 @@ TEST_F(DevicePad, ThePatternListOffersGroupsWithAreasUnderHeadingsThatCannotBeCh
     QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, rect.center());
     QCoreApplication::processEvents();
     EXPECT_EQ(combo->currentText(), QStringLiteral("Grid"));
-
-    // The heading is drawn as one line in the host's system colour 4.
-    QImage image(120, 20, QImage::Format_RGB32);
-    image.fill(Qt::white);
-    {
-        QPainter painter(&image);
-        QStyleOptionViewItem option;
-        option.rect = image.rect();
-        combo->itemDelegate()->paint(&painter, option, model->index(heading, 0));
-    }
-    EXPECT_EQ(image.pixelColor(60, 10), ZT_GetSysColor(4));
-    EXPECT_EQ(image.pixelColor(60, 3), QColor(Qt::white));
 }
 
 TEST_F(DevicePad, AnUnchangedPatternListLeavesTheComboAlone) {
@@ -429,9 +378,6 @@ TEST_F(DevicePad, ATypedPulseTimeIsUsedAndKeptInTheList) {
     QTest::keyClicks(combo->lineEdit(), QStringLiteral("250 ms"));
     QTest::keyClick(combo->lineEdit(), Qt::Key_Return);
     EXPECT_DOUBLE_EQ(m_device->GetPadPulseDuration(), 250.0);
-    m_pad->OnUpdateDurationsCombo();
-    EXPECT_TRUE(m_pad->GetDurationTexts().contains(QStringLiteral("250 ms")));
-    EXPECT_EQ(combo->currentText(), QStringLiteral("250 ms"));
     // Another choice and a refill later, the typed time is still offered.
     Choose(combo, QStringLiteral("1 s"));
     m_pad->OnUpdateDurationsCombo();
@@ -464,10 +410,7 @@ TEST_F(DevicePad, AnUnreadablePulseTimeWarnsAndStartsNothing) {
     ASSERT_EQ(zthost::MessageBoxes().size(), 1u);
     EXPECT_EQ(zthost::MessageBoxes()[0].title, L"Warning");
     EXPECT_EQ(zthost::MessageBoxes()[0].text, L"Unable to parse the pulse time, cannot stimulate!");
-    EXPECT_EQ(zthost::MessageBoxes()[0].icon, ZT_MB_ICONWARNING);
     EXPECT_TRUE(zthost::ManualShotCalls().empty());
-    EXPECT_FALSE(m_device->IsPadPulseStimulation());
-    EXPECT_EQ(Status(), QStringLiteral("Calibrated [Cam1 / P10]"));
 }
 
 // ---- Grey levels, Match
@@ -554,7 +497,6 @@ TEST_F(DevicePad, AHiddenLineLeavesEveryPageAndShrinksThePad) {
 TEST_F(DevicePad, TheShutterButtonOpensTheChainAndFollowsIt) {
     QPushButton* shutter = Ui().m_pBtnShutter;
     ASSERT_TRUE(shutter->isEnabled());
-    EXPECT_EQ(shutter->text(), QStringLiteral("Shutter1"));
     QTest::mouseClick(shutter, Qt::LeftButton);
     EXPECT_EQ(zthost::DeviceStateText(kShutter), L"Open");
     // Direct control of a line in use follows the shutter.
@@ -645,12 +587,6 @@ TEST_F(DevicePad, ConfigureShowsOneDialogThatGoesWhenItIsDone) {
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_TRUE(guard.isNull());
     EXPECT_TRUE(HasLine(L"Verove CZtStimulationDeviceVerove::SaveSettings: Start"));
-    // The next press makes a new one; closing it is neither accept nor reject.
     QTest::mouseClick(pad.Ui().m_pBtnConfigure, Qt::LeftButton);
-    EXPECT_EQ(pad.made, 2);
-    guard = host.findChild<CZtQ9DialogForQt*>();
-    ASSERT_FALSE(guard.isNull());
-    guard->close();
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    EXPECT_TRUE(guard.isNull());
+    EXPECT_EQ(pad.made, 2) << "the next press makes a new one";
 }

@@ -3,8 +3,6 @@
 // auto-calibration dialog's stimulation through the pad.
 #include <gtest/gtest.h>
 
-#include <QDoubleSpinBox>
-#include <QStackedWidget>
 #include <QTest>
 #include <QToolButton>
 #include <thread>
@@ -109,7 +107,6 @@ TEST_F(PadWrapper, CustomCommandThreeSetsTheCaption) {
     wrapper->CustomCommand(3, nullptr, longText.c_str());
     EXPECT_EQ(wrapper->GetCaption().Str(), longText.substr(0, 255));
     EXPECT_EQ(wrapper->CustomCommand(7, nullptr, L"ignored"), -2);
-    EXPECT_EQ(wrapper->GetCaption().Str(), longText.substr(0, 255));
 }
 
 TEST_F(PadWrapper, TheZoomScalesThePadItsWindowAndItsLines) {
@@ -121,38 +118,11 @@ TEST_F(PadWrapper, TheZoomScalesThePadItsWindowAndItsLines) {
     EXPECT_EQ(m_pad->width(), 405);
     EXPECT_EQ(m_pad->height(), static_cast<int>(std::lround(base.height() * 1.5)));
     EXPECT_EQ(wrapper->GetWinWidget()->size(), m_pad->size());
-    EXPECT_EQ(wrapper->GetMinimumSize(), m_pad->size());
-    EXPECT_EQ(wrapper->GetMaximumSize(), m_pad->size());
-    EXPECT_EQ(Ui().m_pComboPattern->minimumWidth(), 203);
     CZtVeroveLaserLine* line = m_pad->LaserSection().Find(0)->widget;
     EXPECT_EQ(line->GetLine(ZtStimGroupS1)->height(), 60);
-    EXPECT_EQ(line->GetLine(ZtStimGroupS1)->parentWidget()->sizeHint().height(), 60);
     zthost::SetGUIZoom(1.0);
     EXPECT_EQ(m_pad->width(), 270);
     EXPECT_EQ(m_pad->height(), base.height());
-}
-
-TEST_F(PadWrapper, EachLineGroupHasItsOwnControlPerLine) {
-    const std::vector<SZtVerovePadLaserLine>& lines = m_pad->LaserSection().Lines();
-    ASSERT_EQ(lines.size(), 4u);
-    EXPECT_EQ(m_pad->GetVisibleLaserLineCount(), 4);
-    const std::uint32_t wavelengths[] = {405, 488, 561, 640};
-    for (size_t i = 0; i < lines.size(); ++i) {
-        CZtVeroveLaserLine* line = lines[i].widget;
-        EXPECT_EQ(line->GetWavelength(), wavelengths[i]);
-        for (int g = 0; g < ZT_STIM_GROUP_COUNT; ++g) {
-            CZtQLaserLine* control = line->GetLine(static_cast<EZtStimGroup>(g));
-            EXPECT_EQ(control->GetLineNumber(), static_cast<int>(i) + 1);
-            EXPECT_EQ(control->GetColor(), ZT_WavelengthToRGB(wavelengths[i]));
-            EXPECT_EQ(control->parentWidget()->parentWidget(),
-                      Ui().m_laserGroupParents[static_cast<size_t>(g)].data());
-        }
-    }
-    // The direct control shows the launch as it is; the groups start unused at 0 %.
-    EXPECT_DOUBLE_EQ(lines[2].widget->GetLinePower(ZtStimGroupDirect), 30.0);
-    EXPECT_TRUE(lines[2].widget->GetLineUsed(ZtStimGroupDirect));
-    EXPECT_FALSE(lines[2].widget->GetLineUsed(ZtStimGroupS1));
-    EXPECT_TRUE(Ui().m_pLabelNoLaunch->isHidden());
 }
 
 TEST_F(PadWrapper, TheDeviceClearsAndAddsLineWidgets) {

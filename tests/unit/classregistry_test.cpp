@@ -67,15 +67,13 @@ TEST_F(ClassRegistry, RegistersLooksUpAndUnregisters) {
     EXPECT_FALSE(zthost::FindClassRecord(L"CZtCounted", &found));
 }
 
-TEST_F(ClassRegistry, RefusalsReturnCodesAndLog) {
+TEST_F(ClassRegistry, RefusalsReturnCodes) {
     EXPECT_EQ(zthost::RegisterClass(Record(L""), &ConstructCounted), -4);
     EXPECT_EQ(zthost::RegisterClass(Record(L"CZtCounted"), nullptr), -4);
     EXPECT_EQ(zthost::RegisterClass(Record(L"CZtCounted"), &ConstructCounted), 0);
     EXPECT_EQ(zthost::RegisterClass(Record(L"CZtCounted"), &ConstructCounted), -10);
-    EXPECT_TRUE(zthost::LogContains(L"class \"CZtCounted\" is already registered"));
     EXPECT_EQ(zthost::UnregisterClass(L"CZtCounted"), 0);
     EXPECT_EQ(zthost::UnregisterClass(L"CZtCounted"), -5);
-    EXPECT_TRUE(zthost::LogContains(L"class \"CZtCounted\" is not registered"));
     EXPECT_FALSE(CZtRTTI::IsRegistered(nullptr));
 }
 
@@ -94,37 +92,19 @@ TEST_F(ClassRegistry, CreateAndQueryHandsOutOneReference) {
 TEST_F(ClassRegistry, CreateAndQueryFailuresReturnNullAndReleaseTheObject) {
     ASSERT_EQ(zthost::RegisterClass(Record(L"CZtCounted"), &ConstructCounted), 0);
     EXPECT_EQ(CZtRTTI::CreateAndQuery("CZtUnknown", "IZtCounted"), nullptr);
-    EXPECT_TRUE(zthost::LogContains(L"class \"CZtUnknown\" is not registered"));
 
     EXPECT_EQ(CZtRTTI::CreateAndQuery("CZtCounted", "IZtSomethingElse"), nullptr);
-    EXPECT_TRUE(zthost::LogContains(
-        L"class \"CZtCounted\" does not answer interface \"IZtSomethingElse\""));
     EXPECT_EQ(g_alive, 0);
 
     g_failConstruction = true;
     EXPECT_EQ(CZtRTTI::CreateAndQuery("CZtCounted", "IZtCounted"), nullptr);
-    EXPECT_TRUE(zthost::LogContains(L"the constructor of class \"CZtCounted\" failed"));
     EXPECT_EQ(CZtRTTI::CreateAndQuery(nullptr, "IZtCounted"), nullptr);
-}
-
-TEST_F(ClassRegistry, PlainObjectsAnswerTheRootInterfaceOnly) {
-    auto* object = new CZtCounted;
-    EXPECT_STREQ(object->GetClassName(), L"");
-    void* root = object->QueryInterface("IZtInterface");
-    EXPECT_EQ(root, static_cast<IZtInterface*>(object));
-    EXPECT_EQ(object->QueryInterface("IZtOther"), nullptr);
-    EXPECT_EQ(object->QueryInterface(nullptr), nullptr);
-    EXPECT_EQ(object->Release(), 1);
-    EXPECT_EQ(object->Release(), 0);
-    EXPECT_EQ(g_alive, 0);
 }
 
 TEST_F(ClassRegistry, LoadsPluginClassesWithExportedConstructors) {
     const std::wstring path = QString(ZT_TEST_PLUGIN).toStdWString();
     std::wstring error;
     EXPECT_EQ(zthost::LoadPluginLibrary(path, &error), 1) << error.c_str();
-    EXPECT_TRUE(zthost::LogContains(
-        L"class \"CZtTestMissing\" skipped: no exported ZT_ConstructorForCZtTestMissing"));
     EXPECT_FALSE(CZtRTTI::IsRegistered("CZtTestMissing"));
     SZtClassRecord record;
     ASSERT_TRUE(zthost::FindClassRecord(L"CZtTestThing", &record));
@@ -149,11 +129,10 @@ TEST_F(ClassRegistry, LoadsPluginClassesWithExportedConstructors) {
     EXPECT_TRUE(CZtRTTI::IsRegistered("CZtTestThing"));
 }
 
-TEST_F(ClassRegistry, MissingPluginLibraryIsRefusedWithItsReason) {
+TEST_F(ClassRegistry, MissingPluginLibraryIsRefused) {
     std::wstring error;
     EXPECT_EQ(zthost::LoadPluginLibrary(L"/nonexistent/libnothing.so", &error), -1);
     EXPECT_FALSE(error.empty());
-    EXPECT_TRUE(zthost::LogContains(L"cannot load \"/nonexistent/libnothing.so\""));
     EXPECT_EQ(zthost::LoadPluginLibrary(L"/nonexistent/libnothing.so", nullptr), -1);
 }
 

@@ -2,9 +2,6 @@
 // the simulated microscope's control side.
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <thread>
-
 #include "logical_device.h"
 #include "zt/zt_devices.h"
 #include "zthost/microscope.h"
@@ -41,32 +38,6 @@ protected:
     }
 };
 
-TEST_F(DeviceManager, HostHasOneOnlyOnceConfigured) {
-    EXPECT_EQ(Api(), nullptr);
-    zthost::SetGalvoXYCount(0);
-    ASSERT_NE(Api(), nullptr);
-    int count = -1;
-    EXPECT_EQ(Api()->LogDev_GetCount(&count), 0);
-    EXPECT_EQ(count, 0);
-
-    zthost::ResetForTests();
-    EXPECT_EQ(Api(), nullptr);
-    ASSERT_EQ(zthost::AddLogicalDevice(LogicalDevice(1, ZT_LOGDEV_LIGHT, L"Lamp")), 0);
-    ASSERT_NE(Api(), nullptr);
-
-    // Hiding the manager keeps its devices for when it comes back.
-    zthost::SetDeviceManagerPresent(false);
-    EXPECT_EQ(Api(), nullptr);
-    zthost::SetDeviceManagerPresent(true);
-    ASSERT_NE(Api(), nullptr);
-    EXPECT_EQ(Api()->LogDev_GetCount(&count), 0);
-    EXPECT_EQ(count, 1);
-
-    zthost::ResetForTests();
-    EXPECT_EQ(Api(), nullptr);
-    EXPECT_FALSE(zthost::FindLogicalDevice(1, nullptr));
-}
-
 TEST_F(DeviceManager, RefusedQueriesLeaveOutputsAlone) {
     AddStand();
     DMApi* dm = Api();
@@ -96,93 +67,6 @@ TEST_F(DeviceManager, RefusedQueriesLeaveOutputsAlone) {
     EXPECT_EQ(value, 77);
     EXPECT_TRUE(flag);
     EXPECT_EQ(id, 1234u);
-}
-
-TEST_F(DeviceManager, ChangesShowThroughTheInterface) {
-    AddStand();
-    DMApi* dm = Api();
-    ASSERT_NE(dm, nullptr);
-
-    zthost::LogicalDeviceSetup nosepiece;
-    ASSERT_TRUE(zthost::FindLogicalDevice(10, &nosepiece));
-    nosepiece.position = 3;
-    nosepiece.visible = false;
-    ASSERT_EQ(zthost::UpdateLogicalDevice(nosepiece), 0);
-
-    int position = 0;
-    bool visible = true;
-    CZtStringW code;
-    ASSERT_EQ(dm->Nosepiece_GetPosition(10, &position), 0);
-    ASSERT_EQ(dm->Nosepiece_GetObjectiveCode(10, position, &code), 0);
-    ASSERT_EQ(dm->LogDev_GetVisible(10, &visible), 0);
-    EXPECT_EQ(code, L"P60");
-    EXPECT_FALSE(visible);
-    // The update kept the device's place in the list.
-    ZT_DWORD first = 0;
-    ASSERT_EQ(dm->LogDev_GetId(0, &first), 0);
-    EXPECT_EQ(first, 10u);
-
-    ASSERT_EQ(zthost::RemoveLogicalDevice(11), 0);
-    int count = 0;
-    ASSERT_EQ(dm->LogDev_GetCount(&count), 0);
-    EXPECT_EQ(count, 5);
-    ZT_DWORD second = 0;
-    ASSERT_EQ(dm->LogDev_GetId(1, &second), 0);
-    EXPECT_EQ(second, 12u);
-    EXPECT_EQ(dm->FilterChanger_GetKey(11, &code), -5);
-}
-
-TEST_F(DeviceManager, IncoherentSetupsAreRefused) {
-    EXPECT_EQ(zthost::AddLogicalDevice(LogicalDevice(0, ZT_LOGDEV_LIGHT, L"Lamp")), -4);
-
-    auto nosepiece = LogicalDevice(1, ZT_LOGDEV_NOSEPIECE, L"Nosepiece");
-    nosepiece.position = 0;
-    EXPECT_EQ(zthost::AddLogicalDevice(nosepiece), -4) << "a nosepiece without positions";
-    nosepiece.positionNames = {L"P10", L"P20"};
-    nosepiece.position = 2;
-    EXPECT_EQ(zthost::AddLogicalDevice(nosepiece), -4) << "standing beyond its positions";
-    nosepiece.position = 1;
-    ASSERT_EQ(zthost::AddLogicalDevice(nosepiece), 0);
-    EXPECT_EQ(zthost::AddLogicalDevice(LogicalDevice(1, ZT_LOGDEV_LIGHT, L"Lamp")), -10);
-
-    nosepiece.position = -1;
-    EXPECT_EQ(zthost::UpdateLogicalDevice(nosepiece), -4);
-    EXPECT_EQ(zthost::UpdateLogicalDevice(LogicalDevice(2, ZT_LOGDEV_LIGHT, L"Lamp")), -5);
-    EXPECT_EQ(zthost::RemoveLogicalDevice(2), -5);
-
-    // The refused update left the device as it was.
-    int position = -1;
-    ASSERT_EQ(Api()->Nosepiece_GetPosition(1, &position), 0);
-    EXPECT_EQ(position, 1);
-}
-
-// A worker thread reads the filter changer while the GUI side moves it: every read answers, and
-// under tsan no read races an update.
-TEST_F(DeviceManager, ReadsWhileTheSetupChanges) {
-    AddStand();
-    DMApi* dm = Api();
-    ASSERT_NE(dm, nullptr);
-    std::atomic<bool> stop{false};
-    std::atomic<int> bad{0};
-    std::thread reader([&] {
-        while (!stop) {
-            int position = -1;
-            CZtStringW name;
-            if (dm->FilterChanger_GetPosition(11, &position) != 0 ||
-                dm->FilterChanger_GetFilterName(11, position, &name) != 0) {
-                ++bad;
-            }
-        }
-    });
-    zthost::LogicalDeviceSetup turret;
-    ASSERT_TRUE(zthost::FindLogicalDevice(11, &turret));
-    for (int i = 0; i < 2000; ++i) {
-        turret.position = i % 3;
-        ASSERT_EQ(zthost::UpdateLogicalDevice(turret), 0);
-    }
-    stop = true;
-    reader.join();
-    EXPECT_EQ(bad, 0);
 }
 
 }  // namespace

@@ -232,12 +232,8 @@ TEST_F(DeviceSettings, DevicesOfOneFileKeepTheirOwnLevels) {
     EXPECT_EQ(CZtVeroveSettingsFile::Load(kFile, kDevice1, &second), -5);
     ExpectSameSettings(second, CZtVeroveSettings());
 
-    // Device 1's first save finds no lists of its own to clear, and says so.
     second.shutterKeys = {L"SH9"};
-    zthost::ClearCapturedLog();
     ASSERT_EQ(CZtVeroveSettingsFile::Save(kFile, kDevice1, second), 0);
-    EXPECT_TRUE(zthost::LogContains(L"Failed to clear shutter chain settings."));
-    EXPECT_TRUE(zthost::LogContains(L"Failed to clear bitmap pattern settings."));
 
     CZtLiteVariantR verove = ReadFile({L"Verove"});
     EXPECT_EQ(ChildStrings(verove, true),
@@ -277,9 +273,7 @@ TEST_F(DeviceSettings, ShorterListsReplaceTheStoredOnesWhole) {
     CZtVeroveSettings fewer = SampleSettings();
     fewer.shutterKeys.clear();
     fewer.bitmaps.erase(fewer.bitmaps.begin());
-    zthost::ClearCapturedLog();
     ASSERT_EQ(CZtVeroveSettingsFile::Save(kFile, kDevice0, fewer), 0);
-    EXPECT_FALSE(zthost::LogContains(L"Failed to clear"));
 
     CZtLiteVariantR chain =
         ReadFile({L"Verove", kDevice0, L"Definition", L"Illumination", L"ShutterChain"});
@@ -323,7 +317,6 @@ TEST_F(DeviceSettings, OnlyFileVersion8IsRead) {
     CZtVeroveSettings settings = SampleSettings();
     EXPECT_EQ(CZtVeroveSettingsFile::Load(kFile, kDevice0, &settings), -9);
     ExpectSameSettings(settings, CZtVeroveSettings());
-    EXPECT_TRUE(zthost::LogContains(L"Settings file version 7 is not supported, defaults used."));
 }
 
 TEST_F(DeviceSettings, ReadingSkipsEntriesOutsideTheirRanges) {
@@ -399,7 +392,6 @@ TEST_F(DeviceSettings, DeviceLoadsOnceAfterTheDeviceListIsConnected) {
     EXPECT_EQ(device->GetPatternCount(), 6);
     // A save before the file was read must not put defaults over it.
     device->SaveSettings();
-    EXPECT_TRUE(zthost::LogContains(L"Settings not loaded yet, file left unchanged."));
 
     zthost::SetDeviceListConnected(true);
     device->LoadSettings();
@@ -453,7 +445,6 @@ TEST_F(DeviceSettings, MissingOrCorruptFileStillAppliesTheDefaults) {
         bool open = false;
         EXPECT_EQ(device->GetAssociatedShuttersOpen(&open), 0);
         EXPECT_TRUE(open);  // no shutter stands in the way
-        EXPECT_TRUE(zthost::LogContains(L"HandleDeviceChanged: End"));
     }
 }
 

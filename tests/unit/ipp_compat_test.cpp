@@ -8,6 +8,7 @@
 #include <random>
 #include <vector>
 
+#include "errordiffusion.h"
 #include "ipp.h"
 
 namespace {
@@ -222,14 +223,24 @@ TEST(ReduceBits, BayerWithFourLevels) {
                                                                         85, 85, 85, 85}));
 }
 
-TEST(ReduceBits, MatchesThePlainPerPixelAlgorithmBitForBit) {
+class ReduceBitsPath : public ::testing::TestWithParam<int> {
+protected:
+    void SetUp() override { ipp_compat::SetDiffusionVectorBits(GetParam()); }
+    void TearDown() override { ipp_compat::SetDiffusionVectorBits(256); }
+};
+
+TEST_P(ReduceBitsPath, MatchesThePlainPerPixelAlgorithmBitForBit) {
     // Random pictures of many shapes, wider steps than the ROI, every type and several level
-    // counts. Besides uniform noise: flat greys, whose error sums come back to the thresholds
-    // again and again, and sparse grey dots on black, whose error fades to subnormal floats.
+    // counts, on each vector path (bands of 16 and 8 rows; the widths below and above a
+    // band's lag, heights that end inside a band). Besides uniform noise: flat greys, whose error
+    // sums come back to the thresholds again and again, and sparse grey dots on black, whose
+    // error fades to subnormal floats. The plain sums here are never fused into multiply-adds: a
+    // path that fused them would differ on these pictures.
     std::mt19937 random(20240917);
-    const IppiSize sizes[] = {{1, 1},   {1, 9},   {2, 3},    {3, 2},    {5, 7},    {7, 5},
-                              {8, 8},   {11, 13}, {13, 4},   {17, 3},   {24, 24},  {31, 9},
-                              {33, 17}, {64, 5},  {100, 37}, {257, 19}, {333, 211}};
+    const IppiSize sizes[] = {{1, 1},    {1, 9},    {2, 3},    {3, 2},    {5, 7},
+                              {7, 5},    {8, 8},    {11, 13},  {13, 4},   {17, 3},
+                              {24, 24},  {31, 9},   {33, 17},  {64, 5},   {100, 37},
+                              {154, 33}, {156, 64}, {257, 19}, {333, 211}};
     const int levelCounts[] = {2, 3, 4, 7, 16, 255, 256};
     for (const IppiSize size : sizes) {
         for (int kind = 0; kind < 3; ++kind) {
@@ -263,6 +274,8 @@ TEST(ReduceBits, MatchesThePlainPerPixelAlgorithmBitForBit) {
         }
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(VectorBits, ReduceBitsPath, ::testing::Values(256, 128));
 
 TEST(ReduceBits, InPlaceGivesTheSameResult) {
     const Pixels src{30, 60, 90, 120, 150, 180, 210, 240, 20, 50, 80, 110, 140, 170, 200};

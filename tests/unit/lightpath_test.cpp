@@ -7,9 +7,11 @@
 #include <QTemporaryDir>
 #include <atomic>
 #include <cmath>
+#include <functional>
 #include <memory>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "cztpluginverove.h"
@@ -176,34 +178,7 @@ protected:
 
 // ---- Per-group line settings ------------------------------------------------------------------
 
-TEST_F(LightPath, GroupPowerIsOnlyStoredWhileDirectControlDrivesTheLaunch) {
-    CountingDevicePtr device = StartedDevice();
-    ASSERT_EQ(device->OnAssociatedLightChanged(kLaunch), 0);
-    ASSERT_EQ(device->GetLineCount(), 3);
-    EXPECT_EQ(device->GetLineName(2), L"561 nm");
-    EXPECT_EQ(device->GetLinePower(0, 3), 20.0);
-    EXPECT_TRUE(device->GetLineUsed(0, 3));
-
-    device->SetLinePower(0, 1, 42.5);
-    EXPECT_EQ(device->GetLinePower(0, 1), 42.5);
-    EXPECT_EQ(device->GetLinePower(0, 0), 0.0);
-    EXPECT_EQ(zthost::DeviceStateText(kLaunch),
-              L"405 nm 20.0% on, 488 nm 0.0% off, 561 nm 50.0% on");
-
-    device->SetLinePower(2, 3, 75.0);
-    EXPECT_EQ(LaunchPowers(), (std::vector<double>{20.0, 0.0, 75.0}));
-    EXPECT_EQ(device->GetLinePower(2, 3), 75.0);
-
-    // A refusal keeps the launch and the record as they were, and the pad reads them again.
-    Refuse(kLaunch, DeviceCommand::LinePower);
-    const int refreshes = device->padRefreshes;
-    device->SetLinePower(2, 3, 10.0);
-    EXPECT_EQ(LaunchPowers(), (std::vector<double>{20.0, 0.0, 75.0}));
-    EXPECT_EQ(device->GetLinePower(2, 3), 75.0);
-    EXPECT_EQ(device->padRefreshes, refreshes + 1);
-}
-
-TEST_F(LightPath, LineUsedFlagsPerGroupAndOnTheLaunch) {
+TEST_F(LightPath, LineFlagsAndPowersPerGroupAndOnTheLaunch) {
     CountingDevicePtr device = StartedDevice();
     ASSERT_EQ(device->OnAssociatedLightChanged(kLaunch), 0);
     EXPECT_EQ(device->SetLineUsed(1, 2, true), 0);
@@ -211,6 +186,11 @@ TEST_F(LightPath, LineUsedFlagsPerGroupAndOnTheLaunch) {
     EXPECT_EQ(LaunchUsed(), (std::vector<bool>{true, false, true})) << "a group's flag is stored";
     EXPECT_EQ(device->SetLineUsed(1, 3, true), 0);
     EXPECT_EQ(LaunchUsed(), (std::vector<bool>{true, true, true}));
+    // Direct control drives the launch; a group's power is only stored.
+    device->SetLinePower(2, 3, 75.0);
+    device->SetLinePower(0, 1, 42.5);
+    EXPECT_EQ(LaunchPowers(), (std::vector<double>{20.0, 0.0, 75.0}));
+    EXPECT_EQ(device->GetLinePower(0, 1), 42.5);
 
     Refuse(kLaunch, DeviceCommand::LineUsed);
     const int refreshes = device->padRefreshes;
@@ -244,10 +224,7 @@ TEST_F(LightPath, ValuesOutsideTheirRangesLogAndChangeNothing) {
     }
     EXPECT_EQ(LaunchPowers(), (std::vector<double>{20.0, 0.0, 50.0}));
     EXPECT_EQ(device->GetLinePower(9, 0), 0.0);
-    EXPECT_EQ(device->GetLinePower(0, 4), 0.0);
-    EXPECT_FALSE(device->GetLineVisible(9));
     EXPECT_EQ(device->GetLineName(9), L"");
-    EXPECT_EQ(device->GetLineWavelength(-1), 0.0);
 
     std::vector<double> previous;
     device->SettingsApply_LaserPower(3, &previous);
@@ -272,9 +249,6 @@ TEST_F(LightPath, TheSameLaunchAgainKeepsItsGroupValuesAnotherGetsFreshRecords) 
     ASSERT_EQ(zthost::RemoveLogicalDevice(kLaunch), 0);
     ASSERT_EQ(zthost::AddLogicalDevice(Launch(15, L"ML1", kThreeLines)), 0);
     EXPECT_EQ(device->OnAssociatedLightChanged(15), 0);
-    ZT_DWORD light = 0;
-    EXPECT_EQ(device->GetAssociatedLightId(&light), 0);
-    EXPECT_EQ(light, 15u);
     EXPECT_EQ(device->GetLinePower(1, 0), 33.0);
     EXPECT_TRUE(device->GetLineUsed(1, 0));
 
@@ -352,69 +326,120 @@ TEST_F(LightPath, SingleLightIsOneLineDrivenByVoltageOrIris) {
     EXPECT_EQ(zthost::DeviceStateText(kLamp), L"Voltage 6.25");
 }
 
-// ---- Apply and restore around a stimulation ----------------------------------------------------
+// ---- Around a stimulation: lines, switcher and shutters
+// ------------------------------------------
 
-TEST_F(LightPath, ApplyThenRestoreReturnsTheLaunchToItsPreviousState) {
+// What a stimulation does to the light path, step by step, and what the host's devices show after
+// each step. Group 1 has its own lines; the user chose port "Both" and the shutters SH1 (closed)
+// and SH2 (open, and refusing every change: it must not be asked while it stands right).
+TEST_F(LightPath, AStimulationsStepsSwitchTheDevicesAndPutThemBack) {
     CountingDevicePtr device = StartedDevice();
     ASSERT_EQ(device->OnAssociatedLightChanged(kLaunch), 0);
     device->SetLinePower(0, 1, 30.0);
     device->SetLinePower(1, 1, 12.34);
     device->SetLineUsed(1, 1, true);
     device->SetLineUsed(2, 1, false);
+    device->OnLaserSwitcherDeviceSelectionChanged(kSwitcher);
+    device->OnLaserSwitcherPositionSelectionChanged(2);
+    device->OnAssociatedShuttersChanged({L"SH1", L"SH2"});
+    Refuse(kShutter2, DeviceCommand::ShutterState);
     // Changed through the host's own control, unseen by the device: the launch tells the truth.
     LogicalDeviceSetup launch = Find(kLaunch);
     launch.lines[2].power = 47.0;
     ASSERT_EQ(zthost::UpdateLogicalDevice(launch), 0);
-    const std::vector<double> before = LaunchPowers();
-    const std::vector<bool> usedBefore = LaunchUsed();
+    const std::wstring before = L"405 nm 20.0% on, 488 nm 0.0% off, 561 nm 47.0% on";
 
     std::vector<double> powers;
     std::vector<bool> used;
-    device->SettingsApply_LaserPower(1, &powers);
-    device->SettingsApply_LineUsed(1, &used);
-    EXPECT_EQ(powers, before);
-    EXPECT_EQ(used, usedBefore);
-    EXPECT_EQ(LaunchPowers(), (std::vector<double>{30.0, 12.34, 0.0}));
-    EXPECT_EQ(LaunchUsed(), (std::vector<bool>{false, true, false}));
+    struct Step {
+        const char* what;
+        std::function<int()> run;
+        int status;
+        std::wstring launch, switcher, shutter1;
+    };
+    const std::vector<Step> steps = {
+        {"apply group 1's lines",
+         [&] {
+             device->SettingsApply_LaserPower(1, &powers);
+             device->SettingsApply_LineUsed(1, &used);
+             return 0;
+         },
+         0, L"405 nm 30.0% off, 488 nm 12.3% on, 561 nm 0.0% off", L"Port Left", L"Closed"},
+        {"apply the switcher", [&] { return device->SettingsApply_Switcher(), 0; }, 0, L"",
+         L"Port Both", L""},
+        {"open the shutters", [&] { return device->SetAssociatedShuttersOpenState(true); }, 0, L"",
+         L"", L"Open"},
+        {"restore the lines",
+         [&] {
+             device->SettingsApply_LaserPower(powers);
+             device->SettingsApply_LineUsed(used);
+             return 0;
+         },
+         0, before, L"", L""},
+        {"restore a record of another line count",
+         [&] {
+             device->SettingsApply_LaserPower(std::vector<double>{1.0, 2.0});
+             device->SettingsApply_LineUsed(std::vector<bool>{false, false, false, false});
+             return 0;
+         },
+         0, before, L"", L""},
+        {"revert the switcher", [&] { return device->SettingsRevert_Switcher(), 0; }, 0, L"",
+         L"Port Left", L""},
+        {"close the shutters", [&] { return device->SetAssociatedShuttersOpenState(false); }, -9,
+         L"", L"", L"Closed"},
+    };
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.what);
+        EXPECT_EQ(step.run(), step.status);
+        for (const auto& [id, text] :
+             {std::pair{kLaunch, step.launch}, std::pair{kSwitcher, step.switcher},
+              std::pair{kShutter1, step.shutter1}}) {
+            if (!text.empty()) {
+                EXPECT_EQ(zthost::DeviceStateText(id), text) << id;
+            }
+        }
+    }
+    EXPECT_EQ(powers, (std::vector<double>{20.0, 0.0, 47.0}));
+    EXPECT_EQ(zthost::DeviceStateText(kShutter2), L"Open");
 
-    device->SettingsApply_LaserPower(powers);
-    device->SettingsApply_LineUsed(used);
-    EXPECT_EQ(LaunchPowers(), before);
-    EXPECT_EQ(LaunchUsed(), usedBefore);
+    // A switcher whose key changed meanwhile is not the one the user chose.
+    LogicalDeviceSetup output = Find(kSwitcher);
+    output.key = L"LO9";
+    ASSERT_EQ(zthost::UpdateLogicalDevice(output), 0);
+    device->SettingsApply_Switcher();
+    EXPECT_EQ(zthost::DeviceStateText(kSwitcher), L"Port Left");
 }
 
-TEST_F(LightPath, RestoreWithAnotherLineCountChangesNothing) {
+TEST_F(LightPath, TheChosenSwitcherAndPortAreAnnouncedToLaserOutputsAndTheAggregator) {
     CountingDevicePtr device = StartedDevice();
-    ASSERT_EQ(device->OnAssociatedLightChanged(kLaunch), 0);
-    device->SettingsApply_LaserPower(std::vector<double>{1.0, 2.0});
-    device->SettingsApply_LineUsed(std::vector<bool>{false, false, false, false});
-    EXPECT_EQ(LaunchPowers(), (std::vector<double>{20.0, 0.0, 50.0}));
-    EXPECT_EQ(LaunchUsed(), (std::vector<bool>{true, false, true}));
-}
+    RecordingAggregator* aggregator = new RecordingAggregator();
+    ASSERT_EQ(device->SetControllingAggregator(aggregator), 0);
+    zthost::ClearCustomCommands();
 
-TEST_F(LightPath, DeferredCompletionHoldsTheAppliedPowersUntilTheWait) {
-    CountingDevicePtr device = StartedDevice();
-    ASSERT_EQ(device->OnAssociatedLightChanged(kLaunch), 0);
-    EXPECT_FALSE(device->LightDeferredCompletionBegin());  // the launch does not support it
-    device->LightDeferredCompletionWait(1000);             // nothing to wait for
+    device->OnLaserSwitcherDeviceSelectionChanged(kSwitcher);
+    EXPECT_EQ(device->GetSettings().laserSwitcherKey, L"LO1");
+    ASSERT_EQ(aggregator->reasons, std::vector<int>{1});
+    EXPECT_EQ(aggregator->senders[0], static_cast<IZtStimulationDeviceEx*>(device.get()));
+    device->OnLaserSwitcherPositionSelectionChanged(2);
+    device->OnLaserSwitcherPositionSelectionChanged(2);  // unchanged: no announcement
+    const std::vector<zthost::CustomCommandRecord> commands = zthost::CustomCommands();
+    ASSERT_EQ(commands.size(), 4u);  // to both laser outputs, twice
+    for (size_t i = 0; i < commands.size(); ++i) {
+        EXPECT_EQ(commands[i].deviceId, i % 2 == 0 ? kSwitcher : kFixedSwitcher);
+        EXPECT_EQ(commands[i].command, 77830u);
+        EXPECT_EQ(commands[i].first, kSwitcher);
+        EXPECT_EQ(commands[i].second, i < 2 ? 0u : 2u);
+    }
+    ZT_DWORD light = 9, switcher = 0, port = 0;
+    EXPECT_EQ(device->GetAssociatedDeviceInfo(&light, &switcher, &port), 0);
+    EXPECT_EQ(switcher, kSwitcher);
+    EXPECT_EQ(port, 2u);
 
-    zthost::SetDeferredCompletionSupported(kLaunchUnit, true);
-    zthost::HoldDeferredCompletion(kLaunchUnit, true);
-    device->SetLinePower(0, 2, 60.0);
-    ASSERT_TRUE(device->LightDeferredCompletionBegin());
-    std::vector<double> previous;
-    device->SettingsApply_LaserPower(2, &previous);
-    EXPECT_EQ(zthost::PendingCommandCount(kLaunchUnit), 3);
-    EXPECT_EQ(LaunchPowers(), (std::vector<double>{20.0, 0.0, 50.0}));
-    std::thread release([] { zthost::HoldDeferredCompletion(kLaunchUnit, false); });
-    device->LightDeferredCompletionWait(60000);
-    release.join();
-    EXPECT_EQ(zthost::PendingCommandCount(kLaunchUnit), 0);
-    EXPECT_EQ(LaunchPowers(), (std::vector<double>{60.0, 0.0, 0.0}));
-    bool deferred = true;
-    zthost::HostContext()->GetDeviceManager()->PhysDev_GetDeferredCompletion(kLaunchUnit,
-                                                                             &deferred);
-    EXPECT_FALSE(deferred);
+    device->OnLaserSwitcherDeviceSelectionChanged(kShutter1);  // no switcher
+    EXPECT_EQ(device->GetSettings().laserSwitcherKey, L"");
+    EXPECT_EQ(aggregator->reasons.size(), 2u);
+    ASSERT_EQ(device->SetControllingAggregator(nullptr), 0);
+    aggregator->Release();
 }
 
 TEST_F(LightPath, DeviceFollowsTheLaunchThroughEventsOfTheCompletionThread) {
@@ -465,81 +490,10 @@ TEST_F(LightPath, DeviceFollowsTheLaunchThroughEventsOfTheCompletionThread) {
     ASSERT_EQ(manager->StaticDeviceRemove("CZtStimulationDeviceVeroveSim_0"), 0);
 }
 
-// ---- Switcher ---------------------------------------------------------------------------------
-
-TEST_F(LightPath, SwitcherApplyWithoutSwitcherFailsAndChangesNothing) {
-    CountingDevicePtr device = StartedDevice();
-    device->SettingsApply_Switcher();
-    device->SettingsRevert_Switcher();
-    EXPECT_EQ(zthost::DeviceStateText(kSwitcher), L"Port Left");
-
-    // A switcher whose key changed meanwhile is not the one the user chose.
-    device->OnLaserSwitcherDeviceSelectionChanged(kSwitcher);
-    device->OnLaserSwitcherPositionSelectionChanged(2);
-    LogicalDeviceSetup output = Find(kSwitcher);
-    output.key = L"LO9";
-    ASSERT_EQ(zthost::UpdateLogicalDevice(output), 0);
-    zthost::ClearCapturedLog();
-    device->SettingsApply_Switcher();
-    EXPECT_TRUE(Logged(L"SettingsApply_Switcher: End - fail"));
-    EXPECT_EQ(zthost::DeviceStateText(kSwitcher), L"Port Left");
-}
-
-TEST_F(LightPath, SwitcherApplyAndRevertRoundTrip) {
-    CountingDevicePtr device = StartedDevice();
-    RecordingAggregator* aggregator = new RecordingAggregator();
-    ASSERT_EQ(device->SetControllingAggregator(aggregator), 0);
-    zthost::ClearCustomCommands();
-
-    device->OnLaserSwitcherDeviceSelectionChanged(kSwitcher);
-    EXPECT_EQ(device->GetSettings().laserSwitcherKey, L"LO1");
-    ASSERT_EQ(aggregator->reasons, std::vector<int>{1});
-    EXPECT_EQ(aggregator->senders[0], static_cast<IZtStimulationDeviceEx*>(device.get()));
-    device->OnLaserSwitcherPositionSelectionChanged(2);
-    device->OnLaserSwitcherPositionSelectionChanged(2);  // unchanged: no announcement
-    const std::vector<zthost::CustomCommandRecord> commands = zthost::CustomCommands();
-    ASSERT_EQ(commands.size(), 4u);  // to both laser outputs, twice
-    for (size_t i = 0; i < commands.size(); ++i) {
-        EXPECT_EQ(commands[i].deviceId, i % 2 == 0 ? kSwitcher : kFixedSwitcher);
-        EXPECT_EQ(commands[i].command, 77830u);
-        EXPECT_TRUE(commands[i].simulated);
-        EXPECT_EQ(commands[i].first, kSwitcher);
-        EXPECT_EQ(commands[i].second, i < 2 ? 0u : 2u);
-    }
-
-    device->SettingsApply_Switcher();
-    EXPECT_EQ(zthost::DeviceStateText(kSwitcher), L"Port Both");
-    device->SettingsRevert_Switcher();
-    EXPECT_EQ(zthost::DeviceStateText(kSwitcher), L"Port Left");
-
-    Refuse(kSwitcher, DeviceCommand::PortCombination);
-    device->SettingsApply_Switcher();
-    EXPECT_EQ(zthost::DeviceStateText(kSwitcher), L"Port Left");
-    EXPECT_EQ(device->GetSettings().laserSwitcherPort, 2u);
-
-    ZT_DWORD light = 9, switcher = 0, port = 0;
-    EXPECT_EQ(device->GetAssociatedDeviceInfo(&light, &switcher, &port), 0);
-    EXPECT_EQ(light, 0u);
-    EXPECT_EQ(switcher, kSwitcher);
-    EXPECT_EQ(port, 2u);
-    EXPECT_EQ(device->GetAssociatedDeviceInfo(nullptr, nullptr, nullptr), 0);
-
-    device->OnLaserSwitcherDeviceSelectionChanged(kShutter1);
-    EXPECT_EQ(device->GetSettings().laserSwitcherKey, L"");
-    EXPECT_EQ(aggregator->reasons.size(), 2u);
-    ASSERT_EQ(device->SetControllingAggregator(nullptr), 0);
-    aggregator->Release();
-}
-
-// ---- Shutters ---------------------------------------------------------------------------------
-
 TEST_F(LightPath, ShutterChainInAnyOrderIsTheSameChain) {
     CountingDevicePtr device = StartedDevice();
     device->OnAssociatedShuttersChanged({L"SH1", L"SH2"});
     ZT_DWORD count = 0;
-    EXPECT_EQ(device->GetAssociatedShutterCount(&count), 0);
-    EXPECT_EQ(count, 2u);
-    zthost::ClearCapturedLog();
     device->OnAssociatedShuttersChanged({L"SH2", L"SH1"});
     EXPECT_EQ(device->GetSettings().shutterKeys, (std::vector<CZtStringW>{L"SH1", L"SH2"}));
 
@@ -552,27 +506,6 @@ TEST_F(LightPath, ShutterChainInAnyOrderIsTheSameChain) {
     EXPECT_EQ(id, kShutter2);
     EXPECT_EQ(device->GetAssociatedShutterId(1, &id), 21);
     EXPECT_EQ(id, 0u);
-}
-
-TEST_F(LightPath, OpeningAndClosingTouchOnlyShuttersInTheOtherState) {
-    CountingDevicePtr device = StartedDevice();
-    device->OnAssociatedShuttersChanged({L"SH1", L"SH2"});
-    // SH2 refuses every change: it must not be asked while it already stands right.
-    Refuse(kShutter2, DeviceCommand::ShutterState);
-    bool open = true;
-    EXPECT_EQ(device->GetAssociatedShuttersOpen(&open), 0);
-    EXPECT_FALSE(open);
-
-    EXPECT_EQ(device->SetAssociatedShuttersOpenState(true), 0);
-    EXPECT_EQ(zthost::DeviceStateText(kShutter1), L"Open");
-    EXPECT_EQ(device->GetAssociatedShuttersOpen(&open), 0);
-    EXPECT_TRUE(open);
-
-    EXPECT_EQ(device->SetAssociatedShuttersOpenState(false), -9);
-    EXPECT_EQ(zthost::DeviceStateText(kShutter1), L"Closed");
-    EXPECT_EQ(zthost::DeviceStateText(kShutter2), L"Open");
-    EXPECT_EQ(device->GetAssociatedShuttersOpen(&open), 0);
-    EXPECT_FALSE(open);
 }
 
 // ---- The host's light control -------------------------------------------------------------------
@@ -608,22 +541,6 @@ TEST_F(LightPath, HostLightControlLeavesTheLayoutAndReturnsToItsPlace) {
               (std::vector<std::wstring>{L"L30", L"L31"}));
 }
 
-TEST_F(LightPath, HidingSwitchedOffLeavesTheLayoutAlone) {
-    ZT_HKEY key = nullptr;
-    ASSERT_EQ(
-        ZT_RegCreateKey(EZtRegRoot::LocalMachine, L"Software\\Brightwater\\Misc\\Verove", &key), 0);
-    const std::uint32_t one = 1;
-    ZT_RegSetValue(key, L"DoNotHideLightPad", ZT_REG_DWORD, &one, sizeof(one));
-    ZT_RegCloseKey(key);
-    zthost::AddLayoutElement(kLaunch);
-    CountingDevicePtr device = StartedDevice();
-    ASSERT_TRUE(device->Connect(true, 0, 0));
-    ASSERT_FALSE(device->GetHideLightPad());
-    ASSERT_EQ(device->OnAssociatedLightChanged(kLaunch), 0);
-    EXPECT_EQ(zthost::LayoutContents(L"AcquisitionControls"), std::vector<std::wstring>{L"L10"});
-    device->Connect(false, 0, -1);
-}
-
 // ---- Announcements and state report -------------------------------------------------------------
 
 TEST_F(LightPath, AssociationIsAnnouncedToLaserOutputsAndReportedToTheHost) {
@@ -646,19 +563,13 @@ TEST_F(LightPath, AssociationIsAnnouncedToLaserOutputsAndReportedToTheHost) {
     ASSERT_EQ(commands.size(), 1u);
     EXPECT_EQ(commands[0].deviceId, kSwitcher);
     EXPECT_EQ(commands[0].command, 77829u);
-    EXPECT_TRUE(commands[0].simulated);
     EXPECT_EQ(commands[0].text, L"IDeviceMultiLaser");
     EXPECT_EQ(commands[0].first, kLaunch);
 
     ASSERT_EQ(reports.records.size(), 3u);
-    EXPECT_EQ(reports.events, (std::vector<int>{1, 1, 1}));
     const SZtVeroveStateRecord& last = reports.records.back();
     EXPECT_EQ(last.logicalId, kDmd);
-    EXPECT_EQ(last.activePatternId, 0u);
-    EXPECT_FALSE(last.triggerAvailable);
-    EXPECT_FALSE(last.calibrated);
     EXPECT_EQ(last.switcherId, kSwitcher);
-    EXPECT_EQ(last.switcherPort, 0u);
     EXPECT_EQ(last.lightId, kLaunch);
     EXPECT_EQ(reports.shutters.back(), (std::vector<ZT_DWORD>{kShutter1, kShutter2}));
 
@@ -669,7 +580,6 @@ TEST_F(LightPath, AssociationIsAnnouncedToLaserOutputsAndReportedToTheHost) {
     EXPECT_EQ(reports.records.back().lightId, 0u);
     EXPECT_EQ(reports.records.back().activePatternId, 1u);
     ASSERT_EQ(zthost::CustomCommands().size(), 1u);
-    EXPECT_EQ(zthost::CustomCommands()[0].text, L"");
     EXPECT_EQ(zthost::CustomCommands()[0].first, 0u);
     device->Connect(false, 0, -1);
 }
@@ -722,15 +632,12 @@ TEST_F(LightPath, RefreshOffersCandidatesAndResolvesTheAssociationAgain) {
     EXPECT_EQ(ids(path.GetLightCandidates()), (std::vector<ZT_DWORD>{kLamp, kIrisLamp}));
     EXPECT_EQ(ids(path.GetShutterCandidates()), (std::vector<ZT_DWORD>{kShutter1, kShutter2}));
     EXPECT_EQ(ids(path.GetSwitcherCandidates()), std::vector<ZT_DWORD>{kSwitcher});
-    EXPECT_EQ(path.GetSwitcherCandidates()[0].key, L"LO1");
 
     // The launch leaves: its records wait for it; it returns under a new id.
     ASSERT_EQ(zthost::RemoveLogicalDevice(kLaunch), 0);
     device->HandleDMRefreshDelayed();
     EXPECT_EQ(device->GetLightPath().GetLightId(), 0u);
     EXPECT_EQ(device->GetLinePower(2, 0), 44.0);
-    device->SetLinePower(2, 3, 10.0);
-    EXPECT_TRUE(Logged(L"No laser launch, nothing set."));
     EXPECT_TRUE(device->GetLightPath().GetLaunchCandidates().empty());
     ASSERT_EQ(zthost::AddLogicalDevice(Launch(18, L"ML1", kThreeLines)), 0);
     device->HandleDMRefreshDelayed();

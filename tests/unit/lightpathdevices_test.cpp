@@ -19,7 +19,6 @@
 
 namespace {
 
-using zthost::DeviceCommand;
 using zthost::LightControl;
 
 constexpr ZT_DWORD kLaunch = 1;
@@ -106,13 +105,6 @@ protected:
     }
     void TearDown() override { zthost::ResetForTests(); }
 
-    static void Refuse(ZT_DWORD id, std::vector<DeviceCommand> commands) {
-        zthost::LogicalDeviceSetup device;
-        ASSERT_TRUE(zthost::FindLogicalDevice(id, &device));
-        device.refused = std::move(commands);
-        ASSERT_EQ(zthost::UpdateLogicalDevice(device), 0);
-    }
-
     double LinePower(int line) {
         double power = -1.0;
         EXPECT_EQ(m_dm->MultiLaser_GetLinePower(kLaunch, line, &power), 0);
@@ -147,27 +139,6 @@ TEST_F(LightPathDevices, WrongTypesRangesAndKeysAreRefused) {
     EXPECT_EQ(m_dm->LogDev_GetIdByKey(ZT_LOGDEV_SHUTTER, L"Launch", &id), -5);
     EXPECT_EQ(m_dm->LogDev_GetIdByKey(ZT_LOGDEV_SHUTTER, nullptr, &id), -4);
     EXPECT_EQ(id, 77u);
-
-    // A laser output must stand at one of its port combinations.
-    EXPECT_EQ(zthost::AddLogicalDevice(LogicalDevice(8, ZT_LOGDEV_LASEROUTPUT, L"Empty")), -4);
-}
-
-TEST_F(LightPathDevices, RefusalsArePerCommandAndAnOfflineDeviceRefusesAll) {
-    Refuse(kLaunch, {DeviceCommand::LineUsed});
-    EXPECT_EQ(m_dm->MultiLaser_SetLinePower(kLaunch, 0, 50.0), 0);
-    EXPECT_EQ(m_dm->MultiLaser_SetLineUsed(kLaunch, 0, false), -9);
-    EXPECT_DOUBLE_EQ(LinePower(0), 50.0);
-    EXPECT_EQ(m_module.Events(), std::vector<std::wstring>{Event(L"1; line0 50 on")})
-        << "a refused command changes nothing and announces nothing";
-
-    ASSERT_EQ(m_dm->PhysDev_Disconnect(kLaunchUnit), 0);
-    EXPECT_EQ(m_dm->MultiLaser_SetLinePower(kLaunch, 0, 60.0), -9);
-    EXPECT_EQ(m_dm->Shutter_SetState(kShutter, true, 0, true), -9);
-    EXPECT_DOUBLE_EQ(LinePower(0), 50.0);
-    EXPECT_FALSE(ShutterOpen());
-    zthost::SetPhysicalDeviceConnected(kLaunchUnit, true);
-    EXPECT_EQ(m_dm->Shutter_SetState(kShutter, true, 0, true), 0);
-    EXPECT_TRUE(ShutterOpen());
 }
 
 // Handlers read the new state: the event goes out after the device manager answers it.
@@ -244,24 +215,6 @@ TEST_F(LightPathDevices, DeferredCommandsCompleteInOrderBeforeTheWaitReturns) {
     ASSERT_EQ(m_dm->PhysDev_SetDeferredCompletion(kLaunchUnit, false), 0);
     EXPECT_EQ(m_dm->MultiLaser_SetLinePower(kLaunch, 0, 10.0), 0);
     EXPECT_DOUBLE_EQ(LinePower(0), 10.0);
-}
-
-TEST_F(LightPathDevices, ShutterCallCanWaitForItsOwnCompletion) {
-    zthost::SetDeferredCompletionSupported(kLaunchUnit, true);
-    ASSERT_EQ(m_dm->PhysDev_SetDeferredCompletion(kLaunchUnit, true), 0);
-
-    EXPECT_EQ(m_dm->Shutter_SetState(kShutter, true, 30000, true), 0);
-    EXPECT_TRUE(ShutterOpen());
-
-    zthost::HoldDeferredCompletion(kLaunchUnit, true);
-    EXPECT_EQ(m_dm->Shutter_SetState(kShutter, false, 20, true), -11);
-    EXPECT_TRUE(ShutterOpen()) << "still moving";
-    EXPECT_EQ(m_dm->Shutter_SetState(kShutter, false, 0, true), ZT_DM_PENDING);
-    zthost::HoldDeferredCompletion(kLaunchUnit, false);
-    ASSERT_EQ(m_dm->PhysDev_WaitForCompletion(kLaunchUnit, 30000), 0);
-    EXPECT_FALSE(ShutterOpen());
-    EXPECT_EQ(m_module.Events(), (std::vector<std::wstring>{Event(L"5;"), Event(L"5;")}))
-        << "the second close found the shutter closed already";
 }
 
 // A work thread waits without limit while the GUI side reads; the release lets it go. Under tsan

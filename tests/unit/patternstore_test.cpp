@@ -67,19 +67,6 @@ TEST(PatternStore, GridLightsEveryTenthRowAndColumn) {
     }
 }
 
-TEST(PatternStore, CreatingTheBuiltInsEmptiesTheStoreFirst) {
-    CZtPatternStore store;
-    store.SetSize(16, 8);
-    store.CreateDefaultPatterns();
-    store.Add(UserPattern(6, L"User"));
-    ASSERT_EQ(store.Count(), 7);
-    store.SetSize(32, 8);
-    store.CreateDefaultPatterns();
-    EXPECT_EQ(store.Count(), 6);
-    EXPECT_EQ(store.FindById(6), nullptr);
-    EXPECT_EQ(store.FindById(2)->GetWidth(), 32u);
-}
-
 TEST(PatternStore, AddKeepsACopyWithoutFilePath) {
     CZtPatternStore store;
     CZtPattern user = UserPattern(6, L"User");
@@ -104,19 +91,6 @@ TEST(PatternStore, AddKeepsACopyWithoutFilePath) {
     EXPECT_EQ(store.FindById(6), stored);
     EXPECT_EQ(stored->GetName(), L"User");
     EXPECT_EQ(stored->GetBitmapPicture().data[0], 0);
-}
-
-TEST(PatternStore, FindAndGetAtAnswerNullOutsideTheStore) {
-    CZtPatternStore store;
-    store.SetSize(16, 8);
-    store.CreateDefaultPatterns();
-    EXPECT_EQ(store.FindById(6), nullptr);
-    EXPECT_EQ(store.GetAt(-1), nullptr);
-    EXPECT_EQ(store.GetAt(6), nullptr);
-    EXPECT_EQ(store.GetAt(5)->GetName(), L"S3");
-    store.Clear();
-    EXPECT_EQ(store.Count(), 0);
-    EXPECT_EQ(store.GetAt(0), nullptr);
 }
 
 TEST(PatternStore, RemoveFindsByIdAndShiftsTheRest) {

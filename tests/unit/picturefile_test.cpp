@@ -7,7 +7,6 @@
 #include <QDir>
 #include <QFile>
 #include <QImage>
-#include <QRgba64>
 #include <QTemporaryDir>
 
 #include <cstdint>
@@ -190,29 +189,6 @@ protected:
     QTemporaryDir m_dir;
 };
 
-TEST_F(PictureFile, TiffGreyAndRgbAtEveryDepth) {
-    struct Case {
-        std::uint16_t bits, samples, photometric;
-        std::uint32_t components;
-    };
-    for (const Case& c :
-         {Case{1, 1, PHOTOMETRIC_MINISBLACK, 1}, Case{4, 1, PHOTOMETRIC_MINISBLACK, 1},
-          Case{8, 1, PHOTOMETRIC_MINISBLACK, 1}, Case{16, 1, PHOTOMETRIC_MINISBLACK, 1},
-          Case{8, 3, PHOTOMETRIC_RGB, 3}, Case{16, 3, PHOTOMETRIC_RGB, 3}}) {
-        TiffLayout layout;
-        layout.width = 11;  // odd rows: packed depths end mid-byte
-        layout.height = 3;
-        layout.bits = c.bits;
-        layout.samples = c.samples;
-        layout.photometric = c.photometric;
-        const V values = Ramp(11 * 3 * c.samples, (1u << c.bits) - 1);
-        const QString path = Path(
-            ("grey" + std::to_string(c.bits) + "_" + std::to_string(c.samples) + ".tif").c_str());
-        WriteTiff(path, layout, {values});
-        ExpectLoads(path, 11, 3, c.bits, c.components, values);
-    }
-}
-
 TEST_F(PictureFile, TiffMinIsWhiteAndAlpha) {
     // Min-is-white pictures are turned so that 0 is black.
     TiffLayout white;
@@ -243,94 +219,14 @@ TEST_F(PictureFile, MultiPageTiffAndStkGiveTheFirstPage) {
     ExpectLoads(Path("stack.stk"), 3, 2, 16, 1, first);
 }
 
-TEST_F(PictureFile, PngAndBmpFromQImage) {
-    QImage grey8(3, 1, QImage::Format_Grayscale8);
-    grey8.scanLine(0)[0] = 0;
-    grey8.scanLine(0)[1] = 128;
-    grey8.scanLine(0)[2] = 255;
-    ASSERT_TRUE(grey8.save(Path("grey8.png"), "PNG"));
-    ExpectLoads(Path("grey8.png"), 3, 1, 8, 1, {0, 128, 255});
-    // Qt writes 8-bit BMPs from indexed pictures with a grey palette.
-    ASSERT_TRUE(grey8.convertToFormat(QImage::Format_Indexed8).save(Path("grey8.bmp"), "BMP"));
-    ExpectLoads(Path("grey8.bmp"), 3, 1, 8, 1, {0, 128, 255});
-
-    QImage grey16(2, 1, QImage::Format_Grayscale16);
-    reinterpret_cast<quint16*>(grey16.scanLine(0))[0] = 1;
-    reinterpret_cast<quint16*>(grey16.scanLine(0))[1] = 65000;
-    ASSERT_TRUE(grey16.save(Path("grey16.png"), "PNG"));
-    ExpectLoads(Path("grey16.png"), 2, 1, 16, 1, {1, 65000});
-
-    QImage rgb(2, 1, QImage::Format_RGB888);
-    rgb.setPixel(0, 0, qRgb(10, 20, 30));
-    rgb.setPixel(1, 0, qRgb(200, 100, 0));
-    ASSERT_TRUE(rgb.save(Path("rgb.png"), "PNG"));
-    ASSERT_TRUE(rgb.save(Path("rgb.bmp"), "BMP"));
-    ExpectLoads(Path("rgb.png"), 2, 1, 8, 3, {10, 20, 30, 200, 100, 0});
-    ExpectLoads(Path("rgb.bmp"), 2, 1, 8, 3, {10, 20, 30, 200, 100, 0});
-
-    QImage rgb16(1, 1, QImage::Format_RGBX64);
-    reinterpret_cast<QRgba64*>(rgb16.scanLine(0))[0] =
-        QRgba64::fromRgba64(1000, 2000, 65535, 65535);
-    ASSERT_TRUE(rgb16.save(Path("rgb16.png"), "PNG"));
-    ExpectLoads(Path("rgb16.png"), 1, 1, 16, 3, {1000, 2000, 65535});
-
-    // An alpha channel is dropped.
-    QImage argb(1, 1, QImage::Format_ARGB32);
-    argb.setPixel(0, 0, qRgba(5, 6, 7, 255));
-    ASSERT_TRUE(argb.save(Path("argb.png"), "PNG"));
-    ExpectLoads(Path("argb.png"), 1, 1, 8, 3, {5, 6, 7});
-
-    QImage mono(10, 1, QImage::Format_Mono);
-    mono.setColorTable({qRgb(0, 0, 0), qRgb(255, 255, 255)});
-    mono.fill(0);
-    mono.setPixel(0, 0, 1);
-    mono.setPixel(9, 0, 1);
-    ASSERT_TRUE(mono.save(Path("mono.png"), "PNG"));
-    ASSERT_TRUE(mono.save(Path("mono.bmp"), "BMP"));
-    ExpectLoads(Path("mono.png"), 10, 1, 1, 1, {1, 0, 0, 0, 0, 0, 0, 0, 0, 1});
-    ExpectLoads(Path("mono.bmp"), 10, 1, 1, 1, {1, 0, 0, 0, 0, 0, 0, 0, 0, 1});
-
-    // A coloured palette becomes RGB.
-    QImage indexed(2, 1, QImage::Format_Indexed8);
-    indexed.setColorTable({qRgb(255, 0, 0), qRgb(0, 0, 255)});
-    indexed.setPixel(0, 0, 1);
-    indexed.setPixel(1, 0, 0);
-    ASSERT_TRUE(indexed.save(Path("palette.bmp"), "BMP"));
-    ExpectLoads(Path("palette.bmp"), 2, 1, 8, 3, {0, 0, 255, 255, 0, 0});
-}
-
-TEST_F(PictureFile, FourBitBmpKeepsItsDepth) {
-    std::vector<QRgb> greys;
-    for (int i = 0; i < 16; ++i) {
-        greys.push_back(qRgb(i * 17, i * 17, i * 17));
-    }
-    // Three pixels a row in two bytes plus padding; the bottom row comes first.
-    const QByteArray pixels("\x45\x60\x00\x00\x0F\xA0\x00\x00", 8);
-    WriteBytes(Path("four.bmp"), Bmp(3, 2, 4, greys, pixels));
-    ExpectLoads(Path("four.bmp"), 3, 2, 4, 1, {0, 15, 10, 4, 5, 6});
-}
-
-TEST_F(PictureFile, ContentDecidesTheFormatNotTheExtension) {
-    QImage rgb(1, 1, QImage::Format_RGB888);
-    rgb.setPixel(0, 0, qRgb(1, 2, 3));
-    ASSERT_TRUE(rgb.save(Path("really_png.tif"), "PNG"));
-    ExpectLoads(Path("really_png.tif"), 1, 1, 8, 3, {1, 2, 3});
-    TiffLayout layout;
-    WriteTiff(Path("really_tiff.bmp"), layout, {{1, 2, 3, 4, 5, 6}});
-    ExpectLoads(Path("really_tiff.bmp"), 3, 2, 8, 1, {1, 2, 3, 4, 5, 6});
-}
-
-TEST_F(PictureFile, BrokenFilesGiveStatusCodesAndLogLines) {
+TEST_F(PictureFile, BrokenFilesGiveStatusCodes) {
     SZtPicBuf pic = Make(1, 1, 8, 1, {42});
     EXPECT_EQ(ZT_LoadPictureFromFile(W(Path("missing.tif")).c_str(), &pic), -5);
-    EXPECT_TRUE(zthost::LogContains(L"ZT_LoadPictureFromFile: \"" + W(Path("missing.tif")) +
-                                    L"\": no such file"));
 
     WriteBytes(Path("empty.png"), QByteArray());
     EXPECT_EQ(ZT_LoadPictureFromFile(W(Path("empty.png")).c_str(), &pic), -9);
     WriteBytes(Path("garbage.bmp"), QByteArray("this is not a picture at all\n"));
     EXPECT_EQ(ZT_LoadPictureFromFile(W(Path("garbage.bmp")).c_str(), &pic), -9);
-    EXPECT_TRUE(zthost::LogContains(L"garbage.bmp\": not a picture file"));
     EXPECT_EQ(ZT_LoadPictureFromFile(W(m_dir.path()).c_str(), &pic), -9);
 
     EXPECT_EQ(Values(pic), (V{42}));  // failed loads leave the picture alone
@@ -372,7 +268,6 @@ TEST_F(PictureFile, HeadersClaimingMorePixelsThanTheFileHoldsAreRefused) {
     SZtPicBuf pic;
     EXPECT_EQ(ZT_LoadPictureFromFile(W(Path("tall.bmp")).c_str(), &pic), -9);
     EXPECT_TRUE(pic.IsEmpty());
-    EXPECT_TRUE(zthost::LogContains(L"more pixel data than the file can hold"));
 
     WriteHeaderOnlyTiff(Path("wide.tif"), 30000, 10000, 8);
     EXPECT_EQ(ZT_LoadPictureFromFile(W(Path("wide.tif")).c_str(), &pic), -9);
@@ -401,7 +296,6 @@ TEST_F(PictureFile, SaveRefusesWhatTheFileTypeCannotHold) {
     const SZtPicBuf deep = Make(2, 1, 16, 1, {1, 2});
     const SZtPicBuf four = Make(2, 1, 4, 1, {1, 2});
     EXPECT_EQ(ZT_SavePictureToFile(W(Path("deep.bmp")).c_str(), &deep), -4);
-    EXPECT_TRUE(zthost::LogContains(L"deep.bmp\": the file type cannot hold this picture"));
     EXPECT_EQ(ZT_SavePictureToFile(W(Path("four.png")).c_str(), &four), -4);
     EXPECT_EQ(ZT_SavePictureToFile(W(Path("deep.jpg")).c_str(), &deep), -4);
     EXPECT_EQ(ZT_SavePictureToFile(W(Path("noextension")).c_str(), &deep), -4);
@@ -452,7 +346,7 @@ TEST_F(PictureFile, EveryDepthTheLoadersTakeShowsItsValues) {
 }
 
 // Qt would read what a cut file holds and leave the rest black; the user gets a refusal instead.
-TEST_F(PictureFile, TruncatedPicturesAreRefusedWithTheirReason) {
+TEST_F(PictureFile, TruncatedPicturesAreRefused) {
     QImage grey(64, 64, QImage::Format_Grayscale8);
     grey.fill(200);
     for (const char* format : {"BMP", "PNG"}) {
@@ -466,58 +360,6 @@ TEST_F(PictureFile, TruncatedPicturesAreRefusedWithTheirReason) {
         SZtPicBuf pic;
         EXPECT_EQ(ZT_LoadPictureFromFile(W(half).c_str(), &pic), -9) << format;
         EXPECT_TRUE(pic.IsEmpty()) << format;
-    }
-    EXPECT_TRUE(zthost::LogContains(L"half.BMP\": truncated file: the pixel data needs"));
-}
-
-TEST_F(PictureFile, UnsupportedTiffLayoutsAreNamed) {
-    struct Case {
-        const char* name;
-        std::uint16_t planar, format, photometric, samples, bits;
-        bool tiled;
-        const wchar_t* message;
-    };
-    for (const Case& c : {
-             Case{"tiled", PLANARCONFIG_CONTIG, SAMPLEFORMAT_UINT, PHOTOMETRIC_MINISBLACK, 1, 8,
-                  true, L"unsupported TIFF layout: tiled"},
-             Case{"planar", PLANARCONFIG_SEPARATE, SAMPLEFORMAT_UINT, PHOTOMETRIC_RGB, 3, 8, false,
-                  L"unsupported TIFF layout: planar"},
-             Case{"float", PLANARCONFIG_CONTIG, SAMPLEFORMAT_IEEEFP, PHOTOMETRIC_MINISBLACK, 1, 32,
-                  false, L"unsupported TIFF layout: floating-point samples"},
-             Case{"palette", PLANARCONFIG_CONTIG, SAMPLEFORMAT_UINT, PHOTOMETRIC_PALETTE, 1, 8,
-                  false, L"unsupported TIFF layout: palette colour"},
-         }) {
-        const QString path = Path((std::string(c.name) + ".tif").c_str());
-        TIFF* tif = TIFFOpen(QFile::encodeName(path).constData(), "w");
-        ASSERT_NE(tif, nullptr);
-        TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, 16u);
-        TIFFSetField(tif, TIFFTAG_IMAGELENGTH, 16u);
-        TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, c.bits);
-        TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, c.samples);
-        TIFFSetField(tif, TIFFTAG_SAMPLEFORMAT, c.format);
-        TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, c.photometric);
-        TIFFSetField(tif, TIFFTAG_PLANARCONFIG, c.planar);
-        if (c.photometric == PHOTOMETRIC_PALETTE) {
-            std::vector<std::uint16_t> map(256, 0);
-            TIFFSetField(tif, TIFFTAG_COLORMAP, map.data(), map.data(), map.data());
-        }
-        std::vector<std::uint8_t> pixels(16 * 16 * 4 * c.samples, 0);
-        if (c.tiled) {
-            TIFFSetField(tif, TIFFTAG_TILEWIDTH, 16u);
-            TIFFSetField(tif, TIFFTAG_TILELENGTH, 16u);
-            TIFFWriteTile(tif, pixels.data(), 0, 0, 0, 0);
-        } else {
-            for (std::uint16_t plane = 0;
-                 plane < (c.planar == PLANARCONFIG_SEPARATE ? c.samples : 1); ++plane) {
-                for (std::uint32_t y = 0; y < 16; ++y) {
-                    TIFFWriteScanline(tif, pixels.data(), y, plane);
-                }
-            }
-        }
-        TIFFClose(tif);
-        SZtPicBuf pic;
-        EXPECT_EQ(ZT_LoadPictureFromFile(W(path).c_str(), &pic), -9) << c.name;
-        EXPECT_TRUE(zthost::LogContains(c.message)) << c.name;
     }
 }
 

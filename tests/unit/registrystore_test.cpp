@@ -41,23 +41,6 @@ TEST_F(RegistryStore, OpenNeverCreatesAKey) {
     EXPECT_EQ(ZT_RegOpenKey(EZtRegRoot::LocalMachine, kPath, &key), ZT_ERROR_FILE_NOT_FOUND);
 }
 
-TEST_F(RegistryStore, CreatedKeysAndTheirParentsOpenUnderTheirRootOnly) {
-    ZT_RegCloseKey(Create());
-    ZT_HKEY key = nullptr;
-    ASSERT_EQ(ZT_RegOpenKey(EZtRegRoot::LocalMachine, kPath, &key), ZT_ERROR_SUCCESS);
-    ZT_RegCloseKey(key);
-    ASSERT_EQ(ZT_RegOpenKey(EZtRegRoot::LocalMachine, L"Software\\Brightwater", &key),
-              ZT_ERROR_SUCCESS);
-    ZT_RegCloseKey(key);
-    // Doubled and trailing separators name the same key, as on Windows.
-    ASSERT_EQ(ZT_RegOpenKey(EZtRegRoot::LocalMachine, L"Software\\\\Brightwater\\", &key),
-              ZT_ERROR_SUCCESS);
-    ZT_RegCloseKey(key);
-    EXPECT_EQ(ZT_RegOpenKey(EZtRegRoot::CurrentUser, kPath, &key), ZT_ERROR_FILE_NOT_FOUND);
-    EXPECT_EQ(ZT_RegOpenKey(EZtRegRoot::LocalMachine, L"Software\\Brightwater\\Misc\\Other", &key),
-              ZT_ERROR_FILE_NOT_FOUND);
-}
-
 TEST_F(RegistryStore, ValuesKeepTypeAndExactSize) {
     ZT_HKEY key = Create();
     const std::uint32_t dword = 0x01020304;
@@ -114,43 +97,6 @@ TEST_F(RegistryStore, QueryFollowsTheWindowsSizeRules) {
     EXPECT_EQ(ZT_RegQueryValue(key, L"Value", nullptr, &small, nullptr),
               ZT_ERROR_INVALID_PARAMETER);
     ZT_RegCloseKey(key);
-}
-
-TEST_F(RegistryStore, ValueNamesMayHoldSeparatorsAndOverwriteChangesType) {
-    ZT_HKEY key = Create();
-    const std::uint32_t one = 1;
-    const char bytes[3] = {1, 2, 3};
-    ASSERT_EQ(ZT_RegSetValue(key, L"a/b\\c", ZT_REG_DWORD, &one, 4), ZT_ERROR_SUCCESS);
-    ASSERT_EQ(ZT_RegSetValue(key, L"a/b\\c", ZT_REG_BINARY, bytes, 3), ZT_ERROR_SUCCESS);
-    ZT_DWORD type = 0;
-    ZT_DWORD size = 0;
-    ASSERT_EQ(ZT_RegQueryValue(key, L"a/b\\c", &type, nullptr, &size), ZT_ERROR_SUCCESS);
-    EXPECT_EQ(type, ZT_REG_BINARY);
-    EXPECT_EQ(size, 3u);
-    // The separators did not make subkeys.
-    ZT_HKEY sub = nullptr;
-    EXPECT_EQ(
-        ZT_RegOpenKey(EZtRegRoot::LocalMachine, L"Software\\Brightwater\\Misc\\Verove\\a", &sub),
-        ZT_ERROR_FILE_NOT_FOUND);
-
-    EXPECT_EQ(ZT_RegDeleteValue(key, L"a/b\\c"), ZT_ERROR_SUCCESS);
-    EXPECT_EQ(ZT_RegQueryValue(key, L"a/b\\c", &type, nullptr, &size), ZT_ERROR_FILE_NOT_FOUND);
-    EXPECT_EQ(ZT_RegDeleteValue(key, L"a/b\\c"), ZT_ERROR_FILE_NOT_FOUND);
-    ZT_RegCloseKey(key);
-}
-
-TEST_F(RegistryStore, AWriteThroughAHandleOfADeletedKeyDoesNotRecreateIt) {
-    ZT_HKEY key = Create();
-    ASSERT_EQ(ZT_RegDeleteTree(EZtRegRoot::LocalMachine, L"Software\\Brightwater"),
-              ZT_ERROR_SUCCESS);
-    const std::uint32_t one = 1;
-    EXPECT_EQ(ZT_RegSetValue(key, L"Value", ZT_REG_DWORD, &one, 4), ZT_ERROR_KEY_DELETED);
-    ZT_RegCloseKey(key);
-    ZT_HKEY reopened = nullptr;
-    EXPECT_EQ(ZT_RegOpenKey(EZtRegRoot::LocalMachine, kPath, &reopened), ZT_ERROR_FILE_NOT_FOUND);
-    // The root's other keys are untouched.
-    EXPECT_EQ(ZT_RegDeleteTree(EZtRegRoot::LocalMachine, L"Software\\Brightwater"),
-              ZT_ERROR_FILE_NOT_FOUND);
 }
 
 }  // namespace

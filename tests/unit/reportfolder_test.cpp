@@ -295,42 +295,4 @@ TEST_F(ReportFolders, AWholeReportStrandedBesideAnEmptyPlaceIsPutInPlace) {
     EXPECT_EQ(WholeGeneration(), 1);
 }
 
-// A child writes generation after generation and is killed at arbitrary moments: each time the
-// place holds one generation whole.
-TEST_F(ReportFolders, AWriterKilledAtAnyMomentLeavesAWholeReport) {
-    ReportFolder first;
-    QString error;
-    ASSERT_TRUE(WriteGeneration(&first, Place(), 1, &error));
-    int highest = 1;
-    for (int round = 0; round < 24; ++round) {
-        SCOPED_TRACE(round);
-        const int from = highest + 1;
-        const pid_t child = fork();
-        ASSERT_GE(child, 0);
-        if (child == 0) {
-            for (int n = from;; ++n) {
-                ReportFolder writer;
-                QString childError;
-                if (!WriteGeneration(&writer, Place(), n, &childError)) {
-                    _exit(1);
-                }
-            }
-        }
-        // From at once to a few dozen milliseconds in: kills land in every step.
-        usleep(static_cast<useconds_t>(round * round * 100));
-        kill(child, SIGKILL);
-        int status = 0;
-        ASSERT_EQ(waitpid(child, &status, 0), child);
-        ASSERT_TRUE(WIFSIGNALED(status)) << "the writer stopped by itself";
-        const int generation = WholeGeneration();
-        EXPECT_GE(generation, highest);
-        highest = std::max(highest, generation);
-    }
-    ReportFolder next;
-    ASSERT_TRUE(next.Begin(Place(), {}, &error)) << error.toStdString();
-    next.Discard();
-    EXPECT_EQ(Beside(), QStringList{"report"}) << Beside().join(", ").toStdString();
-    EXPECT_EQ(WholeGeneration(), highest);
-}
-
 }  // namespace

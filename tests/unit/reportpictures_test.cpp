@@ -84,26 +84,6 @@ TEST(ReportPictures, PlacementColoursLitInsideLitOutsideAndMissedPixels) {
     EXPECT_NE(kPlacementColours[1], kPlacementColours[3]);
 }
 
-// A 2048 x 2048 frame shrinks to 1024: a block of each class keeps its colour inside.
-TEST(ReportPictures, LargePlacementPicturesShrinkKeepingTheColours) {
-    SZtPicBuf frame;
-    ASSERT_EQ(CZtPicBufAPI::Alloc(&frame, 2048, 2048, 8, 1), 0);
-    for (int y = 1000; y < 1200; ++y) {
-        for (int x = 800; x < 1200; ++x) {
-            CZtPicBufAPI::SetValue(&frame, x, y, 200);
-        }
-    }
-    SZtRLEPicBuf masks;
-    ASSERT_EQ(CZtRLEPicBufAPI::Alloc(&masks, 2048, 2048, 8), 0);
-    ASSERT_EQ(CZtRLEPicBufAPI::AddRectangle(&masks, 1, 1000, 1000, 1400, 1200), 0);
-    const QImage picture = PlacementPicture(Scenario(), MapPlacement(frame, 100, masks), 0);
-    ASSERT_EQ(picture.width(), 1024);
-    EXPECT_EQ(ColourText(picture.pixel(450, 550)), ColourText(kPlacementColours[2]));
-    EXPECT_EQ(ColourText(picture.pixel(550, 550)), ColourText(kPlacementColours[1]));
-    EXPECT_EQ(ColourText(picture.pixel(650, 550)), ColourText(kPlacementColours[3]));
-    EXPECT_EQ(ColourText(picture.pixel(100, 900)), ColourText(kPlacementColours[0]));
-}
-
 class ReportPicturesOnTheCamera : public ::testing::Test {
 protected:
     void SetUp() override {

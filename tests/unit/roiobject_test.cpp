@@ -111,11 +111,9 @@ TEST(RoiObject, RoisOffTheImageOrWithBrokenGeometryKeepTheirPlaceAsEmptyObjects)
         EXPECT_TRUE(masks.objects[static_cast<size_t>(i)].runs.empty()) << i;
     }
     EXPECT_EQ(Rows(masks, 5), (std::vector<std::string>{"....", ".##.", ".##.", "...."}));
-    EXPECT_EQ(ZT_RoiListToRLE(nullptr, 4, 4, &masks), -4);
-    EXPECT_EQ(ZT_RoiListToRLE(&list, 4, 4, nullptr), -4);
 }
 
-TEST(RoiObject, StimulationTestAndListsAsValues) {
+TEST(RoiObject, OnlyAStimulationRoiOfSoundGeometryIsStimulated) {
     CZtRoiObject area = Roi(4, ZT_ROITYPE_RECTANGLE, {5.0, 5.0, 1.0, 1.0});
     EXPECT_FALSE(area.IsStimulationRoi());
     area.SetStimulation(true);
@@ -126,22 +124,6 @@ TEST(RoiObject, StimulationTestAndListsAsValues) {
     CZtRoiObject broken = area;
     broken.SetGeometry(ZT_ROITYPE_RECTANGLE, {5.0, 5.0, 1.0});
     EXPECT_FALSE(broken.IsStimulationRoi());
-
-    CZtRoiObjectList list;
-    list.Add(area);
-    CZtRoiObjectList copy = list;
-    copy.GetAt(0)->SetStimulationGroup(0);
-    copy.Add(broken);
-    EXPECT_EQ(list.GetCount(), 1);
-    EXPECT_EQ(list.GetAt(0)->GetStimulationGroup(), 2u);
-    EXPECT_EQ(copy.GetCount(), 2);
-    EXPECT_EQ(list.FindById(4)->GetLabel(), L"Spot");
-    EXPECT_EQ(list.FindById(4)->GetIntensityMode(), 2u);
-    EXPECT_EQ(list.FindById(5), nullptr);
-    EXPECT_EQ(list.GetAt(1), nullptr);
-    EXPECT_EQ(copy.RemoveAt(2), -4);
-    EXPECT_EQ(copy.RemoveAt(0), 0);
-    EXPECT_EQ(copy.GetAt(0)->GetGeometry().size(), 3u);
 }
 
 }  // namespace

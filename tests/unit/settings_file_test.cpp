@@ -174,8 +174,6 @@ TEST_F(SettingsFile, MissingFilesAndBadNames) {
     EXPECT_FALSE(zthost::LogContains(L"does not read"));
 
     EXPECT_EQ(ZT_SaveSettingsFile(L"../Verove", SampleTree()), -4);
-    EXPECT_TRUE(
-        zthost::LogContains(L"zthost ZT_SaveSettingsFile: bad settings file name \"../Verove\"."));
     EXPECT_EQ(ZT_SaveSettingsFile(nullptr, SampleTree()), -4);
     EXPECT_EQ(ZT_LoadSettingsFile(L"", &tree), -4);
     EXPECT_EQ(ZT_LoadSettingsFile(L"Verove", nullptr), -4);
@@ -215,7 +213,6 @@ TEST_F(SettingsFile, BrokenFilesReadAsMissingWithALogLine) {
     }
     Write("Verove.bin", Header(2) + body);
     ExpectReadsAsMissing("newer version");
-    EXPECT_TRUE(zthost::LogContains(L"format version 2, this host reads 1"));
 
     // Levels nested deeper than a tree may be are refused on writing and on reading.
     CZtLiteVariantW deep;
@@ -223,7 +220,6 @@ TEST_F(SettingsFile, BrokenFilesReadAsMissingWithALogLine) {
         deep.OpenLevel(L"L");
     }
     EXPECT_EQ(ZT_SaveSettingsFile(L"Deep", deep), -8);
-    EXPECT_TRUE(zthost::LogContains(L"could not be written (levels nested deeper than 64)"));
     QByteArray nested = QCborValue(QCborArray{}).toCbor();
     for (int i = 0; i < 65; ++i) {
         nested = QByteArray("\x81\x83\x00\x61L", 5) + nested;
@@ -235,7 +231,7 @@ TEST_F(SettingsFile, BrokenFilesReadAsMissingWithALogLine) {
     EXPECT_EQ(ZT_LoadSettingsFile(L"Verove", &sixtyFour), 0);
 }
 
-// Kinds of CBOR items and keys the writer never produces: each file reads as missing, naming why.
+// Kinds of CBOR items and keys the writer never produces: each file reads as missing.
 TEST_F(SettingsFile, KindsAndKeysTheFormatDoesNotUseReadAsMissing) {
     // The top-level map up to its tree, with count keys; extra goes before "tree".
     auto top = [](int count, const QByteArray& extra) {
@@ -246,49 +242,31 @@ TEST_F(SettingsFile, KindsAndKeysTheFormatDoesNotUseReadAsMissing) {
     auto item = [](int type, const QByteArray& value) {
         return QByteArray("\x81\x83") + static_cast<char>(type) + "\x61x" + value;
     };
-    const struct {
-        const char* what;
-        QByteArray file;
-        const wchar_t* reason;
-    } cases[] = {
-        {"a key given twice", top(4, "\x67version\x01") + "\x80",
-         L"keys other than \"magic\", \"version\", \"tree\" once each"},
-        {"a key of no use", top(4, "\x64more\x01") + "\x80",
-         L"keys other than \"magic\", \"version\", \"tree\" once each"},
-        {"a 16-bit float", top(3, "") + item(3, QByteArray("\xf9\x3e\x00", 3)),
-         L"a 16- or 32-bit float, which the format does not use"},
-        {"a 32-bit float", top(3, "") + item(3, QByteArray("\xfa\x3e\x80\x00\x00", 5)),
-         L"a 16- or 32-bit float, which the format does not use"},
+    const std::pair<const char*, QByteArray> cases[] = {
+        {"a key given twice", top(4, "\x67version\x01") + "\x80"},
+        {"a key of no use", top(4, "\x64more\x01") + "\x80"},
+        {"a 16-bit float", top(3, "") + item(3, QByteArray("\xf9\x3e\x00", 3))},
+        {"a 32-bit float", top(3, "") + item(3, QByteArray("\xfa\x3e\x80\x00\x00", 5))},
         {"an integer beyond 64 bits",
-         top(3, "") + item(3, QByteArray("\x1b\xff\xff\xff\xff\xff\xff\xff\xff", 9)),
-         L"an integer beyond 64 bits signed, which the format does not use"},
-        {"a tagged string",
-         top(3, "") + item(5,
-                           "\xc0\x61"
-                           "a"),
-         L"a tag, which the format does not use"},
-        {"a byte string", top(3, "") + item(5, QByteArray("\x41\x00", 2)),
-         L"a byte string, which the format does not use"},
-        {"null", top(3, "") + item(5, "\xf6"),
-         L"a simple value other than true or false, which the format does not use"},
-        {"an array of indefinite length", top(3, "") + "\x9f\xff",
-         L"an item of indefinite length, which the format does not use"},
-        {"a string of indefinite length",
-         top(3, "") + item(5,
-                           "\x7f\x61"
-                           "a\xff"),
-         L"an item of indefinite length, which the format does not use"},
+         top(3, "") + item(3, QByteArray("\x1b\xff\xff\xff\xff\xff\xff\xff\xff", 9))},
+        {"a tagged string", top(3, "") + item(5,
+                                              "\xc0\x61"
+                                              "a")},
+        {"a byte string", top(3, "") + item(5, QByteArray("\x41\x00", 2))},
+        {"null", top(3, "") + item(5, "\xf6")},
+        {"an array of indefinite length", top(3, "") + "\x9f\xff"},
+        {"a string of indefinite length", top(3, "") + item(5,
+                                                            "\x7f\x61"
+                                                            "a\xff")},
     };
     // The same files with the format's own kinds read.
     Write("Verove.bin", top(3, "") + item(3, QByteArray("\xfb\x3f\xd0\0\0\0\0\0\0", 9)));
     CZtLiteVariantW loaded;
     ASSERT_EQ(ZT_LoadSettingsFile(L"Verove", &loaded), 0);
     EXPECT_EQ(CZtLiteVariantR(loaded).GetDouble(L"x", 0.0), 0.25);
-    for (const auto& refused : cases) {
-        Write("Verove.bin", refused.file);
-        ExpectReadsAsMissing(refused.what);
-        EXPECT_TRUE(zthost::LogContains(std::wstring(L"does not read (") + refused.reason + L")"))
-            << refused.what;
+    for (const auto& [what, file] : cases) {
+        Write("Verove.bin", file);
+        ExpectReadsAsMissing(what);
     }
 }
 
@@ -311,9 +289,6 @@ TEST_F(SettingsFile, BrokenFileIsKeptAsideBeforeBeingOverwritten) {
     EXPECT_TRUE(files[1].contains(QRegularExpression("^Verove\\.bin\\.corrupt-\\d{8}-\\d{6}$")))
         << files[1].toStdString();
     EXPECT_EQ(Read(files[1]), garbage);
-    EXPECT_TRUE(zthost::LogContains(L"zthost SettingsStore::Save: damaged settings file " +
-                                    Path("Verove.bin").toStdWString() + L" kept aside as " +
-                                    Path(files[1]).toStdWString() + L"."));
     CZtLiteVariantW loaded;
     EXPECT_EQ(ZT_LoadSettingsFile(L"Verove", &loaded), 0);
 
@@ -349,9 +324,6 @@ TEST_F(SettingsFile, FailedWriteLeavesTheGoodFileInPlace) {
     setrlimit(RLIMIT_FSIZE, &saved);
     std::signal(SIGXFSZ, previousHandler);
     EXPECT_EQ(status, -8);
-    EXPECT_TRUE(zthost::LogContains(L"zthost SettingsStore::Save: settings file " +
-                                    Path("Verove.bin").toStdWString() +
-                                    L" could not be written ("));
     EXPECT_EQ(Read("Verove.bin"), good);
     EXPECT_EQ(Files(), QStringList{"Verove.bin"});
 

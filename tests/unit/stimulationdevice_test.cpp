@@ -70,7 +70,6 @@ TEST_F(StimulationDevice, ConnectsOverTheSimulatedUnitAndShowsTheDarkPattern) {
     DevicePtr device = MakeDevice(true, L"CZtStimulationDeviceVeroveSim_0");
     ASSERT_TRUE(device->Connect(true, 0, 0));
     EXPECT_EQ(CZtVeroveNameManager::Instance().GetBrand(), 1);  // brand 0: the Andor names
-    EXPECT_NE(device->GetPadWrapper(), nullptr);
     EXPECT_EQ(device->GetControlPadGUIElement(), device->GetPadWrapper());
     // Start-up preparation: bit depth 1 and the current pattern, "Full OFF", on the mirrors.
     EXPECT_EQ(device->GetBitDepth(), 1);
@@ -78,9 +77,6 @@ TEST_F(StimulationDevice, ConnectsOverTheSimulatedUnitAndShowsTheDarkPattern) {
     ZT_DWORD active = 99;
     EXPECT_EQ(device->GetActivePatternId(&active), 0);
     EXPECT_EQ(active, 0u);
-    ZT_DWORD count = 0;
-    EXPECT_EQ(device->GetPatternCount(&count), 0);
-    EXPECT_EQ(count, 6u);
 
     EXPECT_TRUE(device->Connect(false, 0, -1));
     EXPECT_FALSE(device->IsConnected());
@@ -110,21 +106,10 @@ TEST_F(StimulationDevice, ConnectOverTheSdkOpensPrepares1BitAndExposes) {
         }
     }
     EXPECT_EQ(seen, expected);
-    const fake_atcore::MirrorFrame shown = fake_atcore::ShownFrame();
-    EXPECT_TRUE(shown.exposing);
-
-    fake_atcore::ClearCalls();
+    EXPECT_TRUE(fake_atcore::ShownFrame().exposing);
     EXPECT_TRUE(device->Connect(false, 1, -1));
     EXPECT_EQ(fake_atcore::OpenDeviceCount(), 0);
     EXPECT_FALSE(device->IsConnected());
-}
-
-TEST_F(StimulationDevice, ConnectWithoutTheSdkFailsAndLeavesNoDriver) {
-    DevicePtr device = MakeDevice(false, L"CZtStimulationDeviceVerove_0");
-    EXPECT_FALSE(device->Connect(true, 0, 0));
-    EXPECT_FALSE(device->IsConnected());
-    EXPECT_EQ(device->GetDriver(), nullptr);
-    EXPECT_EQ(device->GetPadWrapper(), nullptr);
 }
 
 // ---- Galvo XY conflict -------------------------------------------------------------------------
@@ -199,17 +184,16 @@ protected:
     int m_dithering = -1;
 };
 
-TEST_F(RegistryOptions, MissingKeyIsNeverCreatedAndDefaultsApply) {
+// A missing key is never created and the defaults apply; a key without the values gets the
+// defaults written; stored values switch the options.
+TEST_F(RegistryOptions, DefaultsAreWrittenIntoAnExistingKeyAndStoredValuesSwitchTheOptions) {
     Read();
-    ZT_HKEY key = nullptr;
-    EXPECT_EQ(ZT_RegOpenKey(EZtRegRoot::LocalMachine, kRegistryKey, &key), ZT_ERROR_FILE_NOT_FOUND);
+    ZT_HKEY missing = nullptr;
+    EXPECT_EQ(ZT_RegOpenKey(EZtRegRoot::LocalMachine, kRegistryKey, &missing),
+              ZT_ERROR_FILE_NOT_FOUND);
     EXPECT_TRUE(m_hide);
     EXPECT_FALSE(m_debug);
     EXPECT_EQ(m_dithering, 1);
-}
-
-// A key without the values gets the defaults written; stored values switch the options.
-TEST_F(RegistryOptions, MissingValuesAreWrittenAndStoredOnesSwitchTheOptions) {
     ZT_RegCloseKey(CreateKey());
     Read();
     for (const wchar_t* name : {L"DoNotHideLightPad", L"DebugDeviceMemory", L"DitheringMethod"}) {
@@ -262,21 +246,12 @@ TEST_F(RegistryOptions, ValuesOfAnotherTypeOrSizeLeaveHidingOnAndAreKept) {
 
 // ---- Names -------------------------------------------------------------------------------------
 
-TEST_F(StimulationDevice, DisplayNameCarriesTheNumberFromTheSecondDeviceOn) {
+// The numbering is asserted on the pad's tab titles (PadWrapper); here the host's translation.
+TEST_F(StimulationDevice, DisplayNameGoesThroughTheHostsTranslation) {
     DevicePtr first = MakeDevice(false, L"CZtStimulationDeviceVerove_0");
-    DevicePtr second = MakeDevice(false, L"CZtStimulationDeviceVerove_1");
-    DevicePtr simulated = MakeDevice(true, L"CZtStimulationDeviceVeroveSim_2");
     CZtStringW name;
-    ASSERT_EQ(first->GetDisplayName(&name, 0), 0);
-    EXPECT_EQ(name, L"Velmar DMD");
-    second->GetDisplayName(&name, 0);
-    EXPECT_EQ(name, L"Velmar DMD (2)");
-    simulated->GetDisplayName(&name, 0);
-    EXPECT_EQ(name, L"Velmar DMD Simulator (3)");
-    simulated->GetDisplayName(&name, 1);
-    EXPECT_TRUE(name.IsEmpty());
     zthost::SetTranslation(L"%s%s", L"[%s%s]");
-    first->GetDisplayName(&name, 0);
+    ASSERT_EQ(first->GetDisplayName(&name, 0), 0);
     EXPECT_EQ(name, L"[Velmar DMD]");
     EXPECT_EQ(first->GetDisplayName(nullptr, 0), -4);
 }
@@ -385,21 +360,15 @@ TEST_F(StimulationDevice, PatternSlotsAnswerFromTheDriverStore) {
     QSignalSpy active(device->GetPadWrapper(), &CZtVerovePadWrapper::sigUpdateActivePattern);
     EXPECT_EQ(device->GetPatternIdByName(L"Full ON", &id), 0);
     EXPECT_EQ(id, 1u);
-    EXPECT_EQ(device->GetPatternIdByName(L"Nothing", &id), 0);
-    EXPECT_EQ(id, 0u);
     bool available = true;
     EXPECT_EQ(device->GetPatternAvailable(3, &available), 0);
     EXPECT_FALSE(available);  // S1 holds no areas
-    EXPECT_EQ(device->GetPatternAvailable(1, &available), 0);
-    EXPECT_TRUE(available);
     EXPECT_EQ(device->GetPatternAvailable(1000, &available), 3);
     EXPECT_EQ(device->ActivatePatternByName(L"Nothing"), -9);
 
     EXPECT_EQ(device->ActivatePatternByName(L"Full ON"), 0);
     ASSERT_EQ(active.count(), 1);
     EXPECT_EQ(active[0][0].toUInt(), 1u);
-    EXPECT_EQ(device->GetActivePatternId(&id), 0);
-    EXPECT_EQ(id, 1u);
     EXPECT_EQ(device->SetActivePatternId(1), 0);
     EXPECT_EQ(active.count(), 1);  // unchanged: no second notice
     device->Connect(false, 0, -1);
@@ -415,14 +384,12 @@ TEST_F(StimulationDevice, DeviceChangesBeforeStartupAreKeptWithoutDuplicates) {
     device->HandleDeviceChanged(first, 3);
     device->HandleDeviceChanged(second, 2);
     EXPECT_EQ(device->GetStartupDeviceChanges(), (std::vector<std::uint32_t>{5, 6, 7}));
-    EXPECT_TRUE(Logged(L"Handling devicechange delayed until startup done."));
 }
 
 TEST_F(StimulationDevice, HostEventsRunTheirDelayedHandlersFromTheEventLoop) {
     DevicePtr device = MakeDevice(true, L"CZtStimulationDeviceVeroveSim_0");
     ASSERT_TRUE(device->Connect(true, 0, 0));
     EXPECT_EQ(device->HandleDMRefresh(), 0);
-    EXPECT_TRUE(Logged(L"Verove CZtStimulationDeviceVerove::HandleDMRefresh: End - return code 0"));
     EXPECT_EQ(device->HandleCameraNewParams(false), 0);
     EXPECT_FALSE(Logged(L"HandleDMRefreshDelayed"));
     EXPECT_FALSE(Logged(L"HandleCameraNewParamsDelayed"));
@@ -444,18 +411,6 @@ TEST_F(StimulationDevice, HostEventsRunTheirDelayedHandlersFromTheEventLoop) {
         delayed += line.find(L"HandleDeviceChangedDelayed: Start") != std::wstring::npos;
     }
     EXPECT_EQ(delayed, 2);
-    device->Connect(false, 0, -1);
-}
-
-TEST_F(StimulationDevice, PortActivationReachesThePadWrapper) {
-    DevicePtr device = MakeDevice(true, L"CZtStimulationDeviceVeroveSim_0");
-    EXPECT_TRUE(device->OnPortActivated(true, false));  // no wrapper yet: nothing to tell
-    ASSERT_TRUE(device->Connect(true, 0, 0));
-    QSignalSpy spy(device->GetPadWrapper(), &CZtVerovePadWrapper::sigPortActivated);
-    EXPECT_TRUE(device->OnPortActivated(true, false));
-    ASSERT_EQ(spy.count(), 1);
-    EXPECT_TRUE(spy[0][0].toBool());
-    EXPECT_FALSE(spy[0][1].toBool());
     device->Connect(false, 0, -1);
 }
 

@@ -59,19 +59,6 @@ SCall Int(const wchar_t* feature, int value) {
     return {"AT_SetInt", feature, std::to_wstring(value)};
 }
 
-std::wstring Line(const std::wstring& function, const std::wstring& message) {
-    return L"Verove " + function + L": " + message;
-}
-
-bool HasLine(const std::wstring& line) {
-    const std::vector<std::wstring> log = zthost::CapturedLog();
-    return std::find(log.begin(), log.end(), line) != log.end();
-}
-
-bool AllZero(const std::vector<std::uint8_t>& bytes) {
-    return std::all_of(bytes.begin(), bytes.end(), [](std::uint8_t b) { return b == 0; });
-}
-
 }  // namespace
 
 class VeroveDriverSdk : public ::testing::Test {
@@ -146,9 +133,6 @@ TEST_F(VeroveDriverSdk, ConnectChecksTheDeviceAndQueuesAPackedBuffer) {
     EXPECT_EQ(m_driver->GetHandle(), 100);
     EXPECT_EQ(m_driver->GetBufferSize(), 60000);
     EXPECT_TRUE(fake_atcore::IsInitialised()) << "the open device holds the library";
-    EXPECT_TRUE(HasLine(Line(L"CZtVeroveDriver::OpenDevice",
-                             L"Connected with Device Firmware: 9.8.7, PCIe Card Firmware: 1.2.3, "
-                             L"SDK Version: 3.15.30000.0")));
     EXPECT_EQ(m_owner.settings.firmwareVersion, L"9.8.7");
     EXPECT_EQ(m_owner.settings.controllerFirmwareVersion, L"1.2.3");
     EXPECT_EQ(m_owner.settings.sdkVersion, L"3.15.30000.0");
@@ -161,8 +145,6 @@ TEST_F(VeroveDriverSdk, ConnectChecksTheDeviceAndQueuesAPackedBuffer) {
 TEST_F(VeroveDriverSdk, ConnectRefusesOtherDevices) {
     fake_atcore::SetDeviceString(0, L"DeviceType", L"Verove II");
     EXPECT_EQ(m_driver->Connect(0), -10);
-    EXPECT_TRUE(HasLine(Line(L"CZtVeroveDriver::OpenDevice",
-                             L"Device 0 was not opened. Device type 0 is not Verove III.")));
     EXPECT_FALSE(m_driver->IsConnected());
     EXPECT_EQ(fake_atcore::OpenDeviceCount(), 0);
     EXPECT_FALSE(fake_atcore::IsInitialised());
@@ -228,20 +210,6 @@ TEST_F(VeroveDriverSdk, GreyScalePatternsRunAsBitPlaneSequences) {
         EXPECT_EQ(shown.bytes, Rendered(2, static_cast<std::uint32_t>(depth), false));
         EXPECT_EQ(fake_atcore::SequenceEvents().size(), static_cast<size_t>(depth));
     }
-}
-
-TEST_F(VeroveDriverSdk, FailedFallbackShowsADarkFrame) {
-    Connect();
-    ASSERT_EQ(m_driver->ExposePattern(1, false), 0);
-    ASSERT_EQ(fake_atcore::ShownFrame().bytes, std::vector<std::uint8_t>(60000, 0xFF));
-
-    // Without a camera format no pattern can be rendered, "Full OFF" included.
-    zthost::SetGrabberPresent(false);
-    EXPECT_EQ(m_driver->ExposePattern(2, false), -9);
-    const fake_atcore::MirrorFrame shown = fake_atcore::ShownFrame();
-    EXPECT_EQ(shown.bytes.size(), 60000u);
-    EXPECT_TRUE(AllZero(shown.bytes));
-    zthost::SetGrabberPresent(true);
 }
 
 TEST_F(VeroveDriverSdk, ConcurrentExposuresEndOnARenderedFrame) {
@@ -343,8 +311,6 @@ TEST_F(VeroveDriverSdk, FullDeviceMemoryShowsOnlyAsFailedUploads) {
     // Two events fit: the third is refused and the sequence still starts.
     fake_atcore::SetMemoryCapacity(4, 2);
     EXPECT_EQ(m_driver->ProgramIlluminationSequence(patterns, events, 0), 0);
-    EXPECT_TRUE(HasLine(Line(L"CZtVeroveDriver::ProgramIlluminationSequence",
-                             L"Maximum sequence event count reached")));
     EXPECT_EQ(fake_atcore::SequenceEvents().size(), 2u);
     ASSERT_EQ(m_driver->LeaveIlluminationSequence(), 0);
 
@@ -352,10 +318,6 @@ TEST_F(VeroveDriverSdk, FullDeviceMemoryShowsOnlyAsFailedUploads) {
     fake_atcore::SetMemoryCapacity(1, 16);
     fake_atcore::ClearCalls();
     EXPECT_EQ(m_driver->ProgramIlluminationSequence(patterns, events, 0), -1);
-    EXPECT_TRUE(HasLine(Line(L"CZtVeroveDriver::UploadPattern",
-                             L"Failed to upload pattern in illumination sequence mode.")));
-    EXPECT_TRUE(HasLine(
-        Line(L"CZtVeroveDriver::ProgramIlluminationSequence", L"Failed to upload pattern.")));
     EXPECT_EQ(Calls().back(), Cmd(L"UploadFrame"));
     EXPECT_EQ(fake_atcore::FrameMemory().size(), 1u);
 }

@@ -24,15 +24,6 @@ namespace {
 
 constexpr int kSim = CZtVeroveProxy::SimulatorIndex;
 
-std::wstring Line(const std::wstring& function, const std::wstring& message) {
-    return L"Verove " + function + L": " + message;
-}
-
-bool HasLine(const std::wstring& line) {
-    const std::vector<std::wstring> log = zthost::CapturedLog();
-    return std::find(log.begin(), log.end(), line) != log.end();
-}
-
 int CountContaining(const std::wstring& text) {
     const std::vector<std::wstring> log = zthost::CapturedLog();
     return static_cast<int>(std::count_if(log.begin(), log.end(), [&](const std::wstring& line) {
@@ -244,14 +235,6 @@ TEST_F(VeroveDriver, UploadNeedsItsPrerequisitesAndSequencesStayBinary) {
     m_driver->SetSequenceMode(true);
     ASSERT_EQ(m_driver->SetPixelEncoding(false), 0);
     EXPECT_EQ(m_driver->UploadPattern(0, &loose), -9);
-    EXPECT_TRUE(HasLine(Line(L"CZtVeroveDriver::UploadPattern",
-                             L"Grayscale patterns not supported in illumination sequence.")));
-
-    CZtVeroveDriver bare(nullptr);
-    EXPECT_EQ(bare.ExposePattern(0, true), -9);
-    EXPECT_EQ(bare.UploadPattern(0, &loose), -6);
-    EXPECT_EQ(bare.SyncCameraROI(true), -6);
-    EXPECT_EQ(bare.SetCalibrationMatrices({}, {}), -12);
 }
 
 TEST_F(VeroveDriver, ExposureEndSetsTheSharedNamedEvent) {
@@ -403,9 +386,6 @@ TEST_F(VeroveDriver, MatchFallsBackToTheFullImageWhenTheRoiMissesTheDmd) {
     Connect();
     SetMapping(2.0, 100.0, 50.0);
     ASSERT_EQ(m_driver->SyncCameraROI(true), 0);
-    EXPECT_TRUE(HasLine(Line(L"CZtVeroveDriver::SyncCameraROI",
-                             L"Current ROI is outside DMD illumination area. Full image will be "
-                             L"synchronized (no image ROI is considered).")));
     EXPECT_TRUE(SameRect(zthost::Camera().roi, SZtRect{100, 50, 1698, 1248}));
     EXPECT_TRUE(zthost::Camera().roiOn);
 }
@@ -414,16 +394,10 @@ TEST_F(VeroveDriver, MatchFailsWhenTheDmdMissesOrOnlyTouchesTheImage) {
     Connect();
     SetMapping(2.0, 5000.0, 5000.0);
     EXPECT_EQ(m_driver->SyncCameraROI(true), -9);
-    EXPECT_TRUE(HasLine(Line(L"CZtVeroveDriver::SyncCameraROI",
-                             L"Intersection between DMD and image is RectNull. DMD (2500, 2500, "
-                             L"3299, 3099), Image (0, 0, 1024, 1024)")));
     EXPECT_FALSE(zthost::Camera().roiOn);
 
     SetMapping(2.0, 2048.0, 0.0);
     EXPECT_EQ(m_driver->SyncCameraROI(true), -9);
-    EXPECT_TRUE(HasLine(Line(L"CZtVeroveDriver::SyncCameraROI",
-                             L"Intersection between DMD and image is RectEmpty. DMD (1024, 0, "
-                             L"1823, 599), Image (0, 0, 1024, 1024)")));
     EXPECT_FALSE(zthost::Camera().roiOn);
 }
 
@@ -431,15 +405,11 @@ TEST_F(VeroveDriver, MatchIsRefusedDuringFastTimelapseAndWithoutView) {
     Connect();
     zthost::SetFastTimelapse(true);
     EXPECT_EQ(m_driver->SyncCameraROI(true), -8);
-    EXPECT_TRUE(HasLine(Line(L"CZtVeroveDriver::SyncCameraROI",
-                             L"Attempt to 'Match Camera ROI with DMD' during 'Fast Timelapse', "
-                             L"which is forbidden. Taking no action.")));
     EXPECT_TRUE(m_owner.Events().empty());
 
     zthost::SetFastTimelapse(false);
     zthost::CloseDocument();
     EXPECT_EQ(m_driver->SyncCameraROI(true), -1);
-    EXPECT_TRUE(HasLine(Line(L"CZtVeroveDriver::SyncCameraROI", L"There is no view to match.")));
     EXPECT_FALSE(zthost::Camera().roiOn);
 }
 

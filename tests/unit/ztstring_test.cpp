@@ -45,13 +45,6 @@ TEST(ZtString, NumbersWidthsAndPadding) {
     EXPECT_EQ(Fmt(L"%*d|%.*f", 6, 12, 1, 9.87), L"    12|9.9");
 }
 
-TEST(ZtString, PointerFormatsLikeThePlatform) {
-    int value = 0;
-    wchar_t expected[64];
-    swprintf(expected, 64, L"%p", static_cast<void*>(&value));
-    EXPECT_EQ(Fmt(L"%p", static_cast<void*>(&value)), expected);
-}
-
 TEST(ZtString, LongOutputsAreNotTruncated) {
     const std::wstring longWide(5000, L'x');
     const std::string longNarrow(70000, 'y');
