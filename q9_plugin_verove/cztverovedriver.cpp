@@ -3,15 +3,13 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cwchar>
-#include <map>
-#include <new>
 
 #include "cztpluginverove.h"
+#include "cztverovecameraroimatch.h"
+#include "cztverovedrivertable.h"
 #include "cztveroveproxy.h"
 #include "verove_galvo.h"
 #include "verove_log.h"
-#include "verove_sample_analysis.h"
 #include "verovestatus.h"
 #include "zt/zt_devices.h"
 #include "zt/zt_module.h"
@@ -25,9 +23,6 @@ constexpr const wchar_t* kOperationModes[] = {L"Live", L"FrameMemory", L"FrameSe
 constexpr const wchar_t* kTriggerModes[] = {L"InternalExpose", L"InternalSoftware",
                                             L"ExternalExpose", L"ExternalSequenceStart",
                                             L"ExternalBulb"};
-// Indexed by (bit depth - 4) / 2.
-constexpr const wchar_t* kGrayScaleEncodings[] = {L"4BitDIP", L"6BitDIP", L"8BitDIP"};
-
 constexpr int kOperationLive = 0;
 constexpr int kOperationFrameSequence = 2;
 constexpr int kOperationContinuousFrameSequence = 3;
@@ -35,19 +30,6 @@ constexpr int kTriggerInternalExpose = 0;
 constexpr int kTriggerInternalSoftware = 1;
 constexpr int kTriggerExternalExpose = 2;
 constexpr double kGrayScaleExposureSeconds = 0.05;
-constexpr double kDegreesPerRadian = 57.29577951308232;
-
-// Handle -> driver, for the SDK's event callback. Never destroyed: the SDK may call back while
-// the process exits.
-struct SDriverTable {
-    CZtCriticalSection lock;
-    std::map<int, CZtVeroveDriver*> drivers;  // lock
-};
-
-SDriverTable& DriverTable() {
-    static SDriverTable* const table = new SDriverTable;
-    return *table;
-}
 
 CZtVeroveProxy& Proxy() {
     return CZtVeroveProxy::Instance();
@@ -61,41 +43,6 @@ IZtGrabberProvider* Grabber() {
 bool IsMirrored(IZtGrabberProvider* grabber) {
     double params[4] = {1.0, 0.0, 0.0, 1.0};
     return grabber->CameraAngleParamsGet(params) == 0 && std::fabs(params[0] - params[3]) > 0.0001;
-}
-
-// Overlapping rectangles give their common part, which is empty (zero width or height) when
-// they only touch; disjoint ones give the all-zero rectangle.
-SZtRect Intersect(const SZtRect& a, const SZtRect& b) {
-    const SZtRect r{std::max(a.left, b.left), std::max(a.top, b.top), std::min(a.right, b.right),
-                    std::min(a.bottom, b.bottom)};
-    return (r.right < r.left || r.bottom < r.top) ? SZtRect{} : r;
-}
-
-bool IsNull(const SZtRect& r) {
-    return r.left == 0 && r.top == 0 && r.right == 0 && r.bottom == 0;
-}
-
-bool IsEmpty(const SZtRect& r) {
-    return r.right == r.left || r.bottom == r.top;
-}
-
-bool SameRect(const SZtRect& a, const SZtRect& b) {
-    return a.left == b.left && a.top == b.top && a.right == b.right && a.bottom == b.bottom;
-}
-
-// The matrix and its decomposition, so that a support engineer can tell a bad calibration from
-// a bad camera set-up.
-void LogCalibrationMatrix(const CZtMatrix3& m) {
-    const double sx = std::sqrt(m[0] * m[0] + m[1] * m[1]);
-    const double det = m[4] * m[0] - m[3] * m[1];
-    const double sy = det / sx;
-    const double angle = std::atan2(m[1], m[0]);
-    const double shear = (m[4] * m[1] + m[3] * m[0]) / det;
-    VEROVE_LOG("CZtVeroveDriver::SyncCameraROI",
-               L"Calibration matrix\n %.4f %.4f %.4f \n %.4f %.4f %.4f\n %.4f %.4f %.4f\n sx: "
-               L"%.4f, sy: %.4f, tx: %.4f, ty: %.4f, angle: %.4f, shear: %.4f",
-               m[0], m[1], m[2], m[3], m[4], m[5], m[6], m[7], m[8], sx, sy, m[2], m[5], angle,
-               shear);
 }
 
 // Sets a flag for the lifetime of a scope.
@@ -115,6 +62,7 @@ private:
 CZtVeroveDriver::CZtVeroveDriver(IZtVeroveDriverOwner* owner)
     : m_owner(owner),
       m_settings(owner ? owner->GetDriverSettings() : nullptr),
+      m_frameBuffer(m_settings),
       m_exposureEndEvent(true, true, L"ExposureEndEvent") {
     VEROVE_LOG("CZtVeroveDriver::CZtVeroveDriver", L"Start");
 }
@@ -125,7 +73,7 @@ CZtVeroveDriver::~CZtVeroveDriver() {
     if (IsConnected()) {
         Disconnect();
     }
-    ForgetHandle();
+    CZtVeroveDriverTable::Remove(this);
 }
 
 // ---- Device ------------------------------------------------------------------------------------
@@ -211,12 +159,8 @@ int CZtVeroveDriver::OpenDevice(int deviceIndex) {
                    L"Failed to read the DMD size: no patterns until the device is opened again.");
     }
 
-    proxy.SetFeatureCallback(handle, &CZtVeroveDriver::EventCallback);
-    {
-        SDriverTable& table = DriverTable();
-        CZtLock lock(table.lock);
-        table.drivers[handle] = this;
-    }
+    proxy.SetFeatureCallback(handle, &CZtVeroveDriverTable::EventCallback);
+    CZtVeroveDriverTable::Add(handle, this);
 
     CZtStringW firmware;
     CZtStringW controllerFirmware;
@@ -250,14 +194,6 @@ int CZtVeroveDriver::OpenDevice(int deviceIndex) {
     return 0;
 }
 
-void CZtVeroveDriver::ForgetHandle() {
-    SDriverTable& table = DriverTable();
-    CZtLock lock(table.lock);
-    for (auto it = table.drivers.begin(); it != table.drivers.end();) {
-        it = it->second == this ? table.drivers.erase(it) : std::next(it);
-    }
-}
-
 int CZtVeroveDriver::Disconnect() {
     VEROVE_LOG("CZtVeroveDriver::Disconnect", L"Start");
     // Dark mirrors before the device goes; a driver that never connected has nothing to show.
@@ -270,15 +206,12 @@ int CZtVeroveDriver::Disconnect() {
             m_owner->SaveSettings();
         }
         Abort();
-        ForgetHandle();
+        CZtVeroveDriverTable::Remove(this);
         Proxy().Close(m_handle.load());
     }
     m_handle.store(0);
     CZtLock lock(m_bufferLock);
-    m_imageSizeBytes = 0;
-    m_bufferSize = 0;
-    m_bufferEncoding = -1;
-    std::vector<unsigned char>().swap(m_userBuffer);
+    m_frameBuffer.Release();
     return 0;
 }
 
@@ -296,7 +229,7 @@ int CZtVeroveDriver::GetSDKVersion(CZtStringW* text) {
 
 int CZtVeroveDriver::GetBufferSize() {
     CZtLock lock(m_bufferLock);
-    return m_bufferSize;
+    return m_frameBuffer.Size();
 }
 
 CZtCalibrationData* CZtVeroveDriver::Calibration() {
@@ -307,41 +240,10 @@ CZtCalibrationData* CZtVeroveDriver::Calibration() {
 
 int CZtVeroveDriver::SetPixelEncoding(bool packed) {
     VEROVE_LOG("CZtVeroveDriver::SetPixelEncoding", L"Start");
-    CZtVeroveProxy& proxy = Proxy();
     const int handle = m_handle.load();
     // The frame size changes with the encoding: no upload may read the buffer meanwhile.
     CZtLock lock(m_bufferLock);
-    // Until the change is complete the device may read the buffer in either encoding.
-    m_bufferEncoding = -1;
-    int result = proxy.SetPixelEncoding(handle, packed ? L"Mono1Packed" : L"Mono1");
-    if (result != 0) {
-        VEROVE_LOG("CZtVeroveDriver::SetPixelEncoding", L"Failed to SetPixelEncoding.");
-        return result;
-    }
-    int size = 0;
-    result = proxy.GetImageSizeBytes(handle, &size);
-    if (result != 0) {
-        VEROVE_LOG("CZtVeroveDriver::SetPixelEncoding", L"Failed to GetImageSizeBytes.");
-        return result;
-    }
-    m_imageSizeBytes = size;
-    // The SDK holds the queued buffer until another is queued: the old one lives until then.
-    std::vector<unsigned char> fresh;
-    try {
-        fresh.assign(static_cast<size_t>(size), 0);
-    } catch (const std::bad_alloc&) {
-        VEROVE_LOG("CZtVeroveDriver::SetPixelEncoding", L"Failed to allocate user buffer.");
-        return VeroveStatus::kNoMemory;
-    }
-    result = proxy.SetBuffer(handle, fresh.data(), size);
-    if (result != 0) {
-        VEROVE_LOG("CZtVeroveDriver::SetPixelEncoding", L"Failed to set user buffer.");
-        return result;
-    }
-    m_userBuffer.swap(fresh);
-    m_bufferSize = size;
-    m_bufferEncoding = packed ? 1 : 0;
-    return 0;
+    return m_frameBuffer.SetPixelEncoding(handle, packed);
 }
 
 int CZtVeroveDriver::SetOperationMode(int mode) {
@@ -511,7 +413,7 @@ int CZtVeroveDriver::ClearDeviceMemory() {
 
 void CZtVeroveDriver::ClearFrameBuffer() {
     CZtLock lock(m_bufferLock);
-    std::fill(m_userBuffer.begin(), m_userBuffer.end(), 0);
+    m_frameBuffer.Clear();
 }
 
 int CZtVeroveDriver::ExposePattern(int patternId, bool force) {
@@ -615,93 +517,23 @@ int CZtVeroveDriver::UploadPattern(int slot, CZtPattern* pattern) {
     }
     CZtLock lock(m_bufferLock);
     const int bitDepth = m_settings->bitDepth.load();
-    const bool packed = m_sequenceMode.load() || bitDepth == 1;
+    const bool sequenceMode = m_sequenceMode.load();
     // The frame must fit the buffer the SDK reads: a pixel encoding left behind by a bit depth
     // change would otherwise be overrun.
-    const size_t frameBytes =
-        static_cast<size_t>(pattern->GetWidth()) * pattern->GetHeight() / (packed ? 8 : 1);
-    if (m_userBuffer.empty() || frameBytes > m_userBuffer.size()) {
+    if (!m_frameBuffer.Fits(*pattern, sequenceMode || bitDepth == 1)) {
         return VeroveStatus::kMissingPrerequisite;
     }
     SZtGrabberFormatDesc format;
     if (GetCurrentFormat(&format) != 0) {
         return VeroveStatus::kRefused;
     }
-    if (m_sequenceMode.load() && bitDepth != 1) {
+    if (sequenceMode && bitDepth != 1) {
         VEROVE_LOG("CZtVeroveDriver::UploadPattern",
                    L"Grayscale patterns not supported in illumination sequence.");
         return VeroveStatus::kRefused;
     }
-    // A frame in another encoding than the device reads would show as garbage.
-    if (m_bufferEncoding != (packed ? 1 : 0)) {
-        VEROVE_LOG("CZtVeroveDriver::UploadPattern",
-                   L"The device does not read %s frames now: pattern %u not uploaded.",
-                   packed ? L"packed" : L"grey-scale", pattern->GetId());
-        return VeroveStatus::kMissingPrerequisite;
-    }
-    if (m_sequenceMode.load()) {
-        return UploadSequenceFrame(pattern, format.value, calibration);
-    }
-    if (bitDepth != 1) {
-        return UploadGrayScaleFrame(pattern, bitDepth, format.value, calibration);
-    }
-    return RenderBinaryFrame(pattern, format.value, calibration);
-}
-
-int CZtVeroveDriver::UploadSequenceFrame(CZtPattern* pattern, const SZtGrabberFormatValue& format,
-                                         CZtCalibrationData* calibration) {
-    // The frame goes to the next free frame-memory slot; the sequence events refer to slots in
-    // upload order.
-    pattern->SetDebugDeviceMemory(m_settings->debugDeviceMemory.load());
-    pattern->SetDitheringMethod(m_settings->ditheringMethod.load());
-    int result = pattern->GetBitmap(m_userBuffer.data(), 1, true, &format, calibration);
-    if (result != 0) {
-        VEROVE_LOG("CZtVeroveDriver::UploadPattern",
-                   L"Failed to prepare pattern in illumination sequence mode.");
-        return result;
-    }
-    result = Proxy().UploadFrame(m_handle.load());
-    if (result != 0) {
-        VEROVE_LOG("CZtVeroveDriver::UploadPattern",
-                   L"Failed to upload pattern in illumination sequence mode.");
-    }
-    return result;
-}
-
-int CZtVeroveDriver::UploadGrayScaleFrame(CZtPattern* pattern, int bitDepth,
-                                          const SZtGrabberFormatValue& format,
-                                          CZtCalibrationData* calibration) {
-    int result = pattern->GetBitmap(m_userBuffer.data(), static_cast<std::uint32_t>(bitDepth),
-                                    false, &format, calibration);
-    if (result != 0) {
-        VEROVE_LOG("CZtVeroveDriver::UploadPattern",
-                   L"Failed to obtain bitmap data for grayscaling mode, pattern ID = %u, pattern "
-                   L"name = %s",
-                   pattern->GetId(), pattern->GetName().GetString());
-        return result;
-    }
-    CZtVeroveProxy& proxy = Proxy();
-    const int handle = m_handle.load();
-    const wchar_t* encoding = kGrayScaleEncodings[(bitDepth - 4) / 2];
-    result = proxy.SetGrayScaleSequenceEncoding(handle, encoding);
-    if (result != 0) {
-        VEROVE_LOG("CZtVeroveDriver::UploadPattern", L"Failed to SetGrayScaleSequenceEncoding %s",
-                   encoding);
-        return result;
-    }
-    result = proxy.UploadGrayScaleImage(handle);
-    if (result != 0) {
-        VEROVE_LOG("CZtVeroveDriver::UploadPattern", L"Failed to UploadGrayScaleImage");
-    }
-    return result;
-}
-
-int CZtVeroveDriver::RenderBinaryFrame(CZtPattern* pattern, const SZtGrabberFormatValue& format,
-                                       CZtCalibrationData* calibration) {
-    // No upload command: the queued buffer is the live frame that Expose shows.
-    pattern->SetDebugDeviceMemory(m_settings->debugDeviceMemory.load());
-    pattern->SetDitheringMethod(m_settings->ditheringMethod.load());
-    return pattern->GetBitmap(m_userBuffer.data(), 1, true, &format, calibration);
+    return m_frameBuffer.Upload(m_handle.load(), pattern, sequenceMode, bitDepth, format.value,
+                                calibration);
 }
 
 int CZtVeroveDriver::InvalidatePattern(int patternId) {
@@ -869,7 +701,13 @@ int CZtVeroveDriver::SyncCameraROI(bool enable) {
     CZtFlagScope syncing(m_syncingCameraROI);
     if (enable) {
         m_owner->OnDriverEvent(IZtVeroveDriverOwner::CameraRoiMatching);
-        return MatchCameraROI(calibration);
+        const int result = CZtVeroveCameraRoiMatch(*this, *calibration, Grabber()).Run();
+        SZtGrabberFormatDesc current;
+        if (result == 0 && GetCurrentFormat(&current) == 0) {
+            CZtLock lock(m_formatLock);
+            m_currentFormat = current.value;
+        }
+        return result;
     }
 
     VEROVE_LOG("CZtVeroveDriver::SyncCameraROI", L"DMD ROI disabled");
@@ -893,161 +731,4 @@ int CZtVeroveDriver::SyncCameraROI(bool enable) {
         ExposePattern(currentId, false);
     }
     return 0;
-}
-
-int CZtVeroveDriver::MatchCameraROI(CZtCalibrationData* calibration) {
-    SZtGrabberFormatDesc format;
-    if (ZT_GetDocumentCameraFormat(&format) != 0) {
-        VEROVE_LOG("CZtVeroveDriver::SyncCameraROI", L"There is no view to match.");
-        return VeroveStatus::kFailed;
-    }
-    // Image coordinates of the whole sensor's image, whatever ROI is set now: the DMD area, the
-    // ROI and the full image must share one frame for the clamping at (0, 0) to mean the image's
-    // corner, and a repeated match must find the ROI it set.
-    format.value.imageRect = format.value.sensorRect;
-    IZtGrabberProvider* grabber = Grabber();
-    double angle = 0.0;
-    if (!grabber || grabber->CameraAngleSWGet(&angle) != 0) {
-        return VeroveStatus::kRefused;
-    }
-
-    bool confocal = false;
-    grabber->IsConfocal(&confocal);
-    const SZtScanAreaDesc scanArea = calibration->GetScanAreaDesc();
-    CZtMatrix3 chipToImage{};
-    if (CalcTransformChipToImg(&format, angle, &scanArea, nullptr, confocal, chipToImage.data()) !=
-        0) {
-        return VeroveStatus::kRefused;
-    }
-    // The calibration's mapping gives chip coordinates turned about half the region shown now;
-    // the whole sensor's image turns about half the sensor. The stored camera -> DMD matrix is a
-    // plain sensor map (the mapping is its inverse, turned), so it is turned about the sensor's
-    // half instead.
-    CZtMatrix3 sensorToChip{};
-    CZtMatrix3 dmdToSensor{};
-    const CZtMatrix3 sensorToDmd = calibration->GetCalibrationCamToDMD();
-    if (SensorToChip(format.value.sensorRect, &sensorToChip) != 0 ||
-        InvertMatrix(3, sensorToDmd.data(), dmdToSensor.data()) != 0) {
-        return VeroveStatus::kRefused;
-    }
-    const CZtMatrix3 dmdToImage =
-        MultiplyMatrix3(chipToImage, MultiplyMatrix3(sensorToChip, dmdToSensor));
-
-    const double w = m_dmdWidth.load() - 1.0;
-    const double h = m_dmdHeight.load() - 1.0;
-    const SZtPointD corners[4] = {{0.0, 0.0}, {w, 0.0}, {0.0, h}, {w, h}};
-    double minX = HUGE_VAL, minY = HUGE_VAL, maxX = -HUGE_VAL, maxY = -HUGE_VAL;
-    for (const SZtPointD& c : corners) {
-        const auto [x, y] = ApplyAffine(dmdToImage, c);
-        minX = std::min(minX, x);
-        maxX = std::max(maxX, x);
-        minY = std::min(minY, y);
-        maxY = std::max(maxY, y);
-    }
-    const SZtRect dmdRect{static_cast<std::int32_t>(minX), static_cast<std::int32_t>(minY),
-                          static_cast<std::int32_t>(maxX), static_cast<std::int32_t>(maxY)};
-
-    const double degrees = angle * kDegreesPerRadian;
-    const bool flip = IsMirrored(grabber);
-    bool roiOn = false;
-    SZtRect sensorRoi = format.value.sensorRect;
-    if (grabber->CameraRoiIsOn(&roiOn) == 0 && roiOn) {
-        grabber->CameraRoiGet(&sensorRoi);
-    }
-    SZtRect imageRoi;
-    if (ConvertRectSensorToImage(&format, degrees, flip, &sensorRoi, &imageRoi) != 0) {
-        return VeroveStatus::kRefused;
-    }
-    SZtRect intersection = Intersect(dmdRect, imageRoi);
-    if (IsEmpty(intersection)) {
-        VEROVE_LOG("CZtVeroveDriver::SyncCameraROI",
-                   L"Current ROI is outside DMD illumination area. Full image will be synchronized "
-                   L"(no image ROI is considered).");
-        if (ConvertRectSensorToImage(&format, degrees, flip, &format.value.sensorRect, &imageRoi) !=
-            0) {
-            return VeroveStatus::kRefused;
-        }
-        intersection = Intersect(dmdRect, imageRoi);
-    }
-    if (IsNull(intersection) || IsEmpty(intersection)) {
-        LogCalibrationMatrix(dmdToImage);
-        VEROVE_LOG("CZtVeroveDriver::SyncCameraROI",
-                   IsNull(intersection)
-                       ? L"Intersection between DMD and image is RectNull. DMD (%i, %i, %i, %i), "
-                         L"Image (%i, %i, %i, %i)"
-                       : L"Intersection between DMD and image is RectEmpty. DMD (%i, %i, %i, %i), "
-                         L"Image (%i, %i, %i, %i)",
-                   dmdRect.left, dmdRect.top, dmdRect.right, dmdRect.bottom, imageRoi.left,
-                   imageRoi.top, imageRoi.right, imageRoi.bottom);
-        return VeroveStatus::kRefused;
-    }
-    if (SetCameraRoi(intersection, imageRoi, format, degrees, flip) != 0) {
-        VEROVE_LOG("CZtVeroveDriver::SyncCameraROI", L"Failed to set Camera ROI.");
-        return VeroveStatus::kRefused;
-    }
-    SZtGrabberFormatDesc current;
-    if (GetCurrentFormat(&current) == 0) {
-        CZtLock lock(m_formatLock);
-        m_currentFormat = current.value;
-    }
-    return 0;
-}
-
-int CZtVeroveDriver::SensorToChip(const SZtRect& region, CZtMatrix3* sensorToChip) {
-    CZtMatrix3 rotation{};
-    CZtMatrix3 flip{};
-    std::array<double, 3> centre{};
-    if (GetCameraTransform(&rotation, &flip, &centre) != 0) {
-        return VeroveStatus::kRefused;
-    }
-    centre = {static_cast<double>((region.right - region.left) / 2),
-              static_cast<double>((region.bottom - region.top) / 2), 1.0};
-    CZtMatrix3 unturn{};
-    if (GetMappingToUnrotatedCamera(rotation.data(), flip.data(), centre.data(), unturn.data()) !=
-        0) {
-        return VeroveStatus::kRefused;
-    }
-    return InvertMatrix(3, unturn.data(), sensorToChip->data()) == 0 ? 0 : -9;
-}
-
-int CZtVeroveDriver::SetCameraRoi(const SZtRect& intersection, const SZtRect& imageRoi,
-                                  const SZtGrabberFormatDesc& format, double degrees, bool flip) {
-    const bool differs = !SameRect(intersection, imageRoi);
-    SZtRect sensor;
-    if (differs) {
-        const SZtRect image{std::max(0, intersection.left), std::max(0, intersection.top),
-                            std::min(intersection.right, imageRoi.right),
-                            std::min(intersection.bottom, imageRoi.bottom)};
-        IZtGrabberProvider* grabber = Grabber();
-        if (ConvertRectImageToSensor(&format, degrees, flip, &image, &sensor) != 0 ||
-            grabber->CameraRoiSet(&sensor) != 0 || grabber->CameraRoiEnable(true) != 0) {
-            return VeroveStatus::kRefused;
-        }
-    } else if (ConvertRectImageToSensor(&format, degrees, flip, &imageRoi, &sensor) != 0) {
-        return VeroveStatus::kRefused;
-    }
-    VEROVE_LOG("CZtVeroveDriver::SyncCameraROI", L"Camera ROI: (%i, %i, %i, %i), set: %i",
-               static_cast<int>(sensor.left / format.value.binningX),
-               static_cast<int>(sensor.top / format.value.binningY),
-               static_cast<int>(sensor.right / format.value.binningX),
-               static_cast<int>(sensor.bottom / format.value.binningY), differs ? 1 : 0);
-    return 0;
-}
-
-// ---- SDK events --------------------------------------------------------------------------------
-
-void CZtVeroveDriver::EventCallback(int handle, const wchar_t* feature) {
-    if (!feature || std::wcscmp(feature, L"IsExposing") != 0) {
-        return;
-    }
-    bool exposing = true;
-    if (Proxy().IsExposing(handle, &exposing) != 0 || exposing) {
-        return;
-    }
-    SDriverTable& table = DriverTable();
-    CZtLock lock(table.lock);
-    const auto it = table.drivers.find(handle);
-    if (it != table.drivers.end()) {
-        it->second->GetExposureEndEvent().Set();
-    }
 }

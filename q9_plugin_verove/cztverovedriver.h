@@ -9,6 +9,7 @@
 
 #include "cztcalibrationdata.h"
 #include "cztverovedriverowner.h"
+#include "cztveroveframebuffer.h"
 #include "patterns.h"
 #include "zt/zt_camera.h"
 #include "zt/zt_grabber.h"
@@ -127,28 +128,12 @@ public:
     int GetDmdHeight() const { return m_dmdHeight.load(); }
     int GetBufferSize();
 
-    // Registered with the proxy for "IsExposing".
-    static void EventCallback(int handle, const wchar_t* feature);
-
 private:
-    int UploadSequenceFrame(CZtPattern* pattern, const SZtGrabberFormatValue& format,
-                            CZtCalibrationData* calibration);
-    int UploadGrayScaleFrame(CZtPattern* pattern, int bitDepth, const SZtGrabberFormatValue& format,
-                             CZtCalibrationData* calibration);
-    int RenderBinaryFrame(CZtPattern* pattern, const SZtGrabberFormatValue& format,
-                          CZtCalibrationData* calibration);
     // Uploads the pattern, else "Full OFF", else leaves a dark buffer; the ID now shown.
     int UploadWithFallback(int patternId);
     bool GalvoConflict();
     CZtStringW ActiveCameraName();
-    int MatchCameraROI(CZtCalibrationData* calibration);
-    // Sensor -> chip coordinates of an image showing region, turned and mirrored as the camera
-    // is now (camera_geometry.md). 0 or -9.
-    int SensorToChip(const SZtRect& region, CZtMatrix3* sensorToChip);
-    int SetCameraRoi(const SZtRect& intersection, const SZtRect& imageRoi,
-                     const SZtGrabberFormatDesc& format, double degrees, bool flip);
     CZtCalibrationData* Calibration();
-    void ForgetHandle();
 
     std::atomic<bool> m_exposing{false};
     std::atomic<bool> m_sequenceMode{false};
@@ -157,16 +142,11 @@ private:
     IZtVeroveDriverOwner* const m_owner;
     SZtVeroveDriverSettings* const m_settings;
     std::atomic<int> m_handle{0};
-    int m_imageSizeBytes = 0;  // m_bufferLock
-    int m_bufferSize = 0;      // m_bufferLock
-    // The encoding the device reads the queued buffer in: 1 packed, 0 one byte per mirror, -1
-    // unknown after a failed change (then no frame is rendered for it); m_bufferLock.
-    int m_bufferEncoding = -1;
     std::atomic<bool> m_overlapMode{false};
     std::atomic<int> m_triggerModeCache{-1};
     std::atomic<int> m_operationModeCache{1};
-    std::vector<unsigned char> m_userBuffer;  // m_bufferLock; queued with the SDK
-    CZtPatternStore m_patterns;               // m_bufferLock
+    CZtVeroveFrameBuffer m_frameBuffer;  // m_bufferLock
+    CZtPatternStore m_patterns;          // m_bufferLock
     CZtCriticalSection m_bufferLock;
     CZtEvent m_exposureEndEvent;
     CZtCriticalSection m_exposeLock;

@@ -1,20 +1,10 @@
 // The plug-in's only gateway to the vendor SDK (atcore), with a built-in simulated unit.
 #include "cztveroveproxy.h"
 
-#include <charconv>
-#include <cmath>
-#include <condition_variable>
 #include <optional>
-#include <string_view>
-#include <vector>
+#include <thread>
 
-#if defined(_WIN32)
-#define NOMINMAX
-#include <windows.h>
-#else
-#include <filesystem>
-#endif
-
+#include "verove_fileversion.h"
 #include "verove_log.h"
 #include "verovestatus.h"
 #include "zt/zt_log.h"
@@ -55,66 +45,6 @@ void FireEvent(int handle, const wchar_t* feature) {
     }
 }
 
-// The fixed file version of a library (major << 48 | minor << 32 | build << 16 | revision).
-std::optional<std::uint64_t> ReadFileVersion(const wchar_t* path) {
-#if defined(_WIN32)
-    DWORD ignored = 0;
-    const DWORD size = GetFileVersionInfoSizeW(path, &ignored);
-    if (size == 0) {
-        return std::nullopt;
-    }
-    std::vector<BYTE> data(size);
-    VS_FIXEDFILEINFO* info = nullptr;
-    UINT length = 0;
-    if (!GetFileVersionInfoW(path, 0, size, data.data()) ||
-        !VerQueryValueW(data.data(), L"\\", reinterpret_cast<void**>(&info), &length) || !info ||
-        length < sizeof(VS_FIXEDFILEINFO)) {
-        return std::nullopt;
-    }
-    return (std::uint64_t{info->dwFileVersionMS} << 32) | info->dwFileVersionLS;
-#else
-    // Linux libraries carry no version resource; the SDK installs each one under its full
-    // version ("libatcore.so.3.15.30092.2") behind the plain name's symlink.
-    std::error_code error;
-    const std::filesystem::path target =
-        std::filesystem::canonical(CZtStringW(path).ToUtf8(), error);
-    if (error) {
-        return std::nullopt;
-    }
-    const std::string name = target.filename().string();
-    const std::size_t suffix = name.rfind(".so.");
-    if (suffix == std::string::npos) {
-        return std::nullopt;
-    }
-    std::string_view rest = std::string_view(name).substr(suffix + 4);
-    std::uint64_t version = 0;
-    for (int part = 0; part < 4; ++part) {
-        unsigned number = 0;
-        const auto [end, status] = std::from_chars(rest.data(), rest.data() + rest.size(), number);
-        if (status != std::errc() || number > 0xFFFF) {
-            return std::nullopt;
-        }
-        version = (version << 16) | number;
-        rest.remove_prefix(end - rest.data());
-        const bool last = part == 3;
-        if (last ? !rest.empty() : (rest.empty() || rest.front() != '.')) {
-            return std::nullopt;
-        }
-        if (!last) {
-            rest.remove_prefix(1);
-        }
-    }
-    return version;
-#endif
-}
-
-std::wstring FormatVersion(std::uint64_t version) {
-    return ZT_FormatW(L"%d.%d.%d.%d", static_cast<int>((version >> 48) & 0xFFFF),
-                      static_cast<int>((version >> 32) & 0xFFFF),
-                      static_cast<int>((version >> 16) & 0xFFFF),
-                      static_cast<int>(version & 0xFFFF));
-}
-
 // The checks every typed access makes before it takes the handle's lock.
 int CheckCall(int handle, const wchar_t* feature) {
     if (handle < 1) {
@@ -133,15 +63,6 @@ int CheckCall(int handle, const wchar_t* feature, const void* output) {
     return feature ? 0 : VeroveStatus::kInvalidArgument;
 }
 
-// Milliseconds to wait for a simulated exposure of the given length in seconds.
-ZT_DWORD ExposureTimeout(double seconds) {
-    const double ms = std::trunc(seconds * 1000.0);
-    if (!(ms > 0.0)) {
-        return 0;
-    }
-    return ms >= static_cast<double>(ZT_INFINITE) ? ZT_INFINITE - 1 : static_cast<ZT_DWORD>(ms);
-}
-
 template <typename SdkCall>
 int CallSdk(const char* function, const char* sdkFunction, SdkCall sdk) {
     try {
@@ -154,249 +75,27 @@ int CallSdk(const char* function, const char* sdkFunction, SdkCall sdk) {
 
 }  // namespace
 
-// Thread-safe. One handle's lock, re-entrant for the thread holding it. Once Close has begun,
-// every other thread waiting for it gives up, so that Close may hold it while the SDK ends the
-// threads whose callbacks would wait for it.
-class CZtVeroveProxy::HandleLock {
-public:
-    // False when the handle is being closed by another thread.
-    bool Enter() {
-        std::unique_lock<std::mutex> lock(m_mutex);
-        const std::thread::id self = std::this_thread::get_id();
-        if (m_depth > 0 && m_owner == self) {
-            ++m_depth;
-            return true;
-        }
-        m_changed.wait(lock, [this] { return m_depth == 0 || m_closing; });
-        if (m_closing) {
-            return false;
-        }
-        m_owner = self;
-        m_depth = 1;
-        return true;
-    }
-
-    // For Close: waits for the call inside to end, whatever the closing mark says.
-    void EnterToClose() {
-        std::unique_lock<std::mutex> lock(m_mutex);
-        const std::thread::id self = std::this_thread::get_id();
-        if (m_depth == 0 || m_owner != self) {
-            m_changed.wait(lock, [this] { return m_depth == 0; });
-            m_owner = self;
-        }
-        ++m_depth;
-    }
-
-    void Leave() {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        if (--m_depth == 0) {
-            m_owner = std::thread::id();
-            m_changed.notify_all();
-        }
-    }
-
-    void MarkClosing() {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_closing = true;
-        m_changed.notify_all();
-    }
-
-private:
-    std::mutex m_mutex;
-    std::condition_variable m_changed;
-    std::thread::id m_owner;  // m_mutex, as are the two below
-    int m_depth = 0;
-    bool m_closing = false;
-};
-
-// Thread-bound. The begin/end trace of one proxy call: the end line is written on every way out
-// of the scope and carries the elapsed time and, after a failure, the device error code.
-class CZtVeroveProxy::CallTrace {
-public:
-    CallTrace(const char* function, std::wstring name, bool hasHandle = false, int handle = 0)
-        : m_function(function),
-          m_name(std::move(name)),
-          m_hasHandle(hasHandle),
-          m_handle(handle),
-          m_start(ZT_GetTimeCounter()) {
-        if (m_hasHandle) {
-            VEROVE_LOG_DETAIL(m_function, L"%s(%d) - start", m_name.c_str(), m_handle);
-        } else {
-            VEROVE_LOG_DETAIL(m_function, L"%s - start", m_name.c_str());
-        }
-    }
-
-    ~CallTrace() {
-        try {
-            WriteEnd();
-        } catch (...) {
-        }
-    }
-
-    CallTrace(const CallTrace&) = delete;
-    CallTrace& operator=(const CallTrace&) = delete;
-
-    const char* Function() const { return m_function; }
-    void SetDeviceError(int code, const wchar_t* suffix = L"") {
-        m_error = true;
-        m_code = code;
-        m_suffix = suffix;
-    }
-    void SetReturned(std::wstring text) { m_returned = std::move(text); }
-
-private:
-    // Failures are always written; the rest of the trace only with detailed logging.
-    void WriteEnd() {
-        const int ms = static_cast<int>(ZT_GetTimeCounter() - m_start);
-        const wchar_t* name = m_name.c_str();
-        if (m_error) {
-            if (m_hasHandle) {
-                VEROVE_LOG(m_function,
-                           L"Error: %s(%d) - end, execution time %d ms, device error code %d%s",
-                           name, m_handle, ms, m_code, m_suffix.c_str());
-            } else {
-                VEROVE_LOG(m_function,
-                           L"Error: %s - end, execution time %d ms, device error code %d%s", name,
-                           ms, m_code, m_suffix.c_str());
-            }
-        } else if (!CZtLogFile::Detail()) {
-            return;
-        } else if (m_returned) {
-            if (m_hasHandle) {
-                VEROVE_LOG(m_function, L"%s(%d) - end, returned %s, execution time %d ms", name,
-                           m_handle, m_returned->c_str(), ms);
-            } else {
-                VEROVE_LOG(m_function, L"%s - end, returned %s, execution time %d ms", name,
-                           m_returned->c_str(), ms);
-            }
-        } else if (m_hasHandle) {
-            VEROVE_LOG(m_function, L"%s(%d) - end, execution time %d ms", name, m_handle, ms);
-        } else {
-            VEROVE_LOG(m_function, L"%s - end, execution time %d ms", name, ms);
-        }
-    }
-
-    const char* m_function;
-    std::wstring m_name;
-    bool m_hasHandle;
-    int m_handle;
-    double m_start;
-    bool m_error = false;
-    int m_code = 0;
-    std::wstring m_suffix;
-    std::optional<std::wstring> m_returned;
-};
-
 CZtVeroveProxy& CZtVeroveProxy::Instance() {
     static CZtVeroveProxy instance;
     return instance;
 }
 
-CZtVeroveProxy::CZtVeroveProxy() {
-    for (const wchar_t* feature : {L"IsExposing", L"OverlapMode", L"InvertMode"}) {
-        m_simBool[feature] = false;
-    }
-    for (const wchar_t* feature :
-         {L"FrameMemoryCount", L"SequenceEventCount", L"FrameIndex", L"SequenceStartIndex",
-          L"FrameCount", L"FrameCycleCount", L"SequenceLoopCount", L"SequenceLoopLength"}) {
-        m_simInt[feature] = 0;
-    }
-    m_simInt[L"DeviceCount"] = 1;
-    m_simInt[L"SensorWidth"] = 800;
-    m_simInt[L"SensorHeight"] = 600;
-    m_simInt[L"ImageSizeBytes"] = 480000;
-    for (const wchar_t* feature :
-         {L"ExposureTime", L"SequenceExposureTime", L"GrayScaleExposureTime", L"SequenceGapTime"}) {
-        m_simFloat[feature] = 0.0;
-    }
-    m_simString[L"FirmwareVersion"] = L"Simulator";
-    m_simString[L"SerialNumber"] = L"1234567890";
-    m_simString[L"SoftwareVersion"] = L"1234567890";
-    m_simString[L"DeviceType"] = L"Verove III";
-    for (const wchar_t* feature :
-         {L"TriggerMode", L"FrameIndexSource", L"OperationMode", L"PixelEncoding"}) {
-        m_simEnum[feature] = 0;
-    }
-    m_simEnum[L"GrayScaleSequenceEncoding"] = 2;
-    m_simEnumValues = {
-        {L"InternalExpose", 0},
-        {L"InternalSoftware", 1},
-        {L"ExternalExpose", 2},
-        {L"ExternalSequenceStart", 3},
-        {L"ExternalBulb", 4},
-        {L"Live", 0},
-        {L"FrameMemory", 1},
-        {L"FrameSequence", 2},
-        {L"ContinuousFrameSequence", 3},
-        {L"Software", 0},
-        {L"Hardware", 1},
-        {L"4BitDIP", 0},
-        {L"6BitDIP", 1},
-        {L"8BitDIP", 2},
-        {L"Mono1", 0},
-        {L"Mono1Packed", 1},
-    };
-}
+CZtVeroveProxy::CZtVeroveProxy() : m_simulator(SimulatorIndex, m_handleLocks, &FireEvent) {}
 
 CZtVeroveProxy::~CZtVeroveProxy() {
     g_callbacksOpen = false;
     while (g_callbacksUnderWay.load() > 0) {
         std::this_thread::yield();
     }
-    StopSimulator();
-    std::lock_guard<std::mutex> guard(m_simThreadMutex);
-    if (m_simRetired.joinable()) {
-        m_simRetired.join();
-    }
-}
-
-std::shared_ptr<void> CZtVeroveProxy::LockHandle(int handle) {
-    std::shared_ptr<HandleLock> section;
-    {
-        std::lock_guard<std::mutex> table(m_handleLocksMutex);
-        if (m_closedHandles.count(handle)) {
-            return nullptr;
-        }
-        std::shared_ptr<HandleLock>& entry = m_handleLocks[handle];
-        if (!entry) {
-            entry = std::make_shared<HandleLock>();
-        }
-        section = entry;
-    }
-    // The section outlives its table entry while a caller still holds it, so Close may drop the
-    // entry at any time.
-    if (!section->Enter()) {
-        return nullptr;
-    }
-    return std::shared_ptr<void>(section.get(), [section](void*) { section->Leave(); });
-}
-
-std::shared_ptr<CZtVeroveProxy::HandleLock> CZtVeroveProxy::BeginClosing(int handle) {
-    std::shared_ptr<HandleLock> section;
-    {
-        std::lock_guard<std::mutex> table(m_handleLocksMutex);
-        m_closedHandles.insert(handle);
-        std::shared_ptr<HandleLock>& entry = m_handleLocks[handle];
-        if (!entry) {
-            entry = std::make_shared<HandleLock>();
-        }
-        section = entry;
-    }
-    section->MarkClosing();
-    return section;
-}
-
-void CZtVeroveProxy::ForgetClosed(int handle) {
-    std::lock_guard<std::mutex> table(m_handleLocksMutex);
-    m_closedHandles.erase(handle);
+    // The simulator, destroyed first of the members, stops and joins its thread.
 }
 
 template <typename SdkCall, typename SimCall>
-int CZtVeroveProxy::Access(CallTrace& trace, int handle, const char* sdkFunction, SdkCall sdk,
-                           SimCall sim, bool quiet) {
+int CZtVeroveProxy::Access(CZtVeroveCallTrace& trace, int handle, const char* sdkFunction,
+                           SdkCall sdk, SimCall sim, bool quiet) {
     int code = AT_SUCCESS;
     {
-        const std::shared_ptr<void> lock = LockHandle(handle);
+        const std::shared_ptr<void> lock = m_handleLocks.Lock(handle);
         if (!lock) {
             // Closed: nothing reaches the SDK or the simulated unit any more.
             VEROVE_LOG_DETAIL(trace.Function(), L"CZtVeroveProxy: handle %d is closed", handle);
@@ -421,7 +120,7 @@ int CZtVeroveProxy::Access(CallTrace& trace, int handle, const char* sdkFunction
 
 int CZtVeroveProxy::InitialiseLibrary(bool report) {
     static constexpr const char* kFunction = "CZtVeroveProxy::InitialiseLibrary";
-    CallTrace trace(kFunction, L"CZtVeroveProxy::InitialiseLibrary");
+    CZtVeroveCallTrace trace(kFunction, L"CZtVeroveProxy::InitialiseLibrary");
     CZtLock global(m_globalLock);
     if (m_libraryRefCount > 0) {
         ++m_libraryRefCount;
@@ -453,7 +152,7 @@ int CZtVeroveProxy::InitialiseLibrary(bool report) {
 
 int CZtVeroveProxy::FinaliseLibrary() {
     static constexpr const char* kFunction = "CZtVeroveProxy::FinaliseLibrary";
-    CallTrace trace(kFunction, L"CZtVeroveProxy::FinaliseLibrary");
+    CZtVeroveCallTrace trace(kFunction, L"CZtVeroveProxy::FinaliseLibrary");
     CZtLock global(m_globalLock);
     if (m_libraryRefCount == 0) {
         return 0;
@@ -503,11 +202,11 @@ bool CZtVeroveProxy::AndorDLLCheck(bool bitflowRequired, std::int64_t minimumVer
         }
         return false;
     }
-    const std::optional<std::uint64_t> version = ReadFileVersion(path);
+    const std::optional<std::uint64_t> version = VeroveReadFileVersion(path);
     if (log) {
         if (version) {
             VEROVE_LOG(kFunction, L"%hs:: %s version %s found", tag, path,
-                       FormatVersion(*version).c_str());
+                       VeroveFormatVersion(*version).c_str());
         } else {
             VEROVE_LOG(kFunction, L"%hs:: %s version <unknown> found", tag, path);
         }
@@ -531,13 +230,13 @@ int CZtVeroveProxy::Open(int deviceIndex, int* handle) {
     if (!handle) {
         return VeroveStatus::kNullOutput;
     }
-    CallTrace trace(kFunction, ZT_FormatW(L"CZtVeroveProxy::Open(%d)", deviceIndex));
+    CZtVeroveCallTrace trace(kFunction, ZT_FormatW(L"CZtVeroveProxy::Open(%d)", deviceIndex));
     if (deviceIndex == SimulatorIndex) {
-        if (!StartSimulator()) {
+        if (!m_simulator.Start()) {
             trace.SetDeviceError(-1);
             return VeroveStatus::kFailed;
         }
-        ForgetClosed(SimulatorIndex);
+        m_handleLocks.ForgetClosed(SimulatorIndex);
         m_simulatedHandle = SimulatorIndex;
         *handle = SimulatorIndex;
         return 0;
@@ -560,7 +259,7 @@ int CZtVeroveProxy::Open(int deviceIndex, int* handle) {
         }
         // Handle 1 is the SDK's system handle, and nothing below it is a device.
         if (!busy && code == AT_SUCCESS && sdkHandle > AT_HANDLE_SYSTEM) {
-            ForgetClosed(sdkHandle);
+            m_handleLocks.ForgetClosed(sdkHandle);
             m_handleToIndex[sdkHandle] = deviceIndex;
             *handle = sdkHandle;
             return 0;
@@ -583,13 +282,14 @@ int CZtVeroveProxy::Close(int handle) {
     if (handle < 1) {
         return VeroveStatus::kInvalidHandle;
     }
-    CallTrace trace(kFunction, L"CZtVeroveProxy::Close", true, handle);
+    CZtVeroveCallTrace trace(kFunction, L"CZtVeroveProxy::Close", true, handle);
     // From here on, calls on the handle fail instead of waiting for its lock: AT_Close and
     // AT_FinaliseLibrary may wait for the SDK's threads, whose callbacks call back in.
-    const std::shared_ptr<HandleLock> section = BeginClosing(handle);
+    const std::shared_ptr<CZtVeroveHandleLocks::HandleLock> section =
+        m_handleLocks.BeginClosing(handle);
     if (IsSimulated(handle)) {
         // Stopped before taking the handle's lock: the simulator thread takes it itself.
-        StopSimulator();
+        m_simulator.Stop();
         m_simulatedHandle = -1;
     }
     section->EnterToClose();
@@ -614,8 +314,7 @@ int CZtVeroveProxy::Close(int handle) {
         FinaliseLibrary();
     }
     section->Leave();
-    std::lock_guard<std::mutex> table(m_handleLocksMutex);
-    m_handleLocks.erase(handle);
+    m_handleLocks.Erase(handle);
     return 0;
 }
 
@@ -654,8 +353,8 @@ int CZtVeroveProxy::GetSDKVersion(CZtStringW* text) {
     text->Empty();
     wchar_t path[ZT_MAX_PATH] = {};
     if (ZT_SearchPath(kAtcoreLibrary, path, ZT_MAX_PATH) == 0) {
-        if (const std::optional<std::uint64_t> version = ReadFileVersion(path)) {
-            *text = CZtStringW(FormatVersion(*version));
+        if (const std::optional<std::uint64_t> version = VeroveReadFileVersion(path)) {
+            *text = CZtStringW(VeroveFormatVersion(*version));
         }
     }
     return 0;
@@ -710,8 +409,8 @@ int CZtVeroveProxy::SetFeatureCallback(int handle, ZtVeroveEventCallback callbac
     if (IsSimulated(handle)) {
         return 0;
     }
-    CallTrace trace("CZtVeroveProxy::SetFeatureCallback",
-                    L"CZtVeroveProxy::SetFeatureCallback::IsExposing", true, handle);
+    CZtVeroveCallTrace trace("CZtVeroveProxy::SetFeatureCallback",
+                             L"CZtVeroveProxy::SetFeatureCallback::IsExposing", true, handle);
     return Access(
         trace, handle, "AT_RegisterFeatureCallback",
         [&] {
@@ -754,12 +453,12 @@ int CZtVeroveProxy::GetBool(int handle, const wchar_t* feature, bool* value) {
     if (const int check = CheckCall(handle, feature, value)) {
         return check;
     }
-    CallTrace trace("CZtVeroveProxy::GetBool", ZT_FormatW(L"CZtVeroveProxy::GetBool::%s", feature),
-                    true, handle);
+    CZtVeroveCallTrace trace("CZtVeroveProxy::GetBool",
+                             ZT_FormatW(L"CZtVeroveProxy::GetBool::%s", feature), true, handle);
     AT_BOOL result = AT_FALSE;
     const int status = Access(
         trace, handle, "AT_GetBool", [&] { return AT_GetBool(handle, feature, &result); },
-        [&] { result = m_simBool.try_emplace(feature, true).first->second ? AT_TRUE : AT_FALSE; });
+        [&] { result = m_simulator.GetBool(feature) ? AT_TRUE : AT_FALSE; });
     if (status != 0) {
         return status;
     }
@@ -775,24 +474,24 @@ int CZtVeroveProxy::SetBool(int handle, const wchar_t* feature, bool value) {
     }
     VEROVE_LOG("CZtVeroveProxy::SetBool", L"CZtVeroveProxy::SetBool(%d, %s, %d)", handle, feature,
                value ? 1 : 0);
-    CallTrace trace("CZtVeroveProxy::SetBool", ZT_FormatW(L"CZtVeroveProxy::SetBool::%s", feature),
-                    true, handle);
+    CZtVeroveCallTrace trace("CZtVeroveProxy::SetBool",
+                             ZT_FormatW(L"CZtVeroveProxy::SetBool::%s", feature), true, handle);
     return Access(
         trace, handle, "AT_SetBool",
         [&] { return AT_SetBool(handle, feature, value ? AT_TRUE : AT_FALSE); },
-        [&] { m_simBool[feature] = value; });
+        [&] { m_simulator.SetBool(feature, value); });
 }
 
 int CZtVeroveProxy::GetInt32(int handle, const wchar_t* feature, int* value) {
     if (const int check = CheckCall(handle, feature, value)) {
         return check;
     }
-    CallTrace trace("CZtVeroveProxy::GetInt32",
-                    ZT_FormatW(L"CZtVeroveProxy::GetInt32::%s", feature), true, handle);
+    CZtVeroveCallTrace trace("CZtVeroveProxy::GetInt32",
+                             ZT_FormatW(L"CZtVeroveProxy::GetInt32::%s", feature), true, handle);
     AT_64 result = 0;
     const int status = Access(
         trace, handle, "AT_GetInt", [&] { return AT_GetInt(handle, feature, &result); },
-        [&] { result = m_simInt.try_emplace(feature, 0).first->second; });
+        [&] { result = m_simulator.GetInt(feature); });
     if (status != 0) {
         return status;
     }
@@ -805,24 +504,24 @@ int CZtVeroveProxy::SetInt32(int handle, const wchar_t* feature, int value) {
     if (const int check = CheckCall(handle, feature)) {
         return check;
     }
-    CallTrace trace("CZtVeroveProxy::SetInt32",
-                    ZT_FormatW(L"CZtVeroveProxy::SetInt32::%s", feature), true, handle);
+    CZtVeroveCallTrace trace("CZtVeroveProxy::SetInt32",
+                             ZT_FormatW(L"CZtVeroveProxy::SetInt32::%s", feature), true, handle);
     const AT_64 wide = value;
     return Access(
         trace, handle, "AT_SetInt", [&] { return AT_SetInt(handle, feature, wide); },
-        [&] { m_simInt[feature] = wide; });
+        [&] { m_simulator.SetInt(feature, wide); });
 }
 
 int CZtVeroveProxy::GetFloat(int handle, const wchar_t* feature, double* value) {
     if (const int check = CheckCall(handle, feature, value)) {
         return check;
     }
-    CallTrace trace("CZtVeroveProxy::GetFloat",
-                    ZT_FormatW(L"CZtVeroveProxy::GetFloat::%s", feature), true, handle);
+    CZtVeroveCallTrace trace("CZtVeroveProxy::GetFloat",
+                             ZT_FormatW(L"CZtVeroveProxy::GetFloat::%s", feature), true, handle);
     double result = 0.0;
     const int status = Access(
         trace, handle, "AT_GetFloat", [&] { return AT_GetFloat(handle, feature, &result); },
-        [&] { result = m_simFloat.try_emplace(feature, 0.0).first->second; });
+        [&] { result = m_simulator.GetFloat(feature); });
     if (status == 0) {
         *value = result;
     }
@@ -833,8 +532,8 @@ int CZtVeroveProxy::GetFloatMin(int handle, const wchar_t* feature, double* valu
     if (const int check = CheckCall(handle, feature, value)) {
         return check;
     }
-    CallTrace trace("CZtVeroveProxy::GetFloatMin",
-                    ZT_FormatW(L"CZtVeroveProxy::GetFloatMin::%s", feature), true, handle);
+    CZtVeroveCallTrace trace("CZtVeroveProxy::GetFloatMin",
+                             ZT_FormatW(L"CZtVeroveProxy::GetFloatMin::%s", feature), true, handle);
     double result = 0.0;
     const int status = Access(
         trace, handle, "AT_GetFloatMin", [&] { return AT_GetFloatMin(handle, feature, &result); },
@@ -849,8 +548,8 @@ int CZtVeroveProxy::GetFloatMax(int handle, const wchar_t* feature, double* valu
     if (const int check = CheckCall(handle, feature, value)) {
         return check;
     }
-    CallTrace trace("CZtVeroveProxy::GetFloatMax",
-                    ZT_FormatW(L"CZtVeroveProxy::GetFloatMax::%s", feature), true, handle);
+    CZtVeroveCallTrace trace("CZtVeroveProxy::GetFloatMax",
+                             ZT_FormatW(L"CZtVeroveProxy::GetFloatMax::%s", feature), true, handle);
     double result = 0.0;
     const int status = Access(
         trace, handle, "AT_GetFloatMax", [&] { return AT_GetFloatMax(handle, feature, &result); },
@@ -865,23 +564,24 @@ int CZtVeroveProxy::SetFloat(int handle, const wchar_t* feature, double value) {
     if (const int check = CheckCall(handle, feature)) {
         return check;
     }
-    CallTrace trace("CZtVeroveProxy::SetFloat",
-                    ZT_FormatW(L"CZtVeroveProxy::SetFloat::%s", feature), true, handle);
+    CZtVeroveCallTrace trace("CZtVeroveProxy::SetFloat",
+                             ZT_FormatW(L"CZtVeroveProxy::SetFloat::%s", feature), true, handle);
     return Access(
         trace, handle, "AT_SetFloat", [&] { return AT_SetFloat(handle, feature, value); },
-        [&] { m_simFloat[feature] = value; });
+        [&] { m_simulator.SetFloat(feature, value); });
 }
 
 int CZtVeroveProxy::GetEnumIndex(int handle, const wchar_t* feature, int* value) {
     if (const int check = CheckCall(handle, feature, value)) {
         return check;
     }
-    CallTrace trace("CZtVeroveProxy::GetEnumIndex",
-                    ZT_FormatW(L"CZtVeroveProxy::GetEnumIndex::%s", feature), true, handle);
+    CZtVeroveCallTrace trace("CZtVeroveProxy::GetEnumIndex",
+                             ZT_FormatW(L"CZtVeroveProxy::GetEnumIndex::%s", feature), true,
+                             handle);
     int result = 0;
     const int status = Access(
         trace, handle, "AT_GetEnumIndex", [&] { return AT_GetEnumIndex(handle, feature, &result); },
-        [&] { result = m_simEnum.try_emplace(feature, 0).first->second; });
+        [&] { result = m_simulator.GetEnumIndex(feature); });
     if (status == 0) {
         *value = result;
     }
@@ -895,19 +595,20 @@ int CZtVeroveProxy::SetEnumString(int handle, const wchar_t* feature, const wcha
     if (!value) {
         return VeroveStatus::kInvalidArgument;
     }
-    CallTrace trace("CZtVeroveProxy::SetEnumString",
-                    ZT_FormatW(L"CZtVeroveProxy::SetEnumString::%s", feature), true, handle);
+    CZtVeroveCallTrace trace("CZtVeroveProxy::SetEnumString",
+                             ZT_FormatW(L"CZtVeroveProxy::SetEnumString::%s", feature), true,
+                             handle);
     return Access(
         trace, handle, "AT_SetEnumString", [&] { return AT_SetEnumString(handle, feature, value); },
-        [&] { m_simEnum[feature] = m_simEnumValues.try_emplace(value, 0).first->second; });
+        [&] { m_simulator.SetEnumString(feature, value); });
 }
 
 int CZtVeroveProxy::GetString(int handle, const wchar_t* feature, CZtStringW* text, bool quiet) {
     if (const int check = CheckCall(handle, feature, text)) {
         return check;
     }
-    CallTrace trace("CZtVeroveProxy::GetString",
-                    ZT_FormatW(L"CZtVeroveProxy::GetString::%s", feature), true, handle);
+    CZtVeroveCallTrace trace("CZtVeroveProxy::GetString",
+                             ZT_FormatW(L"CZtVeroveProxy::GetString::%s", feature), true, handle);
     std::wstring result;
     const int status = Access(
         trace, handle, "AT_GetString",
@@ -918,8 +619,7 @@ int CZtVeroveProxy::GetString(int handle, const wchar_t* feature, CZtStringW* te
             result = buffer;
             return code;
         },
-        [&] { result = m_simString.try_emplace(feature, L"SimulatorString").first->second; },
-        quiet);
+        [&] { result = m_simulator.GetString(feature); }, quiet);
     if (status == 0) {
         *text = CZtStringW(std::move(result));
     }
@@ -931,8 +631,8 @@ int CZtVeroveProxy::Command(int handle, const wchar_t* feature) {
         return check;
     }
     VEROVE_LOG("CZtVeroveProxy::Command", L"CZtVeroveProxy::Command(%d, %s)", handle, feature);
-    CallTrace trace("CZtVeroveProxy::Command", ZT_FormatW(L"CZtVeroveProxy::Command::%s", feature),
-                    true, handle);
+    CZtVeroveCallTrace trace("CZtVeroveProxy::Command",
+                             ZT_FormatW(L"CZtVeroveProxy::Command::%s", feature), true, handle);
     return Access(
         trace, handle, "AT_Command", [&] { return AT_Command(handle, feature); }, [] {});
 }
@@ -945,7 +645,8 @@ int CZtVeroveProxy::SetBuffer(int handle, unsigned char* buffer, int size) {
         return VeroveStatus::kNullOutput;
     }
     VEROVE_LOG("CZtVeroveProxy::SetBuffer", L"CZtVeroveProxy::SetBuffer(%d, %d)", handle, size);
-    CallTrace trace("CZtVeroveProxy::SetBuffer", L"CZtVeroveProxy::SetBuffer", true, handle);
+    CZtVeroveCallTrace trace("CZtVeroveProxy::SetBuffer", L"CZtVeroveProxy::SetBuffer", true,
+                             handle);
     return Access(
         trace, handle, "AT_QueueBuffer", [&] { return AT_QueueBuffer(handle, buffer, size); },
         [] {});
@@ -956,19 +657,7 @@ int CZtVeroveProxy::SetBuffer(int handle, unsigned char* buffer, int size) {
 int CZtVeroveProxy::Abort(int handle) {
     VEROVE_LOG("CZtVeroveProxy::Abort", L"CZtVeroveProxy::Abort(%d)", handle);
     if (IsSimulated(handle)) {
-        // The callback runs under the handle's lock; the lock is re-entrant, so the receiver may
-        // read through the proxy.
-        const std::shared_ptr<void> lock = LockHandle(handle);
-        bool* exposing = lock ? &m_simBool[L"IsExposing"] : nullptr;
-        if (exposing && *exposing) {
-            *exposing = false;
-            const bool internalTrigger = m_simEnum[L"TriggerMode"] == 0;
-            FireEvent(handle, L"IsExposing");
-            if (internalTrigger) {
-                m_simAbortPending = true;
-                m_simEvent.Set();
-            }
-        }
+        m_simulator.Abort();
     }
     return Command(handle, L"Abort");
 }
@@ -990,26 +679,7 @@ int CZtVeroveProxy::Expose(int handle) {
     if (status != 0 || !IsSimulated(handle)) {
         return status;
     }
-    bool wasExposing = false;
-    bool internalTrigger = false;
-    {
-        const std::shared_ptr<void> lock = LockHandle(handle);
-        if (!lock) {
-            return VeroveStatus::kFailed;  // closed meanwhile
-        }
-        bool& exposing = m_simBool[L"IsExposing"];
-        wasExposing = exposing;
-        exposing = true;
-        internalTrigger = m_simEnum[L"TriggerMode"] == 0;
-    }
-    if (!wasExposing) {
-        FireEvent(handle, L"IsExposing");
-    }
-    if (internalTrigger) {
-        m_simAbortPending = false;
-        m_simEvent.Set();
-    }
-    return 0;
+    return m_simulator.Expose();
 }
 
 int CZtVeroveProxy::UploadFrame(int handle) {
@@ -1126,82 +796,4 @@ int CZtVeroveProxy::SetPixelEncoding(int handle, const wchar_t* value) {
 
 int CZtVeroveProxy::SetGrayScaleSequenceEncoding(int handle, const wchar_t* value) {
     return SetEnumString(handle, L"GrayScaleSequenceEncoding", value);
-}
-
-// ---- Simulator thread -----------------------------------------------------------------------
-
-bool CZtVeroveProxy::StartSimulator() {
-    std::lock_guard<std::mutex> guard(m_simThreadMutex);
-    if (m_simThread.joinable()) {
-        return true;
-    }
-    JoinRetiredSimulator();
-    // A stop signal the previous thread left unconsumed must not start a phantom exposure.
-    m_simEvent.Reset();
-    m_simAbortPending = false;
-    const std::uint64_t generation = ++m_simGeneration;
-    try {
-        m_simThread = std::thread(&CZtVeroveProxy::SimulatorThread, this, generation);
-    } catch (...) {
-        ++m_simGeneration;
-        VEROVE_LOG("CZtVeroveProxy::StartSimulator", L"Error: the simulator thread did not start");
-        return false;
-    }
-    return true;
-}
-
-void CZtVeroveProxy::StopSimulator() {
-    // Joined outside the global lock and every handle's lock: the thread's event callback may
-    // re-enter the proxy.
-    std::lock_guard<std::mutex> guard(m_simThreadMutex);
-    JoinRetiredSimulator();
-    if (!m_simThread.joinable()) {
-        return;
-    }
-    ++m_simGeneration;
-    m_simEvent.Set();
-    if (m_simThread.get_id() == std::this_thread::get_id()) {
-        // Stopped from its own event callback: the thread ends when the callback returns.
-        m_simRetired = std::move(m_simThread);
-    } else {
-        m_simThread.join();
-    }
-}
-
-void CZtVeroveProxy::JoinRetiredSimulator() {
-    if (m_simRetired.joinable() && m_simRetired.get_id() != std::this_thread::get_id()) {
-        m_simRetired.join();
-    }
-}
-
-void CZtVeroveProxy::SimulatorThread(std::uint64_t generation) {
-    const auto running = [this, generation] { return m_simGeneration.load() == generation; };
-    ZT_DWORD timeout = ZT_INFINITE;
-    while (running()) {
-        const ZT_DWORD wait = m_simEvent.Wait(timeout);
-        if (!running()) {
-            break;
-        }
-        bool wasExposing = false;
-        {
-            const std::shared_ptr<void> lock = LockHandle(SimulatorIndex);
-            if (!lock) {
-                timeout = ZT_INFINITE;  // being closed: the stop follows
-                continue;
-            }
-            if (wait == ZT_WAIT_OBJECT_0) {
-                timeout = m_simAbortPending.exchange(false)
-                              ? ZT_INFINITE
-                              : ExposureTimeout(m_simFloat[L"ExposureTime"]);
-                continue;
-            }
-            bool& exposing = m_simBool[L"IsExposing"];
-            wasExposing = exposing;
-            exposing = false;
-        }
-        timeout = ZT_INFINITE;
-        if (wasExposing) {
-            FireEvent(SimulatorIndex, L"IsExposing");
-        }
-    }
 }

@@ -4,13 +4,11 @@
 #include <atomic>
 #include <cstdint>
 #include <map>
-#include <memory>
-#include <mutex>
-#include <set>
-#include <string>
-#include <thread>
 
 #include "atcore.h"
+#include "cztverovecalltrace.h"
+#include "cztverovehandlelocks.h"
+#include "cztverovesimulator.h"
 #include "zt/zt_string.h"
 #include "zt/zt_sync.h"
 
@@ -98,53 +96,21 @@ public:
                               const char* tag = "AndorDLLCheck");
 
 private:
-    class CallTrace;
-    class HandleLock;
-
     CZtVeroveProxy();
     ~CZtVeroveProxy();
 
-    // The handle's lock, created on first use; entered on return and left when the result dies.
-    // Null, without an entry made, for a handle that is closed or being closed.
-    std::shared_ptr<void> LockHandle(int handle);
-    // Turns new and waiting callers of the handle away and returns its lock, not entered.
-    std::shared_ptr<HandleLock> BeginClosing(int handle);
-    void ForgetClosed(int handle);
     // Runs one SDK call (or its simulated counterpart) under the handle's lock.
     template <typename SdkCall, typename SimCall>
-    int Access(CallTrace& trace, int handle, const char* sdkFunction, SdkCall sdk, SimCall sim,
-               bool quiet = false);
+    int Access(CZtVeroveCallTrace& trace, int handle, const char* sdkFunction, SdkCall sdk,
+               SimCall sim, bool quiet = false);
     bool IsSimulated(int handle) const { return handle == m_simulatedHandle.load(); }
-
-    bool StartSimulator();
-    void StopSimulator();
-    void JoinRetiredSimulator();  // m_simThreadMutex held
-    // Runs until the generation changes.
-    void SimulatorThread(std::uint64_t generation);
 
     CZtCriticalSection m_globalLock;
     int m_libraryRefCount = 0;           // m_globalLock
     std::map<int, int> m_handleToIndex;  // m_globalLock
-    // A leaf lock: nothing is called while it is held, so finding a handle's lock never waits
-    // for the global lock, which FinaliseLibrary holds while the SDK ends its threads.
-    std::mutex m_handleLocksMutex;
-    std::map<int, std::shared_ptr<HandleLock>> m_handleLocks;  // m_handleLocksMutex
-    std::set<int> m_closedHandles;  // m_handleLocksMutex; closed, not opened again since
-
-    // Simulated unit. The tables are guarded by the lock of handle SimulatorIndex.
+    // A handle's lock may be held while the global lock is taken, never the other way round.
+    CZtVeroveHandleLocks m_handleLocks;
     std::atomic<int> m_simulatedHandle{-1};
-    std::map<std::wstring, bool> m_simBool;
-    std::map<std::wstring, long long> m_simInt;
-    std::map<std::wstring, double> m_simFloat;
-    std::map<std::wstring, std::wstring> m_simString;
-    std::map<std::wstring, int> m_simEnum;
-    std::map<std::wstring, int> m_simEnumValues;
-    CZtEvent m_simEvent{false, false};
-    std::mutex m_simThreadMutex;  // serialises starting and stopping the simulator thread
-    std::thread m_simThread;      // m_simThreadMutex
-    // A thread stopped from its own event callback: it ends when the callback returns and is
-    // joined by the next start or stop, or by the destructor; m_simThreadMutex.
-    std::thread m_simRetired;
-    std::atomic<std::uint64_t> m_simGeneration{0};  // the running thread's; changed to stop it
-    std::atomic<bool> m_simAbortPending{false};
+    // Declared last: it goes first, stopping its thread while everything it reaches is alive.
+    CZtVeroveSimulator m_simulator;
 };
