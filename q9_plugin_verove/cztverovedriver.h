@@ -10,7 +10,7 @@
 #include "cztcalibrationdata.h"
 #include "cztverovedriverowner.h"
 #include "cztveroveframebuffer.h"
-#include "patterns.h"
+#include "cztpatternstore.h"
 #include "zt/zt_camera.h"
 #include "zt/zt_grabber.h"
 #include "zt/zt_string.h"

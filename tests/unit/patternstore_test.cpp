@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "patterns.h"
+#include "cztpatternstore.h"
 
 namespace {
 
