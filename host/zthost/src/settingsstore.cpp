@@ -54,13 +54,15 @@ QString SettingsStore::PathOf(const wchar_t* name, const QString& folder) {
 
 int SettingsStore::Load(const QString& path, CZtLiteVariantW* tree) {
     *tree = CZtLiteVariantW();
+    // Opened before anything else is asked of the path: a look at whether it exists taken before
+    // the open now and then reported a file that a concurrent save was replacing as missing.
     QFile file(path);
-    if (!file.exists()) {
-        return -5;
-    }
     QString problem;
     std::unique_ptr<SZtLiteVariantNode> root;
     if (!file.open(QIODevice::ReadOnly)) {
+        if (file.error() == QFileDevice::OpenError && !QFileInfo::exists(path)) {
+            return -5;
+        }
         problem = file.errorString();
     } else {
         // One byte more than allowed, so that an oversized file is seen as such; a normal file is
