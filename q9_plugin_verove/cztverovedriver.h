@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "cztcalibrationdata.h"
+#include "cztpatternstore.h"
 #include "cztverovedriverowner.h"
 #include "cztveroveframebuffer.h"
-#include "cztpatternstore.h"
 #include "zt/zt_camera.h"
 #include "zt/zt_grabber.h"
 #include "zt/zt_string.h"
