@@ -207,12 +207,10 @@ void VectorRowOffsets(const RowMapping& row, int first, int end, std::int32_t st
                       std::int32_t* offsets) {
     int x = first;
 #ifdef VEROVE_MAP_VECTORS
-    static const bool avx512 = __builtin_cpu_supports("avx512f");
-    static const bool avx2 = __builtin_cpu_supports("avx2");
-    const int widest = g_widestMappingBits.load(std::memory_order_relaxed);
-    if (avx512 && widest >= 512) {
+    const int widest = UsableVectorBits(g_widestMappingBits.load(std::memory_order_relaxed));
+    if (widest == 512) {
         x = RowOffsetsAvx512(row, first, end, stride, offsets);
-    } else if (avx2 && widest >= 256) {
+    } else if (widest == 256) {
         x = RowOffsetsAvx2(row, first, end, stride, offsets);
     }
 #endif

@@ -234,13 +234,10 @@ void StretchRow16(const std::uint16_t* in, std::uint16_t* out, std::uint32_t wid
                   std::int32_t offset, double factor) {
     std::uint32_t x = 0;
 #ifdef VEROVE_AVX512
-    static const bool avx512 =
-        __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw");
-    static const bool avx2 = __builtin_cpu_supports("avx2");
-    const int widest = g_widestVectorBits.load(std::memory_order_relaxed);
-    if (avx512 && widest >= 512) {
+    const int widest = UsableVectorBits(g_widestVectorBits.load(std::memory_order_relaxed));
+    if (widest == 512) {
         x = StretchRow16Avx512(in, out, width, offset, factor);
-    } else if (avx2 && widest >= 256) {
+    } else if (widest == 256) {
         x = StretchRow16Avx2(in, out, width, offset, factor);
     }
 #endif
