@@ -234,8 +234,8 @@ TEST_P(ReduceBitsPath, MatchesThePlainPerPixelAlgorithmBitForBit) {
     // counts, on each vector path (bands of 16 and 8 rows; the widths below and above a
     // band's lag, heights that end inside a band). Besides uniform noise: flat greys, whose error
     // sums come back to the thresholds again and again, and sparse grey dots on black, whose
-    // error fades to subnormal floats. The plain sums here are never fused into multiply-adds: a
-    // path that fused them would differ on these pictures.
+    // error fades to subnormal floats. The plain sums here are never fused into multiply-adds
+    // (-ffp-contract=off for this test and for the library).
     std::mt19937 random(20240917);
     const IppiSize sizes[] = {{1, 1},    {1, 9},    {2, 3},    {3, 2},    {5, 7},
                               {7, 5},    {8, 8},    {11, 13},  {13, 4},   {17, 3},
