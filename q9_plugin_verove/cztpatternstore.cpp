@@ -3,6 +3,7 @@
 
 #include <cstring>
 
+#include "verovestatus.h"
 #include "zt/zt_picbuf.h"
 
 void CZtPatternStore::CreateDefaultPatterns() {
@@ -66,7 +67,7 @@ CZtPattern* CZtPatternStore::GetAt(int position) {
 
 int CZtPatternStore::SetCurrentId(int id) {
     if (id < 0 || !FindById(static_cast<std::uint32_t>(id))) {
-        return -13;
+        return VeroveStatus::kNone;
     }
     m_currentId = id;
     return 0;
@@ -91,7 +92,7 @@ void CZtPatternStore::Add(const CZtPattern& pattern) {
 
 int CZtPatternStore::Remove(const CZtPattern* pattern) {
     if (!pattern) {
-        return -4;
+        return VeroveStatus::kInvalidArgument;
     }
     for (auto it = m_patterns.begin(); it != m_patterns.end(); ++it) {
         if ((*it)->GetId() == pattern->GetId()) {
@@ -99,5 +100,5 @@ int CZtPatternStore::Remove(const CZtPattern* pattern) {
             return 0;
         }
     }
-    return -13;
+    return VeroveStatus::kNone;
 }

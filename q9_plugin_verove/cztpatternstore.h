@@ -17,12 +17,12 @@ public:
     CZtPattern* GetAt(int position);
     int Count() const { return static_cast<int>(m_patterns.size()); }
     int GetCurrentId() const { return m_currentId; }
-    // 0, or -13 when no pattern has that ID.
+    // 0, or kNone when no pattern has that ID.
     int SetCurrentId(int id);
     void SetSize(std::uint32_t width, std::uint32_t height);
     // Appends a copy; the caller has given it its ID.
     void Add(const CZtPattern& pattern);
-    // Removes the pattern with the same ID. -4 null, -13 not in the store.
+    // Removes the pattern with the same ID. kInvalidArgument null, kNone not in the store.
     int Remove(const CZtPattern* pattern);
     void Clear() { m_patterns.clear(); }
     // The renderings of the patterns in the store now.

@@ -165,7 +165,7 @@ int CZtVeroveCameraRoiMatch::SensorToChip(const SZtRect& region, CZtMatrix3* sen
         0) {
         return VeroveStatus::kRefused;
     }
-    return InvertMatrix(3, unturn.data(), sensorToChip->data()) == 0 ? 0 : -9;
+    return InvertMatrix(3, unturn.data(), sensorToChip->data()) == 0 ? 0 : VeroveStatus::kRefused;
 }
 
 int CZtVeroveCameraRoiMatch::SetCameraRoi(const SZtRect& intersection, const SZtRect& imageRoi,

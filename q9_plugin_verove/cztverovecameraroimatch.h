@@ -15,13 +15,13 @@ public:
     CZtVeroveCameraRoiMatch(CZtVeroveDriver& driver, CZtCalibrationData& calibration,
                             IZtGrabberProvider* grabber);
 
-    // 0; -1 without a view to match; -5 when the camera or a transform refuses or the DMD lies
-    // outside the image.
+    // 0; kFailed without a view to match; kRefused when the camera or a transform refuses or the
+    // DMD lies outside the image.
     int Run();
 
 private:
     // Sensor -> chip coordinates of an image showing region, turned and mirrored as the camera
-    // is now (camera_geometry.md), and whether the camera mirrors. 0 or -9.
+    // is now (camera_geometry.md), and whether the camera mirrors. 0 or kRefused.
     int SensorToChip(const SZtRect& region, CZtMatrix3* sensorToChip, bool* mirrored);
     int SetCameraRoi(const SZtRect& intersection, const SZtRect& imageRoi,
                      const SZtGrabberFormatDesc& format, double degrees, bool flip);

@@ -44,7 +44,6 @@ int CZtVeroveFrameBuffer::SetPixelEncoding(int handle, bool packed) {
         return result;
     }
     m_memory.swap(fresh);
-    m_size = size;
     m_encoding = packed ? 1 : 0;
     return 0;
 }
@@ -80,7 +79,6 @@ void CZtVeroveFrameBuffer::Clear() {
 }
 
 void CZtVeroveFrameBuffer::Release() {
-    m_size = 0;
     m_encoding = -1;
     std::vector<unsigned char>().swap(m_memory);
 }

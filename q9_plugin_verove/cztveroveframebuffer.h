@@ -29,7 +29,7 @@ public:
     void Clear();
     // Gives the memory back once the device is closed.
     void Release();
-    int Size() const { return m_size; }
+    int Size() const { return static_cast<int>(m_memory.size()); }
 
 private:
     int UploadSequenceFrame(int handle, CZtPattern* pattern, const SZtGrabberFormatValue& format,
@@ -41,7 +41,6 @@ private:
 
     const SZtVeroveDriverSettings* const m_settings;
     std::vector<unsigned char> m_memory;  // queued with the SDK
-    int m_size = 0;
     // The encoding the device reads the queued memory in: 1 packed, 0 one byte per mirror, -1
     // unknown after a failed change (then no frame is rendered for it).
     int m_encoding = -1;
