@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <iterator>
 
+#include "devicedmd.h"
 #include "measures.h"
 #include "opticscheck.h"
 #include "reportpictures.h"
@@ -644,7 +645,7 @@ int Session::ProgramIlluminationSequence(QString* detail) {
     }
     IZtDeviceDMD* dmd = DeviceDmd();
     if (!dmd) {
-        *detail = "the device does not answer \"IZtDeviceDMD\"";
+        *detail = kNoDmdInterface;
         return kExitFailed;
     }
     const int programmed = dmd->SetIlluminationSequence(&sequence);
@@ -772,8 +773,7 @@ const std::wstring& Session::UnitName() const {
 }
 
 IZtDeviceDMD* Session::DeviceDmd() const {
-    IZtStimulationDevice* device = Device();
-    return device ? static_cast<IZtDeviceDMD*>(device->QueryInterface("IZtDeviceDMD")) : nullptr;
+    return DmdOf(Device());
 }
 
 bool Session::PatternId(const wchar_t* name, ZT_DWORD* id) const {

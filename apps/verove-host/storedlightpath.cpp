@@ -5,6 +5,7 @@
 #include <QFileInfo>
 #include <cmath>
 
+#include "devicedmd.h"
 #include "protocolmeasurement.h"
 #include "sessionexit.h"
 #include "zt/zt_devices.h"
@@ -95,10 +96,9 @@ int WriteLightPathSettings(const Scenario& scenario, const std::vector<std::wstr
 
 int CheckLightPathAssociation(const ScenarioLight& light, IZtStimulationDevice* device,
                               QString* detail) {
-    auto* dmd =
-        device ? static_cast<IZtDeviceDMD*>(device->QueryInterface("IZtDeviceDMD")) : nullptr;
+    IZtDeviceDMD* dmd = DmdOf(device);
     if (!dmd) {
-        *detail = QStringLiteral("the device does not answer \"IZtDeviceDMD\"");
+        *detail = kNoDmdInterface;
         return kExitFailed;
     }
     ZT_DWORD lightId = 0;

@@ -10,6 +10,7 @@
 
 #include "calibrationwatch.h"
 #include "configurationtext.h"
+#include "devicedmd.h"
 #include "opticscheck.h"
 #include "report.h"
 #include "reportpictures.h"
@@ -303,9 +304,7 @@ bool UnitCalibration::StoredCalibration(const CalibrationUnit& unit, Matrix3* dm
 
 bool UnitCalibration::IsCalibrated(IZtStimulationDevice* device) {
     bool calibrated = false;
-    auto* dmd =
-        device ? static_cast<IZtDeviceDMD*>(device->QueryInterface("IZtDeviceDMD")) : nullptr;
-    if (dmd) {
+    if (IZtDeviceDMD* dmd = DmdOf(device)) {
         dmd->IsCalibrated(&calibrated);
         dmd->Release();
     }
