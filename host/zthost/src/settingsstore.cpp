@@ -54,8 +54,8 @@ QString SettingsStore::PathOf(const wchar_t* name, const QString& folder) {
 
 int SettingsStore::Load(const QString& path, CZtLiteVariantW* tree) {
     *tree = CZtLiteVariantW();
-    // Opened before anything else is asked of the path: a look at whether it exists taken before
-    // the open now and then reported a file that a concurrent save was replacing as missing.
+    // The file is opened first and asked whether it exists only when the open fails: a save
+    // beside this read replaces it, and a separate look before the open can meet it missing.
     QFile file(path);
     QString problem;
     std::unique_ptr<SZtLiteVariantNode> root;
